@@ -1,0 +1,81 @@
+// The record access layer: the only way the module repairs reach the engine. Opens a
+// module file by base name (creating it when missing), counts, reads and writes
+// records by number under the engine's locks with silent retries, finds records by key,
+// and reports a failed open fatally.
+//
+// THIS HEADER IS A CONTRACT between the access layer and the module repairs. Keep the
+// public signatures; add what you need.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "isam/Engine.h"
+
+namespace kv::ui {
+class Dialogs;
+}
+
+namespace kv::isam {
+
+inline constexpr int32_t kMaxRecordLength = 6000;
+inline constexpr int32_t kSilentLockRetries = 900;
+
+// What the layer needs from above, handed in by the run.
+struct AccessHooks {
+  // Switches the remembered automatic company choice off and saves the settings.
+  std::function<void()> clearAutoSelect;
+  // Writes the error catalogue's explanation of an error number.
+  std::function<void(int32_t)> printErrorHelp;
+};
+
+// Outcome of RepairRecordAt.
+enum class RepairOutcome {
+  kWritten,      // the fresh slot had unsound fields; they were zeroed and written
+  kNothingToDo,  // the fresh slot is sound now (another station mended it) - nothing written
+  kDeleted,      // the slot was deleted meanwhile - nothing written
+  kFailed,       // a lock, read or write failed - nothing (or not all) written
+};
+
+class AccessLayer {
+ public:
+  AccessLayer(Engine& engine, ui::Dialogs& dialogs, AccessHooks hooks);
+
+  // Layer state (see the record access rules).
+  bool AccessOK = false;
+  int32_t WriteStatus = 0;
+  int32_t LockRetryCount = 0;
+  uint8_t SaveMode = 1;
+  uint8_t FlushAfterWrite = 1;
+
+  Engine& engine() { return engine_; }
+  ui::Dialogs& dialogs() { return dialogs_; }
+
+  // keys: the first keyCount key descriptions, used only when the file is created.
+  void OpenModuleFile(FileBlock*& block, std::string_view baseName, int32_t recordLength,
+                      const KeyDesc* keys, int keyCount);
+  void CloseModuleFile(FileBlock*& block);
+  int32_t RecordCount(FileBlock* block);
+  void ReadRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer);
+  void WriteRecordAt(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer);
+  void FindRecordByKey(FileBlock* block, int keyNumber, int32_t& recordNumber, std::string_view keyText);
+
+  // The walk's write: under the record lock and the block lock, reads slot N afresh into
+  // `work`, and when it is live calls `fix` on it; `fix` zeroes the unsound money fields
+  // in place and returns how many it zeroed. When that is more than 0 the slot is
+  // written. Nothing read before the locks is ever written, so a change another
+  // station made in between survives (no lost update).
+  RepairOutcome RepairRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> work,
+                               const std::function<int(std::span<uint8_t>)>& fix);
+
+ private:
+  Engine& engine_;
+  ui::Dialogs& dialogs_;
+  AccessHooks hooks_;
+};
+
+}  // namespace kv::isam

@@ -1,0 +1,89 @@
+// The indexed record file engine: data files (.DAT), their B-tree index files (.IX) and
+// coordination files (.DIA), shared at run time with the suite's own programs.
+//
+// One Engine object holds what the engine keeps for the whole process: the initialised
+// flag, the network mode, the page buffer ring, the open list, the lock table and the
+// outcome of the last operation. The program has one; tests create two or more to act
+// as separate stations on the same files.
+//
+// The engine never throws. Every public operation sets LastOpOK() true and
+// LastOpError() 0 on entry; on failure LastOpOK() is false and LastOpError() holds the
+// number of the first failure (clean-up after a failure never replaces it).
+//
+// THIS HEADER IS A CONTRACT between the engine and its callers (record access layer,
+// scan, test builder). Keep the public signatures; add what you need.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kv::isam {
+
+struct KeyDesc {
+  uint8_t length = 0;       // 1..100
+  bool duplicates = false;  // several entries may carry the same key text
+};
+
+inline constexpr int kMaxKeys = 100;
+inline constexpr int kMaxKeyLength = 100;
+inline constexpr int32_t kValidityMark = 0x11195851;
+
+class FileBlock;  // opaque to callers
+struct EngineState;
+
+class Engine {
+ public:
+  Engine();
+  ~Engine();  // closes every block still open, without reporting
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  bool LastOpOK() const;
+  int32_t LastOpError() const;
+
+  // mode 0 single-user, 2 network. Returns the number of page buffers obtained.
+  int StartEngine(int mode, int pageBuffers);
+  void StopEngine();
+  bool Initialised() const;
+
+  void OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, bool noLocks,
+                 bool saveMode, bool allowNetwork);
+  void CreateBlock(std::string_view name, int32_t recordLength, int keyCount,
+                   const KeyDesc* keys);
+  void CloseBlock(FileBlock*& block);
+  void FlushBlock(FileBlock* block);
+
+  void LockBlock(FileBlock* block);
+  void UnlockBlock(FileBlock* block);
+  void LockSlot(FileBlock* block, int32_t recordNumber);
+  void UnlockSlot(FileBlock* block, int32_t recordNumber);
+
+  // Whole slot N into `buffer`, which must hold at least SlotLength bytes (a smaller
+  // buffer fails with 10170 and nothing is read).
+  void ReadSlot(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer);
+  void WriteSlot(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer);
+  // HighestSlot + 1.
+  int32_t SlotTotal(FileBlock* block);
+
+  // Reads `count` consecutive slots starting at `first` into `buffer` (count ×
+  // SlotLength bytes) under one temporary read lock. Slots beyond the end of the file
+  // fail with 10070. For the walk's read-ahead.
+  void ReadSlots(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer);
+
+  void LookupKey(FileBlock* block, int keyNumber, int32_t& recordNumber, std::string_view keyText);
+  void StepToNextKey(FileBlock* block, int keyNumber, int32_t& recordNumber, std::string& keyText);
+
+  // Facts about an open block (no locking, no status change).
+  int32_t SlotLength(const FileBlock* block) const;
+  int KeyCount(const FileBlock* block) const;
+  int StationNumber(const FileBlock* block) const;  // 0 when the block takes part in no locking
+  bool IsLocked(const FileBlock* block) const;
+
+ private:
+  std::unique_ptr<EngineState> state_;
+};
+
+}  // namespace kv::isam

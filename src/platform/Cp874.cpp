@@ -1,0 +1,94 @@
+#include "platform/Cp874.h"
+
+#include <cstdint>
+
+namespace kv::platform {
+namespace {
+
+// Code points of bytes 0x80..0xFF; 0 where CP874 has no character.
+constexpr char32_t HighByte(uint8_t b) {
+  if (b >= 0xA1 && b <= 0xDA) return 0x0E01 + (b - 0xA1);
+  if (b >= 0xDF && b <= 0xFB) return 0x0E3F + (b - 0xDF);
+  switch (b) {
+    case 0x80: return 0x20AC;
+    case 0x85: return 0x2026;
+    case 0x91: return 0x2018;
+    case 0x92: return 0x2019;
+    case 0x93: return 0x201C;
+    case 0x94: return 0x201D;
+    case 0x95: return 0x2022;
+    case 0x96: return 0x2013;
+    case 0x97: return 0x2014;
+    case 0xA0: return 0x00A0;
+    default: return 0;
+  }
+}
+
+int ByteFor(char32_t cp) {
+  if (cp < 0x80) return static_cast<int>(cp);
+  if (cp >= 0x0E01 && cp <= 0x0E3A) return 0xA1 + static_cast<int>(cp - 0x0E01);
+  if (cp >= 0x0E3F && cp <= 0x0E5B) return 0xDF + static_cast<int>(cp - 0x0E3F);
+  for (int b = 0x80; b < 0xA1; ++b)
+    if (HighByte(static_cast<uint8_t>(b)) == cp) return b;
+  return -1;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::string Utf8ToCp874(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    uint8_t c = static_cast<uint8_t>(utf8[i]);
+    char32_t cp;
+    size_t len;
+    if (c < 0x80) { cp = c; len = 1; }
+    else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; len = 2; }
+    else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; len = 3; }
+    else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; len = 4; }
+    else { out += '?'; ++i; continue; }
+    if (i + len > utf8.size()) { out += '?'; break; }
+    bool ok = true;
+    for (size_t k = 1; k < len; ++k) {
+      uint8_t cc = static_cast<uint8_t>(utf8[i + k]);
+      if ((cc & 0xC0) != 0x80) { ok = false; break; }
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    if (!ok) { out += '?'; ++i; continue; }
+    i += len;
+    int b = ByteFor(cp);
+    out += b < 0 ? '?' : static_cast<char>(b);
+  }
+  return out;
+}
+
+std::string Cp874ToUtf8(std::string_view cp874) {
+  std::string out;
+  out.reserve(cp874.size() * 3);
+  for (char ch : cp874) {
+    uint8_t b = static_cast<uint8_t>(ch);
+    if (b < 0x80) {
+      out += ch;
+    } else {
+      char32_t cp = HighByte(b);
+      AppendUtf8(out, cp ? cp : 0xFFFD);
+    }
+  }
+  return out;
+}
+
+}  // namespace kv::platform

@@ -1,0 +1,48 @@
+// Counters and fault injection for every call the platform makes to the OS.
+//
+// Counting is always on (a relaxed atomic add per call) so that benchmarks can report
+// system calls per record. Faults and the simulated network delay are off unless a
+// test or a benchmark switches them on; the check costs one load per call.
+#pragma once
+
+#include <cstdint>
+
+namespace kv::platform {
+
+enum class Op : int {
+  kOpen, kCreate, kRead, kWrite, kFlush, kTruncate, kSize, kClose,
+  kLock, kUnlock, kDelete, kRename, kCount
+};
+
+struct CallCounts {
+  uint64_t calls[static_cast<int>(Op::kCount)] = {};
+  uint64_t Total() const;
+};
+CallCounts GetCallCounts();
+void ResetCallCounts();
+
+enum class FaultKind {
+  kError,       // the call fails with `errnoValue` (EIO, ENOSPC, ...)
+  kShortCount,  // a read or write moves fewer bytes than asked (half, at least 0)
+};
+
+// Fail the nth call (1-based, counted from when the plan is set) of operation `op`;
+// with persistent, that call and every later one of the same operation.
+struct FaultPlan {
+  Op op = Op::kRead;
+  uint64_t nth = 0;  // 0 = no fault
+  bool persistent = false;
+  FaultKind kind = FaultKind::kError;
+  int errnoValue = 5;  // EIO
+};
+void SetFaultPlan(const FaultPlan& plan);
+void ClearFaults();
+// Number of faults injected since the plan was set.
+uint64_t FaultsInjected();
+
+// Adds a fixed delay to every file operation and lock call (a simulated network
+// share). 0 switches it off. Also read once from KVFIX_SIM_DELAY_US at first use.
+void SetCallDelayMicros(uint32_t micros);
+uint64_t DelayedCalls();
+
+}  // namespace kv::platform

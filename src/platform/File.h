@@ -1,0 +1,106 @@
+// Files and byte-range locks, as the engine and the module code need them.
+//
+// Every failure is reported as a Windows error number (WinError below): the engine's
+// translation table of operating-system failures is written in those numbers, and the
+// suite it shares files with was built on them. errno is mapped once, here.
+//
+// Locks are open-file-description locks (F_OFD_SETLK): they belong to one open file,
+// like handle locks on the suite's own platform, so two File objects of the same file
+// in one process conflict with each other, and closing one descriptor does not drop
+// the locks of another. Classic F_SETLK locks are never used: closing *any*
+// descriptor of a file would silently drop all of this process's locks on it.
+// No flock and no other whole-file lock either: on NFS and SMB mounts those become a
+// byte-range lock over the whole file and would block the suite's own range locks.
+// "Exclusive" and "shared" opens are therefore ordinary opens here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kv::platform {
+
+// Windows error numbers the platform reports (0 = success).
+enum WinError : int32_t {
+  kErrNone = 0,
+  kErrFileNotFound = 2,
+  kErrPathNotFound = 3,
+  kErrTooManyOpenFiles = 4,
+  kErrAccessDenied = 5,
+  kErrInvalidHandle = 6,
+  kErrNotEnoughMemory = 8,
+  kErrInvalidAccess = 12,
+  kErrGenFailure = 31,  // "other": an I/O error with no closer number
+  kErrSharingViolation = 32,
+  kErrLockViolation = 33,
+  kErrFileExists = 80,
+  kErrDiskFull = 112,
+};
+
+// Maps an errno value to the Windows number above.
+int32_t WinErrorFromErrno(int err);
+
+// Names handed to the OS are cut to their first 64 characters.
+inline constexpr size_t kMaxFileName = 64;
+
+// The name as the OS will see it: cut to 64 characters, and, when no file of exactly
+// that name exists, the entry of the same directory whose name is equal ignoring ASCII
+// case (company data is often copied from Windows in mixed case). The directory part
+// is looked up the same way, level by level.
+std::string ResolveName(std::string_view name);
+
+enum class Access { kReadOnly, kReadWrite };
+enum class Share { kShared, kExclusive };
+
+// One open file. Movable, not copyable; the destructor closes it.
+class File {
+ public:
+  File() = default;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  // Opens an existing file. Missing file 2, missing directory 3.
+  static int32_t Open(std::string_view name, Access access, Share share, File& out);
+  // Creates a file for reading and writing. With replace, an existing file is
+  // truncated; without it, an existing file fails with kErrFileExists.
+  static int32_t Create(std::string_view name, bool replace, File& out);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  int NativeHandle() const { return fd_; }
+  const std::string& Name() const { return name_; }
+
+  // Read/write at an absolute offset. `done` receives the byte count actually moved;
+  // a short count at end of file is not an error (the caller decides).
+  int32_t ReadAt(uint64_t offset, void* buffer, size_t length, size_t& done);
+  int32_t WriteAt(uint64_t offset, const void* buffer, size_t length, size_t& done);
+  int32_t Size(uint64_t& size);
+  int32_t Truncate(uint64_t size);
+  int32_t Flush();
+  int32_t Close();
+
+  // One attempt, no waiting (the engine does its own waiting). A conflict gives
+  // kErrLockViolation. Ranges may lie beyond the end of the file.
+  int32_t LockRange(uint64_t offset, uint64_t length);
+  int32_t UnlockRange(uint64_t offset, uint64_t length);
+
+ private:
+  int fd_ = -1;
+  std::string name_;
+};
+
+int32_t DeleteFile(std::string_view name);
+int32_t RenameFile(std::string_view from, std::string_view to);
+// True when a regular file of that name exists (case-insensitive fallback applies).
+bool FileExists(std::string_view name);
+// Byte length of a file, or -1 when it cannot be opened.
+int64_t FileSizeOf(std::string_view name);
+
+// Writes `bytes` to a new file beside `name`, flushes it and renames it over `name`,
+// so a crash leaves either the old or the new content, never a truncated file.
+int32_t ReplaceFileAtomically(std::string_view name, std::string_view bytes);
+
+}  // namespace kv::platform

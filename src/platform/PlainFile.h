@@ -1,0 +1,69 @@
+// Plain files with an I/O result code: the side files, information files, settings
+// files, the error catalogue and the company list. These are read and rewritten
+// without locks, as the suite does.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/File.h"
+
+namespace kv::platform {
+
+// I/O result codes. Open failures carry the Windows number of the failure (2, 3, 4,
+// 5, ...); a read that meets the end of the file is 100, a failed or short write 101,
+// an operation on a file that is not open 103. 255 is never produced here, but callers
+// that retry "while the result is 255" keep that retry bounded.
+enum IoResult : int32_t {
+  kIoOk = 0,
+  kIoReadPastEnd = 100,
+  kIoWriteFailed = 101,
+  kIoNotOpen = 103,
+};
+
+// The run-time's I/O error: raised where the suite's code tests an I/O result and
+// gives up. Caught once, at the top of a run, and shown with one standard message.
+class IoError : public std::runtime_error {
+ public:
+  IoError(int32_t code, std::string name);
+  int32_t code() const { return code_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  int32_t code_;
+  std::string name_;
+};
+
+// A file of fixed-length records without a header, read and written sequentially.
+class RecordFile {
+ public:
+  // Opens an existing file for reading and writing.
+  int32_t Open(std::string_view name, size_t recordLength);
+  // Creates the file anew (truncating an existing one).
+  int32_t Create(std::string_view name, size_t recordLength);
+  // Reads the next whole record. kIoReadPastEnd at end of file or on a partial record.
+  int32_t Read(void* record);
+  int32_t Write(const void* record);
+  bool Eof();
+  int32_t Close();
+  bool IsOpen() const { return file_.IsOpen(); }
+
+ private:
+  File file_;
+  size_t recordLength_ = 0;
+  uint64_t position_ = 0;
+};
+
+// Whole-file helpers.
+int32_t ReadWholeFile(std::string_view name, std::string& bytes);
+// Splits text into lines; CR LF, LF and a lone CR each end a line. A final line
+// without an end counts; an empty file has no lines.
+std::vector<std::string> SplitLines(std::string_view text);
+int32_t ReadTextLines(std::string_view name, std::vector<std::string>& lines);
+// Writes every line followed by CR LF, replacing the file atomically.
+int32_t WriteTextLines(std::string_view name, const std::vector<std::string>& lines);
+
+}  // namespace kv::platform

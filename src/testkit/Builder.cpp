@@ -1,0 +1,1 @@
+// Placeholder: the data and index file builder lands here.

@@ -1,0 +1,69 @@
+// The one way the core talks to the user. The desktop program implements it with Qt
+// windows, the command-line program with lines on the terminal, the tests with a
+// scripted fake that records every title and text.
+//
+// Every text is CP874 bytes. Titles are fixed per kind: message kind 1 "Information",
+// 2 "Error", 3 "Warning"; the yes/no question "Confirm"; the technical-support
+// question "Caution!"; the temporary-file recovery question "Attention!".
+#pragma once
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace kv::ui {
+
+enum MessageKind : int { kInformation = 1, kError = 2, kWarning = 3 };
+enum QuestionKind : int { kQuestionYesDefault = 1, kQuestionNoDefault = 2 };
+
+// What the temporary-file recovery question shows.
+struct RecoveryQuestion {
+  std::string fileName;   // e.g. "GLFILE01.SAV" (CP874)
+  std::string tempSize;   // e.g. "100,000 byte(s)"
+  std::string normalSize; // e.g. "50,000 byte(s)"
+};
+
+// Appends "?" unless the text already ends in "?" or ".". Applied by the core before
+// a question reaches the implementation, so every front end shows the same text.
+std::string ApplyQuestionRule(std::string_view text);
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+
+  // A modal message with an OK button.
+  virtual void DisplayMessage(int kind, const std::string& text) = 0;
+  // A yes/no question; `text` already has the "?" rule applied. True only for Yes.
+  virtual bool AskQuestion(int questionKind, bool technicalSupport, const std::string& text) = 0;
+  // The temporary-file recovery question. True only for Yes.
+  virtual bool AskRecovery(const RecoveryQuestion& question) = 0;
+  // Let the window system handle what is waiting (once).
+  virtual void ProcessPendingMessages() = 0;
+  // Ask the main window to close (the program ends when control returns to the
+  // window system). The core goes on until then; see EndRun.
+  virtual void RequestClose() = 0;
+
+  void ShowInformation(const std::string& text) { DisplayMessage(kInformation, text); }
+  void ShowError(const std::string& text) { DisplayMessage(kError, text); }
+  bool AskForYesNo(std::string_view text) {
+    return AskQuestion(kQuestionYesDefault, false, ApplyQuestionRule(text));
+  }
+  bool AskForYesNoTechnicalSupport(int kind, std::string_view text) {
+    return AskQuestion(kind, true, ApplyQuestionRule(text));
+  }
+};
+
+// "End the process" inside the run. Thrown by the core, caught by the front end, which
+// stops the engine (closing every file block, releasing every lock) before it exits.
+// The core never calls exit().
+class EndRun : public std::exception {
+ public:
+  explicit EndRun(int exitCode = 0) : exitCode_(exitCode) {}
+  int exitCode() const { return exitCode_; }
+  const char* what() const noexcept override { return "run ended"; }
+
+ private:
+  int exitCode_;
+};
+
+}  // namespace kv::ui
