@@ -1,0 +1,60 @@
+// Start-up (from the change into the company directory on) and the repair run, shared
+// by the desktop and the command-line programs. UI-neutral: it speaks through Dialogs
+// and reports progress through a ProgressSink.
+//
+// THIS HEADER IS A CONTRACT between the run and the two front ends. Keep the public
+// signatures; add what you need.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "company/Settings.h"
+#include "modules/Progress.h"
+#include "ui/Dialogs.h"
+
+namespace kv::app {
+
+struct RunHooks {
+  // Switches the remembered automatic company choice off (company selection code).
+  std::function<void()> clearAutoSelect;
+};
+
+class RepairRun {
+ public:
+  // helpOut receives the error catalogue's explanations (standard output).
+  RepairRun(ui::Dialogs& dialogs, company::Settings& settings, std::ostream& helpOut, RunHooks hooks = {});
+  ~RepairRun();  // stops the engine if it still runs
+
+  // After the company choice: change into companyDir, start the engine (network mode,
+  // 500 buffers), SaveMode 0, test the information files, ask the technical-support
+  // question. True: ready for Fix(). False: the program ends with ExitCode() (after
+  // returning to the start directory where the rules say so).
+  bool Startup(const std::string& companyDir);
+
+  // The "Fix..." button: the question, pending messages once, the six repairs, back to
+  // the start directory, the result message. False when the question was answered No
+  // (nothing changed, Fix() may be called again). Throws ui::EndRun when the run ends
+  // early; the caller then calls Close().
+  bool Fix(modules::ProgressSink& progress);
+
+  // The main window's close step: stops the engine (closing every block, releasing
+  // every lock).
+  void Close();
+
+  int ExitCode() const { return exitCode_; }
+  int32_t RepairCount() const { return repairCount_; }
+  // Path of the repair report written by the last Fix(), empty when none.
+  const std::string& ReportPath() const { return reportPath_; }
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  int exitCode_ = 0;
+  int32_t repairCount_ = 0;
+  std::string reportPath_;
+};
+
+}  // namespace kv::app

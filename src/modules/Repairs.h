@@ -1,0 +1,51 @@
+// The six module repairs. Each tests its information file, opens the module's files as
+// the suite does (information record, side files, data files through the record access
+// layer), walks the data files that carry money fields, and closes the module, writing
+// its information record and side files back.
+//
+// THIS HEADER IS A CONTRACT between the module repairs and the run. Keep the public
+// signatures; add what you need.
+#pragma once
+
+#include <memory>
+
+#include "isam/Access.h"
+#include "modules/Progress.h"
+
+namespace kv::modules {
+
+struct RunContext {
+  isam::AccessLayer& access;
+  ProgressSink& progress;
+  RepairReport* report = nullptr;  // may be null
+  bool invoiceOldForm = false;     // KORVA.INI INVOICEOLDFORM=TRUE
+};
+
+struct ModuleState;  // tables and information records of all modules
+
+// Module repairs share state (GLFILE01, GLINFO.DAT, GLBOOK.DAT, the IC, AP and AR
+// files): one object holds it for the run. Run them in the order GL, IC, AP, AR, BI,
+// PO. A data file that cannot be opened throws ui::EndRun after the access layer's
+// report; a side-file I/O failure throws platform::IoError. The current directory is
+// the company directory.
+class ModuleRepairs {
+ public:
+  explicit ModuleRepairs(RunContext& context);
+  ~ModuleRepairs();  // closes any data file still open
+
+  void FixGL();
+  void FixIC();
+  void FixAP();
+  void FixAR();
+  void FixBI();
+  void FixPO();
+
+  // Closes every data file still open (end of run, or after an early end).
+  void CloseAll();
+
+ private:
+  RunContext& ctx_;
+  std::unique_ptr<ModuleState> state_;
+};
+
+}  // namespace kv::modules
