@@ -1,0 +1,9 @@
+// Placeholder until the selection dialog lands.
+#include "gui/SelectCompany.h"
+
+namespace kv::gui {
+
+std::string SelectCompanyDirectory(company::Settings&, ui::Dialogs&) { return {}; }
+void ClearAutoSelect(company::Settings&) {}
+
+}  // namespace kv::gui

@@ -1,0 +1,20 @@
+// The company choice at start-up: the selection dialog with SuppressAutoSelect set.
+//
+// THIS HEADER IS A CONTRACT between the company selection and the main window.
+#pragma once
+
+#include <string>
+
+#include "company/Settings.h"
+#include "ui/Dialogs.h"
+
+namespace kv::gui {
+
+// Creates OpenCompanyDialog, sets SuppressAutoSelect, runs SelectCompany and destroys
+// the dialog. Returns SelectedDirectory (CP874) when a company was chosen, else empty.
+std::string SelectCompanyDirectory(company::Settings& settings, ui::Dialogs& dialogs);
+
+// Switches the remembered automatic choice off and saves KORVA.CFG.
+void ClearAutoSelect(company::Settings& settings);
+
+}  // namespace kv::gui
