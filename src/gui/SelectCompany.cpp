@@ -4,6 +4,5 @@
 namespace kv::gui {
 
 std::string SelectCompanyDirectory(company::Settings&, ui::Dialogs&) { return {}; }
-void ClearAutoSelect(company::Settings&) {}
 
 }  // namespace kv::gui

@@ -14,7 +14,4 @@ namespace kv::gui {
 // the dialog. Returns SelectedDirectory (CP874) when a company was chosen, else empty.
 std::string SelectCompanyDirectory(company::Settings& settings, ui::Dialogs& dialogs);
 
-// Switches the remembered automatic choice off and saves KORVA.CFG.
-void ClearAutoSelect(company::Settings& settings);
-
 }  // namespace kv::gui
