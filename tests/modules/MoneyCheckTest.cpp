@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "modules/MoneyCheck.h"
+
+static_assert(LDBL_MANT_DIG == 64, "the oracle needs the 80-bit extended type");
+
+namespace {
+
+using Field = std::array<uint8_t, 10>;
+
+Field Make(uint16_t signExponent, uint64_t significand) {
+  Field f{};
+  for (int i = 0; i < 8; ++i) f[i] = static_cast<uint8_t>(significand >> (8 * i));
+  f[8] = static_cast<uint8_t>(signExponent);
+  f[9] = static_cast<uint8_t>(signExponent >> 8);
+  return f;
+}
+
+Field FromLongDouble(long double x) {
+  Field f{};
+  std::memcpy(f.data(), &x, f.size());
+  return f;
+}
+
+long double ToLongDouble(const Field& f) {
+  long double x = 0;
+  std::memcpy(&x, f.data(), f.size());
+  return x;
+}
+
+uint64_t Significand(const Field& f) {
+  uint64_t s = 0;
+  for (int i = 7; i >= 0; --i) s = (s << 8) | f[i];
+  return s;
+}
+uint16_t SignExponent(const Field& f) { return static_cast<uint16_t>(f[8] | (f[9] << 8)); }
+
+const Field kUpper = {0xF6, 0x28, 0x5C, 0xFF, 0xFF, 0xF8, 0x02, 0x95, 0x20, 0x40};
+const Field kLower = {0xF6, 0x28, 0x5C, 0xFF, 0xFF, 0xF8, 0x02, 0x95, 0x20, 0xC0};
+
+// The suite's own judgement: print with 15 significant digits, read back, compare with
+// the inclusive bounds. Encodings the hardware cannot convert are unsound by rule.
+bool OracleSound(const Field& f) {
+  const uint16_t exponent = SignExponent(f) & 0x7FFF;
+  if (exponent == 0x7FFF) return false;
+  if (exponent != 0 && (Significand(f) >> 63) == 0) return false;
+  char text[64];
+  std::snprintf(text, sizeof text, "%.14Le", ToLongDouble(f));
+  char* end = nullptr;
+  const long double back = std::strtold(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(back)) return false;
+  return back <= ToLongDouble(kUpper) && back >= ToLongDouble(kLower);
+}
+
+long double Parse(const char* text) { return std::strtold(text, nullptr); }
+
+TEST(MoneyCheck, ListedCasesAreJudgedAsTheSuiteDoes) {
+  struct Case {
+    const char* what;
+    Field field;
+    bool sound;
+  };
+  const long double up = ToLongDouble(kUpper);
+  const Case cases[] = {
+      {"zero", Make(0, 0), true},
+      {"negative zero", Make(0x8000, 0), true},
+      {"upper bound", kUpper, true},
+      {"lower bound", kLower, true},
+      {"one ulp above the bound rounds back to it",
+       FromLongDouble(std::nextafterl(up, INFINITY)), true},
+      {"9999999999.994", FromLongDouble(Parse("9999999999.994")), false},
+      {"-9999999999.994", FromLongDouble(Parse("-9999999999.994")), false},
+      {"9999999999.995", FromLongDouble(Parse("9999999999.995")), false},
+      {"9999999999.990004", FromLongDouble(Parse("9999999999.990004")), true},
+      {"9999999999.990006", FromLongDouble(Parse("9999999999.990006")), false},
+      {"-10000000000.00", FromLongDouble(-10000000000.0L), false},
+      {"1.0E+4000", FromLongDouble(Parse("1.0E+4000")), false},
+      {"largest extended", FromLongDouble(LDBL_MAX), false},
+      {"-1234.5", FromLongDouble(-1234.5L), true},
+      {"+infinity", Make(0x7FFF, 0x8000000000000000ull), false},
+      {"-infinity", Make(0xFFFF, 0x8000000000000000ull), false},
+      {"quiet NaN", Make(0x7FFF, 0xC000000000000000ull), false},
+      {"NaN with payload", Make(0xFFFF, 0x8000000000001234ull), false},
+      {"pseudo-infinity", Make(0x7FFF, 0), false},
+      {"pseudo-NaN", Make(0x7FFF, 0x0000000012345678ull), false},
+      {"denormal", Make(0, 1), true},
+      {"negative denormal", Make(0x8000, 0x7FFFFFFFFFFFFFFFull), true},
+      {"pseudo-denormal", Make(0, 0x8000000000000001ull), true},
+      {"unnormal of a small value", Make(0x3FFF, 0x4000000000000000ull), false},
+      {"unnormal with zero significand", Make(0x4020, 0), false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(kv::modules::IsMoneySound(c.field.data()), c.sound) << c.what;
+    EXPECT_EQ(OracleSound(c.field), c.sound) << "oracle: " << c.what;
+  }
+}
+
+TEST(MoneyCheck, SoundFieldStaysByteIdenticalAndFlagUntouched) {
+  const long double up = ToLongDouble(kUpper);
+  const Field sound[] = {Make(0x8000, 0), FromLongDouble(std::nextafterl(up, INFINITY)),
+                         Make(0, 0x8000000000000001ull), FromLongDouble(-0.01L)};
+  for (const Field& f : sound) {
+    uint8_t record[14];
+    std::memset(record, 0xAB, sizeof record);
+    std::memcpy(record + 3, f.data(), f.size());  // unaligned, as inside a record
+    for (bool before : {false, true}) {
+      bool changed = before;
+      kv::modules::CheckMoneyField(record + 3, changed);
+      EXPECT_EQ(changed, before);
+      EXPECT_EQ(std::memcmp(record + 3, f.data(), f.size()), 0);
+    }
+    EXPECT_EQ(record[2], 0xAB);
+    EXPECT_EQ(record[13], 0xAB);
+  }
+}
+
+TEST(MoneyCheck, UnsoundFieldBecomesPositiveZeroAndSetsFlag) {
+  const Field unsound[] = {Make(0xFFFF, 0x8000000000000000ull), Make(0x4020, 0x1ull),
+                           FromLongDouble(Parse("-9999999999.995"))};
+  for (const Field& f : unsound) {
+    uint8_t record[14];
+    std::memset(record, 0xAB, sizeof record);
+    std::memcpy(record + 3, f.data(), f.size());
+    bool changed = false;
+    kv::modules::CheckMoneyField(record + 3, changed);
+    EXPECT_TRUE(changed);
+    for (int i = 3; i < 13; ++i) EXPECT_EQ(record[i], 0) << i;
+    EXPECT_EQ(record[2], 0xAB);
+    EXPECT_EQ(record[13], 0xAB);
+    // A second bad field in the same record leaves the flag set.
+    std::memcpy(record + 3, f.data(), f.size());
+    kv::modules::CheckMoneyField(record + 3, changed);
+    EXPECT_TRUE(changed);
+  }
+}
+
+// The check on the bits against the text round trip, on a million values chosen where
+// the two could part: around both bounds and the rounding midpoint, in every binade,
+// every special encoding, and random bit patterns.
+TEST(MoneyCheck, AgreesWithTextRoundTripOnAMillionValues) {
+  std::mt19937_64 rng(20261208);
+  std::vector<Field> values;
+  values.reserve(1100000);
+  auto both = [&](const Field& f) {
+    values.push_back(f);
+    Field g = f;
+    g[9] ^= 0x80;
+    values.push_back(g);
+  };
+  // Runs of consecutive extended values around the bounds and the midpoints.
+  auto around = [&](long double x, int ulps) {
+    long double lo = x, hi = x;
+    both(FromLongDouble(x));
+    for (int i = 0; i < ulps; ++i) {
+      lo = std::nextafterl(lo, -INFINITY);
+      hi = std::nextafterl(hi, INFINITY);
+      both(FromLongDouble(lo));
+      both(FromLongDouble(hi));
+    }
+  };
+  around(ToLongDouble(kUpper), 2000);
+  for (const char* t : {"9999999999.990005", "9999999999.994", "9999999999.995",
+                        "9999999999.985", "9999999999.99001", "9999999999.98999",
+                        "10000000000", "9999999999.999995", "1e-4951", "3.3621e-4932"})
+    around(Parse(t), 200);
+  around(LDBL_MAX, 200);
+  around(LDBL_MIN, 200);
+  // Decimal values around the bound, 9999999999.98999 to 9999999999.99001 in steps of
+  // 1e-9, each read as the nearest extended value.
+  for (int i = 0; i <= 20000; ++i) {
+    char text[40];
+    std::snprintf(text, sizeof text, "9999999999.%09d", 989990000 + i);
+    both(FromLongDouble(Parse(text)));
+  }
+  // Specials: zeros, denormals, pseudo-denormals, infinities, NaN payloads,
+  // pseudo-infinities, pseudo-NaNs, unnormals.
+  for (int i = 0; i < 5000; ++i) {
+    const uint64_t r = rng();
+    both(Make(0, r & 0x7FFFFFFFFFFFFFFFull));
+    both(Make(0, r | 0x8000000000000000ull));
+    both(Make(0x7FFF, r));
+    both(Make(0x7FFF, r | 0x8000000000000000ull));
+    both(Make(0x7FFF, r & 0x7FFFFFFFFFFFFFFFull));
+    both(Make(static_cast<uint16_t>(1 + (r >> 49) % 0x7FFE), r & 0x7FFFFFFFFFFFFFFFull));
+  }
+  both(Make(0, 0));
+  both(Make(0x7FFF, 0x8000000000000000ull));
+  both(Make(0x7FFF, 0xC000000000000000ull));
+  both(Make(0x7FFF, 0));
+  // Random values in every binade.
+  for (uint32_t e = 0; e <= 0x7FFF; ++e)
+    for (int k = 0; k < 6; ++k) both(Make(static_cast<uint16_t>(e), rng() | (k & 1 ? 0 : 1ull << 63)));
+  // Dense near the bounds' binade and its neighbours.
+  for (int i = 0; i < 60000; ++i)
+    both(Make(static_cast<uint16_t>(0x401C + i % 8), rng() | 1ull << 63));
+  // Random 80-bit patterns.
+  while (values.size() < 1000000) {
+    const uint64_t r = rng();
+    values.push_back(Make(static_cast<uint16_t>(rng()), r));
+  }
+
+  size_t disagreements = 0;
+  for (const Field& f : values) {
+    if (kv::modules::IsMoneySound(f.data()) != OracleSound(f)) {
+      if (++disagreements <= 10)
+        ADD_FAILURE() << std::hex << "disagree on " << SignExponent(f) << ":" << Significand(f);
+    }
+  }
+  std::cout << "money check: " << values.size() << " values compared with the text round trip, "
+            << disagreements << " disagreements" << std::endl;
+  EXPECT_EQ(disagreements, 0u);
+}
+
+}  // namespace
