@@ -11,7 +11,10 @@ namespace kv::platform {
 
 enum class Op : int {
   kOpen, kCreate, kRead, kWrite, kFlush, kTruncate, kSize, kClose,
-  kLock, kUnlock, kDelete, kRename, kCount
+  kLock, kUnlock, kDelete, kRename,
+  kStat,       // existence and type checks, directory listings for the name lookup
+  kDirectory,  // current directory, change and create directory
+  kCount
 };
 
 struct CallCounts {
@@ -28,6 +31,7 @@ enum class FaultKind {
 
 // Fail the nth call (1-based, counted from when the plan is set) of operation `op`;
 // with persistent, that call and every later one of the same operation.
+// A short-count fault on an operation that moves no bytes fails it with `errnoValue`.
 struct FaultPlan {
   Op op = Op::kRead;
   uint64_t nth = 0;  // 0 = no fault

@@ -89,6 +89,7 @@ class File {
 
  private:
   int fd_ = -1;
+  bool readOnly_ = false;  // such a descriptor can hold read locks only
   std::string name_;
 };
 

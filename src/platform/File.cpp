@@ -1,0 +1,466 @@
+// Files, names and byte-range locks on Linux.
+//
+// Why open-file-description locks: classic POSIX record locks (F_SETLK) belong to the
+// process, not to the descriptor. Two descriptors of one file in one process never
+// conflict, and closing either of them silently drops every lock the process holds on
+// the file. The engine opens a file block's files once per block and relies on its
+// locks conflicting with those of another block of the same file, and on a close of one
+// block leaving the locks of the others in place; that is how handle locks behave on the
+// suite's own platform. F_OFD_SETLK locks belong to the open file description and give
+// exactly that. A description is shared by dup() and fork(), so a child process that
+// wants locks of its own must open the file itself.
+//
+// Every lock is a write lock (F_WRLCK), so any two File objects exclude each other
+// whatever they lock. A descriptor opened read-only cannot hold a write lock; there
+// F_RDLCK is used. Two read-only File objects therefore do not exclude each other,
+// while a read-only and a read/write File do. The engine takes the locks that matter
+// for exclusion (station claims, write lock, record locks) on files it opened for
+// reading and writing.
+#include "platform/File.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <utility>
+#include <vector>
+
+#include "platform/OsCall.h"
+
+namespace kv::platform {
+
+using detail::OsCall;
+using detail::OsTransfer;
+
+int32_t WinErrorFromErrno(int err) {
+  switch (err) {
+    case 0: return kErrNone;
+    case ENOENT: return kErrFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP: return kErrPathNotFound;
+    case EMFILE:
+    case ENFILE: return kErrTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return kErrAccessDenied;
+    case EBADF:
+    case ESTALE: return kErrInvalidHandle;
+    case ENOMEM: return kErrNotEnoughMemory;
+    case EINVAL: return kErrInvalidAccess;
+    case EBUSY:
+    case ETXTBSY: return kErrSharingViolation;
+    case EAGAIN: return kErrLockViolation;
+    case EEXIST: return kErrFileExists;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return kErrDiskFull;
+    default: return kErrGenFailure;
+  }
+}
+
+namespace detail {
+
+// Metadata of a path without following a final symbolic link; 0 or an errno.
+int LstatPath(const std::string& path, struct stat& st) {
+  int r = OsCall(Op::kStat, [&] { return ::lstat(path.c_str(), &st); });
+  return r == 0 ? 0 : errno;
+}
+
+int StatPath(const std::string& path, struct stat& st) {
+  int r = OsCall(Op::kStat, [&] { return ::stat(path.c_str(), &st); });
+  return r == 0 ? 0 : errno;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return StatPath(path, st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ParentOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  while (slash > 0 && path[slash - 1] == '/') --slash;
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// ENOENT means a missing file when the directory is there, else a missing path.
+int32_t NotFoundError(const std::string& path) {
+  return IsDirectory(ParentOf(path)) ? kErrFileNotFound : kErrPathNotFound;
+}
+
+int32_t ErrorForPath(int err, const std::string& path) {
+  return err == ENOENT ? NotFoundError(path) : WinErrorFromErrno(err);
+}
+
+namespace {
+
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The entry of `dir` equal to `name` ignoring ASCII case; of several, the smallest
+// by bytes, so that the choice does not depend on the order of the listing.
+bool FindIgnoringCase(const std::string& dir, const std::string& name, std::string& found) {
+  // One listing counts as one call: the entries come in one read on any usual directory.
+  DIR* d = nullptr;
+  if (OsCall(Op::kStat, [&] { return (d = ::opendir(dir.c_str())) != nullptr ? 0 : -1; }) != 0) return false;
+  bool any = false;
+  while (dirent* e = ::readdir(d)) {
+    std::string_view entry(e->d_name);
+    if (entry == "." || entry == "..") continue;
+    if (!EqualIgnoringAsciiCase(entry, name)) continue;
+    if (!any || entry < found) found.assign(entry);
+    any = true;
+  }
+  ::closedir(d);
+  return any;
+}
+
+}  // namespace
+
+std::string ResolvePath(std::string_view path) {
+  std::string whole(path);
+  struct stat st;
+  if (whole.empty() || LstatPath(whole, st) == 0) return whole;
+
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    size_t slash = whole.find('/', start);
+    parts.push_back(whole.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+
+  std::string prefix;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const std::string& part = parts[i];
+    auto joined = [&](const std::string& p) { return i == 0 ? p : prefix + "/" + p; };
+    if (i == 0 && part.empty()) continue;  // absolute path: prefix "" stands for the root
+    if (part.empty() || part == "." || part == "..") {
+      prefix = joined(part);
+      continue;
+    }
+    std::string exact = joined(part);
+    if (LstatPath(exact, st) == 0) {
+      prefix = exact;
+      continue;
+    }
+    std::string dir = i == 0 ? "." : (prefix.empty() ? "/" : prefix);
+    std::string found;
+    if (FindIgnoringCase(dir, part, found)) {
+      prefix = joined(found);
+      continue;
+    }
+    // Nothing further down can exist: keep the rest as written.
+    prefix = exact;
+    for (size_t k = i + 1; k < parts.size(); ++k) prefix += "/" + parts[k];
+    return prefix;
+  }
+  return prefix;
+}
+
+std::string CutName(std::string_view name) {
+  return std::string(name.substr(0, std::min(name.size(), kMaxFileName)));
+}
+
+}  // namespace detail
+
+using detail::CutName;
+using detail::ErrorForPath;
+using detail::ResolvePath;
+
+std::string ResolveName(std::string_view name) { return ResolvePath(CutName(name)); }
+
+// ---------------------------------------------------------------------------------
+// File
+
+File::File(File&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), readOnly_(other.readOnly_), name_(std::move(other.name_)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+    readOnly_ = other.readOnly_;
+    name_ = std::move(other.name_);
+  }
+  return *this;
+}
+
+File::~File() { Close(); }
+
+int32_t File::Open(std::string_view name, Access access, Share share, File& out) {
+  (void)share;  // no share modes on this platform: see File.h
+  out.Close();
+  std::string cut = CutName(name);
+  int flags = (access == Access::kReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+  std::string path = cut;
+  int fd = OsCall(Op::kOpen, [&] { return ::open(path.c_str(), flags); });
+  if (fd < 0 && errno == ENOENT) {
+    path = ResolvePath(cut);
+    if (path != cut) fd = OsCall(Op::kOpen, [&] { return ::open(path.c_str(), flags); });
+    else errno = ENOENT;
+  }
+  if (fd < 0) return ErrorForPath(errno, path);
+
+  // A directory opens read-only on Linux; on the suite's platform it is access denied.
+  struct stat st;
+  int r = OsCall(Op::kStat, [&] { return ::fstat(fd, &st); });
+  if (r != 0 || S_ISDIR(st.st_mode)) {
+    int32_t err = r != 0 ? WinErrorFromErrno(errno) : kErrAccessDenied;
+    OsCall(Op::kClose, [&] { return ::close(fd); });
+    return err;
+  }
+  out.fd_ = fd;
+  out.readOnly_ = access == Access::kReadOnly;
+  out.name_ = path;
+  return kErrNone;
+}
+
+int32_t File::Create(std::string_view name, bool replace, File& out) {
+  out.Close();
+  std::string path = ResolveName(name);
+  int flags = O_RDWR | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
+  int fd = OsCall(Op::kCreate, [&] { return ::open(path.c_str(), flags, 0666); });
+  if (fd < 0) return ErrorForPath(errno, path);
+  out.fd_ = fd;
+  out.readOnly_ = false;
+  out.name_ = path;
+  return kErrNone;
+}
+
+int32_t File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& done) {
+  done = 0;
+  if (fd_ < 0) return kErrInvalidHandle;
+  if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX) - offset)
+    return kErrInvalidAccess;
+  auto* p = static_cast<char*>(buffer);
+  while (done < length) {
+    bool stop = false;
+    ssize_t n = OsTransfer(Op::kRead, length - done, stop, [&](size_t len) {
+      return ::pread(fd_, p + done, len, static_cast<off_t>(offset + done));
+    });
+    if (n < 0) return WinErrorFromErrno(errno);
+    done += static_cast<size_t>(n);
+    if (n == 0 || stop) break;  // end of file
+  }
+  return kErrNone;
+}
+
+int32_t File::WriteAt(uint64_t offset, const void* buffer, size_t length, size_t& done) {
+  done = 0;
+  if (fd_ < 0) return kErrInvalidHandle;
+  if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX) - offset)
+    return kErrInvalidAccess;
+  const auto* p = static_cast<const char*>(buffer);
+  while (done < length) {
+    bool stop = false;
+    ssize_t n = OsTransfer(Op::kWrite, length - done, stop, [&](size_t len) {
+      return ::pwrite(fd_, p + done, len, static_cast<off_t>(offset + done));
+    });
+    if (n < 0) return WinErrorFromErrno(errno);
+    done += static_cast<size_t>(n);
+    if (n == 0 || stop) break;
+  }
+  return kErrNone;
+}
+
+int32_t File::Size(uint64_t& size) {
+  size = 0;
+  if (fd_ < 0) return kErrInvalidHandle;
+  struct stat st;
+  if (OsCall(Op::kSize, [&] { return ::fstat(fd_, &st); }) != 0) return WinErrorFromErrno(errno);
+  size = static_cast<uint64_t>(st.st_size);
+  return kErrNone;
+}
+
+int32_t File::Truncate(uint64_t size) {
+  if (fd_ < 0) return kErrInvalidHandle;
+  if (size > static_cast<uint64_t>(INT64_MAX)) return kErrInvalidAccess;
+  if (OsCall(Op::kTruncate, [&] { return ::ftruncate(fd_, static_cast<off_t>(size)); }) != 0)
+    return WinErrorFromErrno(errno);
+  return kErrNone;
+}
+
+int32_t File::Flush() {
+  if (fd_ < 0) return kErrInvalidHandle;
+  if (OsCall(Op::kFlush, [&] { return ::fdatasync(fd_); }) != 0) return WinErrorFromErrno(errno);
+  return kErrNone;
+}
+
+int32_t File::Close() {
+  if (fd_ < 0) return kErrInvalidHandle;
+  int fd = std::exchange(fd_, -1);
+  name_.clear();
+  // The descriptor is gone whatever close() says (Linux never leaves it open), so it is
+  // called once and not repeated after EINTR. Its locks go with it.
+  detail::Gate g = detail::EnterCall(Op::kClose);
+  int r = ::close(fd);
+  if (g.err != 0) return WinErrorFromErrno(g.err);
+  if (r != 0 && errno != EINTR) return WinErrorFromErrno(errno);
+  return kErrNone;
+}
+
+namespace {
+
+int32_t SetLock(int fd, short type, uint64_t offset, uint64_t length, Op op) {
+  if (fd < 0) return kErrInvalidHandle;
+  if (length == 0) return kErrNone;  // locks no byte; for fcntl 0 would mean "to the end"
+  if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX) - offset)
+    return kErrInvalidAccess;
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  fl.l_pid = 0;  // required for open-file-description locks
+  if (OsCall(op, [&] { return ::fcntl(fd, F_OFD_SETLK, &fl); }) == 0) return kErrNone;
+  int err = errno;
+  if (err == EAGAIN || err == EACCES) return kErrLockViolation;
+  return WinErrorFromErrno(err);
+}
+
+}  // namespace
+
+int32_t File::LockRange(uint64_t offset, uint64_t length) {
+  if (fd_ < 0) return kErrInvalidHandle;
+  return SetLock(fd_, readOnly_ ? F_RDLCK : F_WRLCK, offset, length, Op::kLock);
+}
+
+int32_t File::UnlockRange(uint64_t offset, uint64_t length) {
+  return SetLock(fd_, F_UNLCK, offset, length, Op::kUnlock);
+}
+
+// ---------------------------------------------------------------------------------
+// Whole files
+
+int32_t DeleteFile(std::string_view name) {
+  std::string path = ResolveName(name);
+  if (OsCall(Op::kDelete, [&] { return ::unlink(path.c_str()); }) != 0) return ErrorForPath(errno, path);
+  return kErrNone;
+}
+
+namespace detail {
+
+// Renames without replacing an existing target, as the suite's platform does: a
+// restore that could not delete the old file must leave both files in place.
+int32_t RenameNoReplace(const std::string& from, const std::string& to) {
+  int r = OsCall(Op::kRename, [&] { return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE); });
+  if (r != 0 && (errno == EINVAL || errno == ENOSYS)) {
+    // The file system cannot refuse to replace (some network file systems): check first.
+    struct stat st;
+    if (LstatPath(to, st) == 0) {
+      errno = EEXIST;
+    } else {
+      r = OsCall(Op::kRename, [&] { return ::rename(from.c_str(), to.c_str()); });
+    }
+  }
+  if (r == 0) return kErrNone;
+  int err = errno;
+  if (err != ENOENT) return WinErrorFromErrno(err);
+  struct stat st;
+  if (LstatPath(from, st) != 0) return NotFoundError(from);
+  return NotFoundError(to);
+}
+
+}  // namespace detail
+
+int32_t RenameFile(std::string_view from, std::string_view to) {
+  std::string source = ResolveName(from);
+  std::string target = ResolveName(to);
+  if (source == target) {  // same name, perhaps in another letter case
+    struct stat st;
+    return detail::LstatPath(source, st) == 0 ? kErrNone : detail::NotFoundError(source);
+  }
+  return detail::RenameNoReplace(source, target);
+}
+
+bool FileExists(std::string_view name) {
+  struct stat st;
+  return detail::StatPath(ResolveName(name), st) == 0 && S_ISREG(st.st_mode);
+}
+
+int64_t FileSizeOf(std::string_view name) {
+  File f;
+  if (File::Open(name, Access::kReadOnly, Share::kShared, f) != kErrNone) return -1;
+  uint64_t size = 0;
+  if (f.Size(size) != kErrNone) return -1;
+  return static_cast<int64_t>(size);
+}
+
+namespace detail {
+
+// The temporary file is written, flushed and renamed over the target; the directory
+// is flushed last so that the rename itself survives a crash. On any failure the
+// temporary is removed and the target is left as it was. `writeFailed` tells a
+// failure after the temporary was created from one of the creation itself.
+int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFailed) {
+  writeFailed = false;
+  std::string target = ResolveName(name);
+  std::string temp = target + ".~tmp" + std::to_string(::getpid());
+
+  int fd = OsCall(Op::kCreate, [&] { return ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
+  if (fd < 0) return ErrorForPath(errno, temp);
+
+  // Keep the permissions of the file being replaced (a read-only settings file stays so).
+  struct stat old;
+  if (StatPath(target, old) == 0 && S_ISREG(old.st_mode))
+    OsCall(Op::kStat, [&] { return ::fchmod(fd, old.st_mode & 07777); });
+
+  int32_t err = kErrNone;
+  size_t done = 0;
+  while (err == kErrNone && done < bytes.size()) {
+    bool stop = false;
+    ssize_t n = OsTransfer(Op::kWrite, bytes.size() - done, stop, [&](size_t len) {
+      return ::pwrite(fd, bytes.data() + done, len, static_cast<off_t>(done));
+    });
+    if (n < 0) err = WinErrorFromErrno(errno);
+    else if (n == 0 || (stop && done + static_cast<size_t>(n) < bytes.size())) err = kErrDiskFull;
+    else done += static_cast<size_t>(n);
+  }
+  if (err == kErrNone && OsCall(Op::kFlush, [&] { return ::fsync(fd); }) != 0) err = WinErrorFromErrno(errno);
+  if (OsCall(Op::kClose, [&] { return ::close(fd); }) != 0 && err == kErrNone && errno != EINTR)
+    err = WinErrorFromErrno(errno);
+  if (err == kErrNone && OsCall(Op::kRename, [&] { return ::rename(temp.c_str(), target.c_str()); }) != 0)
+    err = ErrorForPath(errno, target);
+  if (err != kErrNone) {
+    writeFailed = true;
+    OsCall(Op::kDelete, [&] { return ::unlink(temp.c_str()); });
+    return err;
+  }
+
+  std::string dir = ParentOf(target);
+  int dfd = OsCall(Op::kOpen, [&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (dfd >= 0) {
+    // Some file systems refuse fsync on a directory; the rename has happened either way.
+    OsCall(Op::kFlush, [&] { return ::fsync(dfd); });
+    OsCall(Op::kClose, [&] { return ::close(dfd); });
+  }
+  return kErrNone;
+}
+
+}  // namespace detail
+
+int32_t ReplaceFileAtomically(std::string_view name, std::string_view bytes) {
+  bool writeFailed = false;
+  return detail::ReplaceFile(name, bytes, writeFailed);
+}
+
+}  // namespace kv::platform

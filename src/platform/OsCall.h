@@ -1,0 +1,81 @@
+// Internal to src/platform: the one gate every call to the operating system passes.
+//
+// EnterCall counts the call, sleeps for the simulated network delay and decides
+// whether the fault plan fails it. The wrappers below are the only places in the
+// platform layer that call the file system; each goes through EnterCall exactly once.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/Faults.h"
+
+namespace kv::platform::detail {
+
+// What the gate decided for one call.
+struct Gate {
+  int err = 0;         // non-zero: fail the call with this errno, do not make it
+  bool short_ = false; // a short count: move at most half of the bytes, then stop
+};
+Gate EnterCall(Op op);
+
+// Calls fn() once (again after EINTR) unless the gate fails it; returns -1 with errno
+// set on an injected failure. A short-count fault on a call that moves no bytes counts
+// as a failure with the plan's errno.
+template <class Fn>
+auto OsCall(Op op, Fn&& fn) -> decltype(fn()) {
+  Gate g = EnterCall(op);
+  if (g.err != 0) {
+    errno = g.err;
+    return static_cast<decltype(fn())>(-1);
+  }
+  decltype(fn()) r;
+  do {
+    r = fn();
+  } while (r == static_cast<decltype(fn())>(-1) && errno == EINTR);
+  return r;
+}
+
+// For reads and writes: fn(length) moves up to `length` bytes. On an injected short
+// count fn gets half the length and `stop` is set, so the caller reports that short
+// count instead of completing the transfer with a further call.
+template <class Fn>
+auto OsTransfer(Op op, size_t length, bool& stop, Fn&& fn) -> decltype(fn(length)) {
+  Gate g = EnterCall(op);
+  stop = false;
+  if (g.err != 0) {
+    errno = g.err;
+    return -1;
+  }
+  if (g.short_) {
+    length /= 2;
+    stop = true;
+    if (length == 0) return 0;
+  }
+  decltype(fn(length)) r;
+  do {
+    r = fn(length);
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
+
+// Helpers shared by the platform's sources (File.cpp).
+int LstatPath(const std::string& path, struct stat& st);  // 0 or an errno
+int StatPath(const std::string& path, struct stat& st);   // 0 or an errno
+bool IsDirectory(const std::string& path);
+std::string ParentOf(const std::string& path);
+// The name cut to 64 characters, and the case-insensitive lookup without the cut.
+std::string CutName(std::string_view name);
+std::string ResolvePath(std::string_view path);
+// ENOENT told apart: 2 when the parent directory exists, else 3.
+int32_t NotFoundError(const std::string& path);
+int32_t ErrorForPath(int err, const std::string& path);
+// ReplaceFileAtomically, telling a failed write (true) from a failed creation.
+int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFailed);
+
+}  // namespace kv::platform::detail

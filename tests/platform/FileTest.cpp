@@ -1,0 +1,212 @@
+#include "platform/File.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+
+namespace kv::platform {
+namespace {
+
+using testing::TempDirTest;
+
+class FileTest : public TempDirTest {};
+
+TEST_F(FileTest, ErrorNumbersOfOpenCreateDeleteRename) {
+  WriteRaw("A.DAT", "abc");
+  std::filesystem::create_directory(Path("SUB"));
+  File f;
+  struct Case {
+    const char* what;
+    int32_t got;
+    int32_t want;
+  };
+  std::vector<Case> cases = {
+      {"open missing file", File::Open(Path("NONE.DAT"), Access::kReadWrite, Share::kShared, f), kErrFileNotFound},
+      {"open in missing dir", File::Open(Path("NODIR/A.DAT"), Access::kReadOnly, Share::kShared, f), kErrPathNotFound},
+      {"open below a file", File::Open(Path("A.DAT/X"), Access::kReadOnly, Share::kShared, f), kErrPathNotFound},
+      {"open a directory", File::Open(Path("SUB"), Access::kReadOnly, Share::kShared, f), kErrAccessDenied},
+      {"create in missing dir", File::Create(Path("NODIR/B.DAT"), true, f), kErrPathNotFound},
+      {"create existing, no replace", File::Create(Path("A.DAT"), false, f), kErrFileExists},
+      {"delete missing file", DeleteFile(Path("NONE.DAT")), kErrFileNotFound},
+      {"delete in missing dir", DeleteFile(Path("NODIR/A.DAT")), kErrPathNotFound},
+      {"delete a directory", DeleteFile(Path("SUB")), kErrAccessDenied},
+      {"rename missing file", RenameFile(Path("NONE.DAT"), Path("B.DAT")), kErrFileNotFound},
+      {"rename into missing dir", RenameFile(Path("A.DAT"), Path("NODIR/B.DAT")), kErrPathNotFound},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
+  EXPECT_FALSE(f.IsOpen());
+  EXPECT_EQ(ReadRaw("A.DAT"), "abc");  // the refused create did not truncate it
+}
+
+TEST_F(FileTest, PermissionDeniedIsFive) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root passes every permission check";
+  WriteRaw("RO.DAT", "x");
+  ::chmod(Path("RO.DAT").c_str(), 0444);
+  File f;
+  EXPECT_EQ(File::Open(Path("RO.DAT"), Access::kReadWrite, Share::kShared, f), kErrAccessDenied);
+  EXPECT_EQ(File::Open(Path("RO.DAT"), Access::kReadOnly, Share::kShared, f), kErrNone);
+  std::filesystem::create_directory(Path("LOCKED"));
+  ::chmod(Path("LOCKED").c_str(), 0555);
+  EXPECT_EQ(File::Create(Path("LOCKED/N.DAT"), true, f), kErrAccessDenied);
+}
+
+TEST_F(FileTest, ErrnoMapping) {
+  struct {
+    int err;
+    int32_t win;
+  } table[] = {{0, 0},          {ENOENT, 2}, {ENOTDIR, 3},  {EMFILE, 4},  {ENFILE, 4},   {EACCES, 5},
+               {EPERM, 5},      {EROFS, 5},  {EBADF, 6},    {ENOMEM, 8},  {EINVAL, 12},  {EBUSY, 32},
+               {EAGAIN, 33},    {EEXIST, 80}, {ENOSPC, 112}, {EDQUOT, 112}, {EIO, 31},   {EXDEV, 31}};
+  for (auto& row : table) EXPECT_EQ(WinErrorFromErrno(row.err), row.win) << "errno " << row.err;
+}
+
+TEST_F(FileTest, ReadWriteAtOffsetsAndShortCounts) {
+  File f;
+  ASSERT_EQ(File::Create(Path("R.DAT"), false, f), kErrNone);
+  size_t done = 0;
+  ASSERT_EQ(f.WriteAt(10, "hello", 5, done), kErrNone);
+  EXPECT_EQ(done, 5u);
+  uint64_t size = 0;
+  ASSERT_EQ(f.Size(size), kErrNone);
+  EXPECT_EQ(size, 15u);
+
+  char buf[32] = {};
+  ASSERT_EQ(f.ReadAt(8, buf, 10, done), kErrNone);  // crosses the end: short, no error
+  EXPECT_EQ(done, 7u);
+  EXPECT_EQ(std::string(buf, 7), std::string("\0\0hello", 7));
+  ASSERT_EQ(f.ReadAt(100, buf, 4, done), kErrNone);  // wholly beyond the end
+  EXPECT_EQ(done, 0u);
+
+  ASSERT_EQ(f.Truncate(12), kErrNone);
+  ASSERT_EQ(f.Size(size), kErrNone);
+  EXPECT_EQ(size, 12u);
+  EXPECT_EQ(f.Flush(), kErrNone);
+  EXPECT_EQ(f.Close(), kErrNone);
+  EXPECT_EQ(ReadRaw("R.DAT"), std::string("\0\0\0\0\0\0\0\0\0\0he", 12));
+
+  // Everything on a closed file is an invalid handle.
+  EXPECT_EQ(f.ReadAt(0, buf, 1, done), kErrInvalidHandle);
+  EXPECT_EQ(f.WriteAt(0, buf, 1, done), kErrInvalidHandle);
+  EXPECT_EQ(f.Size(size), kErrInvalidHandle);
+  EXPECT_EQ(f.Flush(), kErrInvalidHandle);
+  EXPECT_EQ(f.LockRange(0, 1), kErrInvalidHandle);
+  EXPECT_EQ(f.Close(), kErrInvalidHandle);
+}
+
+TEST_F(FileTest, CreateReplaceTruncatesAndReadOnlyCannotWrite) {
+  WriteRaw("C.DAT", "old content");
+  File f;
+  ASSERT_EQ(File::Create(Path("C.DAT"), true, f), kErrNone);
+  uint64_t size = 99;
+  ASSERT_EQ(f.Size(size), kErrNone);
+  EXPECT_EQ(size, 0u);
+  f.Close();
+
+  WriteRaw("C.DAT", "abc");
+  File ro;
+  ASSERT_EQ(File::Open(Path("C.DAT"), Access::kReadOnly, Share::kExclusive, ro), kErrNone);
+  size_t done = 0;
+  EXPECT_EQ(ro.WriteAt(0, "x", 1, done), kErrInvalidHandle);  // EBADF
+  EXPECT_EQ(ReadRaw("C.DAT"), "abc");
+}
+
+TEST_F(FileTest, MoveKeepsOneOwner) {
+  File a;
+  ASSERT_EQ(File::Create(Path("M.DAT"), true, a), kErrNone);
+  int fd = a.NativeHandle();
+  File b(std::move(a));
+  EXPECT_FALSE(a.IsOpen());
+  EXPECT_EQ(b.NativeHandle(), fd);
+  File c;
+  c = std::move(b);
+  EXPECT_EQ(c.NativeHandle(), fd);
+  size_t done = 0;
+  EXPECT_EQ(c.WriteAt(0, "z", 1, done), kErrNone);
+}
+
+TEST_F(FileTest, NamesResolveIgnoringAsciiCase) {
+  std::filesystem::create_directories(Path("Company/Data"));
+  WriteRaw("Company/Data/glFile01.dat", "mixed");
+
+  // Both directory levels and the file are found whatever their case.
+  File f;
+  ASSERT_EQ(File::Open(Path("COMPANY/DATA/GLFILE01.DAT"), Access::kReadWrite, Share::kShared, f), kErrNone);
+  EXPECT_EQ(f.Name(), Path("Company/Data/glFile01.dat"));
+  EXPECT_TRUE(FileExists(Path("company/data/GLFILE01.DAT")));
+  EXPECT_EQ(FileSizeOf(Path("COMPANY/Data/glfile01.DAT")), 5);
+
+  // An exact match wins over another spelling; of two other spellings the smaller one.
+  WriteRaw("Company/Data/GLFILE01.DAT", "upper");
+  EXPECT_EQ(ResolveName(Path("Company/Data/glFile01.dat")), Path("Company/Data/glFile01.dat"));
+  EXPECT_EQ(ResolveName(Path("Company/Data/GLFILE01.DAT")), Path("Company/Data/GLFILE01.DAT"));
+  EXPECT_EQ(ResolveName(Path("company/data/Glfile01.dat")), Path("Company/Data/GLFILE01.DAT"));
+
+  // A name that matches nothing keeps its spelling below the levels that were found.
+  EXPECT_EQ(ResolveName(Path("COMPANY/NEW/X.DAT")), Path("Company/NEW/X.DAT"));
+
+  // Create uses the existing file rather than adding a second spelling beside it.
+  std::filesystem::remove(Path("Company/Data/GLFILE01.DAT"));
+  File g;
+  ASSERT_EQ(File::Create(Path("COMPANY/DATA/GLFILE01.DAT"), true, g), kErrNone);
+  g.Close();
+  EXPECT_EQ(ReadRaw("Company/Data/glFile01.dat"), "");
+  EXPECT_FALSE(Exists("Company/Data/GLFILE01.DAT"));
+
+  // Thai and other bytes are not folded.
+  WriteRaw("\xA1\xA2.DAT", "t");
+  EXPECT_TRUE(FileExists(Path("\xA1\xA2.dat")));
+  EXPECT_FALSE(FileExists(Path("\xA1\xA3.DAT")));
+
+  // Relative names are looked up from the current directory.
+  std::string here = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  EXPECT_EQ(ResolveName("company/DATA/GLFILE01.DAT"), "Company/Data/glFile01.dat");
+  std::filesystem::current_path(here);
+}
+
+TEST_F(FileTest, NamesAreCutTo64Characters) {
+  std::string prefix = Path("");
+  std::string longName = prefix + std::string(70 - prefix.size(), 'N') + ".DAT";
+  ASSERT_GT(longName.size(), kMaxFileName);
+  std::string cut = longName.substr(0, kMaxFileName);
+  File f;
+  ASSERT_EQ(File::Create(longName, true, f), kErrNone);
+  EXPECT_EQ(f.Name(), cut);
+  f.Close();
+  EXPECT_TRUE(std::filesystem::exists(cut));
+  EXPECT_TRUE(FileExists(longName));
+  EXPECT_EQ(DeleteFile(longName + "ignored"), kErrNone);
+  EXPECT_FALSE(std::filesystem::exists(cut));
+}
+
+TEST_F(FileTest, RenameNeverReplacesAnExistingFile) {
+  WriteRaw("X.SAV", "saved");
+  WriteRaw("X.DAT", "current");
+  EXPECT_EQ(RenameFile(Path("X.SAV"), Path("x.dat")), kErrFileExists);
+  EXPECT_EQ(ReadRaw("X.SAV"), "saved");
+  EXPECT_EQ(ReadRaw("X.DAT"), "current");
+  ASSERT_EQ(DeleteFile(Path("x.dat")), kErrNone);
+  ASSERT_EQ(RenameFile(Path("x.sav"), Path("X.DAT")), kErrNone);
+  EXPECT_EQ(ReadRaw("X.DAT"), "saved");
+  EXPECT_FALSE(Exists("X.SAV"));
+  EXPECT_EQ(FileSizeOf(Path("X.SAV")), -1);
+}
+
+TEST_F(FileTest, ExistsOnlyForRegularFiles) {
+  std::filesystem::create_directory(Path("D"));
+  EXPECT_FALSE(FileExists(Path("D")));
+  EXPECT_FALSE(FileExists(Path("NONE")));
+  WriteRaw("F", "");
+  EXPECT_TRUE(FileExists(Path("f")));
+  EXPECT_EQ(FileSizeOf(Path("F")), 0);
+}
+
+}  // namespace
+}  // namespace kv::platform

@@ -1,0 +1,136 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+#include "platform/File.h"
+
+namespace kv::platform {
+namespace {
+
+// The ranges the engine locks: open lock, a station claim, the exclusive-use test
+// (which ends 65535 bytes beyond 2^31 - 1) and a record lock far beyond the end.
+constexpr uint64_t kStationClaim = 2147483647 - 7;
+constexpr uint64_t kExclusiveUse = 2147418113;
+
+class LockTest : public testing::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    WriteRaw("L.DIA", std::string(54, '\0'));
+    name_ = Path("L.DIA");
+    ASSERT_EQ(File::Open(name_, Access::kReadWrite, Share::kShared, a_), kErrNone);
+    ASSERT_EQ(File::Open(name_, Access::kReadWrite, Share::kShared, b_), kErrNone);
+  }
+  std::string name_;
+  File a_, b_;
+};
+
+TEST_F(LockTest, TwoFilesOfOneProcessConflict) {
+  struct Range {
+    uint64_t offset, length;
+  } ranges[] = {{3, 1}, {3, 51}, {kStationClaim, 1}, {kExclusiveUse, 65535}, {1000000 * 1248ULL, 4}};
+  for (const Range& r : ranges) {
+    SCOPED_TRACE(r.offset);
+    ASSERT_EQ(a_.LockRange(r.offset, r.length), kErrNone);
+    EXPECT_EQ(b_.LockRange(r.offset, r.length), kErrLockViolation);
+    EXPECT_EQ(b_.LockRange(r.offset + r.length - 1, 10), kErrLockViolation);  // overlap at the end
+    EXPECT_EQ(b_.LockRange(r.offset + r.length, 1), kErrNone);                // adjacent: free
+    ASSERT_EQ(a_.UnlockRange(r.offset, r.length), kErrNone);
+    EXPECT_EQ(b_.LockRange(r.offset, r.length), kErrNone);
+    ASSERT_EQ(b_.UnlockRange(r.offset, r.length + 1), kErrNone);
+  }
+  // The exclusive-use range covers every station claim: one claim blocks the test.
+  ASSERT_EQ(a_.LockRange(kStationClaim, 1), kErrNone);
+  EXPECT_EQ(b_.LockRange(kExclusiveUse, 65535), kErrLockViolation);
+}
+
+TEST_F(LockTest, ClosingOneFileKeepsTheLocksOfAnother) {
+  File c;
+  ASSERT_EQ(File::Open(name_, Access::kReadWrite, Share::kShared, c), kErrNone);
+  ASSERT_EQ(a_.LockRange(10, 4), kErrNone);
+  ASSERT_EQ(c.LockRange(20, 4), kErrNone);
+  ASSERT_EQ(c.Close(), kErrNone);  // drops c's lock only
+  EXPECT_EQ(b_.LockRange(10, 4), kErrLockViolation);
+  EXPECT_EQ(b_.LockRange(20, 4), kErrNone);
+}
+
+TEST_F(LockTest, ReadOnlyFilesTakeReadLocks) {
+  File ro1, ro2;
+  ASSERT_EQ(File::Open(name_, Access::kReadOnly, Share::kShared, ro1), kErrNone);
+  ASSERT_EQ(File::Open(name_, Access::kReadOnly, Share::kShared, ro2), kErrNone);
+  ASSERT_EQ(ro1.LockRange(5, 1), kErrNone);
+  EXPECT_EQ(a_.LockRange(5, 1), kErrLockViolation);  // a writer is kept out
+  EXPECT_EQ(ro2.LockRange(5, 1), kErrNone);          // two readers share
+  ASSERT_EQ(a_.LockRange(6, 1), kErrNone);
+  EXPECT_EQ(ro1.LockRange(6, 1), kErrLockViolation);
+}
+
+TEST_F(LockTest, ZeroLengthLocksNothing) {
+  ASSERT_EQ(a_.LockRange(0, 0), kErrNone);
+  EXPECT_EQ(b_.LockRange(0, 1000), kErrNone);  // fcntl's 0 would have meant "to the end"
+}
+
+// A lock held by another process blocks until that process releases it or ends.
+TEST_F(LockTest, ChildProcessLockBlocksParent) {
+  for (bool exitWithoutUnlock : {false, true}) {
+    SCOPED_TRACE(exitWithoutUnlock);
+    int toChild[2], toParent[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(toParent), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      // The child opens its own description: one inherited from the parent would share
+      // the parent's locks.
+      File own;
+      char c = File::Open(name_, Access::kReadWrite, Share::kShared, own) == kErrNone &&
+                       own.LockRange(kStationClaim, 1) == kErrNone
+                   ? 'L'
+                   : 'E';
+      (void)!::write(toParent[1], &c, 1);
+      (void)!::read(toChild[0], &c, 1);
+      if (!exitWithoutUnlock) {
+        c = own.UnlockRange(kStationClaim, 1) == kErrNone ? 'U' : 'E';
+        (void)!::write(toParent[1], &c, 1);
+        (void)!::read(toChild[0], &c, 1);
+      }
+      ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(toParent[0], &c, 1), 1);
+    ASSERT_EQ(c, 'L');
+    EXPECT_EQ(a_.LockRange(kStationClaim, 1), kErrLockViolation);
+    EXPECT_EQ(a_.LockRange(kExclusiveUse, 65535), kErrLockViolation);
+    EXPECT_EQ(a_.LockRange(kStationClaim - 1, 1), kErrNone);
+    c = 'g';
+    ASSERT_EQ(::write(toChild[1], &c, 1), 1);
+    if (!exitWithoutUnlock) {
+      ASSERT_EQ(::read(toParent[0], &c, 1), 1);
+      EXPECT_EQ(c, 'U');
+      EXPECT_EQ(a_.LockRange(kStationClaim, 1), kErrNone);
+      ASSERT_EQ(::write(toChild[1], &c, 1), 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(a_.LockRange(kStationClaim, 1), kErrNone);
+    a_.UnlockRange(kStationClaim - 1, 2);
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);
+  }
+}
+
+TEST_F(LockTest, LocksBeyondEndOfFileLeaveItsSizeAlone) {
+  ASSERT_EQ(a_.LockRange(kExclusiveUse, 65535), kErrNone);
+  uint64_t size = 0;
+  ASSERT_EQ(a_.Size(size), kErrNone);
+  EXPECT_EQ(size, 54u);
+  EXPECT_EQ(a_.LockRange(UINT64_MAX - 1, 4), kErrInvalidAccess);  // beyond what an offset holds
+}
+
+}  // namespace
+}  // namespace kv::platform
