@@ -1,1 +1,623 @@
-// Placeholder: the data and index file builder lands here.
+#include "testkit/Builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "isam/Coding.h"
+
+namespace kv::testkit {
+
+using isam::GetI16;
+using isam::GetI32;
+using isam::PutI16;
+using isam::PutI32;
+
+static_assert(sizeof(long) >= 8, "file offsets beyond 2 GB go through fseek");
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+FilePtr OpenForWrite(const std::string& path, bool keep) {
+  return FilePtr(std::fopen(path.c_str(), keep ? "r+b" : "wb"));
+}
+
+std::string WriteAt(std::FILE* f, int64_t offset, const void* data, size_t length,
+                    const std::string& path) {
+  if (std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0 ||
+      std::fwrite(data, 1, length, f) != length) {
+    return "cannot write " + path;
+  }
+  return {};
+}
+
+int CompareTexts(const uint8_t* a, size_t la, const uint8_t* b, size_t lb) {
+  const size_t n = std::min(la, lb);
+  const int c = n == 0 ? 0 : std::memcmp(a, b, n);  // memcmp compares unsigned bytes
+  if (c != 0) return c;
+  return la < lb ? -1 : (la > lb ? 1 : 0);
+}
+
+}  // namespace
+
+// ---- Headers ---------------------------------------------------------------------------------
+
+void EncodeDataHeader(const DataHeader& h, uint8_t* out) {
+  PutI32(out + 0, h.freeHead);
+  PutI32(out + 4, h.freeCount);
+  PutI32(out + 8, h.highestSlot);
+  PutI32(out + 12, h.slotLength);
+  PutI32(out + 16, h.keyCount);
+  out[20] = h.defectFlag;
+}
+
+DataHeader DecodeDataHeader(const uint8_t* in) {
+  DataHeader h;
+  h.freeHead = GetI32(in + 0);
+  h.freeCount = GetI32(in + 4);
+  h.highestSlot = GetI32(in + 8);
+  h.slotLength = GetI32(in + 12);
+  h.keyCount = GetI32(in + 16);
+  h.defectFlag = in[20];
+  return h;
+}
+
+std::string PatchDataHeader(const std::string& dataPath, const DataHeader& header) {
+  FilePtr f = OpenForWrite(dataPath, true);
+  if (!f) return "cannot open " + dataPath;
+  uint8_t bytes[kDataHeaderSize];
+  EncodeDataHeader(header, bytes);
+  std::string err = WriteAt(f.get(), 0, bytes, sizeof bytes, dataPath);
+  if (std::fclose(f.release()) != 0 && err.empty()) err = "cannot close " + dataPath;
+  return err;
+}
+
+void EncodeKeyHeader(const KeyHeader& h, uint8_t* out) {
+  PutI32(out + 0, h.freeHead);
+  PutI32(out + 4, h.freeCount);
+  PutI32(out + 8, h.highestPage);
+  PutI32(out + 12, h.sectionLength);
+  PutI32(out + 16, h.rootPage);
+  out[20] = h.allowDuplicates;
+  out[21] = 0;
+  PutI32(out + 22, h.entryCount);
+  PutI16(out + 26, h.pageSize);
+}
+
+KeyHeader DecodeKeyHeader(const uint8_t* in) {
+  KeyHeader h;
+  h.freeHead = GetI32(in + 0);
+  h.freeCount = GetI32(in + 4);
+  h.highestPage = GetI32(in + 8);
+  h.sectionLength = GetI32(in + 12);
+  h.rootPage = GetI32(in + 16);
+  h.allowDuplicates = in[20];
+  h.entryCount = GetI32(in + 22);
+  h.pageSize = GetI16(in + 26);
+  return h;
+}
+
+int32_t IndexRecordLength(std::span<const KeyDesc> keys, std::vector<int32_t>* offsets) {
+  int32_t total = 0;
+  if (offsets) offsets->clear();
+  for (const KeyDesc& k : keys) {
+    if (offsets) offsets->push_back(total);
+    total += SectionLength(k.length);
+  }
+  return total;
+}
+
+// ---- Pages -----------------------------------------------------------------------------------
+
+namespace {
+
+void PutItem(uint8_t* out, int keyLength, int32_t record, int32_t child, const uint8_t* text,
+             size_t textLength) {
+  PutI32(out, record);
+  PutI32(out + 4, child);
+  out[8] = static_cast<uint8_t>(textLength);
+  if (textLength) std::memcpy(out + 9, text, textLength);
+  std::memset(out + 9 + textLength, 0, static_cast<size_t>(keyLength) - textLength);
+}
+
+}  // namespace
+
+std::string EncodePage(const PageImage& page, int keyLength) {
+  const size_t item = static_cast<size_t>(keyLength) + 9;
+  std::string out(6 + page.items.size() * item, '\0');
+  auto* p = reinterpret_cast<uint8_t*>(out.data());
+  PutI16(p, static_cast<int16_t>(page.items.size()));
+  PutI32(p + 2, page.leftmost);
+  for (size_t j = 0; j < page.items.size(); ++j) {
+    const PageItem& it = page.items[j];
+    const size_t len = std::min(it.text.size(), static_cast<size_t>(keyLength));
+    PutItem(p + 6 + j * item, keyLength, it.record, it.child,
+            reinterpret_cast<const uint8_t*>(it.text.data()), len);
+  }
+  return out;
+}
+
+bool DecodePage(std::string_view bytes, int keyLength, PageImage& page) {
+  page = PageImage{};
+  if (bytes.size() < 6 || keyLength < 1) return false;
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  const int count = GetI16(p);
+  if (count < 0 || count > kPageItems) return false;
+  const size_t item = static_cast<size_t>(keyLength) + 9;
+  if (bytes.size() < 6 + static_cast<size_t>(count) * item) return false;
+  page.leftmost = GetI32(p + 2);
+  for (int j = 0; j < count; ++j) {
+    const uint8_t* q = p + 6 + static_cast<size_t>(j) * item;
+    const size_t len = q[8];
+    if (len > static_cast<size_t>(keyLength)) return false;
+    page.items.push_back(
+        PageItem{GetI32(q), GetI32(q + 4), std::string(reinterpret_cast<const char*>(q + 9), len)});
+  }
+  return true;
+}
+
+// ---- Key entries -----------------------------------------------------------------------------
+
+bool KeyEntries::Add(std::string_view text, int32_t record) {
+  if (text.size() > desc_.length) return false;
+  const size_t at = arena_.size();
+  arena_.resize(at + stride_, 0);
+  uint8_t* e = arena_.data() + at;
+  PutI32(e, record);
+  e[4] = static_cast<uint8_t>(text.size());
+  if (!text.empty()) std::memcpy(e + 5, text.data(), text.size());
+  order_.clear();
+  return true;
+}
+
+const uint8_t* KeyEntries::Entry(size_t i) const {
+  const size_t slot = order_.empty() ? i : order_[i];
+  return arena_.data() + slot * stride_;
+}
+
+std::string_view KeyEntries::Text(size_t i) const {
+  const uint8_t* e = Entry(i);
+  return {reinterpret_cast<const char*>(e + 5), e[4]};
+}
+
+int32_t KeyEntries::Record(size_t i) const { return GetI32(Entry(i)); }
+
+std::string KeyEntries::Sort() {
+  const size_t n = Size();
+  if (n > UINT32_MAX) return "too many entries";
+  // Most comparisons are settled by the first eight bytes, taken big-endian so that an
+  // integer compare is the unsigned bytewise compare; ties go to the full compare.
+  struct SortKey {
+    uint64_t prefix;
+    uint32_t slot;
+  };
+  std::vector<SortKey> keys(n);
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t* e = arena_.data() + i * stride_;
+    uint64_t prefix = 0;
+    for (size_t b = 0; b < 8; ++b) {
+      prefix = (prefix << 8) | (b < e[4] ? e[5 + b] : 0);
+    }
+    keys[i] = SortKey{prefix, static_cast<uint32_t>(i)};
+  }
+  const uint8_t* base = arena_.data();
+  const size_t stride = stride_;
+  auto fullCompare = [base, stride](uint32_t a, uint32_t b) {
+    const uint8_t* ea = base + a * stride;
+    const uint8_t* eb = base + b * stride;
+    const int c = CompareTexts(ea + 5, ea[4], eb + 5, eb[4]);
+    if (c != 0) return c;
+    const int32_t ra = GetI32(ea);
+    const int32_t rb = GetI32(eb);
+    return ra < rb ? -1 : (ra > rb ? 1 : 0);
+  };
+  std::sort(keys.begin(), keys.end(), [&](const SortKey& a, const SortKey& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return fullCompare(a.slot, b.slot) < 0;
+  });
+  order_.resize(n);
+  for (size_t i = 0; i < n; ++i) order_[i] = keys[i].slot;
+  for (size_t i = 1; i < n; ++i) {
+    const uint8_t* a = Entry(i - 1);
+    const uint8_t* b = Entry(i);
+    if (CompareTexts(a + 5, a[4], b + 5, b[4]) != 0) continue;
+    if (!desc_.duplicates) {
+      return "key text \"" + std::string(Text(i)) + "\" given twice in a key without duplicates";
+    }
+    if (GetI32(a) == GetI32(b)) {
+      return "key text \"" + std::string(Text(i)) + "\" given twice for record " +
+             std::to_string(GetI32(a));
+    }
+  }
+  return {};
+}
+
+// ---- Index file ------------------------------------------------------------------------------
+
+namespace {
+
+// Entries a subtree of `height` levels holds when every page is full.
+int64_t Capacity(int height, int perPage) {
+  int64_t cap = 0;
+  for (int h = 0; h < height; ++h) {
+    cap = cap * (perPage + 1) + perPage;
+    if (cap > (int64_t{1} << 40)) return cap;
+  }
+  return cap;
+}
+
+// Bulk loader for one key: entries are laid into pages bottom-up in key order, children
+// before their parent, so page numbers rise in key order within a level and the root
+// is the highest page. Each node takes the fewest separators that let its children
+// hold the rest, and the rest is spread evenly, so leaves end up nearly full and
+// every leaf lies at the same depth.
+class TreeWriter {
+ public:
+  TreeWriter(std::FILE* f, const std::string& path, const KeyEntries& entries,
+             int64_t recordLength, int64_t sectionOffset, int perPage)
+      : f_(f),
+        path_(path),
+        entries_(entries),
+        keyLength_(entries.Desc().length),
+        itemLength_(static_cast<size_t>(keyLength_) + 9),
+        recordLength_(recordLength),
+        sectionOffset_(sectionOffset),
+        perPage_(perPage) {}
+
+  std::string Build(KeyTreeInfo& info) {
+    const int64_t n = static_cast<int64_t>(entries_.Size());
+    info = KeyTreeInfo{};
+    info.entryCount = static_cast<int32_t>(n);
+    if (n == 0) return {};
+    int height = 1;
+    while (Capacity(height, perPage_) < n) ++height;
+    buffers_.assign(static_cast<size_t>(height) + 1,
+                    std::vector<uint8_t>(6 + static_cast<size_t>(kPageItems) * itemLength_));
+    int32_t root = 0;
+    std::string err = Subtree(0, n, height, root);
+    if (!err.empty()) return err;
+    info.rootPage = root;
+    info.highestPage = nextPage_;
+    info.height = height;
+    return {};
+  }
+
+ private:
+  std::string Subtree(int64_t first, int64_t n, int height, int32_t& page) {
+    if (n < 1) return "internal error: empty subtree";
+    std::vector<uint8_t>& buf = buffers_[static_cast<size_t>(height)];
+    int64_t count = 0;
+    int32_t leftmost = 0;
+    if (height == 1) {
+      count = n;
+      if (count > kPageItems) return "internal error: leaf overflow";
+      for (int64_t j = 0; j < count; ++j) PutEntry(buf, j, first + j, 0);
+    } else {
+      const int64_t childCap = Capacity(height - 1, perPage_);
+      int64_t separators = (n + 1 + childCap) / (childCap + 1) - 1;  // ceil(..) - 1
+      separators = std::max<int64_t>(separators, 1);
+      if (separators > kPageItems) return "internal error: node overflow";
+      const int64_t children = separators + 1;
+      const int64_t rest = n - separators;
+      const int64_t each = rest / children;
+      const int64_t extra = rest % children;
+      int64_t at = first;
+      for (int64_t c = 0; c < children; ++c) {
+        const int64_t size = each + (c < extra ? 1 : 0);
+        int32_t child = 0;
+        std::string err = Subtree(at, size, height - 1, child);
+        if (!err.empty()) return err;
+        at += size;
+        if (c == 0) {
+          leftmost = child;
+        } else {
+          // The separator before this child was left for it to fill in.
+          PutI32(buf.data() + 6 + static_cast<size_t>(c - 1) * itemLength_ + 4, child);
+        }
+        if (c < separators) {
+          PutEntry(buf, c, at, 0);
+          ++at;
+        }
+      }
+      count = separators;
+    }
+    page = ++nextPage_;
+    PutI16(buf.data(), static_cast<int16_t>(count));
+    PutI32(buf.data() + 2, leftmost);
+    const int64_t offset = static_cast<int64_t>(page) * recordLength_ + sectionOffset_;
+    return WriteAt(f_, offset, buf.data(), 6 + static_cast<size_t>(count) * itemLength_, path_);
+  }
+
+  void PutEntry(std::vector<uint8_t>& buf, int64_t slot, int64_t entry, int32_t child) {
+    const std::string_view text = entries_.Text(static_cast<size_t>(entry));
+    PutItem(buf.data() + 6 + static_cast<size_t>(slot) * itemLength_, keyLength_,
+            entries_.Record(static_cast<size_t>(entry)), child,
+            reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  }
+
+  std::FILE* f_;
+  const std::string& path_;
+  const KeyEntries& entries_;
+  int keyLength_;
+  size_t itemLength_;
+  int64_t recordLength_;
+  int64_t sectionOffset_;
+  int perPage_;
+  int32_t nextPage_ = 0;
+  std::vector<std::vector<uint8_t>> buffers_;  // one page buffer per level
+};
+
+}  // namespace
+
+std::string WriteIndexFile(const std::string& indexPath, std::vector<KeyEntries>& keys,
+                           const IndexOptions& options, std::vector<KeyTreeInfo>* info) {
+  if (keys.empty() || keys.size() > static_cast<size_t>(isam::kMaxKeys)) {
+    return "an index file needs 1..100 keys";
+  }
+  if (options.maxItemsPerPage < 2 || options.maxItemsPerPage > kPageItems) {
+    return "items per page must be 2..62";
+  }
+  std::vector<KeyDesc> descs;
+  for (const KeyEntries& k : keys) {
+    if (k.Desc().length < 1 || k.Desc().length > isam::kMaxKeyLength) {
+      return "key length must be 1..100";
+    }
+    descs.push_back(k.Desc());
+  }
+  std::vector<int32_t> offsets;
+  const int32_t recordLength = IndexRecordLength(descs, &offsets);
+
+  FilePtr f = OpenForWrite(indexPath, false);
+  if (!f) return "cannot create " + indexPath;
+  std::vector<uint8_t> record0(static_cast<size_t>(recordLength), 0);
+  int32_t highest = 0;
+  if (info) info->clear();
+  for (size_t k = 0; k < keys.size(); ++k) {
+    std::string err = keys[k].Sort();
+    if (!err.empty()) return "key " + std::to_string(k + 1) + ": " + err;
+    KeyTreeInfo tree;
+    TreeWriter writer(f.get(), indexPath, keys[k], recordLength, offsets[k],
+                      options.maxItemsPerPage);
+    err = writer.Build(tree);
+    if (!err.empty()) return err;
+    KeyHeader h;
+    h.highestPage = tree.highestPage;
+    h.sectionLength = SectionLength(descs[k].length);
+    h.rootPage = tree.rootPage;
+    h.allowDuplicates = descs[k].duplicates ? 1 : 0;
+    h.entryCount = tree.entryCount;
+    EncodeKeyHeader(h, record0.data() + offsets[k]);
+    highest = std::max(highest, tree.highestPage);
+    if (info) info->push_back(tree);
+  }
+  std::string err = WriteAt(f.get(), 0, record0.data(), record0.size(), indexPath);
+  if (!err.empty()) return err;
+  if (std::fclose(f.release()) != 0) return "cannot close " + indexPath;
+  // Every page is read as a whole section, so the last index record must be complete.
+  std::error_code ec;
+  std::filesystem::resize_file(indexPath,
+                               static_cast<uintmax_t>(highest + 1) * static_cast<uintmax_t>(recordLength),
+                               ec);
+  if (ec) return "cannot size " + indexPath + ": " + ec.message();
+  return {};
+}
+
+// ---- Data file -------------------------------------------------------------------------------
+
+void KeySink::Add(int keyNumber, std::string_view text) {
+  if (!error_.empty()) return;
+  if (keyNumber < 1 || static_cast<size_t>(keyNumber) > keys_.size()) {
+    error_ = "record " + std::to_string(record_) + ": no key " + std::to_string(keyNumber);
+  } else if (!keys_[static_cast<size_t>(keyNumber - 1)].Add(text, record_)) {
+    error_ = "record " + std::to_string(record_) + ": key " + std::to_string(keyNumber) +
+             " text longer than the key";
+  }
+}
+
+struct FileBuilderAccess {
+  static void Begin(KeySink& sink, int32_t record) { sink.record_ = record; }
+  static size_t Count(const KeySink& sink) {
+    size_t total = 0;
+    for (const KeyEntries& k : sink.keys_) total += k.Size();
+    return total;
+  }
+  static const std::string& Error(const KeySink& sink) { return sink.error_; }
+};
+
+std::vector<int32_t> DescendingChain(std::vector<int32_t> deleted) {
+  std::sort(deleted.begin(), deleted.end(), std::greater<>());
+  deleted.erase(std::unique(deleted.begin(), deleted.end()), deleted.end());
+  return deleted;
+}
+
+std::string WithExtension(std::string_view path, std::string_view ext) {
+  const size_t slash = path.find_last_of("/\\");
+  const size_t dot = path.find_last_of('.');
+  std::string base(path);
+  if (dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash)) {
+    base.resize(dot);
+  }
+  return base + "." + std::string(ext);
+}
+
+std::string BuildFile(const FileSpec& spec, const SlotFiller& filler, FileInfo* info) {
+  if (spec.slotLength < kDataHeaderSize) return "slot length below 21";
+  if (spec.highestSlot < 0) return "negative slot count";
+  if (spec.keys.size() > static_cast<size_t>(isam::kMaxKeys)) return "more than 100 keys";
+  const size_t slot = static_cast<size_t>(spec.slotLength);
+
+  // The link each deleted slot carries; 0 marks a live slot.
+  std::vector<int32_t> link(static_cast<size_t>(spec.highestSlot) + 1, 0);
+  for (size_t i = 0; i < spec.freeChain.size(); ++i) {
+    const int32_t n = spec.freeChain[i];
+    if (n < 1 || n > spec.highestSlot) return "free chain slot " + std::to_string(n) + " out of range";
+    if (link[static_cast<size_t>(n)] != 0) return "slot " + std::to_string(n) + " twice in the free chain";
+    link[static_cast<size_t>(n)] = i + 1 < spec.freeChain.size() ? spec.freeChain[i + 1] : -1;
+  }
+
+  std::vector<KeyEntries> keys;
+  for (const KeyDesc& d : spec.keys) {
+    keys.emplace_back(d);
+    keys.back().Reserve(static_cast<size_t>(spec.highestSlot));
+  }
+  KeySink sink(keys);
+
+  DataHeader header;
+  header.freeHead = spec.freeChain.empty() ? -1 : spec.freeChain.front();
+  header.freeCount = static_cast<int32_t>(spec.freeChain.size());
+  header.highestSlot = spec.highestSlot;
+  header.slotLength = spec.headerSlotLength != 0 ? spec.headerSlotLength : spec.slotLength;
+  header.keyCount = spec.headerKeyCount >= 0 ? spec.headerKeyCount : static_cast<int32_t>(spec.keys.size());
+  header.defectFlag = spec.defectFlag;
+
+  FilePtr f = OpenForWrite(spec.dataPath, false);
+  if (!f) return "cannot create " + spec.dataPath;
+  // Whole slots go out in chunks of about 4 MB.
+  const size_t perChunk = std::max<size_t>(1, (size_t{4} << 20) / slot);
+  std::vector<uint8_t> chunk(perChunk * slot);
+  size_t used = 0;
+  auto flush = [&]() -> bool {
+    if (used == 0) return true;
+    const bool ok = std::fwrite(chunk.data(), 1, used * slot, f.get()) == used * slot;
+    used = 0;
+    return ok;
+  };
+  std::memset(chunk.data(), 0, slot);
+  EncodeDataHeader(header, chunk.data());
+  used = 1;
+  for (int32_t n = 1; n <= spec.highestSlot; ++n) {
+    if (used == perChunk && !flush()) return "cannot write " + spec.dataPath;
+    const std::span<uint8_t> bytes(chunk.data() + used * slot, slot);
+    std::memset(bytes.data(), 0, slot);
+    const int32_t l = link[static_cast<size_t>(n)];
+    const bool deleted = l != 0;
+    FileBuilderAccess::Begin(sink, n);
+    const size_t before = deleted ? FileBuilderAccess::Count(sink) : 0;
+    if (filler) filler(n, deleted, bytes, sink);
+    if (!FileBuilderAccess::Error(sink).empty()) return FileBuilderAccess::Error(sink);
+    if (deleted && FileBuilderAccess::Count(sink) != before) {
+      return "keys given for deleted slot " + std::to_string(n);
+    }
+    PutI32(bytes.data(), l);
+    ++used;
+  }
+  if (!flush()) return "cannot write " + spec.dataPath;
+  if (std::fclose(f.release()) != 0) return "cannot close " + spec.dataPath;
+
+  if (info) {
+    info->header = header;
+    info->keys.clear();
+  }
+  if (!keys.empty() && spec.writeIndex) {
+    const std::string indexPath =
+        spec.indexPath.empty() ? WithExtension(spec.dataPath, "IX") : spec.indexPath;
+    return WriteIndexFile(indexPath, keys, spec.index, info ? &info->keys : nullptr);
+  }
+  return {};
+}
+
+// ---- Save journal ----------------------------------------------------------------------------
+
+namespace {
+
+void AppendI16(std::string& s, int16_t v) {
+  uint8_t b[2];
+  PutI16(b, v);
+  s.append(reinterpret_cast<const char*>(b), 2);
+}
+
+void AppendI32(std::string& s, int32_t v) {
+  uint8_t b[4];
+  PutI32(b, v);
+  s.append(reinterpret_cast<const char*>(b), 4);
+}
+
+}  // namespace
+
+void JournalWriter::AddPage(int keyNumber, int keyLength, int32_t pageNumber,
+                            const PageImage& page) {
+  const std::string form = EncodePage(page, keyLength);
+  AppendI16(bytes_, static_cast<int16_t>(page.items.size()));
+  AppendI16(bytes_, static_cast<int16_t>(keyNumber));
+  bytes_.append(2, '\0');
+  bytes_.append(form, 6, std::string::npos);  // the items
+  AppendI32(bytes_, pageNumber);
+  AppendI32(bytes_, page.leftmost);
+}
+
+void JournalWriter::AddDataHeader(const DataHeader& h, int32_t link) {
+  AppendI16(bytes_, 1000);
+  AppendI16(bytes_, 0);
+  AppendI32(bytes_, h.freeHead);
+  AppendI32(bytes_, h.freeCount);
+  AppendI32(bytes_, h.highestSlot);
+  AppendI32(bytes_, h.slotLength);
+  AppendI32(bytes_, h.keyCount);
+  bytes_.append(2, '\0');  // duplicates flag, unused byte
+  AppendI32(bytes_, 0);
+  bytes_.append(2, '\0');
+  AppendI32(bytes_, link);
+}
+
+void JournalWriter::AddKeyHeader(int keyNumber, const KeyHeader& h, int32_t link) {
+  AppendI16(bytes_, 1000);
+  AppendI16(bytes_, static_cast<int16_t>(keyNumber));
+  AppendI32(bytes_, h.freeHead);
+  AppendI32(bytes_, h.freeCount);
+  AppendI32(bytes_, h.highestPage);
+  AppendI32(bytes_, h.sectionLength);
+  AppendI32(bytes_, h.rootPage);
+  bytes_.push_back(static_cast<char>(h.allowDuplicates));
+  bytes_.push_back('\0');
+  AppendI32(bytes_, h.entryCount);
+  bytes_.append(2, '\0');
+  AppendI32(bytes_, link);
+}
+
+void JournalWriter::AddTag(int16_t tag) { AppendI16(bytes_, tag); }
+
+void JournalWriter::AddRaw(std::string_view bytes) { bytes_.append(bytes); }
+
+// ---- Coordination file -----------------------------------------------------------------------
+
+std::string CoordinationLayout(int keyCount, int slotCount, uint8_t fill) {
+  const size_t m = static_cast<size_t>(SlotWidth(keyCount));
+  std::string out(3 + static_cast<size_t>(std::max(slotCount, 0)) * m, static_cast<char>(fill));
+  out[0] = '\0';
+  uint8_t marker[2];
+  PutI16(marker, 2000);
+  out[1] = static_cast<char>(marker[0]);
+  out[2] = static_cast<char>(marker[1]);
+  return out;
+}
+
+// ---- Plain files -----------------------------------------------------------------------------
+
+std::string WriteBytes(const std::string& path, std::string_view bytes) {
+  FilePtr f = OpenForWrite(path, false);
+  if (!f) return "cannot create " + path;
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) {
+    return "cannot write " + path;
+  }
+  if (std::fclose(f.release()) != 0) return "cannot close " + path;
+  return {};
+}
+
+std::string ReadBytes(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  FilePtr f(std::fopen(path.c_str(), "rb"));
+  if (!f) return "cannot open " + path;
+  char buf[1 << 16];
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, f.get())) > 0) bytes.append(buf, got);
+  if (std::ferror(f.get())) return "cannot read " + path;
+  return {};
+}
+
+}  // namespace kv::testkit
