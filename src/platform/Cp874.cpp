@@ -56,20 +56,21 @@ std::string Utf8ToCp874(std::string_view utf8) {
     uint8_t c = static_cast<uint8_t>(utf8[i]);
     char32_t cp;
     size_t len;
-    if (c < 0x80) { cp = c; len = 1; }
-    else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; len = 2; }
-    else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; len = 3; }
-    else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; len = 4; }
+    char32_t least;  // the smallest code point this length may carry (no overlong forms)
+    if (c < 0x80) { cp = c; len = 1; least = 0; }
+    else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; len = 2; least = 0x80; }
+    else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; len = 3; least = 0x800; }
+    else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; len = 4; least = 0x10000; }
     else { out += '?'; ++i; continue; }
-    if (i + len > utf8.size()) { out += '?'; break; }
-    bool ok = true;
-    for (size_t k = 1; k < len; ++k) {
-      uint8_t cc = static_cast<uint8_t>(utf8[i + k]);
-      if ((cc & 0xC0) != 0x80) { ok = false; break; }
-      cp = (cp << 6) | (cc & 0x3F);
+    // A broken, cut-off or overlong sequence stands for one '?': its lead byte and the
+    // continuation bytes that follow it are dropped, and the text after it is kept.
+    size_t k = 1;
+    while (k < len && i + k < utf8.size() && (static_cast<uint8_t>(utf8[i + k]) & 0xC0) == 0x80) {
+      cp = (cp << 6) | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
+      ++k;
     }
-    if (!ok) { out += '?'; ++i; continue; }
-    i += len;
+    i += k;
+    if (k < len || cp < least || cp > 0x10FFFF) { out += '?'; continue; }
     int b = ByteFor(cp);
     out += b < 0 ? '?' : static_cast<char>(b);
   }

@@ -1,0 +1,178 @@
+#include "platform/System.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "platform/File.h"
+#include "platform/OsCall.h"
+
+namespace kv::platform {
+
+using detail::OsCall;
+
+// Directory names are looked up ignoring ASCII case like file names, but not cut to
+// 64 characters: that limit belongs to the names of the files the suite opens.
+
+std::string CurrentDirectory() {
+  std::vector<char> buf(512);
+  while (true) {
+    char* r = nullptr;
+    OsCall(Op::kDirectory, [&] { return (r = ::getcwd(buf.data(), buf.size())) != nullptr ? 0 : -1; });
+    if (r != nullptr) return std::string(buf.data());
+    if (errno != ERANGE || buf.size() > (1u << 20)) return std::string();
+    buf.resize(buf.size() * 2);
+  }
+}
+
+int32_t ChangeDirectory(std::string_view path) {
+  std::string dir = detail::ResolvePath(path);
+  if (dir.empty()) return kErrPathNotFound;
+  if (OsCall(Op::kDirectory, [&] { return ::chdir(dir.c_str()); }) != 0) {
+    int err = errno;
+    return err == ENOENT ? kErrPathNotFound : WinErrorFromErrno(err);
+  }
+  return kErrNone;
+}
+
+bool DirectoryExists(std::string_view path) {
+  if (path.empty()) return false;
+  return detail::IsDirectory(detail::ResolvePath(path));
+}
+
+namespace {
+
+std::string WithoutTrailingSlashes(std::string_view path) {
+  std::string p(path);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return p;
+}
+
+}  // namespace
+
+int32_t CreateDirectory(std::string_view path) {
+  std::string dir = detail::ResolvePath(WithoutTrailingSlashes(path));
+  if (dir.empty()) return kErrPathNotFound;
+  if (OsCall(Op::kDirectory, [&] { return ::mkdir(dir.c_str(), 0777); }) != 0) {
+    int err = errno;
+    return err == ENOENT ? kErrPathNotFound : WinErrorFromErrno(err);
+  }
+  return kErrNone;
+}
+
+int32_t CreateDirectories(std::string_view path) {
+  std::string dir = detail::ResolvePath(WithoutTrailingSlashes(path));
+  if (dir.empty()) return kErrPathNotFound;
+  if (detail::IsDirectory(dir)) return kErrNone;
+  // Create each missing level from the top; levels that exist (or appear meanwhile) are
+  // fine, anything else on the way that is not a directory fails.
+  size_t pos = 0;
+  do {
+    pos = dir.find('/', pos + 1);
+    std::string level = dir.substr(0, pos);
+    if (level.back() == '/' || detail::IsDirectory(level)) continue;
+    if (OsCall(Op::kDirectory, [&] { return ::mkdir(level.c_str(), 0777); }) == 0) continue;
+    int err = errno;
+    if (err == EEXIST && detail::IsDirectory(level)) continue;
+    // A file standing where a directory should be makes the path impossible.
+    if (err == EEXIST || err == ENOENT || err == ENOTDIR) return kErrPathNotFound;
+    return WinErrorFromErrno(err);
+  } while (pos != std::string::npos);
+  return kErrNone;
+}
+
+namespace {
+
+// "1" in a sysfs attribute file; false when it cannot be read. (Such files claim a
+// size of a whole page, so they are read up to their real end, not by their size.)
+bool SysfsFlag(const std::string& path) {
+  File f;
+  if (File::Open(path, Access::kReadOnly, Share::kShared, f) != kErrNone) return false;
+  char text[8] = {};
+  size_t done = 0;
+  return f.ReadAt(0, text, sizeof text, done) == kErrNone && done > 0 && text[0] == '1';
+}
+
+}  // namespace
+
+// The block device of the file system holding `path`, as /sys/dev/block/MAJ:MIN. A
+// partition has no "removable" attribute worth reading; its disk, the parent
+// directory in sysfs, has. Anything unknown (network file systems, overlay mounts,
+// no sysfs) counts as not removable.
+bool IsRemovableDrive(std::string_view path) {
+  struct stat st;
+  if (detail::StatPath(detail::ResolvePath(path), st) != 0) return false;
+  std::string node = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+  if (SysfsFlag(node + "/removable")) return true;
+  struct stat partition;
+  if (detail::StatPath(node + "/partition", partition) != 0) return false;
+  return SysfsFlag(node + "/../removable");
+}
+
+std::string GetEnv(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? std::string(v) : std::string();
+}
+
+namespace {
+
+std::string HomeDirectory() {
+  std::string home = GetEnv("HOME");
+  if (!home.empty()) return home;
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buf(size > 0 ? static_cast<size_t>(size) : 16384);
+  passwd pw{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr && found->pw_dir)
+    return found->pw_dir;
+  return std::string();
+}
+
+}  // namespace
+
+std::string AppDataDirectory() {
+  std::string v = GetEnv("APPDATA");
+  if (!v.empty()) return v;
+  v = GetEnv("XDG_CONFIG_HOME");
+  if (!v.empty()) return v;
+  std::string home = HomeDirectory();
+  return home.empty() ? std::string() : home + "/.config";
+}
+
+std::string TempDirectoryFromEnv() {
+  std::string v = GetEnv("TEMP");
+  if (!v.empty()) return v;
+  v = GetEnv("TMPDIR");
+  if (!v.empty()) return v;
+  return "/tmp";
+}
+
+Date Today() {
+  time_t now = ::time(nullptr);
+  tm local{};
+  ::localtime_r(&now, &local);
+  return Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+void SleepMs(uint32_t milliseconds) {
+  timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1'000'000L};
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+int32_t RandomInRange(int32_t lo, int32_t hi) {
+  if (hi < lo) std::swap(lo, hi);
+  thread_local std::mt19937 engine{std::random_device{}()};
+  std::uniform_int_distribution<int32_t> pick(lo, hi);
+  return pick(engine);
+}
+
+}  // namespace kv::platform

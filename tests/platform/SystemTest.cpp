@@ -1,0 +1,131 @@
+#include "platform/System.h"
+
+#include <stdlib.h>
+#include <time.h>
+
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+#include "platform/File.h"
+
+namespace kv::platform {
+namespace {
+
+class SystemTest : public testing::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    start_ = CurrentDirectory();
+  }
+  void TearDown() override {
+    ChangeDirectory(start_);
+    TempDirTest::TearDown();
+  }
+  std::string start_;
+};
+
+// Sets or unsets environment variables for one test and puts them back afterwards.
+class EnvGuard {
+ public:
+  void Set(const char* name, const char* value) {
+    if (!saved_.count(name)) {
+      const char* old = ::getenv(name);
+      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    if (value) ::setenv(name, value, 1);
+    else ::unsetenv(name);
+  }
+  ~EnvGuard() {
+    for (auto& [name, value] : saved_) {
+      if (value) ::setenv(name.c_str(), value->c_str(), 1);
+      else ::unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+TEST_F(SystemTest, Directories) {
+  EXPECT_FALSE(DirectoryExists(Path("A")));
+  EXPECT_EQ(CreateDirectory(Path("A/B")), kErrPathNotFound);  // one level only
+  ASSERT_EQ(CreateDirectory(Path("A")), kErrNone);
+  EXPECT_EQ(CreateDirectory(Path("a")), kErrFileExists);     // same directory, other case
+  EXPECT_TRUE(DirectoryExists(Path("a")));
+  ASSERT_EQ(CreateDirectories(Path("a/Korva_Data/X/Y/")), kErrNone);
+  EXPECT_TRUE(std::filesystem::is_directory(Path("A/Korva_Data/X/Y")));
+  EXPECT_EQ(CreateDirectories(Path("A/korva_data/x")), kErrNone);  // all there already
+  EXPECT_FALSE(std::filesystem::exists(Path("A/korva_data")));
+
+  WriteRaw("FILE", "");
+  EXPECT_FALSE(DirectoryExists(Path("FILE")));
+  EXPECT_EQ(CreateDirectories(Path("FILE/SUB")), kErrPathNotFound);
+  EXPECT_EQ(ChangeDirectory(Path("FILE")), kErrPathNotFound);
+  EXPECT_EQ(ChangeDirectory(Path("NONE")), kErrPathNotFound);
+
+  ASSERT_EQ(ChangeDirectory(Path("a/KORVA_DATA")), kErrNone);
+  EXPECT_EQ(CurrentDirectory(), Path("A/Korva_Data"));
+  EXPECT_TRUE(DirectoryExists("x"));
+  ASSERT_EQ(ChangeDirectory(".."), kErrNone);
+  EXPECT_EQ(CurrentDirectory(), Path("A"));
+}
+
+TEST_F(SystemTest, RemovableDrive) {
+  // A temporary file system or a fixed disk: not removable; a missing path is unknown.
+  EXPECT_FALSE(IsRemovableDrive(dir_));
+  EXPECT_FALSE(IsRemovableDrive(Path("NONE")));
+}
+
+TEST_F(SystemTest, EnvironmentFallbacks) {
+  EnvGuard env;
+  env.Set("APPDATA", "/w/appdata");
+  env.Set("TEMP", "/w/temp");
+  EXPECT_EQ(AppDataDirectory(), "/w/appdata");
+  EXPECT_EQ(TempDirectoryFromEnv(), "/w/temp");
+  EXPECT_EQ(GetEnv("APPDATA"), "/w/appdata");
+
+  env.Set("APPDATA", nullptr);
+  env.Set("TEMP", nullptr);
+  env.Set("XDG_CONFIG_HOME", "/w/xdg");
+  env.Set("TMPDIR", "/w/tmpdir");
+  EXPECT_EQ(AppDataDirectory(), "/w/xdg");
+  EXPECT_EQ(TempDirectoryFromEnv(), "/w/tmpdir");
+  EXPECT_EQ(GetEnv("APPDATA"), "");
+
+  env.Set("XDG_CONFIG_HOME", nullptr);
+  env.Set("TMPDIR", "");
+  env.Set("HOME", "/w/home");
+  EXPECT_EQ(AppDataDirectory(), "/w/home/.config");
+  EXPECT_EQ(TempDirectoryFromEnv(), "/tmp");
+}
+
+TEST(ClockTest, TodayIsTheLocalDate) {
+  Date d = Today();
+  time_t now = ::time(nullptr);
+  tm local{};
+  ::localtime_r(&now, &local);
+  if (local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec < 2) GTEST_SKIP() << "midnight";
+  EXPECT_EQ(d.year, local.tm_year + 1900);
+  EXPECT_EQ(d.month, local.tm_mon + 1);
+  EXPECT_EQ(d.day, local.tm_mday);
+}
+
+TEST(ClockTest, RandomStaysInRangeAndCoversIt) {
+  std::set<int32_t> seen;
+  for (int i = 0; i < 5000; ++i) {
+    int32_t r = RandomInRange(1, 50);
+    ASSERT_GE(r, 1);
+    ASSERT_LE(r, 50);
+    seen.insert(r);
+  }
+  EXPECT_EQ(seen.size(), 50u);
+  EXPECT_EQ(RandomInRange(7, 7), 7);
+}
+
+}  // namespace
+}  // namespace kv::platform
