@@ -17,7 +17,7 @@ struct Directories {
   std::string start;     // current directory when the program started
   std::string settings;  // directory of KORVA.CFG
   std::string temp;      // full path ending in "/", or empty when unusable
-  std::string workData;  // temp + "korva_data/"
+  std::string workData;  // temp + "korva_data/" (start + "/korva_data/" without temp)
 };
 
 // The remembered company choice (KORVA.CFG, OPENCOMPANY_* keys).
@@ -38,14 +38,41 @@ struct Settings {
   std::string KorvaCfgPath() const;  // dirs.settings + "/KORVA.CFG"
 };
 
+// What the start-up initialisation takes from the process and the environment.
+struct StartupPlaces {
+  std::string startDirectory;  // the current directory
+  bool removableDrive = false; // the start directory lies on a removable drive
+  std::string appData;         // platform::AppDataDirectory()
+  std::string temp;            // platform::TempDirectoryFromEnv()
+};
+
 // Start-up initialisation: fixes the directories (from the current directory and the
 // environment) and computes the colour schemes from KVSCHEME.SET.
 Settings InitSettings();
+// The same from given places (tests, and callers that already know them). Creates the
+// settings, TEMP and work-data directories when missing; never changes the current
+// directory.
+Settings InitSettings(const StartupPlaces& places);
 // Reads KORVA.CFG then KORVA.INI (the latter relative to the current directory, which
 // the caller makes StartDirectory). Throws platform::IoError on a read error.
 void ReadSettings(Settings& settings);
-// Rewrites the four OPENCOMPANY keys of KORVA.CFG, keeping every other line.
+// Rewrites the four OPENCOMPANY keys of KORVA.CFG, keeping every other line (however
+// many there are) in its place; empty lines are dropped, lines end in CR LF, and the
+// file is replaced atomically. Throws platform::IoError when an existing KORVA.CFG
+// cannot be read (nothing is written then) or the new one cannot be written.
 void SaveSelectionSettings(const Settings& settings);
+
+// Default colours of the schemes.
+inline constexpr uint32_t kDefaultBaseColour = 8404992;  // red 0, green 64, blue 128
+inline constexpr int32_t kDefaultGridPercentage = 10;
+// The grid band colours of schemes 2 to 6, whatever KVSCHEME.SET holds.
+inline constexpr uint32_t kFixedGridBand[7] = {0,        0,        15523031, 15658978,
+                                               15199725, 15592697, 15132390};
+// KVSCHEME.SET: one record of seven groups of six int32 (base colours, then the
+// percentages of the six derived colours). Fewer than 168 bytes: the defaults.
+inline constexpr size_t kSchemeRecordSize = 168;
+// The grid band colours [1..6] from a KVSCHEME.SET record, or from none (nullptr).
+std::array<uint32_t, 7> ComputeGridBands(const uint8_t* schemeRecord);
 
 uint32_t BlendColour(uint32_t colour, int32_t percentage);
 uint32_t GridBandColour(const Settings& settings);
