@@ -1,0 +1,212 @@
+#include "modules/SideFiles.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/File.h"
+#include "platform/PlainFile.h"
+
+namespace kv::modules {
+namespace {
+
+using platform::File;
+using platform::IoError;
+
+// The suite's files are a few kilobytes; anything beyond this is not a side file of
+// ours and is refused rather than read into memory.
+constexpr uint64_t kMaxSideFileBytes = 64u << 20;
+
+// Result code the suite's run-time gives for a read past the end of a file.
+constexpr int32_t kReadPastEnd = platform::kIoReadPastEnd;
+
+// Opens an existing file for reading and writing, as the suite's typed-file open
+// does. Returns the open's code (0, or 2 for a missing file, ...).
+int32_t OpenExisting(std::string_view name, File& file) {
+  return File::Open(name, platform::Access::kReadWrite, platform::Share::kShared, file);
+}
+
+// Reads the whole content of an open file.
+void ReadAll(File& file, std::string_view name, std::string& out) {
+  uint64_t size = 0;
+  int32_t rc = file.Size(size);
+  if (rc != 0) throw IoError(rc, std::string(name));
+  if (size > kMaxSideFileBytes) throw IoError(kReadPastEnd, std::string(name));
+  out.resize(static_cast<size_t>(size));
+  size_t done = 0;
+  rc = file.ReadAt(0, out.data(), out.size(), done);
+  if (rc != 0) throw IoError(rc, std::string(name));
+  if (done != out.size()) throw IoError(kReadPastEnd, std::string(name));
+}
+
+void CloseOrRaise(File& file, std::string_view name) {
+  int32_t rc = file.Close();
+  if (rc != 0) throw IoError(rc, std::string(name));
+}
+
+// Creates the file empty where it is missing. The new file gets the name as given
+// (the suite's upper-case name).
+void CreateEmpty(std::string_view name) {
+  int32_t rc = platform::ReplaceFileAtomically(name, std::string_view());
+  if (rc != 0) throw IoError(rc, std::string(name));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+
+std::string ThaiDateStamp(const platform::Date& date) {
+  auto two = [](int v) {
+    v = ((v % 100) + 100) % 100;
+    return std::string{static_cast<char>('0' + v / 10), static_cast<char>('0' + v % 10)};
+  };
+  return two(date.day) + "/" + two(date.month) + "/" + two(date.year + 543);
+}
+
+std::string ThaiDateStamp() { return ThaiDateStamp(platform::Today()); }
+
+bool FileCanOpen(std::string_view name) {
+  File file;
+  if (OpenExisting(name, file) != 0) return false;
+  CloseOrRaise(file, name);
+  return true;
+}
+
+std::string_view ShortString(const uint8_t* field, int capacity) {
+  int length = std::min<int>(field[0], capacity);
+  return std::string_view(reinterpret_cast<const char*>(field + 1), static_cast<size_t>(length));
+}
+
+void PutShortString(uint8_t* field, int capacity, std::string_view text) {
+  size_t length = std::min(text.size(), static_cast<size_t>(capacity));
+  field[0] = static_cast<uint8_t>(length);
+  std::memmove(field + 1, text.data(), length);
+}
+
+void PutExtendedInt(uint8_t* field, int32_t value) {
+  std::memset(field, 0, 10);
+  if (value == 0) return;
+  const bool negative = value < 0;
+  uint64_t magnitude = negative ? static_cast<uint64_t>(-static_cast<int64_t>(value))
+                                : static_cast<uint64_t>(value);
+  int msb = 63;
+  while ((magnitude >> msb) == 0) --msb;
+  const uint64_t significand = magnitude << (63 - msb);
+  const uint16_t exponent = static_cast<uint16_t>(16383 + msb) | (negative ? 0x8000 : 0);
+  for (int i = 0; i < 8; ++i) field[i] = static_cast<uint8_t>(significand >> (8 * i));
+  field[8] = static_cast<uint8_t>(exponent);
+  field[9] = static_cast<uint8_t>(exponent >> 8);
+}
+
+bool ExtendedIsZero(const uint8_t* field) {
+  for (int i = 0; i < 9; ++i) {
+    if (field[i] != 0) return false;
+  }
+  return (field[9] & 0x7F) == 0;
+}
+
+// ---------------------------------------------------------------------------------
+
+SideTable::SideTable(std::string_view fileName) : def_(&SideFile(fileName)) { Reset(); }
+
+void SideTable::Reset() {
+  slots_.assign(static_cast<size_t>(def_->tableSlots) * def_->recordLength, 0);
+  count_ = 0;
+  tail_.clear();
+  readFailed_ = false;
+}
+
+bool SideTable::Read(OnBadRecord onBad, bool createMissing) {
+  Reset();
+  const std::string_view name = def_->fileName;
+  File file;
+  int32_t rc = OpenExisting(name, file);
+  if (rc == platform::kErrFileNotFound) {
+    if (createMissing) CreateEmpty(name);
+    return false;
+  }
+  if (rc != 0) throw IoError(rc, std::string(name));
+
+  std::string content;
+  ReadAll(file, name, content);
+  CloseOrRaise(file, name);
+
+  const size_t length = static_cast<size_t>(def_->recordLength);
+  const size_t whole = content.size() / length;
+  const size_t capacity = static_cast<size_t>(def_->capacity);
+  if (whole < capacity && content.size() % length != 0) {
+    // A partial last record inside the table's range: the suite's read fails there.
+    if (onBad == OnBadRecord::kRaise) throw IoError(kReadPastEnd, std::string(name));
+    readFailed_ = true;
+    return true;  // table stays empty, nothing remembered
+  }
+  const size_t taken = std::min(whole, capacity);
+  std::memcpy(Slot(def_->firstSlot), content.data(), taken * length);
+  count_ = static_cast<int32_t>(taken);
+  if (whole >= capacity) tail_ = content.substr(capacity * length);
+  return true;
+}
+
+bool SideTable::Write(int32_t records, bool silent) const {
+  records = std::clamp(records, 0, def_->capacity);
+  const size_t length = static_cast<size_t>(def_->recordLength);
+  std::string out;
+  out.reserve(static_cast<size_t>(records) * length + tail_.size());
+  out.append(reinterpret_cast<const char*>(Slot(def_->firstSlot)), static_cast<size_t>(records) * length);
+  // Records beyond the table are kept only behind a full table, so that they stay at
+  // their record numbers.
+  if (records == def_->capacity) out += tail_;
+  int32_t rc = platform::ReplaceFileAtomically(def_->fileName, out);
+  if (rc != 0) {
+    if (silent) return false;
+    throw IoError(rc, std::string(def_->fileName));
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------
+
+InfoRecord::InfoRecord(std::string_view fileName) : def_(&SideFile(fileName)) { Clear(); }
+
+void InfoRecord::Clear() { bytes_.assign(static_cast<size_t>(def_->recordLength), 0); }
+
+bool InfoRecord::Read(bool retry255) {
+  const std::string_view name = def_->fileName;
+  File file;
+  int32_t rc = OpenExisting(name, file);
+  for (int attempt = 1; retry255 && rc == 255 && attempt < kIoAttempts; ++attempt) {
+    rc = OpenExisting(name, file);
+  }
+  if (rc == platform::kErrFileNotFound) {
+    CreateEmpty(name);
+    return false;
+  }
+  // An information file that exists but cannot be opened is not replaced by defaults:
+  // that would throw away the company's settings.
+  if (rc != 0) throw IoError(rc, std::string(name));
+
+  uint64_t size = 0;
+  rc = file.Size(size);
+  if (rc != 0) throw IoError(rc, std::string(name));
+  if (size > 0) {
+    if (size < bytes_.size()) throw IoError(kReadPastEnd, std::string(name));
+    size_t done = 0;
+    rc = file.ReadAt(0, bytes_.data(), bytes_.size(), done);
+    if (rc != 0) throw IoError(rc, std::string(name));
+    if (done != bytes_.size()) throw IoError(kReadPastEnd, std::string(name));
+  }
+  CloseOrRaise(file, name);
+  return true;
+}
+
+void InfoRecord::Write(int attempts) const {
+  const std::string_view content(reinterpret_cast<const char*>(bytes_.data()), bytes_.size());
+  int32_t rc = 0;
+  for (int attempt = 0; attempt < std::max(attempts, 1); ++attempt) {
+    rc = platform::ReplaceFileAtomically(def_->fileName, content);
+    if (rc == 0) return;
+  }
+  throw IoError(rc, std::string(def_->fileName));
+}
+
+}  // namespace kv::modules

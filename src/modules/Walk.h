@@ -1,0 +1,40 @@
+// The module walk: every live record of one data file, every money field of the
+// file's list, each unsound field reset to zero and the record written back.
+//
+//   1. n := RecordCount; records 1 .. n-1 are visited in ascending order (slot 0 is the
+//      file's header).
+//   2. A record that cannot be read is skipped; nothing is ever written from a buffer
+//      that was not filled for that record.
+//   3. A record whose first four bytes are not 0 is deleted (they hold its free-chain
+//      link) and is skipped.
+//   4. A live record with an unsound field is repaired under the record and file locks
+//      by AccessLayer::RepairRecordAt, which reads the slot afresh and judges it again:
+//      a change another station made meanwhile is never overwritten with what was read
+//      before the locks were taken.
+//   5. The record counts once (RepairCount) when it was written, however many fields
+//      were reset. Every reset field goes to the repair report, marked as not written
+//      when the write failed.
+//   6. The progress bar advances by one, whether or not the file held records.
+#pragma once
+
+#include <cstdint>
+
+#include "isam/Access.h"
+#include "modules/ModuleTables.h"
+#include "modules/Progress.h"
+
+namespace kv::modules {
+
+struct WalkStats {
+  int32_t visited = 0;      // live records judged
+  int32_t deleted = 0;      // deleted slots skipped
+  int32_t unreadable = 0;   // slots whose read failed (skipped)
+  int32_t repaired = 0;     // records written back (and counted)
+  int32_t notWritten = 0;   // records with unsound fields that could not be written
+};
+
+WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
+                         const DataFileDef& file, ProgressSink& progress,
+                         RepairReport* report);
+
+}  // namespace kv::modules
