@@ -416,6 +416,11 @@ int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFa
   std::string target = ResolveName(name);
   std::string temp = target + ".~tmp" + std::to_string(::getpid());
 
+  // A file that may not be written is not replaced either (the rename alone would be
+  // allowed by the directory's permissions), as rewriting it in place would fail.
+  if (OsCall(Op::kStat, [&] { return ::access(target.c_str(), W_OK); }) != 0 && errno != ENOENT)
+    return ErrorForPath(errno, target);
+
   int fd = OsCall(Op::kCreate, [&] { return ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
   if (fd < 0) return ErrorForPath(errno, temp);
 

@@ -76,7 +76,7 @@ int32_t ReadWholeFile(std::string_view name, std::string& bytes) {
   if (err != kErrNone) return err;
   uint64_t size = 0;
   if ((err = f.Size(size)) != kErrNone) return err;
-  if (size > static_cast<uint64_t>(bytes.max_size())) return kErrNotEnoughMemory;
+  if (size > kMaxWholeFile) return kErrNotEnoughMemory;
   bytes.resize(static_cast<size_t>(size));
   size_t done = 0;
   if ((err = f.ReadAt(0, bytes.data(), bytes.size(), done)) != kErrNone) {

@@ -58,6 +58,9 @@ class RecordFile {
 };
 
 // Whole-file helpers.
+// Reads a whole file; one larger than kMaxWholeFile (far more than any settings file,
+// list or catalogue holds) is refused with kErrNotEnoughMemory rather than loaded.
+inline constexpr uint64_t kMaxWholeFile = 64u << 20;
 int32_t ReadWholeFile(std::string_view name, std::string& bytes);
 // Splits text into lines; CR LF, LF and a lone CR each end a line. A final line
 // without an end counts; an empty file has no lines.

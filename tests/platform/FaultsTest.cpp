@@ -1,6 +1,10 @@
 #include "platform/Faults.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -112,6 +116,30 @@ TEST_F(FaultsTest, SimulatedDelay) {
   EXPECT_GE(took, std::chrono::microseconds(12000));
   EXPECT_EQ(ReadOne(), kErrNone);
   EXPECT_EQ(DelayedCalls() - before, 6u);
+}
+
+// The delay is also taken from KVFIX_SIM_DELAY_US when the process starts using the
+// platform; checked in a fresh process, as this one has read its environment already.
+TEST(FaultsEnvTest, DelayFromEnvironment) {
+  if (std::getenv("KV_CHILD_DELAY_CHECK") != nullptr) {
+    // Runs in the child started below.
+    File f;
+    File::Open("/", Access::kReadOnly, Share::kShared, f);
+    std::_Exit(DelayedCalls() >= 1 ? 0 : 3);
+  }
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::setenv("KVFIX_SIM_DELAY_US", "100", 1);
+    ::setenv("KV_CHILD_DELAY_CHECK", "1", 1);
+    ::execl("/proc/self/exe", "test_platform", "--gtest_filter=FaultsEnvTest.DelayFromEnvironment",
+            static_cast<char*>(nullptr));
+    std::_Exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

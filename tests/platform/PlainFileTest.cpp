@@ -1,5 +1,8 @@
 #include "platform/PlainFile.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -158,6 +161,20 @@ TEST_F(PlainFileTest, ReadWholeFile) {
   SetFaultPlan({Op::kRead, 1, false, FaultKind::kError, EIO});
   EXPECT_EQ(ReadWholeFile(Path("B.DAT"), bytes), kErrGenFailure);
   EXPECT_TRUE(bytes.empty());
+  ClearFaults();
+
+  // An absurdly large file is refused, not loaded (a sparse file costs no disk).
+  std::filesystem::resize_file(Path("B.DAT"), kMaxWholeFile + 1);
+  EXPECT_EQ(ReadWholeFile(Path("B.DAT"), bytes), kErrNotEnoughMemory);
+  EXPECT_TRUE(bytes.empty());
+}
+
+TEST_F(PlainFileTest, ReadOnlyFileIsNotReplaced) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  WriteRaw("KORVA.CFG", "keep");
+  std::filesystem::permissions(Path("KORVA.CFG"), std::filesystem::perms::owner_read);
+  EXPECT_EQ(WriteTextLines(Path("KORVA.CFG"), {"x"}), kErrAccessDenied);
+  EXPECT_EQ(ReadRaw("KORVA.CFG"), "keep");
 }
 
 TEST(IoErrorTest, CarriesCodeAndName) {
