@@ -1,0 +1,108 @@
+// The program's one window: the warning panel, the progress bar, "Fix..." and
+// "ยกเลิก", and the footer warning. Its creation runs the start-up (company choice and
+// checks); "Fix..." runs the repair; closing it, for any reason, stops the engine.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "modules/Progress.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QFrame;
+
+namespace kv::gui {
+
+class QtDialogs;
+
+// What the window needs of the repair run (app::RepairRun in the program, a fake in
+// tests).
+class RunControl {
+ public:
+  virtual ~RunControl() = default;
+  virtual bool Startup(const std::string& companyDir) = 0;
+  virtual bool Fix(modules::ProgressSink& progress) = 0;
+  virtual void Close() = 0;
+  virtual int ExitCode() const = 0;
+};
+
+// The progress bar as the run's progress sink: each step moves the bar and repaints it
+// at once, without taking any user input.
+class BarProgress : public modules::ProgressSink {
+ public:
+  void Attach(QProgressBar* bar) { bar_ = bar; }
+
+ protected:
+  void OnStep(std::string_view module, std::string_view file) override;
+
+ private:
+  QProgressBar* bar_ = nullptr;
+};
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Exit code after an I/O error that ended start-up or the run.
+  static constexpr int kIoErrorExitCode = 1;
+
+  MainWindow(RunControl& run, QtDialogs& dialogs, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The start-up at the creation of the window: `chooseCompany` returns the chosen
+  // company directory (CP874) or empty. True when the window is to be shown; otherwise
+  // the program ends with ExitCode() (the engine already stopped).
+  bool Startup(const std::function<std::string()>& chooseCompany);
+
+  int ExitCode() const { return exitCode_; }
+  bool Running() const { return running_; }
+  bool EngineStopped() const { return engineStopped_; }
+
+  QFrame* warningPanel() const { return panel_; }
+  QLabel* warningPicture() const { return picture_; }
+  QLabel* headingLabel() const { return heading_; }
+  QLabel* backupLabel() const { return backup_; }
+  QLabel* footerLabel() const { return footer_; }
+  QProgressBar* progressBar() const { return bar_; }
+  QPushButton* fixButton() const { return fix_; }
+  QPushButton* cancelButton() const { return cancel_; }
+  const modules::ProgressSink& progress() const { return progress_; }
+
+ public slots:
+  void FixButtonClick();
+  void CancelButtonClick();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void StopEngine();
+  void ShowIoError(const std::string& name, int code);
+  void BeginRunning();
+  void OnCloseRequested();
+
+  RunControl& run_;
+  QtDialogs& dialogs_;
+  QFrame* panel_;
+  QLabel* picture_;
+  QLabel* heading_;
+  QLabel* backup_;
+  QProgressBar* bar_;
+  QPushButton* fix_;
+  QPushButton* cancel_;
+  QLabel* footer_;
+  BarProgress progress_;
+  bool inFix_ = false;
+  bool running_ = false;
+  bool closeRequested_ = false;
+  bool engineStopped_ = false;
+  int exitCode_ = 0;
+};
+
+// The run's text of an I/O error, as its one standard message shows it.
+std::string IoErrorText(int code, const std::string& name);
+
+}  // namespace kv::gui

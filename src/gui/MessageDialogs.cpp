@@ -1,0 +1,193 @@
+#include "gui/MessageDialogs.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <algorithm>
+
+#include "gui/PlaceDialog.h"
+#include "gui/QtText.h"
+
+namespace kv::gui {
+
+const SmallDialogGeometry kMessageGeometry = {88, 88, 198, 60, 53};
+const SmallDialogGeometry kQuestionGeometry = {92, 88, 200, 64, 57};
+const SmallDialogGeometry kTechnicalSupportGeometry = {116, 138, 200, 64, 58};
+
+namespace {
+
+constexpr int kIconSize = 32;
+constexpr int kIconLeft = 12;
+constexpr int kTop = 12;
+
+// A dialog frame: a title (and for some a close box), no resizing, no minimise or
+// maximise box.
+Qt::WindowFlags DialogFlags(bool closeBox) {
+  Qt::WindowFlags flags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint;
+  if (closeBox) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+  return flags;
+}
+
+QStyle::StandardPixmap PixmapOf(IconKind kind) {
+  switch (kind) {
+    case IconKind::kError: return QStyle::SP_MessageBoxCritical;
+    case IconKind::kWarning: return QStyle::SP_MessageBoxWarning;
+    case IconKind::kQuestion: return QStyle::SP_MessageBoxQuestion;
+    default: return QStyle::SP_MessageBoxInformation;
+  }
+}
+
+int ScreenWidth() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? screen->geometry().width() : 0;
+}
+
+QPushButton* MakeButton(const QString& caption, QWidget* parent) {
+  auto* button = new QPushButton(caption, parent);
+  button->setFixedSize(66, 25);
+  return button;
+}
+
+}  // namespace
+
+SmallDialog::SmallDialog(const SmallDialogGeometry& geometry, const QString& text, QWidget* parent)
+    : QDialog(parent), geometry_(geometry), fullText_(text) {
+  setFont(TahomaFont(15));
+  setModal(true);
+  icon_ = new QLabel(this);
+  icon_->setGeometry(kIconLeft, kTop, kIconSize, kIconSize);
+  text_ = new QLabel(this);
+  text_->setObjectName(QStringLiteral("text"));
+  text_->setTextFormat(Qt::PlainText);
+  text_->setWordWrap(false);
+}
+
+void SmallDialog::SetIcon(IconKind kind) {
+  iconKind_ = kind;
+  icon_->setPixmap(style()->standardIcon(PixmapOf(kind), nullptr, this).pixmap(kIconSize, kIconSize));
+  icon_->setProperty("iconKind", static_cast<int>(kind));
+}
+
+void SmallDialog::LayOut() {
+  const QFontMetrics metrics(text_->font());
+  const int frameWidth = std::max(0, OuterSize(this).width() - width());
+  const int textWidth = metrics.horizontalAdvance(fullText_);
+  int clientWidth = std::max(textWidth + geometry_.extraWidth, geometry_.minOuterWidth - frameWidth);
+
+  // Nothing else limits the width; a text wider than the screen gets a dialog as wide as
+  // the screen and is shortened in the middle, so both of its ends stay readable.
+  QString shown = fullText_;
+  const int screenWidth = ScreenWidth();
+  if (screenWidth > 0 && clientWidth + frameWidth > screenWidth) {
+    clientWidth = std::max(screenWidth - frameWidth, geometry_.minOuterWidth - frameWidth);
+    shown = metrics.elidedText(fullText_, Qt::ElideMiddle, clientWidth - geometry_.extraWidth);
+  }
+  text_->setText(shown);
+  text_->setGeometry(geometry_.textLeft, kTop, metrics.horizontalAdvance(shown), metrics.height());
+  setFixedSize(clientWidth, geometry_.clientHeight);
+  PlaceButtons(clientWidth);
+}
+
+void SmallDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  LayOut();
+  PlaceDialog(this);
+  FocusFirst();
+}
+
+DisplayMessageDialog::DisplayMessageDialog(int kind, const QString& text, QWidget* parent)
+    : SmallDialog(kMessageGeometry, text, parent) {
+  setWindowFlags(DialogFlags(false));
+  switch (kind) {
+    case 2:
+      setWindowTitle(QStringLiteral("Error"));
+      SetIcon(IconKind::kError);
+      break;
+    case 3:
+      setWindowTitle(QStringLiteral("Warning"));
+      SetIcon(IconKind::kWarning);
+      break;
+    default:
+      setWindowTitle(QStringLiteral("Information"));
+      SetIcon(IconKind::kInformation);
+      break;
+  }
+  ok_ = MakeButton(QStringLiteral("OK"), this);
+  ok_->setDefault(true);
+  connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+  LayOut();
+}
+
+void DisplayMessageDialog::PlaceButtons(int clientWidth) {
+  ok_->move((clientWidth - kButtonWidth) / 2, kMessageGeometry.buttonTop);
+}
+
+void DisplayMessageDialog::FocusFirst() { ok_->setFocus(Qt::OtherFocusReason); }
+
+AskForYesNoDialog::AskForYesNoDialog(int questionKind, const QString& text, QWidget* parent)
+    : AskForYesNoDialog(questionKind, text, parent, kQuestionGeometry) {
+  setWindowTitle(QStringLiteral("Confirm"));
+  LayOut();
+}
+
+AskForYesNoDialog::AskForYesNoDialog(int questionKind, const QString& text, QWidget* parent,
+                                     const SmallDialogGeometry& geometry)
+    : SmallDialog(geometry, text, parent), yesDefault_(questionKind == 1) {
+  setWindowFlags(DialogFlags(true));
+  SetIcon(yesDefault_ ? IconKind::kQuestion : IconKind::kWarning);
+  yes_ = MakeButton(QStringLiteral("&Yes"), this);
+  no_ = MakeButton(QStringLiteral("&No"), this);
+  (yesDefault_ ? yes_ : no_)->setDefault(true);
+  connect(yes_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(no_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void AskForYesNoDialog::PlaceButtons(int clientWidth) {
+  const int left = (clientWidth - (2 * kButtonWidth + kButtonGap)) / 2;
+  const int top = measures().buttonTop;
+  yes_->move(left, top);
+  no_->move(left + kButtonWidth + kButtonGap, top);
+}
+
+void AskForYesNoDialog::FocusFirst() { (yesDefault_ ? yes_ : no_)->setFocus(Qt::OtherFocusReason); }
+
+void AskForYesNoDialog::keyPressEvent(QKeyEvent* event) {
+  // The accelerator letters work alone too, as in the suite's dialogs.
+  const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier);
+  if (mods == Qt::NoModifier && event->key() == Qt::Key_Y) {
+    yes_->click();
+    return;
+  }
+  if (mods == Qt::NoModifier && event->key() == Qt::Key_N) {
+    no_->click();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+AskForYesNoTechnicalSupportDialog::AskForYesNoTechnicalSupportDialog(int questionKind, const QString& text,
+                                                                     QWidget* parent)
+    : AskForYesNoDialog(questionKind, text, parent, kTechnicalSupportGeometry) {
+  setWindowTitle(QStringLiteral("Caution!"));
+  warning_ = new QLabel(QStringLiteral("*** WARNING: FOR TECHNICAL SUPPORT ONLY! ***"), this);
+  warning_->setObjectName(QStringLiteral("warning"));
+  warning_->setFont(TahomaFont(12, true));
+  QPalette palette = warning_->palette();
+  palette.setColor(QPalette::WindowText, Qt::red);
+  warning_->setPalette(palette);
+  warning_->setAlignment(Qt::AlignCenter);
+  warning_->setFixedSize(320, 14);
+  LayOut();
+}
+
+void AskForYesNoTechnicalSupportDialog::PlaceButtons(int clientWidth) {
+  AskForYesNoDialog::PlaceButtons(clientWidth);
+  if (warning_) warning_->move((clientWidth - 320) / 2, 93);
+}
+
+}  // namespace kv::gui

@@ -1,0 +1,127 @@
+// The three small modal dialogs through which every message and yes/no question
+// reaches the user: a message box with OK, a question, and the question with the
+// technical-support warning line. Each is built for one call, sized to its single line
+// of text, placed by PlaceDialog when it shows, run modally and destroyed.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QPushButton;
+
+namespace kv::gui {
+
+enum class IconKind { kNone, kInformation, kError, kWarning, kQuestion };
+
+// Fixed measures of one dialog kind, client-area pixels.
+struct SmallDialogGeometry {
+  int clientHeight;
+  int extraWidth;     // client width = text width + extraWidth
+  int minOuterWidth;  // smallest width of the window, frame included
+  int textLeft;
+  int buttonTop;
+};
+
+class SmallDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  IconKind iconKind() const { return iconKind_; }
+  QLabel* iconLabel() const { return icon_; }
+  QLabel* textLabel() const { return text_; }
+  // The text as given (the label may show it shortened when it is wider than the screen).
+  const QString& fullText() const { return fullText_; }
+
+  // Sets the client width for the current frame and screen and places the controls.
+  // Runs when the dialog shows; public so that tools can lay a dialog out unshown.
+  void LayOut();
+
+ protected:
+  SmallDialog(const SmallDialogGeometry& geometry, const QString& text, QWidget* parent);
+
+  void SetIcon(IconKind kind);
+  const SmallDialogGeometry& measures() const { return geometry_; }
+  // Places the buttons (and any other bottom-row control) for a client width.
+  virtual void PlaceButtons(int clientWidth) = 0;
+  // Where the keyboard focus goes once the dialog is placed.
+  virtual void FocusFirst() = 0;
+
+  void showEvent(QShowEvent* event) override;
+
+  static constexpr int kButtonWidth = 66;
+  static constexpr int kButtonHeight = 25;
+  static constexpr int kButtonGap = 5;
+
+ private:
+  SmallDialogGeometry geometry_;
+  QString fullText_;
+  IconKind iconKind_ = IconKind::kNone;
+  QLabel* icon_;
+  QLabel* text_;
+};
+
+// DisplayMessage: kind 1 "Information", 2 "Error", 3 "Warning" (any other kind is shown
+// as information). No close box; OK, Enter and Esc close it.
+class DisplayMessageDialog : public SmallDialog {
+  Q_OBJECT
+
+ public:
+  DisplayMessageDialog(int kind, const QString& text, QWidget* parent = nullptr);
+  QPushButton* okButton() const { return ok_; }
+
+ protected:
+  void PlaceButtons(int clientWidth) override;
+  void FocusFirst() override;
+
+ private:
+  QPushButton* ok_;
+};
+
+// AskForYesNo: "Confirm". Kind 1 shows the question icon with "&Yes" default and
+// focused; kind 2 (and any other) the warning icon with "&No". Only "&Yes" answers Yes;
+// "&No", Esc and the close box answer No. Y and N choose the buttons, with or without Alt.
+class AskForYesNoDialog : public SmallDialog {
+  Q_OBJECT
+
+ public:
+  AskForYesNoDialog(int questionKind, const QString& text, QWidget* parent = nullptr);
+  QPushButton* yesButton() const { return yes_; }
+  QPushButton* noButton() const { return no_; }
+  bool answeredYes() const { return result() == QDialog::Accepted; }
+
+ protected:
+  AskForYesNoDialog(int questionKind, const QString& text, QWidget* parent,
+                    const SmallDialogGeometry& geometry);
+  void PlaceButtons(int clientWidth) override;
+  void FocusFirst() override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  bool yesDefault_;
+  QPushButton* yes_;
+  QPushButton* no_;
+};
+
+// AskForYesNoTechnicalSupport: "Caution!", the question with the red warning line
+// "*** WARNING: FOR TECHNICAL SUPPORT ONLY! ***" under the buttons.
+class AskForYesNoTechnicalSupportDialog : public AskForYesNoDialog {
+  Q_OBJECT
+
+ public:
+  AskForYesNoTechnicalSupportDialog(int questionKind, const QString& text, QWidget* parent = nullptr);
+  QLabel* warningLabel() const { return warning_; }
+
+ protected:
+  void PlaceButtons(int clientWidth) override;
+
+ private:
+  QLabel* warning_ = nullptr;
+};
+
+// The dialog kinds' measures.
+extern const SmallDialogGeometry kMessageGeometry;
+extern const SmallDialogGeometry kQuestionGeometry;
+extern const SmallDialogGeometry kTechnicalSupportGeometry;
+
+}  // namespace kv::gui

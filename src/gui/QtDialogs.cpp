@@ -1,0 +1,46 @@
+#include "gui/QtDialogs.h"
+
+#include <QApplication>
+#include <QMetaObject>
+
+#include "gui/FixRecovDialog.h"
+#include "gui/MessageDialogs.h"
+#include "gui/QtText.h"
+
+namespace kv::gui {
+
+void QtDialogs::DisplayMessage(int kind, const std::string& text) {
+  DisplayMessageDialog dialog(kind, FromCp874(text), QApplication::activeWindow());
+  dialog.exec();
+}
+
+bool QtDialogs::AskQuestion(int questionKind, bool technicalSupport, const std::string& text) {
+  QWidget* parent = QApplication::activeWindow();
+  if (technicalSupport) {
+    AskForYesNoTechnicalSupportDialog dialog(questionKind, FromCp874(text), parent);
+    return dialog.exec() == QDialog::Accepted;
+  }
+  AskForYesNoDialog dialog(questionKind, FromCp874(text), parent);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+bool QtDialogs::AskRecovery(const ui::RecoveryQuestion& question) {
+  FixRecovDialog dialog(FromCp874(question.fileName), FromCp874(question.tempSize),
+                        FromCp874(question.normalSize), QApplication::activeWindow());
+  return dialog.exec() == QDialog::Accepted;
+}
+
+void QtDialogs::ProcessPendingMessages() {
+  if (beforePendingMessages) beforePendingMessages();
+  QCoreApplication::processEvents();
+}
+
+void QtDialogs::RequestClose() {
+  if (closeRequested) {
+    closeRequested();
+    return;
+  }
+  QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+}  // namespace kv::gui

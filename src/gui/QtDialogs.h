@@ -1,0 +1,28 @@
+// The desktop program's Dialogs: every message and question of the core as a modal Qt
+// dialog over the active window.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "ui/Dialogs.h"
+
+namespace kv::gui {
+
+class QtDialogs : public ui::Dialogs {
+ public:
+  void DisplayMessage(int kind, const std::string& text) override;
+  bool AskQuestion(int questionKind, bool technicalSupport, const std::string& text) override;
+  bool AskRecovery(const ui::RecoveryQuestion& question) override;
+  // Runs `beforePendingMessages` (the run uses this moment, right after its question was
+  // answered Yes, to disable the window's buttons), then handles waiting events once.
+  void ProcessPendingMessages() override;
+  // Hands the request to `closeRequested` (the main window), or else quits the
+  // application's event loop once control returns to it.
+  void RequestClose() override;
+
+  std::function<void()> beforePendingMessages;
+  std::function<void()> closeRequested;
+};
+
+}  // namespace kv::gui

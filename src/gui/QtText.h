@@ -1,0 +1,24 @@
+// The edge between the core's CP874 texts and Qt, and the window font.
+#pragma once
+
+#include <QFont>
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+namespace kv::gui {
+
+QString FromCp874(std::string_view cp874);
+std::string ToCp874(const QString& text);
+
+// "Tahoma" at the given pixel height. Where Tahoma is not installed, the font
+// substitutes installed by InstallFontSubstitutes() stand in for it.
+QFont TahomaFont(int pixelSize = 15, bool bold = false);
+
+// Maps "Tahoma" to a Thai sans-serif font (Loma, then other fonts of the Thai TLWG set)
+// when Tahoma itself is absent, so that Latin and Thai come from one font. Call once
+// after the application object exists.
+void InstallFontSubstitutes();
+
+}  // namespace kv::gui

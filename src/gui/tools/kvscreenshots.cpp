@@ -1,0 +1,160 @@
+// Renders every window and dialog of the desktop program to PNG files, for review:
+//   kvscreenshots OUTPUT_DIR
+// Meant for the offscreen platform (QT_QPA_PLATFORM=offscreen). The window system's frame
+// is not part of a grab, so each picture gets a plain title bar with the window's title.
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <QPixmap>
+#include <QWidget>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "gui/FixRecovDialog.h"
+#include "gui/MainWindow.h"
+#include "gui/MessageDialogs.h"
+#include "gui/QtDialogs.h"
+#include "gui/QtText.h"
+#include "platform/Cp874.h"
+
+namespace {
+
+using kv::platform::Th;
+
+QString g_dir;
+int g_written = 0;
+
+void Save(QWidget* window, const QString& name) {
+  const QPixmap client = window->grab();
+  constexpr int kTitle = 24;
+  QImage image(client.width() + 2, client.height() + kTitle + 1, QImage::Format_RGB32);
+  image.fill(QColor(0x80, 0x80, 0x80));
+  QPainter painter(&image);
+  painter.fillRect(1, 1, client.width(), kTitle - 1, QColor(0x1f, 0x4e, 0x99));
+  QFont font = kv::gui::TahomaFont(13, true);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(QRect(8, 1, client.width() - 12, kTitle - 1), Qt::AlignVCenter | Qt::AlignLeft,
+                   window->windowTitle());
+  painter.drawPixmap(1, kTitle, client);
+  painter.end();
+  const QString path = QDir(g_dir).filePath(name + QStringLiteral(".png"));
+  if (!image.save(path)) {
+    std::fprintf(stderr, "kvscreenshots: cannot write %s\n", qPrintable(path));
+    return;
+  }
+  ++g_written;
+  std::printf("%s\n", qPrintable(path));
+}
+
+// Shows a dialog without its modal loop, saves it and closes it.
+void Shoot(QWidget* window, const QString& name) {
+  window->show();
+  QCoreApplication::processEvents();
+  Save(window, name);
+  window->close();
+}
+
+// A run that takes the window through a few steps and photographs it mid-run.
+class ShowcaseRun : public kv::gui::RunControl {
+ public:
+  ShowcaseRun(kv::gui::QtDialogs& dialogs, std::function<void()> midRun)
+      : dialogs_(dialogs), midRun_(std::move(midRun)) {}
+  bool Startup(const std::string&) override { return true; }
+  bool Fix(kv::modules::ProgressSink& progress) override {
+    dialogs_.ProcessPendingMessages();
+    for (const char* file : {"GLFILE01", "GLFILE02", "GLFILE03", "ICFILE01", "ICFILE02", "ICFILE03", "ICFILE04"}) {
+      progress.Step("", file);
+    }
+    midRun_();
+    return true;
+  }
+  void Close() override {}
+  int ExitCode() const override { return 0; }
+
+ private:
+  kv::gui::QtDialogs& dialogs_;
+  std::function<void()> midRun_;
+};
+
+void MainWindows() {
+  kv::gui::QtDialogs dialogs;
+  kv::gui::MainWindow* window = nullptr;
+  ShowcaseRun run(dialogs, [&] { Save(window, QStringLiteral("main-window-running")); });
+  kv::gui::MainWindow main(run, dialogs);
+  window = &main;
+  main.Startup([] { return Th("/srv/korva/บริษัท ตัวอย่าง จำกัด"); });
+  main.show();
+  QCoreApplication::processEvents();
+  Save(&main, QStringLiteral("main-window"));
+  main.FixButtonClick();
+}
+
+void MessageDialogs() {
+  using kv::gui::AskForYesNoDialog;
+  using kv::gui::AskForYesNoTechnicalSupportDialog;
+  using kv::gui::DisplayMessageDialog;
+  const QString result = QString::fromUtf8("การทำงานเสร็จเรียบร้อยแล้ว (พบและแก้ไข 3 ข้อผิดพลาด");
+  {
+    DisplayMessageDialog d(1, result);
+    Shoot(&d, QStringLiteral("message-information"));
+  }
+  {
+    DisplayMessageDialog d(2, QStringLiteral("ERROR: File not found.!"));
+    Shoot(&d, QStringLiteral("message-error"));
+  }
+  {
+    DisplayMessageDialog d(3, QString::fromUtf8("ไม่พบแฟ้ม USERDRV.INI"));
+    Shoot(&d, QStringLiteral("message-warning"));
+  }
+  {
+    DisplayMessageDialog d(1, QStringLiteral("OK"));
+    Shoot(&d, QStringLiteral("message-short"));
+  }
+  {
+    QString longText;
+    for (int i = 0; i < 12; ++i) longText += QString::fromUtf8("ไม่สามารถสร้างไดเร็คทอรี่ที่กำหนดได้ ");
+    DisplayMessageDialog d(2, longText + QStringLiteral("END"));
+    Shoot(&d, QStringLiteral("message-wider-than-screen"));
+  }
+  {
+    AskForYesNoDialog d(1, QString::fromUtf8("ต้องการแก้ไขข้อผิดพลาด 207?"));
+    Shoot(&d, QStringLiteral("question-confirm"));
+  }
+  {
+    AskForYesNoDialog d(1, QString::fromUtf8("(3) มีการล็อคข้อมูลซ้อนกัน. โปรดลองใหม่อีกครั้ง?"));
+    Shoot(&d, QStringLiteral("question-lock-conflict"));
+  }
+  {
+    AskForYesNoTechnicalSupportDialog d(2, QString::fromUtf8("คุณต้องการแก้ไขข้อผิดพลาด 207?"));
+    Shoot(&d, QStringLiteral("question-technical-support"));
+  }
+  {
+    kv::gui::FixRecovDialog d(QStringLiteral("GLFILE01.SAV"), QStringLiteral("100,000 byte(s)"),
+                              QStringLiteral("50,000 byte(s)"));
+    Shoot(&d, QStringLiteral("recovery"));
+  }
+  {
+    kv::gui::FixRecovDialog d(QStringLiteral("ICFILE01.IX~"), QStringLiteral("1,048,576"),
+                              QStringLiteral("0"));
+    Shoot(&d, QStringLiteral("recovery-index"));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  kv::gui::InstallFontSubstitutes();
+  g_dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("out/screenshots");
+  if (!QDir().mkpath(g_dir)) {
+    std::fprintf(stderr, "kvscreenshots: cannot create %s\n", qPrintable(g_dir));
+    return 1;
+  }
+  MainWindows();
+  MessageDialogs();
+  return g_written > 0 ? 0 : 1;
+}

@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+
+#include "GuiTestSupport.h"
+#include "gui/MainWindow.h"
+#include "gui/MessageDialogs.h"
+#include "gui/QtDialogs.h"
+#include "platform/Cp874.h"
+#include "platform/PlainFile.h"
+#include "ui/Dialogs.h"
+
+namespace kv::gui {
+namespace {
+
+using guitest::PressKey;
+using guitest::WaitFor;
+using guitest::WhenModal;
+using platform::Th;
+
+// A run whose start-up and repair are scripted by the test.
+class FakeRun : public RunControl {
+ public:
+  std::function<bool(const std::string&)> startup = [](const std::string&) { return true; };
+  std::function<bool(modules::ProgressSink&)> fix = [](modules::ProgressSink&) { return false; };
+  int exitCode = 0;
+  int startups = 0;
+  int fixes = 0;
+  int closes = 0;
+  std::string startedIn;
+
+  bool Startup(const std::string& dir) override {
+    ++startups;
+    startedIn = dir;
+    return startup(dir);
+  }
+  bool Fix(modules::ProgressSink& progress) override {
+    ++fixes;
+    return fix(progress);
+  }
+  void Close() override { ++closes; }
+  int ExitCode() const override { return exitCode; }
+};
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_EQ(guitest::OpenWindows(), 0) << "a window was left open"; }
+
+  // Start-up with a chosen company; shows the window when start-up says so.
+  bool Start(MainWindow& w, const std::string& dir = Th("/data/บริษัท ทดสอบ")) {
+    const bool ready = w.Startup([dir] { return dir; });
+    if (ready) {
+      w.show();
+      QCoreApplication::processEvents();
+    }
+    return ready;
+  }
+
+  FakeRun run;
+  QtDialogs dialogs;
+};
+
+TEST_F(MainWindowTest, Layout) {
+  MainWindow w(run, dialogs);
+  EXPECT_EQ(w.windowTitle(), QStringLiteral("Form1"));
+  EXPECT_EQ(w.size(), QSize(438, 158));
+  EXPECT_EQ(w.minimumSize(), w.maximumSize());
+  const Qt::WindowFlags flags = w.windowFlags();
+  EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
+  EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+  EXPECT_EQ(w.font().family(), QStringLiteral("Tahoma"));
+  EXPECT_EQ(w.font().pixelSize(), 15);
+
+  EXPECT_EQ(w.warningPanel()->size(), QSize(400, 49));
+  EXPECT_EQ(w.warningPicture()->size(), QSize(32, 32));
+  EXPECT_FALSE(w.warningPicture()->pixmap().isNull());
+  EXPECT_EQ(w.headingLabel()->text(), QString::fromUtf8("คำเตือน"));
+  EXPECT_TRUE(w.headingLabel()->font().bold());
+  EXPECT_EQ(w.headingLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_EQ(w.backupLabel()->text(), QString::fromUtf8("โปรดสำรองแฟ้มข้อมูลก่อนทำขั้นตอนนี้."));
+  EXPECT_EQ(w.progressBar()->minimum(), 0);
+  EXPECT_EQ(w.progressBar()->maximum(), 19);
+  EXPECT_EQ(w.progressBar()->value(), 0);
+  EXPECT_EQ(w.progressBar()->width(), 401);
+  EXPECT_EQ(w.fixButton()->text(), QStringLiteral("Fix..."));
+  EXPECT_EQ(w.cancelButton()->text(), QString::fromUtf8("ยกเลิก"));
+  EXPECT_EQ(w.fixButton()->nextInFocusChain(), w.cancelButton());
+  EXPECT_EQ(w.footerLabel()->text(), QStringLiteral("*** WARNING: FOR TECHNICAL SUPPORT ONLY! ***"));
+  EXPECT_TRUE(w.footerLabel()->font().bold());
+  EXPECT_EQ(w.footerLabel()->font().pixelSize(), 12);
+  EXPECT_EQ(w.footerLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
+  // Every control lies inside the client area.
+  for (QWidget* child : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    EXPECT_TRUE(QRect(0, 0, 438, 158).contains(child->geometry())) << child->metaObject()->className();
+  }
+}
+
+TEST_F(MainWindowTest, NoCompanyChosenEndsAtOnceWithoutStartingTheRun) {
+  MainWindow w(run, dialogs);
+  EXPECT_FALSE(w.Startup([] { return std::string(); }));
+  EXPECT_EQ(w.ExitCode(), 0);
+  EXPECT_EQ(run.startups, 0);
+  EXPECT_FALSE(w.isVisible());
+}
+
+TEST_F(MainWindowTest, StartupSetsTheCaptionAndStartsInTheChosenDirectory) {
+  MainWindow w(run, dialogs);
+  ASSERT_TRUE(Start(w));
+  EXPECT_EQ(w.windowTitle(), QString::fromUtf8("/data/บริษัท ทดสอบ"));
+  EXPECT_EQ(run.startedIn, Th("/data/บริษัท ทดสอบ"));
+  EXPECT_TRUE(w.fixButton()->isEnabled());
+  EXPECT_TRUE(w.cancelButton()->isEnabled());
+  EXPECT_EQ(run.closes, 0);
+  w.close();
+  EXPECT_EQ(run.closes, 1);
+}
+
+TEST_F(MainWindowTest, StartupEndsWithTheRunsExitCodeOrItsEndRun) {
+  struct Case {
+    const char* name;
+    std::function<bool(const std::string&)> startup;
+    int runExitCode;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"refused", [](const std::string&) { return false; }, 0, 0},
+      {"refused with a code", [](const std::string&) { return false; }, 3, 3},
+      {"EndRun", [](const std::string&) -> bool { throw ui::EndRun(4); }, 0, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeRun fake;
+    fake.startup = c.startup;
+    fake.exitCode = c.runExitCode;
+    {
+      MainWindow w(fake, dialogs);
+      EXPECT_FALSE(Start(w));
+      EXPECT_EQ(w.ExitCode(), c.exitCode);
+      EXPECT_TRUE(w.EngineStopped());
+      EXPECT_FALSE(w.isVisible());
+    }
+    EXPECT_EQ(fake.closes, 1) << "the engine is stopped exactly once";
+  }
+}
+
+TEST_F(MainWindowTest, IoErrorAtStartupShowsOneErrorAndEnds) {
+  run.startup = [](const std::string&) -> bool { throw platform::IoError(3, "/gone"); };
+  MainWindow w(run, dialogs);
+  QString title;
+  QString text;
+  int shown = 0;
+  WhenModal([&](QWidget* d) {
+    ++shown;
+    title = d->windowTitle();
+    text = static_cast<DisplayMessageDialog*>(d)->textLabel()->text();
+    PressKey(d, Qt::Key_Return);
+  });
+  EXPECT_FALSE(Start(w));
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(title, QStringLiteral("Error"));
+  EXPECT_TRUE(text.contains(QStringLiteral("3")));
+  EXPECT_EQ(w.ExitCode(), MainWindow::kIoErrorExitCode);
+  EXPECT_EQ(run.closes, 1);
+}
+
+TEST_F(MainWindowTest, CancelCloseBoxAndDestructionStopTheEngineOnce) {
+  for (int road = 0; road < 2; ++road) {
+    FakeRun fake;
+    {
+      MainWindow w(fake, dialogs);
+      ASSERT_TRUE(Start(w));
+      if (road == 0) {
+        w.cancelButton()->click();
+      } else {
+        w.close();  // the close box and the system menu's close
+      }
+      EXPECT_FALSE(w.isVisible());
+      EXPECT_EQ(fake.closes, 1);
+      EXPECT_EQ(fake.fixes, 0);
+    }
+    EXPECT_EQ(fake.closes, 1);
+  }
+}
+
+TEST_F(MainWindowTest, AnsweredNoLeavesTheWindowReadyForAnotherFix) {
+  bool enabledDuringQuestion = false;
+  run.fix = [&](modules::ProgressSink&) {
+    enabledDuringQuestion = true;  // the fake answers No at once
+    return false;
+  };
+  MainWindow w(run, dialogs);
+  ASSERT_TRUE(Start(w));
+  w.fixButton()->click();
+  EXPECT_TRUE(enabledDuringQuestion);
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_TRUE(w.fixButton()->isEnabled());
+  EXPECT_TRUE(w.cancelButton()->isEnabled());
+  EXPECT_FALSE(w.Running());
+  w.fixButton()->click();
+  EXPECT_EQ(run.fixes, 2);
+  EXPECT_EQ(run.closes, 0);
+  w.close();
+}
+
+TEST_F(MainWindowTest, RunDisablesButtonsMovesTheBarRefusesToCloseAndClosesAtTheEnd) {
+  MainWindow* window = nullptr;
+  bool disabledAfterPending = false;
+  bool stayedOpen = false;
+  QList<int> positions;
+  run.fix = [&](modules::ProgressSink& progress) {
+    EXPECT_TRUE(window->fixButton()->isEnabled()) << "buttons stay enabled until the question is answered";
+    dialogs.ProcessPendingMessages();  // what the run does right after Yes
+    disabledAfterPending = !window->fixButton()->isEnabled() && !window->cancelButton()->isEnabled();
+    for (int i = 0; i < 5; ++i) {
+      progress.Step("GL", "GLFILE01");
+      positions << window->progressBar()->value();
+    }
+    window->close();  // the close box in the middle of a run
+    QCoreApplication::processEvents();
+    stayedOpen = window->isVisible();
+    progress.AddRepair();
+    return true;
+  };
+  MainWindow w(run, dialogs);
+  window = &w;
+  ASSERT_TRUE(Start(w));
+  w.fixButton()->click();
+  EXPECT_TRUE(disabledAfterPending);
+  EXPECT_EQ(positions, (QList<int>{1, 2, 3, 4, 5}));
+  EXPECT_TRUE(stayedOpen);
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(run.closes, 1);
+  EXPECT_EQ(w.progress().RepairCount(), 1);
+  EXPECT_EQ(w.ExitCode(), 0);
+}
+
+TEST_F(MainWindowTest, EndRunAndIoErrorInTheRunCloseTheWindow) {
+  struct Case {
+    const char* name;
+    std::function<bool(modules::ProgressSink&)> fix;
+    int errorMessages;
+    int exitCode;
+  };
+  QtDialogs* d = &dialogs;
+  const Case cases[] = {
+      {"EndRun", [d](modules::ProgressSink&) -> bool { d->ProcessPendingMessages(); throw ui::EndRun(7); }, 0, 7},
+      {"IoError", [d](modules::ProgressSink&) -> bool { d->ProcessPendingMessages(); throw platform::IoError(101, "GLBOOK.DAT"); },
+       1, MainWindow::kIoErrorExitCode},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeRun fake;
+    fake.fix = c.fix;
+    MainWindow w(fake, dialogs);
+    ASSERT_TRUE(Start(w));
+    int messages = 0;
+    if (c.errorMessages > 0) {
+      WhenModal([&](QWidget* m) {
+        ++messages;
+        EXPECT_TRUE(static_cast<DisplayMessageDialog*>(m)->textLabel()->text().contains("GLBOOK.DAT"));
+        PressKey(m, Qt::Key_Escape);
+      });
+    }
+    w.fixButton()->click();
+    EXPECT_EQ(messages, c.errorMessages);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(fake.closes, 1);
+    EXPECT_EQ(w.ExitCode(), c.exitCode);
+  }
+}
+
+TEST_F(MainWindowTest, RequestCloseClosesOnceBackInTheEventLoop) {
+  MainWindow w(run, dialogs);
+  ASSERT_TRUE(Start(w));
+  dialogs.RequestClose();
+  EXPECT_TRUE(w.isVisible()) << "the request takes effect only in the event loop";
+  EXPECT_TRUE(WaitFor([&] { return !w.isVisible(); }));
+  EXPECT_EQ(run.closes, 1);
+}
+
+TEST_F(MainWindowTest, RequestCloseDuringTheRunClosesWhenItReturns) {
+  run.fix = [&](modules::ProgressSink&) {
+    dialogs.ProcessPendingMessages();
+    dialogs.RequestClose();  // a recovery question answered No
+    QCoreApplication::processEvents();
+    return false;
+  };
+  MainWindow w(run, dialogs);
+  ASSERT_TRUE(Start(w));
+  w.fixButton()->click();
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(run.closes, 1);
+}
+
+}  // namespace
+}  // namespace kv::gui
