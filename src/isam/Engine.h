@@ -34,6 +34,13 @@ inline constexpr int32_t kValidityMark = 0x11195851;
 class FileBlock;  // opaque to callers
 struct EngineState;
 
+// Counters of the page cache, for tests and benchmarks.
+struct EngineStats {
+  uint64_t pageReads = 0;   // pages read from an index file
+  uint64_t pageHits = 0;    // pages found in the cache
+  uint64_t pageWrites = 0;  // dirty pages written back
+};
+
 class Engine {
  public:
   Engine();
@@ -81,6 +88,8 @@ class Engine {
   int KeyCount(const FileBlock* block) const;
   int StationNumber(const FileBlock* block) const;  // 0 when the block takes part in no locking
   bool IsLocked(const FileBlock* block) const;
+
+  EngineStats Stats() const;
 
  private:
   std::unique_ptr<EngineState> state_;

@@ -1,0 +1,717 @@
+// The engine object: start and stop, the life of a file block (create, open, flush,
+// close), the checks every operation makes on entry and exit, and record reads and
+// writes. Key search lives in KeySearch.cpp, locks and coordination in Network.cpp.
+//
+// Status protocol: every public operation clears the status on entry, runs internal
+// steps that each return 0 or the number of their first failure, and stores that number
+// once at the end. Clean-up after a failure never overwrites it.
+
+#include "isam/Engine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "isam/Coding.h"
+#include "isam/EngineOps.h"
+#include "platform/File.h"
+
+namespace kv::isam {
+
+using platform::File;
+
+namespace {
+
+// More buffers than this buy nothing for the trees the suite keeps and would only let a
+// wild argument exhaust the machine's memory.
+constexpr int kMaxPageBuffers = 65536;
+
+enum class OpKind { kPlain, kRead, kWrite };
+
+bool OnOpenList(const EngineState& st, const FileBlock* b) {
+  return std::find(st.open.begin(), st.open.end(), b) != st.open.end();
+}
+
+// The entry checks of every operation on a block, in their order. `tookReadLock` tells
+// the exit checks whether there is a temporary read lock to release.
+int32_t Enter(EngineState& st, FileBlock* b, OpKind kind, int key, bool& tookReadLock) {
+  tookReadLock = false;
+  if (!st.initialised) return 10455;
+  if (b == nullptr) return 10445;
+  if (!OnOpenList(st, b) || b->validity != static_cast<uint32_t>(kValidityMark)) return 10445;
+  if (kind == OpKind::kWrite && b->readOnly) return 10065;
+  if (kind == OpKind::kWrite && b->net && !b->net->locked) return 10398;
+  if (key >= 0 && (key < 1 || key > b->keyCount)) return 10164;
+  if (kind == OpKind::kRead && b->net && !b->net->locked && !b->net->noLocks) {
+    const int32_t e = ops::ReadLock(st, *b);
+    if (e != 0) return e == 10140 ? 10399 : e;
+    tookReadLock = true;
+  }
+  return 0;
+}
+
+int32_t Exit(EngineState& st, FileBlock* b, int32_t err, bool tookReadLock) {
+  if (err == 10140 && (b->readOnly || b->net)) err = 10397;
+  if (tookReadLock) {
+    const int32_t e = ops::ReadUnlock(st, *b);
+    if (e != 0 && err == 0) err = 10341;
+  }
+  return err;
+}
+
+void RemoveFromOpenList(EngineState& st, const FileBlock* b) {
+  auto it = std::find(st.open.begin(), st.open.end(), b);
+  if (it != st.open.end()) st.open.erase(it);
+}
+
+// Writes `length` zero bytes at `offset` without holding them all in memory at once
+// (slot 0 of a file may be as long as a slot may be).
+int32_t WriteZeros(File& f, uint64_t offset, uint64_t length) {
+  static const std::vector<uint8_t> zeros(64 * 1024, 0);
+  while (length > 0) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(length, zeros.size()));
+    if (int32_t e = ops::WriteExact(f, offset, zeros.data(), n)) return e;
+    offset += n;
+    length -= n;
+  }
+  return 0;
+}
+
+int32_t CreateFileReplacing(const std::string& name, File& out) {
+  const int32_t os = File::Create(name, true, out);
+  return os != 0 ? TranslateOsError(OsOp::kCreate, os) : 0;
+}
+
+// Opens the data file and, when it has keys, the index file, and reads every header.
+int32_t OpenDataAndIndex(EngineState& st, FileBlock& b, const std::string& dataName,
+                         const std::string& indexName, bool readOnly, bool shared) {
+  if (int32_t e = ops::OpenFile(b.data, dataName, readOnly, shared)) return e;
+  DataHeader header;
+  if (int32_t e = ops::ReadDataHeader(b, header)) return e;
+  if (header.keyCount > kMaxKeys) return 10060;
+  // A slot shorter than the header would put record 1 over it; no file the suite
+  // creates has one, and a length of 0 or less would make every offset meaningless.
+  if (header.slotLength < kMinSlotLength) return 10170;
+  b.keyCount = header.keyCount;
+  b.sections.assign(static_cast<size_t>(b.keyCount) + 1, Section{});
+  b.sections[0].data = header;
+
+  if (b.keyCount > 0) {
+    if (int32_t e = ops::OpenFile(b.index, indexName, readOnly, shared)) {
+      return (e == 9901 || e == 10110) ? e : 10010;
+    }
+    int64_t running = 0;
+    for (int k = 1; k <= b.keyCount; ++k) {
+      Section& s = b.sections[static_cast<size_t>(k)];
+      s.offset = running;
+      if (int32_t e = ops::ReadKeyHeader(b, k, s.key)) return e;
+      if (int32_t e = DeriveKeyLength(s.key, s.keyLength)) return e;
+      running += s.key.sectionLength;
+      s.path = SearchPath{};
+    }
+    b.indexRecordLength = running;
+  }
+  if (header.defectFlag != 0) return 10010;
+  st.open.push_back(&b);
+  return 0;
+}
+
+enum class CoordState { kNone, kNew, kValid, kDamaged };
+
+}  // namespace
+
+// ---- Header steps shared with the other sources -----------------------------------------
+
+namespace ops {
+
+int32_t ReadDataHeader(FileBlock& b, DataHeader& out) {
+  uint8_t raw[kDataHeaderSize];
+  if (int32_t e = ReadExact(b.data.file, 0, raw, sizeof raw)) return e;
+  out = DecodeDataHeader(raw);
+  return 0;
+}
+
+int32_t WriteDataHeader(FileBlock& b) {
+  uint8_t raw[kDataHeaderSize];
+  EncodeDataHeader(b.sections[0].data, raw);
+  if (int32_t e = WriteExact(b.data.file, 0, raw, sizeof raw)) return e;
+  b.sections[0].headerChanged = false;
+  return 0;
+}
+
+int32_t ReadKeyHeader(FileBlock& b, int key, KeyHeader& out) {
+  uint8_t raw[kKeyHeaderSize];
+  const Section& s = b.sections[static_cast<size_t>(key)];
+  if (int32_t e = ReadExact(b.index.file, static_cast<uint64_t>(s.offset), raw, sizeof raw)) return e;
+  out = DecodeKeyHeader(raw);
+  return 0;
+}
+
+int32_t WriteKeyHeader(FileBlock& b, int key) {
+  uint8_t raw[kKeyHeaderSize];
+  Section& s = b.sections[static_cast<size_t>(key)];
+  EncodeKeyHeader(s.key, raw);
+  if (int32_t e = WriteExact(b.index.file, static_cast<uint64_t>(s.offset), raw, sizeof raw)) return e;
+  s.headerChanged = false;
+  return 0;
+}
+
+int32_t RereadSection(FileBlock& b, int section) {
+  Section& s = b.sections[static_cast<size_t>(section)];
+  if (section == 0) {
+    DataHeader h;
+    if (int32_t e = ReadDataHeader(b, h)) return e;
+    // Another station may only change the counts and the chain; a different record
+    // shape means the file was rebuilt under this block.
+    if (h.slotLength != s.data.slotLength || h.keyCount != s.data.keyCount) return 10170;
+    s.data = h;
+    s.headerChanged = false;
+    return 0;
+  }
+  KeyHeader h;
+  if (int32_t e = ReadKeyHeader(b, section, h)) return e;
+  if (h.sectionLength != s.key.sectionLength || h.PageSize() != s.key.PageSize()) return 10170;
+  s.key = h;
+  s.headerChanged = false;
+  return 0;
+}
+
+int32_t WriteBackChanges(EngineState& st, FileBlock& b) {
+  if (int32_t e = WriteBackPages(st, b)) return e;
+  for (int k = 1; k <= b.keyCount; ++k) {
+    if (b.sections[static_cast<size_t>(k)].headerChanged) {
+      if (int32_t e = WriteKeyHeader(b, k)) return e;
+    }
+  }
+  return 0;
+}
+
+}  // namespace ops
+
+// ---- Engine -----------------------------------------------------------------------------
+
+Engine::Engine() : state_(std::make_unique<EngineState>()) {}
+
+Engine::~Engine() {
+  EngineState& st = *state_;
+  if (!st.initialised) return;
+  // The program ends with the engine still running: close what is open, quietly.
+  std::vector<FileBlock*> open = st.open;
+  for (FileBlock* b : open) {
+    FileBlock* ref = b;
+    CloseBlock(ref);
+    if (ref != nullptr) {
+      // A close that failed early leaves the block open; free it regardless.
+      ops::CloseFile(st, b->coord);
+      ops::CloseFile(st, b->index);
+      ops::CloseFile(st, b->data);
+      RemoveFromOpenList(st, b);
+      delete b;
+    }
+  }
+}
+
+bool Engine::LastOpOK() const { return state_->ok; }
+int32_t Engine::LastOpError() const { return state_->error; }
+bool Engine::Initialised() const { return state_->initialised; }
+EngineStats Engine::Stats() const { return state_->stats; }
+
+namespace {
+void Begin(EngineState& st) {
+  st.ok = true;
+  st.error = 0;
+}
+void Finish(EngineState& st, int32_t err) {
+  st.ok = err == 0;
+  st.error = err;
+}
+}  // namespace
+
+int Engine::StartEngine(int mode, int pageBuffers) {
+  EngineState& st = *state_;
+  Begin(st);
+  if (st.initialised) return Finish(st, 10450), 0;
+  if (pageBuffers <= 7) return Finish(st, 10451), 0;
+  st.open.clear();
+  st.locks.clear();
+  st.stats = EngineStats{};
+  if (mode == 0) {
+    st.singleUser = true;
+    st.stationCount = 0;
+  } else if (mode == 2) {
+    st.singleUser = false;
+    st.stationCount = kStationCount;
+  } else {
+    return Finish(st, 10310), 0;
+  }
+  st.mode = mode;
+  st.pool.clear();
+  const int wanted = std::min(pageBuffers, kMaxPageBuffers);
+  st.pool.reserve(static_cast<size_t>(wanted));
+  for (int i = 0; i < wanted; ++i) {
+    PageBuffer* p = new (std::nothrow) PageBuffer;
+    if (p == nullptr) break;
+    st.pool.emplace_back(p);
+  }
+  if (st.pool.size() <= 7) {
+    st.pool.clear();
+    return Finish(st, 10000), 0;
+  }
+  ops::InitPool(st);
+  st.initialised = true;
+  return static_cast<int>(st.pool.size());
+}
+
+void Engine::StopEngine() {
+  EngineState& st = *state_;
+  Begin(st);
+  if (!st.initialised) return Finish(st, 10455);
+  int32_t first = 0;
+  std::vector<FileBlock*> open = st.open;
+  for (FileBlock* b : open) {
+    FileBlock* ref = b;
+    CloseBlock(ref);
+    if (!st.ok && first == 0) first = st.error;
+  }
+  if (first != 0) return Finish(st, first);
+  st.initialised = false;
+  st.pool.clear();
+  st.lru = -1;
+  st.locks.clear();
+  Finish(st, 0);
+}
+
+void Engine::CreateBlock(std::string_view name, int32_t recordLength, int keyCount,
+                         const KeyDesc* keys) {
+  EngineState& st = *state_;
+  Begin(st);
+  if (!st.initialised) return Finish(st, 10455);
+  if (recordLength < kMinSlotLength) return Finish(st, 10020);
+  if (keyCount > kMaxKeys || keyCount < 0) return Finish(st, 10050);
+
+  const BaseNames names = SplitBaseName(name);
+  const std::string dataName = ForceExtension(names.data, "DAT");
+  const std::string indexName = ForceExtension(names.index, "IX");
+  const std::string coordName = ForceExtension(names.data, "DIA");
+  platform::DeleteFile(indexName);
+  platform::DeleteFile(coordName);
+  platform::DeleteFile(dataName);
+
+  File data;
+  int32_t err = CreateFileReplacing(dataName, data);
+  if (err != 0) return Finish(st, err);
+  DataHeader header;
+  header.slotLength = recordLength;
+  header.keyCount = static_cast<uint8_t>(keyCount);
+  uint8_t raw[kDataHeaderSize];
+  EncodeDataHeader(header, raw);
+  err = WriteZeros(data, 0, static_cast<uint64_t>(recordLength));
+  if (err == 0) err = ops::WriteExact(data, 0, raw, sizeof raw);
+  const int32_t os = data.Close();
+  if (err == 0 && os != 0) err = TranslateOsError(OsOp::kReadWrite, os);
+  if (err != 0) {
+    platform::DeleteFile(dataName);
+    return Finish(st, err);
+  }
+  if (keyCount == 0) return Finish(st, 0);
+
+  File index;
+  err = CreateFileReplacing(indexName, index);
+  if (err != 0) {
+    platform::DeleteFile(dataName);
+    return Finish(st, err);
+  }
+  std::vector<KeyHeader> headers;
+  std::vector<int64_t> offsets;
+  int64_t running = 0;
+  for (int k = 0; k < keyCount && err == 0; ++k) {
+    const int length = keys == nullptr ? 0 : keys[k].length;
+    if (length == 0 || length > kMaxKeyLength) {
+      err = 10055;
+      break;
+    }
+    KeyHeader h;
+    h.sectionLength = SectionLengthFor(length);
+    h.allowDuplicates = keys[k].duplicates ? 1 : 0;
+    h.storedPageSize = kDefaultPageSize;
+    headers.push_back(h);
+    offsets.push_back(running);
+    running += h.sectionLength;
+  }
+  if (err == 0) err = WriteZeros(index, 0, static_cast<uint64_t>(running));
+  for (size_t k = 0; k < headers.size() && err == 0; ++k) {
+    uint8_t kh[kKeyHeaderSize];
+    EncodeKeyHeader(headers[k], kh);
+    err = ops::WriteExact(index, static_cast<uint64_t>(offsets[k]), kh, sizeof kh);
+  }
+  const int32_t ios = index.Close();
+  if (err == 0 && ios != 0) err = TranslateOsError(OsOp::kReadWrite, ios);
+  if (err != 0) {
+    platform::DeleteFile(indexName);
+    platform::DeleteFile(dataName);
+  }
+  Finish(st, err);
+}
+
+void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, bool noLocks,
+                       bool saveMode, bool allowNetwork) {
+  EngineState& st = *state_;
+  Begin(st);
+  if (!st.initialised) return Finish(st, 10455);
+
+  if (noLocks) readOnly = true;
+  if (readOnly) saveMode = false;
+  const bool network = allowNetwork;
+  const bool shared = network && st.mode == 2;
+  const bool locking = shared && !noLocks;
+  const bool required = (allowNetwork && !noLocks) || (!allowNetwork && saveMode);
+
+  const BaseNames names = SplitBaseName(name);
+  const std::string dataName = ForceExtension(names.data, "DAT");
+  const std::string indexName = ForceExtension(names.index, "IX");
+  const std::string coordName = ForceExtension(names.data, "DIA");
+
+  auto owned = std::make_unique<FileBlock>();
+  FileBlock& b = *owned;
+  bool createdNow = false, openLock = false, claimed = false;
+  int32_t err = 0;
+
+  // Step 3: the coordination file, created with a single byte when it is missing. The
+  // loop is bounded: a file that vanishes again and again ends the open with 9903.
+  for (int attempt = 0;; ++attempt) {
+    err = ops::OpenFile(b.coord, coordName, readOnly, shared);
+    if (err != 9903 || !required) break;
+    if (readOnly) {
+      err = 10440;
+      break;
+    }
+    if (attempt >= 3) break;
+    File fresh;
+    const int32_t os = File::Create(coordName, false, fresh);
+    if (os == platform::kErrFileExists) continue;  // another program was quicker
+    if (os != 0) {
+      err = TranslateOsError(OsOp::kCreate, os);
+      break;
+    }
+    const uint8_t one = 0;
+    err = ops::WriteExact(fresh, 0, &one, 1);
+    fresh.Close();
+    if (err != 0) {
+      platform::DeleteFile(coordName);
+      break;
+    }
+    createdNow = true;
+  }
+  if (err == 9903 && !required) err = 0;  // none there and none needed
+  const bool existedBefore = b.coord.file.IsOpen() && !createdNow;
+
+  CoordState coordState = CoordState::kNone;
+  int64_t coordLength = 0;
+  int m = 0;
+
+  if (err == 0 && locking) {
+    if (ops::LockRange(st, b.coord.file, 3, 1, ops::kLongWaitStep, ops::kLongWaitTotal) != 0) {
+      err = 10355;
+    } else {
+      openLock = true;
+    }
+  }
+  if (err == 0) err = OpenDataAndIndex(st, b, dataName, indexName, readOnly, shared);
+  if (err == 0) {
+    m = CoordSlotLength(b.keyCount);
+    coordLength = 3 + static_cast<int64_t>(m) * (st.stationCount + 1);
+    if (createdNow && required) {
+      coordState = CoordState::kNew;
+    } else if (b.coord.file.IsOpen()) {
+      uint64_t size = 0;
+      err = ops::FileSize(b.coord.file, size);
+      if (err == 0 && readOnly && (required || size > 1)) err = 10440;
+      if (err == 0) {
+        coordState = CoordState::kDamaged;
+        if (size == 1) {
+          coordState = CoordState::kNew;
+        } else if (size >= 3 && (size - 3) % static_cast<uint64_t>(m) == 0) {
+          const uint64_t k = (size - 3) / static_cast<uint64_t>(m);
+          uint8_t marker[2];
+          if (ops::ReadExact(b.coord.file, 1, marker, 2) == 0 && GetI16(marker) == kLayoutMarker &&
+              (shared ? k >= 2 : k == 1)) {
+            coordState = CoordState::kValid;
+            coordLength = static_cast<int64_t>(size);
+          }
+        }
+      }
+    }
+  }
+  // Step 8: a new or damaged file may only be set up by its sole user.
+  if (err == 0 && locking &&
+      (coordState == CoordState::kNew || coordState == CoordState::kDamaged) &&
+      !ops::TestExclusiveUse(st, b.coord.file)) {
+    err = 10360;
+  }
+  if (err == 0) {
+    b.readOnly = readOnly;
+    b.saveMode = saveMode;
+    if (network) {
+      b.net = std::make_unique<NetState>();
+      NetState& n = *b.net;
+      n.noLocks = noLocks;
+      n.slotLength = m;
+      n.slotAreaLength = static_cast<int32_t>(coordLength - 3);
+      n.stationSlots = n.slotAreaLength / m - 1;
+      n.scratch.assign(static_cast<size_t>(coordLength), 0);
+      if (locking) {
+        err = ops::ClaimStation(st, b);
+        claimed = err == 0;
+      }
+    }
+  }
+  if (err == 0 && coordState == CoordState::kDamaged) {
+    err = ops::ReplayJournal(st, b);
+    coordState = CoordState::kNew;
+  }
+  if (err == 0 && network && coordState == CoordState::kNew && !readOnly) {
+    std::vector<uint8_t> all(static_cast<size_t>(m), 0xFF);
+    err = ops::WriteLayout(st, b, all.data());
+  }
+  if (err == 0 && openLock) {
+    openLock = false;
+    if (ops::UnlockRange(st, b.coord.file, 3, 1) != 0) err = 10342;
+  }
+  if (err == 0 && !required && b.coord.file.IsOpen()) {
+    ops::CloseFile(st, b.coord);
+    if (existedBefore && !readOnly) platform::DeleteFile(coordName);
+  }
+  if (err == 0) {
+    b.validity = static_cast<uint32_t>(kValidityMark);
+    block = owned.release();
+    return Finish(st, 0);
+  }
+
+  // Undo in reverse order; the first error stays.
+  if (claimed) {
+    ops::UnlockRange(st, b.coord.file,
+                     ops::kStationClaimBase - static_cast<uint64_t>(b.net->station), 1);
+  }
+  b.net.reset();
+  ops::DropPages(st, b, 0);
+  RemoveFromOpenList(st, &b);
+  ops::CloseFile(st, b.index);
+  ops::CloseFile(st, b.data);
+  if (openLock) ops::UnlockRange(st, b.coord.file, 3, 1);
+  ops::CloseFile(st, b.coord);
+  if (createdNow) platform::DeleteFile(coordName);
+  if (network && err == 10140) err = 10355;
+  Finish(st, err);
+}
+
+void Engine::CloseBlock(FileBlock*& block) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kPlain, -1, readLocked)) return Finish(st, e);
+  FileBlock& b = *block;
+
+  // Steps that may still keep the block open.
+  if (b.net) {
+    while (!b.net->recordLocks.empty()) {
+      if (ops::UnlockSlot(st, b, b.net->recordLocks.back()) != 0) return Finish(st, 10323);
+    }
+    if (b.net->locked || b.net->readLocked) {
+      int32_t e = b.net->locked ? ops::UnlockBlock(st, b) : ops::ReadUnlock(st, b);
+      if (e != 0) return Finish(st, 10322);
+    }
+  }
+  if ((!b.net || st.singleUser) && !b.readOnly && !b.saveMode) {
+    if (int32_t e = ops::WriteBackChanges(st, b)) return Finish(st, e);
+    if (int32_t e = ops::WriteDataHeader(b)) return Finish(st, e);
+  }
+
+  // From here on the block goes away whatever fails.
+  bool failed = false;
+  if (b.net) {
+    if (b.net->station > 0 &&
+        ops::UnlockRange(st, b.coord.file,
+                         ops::kStationClaimBase - static_cast<uint64_t>(b.net->station), 1) != 0) {
+      failed = true;
+    }
+    const bool noLocks = b.net->noLocks;
+    b.net.reset();
+    if (!noLocks && ops::CloseFile(st, b.coord) != 0) failed = true;
+  } else if (b.saveMode) {
+    if (ops::CloseFile(st, b.coord) != 0) failed = true;
+  }
+  ops::DropPages(st, b, 0);
+  if (b.keyCount > 0 && ops::CloseFile(st, b.index) != 0) failed = true;
+  if (ops::CloseFile(st, b.data) != 0) failed = true;
+  ops::CloseFile(st, b.coord);  // only still open where the open left it so
+  RemoveFromOpenList(st, &b);
+  b.validity = 0;
+  delete &b;
+  block = nullptr;
+  Finish(st, failed ? 10160 : 0);
+}
+
+void Engine::FlushBlock(FileBlock* block) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kPlain, -1, readLocked)) return Finish(st, e);
+  FileBlock& b = *block;
+  if (b.readOnly || b.saveMode) return Finish(st, 0);
+  if (b.net && !b.net->locked) return Finish(st, 0);
+  const bool networkMode = b.net != nullptr && !st.singleUser;
+  int32_t err = 0;
+  const bool wasModified = b.modified;
+  if (b.net) {
+    if (wasModified) err = ops::SignalChanges(st, b);
+    if (err == 0) err = ops::FlushFile(b.data, networkMode);
+    if (err == 0 && wasModified && b.coord.file.IsOpen()) err = ops::FlushFile(b.coord, networkMode);
+  } else {
+    if (wasModified) {
+      err = ops::WriteBackChanges(st, b);
+      if (err == 0) err = ops::WriteDataHeader(b);
+    }
+    if (err == 0) err = ops::FlushFile(b.data, networkMode);
+  }
+  if (err == 0 && b.keyCount > 0 && wasModified) err = ops::FlushFile(b.index, networkMode);
+  if (err == 0) b.modified = false;
+  Finish(st, Exit(st, &b, err, false));
+}
+
+void Engine::LockBlock(FileBlock* block) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kPlain, -1, readLocked)) return Finish(st, e);
+  Finish(st, Exit(st, block, ops::LockBlock(st, *block), false));
+}
+
+void Engine::UnlockBlock(FileBlock* block) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kPlain, -1, readLocked)) return Finish(st, e);
+  Finish(st, Exit(st, block, ops::UnlockBlock(st, *block), false));
+}
+
+void Engine::LockSlot(FileBlock* block, int32_t recordNumber) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kPlain, -1, readLocked)) return Finish(st, e);
+  Finish(st, Exit(st, block, ops::LockSlot(st, *block, recordNumber), false));
+}
+
+void Engine::UnlockSlot(FileBlock* block, int32_t recordNumber) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kPlain, -1, readLocked)) return Finish(st, e);
+  Finish(st, Exit(st, block, ops::UnlockSlot(st, *block, recordNumber), false));
+}
+
+namespace {
+
+// Reads `count` slots from `first` on; offsets in 64 bits.
+int32_t ReadSlotRange(FileBlock& b, int32_t first, int64_t count, std::span<uint8_t> buffer) {
+  const int64_t slot = b.SlotLength();
+  const int64_t bytes = count * slot;
+  if (first < 0) return 10070;
+  if (static_cast<int64_t>(buffer.size()) < bytes) return 10170;
+  if (bytes == 0) return 0;
+  return ops::ReadExact(b.data.file, static_cast<uint64_t>(first) * static_cast<uint64_t>(slot),
+                        buffer.data(), static_cast<size_t>(bytes));
+}
+
+}  // namespace
+
+void Engine::ReadSlot(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kRead, -1, readLocked)) return Finish(st, e);
+  const int32_t err = ReadSlotRange(*block, recordNumber, 1, buffer);
+  Finish(st, Exit(st, block, err, readLocked));
+}
+
+void Engine::ReadSlots(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kRead, -1, readLocked)) return Finish(st, e);
+  const int32_t err = count < 0 ? 10170 : ReadSlotRange(*block, first, count, buffer);
+  Finish(st, Exit(st, block, err, readLocked));
+}
+
+void Engine::WriteSlot(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kWrite, -1, readLocked)) return Finish(st, e);
+  FileBlock& b = *block;
+  int32_t err = 0;
+  const int64_t slot = b.SlotLength();
+  if (recordNumber <= 0) {
+    err = 10130;
+  } else if (static_cast<int64_t>(buffer.size()) < slot) {
+    err = 10170;
+  } else {
+    err = ops::WriteExact(b.data.file,
+                          static_cast<uint64_t>(recordNumber) * static_cast<uint64_t>(slot),
+                          buffer.data(), static_cast<size_t>(slot));
+    // Even a short write may have changed the slot: the block counts as changed.
+    b.modified = true;
+  }
+  Finish(st, Exit(st, &b, err, readLocked));
+}
+
+int32_t Engine::SlotTotal(FileBlock* block) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kRead, -1, readLocked)) return Finish(st, e), 0;
+  const int32_t highest = block->sections[0].data.highestSlot;
+  // A negative count or one at the top of the range cannot describe a real file.
+  const int32_t err = (highest < 0 || highest == INT32_MAX) ? 10170 : 0;
+  Finish(st, Exit(st, block, err, readLocked));
+  return st.ok ? highest + 1 : 0;
+}
+
+void Engine::LookupKey(FileBlock* block, int keyNumber, int32_t& recordNumber,
+                       std::string_view keyText) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kRead, keyNumber, readLocked)) return Finish(st, e);
+  const int32_t err = ops::Lookup(st, *block, keyNumber, recordNumber, keyText);
+  Finish(st, Exit(st, block, err, readLocked));
+}
+
+void Engine::StepToNextKey(FileBlock* block, int keyNumber, int32_t& recordNumber,
+                           std::string& keyText) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kRead, keyNumber, readLocked)) return Finish(st, e);
+  const int32_t err = ops::StepNext(st, *block, keyNumber, recordNumber, keyText);
+  Finish(st, Exit(st, block, err, readLocked));
+}
+
+int32_t Engine::SlotLength(const FileBlock* block) const {
+  return OnOpenList(*state_, block) ? block->SlotLength() : 0;
+}
+
+int Engine::KeyCount(const FileBlock* block) const {
+  return OnOpenList(*state_, block) ? block->keyCount : 0;
+}
+
+int Engine::StationNumber(const FileBlock* block) const {
+  return OnOpenList(*state_, block) && block->net ? block->net->station : 0;
+}
+
+bool Engine::IsLocked(const FileBlock* block) const {
+  return OnOpenList(*state_, block) && block->net && block->net->locked;
+}
+
+}  // namespace kv::isam

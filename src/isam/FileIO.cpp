@@ -1,0 +1,133 @@
+// File operations of the engine with their error translation, and the process's lock
+// table, which makes the operating system's byte-range locks re-entrant.
+//
+// The operating system's locks are not re-entrant: a second lock of the same range on
+// the same open file either conflicts (the suite's platform) or silently merges with the
+// first, so that one unlock drops both (POSIX). The table counts uses per (file,
+// offset) and talks to the system only for the first lock and the last unlock.
+
+#include <algorithm>
+
+#include "isam/EngineOps.h"
+#include "platform/System.h"
+
+namespace kv::isam::ops {
+
+using platform::File;
+
+int32_t ReadSome(File& file, uint64_t offset, void* buffer, size_t length, size_t& done) {
+  done = 0;
+  const int32_t os = file.ReadAt(offset, buffer, length, done);
+  if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
+  return 0;
+}
+
+int32_t ReadExact(File& file, uint64_t offset, void* buffer, size_t length) {
+  size_t done = 0;
+  if (int32_t e = ReadSome(file, offset, buffer, length, done)) return e;
+  return done == length ? 0 : 10070;
+}
+
+int32_t WriteExact(File& file, uint64_t offset, const void* buffer, size_t length) {
+  size_t done = 0;
+  const int32_t os = file.WriteAt(offset, buffer, length, done);
+  if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
+  return done == length ? 0 : 10075;
+}
+
+int32_t FileSize(File& file, uint64_t& size) {
+  const int32_t os = file.Size(size);
+  return os != 0 ? TranslateOsError(OsOp::kReadWrite, os) : 0;
+}
+
+int32_t Truncate(File& file, uint64_t size) {
+  const int32_t os = file.Truncate(size);
+  return os != 0 ? TranslateOsError(OsOp::kReadWrite, os) : 0;
+}
+
+int32_t OpenFile(FileRecord& rec, const std::string& name, bool readOnly, bool shared) {
+  rec.name = name.size() > kMaxNameLength ? name.substr(0, kMaxNameLength) : name;
+  rec.notShared = !shared;
+  const int32_t os = File::Open(rec.name,
+                                readOnly ? platform::Access::kReadOnly : platform::Access::kReadWrite,
+                                shared ? platform::Share::kShared : platform::Share::kExclusive,
+                                rec.file);
+  return os != 0 ? TranslateOsError(OsOp::kOpen, os) : 0;
+}
+
+int32_t FlushFile(FileRecord& rec, bool networkBlock) {
+  const int32_t os = rec.file.Flush();
+  if (os == 0) return 0;
+  if (os == platform::kErrTooManyOpenFiles) {
+    if (networkBlock) return 10150;
+    // Out of handles for the flush: closing and opening the file again forces its
+    // buffers out just as well.
+    rec.file.Close();
+    const int32_t again = File::Open(rec.name, platform::Access::kReadWrite,
+                                     platform::Share::kExclusive, rec.file);
+    rec.notShared = true;
+    return again != 0 ? TranslateOsError(OsOp::kOpen, again) : 0;
+  }
+  return os == platform::kErrInvalidHandle ? 9904 : 10140;
+}
+
+int32_t CloseFile(EngineState& st, FileRecord& rec) {
+  if (!rec.file.IsOpen()) return 0;
+  auto it = st.locks.find(&rec.file);
+  if (it != st.locks.end()) {
+    for (const LockEntry& e : it->second) rec.file.UnlockRange(e.offset, e.length);
+    st.locks.erase(it);
+  }
+  const int32_t os = rec.file.Close();
+  return os != 0 ? TranslateOsError(OsOp::kReadWrite, os) : 0;
+}
+
+void ForgetRanges(EngineState& st, const File& file) { st.locks.erase(&file); }
+
+int32_t LockRange(EngineState& st, File& file, uint64_t offset, uint64_t length,
+                  uint32_t waitStep, uint32_t waitTotal) {
+  if (st.singleUser) return 0;
+  std::vector<LockEntry>& held = st.locks[&file];
+  auto it = std::lower_bound(held.begin(), held.end(), offset,
+                             [](const LockEntry& e, uint64_t off) { return e.offset < off; });
+  if (it != held.end() && it->offset == offset) {
+    if (it->length != length) return 10140;
+    ++it->count;
+    return 0;
+  }
+  // The wait is bounded by waitTotal: each failed attempt adds one step.
+  uint32_t waited = 0;
+  for (;;) {
+    const int32_t os = file.LockRange(offset, length);
+    if (os == 0) break;
+    waited += waitStep;
+    if (waitStep == 0 || waited >= waitTotal) {
+      if (held.empty()) st.locks.erase(&file);
+      return os;
+    }
+    platform::SleepMs(waitStep);
+  }
+  // The sleep above cannot have changed the table (one thread), so `it` would still be
+  // the place; look it up again all the same rather than rely on that.
+  it = std::lower_bound(held.begin(), held.end(), offset,
+                        [](const LockEntry& e, uint64_t off) { return e.offset < off; });
+  held.insert(it, LockEntry{offset, length, 1});
+  return 0;
+}
+
+int32_t UnlockRange(EngineState& st, File& file, uint64_t offset, uint64_t length) {
+  if (st.singleUser) return 0;
+  auto tab = st.locks.find(&file);
+  if (tab == st.locks.end()) return 10140;
+  std::vector<LockEntry>& held = tab->second;
+  auto it = std::lower_bound(held.begin(), held.end(), offset,
+                             [](const LockEntry& e, uint64_t off) { return e.offset < off; });
+  if (it == held.end() || it->offset != offset || it->length != length) return 10140;
+  if (--it->count > 0) return 0;
+  held.erase(it);
+  if (held.empty()) st.locks.erase(tab);
+  const int32_t os = file.UnlockRange(offset, length);
+  return os != 0 ? TranslateOsError(OsOp::kReadWrite, os) : 0;
+}
+
+}  // namespace kv::isam::ops

@@ -1,0 +1,122 @@
+// Byte layouts of the data file (.DAT), the index file (.IX) and the coordination
+// file (.DIA), and the rules that turn a caller's base name into the three file names.
+//
+// Every layout is shared byte for byte with the suite's own programs. Encoding and
+// decoding go through the little-endian helpers of Coding.h; every count taken from a
+// file is checked here before it indexes anything.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kv::isam {
+
+// ---- Names -----------------------------------------------------------------------------
+
+inline constexpr size_t kMaxNameLength = 64;
+
+struct BaseNames {
+  std::string data;   // base of the .DAT and .DIA names
+  std::string index;  // base of the .IX name
+};
+
+// "A;B" gives data base A and index base B; a name without ";" serves both.
+BaseNames SplitBaseName(std::string_view name);
+
+// Replaces the text after the last "." of the last path component by `ext`, or appends
+// "." and `ext` when that component has no ".". Both "/" and "\" separate components.
+// The result is cut to 64 characters.
+std::string ForceExtension(std::string_view base, std::string_view ext);
+
+// ---- Data file -------------------------------------------------------------------------
+
+inline constexpr int kDataHeaderSize = 21;
+inline constexpr int kDefectFlagOffset = 20;
+inline constexpr int32_t kMinSlotLength = 21;
+
+struct DataHeader {
+  int32_t freeHead = -1;
+  int32_t freeCount = 0;
+  int32_t highestSlot = 0;
+  int32_t slotLength = 0;
+  uint8_t keyCount = 0;  // readers take the low byte of the stored int32
+  uint8_t defectFlag = 0;
+};
+
+DataHeader DecodeDataHeader(const uint8_t* in);  // 21 bytes
+// Writes the 21 header bytes; this program always writes 0 as the defect flag.
+void EncodeDataHeader(const DataHeader& header, uint8_t* out);
+
+// ---- Index file ------------------------------------------------------------------------
+
+inline constexpr int kKeyHeaderSize = 28;
+inline constexpr int kDefaultPageSize = 62;
+inline constexpr int kMaxPageItems = 62;
+inline constexpr int kPageHeaderSize = 6;     // int16 count, int32 leftmost child
+inline constexpr int kItemFixedPart = 9;      // record, child, length byte
+inline constexpr int kExpandedItemSize = 109; // 4 + 4 + 1 + 100
+inline constexpr int kMaxTreeDepth = 8;
+
+struct KeyHeader {
+  int32_t freeHead = -1;
+  int32_t freeCount = 0;
+  int32_t highestPage = 0;
+  int32_t sectionLength = 0;
+  int32_t rootPage = 0;
+  uint8_t allowDuplicates = 0;
+  int32_t entryCount = 0;
+  int16_t storedPageSize = kDefaultPageSize;  // as stored; 0 reads as 62
+
+  int PageSize() const { return storedPageSize == 0 ? kDefaultPageSize : storedPageSize; }
+};
+
+KeyHeader DecodeKeyHeader(const uint8_t* in);  // 28 bytes
+void EncodeKeyHeader(const KeyHeader& header, uint8_t* out);
+
+// S = (L + 9) x 62 + 6 for the files this engine creates.
+inline int32_t SectionLengthFor(int keyLength) { return keyLength * 62 + 564; }
+
+// The key length that a stored section length and page size stand for, or an error:
+// 10122 page size of 63 or more (or below 1), 10120 the lengths do not fit together,
+// 10121 a key length outside 1..100. Returns 0 on success.
+int32_t DeriveKeyLength(const KeyHeader& header, int& keyLength);
+
+// A page in the expanded in-memory form: a fixed 109-byte item width so that every
+// key shares one buffer size and the bisection indexes items directly.
+struct ExpandedPage {
+  int16_t count = 0;
+  int32_t leftmost = 0;
+  uint8_t items[kMaxPageItems * kExpandedItemSize] = {};
+
+  const uint8_t* Item(int j) const { return items + (j - 1) * kExpandedItemSize; }  // j 1-based
+  uint8_t* Item(int j) { return items + (j - 1) * kExpandedItemSize; }
+  int32_t Record(int j) const;
+  int32_t Child(int j) const;  // j = 0 gives the leftmost child
+  std::string_view Text(int j) const;
+};
+
+// Bytes a page of `count` items occupies in the file.
+inline size_t CompactPageSize(int count, int keyLength) {
+  return kPageHeaderSize + static_cast<size_t>(count) * (keyLength + kItemFixedPart);
+}
+
+// Expands a page from its file form. `available` is the number of bytes that could be
+// read. False when the count is negative or above `pageSize`, when the bytes do not hold
+// what the count says, or when an item's text is longer than the key length.
+bool ExpandPage(const uint8_t* in, size_t available, int keyLength, int pageSize,
+                ExpandedPage& out);
+// Writes the compact file form (CompactPageSize bytes) into `out`.
+void CompactPage(const ExpandedPage& page, int keyLength, uint8_t* out);
+
+// ---- Coordination file -----------------------------------------------------------------
+
+inline constexpr int16_t kLayoutMarker = 2000;
+inline constexpr int kSlotAreaOffset = 3;
+inline constexpr int kStationCount = 50;
+
+// Bytes of one station slot: a bit per section plus the "anything changed" bit.
+inline int CoordSlotLength(int keyCount) { return (keyCount + 1) / 8 + 1; }
+
+}  // namespace kv::isam

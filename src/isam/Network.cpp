@@ -1,0 +1,492 @@
+// Coordination with the other programs that have the same files open: station claims,
+// the temporary read lock, the write lock with its change signals, record locks, and the
+// replay of a save journal left in the coordination file by a program that crashed.
+//
+// States of a block (one thread; the transitions are the public operations):
+//   claimed ──ReadLock──▶ read-locked (own slot) ──ReadUnlock──▶ claimed
+//   claimed ──LockBlock──▶ write-locked (whole slot area) ──UnlockBlock──▶ claimed
+// Invariants:
+//  1. Signals are written only under the write lock (or by an opener that proved it is
+//     the file's only user), and a station clears only its own slot.
+//  2. Whatever the coordination file holds when it is not the slot layout is a journal;
+//     it is replayed before any header or page is trusted again, and only while every
+//     other station is kept out (the write lock, or the own slot plus all other slots).
+//  3. Every wait is bounded: a lock attempt is repeated at most waitTotal / waitStep times.
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+
+#include "isam/Coding.h"
+#include "isam/EngineOps.h"
+#include "platform/System.h"
+
+namespace kv::isam::ops {
+
+namespace {
+
+constexpr int kMaxSlotBytes = (kMaxKeys + 1) / 8 + 1;
+constexpr int kLayoutChunk = 513;
+// A journal holds a few page and header images; anything bigger is not one.
+constexpr uint64_t kMaxJournalBytes = 64ull << 20;
+
+using Mask = std::array<uint8_t, kMaxSlotBytes>;
+
+bool Bit(const uint8_t* mask, int i) { return (mask[i / 8] >> (i % 8)) & 1; }
+
+uint64_t OwnSlotOffset(const FileBlock& b) {
+  return kSlotAreaOffset + static_cast<uint64_t>(b.net->station) * b.net->slotLength;
+}
+
+Mask FullMask() {
+  Mask all;
+  all.fill(0xFF);
+  return all;
+}
+
+// Applies a change mask read from the own slot: re-reads the headers it names and
+// forgets what was cached of those keys.
+int32_t Refresh(EngineState& st, FileBlock& b, const uint8_t* mask) {
+  NetState& n = *b.net;
+  if (!Bit(mask, b.keyCount + 1)) return 0;
+  if (!b.readOnly) {
+    static const uint8_t zeros[kMaxSlotBytes] = {};
+    if (int32_t e = WriteExact(b.coord.file, OwnSlotOffset(b), zeros,
+                               static_cast<size_t>(n.slotLength))) {
+      n.refreshAll = true;  // the signal is gone from the file: re-read everything next time
+      return e;
+    }
+  }
+  for (int i = 0; i <= b.keyCount; ++i) {
+    if (!Bit(mask, i)) continue;
+    if (int32_t e = RereadSection(b, i)) {
+      n.refreshAll = true;
+      return e;
+    }
+    if (i > 0) {
+      b.sections[static_cast<size_t>(i)].path = SearchPath{};
+      DropPages(st, b, i);
+    }
+  }
+  return 0;
+}
+
+int32_t LockOtherSlots(EngineState& st, FileBlock& b, bool lock) {
+  const NetState& n = *b.net;
+  const uint64_t own = OwnSlotOffset(b);
+  const uint64_t end = kSlotAreaOffset + static_cast<uint64_t>(n.slotAreaLength);
+  const uint64_t after = own + n.slotLength;
+  if (!lock) {
+    int32_t e = 0;
+    if (own > kSlotAreaOffset) e = UnlockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset);
+    if (end > after) {
+      const int32_t e2 = UnlockRange(st, b.coord.file, after, end - after);
+      if (e == 0) e = e2;
+    }
+    return e;
+  }
+  if (own > kSlotAreaOffset &&
+      LockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset, 0, 0) != 0) {
+    return 10330;
+  }
+  if (end > after && LockRange(st, b.coord.file, after, end - after, 0, 0) != 0) {
+    if (own > kSlotAreaOffset) UnlockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset);
+    return 10330;
+  }
+  return 0;
+}
+
+// Reads the marker and the own slot with one read and applies the signal, or replays
+// the journal the file holds instead. `takeOthers` is set under a read lock, where the
+// other stations must be kept out for the replay; the write lock already does that.
+int32_t LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
+  NetState& n = *b.net;
+  const size_t want = kSlotAreaOffset + static_cast<size_t>(n.station + 1) * n.slotLength;
+  if (n.scratch.size() < want) n.scratch.resize(want);
+  size_t done = 0;
+  if (int32_t e = ReadSome(b.coord.file, 0, n.scratch.data(), want, done)) return e;
+  if (done >= 3 && GetI16(n.scratch.data() + 1) == kLayoutMarker) {
+    if (done < want) return 10070;
+    Mask mask{};
+    std::memcpy(mask.data(), n.scratch.data() + OwnSlotOffset(b), static_cast<size_t>(n.slotLength));
+    if (n.refreshAll) {
+      mask = FullMask();
+      n.refreshAll = false;
+    }
+    return Refresh(st, b, mask.data());
+  }
+  if (takeOthers) {
+    if (int32_t e = LockOtherSlots(st, b, true)) return e;
+  }
+  int32_t err = ReplayJournal(st, b);
+  const Mask all = FullMask();
+  if (err == 0) err = Refresh(st, b, all.data());
+  if (err == 0) err = WriteLayout(st, b, all.data());
+  if (takeOthers) LockOtherSlots(st, b, false);
+  return err;
+}
+
+}  // namespace
+
+int32_t ClaimStation(EngineState& st, FileBlock& b) {
+  NetState& n = *b.net;
+  const int slots = n.stationSlots;
+  if (slots < 1) return 10306;
+  const int start = platform::RandomInRange(1, slots);
+  auto tryClaim = [&](int s) {
+    return LockRange(st, b.coord.file, kStationClaimBase - static_cast<uint64_t>(s), 1, 0, 0) == 0;
+  };
+  for (int s = start; s >= 1; --s) {
+    if (tryClaim(s)) return n.station = s, 0;
+  }
+  for (int s = slots; s > start; --s) {
+    if (tryClaim(s)) return n.station = s, 0;
+  }
+  return 10306;
+}
+
+bool TestExclusiveUse(EngineState& st, platform::File& coord) {
+  if (LockRange(st, coord, kExclusiveUseOffset, kExclusiveUseLength, 0, 0) != 0) return false;
+  UnlockRange(st, coord, kExclusiveUseOffset, kExclusiveUseLength);
+  return true;
+}
+
+int32_t ReadLock(EngineState& st, FileBlock& b) {
+  NetState& n = *b.net;
+  if (LockRange(st, b.coord.file, OwnSlotOffset(b), static_cast<uint64_t>(n.slotLength),
+                kShortWaitStep, kShortWaitTotal) != 0) {
+    return 10140;
+  }
+  if (int32_t e = LoadSignals(st, b, true)) {
+    UnlockRange(st, b.coord.file, OwnSlotOffset(b), static_cast<uint64_t>(n.slotLength));
+    return e;
+  }
+  n.readLocked = true;
+  return 0;
+}
+
+int32_t ReadUnlock(EngineState& st, FileBlock& b) {
+  NetState& n = *b.net;
+  n.readLocked = false;
+  if (UnlockRange(st, b.coord.file, OwnSlotOffset(b), static_cast<uint64_t>(n.slotLength)) != 0) {
+    return 10341;
+  }
+  return 0;
+}
+
+int32_t LockBlock(EngineState& st, FileBlock& b) {
+  if (!b.net || b.net->noLocks || b.net->locked) return 0;
+  NetState& n = *b.net;
+  if (LockRange(st, b.coord.file, kSlotAreaOffset, static_cast<uint64_t>(n.slotAreaLength),
+                kLongWaitStep, kLongWaitTotal) != 0) {
+    return 10330;
+  }
+  if (int32_t e = LoadSignals(st, b, false)) {
+    UnlockRange(st, b.coord.file, kSlotAreaOffset, static_cast<uint64_t>(n.slotAreaLength));
+    return e;
+  }
+  n.locked = true;
+  for (Section& s : b.sections) s.changedSinceLock = false;
+  return 0;
+}
+
+int32_t SignalChanges(EngineState& st, FileBlock& b) {
+  if (!b.modified) return 0;  // a block that changed nothing writes nothing
+  if (int32_t e = WriteBackChanges(st, b)) return e;
+  Section& data = b.sections[0];
+  if (data.headerChanged) {
+    data.changedSinceLock = true;
+    if (int32_t e = WriteDataHeader(b)) return e;
+  } else {
+    const uint8_t zero = 0;
+    if (int32_t e = WriteExact(b.data.file, kDefectFlagOffset, &zero, 1)) return e;
+  }
+  Mask mask{};
+  const int any = b.keyCount + 1;
+  mask[static_cast<size_t>(any / 8)] |= static_cast<uint8_t>(1u << (any % 8));
+  for (int i = 0; i <= b.keyCount; ++i) {
+    if (b.sections[static_cast<size_t>(i)].changedSinceLock) {
+      mask[static_cast<size_t>(i / 8)] |= static_cast<uint8_t>(1u << (i % 8));
+    }
+  }
+  return WriteLayout(st, b, mask.data());
+}
+
+int32_t UnlockBlock(EngineState& st, FileBlock& b) {
+  if (!b.net || b.net->noLocks || !b.net->locked) return 0;
+  NetState& n = *b.net;
+  if (!b.readOnly) {
+    if (int32_t e = SignalChanges(st, b)) return e;  // the block stays locked
+  }
+  const int32_t e = UnlockRange(st, b.coord.file, kSlotAreaOffset,
+                                static_cast<uint64_t>(n.slotAreaLength));
+  // The table has let go of the range either way; a block that claimed to be locked
+  // without it could never be unlocked again.
+  n.locked = false;
+  if (!st.singleUser) b.modified = false;
+  return e != 0 ? 10340 : 0;
+}
+
+int32_t WriteLayout(EngineState&, FileBlock& b, const uint8_t* mask) {
+  const NetState& n = *b.net;
+  const int m = n.slotLength;
+  const int slots = n.stationSlots + 1;
+  const int perChunk = std::max(1, kLayoutChunk / m);
+  bool full = true;
+  for (int i = 0; i <= b.keyCount && full; ++i) full = Bit(mask, i);
+
+  std::array<uint8_t, 2 + kLayoutChunk + kMaxSlotBytes> buf;
+  uint8_t* area = buf.data() + 2;
+  for (int first = 0; first < slots; first += perChunk) {
+    const int count = std::min(perChunk, slots - first);
+    const size_t bytes = static_cast<size_t>(count) * m;
+    const uint64_t offset = kSlotAreaOffset + static_cast<uint64_t>(first) * m;
+    std::memset(area, 0, bytes);
+    if (!full) {
+      size_t done = 0;
+      if (int32_t e = ReadSome(b.coord.file, offset, area, bytes, done)) return e;
+    }
+    for (int s = 0; s < count; ++s) {
+      uint8_t* slot = area + static_cast<size_t>(s) * m;
+      if (first + s == n.station) {
+        std::memset(slot, 0, static_cast<size_t>(m));
+      } else {
+        for (int i = 0; i < m; ++i) slot[i] |= mask[i];
+      }
+    }
+    int32_t e = 0;
+    if (first == 0) {
+      PutI16(buf.data(), kLayoutMarker);
+      e = WriteExact(b.coord.file, 1, buf.data(), bytes + 2);
+    } else {
+      e = WriteExact(b.coord.file, offset, area, bytes);
+    }
+    if (e != 0) return e;
+  }
+  return 0;
+}
+
+int32_t LockSlot(EngineState& st, FileBlock& b, int32_t recordNumber) {
+  if (!b.net) return 0;
+  NetState& n = *b.net;
+  if (std::find(n.recordLocks.begin(), n.recordLocks.end(), recordNumber) != n.recordLocks.end()) {
+    return 0;
+  }
+  if (recordNumber < 0) return 10135;
+  try {
+    n.recordLocks.push_back(recordNumber);
+  } catch (const std::bad_alloc&) {
+    return 10337;
+  }
+  const uint64_t offset = static_cast<uint64_t>(recordNumber) * static_cast<uint64_t>(b.SlotLength());
+  if (LockRange(st, b.data.file, offset, 4, kShortWaitStep, kShortWaitTotal) != 0) {
+    n.recordLocks.pop_back();
+    return 10335;
+  }
+  return 0;
+}
+
+int32_t UnlockSlot(EngineState& st, FileBlock& b, int32_t recordNumber) {
+  if (!b.net) return 0;
+  NetState& n = *b.net;
+  auto it = std::find(n.recordLocks.begin(), n.recordLocks.end(), recordNumber);
+  if (it == n.recordLocks.end()) return 0;
+  n.recordLocks.erase(it);
+  const uint64_t offset = static_cast<uint64_t>(recordNumber) * static_cast<uint64_t>(b.SlotLength());
+  return UnlockRange(st, b.data.file, offset, 4) != 0 ? 10345 : 0;
+}
+
+// ---- Journal replay ----------------------------------------------------------------------
+//
+// The journal is read and checked whole before anything is written: a journal cut short
+// (the saving program crashed while writing it, before it touched the files) is no
+// journal at all, and one with a bad entry is refused, so neither leaves half of a save
+// in the files.
+
+namespace {
+
+struct JournalEntry {
+  bool isPage = false;
+  int section = 0;  // key number for a page
+  // Page image.
+  int count = 0;
+  size_t itemsAt = 0;  // offset of the items in the journal bytes
+  int32_t page = 0;
+  int32_t leftmost = 0;
+  // Header image.
+  int32_t freeHead = 0, freeCount = 0, highest = 0, length = 0, keyCountOrRoot = 0;
+  uint8_t duplicates = 0;
+  int32_t entries = 0, link = 0;
+};
+
+enum class Parse { kComplete, kCutShort, kBad };
+
+Parse ParseJournal(const FileBlock& b, const std::vector<uint8_t>& j,
+                   std::vector<JournalEntry>& out) {
+  size_t pos = 1;  // the first byte is not interpreted
+  auto have = [&](size_t n) { return pos + n <= j.size(); };
+  for (;;) {
+    if (!have(2)) return Parse::kCutShort;
+    const int16_t tag = GetI16(&j[pos]);
+    if (tag == 2000) return Parse::kComplete;
+    if (tag >= 1 && tag <= 62) {
+      if (!have(6)) return Parse::kCutShort;
+      JournalEntry e;
+      e.isPage = true;
+      e.count = tag;
+      e.section = GetI16(&j[pos + 2]);
+      if (e.section < 1 || e.section > b.keyCount) return Parse::kBad;
+      const Section& s = b.sections[static_cast<size_t>(e.section)];
+      if (e.count > s.key.PageSize()) return Parse::kBad;
+      const size_t width = static_cast<size_t>(s.keyLength) + kItemFixedPart;
+      const size_t items = static_cast<size_t>(e.count) * width;
+      pos += 6;
+      if (!have(items + 8)) return Parse::kCutShort;
+      e.itemsAt = pos;
+      for (int i = 0; i < e.count; ++i) {
+        if (j[pos + i * width + 8] > s.keyLength) return Parse::kBad;
+      }
+      pos += items;
+      e.page = GetI32(&j[pos]);
+      e.leftmost = GetI32(&j[pos + 4]);
+      pos += 8;
+      out.push_back(e);
+      continue;
+    }
+    if (tag == 1000) {
+      if (!have(2 + 34)) return Parse::kCutShort;
+      const uint8_t* p = &j[pos + 2];
+      JournalEntry e;
+      e.section = GetI16(p);
+      e.freeHead = GetI32(p + 2);
+      e.freeCount = GetI32(p + 6);
+      e.highest = GetI32(p + 10);
+      e.length = GetI32(p + 14);
+      e.keyCountOrRoot = GetI32(p + 18);
+      e.duplicates = p[22];
+      e.entries = GetI32(p + 24);
+      e.link = GetI32(p + 30);
+      pos += 2 + 34;
+      out.push_back(e);
+      continue;
+    }
+    return Parse::kBad;
+  }
+}
+
+// Every write a journal asks for must land inside the file block: known sections, the
+// block's own record shape, and page or slot numbers its headers account for.
+bool JournalFits(const FileBlock& b, const std::vector<JournalEntry>& entries,
+                 uint64_t indexSize) {
+  std::vector<int64_t> highest(static_cast<size_t>(b.keyCount) + 1, 0);
+  std::vector<int64_t> pageImages(static_cast<size_t>(b.keyCount) + 1, 0);
+  for (int k = 1; k <= b.keyCount; ++k) highest[static_cast<size_t>(k)] = b.sections[static_cast<size_t>(k)].key.highestPage;
+  for (const JournalEntry& e : entries) {
+    if (e.isPage) {
+      ++pageImages[static_cast<size_t>(e.section)];
+      continue;
+    }
+    if (e.section < 0 || e.section > b.keyCount) return false;
+    if (e.section == 0) {
+      if (e.length != b.SlotLength() || (e.keyCountOrRoot & 0xFF) != b.keyCount) return false;
+      if (e.link != -2 && (e.freeHead < 1 || e.freeHead > e.highest)) return false;
+    } else {
+      const Section& s = b.sections[static_cast<size_t>(e.section)];
+      if (e.length != s.key.sectionLength) return false;
+      if (e.link != -2 && (e.freeHead < 1 || e.freeHead > e.highest)) return false;
+      highest[static_cast<size_t>(e.section)] = std::max<int64_t>(highest[static_cast<size_t>(e.section)], e.highest);
+    }
+  }
+  const int64_t r = std::max<int64_t>(b.indexRecordLength, 1);
+  const int64_t filePages = static_cast<int64_t>(indexSize) / r + 1;
+  for (const JournalEntry& e : entries) {
+    if (!e.isPage) continue;
+    const size_t k = static_cast<size_t>(e.section);
+    // A save adds at most one page per image it journals.
+    const int64_t limit = std::min(highest[k], filePages + pageImages[k]);
+    if (e.page < 1 || e.page > limit) return false;
+  }
+  return true;
+}
+
+int32_t ApplyEntry(FileBlock& b, const std::vector<uint8_t>& j, const JournalEntry& e) {
+  if (e.isPage) {
+    const Section& s = b.sections[static_cast<size_t>(e.section)];
+    const size_t width = static_cast<size_t>(s.keyLength) + kItemFixedPart;
+    std::vector<uint8_t> page(CompactPageSize(e.count, s.keyLength));
+    PutI16(page.data(), static_cast<int16_t>(e.count));
+    PutI32(page.data() + 2, e.leftmost);
+    std::memcpy(page.data() + kPageHeaderSize, &j[e.itemsAt], static_cast<size_t>(e.count) * width);
+    const uint64_t at = static_cast<uint64_t>(e.page) * static_cast<uint64_t>(b.indexRecordLength) +
+                        static_cast<uint64_t>(s.offset);
+    return WriteExact(b.index.file, at, page.data(), page.size());
+  }
+  uint8_t link[4];
+  PutI32(link, e.link);
+  if (e.section == 0) {
+    if (e.link != -2) {
+      const uint64_t at = static_cast<uint64_t>(e.freeHead) * static_cast<uint64_t>(b.SlotLength());
+      if (int32_t err = WriteExact(b.data.file, at, link, 4)) return err;
+    }
+    DataHeader& h = b.sections[0].data;
+    h.freeHead = e.freeHead;
+    h.freeCount = e.freeCount;
+    h.highestSlot = e.highest;
+    h.slotLength = e.length;
+    h.keyCount = static_cast<uint8_t>(e.keyCountOrRoot & 0xFF);
+    h.defectFlag = 0;
+    return WriteDataHeader(b);
+  }
+  Section& s = b.sections[static_cast<size_t>(e.section)];
+  if (e.link != -2) {
+    const uint64_t at = static_cast<uint64_t>(e.freeHead) * static_cast<uint64_t>(b.indexRecordLength) +
+                        static_cast<uint64_t>(s.offset);
+    if (int32_t err = WriteExact(b.index.file, at, link, 4)) return err;
+  }
+  KeyHeader& h = s.key;
+  h.freeHead = e.freeHead;
+  h.freeCount = e.freeCount;
+  h.highestPage = e.highest;
+  h.sectionLength = e.length;
+  h.rootPage = e.keyCountOrRoot;
+  h.allowDuplicates = e.duplicates;
+  h.entryCount = e.entries;
+  return WriteKeyHeader(b, e.section);
+}
+
+}  // namespace
+
+int32_t ReplayJournal(EngineState& st, FileBlock& b) {
+  if (b.readOnly) return 10430;
+  DropPages(st, b, 0);
+  for (Section& s : b.sections) s.path = SearchPath{};
+
+  uint64_t size = 0;
+  if (FileSize(b.coord.file, size) != 0 || size > kMaxJournalBytes) return 10180;
+  std::vector<uint8_t> journal(static_cast<size_t>(size));
+  size_t done = 0;
+  if (ReadSome(b.coord.file, 0, journal.data(), journal.size(), done) != 0) return 10180;
+  journal.resize(done);
+
+  std::vector<JournalEntry> entries;
+  const Parse parsed = ParseJournal(b, journal, entries);
+  if (parsed == Parse::kBad) return 10180;
+  if (parsed == Parse::kComplete) {
+    uint64_t indexSize = 0;
+    if (b.keyCount > 0 && FileSize(b.index.file, indexSize) != 0) return 10180;
+    if (!JournalFits(b, entries, indexSize)) return 10180;
+    for (const JournalEntry& e : entries) {
+      if (ApplyEntry(b, journal, e) != 0) return 10180;
+    }
+    if (st.singleUser || !b.net) {
+      if (WriteDataHeader(b) != 0) return 10180;
+      if (FlushFile(b.data, false) != 0) return 10180;
+      if (b.keyCount > 0 && FlushFile(b.index, false) != 0) return 10180;
+    }
+  }
+  if (Truncate(b.coord.file, 1) != 0) return 10180;
+  return 0;
+}
+
+}  // namespace kv::isam::ops
