@@ -1,0 +1,493 @@
+// The engine's life cycle, file creation, open and close, record reads and writes, the
+// entry checks, and files that are damaged or refuse to open.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "IsamFixture.h"
+#include "isam/Engine.h"
+#include "platform/Faults.h"
+#include "testkit/Builder.h"
+
+namespace kv::isam::testing {
+namespace {
+
+using testkit::BuildFile;
+using testkit::FileSpec;
+using testkit::KeySink;
+
+class EngineTest : public IsamTest {
+ protected:
+  void TearDown() override {
+    if (engine.Initialised()) engine.StopEngine();
+    IsamTest::TearDown();
+  }
+
+  // A data file of `highest` slots; record n carries n in bytes 4..7 and key text
+  // "K<n>" when the file has a key.
+  void Build(const std::string& base, int32_t slotLength, int32_t highest,
+             std::vector<int32_t> freeChain = {}, std::vector<KeyDesc> keys = {},
+             FileSpec* tweak = nullptr) {
+    FileSpec spec;
+    spec.dataPath = Path(base + ".DAT");
+    spec.slotLength = slotLength;
+    spec.keys = keys;
+    spec.highestSlot = highest;
+    spec.freeChain = freeChain;
+    if (tweak) {
+      spec.headerSlotLength = tweak->headerSlotLength;
+      spec.headerKeyCount = tweak->headerKeyCount;
+      spec.defectFlag = tweak->defectFlag;
+      spec.writeIndex = tweak->writeIndex;
+    }
+    const bool hasKeys = !keys.empty();
+    ASSERT_EQ(BuildFile(spec,
+                        [&](int32_t rec, bool deleted, std::span<uint8_t> slot, KeySink& sink) {
+                          PutI32(slot.data() + 4, rec);
+                          if (!deleted && hasKeys) sink.Add(1, "K" + std::to_string(rec));
+                        }),
+              "");
+  }
+
+  Engine engine;
+};
+
+TEST_F(EngineTest, StartAndStopChecks) {
+  EXPECT_EQ(engine.StartEngine(2, 7), 0);
+  EXPECT_ERR(engine, 10451);
+  EXPECT_EQ(engine.StartEngine(1, 500), 0);
+  EXPECT_ERR(engine, 10310);
+  EXPECT_FALSE(engine.Initialised());
+  engine.StopEngine();
+  EXPECT_ERR(engine, 10455);
+  EXPECT_EQ(engine.StartEngine(2, 500), 500);
+  EXPECT_OK(engine);
+  EXPECT_EQ(engine.StartEngine(2, 500), 0);
+  EXPECT_ERR(engine, 10450);
+  engine.StopEngine();
+  EXPECT_OK(engine);
+  EXPECT_EQ(engine.StartEngine(0, 8), 8);
+  EXPECT_OK(engine);
+}
+
+TEST_F(EngineTest, OperationsNeedAnInitialisedEngineAndAnOpenBlock) {
+  FileBlock* none = nullptr;
+  std::vector<uint8_t> buf(100);
+  engine.ReadSlot(none, 1, buf);
+  EXPECT_ERR(engine, 10455);
+  engine.CreateBlock(Path("X"), 100, 0, nullptr);
+  EXPECT_ERR(engine, 10455);
+  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  engine.ReadSlot(none, 1, buf);
+  EXPECT_ERR(engine, 10445);
+  engine.CloseBlock(none);
+  EXPECT_ERR(engine, 10445);
+  int32_t rec = 0;
+  engine.LookupKey(none, 1, rec, "A");
+  EXPECT_ERR(engine, 10445);
+}
+
+TEST_F(EngineTest, CreateGivesTheWorkedExampleFiles) {
+  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  const KeyDesc one[] = {{10, true}};
+  engine.CreateBlock(Path("ONE"), 100, 1, one);
+  EXPECT_OK(engine);
+  const std::string dat = ReadRaw("ONE.DAT");
+  ASSERT_EQ(dat.size(), 100u);
+  EXPECT_EQ(I32(dat, 0), -1);
+  EXPECT_EQ(I32(dat, 4), 0);
+  EXPECT_EQ(I32(dat, 8), 0);
+  EXPECT_EQ(I32(dat, 12), 100);
+  EXPECT_EQ(I32(dat, 16), 1);
+  EXPECT_EQ(dat.substr(20), std::string(80, '\0'));
+  const std::string ix = ReadRaw("ONE.IX");
+  ASSERT_EQ(ix.size(), 1184u);
+  EXPECT_EQ(I32(ix, 0), -1);
+  EXPECT_EQ(I32(ix, 4), 0);
+  EXPECT_EQ(I32(ix, 8), 0);
+  EXPECT_EQ(I32(ix, 12), 1184);
+  EXPECT_EQ(I32(ix, 16), 0);
+  EXPECT_EQ(ix[20], 1);
+  EXPECT_EQ(I32(ix, 22), 0);
+  EXPECT_EQ(I16(ix, 26), 62);
+  EXPECT_EQ(ix.substr(28), std::string(1184 - 28, '\0'));
+  EXPECT_FALSE(Exists("ONE.DIA"));
+
+  const KeyDesc two[] = {{10, false}, {30, false}};
+  engine.CreateBlock(Path("TWO"), 21, 2, two);
+  EXPECT_OK(engine);
+  const std::string ix2 = ReadRaw("TWO.IX");
+  ASSERT_EQ(ix2.size(), 3608u);
+  EXPECT_EQ(I32(ix2, 1184 + 12), 2424);
+  EXPECT_EQ(I16(ix2, 1184 + 26), 62);
+  EXPECT_EQ(ix2[20], 0);
+
+  // Without keys there is no index file; an old one of the same name goes.
+  WriteRaw("NOKEY.IX", "old");
+  WriteRaw("NOKEY.DIA", "old");
+  engine.CreateBlock(Path("NOKEY"), 50, 0, nullptr);
+  EXPECT_OK(engine);
+  EXPECT_EQ(Size("NOKEY.DAT"), 50);
+  EXPECT_FALSE(Exists("NOKEY.IX"));
+  EXPECT_FALSE(Exists("NOKEY.DIA"));
+}
+
+TEST_F(EngineTest, CreateRefusals) {
+  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  engine.CreateBlock(Path("R20"), 20, 0, nullptr);
+  EXPECT_ERR(engine, 10020);
+  EXPECT_FALSE(Exists("R20.DAT"));
+  engine.CreateBlock(Path("R21"), 21, 0, nullptr);
+  EXPECT_OK(engine);
+  std::vector<KeyDesc> many(101, KeyDesc{5, false});
+  engine.CreateBlock(Path("K101"), 100, 101, many.data());
+  EXPECT_ERR(engine, 10050);
+  EXPECT_FALSE(Exists("K101.DAT"));
+  for (uint8_t bad : {uint8_t{0}, uint8_t{101}}) {
+    const KeyDesc keys[] = {{10, false}, {bad, false}};
+    engine.CreateBlock(Path("BADKEY"), 100, 2, keys);
+    EXPECT_ERR(engine, 10055);
+    EXPECT_FALSE(Exists("BADKEY.DAT"));
+    EXPECT_FALSE(Exists("BADKEY.IX"));
+  }
+  engine.CreateBlock(Path("nodir/X"), 100, 0, nullptr);
+  EXPECT_ERR(engine, 9900);
+}
+
+TEST_F(EngineTest, SingleUserOpenReadWriteClose) {
+  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  Build("WALK", 40, 5, {4, 2});
+  FileBlock* b = nullptr;
+  engine.OpenBlock(b, Path("WALK"), false, false, false, false);
+  ASSERT_OK(engine);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(engine.SlotLength(b), 40);
+  EXPECT_EQ(engine.KeyCount(b), 0);
+  EXPECT_EQ(engine.StationNumber(b), 0);
+  EXPECT_EQ(engine.SlotTotal(b), 6);
+  EXPECT_OK(engine);
+
+  // The walk sees records 1, 3 and 5; 2 and 4 are deleted (links -1 and 2).
+  std::vector<int32_t> live;
+  std::vector<uint8_t> slot(40);
+  for (int32_t n = 1; n < engine.SlotTotal(b); ++n) {
+    engine.ReadSlot(b, n, slot);
+    ASSERT_OK(engine);
+    if (GetI32(slot.data()) == 0) live.push_back(GetI32(slot.data() + 4));
+  }
+  EXPECT_EQ(live, (std::vector<int32_t>{1, 3, 5}));
+  const std::string dat = ReadRaw("WALK.DAT");
+  EXPECT_EQ(I32(dat, 0), 4);
+  EXPECT_EQ(I32(dat, 4), 2);
+  EXPECT_EQ(I32(dat, 4 * 40), 2);
+  EXPECT_EQ(I32(dat, 2 * 40), -1);
+
+  // Read-ahead of consecutive slots in one call.
+  std::vector<uint8_t> batch(5 * 40);
+  engine.ReadSlots(b, 1, 5, batch);
+  EXPECT_OK(engine);
+  EXPECT_EQ(GetI32(batch.data() + 2 * 40 + 4), 3);
+  engine.ReadSlots(b, 2, 5, batch);  // slot 6 does not exist
+  EXPECT_ERR(engine, 10070);
+
+  // Write record 3 and read it back; record 0 is refused.
+  std::vector<uint8_t> rec(40, 0x5A);
+  PutI32(rec.data(), 0);
+  engine.WriteSlot(b, 3, rec);
+  EXPECT_OK(engine);
+  engine.ReadSlot(b, 3, slot);
+  EXPECT_EQ(slot, rec);
+  engine.WriteSlot(b, 0, rec);
+  EXPECT_ERR(engine, 10130);
+  engine.WriteSlot(b, -1, rec);
+  EXPECT_ERR(engine, 10130);
+
+  // Buffers smaller than a slot are refused before anything moves.
+  std::vector<uint8_t> small(39);
+  engine.ReadSlot(b, 1, small);
+  EXPECT_ERR(engine, 10170);
+  engine.WriteSlot(b, 1, small);
+  EXPECT_ERR(engine, 10170);
+  engine.ReadSlot(b, 6, slot);
+  EXPECT_ERR(engine, 10070);
+  engine.ReadSlot(b, -3, slot);
+  EXPECT_ERR(engine, 10070);
+
+  // The next operation starts with a clean status.
+  engine.ReadSlot(b, 1, slot);
+  EXPECT_OK(engine);
+
+  // Closing a block that is not in network mode writes its header with 0 at offset 20.
+  PatchI32("WALK.DAT", 8, 5);
+  engine.CloseBlock(b);
+  EXPECT_OK(engine);
+  EXPECT_EQ(b, nullptr);
+  engine.CloseBlock(b);
+  EXPECT_ERR(engine, 10445);
+  EXPECT_EQ(ReadRaw("WALK.DAT")[20], 0);
+}
+
+TEST_F(EngineTest, StaleBlockPointerIsRefusedWithoutBeingTouched) {
+  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  Build("STALE", 40, 1);
+  FileBlock* b = nullptr;
+  engine.OpenBlock(b, Path("STALE"), false, false, false, false);
+  ASSERT_OK(engine);
+  FileBlock* copy = b;
+  engine.CloseBlock(b);
+  ASSERT_OK(engine);
+  std::vector<uint8_t> slot(40);
+  engine.ReadSlot(copy, 1, slot);
+  EXPECT_ERR(engine, 10445);
+  Engine other;
+  ASSERT_EQ(other.StartEngine(0, 8), 8);
+  engine.OpenBlock(b, Path("STALE"), false, false, false, false);
+  ASSERT_OK(engine);
+  other.ReadSlot(b, 1, slot);  // a block of another engine
+  EXPECT_ERR(other, 10445);
+  engine.CloseBlock(b);
+}
+
+TEST_F(EngineTest, ReadOnlyBlockRefusesWrites) {
+  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  Build("RO", 40, 2);
+  FileBlock* b = nullptr;
+  engine.OpenBlock(b, Path("RO"), true, false, false, false);
+  ASSERT_OK(engine);
+  std::vector<uint8_t> rec(40, 0);
+  engine.WriteSlot(b, 1, rec);
+  EXPECT_ERR(engine, 10065);
+  engine.CloseBlock(b);
+  EXPECT_OK(engine);
+}
+
+TEST_F(EngineTest, NetworkBlockNeedsTheLockToWrite) {
+  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  Build("NET", 40, 3);
+  FileBlock* b = nullptr;
+  engine.OpenBlock(b, Path("NET"), false, false, false, true);
+  ASSERT_OK(engine);
+  EXPECT_GE(engine.StationNumber(b), 1);
+  EXPECT_LE(engine.StationNumber(b), 50);
+  std::vector<uint8_t> rec(40, 0);
+  engine.WriteSlot(b, 1, rec);
+  EXPECT_ERR(engine, 10398);
+  engine.LockBlock(b);
+  EXPECT_OK(engine);
+  EXPECT_TRUE(engine.IsLocked(b));
+  engine.WriteSlot(b, 1, rec);
+  EXPECT_OK(engine);
+  engine.FlushBlock(b);
+  EXPECT_OK(engine);
+  engine.UnlockBlock(b);
+  EXPECT_OK(engine);
+  EXPECT_FALSE(engine.IsLocked(b));
+  // Closing with the lock still held unlocks first.
+  engine.LockBlock(b);
+  engine.CloseBlock(b);
+  EXPECT_OK(engine);
+}
+
+TEST_F(EngineTest, StopEngineClosesEverything) {
+  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  Build("S1", 40, 1);
+  Build("S2", 40, 1);
+  FileBlock* a = nullptr;
+  FileBlock* c = nullptr;
+  engine.OpenBlock(a, Path("S1"), false, false, false, true);
+  engine.OpenBlock(c, Path("S2"), false, false, false, true);
+  ASSERT_OK(engine);
+  engine.LockBlock(c);
+  engine.StopEngine();
+  EXPECT_OK(engine);
+  EXPECT_FALSE(engine.Initialised());
+  // Everything was released: another engine gets the write lock at once.
+  Engine other;
+  ASSERT_EQ(other.StartEngine(2, 8), 8);
+  FileBlock* o = nullptr;
+  other.OpenBlock(o, Path("S2"), false, false, false, true);
+  ASSERT_OK(other);
+  other.LockBlock(o);
+  EXPECT_OK(other);
+  other.StopEngine();
+}
+
+TEST_F(EngineTest, MissingFilesAndDirectories) {
+  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  FileBlock* b = nullptr;
+  engine.OpenBlock(b, Path("NONE"), false, false, false, true);
+  EXPECT_ERR(engine, 9903);
+  EXPECT_EQ(b, nullptr);
+  // The coordination file this open created is gone again.
+  EXPECT_FALSE(Exists("NONE.DIA"));
+  engine.OpenBlock(b, Path("nodir/NONE"), false, false, false, true);
+  EXPECT_ERR(engine, 9900);
+  engine.OpenBlock(b, Path("NONE"), false, false, false, false);
+  EXPECT_ERR(engine, 9903);
+}
+
+TEST_F(EngineTest, NewCoordinationFileIsCreatedAndLaidOut) {
+  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  std::vector<KeyDesc> five(5, KeyDesc{4, false});
+  std::vector<KeyDesc> seven(7, KeyDesc{4, false});
+  engine.CreateBlock(Path("FIVE"), 30, 5, five.data());
+  engine.CreateBlock(Path("SEVEN"), 30, 7, seven.data());
+  ASSERT_OK(engine);
+  FileBlock* f = nullptr;
+  FileBlock* s = nullptr;
+  engine.OpenBlock(f, Path("FIVE"), false, false, false, true);
+  ASSERT_OK(engine);
+  engine.OpenBlock(s, Path("SEVEN"), false, false, false, true);
+  ASSERT_OK(engine);
+  const std::string dia5 = ReadRaw("FIVE.DIA");
+  ASSERT_EQ(dia5.size(), 54u);
+  EXPECT_EQ(I16(dia5, 1), 2000);
+  const std::string dia7 = ReadRaw("SEVEN.DIA");
+  ASSERT_EQ(dia7.size(), 105u);
+  EXPECT_EQ(I16(dia7, 1), 2000);
+  // Every bit set in every slot but the opener's own, slot 0 included.
+  const int own = engine.StationNumber(s);
+  for (int slot = 0; slot <= 50; ++slot) {
+    const std::string bytes = dia7.substr(3 + static_cast<size_t>(slot) * 2, 2);
+    EXPECT_EQ(bytes, slot == own ? std::string(2, '\0') : std::string(2, '\xFF')) << slot;
+  }
+  engine.CloseBlock(f);
+  engine.CloseBlock(s);
+  EXPECT_OK(engine);
+  EXPECT_EQ(Size("FIVE.DIA"), 54);
+}
+
+TEST_F(EngineTest, CoordinationFileOfABlockOutsideNetworkMode) {
+  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  Build("PLAIN", 40, 1);
+  // Not required and existing: deleted by an open for writing.
+  WriteRaw("PLAIN.DIA", std::string(1, '\0'));
+  FileBlock* b = nullptr;
+  engine.OpenBlock(b, Path("PLAIN"), false, false, false, false);
+  ASSERT_OK(engine);
+  EXPECT_FALSE(Exists("PLAIN.DIA"));
+  engine.CloseBlock(b);
+  // Save mode needs one: created, and laid out only for network blocks.
+  engine.OpenBlock(b, Path("PLAIN"), false, false, true, false);
+  ASSERT_OK(engine);
+  EXPECT_EQ(Size("PLAIN.DIA"), 1);
+  engine.CloseBlock(b);
+  // Single-user network block: one slot, the block's own (station 0).
+  engine.OpenBlock(b, Path("PLAIN"), false, false, false, true);
+  ASSERT_OK(engine);
+  EXPECT_EQ(engine.StationNumber(b), 0);
+  EXPECT_EQ(Size("PLAIN.DIA"), 4);
+  std::vector<uint8_t> slot(40);
+  engine.ReadSlot(b, 1, slot);
+  EXPECT_OK(engine);
+  engine.CloseBlock(b);
+  // A read-only open refuses an existing coordination file it would need.
+  engine.OpenBlock(b, Path("PLAIN"), true, false, false, true);
+  EXPECT_ERR(engine, 10440);
+  engine.OpenBlock(b, Path("PLAIN"), false, true, false, true);  // no locks: read-only
+  EXPECT_ERR(engine, 10440);
+}
+
+TEST_F(EngineTest, BadFilesFailTheOpenCleanly) {
+  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  const std::vector<KeyDesc> key = {{10, false}};
+  struct Case {
+    const char* name;
+    int32_t error;
+  };
+  Build("DEFECT", 40, 2, {}, key);
+  Patch("DEFECT.DAT", 20, std::string(1, '\1'));
+  Build("MANY", 40, 1);
+  PatchI32("MANY.DAT", 16, 101);
+  Build("SECT", 40, 1, {}, key);
+  PatchI32("SECT.IX", 12, 1185);
+  Build("LONG", 40, 1, {}, key);
+  PatchI32("LONG.IX", 12, 6826);
+  Build("PAGE", 40, 1, {}, key);
+  PatchI16("PAGE.IX", 26, 63);
+  Build("NOIX", 40, 1, {}, key);
+  std::filesystem::remove(Path("NOIX.IX"));
+  Build("TINY", 40, 1);
+  PatchI32("TINY.DAT", 12, 0);
+  WriteRaw("SHORT.DAT", std::string(10, '\0'));
+  const Case cases[] = {{"DEFECT", 10010}, {"MANY", 10060}, {"SECT", 10120}, {"LONG", 10121},
+                        {"PAGE", 10122},   {"NOIX", 10010}, {"TINY", 10170}, {"SHORT", 10070}};
+  for (const Case& c : cases) {
+    FileBlock* b = nullptr;
+    engine.OpenBlock(b, Path(c.name), false, false, false, true);
+    EXPECT_ERR(engine, c.error);
+    EXPECT_EQ(b, nullptr) << c.name;
+    EXPECT_FALSE(Exists(std::string(c.name) + ".DIA")) << c.name;
+  }
+  // A key length of exactly 100 opens.
+  const std::vector<KeyDesc> widest = {{100, false}};
+  Build("WIDE", 40, 1, {}, widest);
+  FileBlock* b = nullptr;
+  engine.OpenBlock(b, Path("WIDE"), false, false, false, true);
+  EXPECT_OK(engine);
+  engine.CloseBlock(b);
+  // Nothing of the failed opens stayed open.
+  engine.StopEngine();
+  EXPECT_OK(engine);
+}
+
+TEST_F(EngineTest, FileShorterThanItsSlots) {
+  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  Build("CUT", 40, 4);
+  std::filesystem::resize_file(Path("CUT.DAT"), 40 * 3 + 10);
+  FileBlock* b = nullptr;
+  engine.OpenBlock(b, Path("CUT"), false, false, false, true);
+  ASSERT_OK(engine);
+  EXPECT_EQ(engine.SlotTotal(b), 5);
+  std::vector<uint8_t> slot(40);
+  engine.ReadSlot(b, 2, slot);
+  EXPECT_OK(engine);
+  engine.ReadSlot(b, 3, slot);
+  EXPECT_ERR(engine, 10070);
+  engine.ReadSlot(b, 4, slot);
+  EXPECT_ERR(engine, 10070);
+  engine.CloseBlock(b);
+  EXPECT_OK(engine);
+}
+
+TEST_F(EngineTest, OffsetsAreComputedIn64Bits) {
+  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  // 100000 x 30000 lies beyond 2^31: a 32-bit product would wrap into the file.
+  Build("BIG", 30000, 1);
+  FileBlock* b = nullptr;
+  engine.OpenBlock(b, Path("BIG"), false, false, false, false);
+  ASSERT_OK(engine);
+  std::vector<uint8_t> slot(30000);
+  engine.ReadSlot(b, 100000, slot);
+  EXPECT_ERR(engine, 10070);
+  engine.CloseBlock(b);
+}
+
+TEST_F(EngineTest, ReadErrorsAreTranslated) {
+  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  Build("FAULT", 40, 2);
+  FileBlock* b = nullptr;
+  engine.OpenBlock(b, Path("FAULT"), false, false, false, false);
+  ASSERT_OK(engine);
+  std::vector<uint8_t> slot(40);
+  platform::FaultPlan plan;
+  plan.op = platform::Op::kRead;
+  plan.nth = 1;
+  platform::SetFaultPlan(plan);
+  engine.ReadSlot(b, 1, slot);
+  platform::ClearFaults();
+  EXPECT_ERR(engine, 10140);
+  plan.kind = platform::FaultKind::kShortCount;
+  platform::SetFaultPlan(plan);
+  engine.ReadSlot(b, 1, slot);
+  platform::ClearFaults();
+  EXPECT_ERR(engine, 10070);
+  engine.ReadSlot(b, 1, slot);
+  EXPECT_OK(engine);
+  engine.CloseBlock(b);
+}
+
+}  // namespace
+}  // namespace kv::isam::testing
