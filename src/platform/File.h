@@ -83,7 +83,10 @@ class File {
   int32_t Close();
 
   // One attempt, no waiting (the engine does its own waiting). A conflict gives
-  // kErrLockViolation. Ranges may lie beyond the end of the file.
+  // kErrLockViolation. Ranges may lie beyond the end of the file. The lock is a write
+  // lock, exclusive against every other File; a file opened read-only can hold only a
+  // read lock, which excludes writers' locks but not another read-only File's. A
+  // length of 0 locks nothing and succeeds.
   int32_t LockRange(uint64_t offset, uint64_t length);
   int32_t UnlockRange(uint64_t offset, uint64_t length);
 
