@@ -9,6 +9,7 @@
 #include "isam/Engine.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -29,6 +30,9 @@ constexpr int kMaxPageBuffers = 65536;
 
 enum class OpKind { kPlain, kRead, kWrite };
 
+// Key number of an operation that concerns no key.
+constexpr int kNoKey = INT32_MIN;
+
 bool OnOpenList(const EngineState& st, const FileBlock* b) {
   return std::find(st.open.begin(), st.open.end(), b) != st.open.end();
 }
@@ -42,7 +46,7 @@ int32_t Enter(EngineState& st, FileBlock* b, OpKind kind, int key, bool& tookRea
   if (!OnOpenList(st, b) || b->validity != static_cast<uint32_t>(kValidityMark)) return 10445;
   if (kind == OpKind::kWrite && b->readOnly) return 10065;
   if (kind == OpKind::kWrite && b->net && !b->net->locked) return 10398;
-  if (key >= 0 && (key < 1 || key > b->keyCount)) return 10164;
+  if (key != kNoKey && (key < 1 || key > b->keyCount)) return 10164;
   if (kind == OpKind::kRead && b->net && !b->net->locked && !b->net->noLocks) {
     const int32_t e = ops::ReadLock(st, *b);
     if (e != 0) return e == 10140 ? 10399 : e;
@@ -509,7 +513,7 @@ void Engine::CloseBlock(FileBlock*& block) {
   EngineState& st = *state_;
   Begin(st);
   bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kPlain, -1, readLocked)) return Finish(st, e);
+  if (int32_t e = Enter(st, block, OpKind::kPlain, kNoKey, readLocked)) return Finish(st, e);
   FileBlock& b = *block;
 
   // Steps that may still keep the block open.
@@ -556,7 +560,7 @@ void Engine::FlushBlock(FileBlock* block) {
   EngineState& st = *state_;
   Begin(st);
   bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kPlain, -1, readLocked)) return Finish(st, e);
+  if (int32_t e = Enter(st, block, OpKind::kPlain, kNoKey, readLocked)) return Finish(st, e);
   FileBlock& b = *block;
   if (b.readOnly || b.saveMode) return Finish(st, 0);
   if (b.net && !b.net->locked) return Finish(st, 0);
@@ -583,7 +587,7 @@ void Engine::LockBlock(FileBlock* block) {
   EngineState& st = *state_;
   Begin(st);
   bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kPlain, -1, readLocked)) return Finish(st, e);
+  if (int32_t e = Enter(st, block, OpKind::kPlain, kNoKey, readLocked)) return Finish(st, e);
   Finish(st, Exit(st, block, ops::LockBlock(st, *block), false));
 }
 
@@ -591,7 +595,7 @@ void Engine::UnlockBlock(FileBlock* block) {
   EngineState& st = *state_;
   Begin(st);
   bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kPlain, -1, readLocked)) return Finish(st, e);
+  if (int32_t e = Enter(st, block, OpKind::kPlain, kNoKey, readLocked)) return Finish(st, e);
   Finish(st, Exit(st, block, ops::UnlockBlock(st, *block), false));
 }
 
@@ -599,7 +603,7 @@ void Engine::LockSlot(FileBlock* block, int32_t recordNumber) {
   EngineState& st = *state_;
   Begin(st);
   bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kPlain, -1, readLocked)) return Finish(st, e);
+  if (int32_t e = Enter(st, block, OpKind::kPlain, kNoKey, readLocked)) return Finish(st, e);
   Finish(st, Exit(st, block, ops::LockSlot(st, *block, recordNumber), false));
 }
 
@@ -607,7 +611,7 @@ void Engine::UnlockSlot(FileBlock* block, int32_t recordNumber) {
   EngineState& st = *state_;
   Begin(st);
   bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kPlain, -1, readLocked)) return Finish(st, e);
+  if (int32_t e = Enter(st, block, OpKind::kPlain, kNoKey, readLocked)) return Finish(st, e);
   Finish(st, Exit(st, block, ops::UnlockSlot(st, *block, recordNumber), false));
 }
 
@@ -630,7 +634,7 @@ void Engine::ReadSlot(FileBlock* block, int32_t recordNumber, std::span<uint8_t>
   EngineState& st = *state_;
   Begin(st);
   bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kRead, -1, readLocked)) return Finish(st, e);
+  if (int32_t e = Enter(st, block, OpKind::kRead, kNoKey, readLocked)) return Finish(st, e);
   const int32_t err = ReadSlotRange(*block, recordNumber, 1, buffer);
   Finish(st, Exit(st, block, err, readLocked));
 }
@@ -639,7 +643,7 @@ void Engine::ReadSlots(FileBlock* block, int32_t first, int32_t count, std::span
   EngineState& st = *state_;
   Begin(st);
   bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kRead, -1, readLocked)) return Finish(st, e);
+  if (int32_t e = Enter(st, block, OpKind::kRead, kNoKey, readLocked)) return Finish(st, e);
   const int32_t err = count < 0 ? 10170 : ReadSlotRange(*block, first, count, buffer);
   Finish(st, Exit(st, block, err, readLocked));
 }
@@ -648,7 +652,7 @@ void Engine::WriteSlot(FileBlock* block, int32_t recordNumber, std::span<const u
   EngineState& st = *state_;
   Begin(st);
   bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kWrite, -1, readLocked)) return Finish(st, e);
+  if (int32_t e = Enter(st, block, OpKind::kWrite, kNoKey, readLocked)) return Finish(st, e);
   FileBlock& b = *block;
   int32_t err = 0;
   const int64_t slot = b.SlotLength();
@@ -670,7 +674,7 @@ int32_t Engine::SlotTotal(FileBlock* block) {
   EngineState& st = *state_;
   Begin(st);
   bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kRead, -1, readLocked)) return Finish(st, e), 0;
+  if (int32_t e = Enter(st, block, OpKind::kRead, kNoKey, readLocked)) return Finish(st, e), 0;
   const int32_t highest = block->sections[0].data.highestSlot;
   // A negative count or one at the top of the range cannot describe a real file.
   const int32_t err = (highest < 0 || highest == INT32_MAX) ? 10170 : 0;
