@@ -1,0 +1,141 @@
+// The engine on arbitrary data, index and coordination files: start, open (single-user
+// and network mode, each open variant), count, read a few slots, look keys up and step
+// through them a bounded number of times, close, stop. Whatever the bytes, nothing may
+// read or write outside a buffer, leak, or leave a block open; a failed open leaves
+// the caller's reference empty and reports why.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "EngineInput.h"
+#include "FuzzSupport.h"
+#include "isam/Engine.h"
+
+namespace {
+
+using kv::isam::Engine;
+using kv::isam::FileBlock;
+
+constexpr int kPageBuffers = 8;
+constexpr int kSlotsRead = 4;
+constexpr int kKeysSearched = 3;
+constexpr int kSteps = 12;
+// Larger than any module record, smaller than what an input may declare.
+constexpr size_t kSlotBuffer = 8192;
+
+std::string Detail(const Engine& e, const char* step) {
+  return std::string(step) + " error " + std::to_string(e.LastOpError());
+}
+
+void CheckOutcome(const Engine& e, const char* step) {
+  // OK and error number always agree.
+  KV_FUZZ_CHECK(e.LastOpOK() == (e.LastOpError() == 0), Detail(e, step));
+}
+
+void ReadAndSearch(Engine& e, FileBlock* block, std::string_view lookup) {
+  const int32_t total = e.SlotTotal(block);
+  CheckOutcome(e, "SlotTotal");
+  const int32_t slotLength = e.SlotLength(block);
+
+  std::vector<uint8_t> buffer(kSlotBuffer, 0xEE);
+  if (e.LastOpOK()) {
+    // The first records, the last one, and one just beyond the end.
+    const int32_t candidates[kSlotsRead + 2] = {1, 2, 3, 4, total - 1, total};
+    for (int32_t n : candidates) {
+      if (n < 1) continue;
+      e.ReadSlot(block, n, buffer);
+      CheckOutcome(e, "ReadSlot");
+      if (slotLength < 0 || static_cast<size_t>(slotLength) > buffer.size())
+        KV_FUZZ_CHECK(!e.LastOpOK(), "slot read into a buffer smaller than the slot");
+    }
+    // A buffer one byte short is refused.
+    if (slotLength > 0 && static_cast<size_t>(slotLength) <= buffer.size()) {
+      e.ReadSlot(block, 1, std::span<uint8_t>(buffer.data(), static_cast<size_t>(slotLength) - 1));
+      KV_FUZZ_CHECK(!e.LastOpOK(), Detail(e, "slot read into a buffer one byte short"));
+    }
+  }
+
+  const int keys = e.KeyCount(block);
+  KV_FUZZ_CHECK(keys >= 0 && keys <= kv::isam::kMaxKeys, "key count out of range");
+  for (int k : {0, keys + 1}) {
+    int32_t record = 0;
+    e.LookupKey(block, k, record, lookup);
+    KV_FUZZ_CHECK(e.LastOpError() == 10164, Detail(e, "key number out of range"));
+  }
+  for (int k = 1; k <= keys && k <= kKeysSearched; ++k) {
+    int32_t record = 0;
+    e.LookupKey(block, k, record, lookup);
+    CheckOutcome(e, "LookupKey");
+    std::string text(lookup);
+    for (int step = 0; step < kSteps; ++step) {
+      e.StepToNextKey(block, k, record, text);
+      CheckOutcome(e, "StepToNextKey");
+      if (!e.LastOpOK()) break;
+      KV_FUZZ_CHECK(text.size() <= static_cast<size_t>(kv::isam::kMaxKeyLength), "key text too long");
+    }
+    // From the start of the key: the empty text sorts before every other.
+    record = 0;
+    e.LookupKey(block, k, record, "");
+    text.clear();
+    for (int step = 0; step < kSteps / 2; ++step) {
+      e.StepToNextKey(block, k, record, text);
+      if (!e.LastOpOK()) break;
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace kv::fuzz;
+  InputReader in(data, size);
+  const uint8_t flags = in.Byte();
+  const std::string_view lookup = in.Part();
+  const std::string_view dat = in.Part();
+  const std::string_view ix = in.Part();
+  const std::string_view dia = in.Rest();
+
+  const std::string base = WriteScratchFile("FZ.DAT", dat);
+  if (flags & kNoIndex) RemoveScratchFile("FZ.IX");
+  else WriteScratchFile("FZ.IX", ix);
+  if (flags & kNoDia) RemoveScratchFile("FZ.DIA");
+  else WriteScratchFile("FZ.DIA", dia);
+
+  Engine e;
+  const int buffers = e.StartEngine((flags & kNetworkEngine) ? 2 : 0, kPageBuffers);
+  KV_FUZZ_CHECK(e.LastOpOK() && buffers == kPageBuffers, Detail(e, "StartEngine"));
+
+  FileBlock* block = nullptr;
+  const std::string name = ScratchDirectory() + "/FZ";
+  e.OpenBlock(block, name, flags & kReadOnly, flags & kNoLocks, flags & kSaveMode,
+              !(flags & kNoNetwork));
+  CheckOutcome(e, "OpenBlock");
+  if (!e.LastOpOK()) {
+    KV_FUZZ_CHECK(block == nullptr, Detail(e, "failed open handed out a block"));
+  } else {
+    KV_FUZZ_CHECK(block != nullptr, "open without a block");
+    const bool locked = (flags & kLockBlock) != 0;
+    if (locked) {
+      e.LockBlock(block);
+      CheckOutcome(e, "LockBlock");
+    }
+    ReadAndSearch(e, block, lookup);
+    if (locked) {
+      e.UnlockBlock(block);
+      CheckOutcome(e, "UnlockBlock");
+    }
+    e.CloseBlock(block);
+    CheckOutcome(e, "CloseBlock");
+    // A close that failed early leaves the block open; StopEngine closes it then.
+    if (e.LastOpOK()) KV_FUZZ_CHECK(block == nullptr, "closed block still referenced");
+  }
+
+  e.StopEngine();
+  if (!e.LastOpOK()) {
+    // A close failed in StopEngine; the destructor still releases everything.
+    CheckOutcome(e, "StopEngine");
+  } else {
+    KV_FUZZ_CHECK(!e.Initialised(), "engine still initialised after StopEngine");
+  }
+  return 0;
+}

@@ -1,0 +1,226 @@
+// Writes the seed corpora of the fuzz targets: a few small inputs per target, built
+// with the test kit where the target reads the engine's files.
+//
+// Usage: fuzz-make-seeds <corpus directory>   (writes <dir>/<target>/<seed>)
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "EngineInput.h"
+#include "FuzzSupport.h"
+#include "JournalFixture.h"
+#include "testkit/Builder.h"
+
+namespace {
+
+using namespace kv::fuzz;
+using namespace kv::testkit;
+
+std::string g_out;
+
+void Seed(const std::string& target, const std::string& name, std::string_view bytes) {
+  const std::string dir = g_out + "/" + target;
+  mkdir(dir.c_str(), 0755);
+  const std::string error = WriteBytes(dir + "/" + name, bytes);
+  if (!error.empty()) Fail("seed", error);
+}
+
+std::string Field(uint16_t signExponent, uint64_t significand) {
+  std::string f(10, '\0');
+  for (int i = 0; i < 8; ++i) f[i] = static_cast<char>(significand >> (8 * i));
+  f[8] = static_cast<char>(signExponent);
+  f[9] = static_cast<char>(signExponent >> 8);
+  return f;
+}
+
+void MoneySeeds() {
+  Seed("fuzz_money", "bounds", Field(0x4020, 0x9502F8FFFF5C28F6) + Field(0xC020, 0x9502F8FFFF5C28F6) +
+                                   Field(0x4020, 0x9502F8FFFF5C3DEE) + Field(0x4020, 0x9502F8FFFF5C3DEF));
+  Seed("fuzz_money", "special", Field(0, 0) + Field(0x8000, 0) + Field(0x7FFF, 1ull << 63) +
+                                    Field(0xFFFF, 0xC000000000000000) + Field(0x3FFF, 1) +
+                                    Field(0, 1) + Field(0, 1ull << 63));
+  Seed("fuzz_money", "ordinary", Field(0x4009, 0x9A50000000000000) + Field(0xBFF8, 0xA3D70A3D70A3D70A));
+}
+
+void ErrorCatalogueSeeds() {
+  auto number = [](int32_t n) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(n >> (8 * i));
+    return s;
+  };
+  Seed("fuzz_errorcat", "two-entries",
+       number(10010) + "preface\r\n%ERROR%10010\r\nfirst line\r\n\r\nsecond line\r\n"
+                       "%ERROR%10020\r\none line\r\n");
+  Seed("fuzz_errorcat", "duplicates-and-blanks",
+       number(100) + "%ERROR%100 \r\n%ERROR%1000\r\nthousand\r\n%ERROR%100\r\nhundred\r\n"
+                     "%ERROR%100\r\nsecond\n\rmixed ends\r");
+  Seed("fuzz_errorcat", "thai", number(9903) + "%ERROR%9903\r\n\xe4\xc1\xe8\xbe\xba\xe1\xbf\xec\xc1\r\n");
+}
+
+void SettingsSeeds() {
+  auto input = [](uint8_t flags, std::string_view cfg, std::string_view ini, std::string_view dir,
+                  std::string_view company, std::string_view scheme) {
+    std::string s(1, static_cast<char>(flags));
+    AppendPart(s, cfg);
+    AppendPart(s, ini);
+    AppendPart(s, dir);
+    AppendPart(s, company);
+    s.append(scheme);
+    return s;
+  };
+  std::string scheme(168, '\0');
+  for (int i = 0; i < 42; ++i) scheme[4 * i] = static_cast<char>(i * 7);
+  Seed("fuzz_settings", "full",
+       input(4,
+             "SCREEN=SVGA=1\r\n; comment\r\nOPENCOMPANY_DIR_PR=D:\\PR\r\nOPENCOMPANY_DIR=C:\\DATA\r\n"
+             "OPENCOMPANY_COMPANY=\xbb\xc3\xd0\xe0\xb7\xc8\r\nOPENCOMPANY_SELECT=1\r\n"
+             "OPENCOMPANY_COLPOSITION=250\r\nUSER_COLOR_TYPE=6\r\nCUSTOM_GRID_COLOR=15132390\r\n"
+             "\r\nOPENCOMPANY_DIR=\r\n",
+             "wsnumber = 3\r\nInvoiceOldForm = true\r\n;x\r\n", "C:\\NEW", "Company", scheme));
+  Seed("fuzz_settings", "other-spellings",
+       input(0, "opencompany_dir=lower\nOPENCOMPANY_DIR=upper\rOPENCOMPANY_SELECT=TRUE\n"
+                "USER_COLOR_TYPE=x\nOPENCOMPANY_COLPOSITION=-12\n",
+             "", "", "", ""));
+  Seed("fuzz_settings", "missing-files", input(3, "", "", "dir", "name", ""));
+}
+
+std::string Pack(uint8_t flags, std::string_view lookup, const std::string& dir, bool withDia) {
+  std::string dat, ix, dia;
+  ReadBytes(dir + "/SEED.DAT", dat);
+  ReadBytes(dir + "/SEED.IX", ix);
+  if (withDia) ReadBytes(dir + "/SEED.DIA", dia);
+  std::string s(1, static_cast<char>(flags));
+  AppendPart(s, lookup);
+  AppendPart(s, dat);
+  AppendPart(s, ix);
+  s.append(dia);
+  return s;
+}
+
+std::string Build(const FileSpec& base, int records, std::vector<int32_t> deleted = {}) {
+  FileSpec spec = base;
+  spec.dataPath = ScratchDirectory() + "/SEED.DAT";
+  spec.highestSlot = records;
+  spec.freeChain = DescendingChain(deleted);
+  RemoveScratchFile("SEED.IX");
+  RemoveScratchFile("SEED.DIA");
+  const size_t keyCount = spec.keys.size();
+  const std::string error = BuildFile(spec, [keyCount](int32_t record, bool deleted,
+                                                       std::span<uint8_t> slot, KeySink& keys) {
+    for (size_t i = 4; i < slot.size(); ++i) slot[i] = static_cast<uint8_t>(record + i);
+    if (deleted) return;
+    if (keyCount >= 1) keys.Add(1, "R" + std::to_string(record * 7 % 100));
+    if (keyCount >= 2) keys.Add(2, record % 2 ? "ODD" : "EVEN");
+  });
+  if (!error.empty()) Fail("engine seed", error);
+  return ScratchDirectory();
+}
+
+void EngineSeeds() {
+  FileSpec oneKey;
+  oneKey.slotLength = 24;
+  oneKey.keys = {{4, false}};
+  oneKey.index.maxItemsPerPage = 4;
+  FileSpec twoKeys = oneKey;
+  twoKeys.keys = {{4, false}, {4, true}};
+  twoKeys.index.maxItemsPerPage = 3;
+
+  // Single-user, one key, a shallow tree.
+  std::string dir = Build(oneKey, 6, {});
+  Seed("fuzz_engine", "single-one-key", Pack(0, "R14", dir, false));
+
+  dir = Build(twoKeys, 10, {3, 8});
+  WriteBytes(dir + "/SEED.DIA", CoordinationLayout(2));
+  Seed("fuzz_engine", "network-two-keys", Pack(kNetworkEngine, "ODD", dir, true));
+  Seed("fuzz_engine", "network-locked", Pack(kNetworkEngine | kLockBlock, "R21", dir, true));
+  Seed("fuzz_engine", "network-readonly-nolocks",
+       Pack(kNetworkEngine | kReadOnly | kNoLocks, "EVEN", dir, true));
+
+  // A coordination file that is neither new nor a layout: a journal to replay.
+  JournalWriter journal;
+  DataHeader header;
+  header.highestSlot = 10;
+  header.slotLength = 24;
+  header.keyCount = 2;
+  header.freeHead = 8;
+  header.freeCount = 2;
+  journal.AddDataHeader(header);
+  journal.End();
+  WriteBytes(dir + "/SEED.DIA", journal.Bytes());
+  Seed("fuzz_engine", "single-journal", Pack(kSaveMode | kNoNetwork, "R0", dir, true));
+
+  // No keys at all: no index file.
+  FileSpec noKeys;
+  noKeys.slotLength = 40;
+  dir = Build(noKeys, 3, {2});
+  Seed("fuzz_engine", "no-keys", Pack(kNoIndex | kNoDia, "", dir, false));
+}
+
+void JournalSeeds() {
+  FileInfo info;
+  const std::string error = BuildJournalFixture(ScratchDirectory(), &info);
+  if (!error.empty()) Fail("journal fixture", error);
+
+  // Page images of both keys, header images with and without a freed slot, the end.
+  JournalWriter full(0x01);
+  PageImage page;
+  page.leftmost = 0;
+  page.items = {{1, 0, "A"}, {2, 0, "K103"}, {4, 0, "ZZZZ"}};
+  full.AddPage(1, kJournalKey1Length, info.keys[0].rootPage, page);
+  PageImage dup;
+  dup.items = {{3, 0, "SAME"}, {6, 0, "SAME"}};
+  full.AddPage(2, kJournalKey2Length, info.keys[1].highestPage + 1, dup);
+  DataHeader data = info.header;
+  data.freeHead = 7;
+  data.freeCount += 1;
+  full.AddDataHeader(data, info.header.freeHead);
+  KeyHeader key;
+  key.sectionLength = SectionLength(kJournalKey2Length);
+  key.rootPage = info.keys[1].highestPage + 1;
+  key.highestPage = info.keys[1].highestPage + 1;
+  key.allowDuplicates = 1;
+  key.entryCount = 2;
+  full.AddKeyHeader(2, key);
+  full.End();
+  Seed("fuzz_journal", "pages-and-headers", full.Bytes());
+
+  JournalWriter locked(0x0B);
+  locked.AddDataHeader(info.header);
+  locked.End();
+  Seed("fuzz_journal", "header-network-locked", locked.Bytes());
+
+  JournalWriter cut(0x02);
+  cut.AddPage(1, kJournalKey1Length, 1, page);
+  std::string truncated = cut.Bytes();
+  truncated.resize(truncated.size() - 3);
+  Seed("fuzz_journal", "truncated-save-mode", truncated);
+
+  JournalWriter bad(0x05);
+  bad.AddTag(77);
+  Seed("fuzz_journal", "bad-tag", bad.Bytes());
+
+  // A layout with one byte too many: damaged, replays the end tag at offset 1.
+  std::string layout = CoordinationLayout(2);
+  layout.push_back('\0');
+  Seed("fuzz_journal", "layout-plus-one", layout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <corpus directory>\n", argv[0]);
+    return 2;
+  }
+  g_out = argv[1];
+  mkdir(g_out.c_str(), 0755);
+  MoneySeeds();
+  ErrorCatalogueSeeds();
+  SettingsSeeds();
+  EngineSeeds();
+  JournalSeeds();
+  return 0;
+}
