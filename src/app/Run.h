@@ -17,6 +17,13 @@
 
 namespace kv::app {
 
+// The start-up question (as shown, "?" rule applied) and the "Fix..." question, CP874.
+// Front ends that answer questions from options recognise them by these texts.
+std::string TechSupportQuestionText();
+std::string FixQuestionText();
+// The one standard message for an I/O error of a side, information or settings file.
+std::string IoErrorMessage(int32_t code, const std::string& name);
+
 struct RunHooks {
   // Switches the remembered automatic company choice off (company selection code).
   std::function<void()> clearAutoSelect;
@@ -48,6 +55,8 @@ class RepairRun {
   int32_t RepairCount() const { return repairCount_; }
   // Path of the repair report written by the last Fix(), empty when none.
   const std::string& ReportPath() const { return reportPath_; }
+  // True when the last Fix() ran every module and showed the result message.
+  bool Completed() const { return completed_; }
 
  private:
   struct Impl;
@@ -55,6 +64,7 @@ class RepairRun {
   int exitCode_ = 0;
   int32_t repairCount_ = 0;
   std::string reportPath_;
+  bool completed_ = false;
 };
 
 }  // namespace kv::app

@@ -51,11 +51,19 @@ class AccessLayer {
   int32_t LockRetryCount = 0;
   uint8_t SaveMode = 1;
   uint8_t FlushAfterWrite = 1;
+  // Silent retries before the lock-conflict question; tests lower it, the program never.
+  int32_t SilentRetryLimit = kSilentLockRetries;
+
+  // The lock-conflict question answered No: the main window was asked to close and the
+  // layer throws ui::EndRun, so no caller walks on into the same conflict again.
 
   Engine& engine() { return engine_; }
   ui::Dialogs& dialogs() { return dialogs_; }
 
   // keys: the first keyCount key descriptions, used only when the file is created.
+  // A file whose slot length differs from recordLength is refused (10170, reported like
+  // any failed open). A No in the temporary-file recovery leaves AccessOK false without a
+  // further message; the caller ends the run as after any failed open.
   void OpenModuleFile(FileBlock*& block, std::string_view baseName, int32_t recordLength,
                       const KeyDesc* keys, int keyCount);
   void CloseModuleFile(FileBlock*& block);
@@ -69,6 +77,8 @@ class AccessLayer {
   // in place and returns how many it zeroed. When that is more than 0 the slot is
   // written. Nothing read before the locks is ever written, so a change another
   // station made in between survives (no lost update).
+  // Lock conflicts while taking the two locks follow the retry rule. AccessOK is true
+  // for kWritten and kNothingToDo; WriteStatus as for WriteRecordAt.
   RepairOutcome RepairRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> work,
                                const std::function<int(std::span<uint8_t>)>& fix);
 
@@ -76,6 +86,18 @@ class AccessLayer {
   Engine& engine_;
   ui::Dialogs& dialogs_;
   AccessHooks hooks_;
+
+  bool RetryAfterConflict();
+  void ReportFatal(int32_t error, const std::string& message);
+  // Takes the record lock and then the block lock; on failure releases what it took
+  // and raises `worst`. With `retry` the retry rule applies to each lock.
+  bool LockForWrite(FileBlock* block, int32_t recordNumber, bool retry, int32_t& worst,
+                    bool& recordLocked, bool& blockLocked);
+  void ReleaseWriteLocks(FileBlock* block, int32_t recordNumber, int32_t& worst,
+                         bool& recordLocked, bool& blockLocked);
+  void FlushIfWanted(FileBlock* block, int32_t& worst);
+
+  std::vector<uint8_t> work_;  // WriteRecordAt's copy of the slot on disk
 };
 
 }  // namespace kv::isam

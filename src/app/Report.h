@@ -1,0 +1,49 @@
+// The repair report: KVFIX207-<yyyymmdd>-<hhmmss>.LOG in the company directory. One
+// header line per run, then one line per money field that was reset, each written and
+// flushed as it happens, so a run that ends early still leaves the record of what it
+// changed. Text is UTF-8, lines end in CR LF like the suite's own text files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "modules/Progress.h"
+#include "platform/Clock.h"
+#include "platform/File.h"
+
+namespace kv::app {
+
+// "KVFIX207-20261208-215559.LOG"
+std::string ReportFileName(const platform::LocalTime& time);
+
+// The stored value of a 10-byte extended amount as text: "NaN", "+Inf", "-Inf", a
+// number in scientific form, or "invalid" for an encoding that is no number at all.
+std::string ExtendedValueText(const uint8_t* field);
+
+// "7FFF..." : the bytes in file order as upper-case hex digits.
+std::string HexBytes(const uint8_t* bytes, size_t count);
+
+class ReportFile : public modules::RepairReport {
+ public:
+  // Opens (or, when a report of the same second exists, appends to) the report in
+  // `directory` and writes the header line. Throws platform::IoError when it cannot.
+  ReportFile(const std::string& directory, const platform::LocalTime& time);
+
+  void FieldReset(std::string_view file, int32_t record, int offset, const uint8_t* original,
+                  bool written) override;
+
+  const std::string& Path() const { return path_; }
+  // A line could not be written (the run went on; the front end may say so).
+  bool WriteFailed() const { return writeFailed_; }
+
+ private:
+  void Append(const std::string& line);
+
+  platform::File file_;
+  std::string path_;
+  uint64_t end_ = 0;
+  bool writeFailed_ = false;
+};
+
+}  // namespace kv::app

@@ -1,0 +1,286 @@
+// The record access layer.
+//
+// Every operation clears AccessOK on entry and sets it at its end. Reads, counts and key
+// searches retry a lock conflict (error class 2) silently up to SilentRetryLimit times,
+// then ask the user; the engine's own lock attempts already wait, so the layer adds no
+// pause. Opens are never retried: a file that cannot be opened is reported once and the
+// caller ends the run, so a permanent failure cannot hang the program.
+//
+// Writes hold the record lock and the block lock only for the read-check-write of one
+// slot. RepairRecordAt reads the slot afresh under those locks and hands it to the
+// caller's fix, so what another station wrote between the walk's read and the write is
+// never overwritten with older bytes.
+#include "isam/Access.h"
+
+#include <algorithm>
+
+#include "isam/Errors.h"
+#include "platform/Cp874.h"
+#include "ui/Dialogs.h"
+#include "ui/NumberText.h"
+#include "ui/Recovery.h"
+
+namespace kv::isam {
+
+namespace {
+
+// Worst error class met during a write; 20 stands for a failed release.
+void Raise(int32_t& worst, int32_t cls) { worst = std::max(worst, cls); }
+
+bool SlotIsLive(std::span<const uint8_t> slot) {
+  return slot.size() >= 4 && slot[0] == 0 && slot[1] == 0 && slot[2] == 0 && slot[3] == 0;
+}
+
+}  // namespace
+
+AccessLayer::AccessLayer(Engine& engine, ui::Dialogs& dialogs, AccessHooks hooks)
+    : engine_(engine), dialogs_(dialogs), hooks_(std::move(hooks)) {}
+
+bool AccessLayer::RetryAfterConflict() {
+  if (engine_.LastOpOK() || ErrorClass(engine_.LastOpError()) != 2) {
+    LockRetryCount = 0;
+    return false;
+  }
+  ++LockRetryCount;
+  if (LockRetryCount <= SilentRetryLimit) return true;
+  const int32_t error = engine_.LastOpError();
+  LockRetryCount = 0;
+  if (dialogs_.AskForYesNo("(" + ui::IntToText(error) + platform::Th(") มีการล็อคข้อมูลซ้อนกัน. โปรดลองใหม่อีกครั้ง"))) {
+    return true;
+  }
+  dialogs_.RequestClose();
+  AccessOK = false;
+  throw ui::EndRun(1);
+}
+
+void AccessLayer::ReportFatal(int32_t error, const std::string& message) {
+  if (hooks_.clearAutoSelect) hooks_.clearAutoSelect();
+  ShowFatalEngineError(dialogs_, error, message, hooks_.printErrorHelp);
+}
+
+void AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, int32_t recordLength,
+                                 const KeyDesc* keys, int keyCount) {
+  AccessOK = false;
+  const std::string name(baseName);
+  if (recordLength > kMaxRecordLength) {
+    dialogs_.ShowError(name + ": Record size too big.! " + "(Size = " + ui::IntToText(recordLength) +
+                       ", Max = " + ui::IntToText(kMaxRecordLength) + ")");
+    dialogs_.RequestClose();
+  }
+
+  // Leftovers of an interrupted repair by the suite. A No ends the run before this file
+  // is opened: the close has been requested and the caller ends on AccessOK false.
+  if (!ui::CheckSavedDataFile(dialogs_, name)) return;
+  if (!ui::CheckTempIndexFile(dialogs_, name)) return;
+
+  bool created = false;
+  for (;;) {
+    AccessOK = false;
+    FileBlock* opened = nullptr;
+    engine_.OpenBlock(opened, name, /*readOnly=*/false, /*noLocks=*/false, SaveMode != 0,
+                      /*allowNetwork=*/true);
+    if (engine_.LastOpOK()) {
+      // A slot length other than the declared record length would make every read and
+      // write of the caller's buffers land on the wrong bytes: refuse the file whole.
+      if (engine_.SlotLength(opened) != recordLength) {
+        engine_.CloseBlock(opened);
+        ReportFatal(10170, platform::Th("ไม่สามารถเปิดแฟ้มข้อมูล ") + name + platform::Th(" ได้."));
+        return;
+      }
+      block = opened;
+      AccessOK = true;
+      return;
+    }
+    const int32_t error = engine_.LastOpError();
+    if (error == 9903 && !created) {
+      engine_.CreateBlock(name, recordLength, keyCount, keys);
+      if (!engine_.LastOpOK()) {
+        ReportFatal(engine_.LastOpError(), platform::Th("ไม่สามารถสร้างแฟ้มข้อมูล ") + name);
+        return;
+      }
+      created = true;  // open the new, empty file; a second "not found" is fatal below
+      continue;
+    }
+    ReportFatal(error, platform::Th("ไม่สามารถเปิดแฟ้มข้อมูล ") + name + platform::Th(" ได้."));
+    return;
+  }
+}
+
+void AccessLayer::CloseModuleFile(FileBlock*& block) {
+  AccessOK = false;
+  if (block == nullptr) {  // closing a file that is not open does nothing
+    AccessOK = true;
+    return;
+  }
+  engine_.CloseBlock(block);
+  AccessOK = engine_.LastOpOK();
+  block = nullptr;
+}
+
+int32_t AccessLayer::RecordCount(FileBlock* block) {
+  AccessOK = false;
+  do {
+    engine_.LockBlock(block);
+  } while (RetryAfterConflict());
+  if (!engine_.LastOpOK()) return 0;
+  int32_t result = engine_.SlotTotal(block);
+  const bool counted = engine_.LastOpOK();
+  if (!counted) result = 0;
+  engine_.UnlockBlock(block);
+  AccessOK = counted && engine_.LastOpOK();
+  return result;
+}
+
+void AccessLayer::ReadRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer) {
+  AccessOK = false;
+  do {
+    engine_.ReadSlot(block, recordNumber, buffer);
+  } while (RetryAfterConflict());
+  AccessOK = engine_.LastOpOK();
+}
+
+bool AccessLayer::LockForWrite(FileBlock* block, int32_t recordNumber, bool retry, int32_t& worst,
+                               bool& recordLocked, bool& blockLocked) {
+  do {
+    engine_.LockSlot(block, recordNumber);
+  } while (retry && RetryAfterConflict());
+  if (engine_.LastOpOK()) {
+    recordLocked = true;
+    try {
+      do {
+        engine_.LockBlock(block);
+      } while (retry && RetryAfterConflict());
+    } catch (...) {
+      ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
+      throw;
+    }
+    if (engine_.LastOpOK()) blockLocked = true;
+  }
+  if (recordLocked && blockLocked) return true;
+  Raise(worst, ErrorClass(engine_.LastOpError()));
+  ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
+  return false;
+}
+
+void AccessLayer::ReleaseWriteLocks(FileBlock* block, int32_t recordNumber, int32_t& worst,
+                                    bool& recordLocked, bool& blockLocked) {
+  if (blockLocked) {
+    engine_.UnlockBlock(block);  // writes changed headers back and signals the others
+    if (engine_.LastOpOK()) {
+      blockLocked = false;
+    } else {
+      worst = 20;
+    }
+  }
+  if (recordLocked) {
+    engine_.UnlockSlot(block, recordNumber);
+    if (engine_.LastOpOK()) {
+      recordLocked = false;
+    } else {
+      worst = 20;
+    }
+  }
+}
+
+void AccessLayer::FlushIfWanted(FileBlock* block, int32_t& worst) {
+  if (SaveMode == 0 && FlushAfterWrite == 1) {
+    engine_.FlushBlock(block);
+    if (!engine_.LastOpOK()) Raise(worst, ErrorClass(engine_.LastOpError()));
+  }
+}
+
+void AccessLayer::WriteRecordAt(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer) {
+  AccessOK = false;
+  WriteStatus = 0;
+  int32_t worst = 0;
+  bool recordLocked = false;
+  bool blockLocked = false;
+  const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
+  if (block == nullptr || slotLength <= 0 || buffer.size() < static_cast<size_t>(slotLength)) {
+    WriteStatus = 4;  // nothing to write from, or a buffer shorter than the slot
+    return;
+  }
+  if (!LockForWrite(block, recordNumber, /*retry=*/false, worst, recordLocked, blockLocked)) {
+    WriteStatus = worst;
+    return;
+  }
+  work_.resize(static_cast<size_t>(slotLength));
+  engine_.ReadSlot(block, recordNumber, work_);
+  if (!engine_.LastOpOK()) {
+    Raise(worst, ErrorClass(engine_.LastOpError()));
+    ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
+    WriteStatus = worst;
+    return;
+  }
+  if (!SlotIsLive(work_)) {
+    ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
+    WriteStatus = 12;
+    return;
+  }
+  engine_.WriteSlot(block, recordNumber, buffer.first(static_cast<size_t>(slotLength)));
+  const bool written = engine_.LastOpOK();
+  if (!written) Raise(worst, ErrorClass(engine_.LastOpError()));
+  FlushIfWanted(block, worst);
+  ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
+  WriteStatus = worst;
+  AccessOK = written;
+}
+
+RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> work,
+                                          const std::function<int(std::span<uint8_t>)>& fix) {
+  AccessOK = false;
+  WriteStatus = 0;
+  int32_t worst = 0;
+  bool recordLocked = false;
+  bool blockLocked = false;
+  const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
+  if (block == nullptr || slotLength <= 0 || work.size() < static_cast<size_t>(slotLength)) {
+    WriteStatus = 4;
+    return RepairOutcome::kFailed;
+  }
+  const std::span<uint8_t> slot = work.first(static_cast<size_t>(slotLength));
+  if (!LockForWrite(block, recordNumber, /*retry=*/true, worst, recordLocked, blockLocked)) {
+    WriteStatus = worst;
+    return RepairOutcome::kFailed;
+  }
+
+  RepairOutcome outcome = RepairOutcome::kFailed;
+  try {
+    engine_.ReadSlot(block, recordNumber, slot);
+    if (!engine_.LastOpOK()) {
+      Raise(worst, ErrorClass(engine_.LastOpError()));
+    } else if (!SlotIsLive(slot)) {
+      outcome = RepairOutcome::kDeleted;
+      worst = std::max(worst, 12);
+    } else if (fix(slot) == 0) {
+      outcome = RepairOutcome::kNothingToDo;
+    } else {
+      engine_.WriteSlot(block, recordNumber, slot);
+      if (engine_.LastOpOK()) {
+        outcome = RepairOutcome::kWritten;
+      } else {
+        Raise(worst, ErrorClass(engine_.LastOpError()));
+      }
+      FlushIfWanted(block, worst);
+    }
+  } catch (...) {
+    ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
+    throw;
+  }
+  ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
+  WriteStatus = worst;
+  AccessOK = outcome == RepairOutcome::kWritten || outcome == RepairOutcome::kNothingToDo;
+  return outcome;
+}
+
+void AccessLayer::FindRecordByKey(FileBlock* block, int keyNumber, int32_t& recordNumber, std::string_view keyText) {
+  if (keyText.size() > static_cast<size_t>(kMaxKeyLength)) keyText = keyText.substr(0, kMaxKeyLength);
+  AccessOK = false;
+  do {
+    recordNumber = 0;
+    engine_.LookupKey(block, keyNumber, recordNumber, keyText);
+  } while (RetryAfterConflict());
+  AccessOK = engine_.LastOpOK();
+}
+
+}  // namespace kv::isam

@@ -1,0 +1,75 @@
+#include "ui/Recovery.h"
+
+#include "platform/File.h"
+#include "ui/Dialogs.h"
+#include "ui/NumberText.h"
+
+namespace kv::ui {
+
+namespace {
+
+// The size tests and the restore use no more of the name than the suite's own
+// 8.3-era names could hold.
+constexpr size_t kNameChars = 12;
+
+std::string Short(std::string_view name) { return std::string(name.substr(0, kNameChars)); }
+
+std::string SizeText(int64_t size) { return WholeMoneyText(0, static_cast<long double>(size)); }
+
+}  // namespace
+
+int64_t RecoverySizeOf(std::string_view fileName) {
+  platform::File file;
+  if (platform::File::Open(fileName, platform::Access::kReadWrite, platform::Share::kShared, file) != 0) {
+    return -1;
+  }
+  uint64_t size = 0;
+  if (file.Size(size) != 0) return -1;
+  file.Close();
+  return static_cast<int64_t>(size);
+}
+
+void RestoreTempFiles(std::string_view name) {
+  const std::string base = Short(name);
+  if (platform::FileExists(base + ".SAV") && platform::FileExists(base + ".DAT")) {
+    if (platform::DeleteFile(base + ".DAT") == 0) platform::RenameFile(base + ".SAV", base + ".DAT");
+  }
+  if (platform::FileExists(base + ".IX~")) {
+    if (platform::FileExists(base + ".IX")) platform::DeleteFile(base + ".IX");
+    platform::RenameFile(base + ".IX~", base + ".IX");
+  }
+}
+
+bool CheckSavedDataFile(Dialogs& dialogs, std::string_view name) {
+  const std::string base = Short(name);
+  const int64_t saved = RecoverySizeOf(base + ".SAV");
+  if (saved < 0) return true;
+  const int64_t data = RecoverySizeOf(base + ".DAT");
+  if (data < 0) return true;
+  RecoveryQuestion question{std::string(name) + ".SAV", SizeText(saved) + " byte(s)", SizeText(data) + " byte(s)"};
+  if (dialogs.AskRecovery(question)) {
+    RestoreTempFiles(name);
+    return true;
+  }
+  dialogs.RequestClose();
+  return false;
+}
+
+bool CheckTempIndexFile(Dialogs& dialogs, std::string_view name) {
+  const std::string base = Short(name);
+  const int64_t temp = RecoverySizeOf(base + ".IX~");
+  if (temp < 0) return true;
+  // A missing or unreadable .IX does not stop the check; there is no size to show.
+  const int64_t index = RecoverySizeOf(base + ".IX");
+  RecoveryQuestion question{std::string(name) + ".IX~", SizeText(temp), index < 0 ? std::string("-") : SizeText(index)};
+  if (dialogs.AskRecovery(question)) {
+    const std::string full(name);
+    if (platform::FileExists(full + ".IX")) platform::DeleteFile(full + ".IX");
+    platform::RenameFile(full + ".IX~", full + ".IX");
+    return true;
+  }
+  dialogs.RequestClose();
+  return false;
+}
+
+}  // namespace kv::ui

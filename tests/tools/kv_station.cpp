@@ -1,0 +1,58 @@
+// A second station for the run's tests: opens a data file in network mode and keeps
+// writing a round number into bytes 200..203 of every live record, each under the write
+// lock with a fresh read, until told to stop.
+//
+//   kv_station BASE RECORDS STARTED_FILE STOP_FILE DONE_FILE
+//
+// Writes STARTED_FILE once the file is open, and DONE_FILE with the last round number
+// when STOP_FILE appears.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "isam/Coding.h"
+#include "isam/Engine.h"
+
+int main(int argc, char** argv) {
+  if (argc != 6) {
+    std::fprintf(stderr, "usage: kv_station BASE RECORDS STARTED STOP DONE\n");
+    return 2;
+  }
+  const std::string base = argv[1];
+  const int records = std::atoi(argv[2]);
+  kv::isam::Engine engine;
+  engine.StartEngine(2, 500);
+  kv::isam::FileBlock* block = nullptr;
+  engine.OpenBlock(block, base, false, false, false, true);
+  if (!engine.LastOpOK()) {
+    std::fprintf(stderr, "kv_station: open failed with %d\n", engine.LastOpError());
+    return 1;
+  }
+  const int32_t slotLength = engine.SlotLength(block);
+  std::vector<uint8_t> slot(static_cast<size_t>(slotLength));
+  std::ofstream(argv[3]) << "started\n";
+  int32_t round = 0;
+  while (!std::filesystem::exists(argv[4])) {
+    ++round;
+    for (int r = 1; r <= records; ++r) {
+      engine.LockBlock(block);
+      if (!engine.LastOpOK()) {
+        --r;  // try the same record again
+        continue;
+      }
+      engine.ReadSlot(block, r, slot);
+      if (engine.LastOpOK() && kv::isam::GetI32(slot.data()) == 0) {
+        kv::isam::PutI32(slot.data() + 200, round);
+        engine.WriteSlot(block, r, slot);
+      }
+      engine.UnlockBlock(block);
+    }
+  }
+  engine.CloseBlock(block);
+  engine.StopEngine();
+  std::ofstream(argv[5]) << round << "\n";
+  return 0;
+}
