@@ -1,8 +1,14 @@
-// Placeholder until the selection dialog lands.
 #include "gui/SelectCompany.h"
+
+#include "gui/OpenCompanyDialog.h"
 
 namespace kv::gui {
 
-std::string SelectCompanyDirectory(company::Settings&, ui::Dialogs&) { return {}; }
+std::string SelectCompanyDirectory(company::Settings& settings, ui::Dialogs& dialogs) {
+  OpenCompanyDialog dialog(settings, dialogs);
+  dialog.Selection().suppressAutoSelect = true;
+  if (!dialog.SelectCompany()) return {};
+  return dialog.Selection().SelectedDirectory();
+}
 
 }  // namespace kv::gui

@@ -1,0 +1,392 @@
+#include "gui/OpenCompanyDialog.h"
+
+#include <QAbstractTableModel>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPalette>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "gui/OpenCompanyCommon.h"
+#include "gui/OpenCompanyEditDialog.h"
+#include "gui/ReportTemplateDialog.h"
+
+namespace kv::gui {
+
+using company::kCompanyRows;
+
+// The 90 rows of the selection as a table: name, directory and the hidden template.
+// Rows alternate between the colour scheme's band colour and the window colour; the
+// remembered row is bold.
+class CompanyTableModel : public QAbstractTableModel {
+ public:
+  CompanyTableModel(const company::CompanySelection& selection, QColor band, QObject* parent)
+      : QAbstractTableModel(parent), selection_(selection), band_(band) {}
+
+  int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : kCompanyRows; }
+  int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 3; }
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid()) return {};
+    const int row = index.row() + 1;
+    const company::CompanyEntry& e = selection_.Row(row);
+    switch (role) {
+      case Qt::DisplayRole:
+        return FromCp874(index.column() == 0 ? e.name : index.column() == 1 ? e.directory : e.templateDir);
+      case Qt::FontRole:
+        if (row == selection_.RememberedRow()) {
+          QFont bold = CompanyDialogFont();
+          bold.setBold(true);
+          return bold;
+        }
+        return {};
+      case Qt::BackgroundRole:
+        return index.row() % 2 == 0 ? QBrush(band_) : QBrush(QApplication::palette().color(QPalette::Base));
+      default:
+        return {};
+    }
+  }
+
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (orientation != Qt::Horizontal) return {};
+    if (role == Qt::DisplayRole) {
+      if (section == 0) return Caption("ชื่อกิจการ");
+      if (section == 1) return Caption("แฟ้มข้อมูล");
+      return {};
+    }
+    if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
+    return {};
+  }
+
+  void Changed() { emit dataChanged(index(0, 0), index(kCompanyRows - 1, 2)); }
+  void SetBand(QColor band) {
+    band_ = band;
+    Changed();
+  }
+
+ private:
+  const company::CompanySelection& selection_;
+  QColor band_;
+};
+
+namespace {
+
+QColor FromWindowsColour(uint32_t colour) {
+  return QColor(static_cast<int>(colour & 0xFF), static_cast<int>((colour >> 8) & 0xFF),
+                static_cast<int>((colour >> 16) & 0xFF));
+}
+
+}  // namespace
+
+OpenCompanyDialog::OpenCompanyDialog(company::Settings& settings, ui::Dialogs& dialogs, QWidget* parent)
+    : QDialog(parent), settings_(settings), dialogs_(dialogs), selection_(settings, dialogs, *this) {
+  MakeFixedDialog(*this, QStringLiteral("Select Directory"), 714, 367);
+  setObjectName(QStringLiteral("OpenCompanyDialog"));
+
+  auto* group = new QGroupBox(Caption("เลือกแฟ้มข้อมูลกิจการ"), this);
+  table_ = new CompanyTableModel(selection_, FromWindowsColour(company::GridBandColour(settings)), this);
+  grid_ = new QTableView(group);
+  grid_->setObjectName(QStringLiteral("CompanyGrid"));
+  grid_->setModel(table_);
+  grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid_->setWordWrap(false);
+  grid_->setCornerButtonEnabled(false);
+  grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+  grid_->verticalHeader()->hide();
+  grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  grid_->verticalHeader()->setDefaultSectionSize(26);
+  QHeaderView* header = grid_->horizontalHeader();
+  header->setDefaultAlignment(Qt::AlignCenter);
+  header->setHighlightSections(false);
+  header->setSectionResizeMode(0, QHeaderView::Interactive);
+  header->setSectionResizeMode(1, QHeaderView::Stretch);
+  header->setStretchLastSection(false);
+  header->resizeSection(0, company::kDefaultNameColumnWidth);
+  grid_->setColumnHidden(2, true);
+  grid_->viewport()->installEventFilter(this);  // no mouse wheel
+  grid_->installEventFilter(this);
+
+  autoSelect_ = new QCheckBox(Caption("เลือกกิจการนี้โดยอัตโนมัติทุกครั้ง"), group);
+  select_ = new QPushButton(Caption("เลือก"), this);
+  select_->setDefault(true);
+  edit_ = new QPushButton(Caption("แก้ไข"), this);
+  edit_->setAutoDefault(false);
+  exit_ = new QPushButton(Caption("ออก"), this);
+  exit_->setAutoDefault(false);
+
+  auto* inside = new QVBoxLayout(group);
+  inside->addWidget(grid_);
+  inside->addWidget(autoSelect_);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(select_);
+  buttons->addWidget(edit_);
+  buttons->addWidget(exit_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(group);
+  layout->addLayout(buttons);
+
+  // One set of actions for the menu and the keys; the keys work wherever the focus is
+  // in the window.
+  actSelect_ = MakeAction(Caption("เลือก"), {Qt::Key_Return, Qt::Key_Enter, Qt::Key_F10},
+                          &OpenCompanyDialog::Btn_SelectClick);
+  actEdit_ = MakeAction(Caption("แก้ไข..."), {Qt::Key_F5}, &OpenCompanyDialog::Btn_EditClick);
+  actInsert_ = MakeAction(Caption("แทรก"), {Qt::Key_Insert}, &OpenCompanyDialog::InsertClick);
+  actDelete_ = MakeAction(Caption("ลบ..."), {Qt::Key_Delete}, &OpenCompanyDialog::DeleteClick);
+  actMoveUp_ = MakeAction(Caption("เลื่อนขึ้น"), {Qt::Key_F7}, &OpenCompanyDialog::MoveUpClick);
+  actMoveDown_ = MakeAction(Caption("เลื่อนลง"), {Qt::Key_F8}, &OpenCompanyDialog::MoveDownClick);
+  actTemplate_ = MakeAction(QStringLiteral("Custom Report Template..."), {Qt::Key_F9},
+                            &OpenCompanyDialog::ReportTemplateClick);
+  actTemplate_->setCheckable(true);
+
+  menu_ = new QMenu(this);
+  menu_->addAction(actSelect_);
+  menu_->setDefaultAction(actSelect_);
+  menu_->addAction(actEdit_);
+  menu_->addSeparator();
+  menu_->addAction(actInsert_);
+  menu_->addAction(actDelete_);
+  menu_->addSeparator();
+  menu_->addAction(actMoveUp_);
+  menu_->addAction(actMoveDown_);
+  menu_->addSeparator();
+  menu_->addAction(actTemplate_);
+
+  connect(menu_, &QMenu::aboutToShow, this, &OpenCompanyDialog::MenuPopup);
+  connect(menu_, &QMenu::aboutToHide, this, &OpenCompanyDialog::MenuClosed);
+  connect(grid_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { menu_->popup(grid_->viewport()->mapToGlobal(pos)); });
+  connect(grid_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (index.isValid()) Btn_SelectClick();
+  });
+  connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          &OpenCompanyDialog::UpdateSelectButton);
+  connect(select_, &QPushButton::clicked, this, &OpenCompanyDialog::Btn_SelectClick);
+  connect(edit_, &QPushButton::clicked, this, &OpenCompanyDialog::Btn_EditClick);
+  connect(exit_, &QPushButton::clicked, this, &QDialog::reject);
+  connect(autoSelect_, &QCheckBox::clicked, this, &OpenCompanyDialog::AutoSelectClick);
+
+  SetCurrentRow(1);
+}
+
+OpenCompanyDialog::~OpenCompanyDialog() {
+  while (busy_ > 0) SetBusy(false);
+}
+
+QAction* OpenCompanyDialog::MakeAction(const QString& text, std::initializer_list<QKeySequence> keys,
+                                       void (OpenCompanyDialog::*slot)()) {
+  auto* action = new QAction(text, this);
+  action->setShortcuts(QList<QKeySequence>(keys));
+  action->setShortcutContext(Qt::WindowShortcut);
+  addAction(action);
+  connect(action, &QAction::triggered, this, slot);
+  return action;
+}
+
+template <class F>
+void OpenCompanyDialog::Guarded(F&& command) {
+  if (failure_) return;
+  try {
+    command();
+  } catch (...) {
+    failure_ = std::current_exception();
+    if (isVisible()) reject();
+  }
+}
+
+// ---- CompanyView ---------------------------------------------------------------------
+
+int OpenCompanyDialog::CurrentRow() const {
+  const QModelIndex current = grid_->currentIndex();
+  return current.isValid() ? current.row() + 1 : 1;
+}
+
+void OpenCompanyDialog::SetCurrentRow(int row) {
+  row = std::clamp(row, 1, kCompanyRows);
+  const QModelIndex index = table_->index(row - 1, 0);
+  grid_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  grid_->scrollTo(index);
+}
+
+int OpenCompanyDialog::TopRow() const {
+  const int row = grid_->rowAt(0);
+  return row < 0 ? 1 : row + 1;
+}
+
+void OpenCompanyDialog::SetTopRow(int row) {
+  grid_->scrollTo(table_->index(std::clamp(row, 1, kCompanyRows) - 1, 0), QAbstractItemView::PositionAtTop);
+}
+
+int OpenCompanyDialog::NameColumnWidth() const { return grid_->horizontalHeader()->sectionSize(0); }
+
+void OpenCompanyDialog::SetNameColumnWidth(int width) { grid_->horizontalHeader()->resizeSection(0, width); }
+
+bool OpenCompanyDialog::AutoSelectChecked() const { return autoSelect_->isChecked(); }
+
+void OpenCompanyDialog::SetAutoSelectChecked(bool checked) { autoSelect_->setChecked(checked); }
+
+void OpenCompanyDialog::Refresh() {
+  table_->Changed();
+  UpdateSelectButton();
+}
+
+void OpenCompanyDialog::SetBusy(bool busy) {
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++busy_;
+  } else if (busy_ > 0) {
+    QApplication::restoreOverrideCursor();
+    --busy_;
+  }
+}
+
+bool OpenCompanyDialog::RunEntryEditor(std::string& name, std::string& directory) {
+  OpenCompanyEditDialog editor(name, directory, dialogs_, this);
+  const bool ok = editor.exec() == QDialog::Accepted;
+  if (ok) {
+    name = editor.Name();
+    directory = editor.Directory();
+  }
+  TakeFocusBack();
+  return ok;
+}
+
+bool OpenCompanyDialog::RunTemplateEditor(std::string& templateDir) {
+  ReportTemplateDialog editor(templateDir, company::DefaultTemplateDirectory(settings_), dialogs_, this);
+  const bool ok = editor.exec() == QDialog::Accepted;
+  if (ok) templateDir = editor.TemplateDirectory();
+  TakeFocusBack();
+  return ok;
+}
+
+void OpenCompanyDialog::TakeFocusBack() {
+  // Not every window system hands activation back to the window under a closed dialog.
+  activateWindow();
+  grid_->setFocus();
+}
+
+bool OpenCompanyDialog::RunModal() {
+  failure_ = nullptr;
+  const int result = exec();
+  if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+  return result == QDialog::Accepted;
+}
+
+// ---- The window's life -----------------------------------------------------------------
+
+void OpenCompanyDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (shownOnce_) return;
+  shownOnce_ = true;
+  closed_ = false;
+  // The colour scheme is current now: the list, and the settings with it, were read
+  // before the window is shown.
+  table_->SetBand(FromWindowsColour(company::GridBandColour(settings_)));
+  grid_->setColumnHidden(2, true);
+  CentreOnPrimaryScreen(*this);
+  // The rest once the window stands on the screen, so an editor opened at once for an
+  // empty list appears over it.
+  QTimer::singleShot(0, this, &OpenCompanyDialog::FormShow);
+}
+
+void OpenCompanyDialog::FormShow() {
+  if (!isVisible() || closed_) return;
+  Guarded([this] {
+    if (!selection_.Show()) {
+      reject();
+      return;
+    }
+    UpdateSelectButton();
+    grid_->setFocus();
+    ready_ = true;
+  });
+}
+
+void OpenCompanyDialog::done(int result) {
+  if (!closed_) {
+    closed_ = true;
+    // After any way of ending: the list and the column width are saved, the directory
+    // restored. A failure here still ends the window.
+    if (!failure_) {
+      try {
+        selection_.Close();
+      } catch (...) {
+        failure_ = std::current_exception();
+      }
+    }
+  }
+  shownOnce_ = false;
+  ready_ = false;
+  QDialog::done(result);
+}
+
+bool OpenCompanyDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Wheel && (watched == grid_ || watched == grid_->viewport())) return true;
+  return QDialog::eventFilter(watched, event);
+}
+
+// ---- Commands ----------------------------------------------------------------------------
+
+void OpenCompanyDialog::Btn_SelectClick() {
+  Guarded([this] {
+    if (selection_.Select()) accept();
+  });
+}
+
+void OpenCompanyDialog::Btn_EditClick() {
+  Guarded([this] { selection_.Edit(); });
+}
+
+void OpenCompanyDialog::InsertClick() {
+  Guarded([this] { selection_.Insert(); });
+}
+
+void OpenCompanyDialog::DeleteClick() {
+  Guarded([this] { selection_.Delete(); });
+}
+
+void OpenCompanyDialog::MoveUpClick() {
+  Guarded([this] { selection_.MoveUp(); });
+}
+
+void OpenCompanyDialog::MoveDownClick() {
+  Guarded([this] { selection_.MoveDown(); });
+}
+
+void OpenCompanyDialog::ReportTemplateClick() {
+  Guarded([this] { selection_.ReportTemplate(); });
+}
+
+void OpenCompanyDialog::AutoSelectClick() { selection_.AutoSelectClicked(); }
+
+void OpenCompanyDialog::MenuPopup() {
+  const company::CompanyEntry& e = selection_.Row(CurrentRow());
+  actSelect_->setEnabled(!e.directory.empty());
+  actTemplate_->setEnabled(!e.directory.empty());
+  actTemplate_->setChecked(!e.templateDir.empty());
+  actDelete_->setText(Caption(e.HasNameOrDirectory() ? "ลบ..." : "ลบ"));
+}
+
+void OpenCompanyDialog::MenuClosed() {
+  // The menu's enabling describes the row it was opened on; the keys keep working for
+  // every row (the commands themselves decide what a row allows).
+  QTimer::singleShot(0, this, [this] {
+    actSelect_->setEnabled(true);
+    actTemplate_->setEnabled(true);
+  });
+}
+
+void OpenCompanyDialog::UpdateSelectButton() { select_->setEnabled(selection_.SelectEnabled()); }
+
+}  // namespace kv::gui

@@ -1,0 +1,96 @@
+#include "gui/ReportTemplateDialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include "company/CompanyList.h"
+#include "gui/OpenCompanyCommon.h"
+
+namespace kv::gui {
+
+ReportTemplateDialog::ReportTemplateDialog(const std::string& templateDir, const std::string& defaultDir,
+                                           ui::Dialogs& dialogs, QWidget* parent)
+    : QDialog(parent), dialogs_(dialogs) {
+  MakeFixedDialog(*this, QStringLiteral("Report Template"), 491, 158);
+  setObjectName(QStringLiteral("ReportTemplateDialog"));
+
+  group_ = new QGroupBox(Caption("กำหนดเท็มเพลตรายงาน"), this);
+  default_ = new QRadioButton(Caption("ค่าปกติที่โปรแกรมกำหนดไว้"), group_);
+  custom_ = new QRadioButton(Caption("กำหนดเอง:"), group_);
+  directory_ = new QLineEdit(group_);
+  browse_ = new QPushButton(QStringLiteral("..."), group_);
+  browse_->setFixedWidth(28);
+  browse_->setAutoDefault(false);
+  ok_ = new QPushButton(Caption("ตกลง"), this);
+  ok_->setDefault(true);
+  cancel_ = new QPushButton(Caption("ยกเลิก"), this);
+  cancel_->setAutoDefault(false);
+
+  auto* inside = new QGridLayout(group_);
+  inside->addWidget(default_, 0, 0, 1, 3);
+  inside->addWidget(custom_, 1, 0);
+  inside->addWidget(directory_, 1, 1);
+  inside->addWidget(browse_, 1, 2);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(ok_);
+  buttons->addWidget(cancel_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(group_);
+  layout->addLayout(buttons);
+
+  if (!templateDir.empty()) {
+    custom_->setChecked(true);
+    directory_->setText(FromCp874(templateDir));
+  } else {
+    default_->setChecked(true);
+    directory_->setText(FromCp874(defaultDir));
+  }
+  ChoiceChanged();
+
+  connect(default_, &QRadioButton::toggled, this, &ReportTemplateDialog::ChoiceChanged);
+  connect(ok_, &QPushButton::clicked, this, &ReportTemplateDialog::Btn_OkClick);
+  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+  connect(browse_, &QPushButton::clicked, this, &ReportTemplateDialog::Btn_BrowseClick);
+  connect(new QShortcut(Qt::Key_F10, this), &QShortcut::activated, this, &ReportTemplateDialog::Btn_OkClick);
+}
+
+bool ReportTemplateDialog::CustomChosen() const { return custom_->isChecked(); }
+
+std::string ReportTemplateDialog::TemplateDirectory() const {
+  return CustomChosen() ? ToCp874(directory_->text()) : std::string();
+}
+
+void ReportTemplateDialog::ChoiceChanged() {
+  directory_->setEnabled(CustomChosen());
+  browse_->setEnabled(CustomChosen());
+}
+
+void ReportTemplateDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (CustomChosen()) {
+    directory_->setFocus();
+  } else {
+    default_->setFocus();
+  }
+  CentreOnPrimaryScreen(*this);
+}
+
+void ReportTemplateDialog::Btn_OkClick() {
+  if (!CustomChosen() || company::ValidateTemplateDirectory(ToCp874(directory_->text()), dialogs_)) accept();
+}
+
+void ReportTemplateDialog::Btn_BrowseClick() {
+  QString chosen = QFileDialog::getExistingDirectory(this, Caption("กำหนดเท็มเพลตรายงาน"), directory_->text());
+  if (!chosen.isEmpty()) directory_->setText(QDir::toNativeSeparators(QDir(chosen).absolutePath()));
+}
+
+}  // namespace kv::gui
