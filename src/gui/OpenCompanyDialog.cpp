@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "gui/OpenCompanyCommon.h"
+#include "gui/PlaceDialog.h"
 #include "gui/OpenCompanyEditDialog.h"
 #include "gui/ReportTemplateDialog.h"
 
@@ -44,8 +45,7 @@ class CompanyTableModel : public QAbstractTableModel {
         return FromCp874(index.column() == 0 ? e.name : index.column() == 1 ? e.directory : e.templateDir);
       case Qt::FontRole:
         if (row == selection_.RememberedRow()) {
-          QFont bold = CompanyDialogFont();
-          bold.setBold(true);
+          QFont bold = TahomaFont(15, true);
           return bold;
         }
         return {};
@@ -105,6 +105,7 @@ OpenCompanyDialog::OpenCompanyDialog(company::Settings& settings, ui::Dialogs& d
   grid_->setContextMenuPolicy(Qt::CustomContextMenu);
   grid_->verticalHeader()->hide();
   grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  grid_->verticalHeader()->setMinimumSectionSize(1);
   grid_->verticalHeader()->setDefaultSectionSize(26);
   QHeaderView* header = grid_->horizontalHeader();
   header->setDefaultAlignment(Qt::AlignCenter);
@@ -294,7 +295,7 @@ void OpenCompanyDialog::showEvent(QShowEvent* event) {
   // before the window is shown.
   table_->SetBand(FromWindowsColour(company::GridBandColour(settings_)));
   grid_->setColumnHidden(2, true);
-  CentreOnPrimaryScreen(*this);
+  PlaceDialog(this);
   // The rest once the window stands on the screen, so an editor opened at once for an
   // empty list appears over it.
   QTimer::singleShot(0, this, &OpenCompanyDialog::FormShow);

@@ -12,6 +12,7 @@
 
 #include "company/CompanyList.h"
 #include "gui/OpenCompanyCommon.h"
+#include "gui/PlaceDialog.h"
 
 namespace kv::gui {
 
@@ -59,7 +60,7 @@ std::string OpenCompanyEditDialog::Directory() const { return ToCp874(directory_
 void OpenCompanyEditDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   name_->setFocus();
-  CentreOnPrimaryScreen(*this);
+  PlaceDialog(this);
 }
 
 void OpenCompanyEditDialog::Btn_OkClick() {

@@ -13,6 +13,7 @@
 
 #include "company/CompanyList.h"
 #include "gui/OpenCompanyCommon.h"
+#include "gui/PlaceDialog.h"
 
 namespace kv::gui {
 
@@ -81,7 +82,7 @@ void ReportTemplateDialog::showEvent(QShowEvent* event) {
   } else {
     default_->setFocus();
   }
-  CentreOnPrimaryScreen(*this);
+  PlaceDialog(this);
 }
 
 void ReportTemplateDialog::Btn_OkClick() {

@@ -37,15 +37,6 @@ namespace {
 using platform::Th;
 using test::CompanyFiles;
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "test_gui";
-  static char* argv[] = {name, nullptr};
-  if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
-
 // Steps run in order, each once the modal window it waits for is the active one. Every
 // step runs from its own zero timer, so a step that opens a nested modal window does not
 // hold up the steps that answer it.
@@ -123,7 +114,6 @@ std::string Name(OpenCompanyDialog& d, int row) { return d.Selection().Row(row).
 class CompanyDialogsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    App();
     acme = files.Dir("acme");
     beta = files.Dir("beta");
     cee = files.Dir("cee");
