@@ -1,0 +1,316 @@
+// Two or more stations on the same files: engines in this process (each open file is
+// its own lock owner) and a forked process for the waiting rules.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "IsamFixture.h"
+#include "isam/Engine.h"
+#include "platform/Faults.h"
+#include "platform/System.h"
+#include "testkit/Builder.h"
+
+namespace kv::isam::testing {
+namespace {
+
+using testkit::BuildFile;
+using testkit::FileSpec;
+using testkit::KeySink;
+
+using Clock = std::chrono::steady_clock;
+int64_t MsSince(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+class NetworkTest : public IsamTest {
+ protected:
+  void SetUp() override {
+    IsamTest::SetUp();
+    ASSERT_EQ(a.StartEngine(2, 16), 16);
+    ASSERT_EQ(b.StartEngine(2, 16), 16);
+  }
+  void TearDown() override {
+    if (a.Initialised()) a.StopEngine();
+    if (b.Initialised()) b.StopEngine();
+    IsamTest::TearDown();
+  }
+
+  // Records 1..50; record r carries key text "K<r>" (or "K<51-r>" when flipped).
+  void Build(const std::string& base, bool flipped = false) {
+    FileSpec spec;
+    spec.dataPath = Path(base + ".DAT");
+    spec.slotLength = 30;
+    spec.keys = {{8, false}};
+    spec.highestSlot = 50;
+    ASSERT_EQ(BuildFile(spec,
+                        [&](int32_t rec, bool, std::span<uint8_t> slot, KeySink& sink) {
+                          PutI32(slot.data() + 4, rec);
+                          sink.Add(1, "K" + std::to_string(flipped ? 51 - rec : rec));
+                        }),
+              "");
+  }
+
+  FileBlock* Open(Engine& e, const std::string& base) {
+    FileBlock* blk = nullptr;
+    e.OpenBlock(blk, Path(base), false, false, false, true);
+    EXPECT_TRUE(e.LastOpOK()) << e.LastOpError();
+    return blk;
+  }
+
+  int32_t Find(Engine& e, FileBlock* blk, const std::string& text) {
+    int32_t rec = 0;
+    e.LookupKey(blk, 1, rec, text);
+    return e.LastOpOK() ? rec : -e.LastOpError();
+  }
+
+  Engine a, b;
+};
+
+TEST_F(NetworkTest, WriteLockExcludesTheOtherStation) {
+  Build("EX");
+  FileBlock* fa = Open(a, "EX");
+  FileBlock* fb = Open(b, "EX");
+  ASSERT_NE(a.StationNumber(fa), b.StationNumber(fb));
+  a.LockBlock(fa);
+  ASSERT_OK(a);
+  auto t = Clock::now();
+  b.LockBlock(fb);
+  EXPECT_ERR(b, 10330);
+  EXPECT_GE(MsSince(t), 3000);
+  t = Clock::now();
+  std::vector<uint8_t> slot(30);
+  b.ReadSlot(fb, 1, slot);
+  EXPECT_ERR(b, 10399);
+  EXPECT_GE(MsSince(t), 700);
+  EXPECT_LT(MsSince(t), 3000);
+  a.UnlockBlock(fa);
+  ASSERT_OK(a);
+  b.ReadSlot(fb, 1, slot);
+  EXPECT_OK(b);
+  b.LockBlock(fb);
+  EXPECT_OK(b);
+  // A second LockBlock of the holder is a no-op; the other station still waits.
+  b.LockBlock(fb);
+  EXPECT_OK(b);
+  b.UnlockBlock(fb);
+  a.LockBlock(fa);
+  EXPECT_OK(a);
+}
+
+TEST_F(NetworkTest, ChangesUnderTheWriteLockReachTheOtherStation) {
+  Build("SIG");
+  Build("ALT", true);  // same texts and tree shape, other record numbers
+  FileBlock* fa = Open(a, "SIG");
+  FileBlock* fb = Open(b, "SIG");
+  const size_t slotB = 3 + static_cast<size_t>(b.StationNumber(fb));
+  EXPECT_EQ(b.SlotTotal(fb), 51);
+  EXPECT_EQ(Find(b, fb, "K5"), 5);  // the page is in b's cache now
+
+  // The other station (the suite, through station a's write lock) rewrites the data
+  // header and the index pages and signals: data header, key 1, something changed.
+  a.LockBlock(fa);
+  ASSERT_OK(a);
+  PatchI32("SIG.DAT", 8, 40);
+  Patch("SIG.IX", 0, ReadRaw("ALT.IX"));
+  Patch("SIG.DIA", slotB, "\x07");
+  a.UnlockBlock(fa);  // a changed nothing itself, so it writes nothing
+  ASSERT_OK(a);
+  EXPECT_EQ(ReadRaw("SIG.DIA")[slotB], '\x07');
+
+  EXPECT_EQ(b.SlotTotal(fb), 41);
+  EXPECT_EQ(ReadRaw("SIG.DIA")[slotB], '\0');  // b consumed its signal
+  EXPECT_EQ(Find(b, fb, "K5"), 46);            // the cached page was dropped
+
+  // Without the "something changed" bit the other bits mean nothing.
+  a.LockBlock(fa);
+  PatchI32("SIG.DAT", 8, 30);
+  Patch("SIG.DIA", slotB, "\x03");
+  a.UnlockBlock(fa);
+  EXPECT_EQ(b.SlotTotal(fb), 41);
+  EXPECT_EQ(ReadRaw("SIG.DIA")[slotB], '\x03');
+}
+
+TEST_F(NetworkTest, UnlockAfterAWriteSignalsEveryOtherStation) {
+  Build("W");
+  FileBlock* fa = Open(a, "W");
+  FileBlock* fb = Open(b, "W");
+  const int sa = a.StationNumber(fa);
+  const int sb = b.StationNumber(fb);
+  std::vector<uint8_t> slot(30);
+  b.ReadSlot(fb, 1, slot);  // b consumes the set-up signal
+  std::string dia = ReadRaw("W.DIA");
+  ASSERT_EQ(dia[3 + sb], '\0');
+  Patch("W.DAT", 20, "\x01");
+
+  a.LockBlock(fa);
+  ASSERT_OK(a);
+  std::vector<uint8_t> rec(30, 0);
+  PutI32(rec.data() + 4, 777);
+  a.WriteSlot(fa, 2, rec);
+  ASSERT_OK(a);
+  a.UnlockBlock(fa);
+  ASSERT_OK(a);
+  dia = ReadRaw("W.DIA");
+  EXPECT_EQ(dia[3 + sa], '\0');
+  EXPECT_EQ(dia[3 + sb], '\x04');  // bit key count + 1: something changed, no header
+  EXPECT_EQ(ReadRaw("W.DAT")[20], '\0');
+
+  b.ReadSlot(fb, 2, slot);
+  EXPECT_OK(b);
+  EXPECT_EQ(GetI32(slot.data() + 4), 777);
+  EXPECT_EQ(ReadRaw("W.DIA")[3 + sb], '\0');
+
+  // A lock and unlock without a change writes nothing at all.
+  Patch("W.DAT", 20, "\x01");
+  a.LockBlock(fa);
+  a.UnlockBlock(fa);
+  EXPECT_EQ(ReadRaw("W.DAT")[20], '\x01');
+  EXPECT_EQ(ReadRaw("W.DIA")[3 + sb], '\0');
+}
+
+TEST_F(NetworkTest, FiftyStationsThenNoMore) {
+  Build("MANY");
+  std::vector<FileBlock*> blocks;
+  std::vector<int> seen(51, 0);
+  for (int i = 0; i < 50; ++i) {
+    blocks.push_back(Open(a, "MANY"));
+    ASSERT_NE(blocks.back(), nullptr);
+    const int s = a.StationNumber(blocks.back());
+    ASSERT_GE(s, 1);
+    ASSERT_LE(s, 50);
+    EXPECT_EQ(seen[static_cast<size_t>(s)]++, 0) << "station " << s << " twice";
+  }
+  FileBlock* extra = nullptr;
+  b.OpenBlock(extra, Path("MANY"), false, false, false, true);
+  EXPECT_ERR(b, 10306);
+  EXPECT_EQ(extra, nullptr);
+  a.CloseBlock(blocks[17]);
+  ASSERT_OK(a);
+  b.OpenBlock(extra, Path("MANY"), false, false, false, true);
+  EXPECT_OK(b);
+  EXPECT_EQ(Size("MANY.DIA"), 54);
+}
+
+TEST_F(NetworkTest, RecordLockTakenTwiceIsOneLock) {
+  Build("REC");
+  FileBlock* fa = Open(a, "REC");
+  FileBlock* fb = Open(b, "REC");
+  const uint64_t before = platform::GetCallCounts().calls[static_cast<int>(platform::Op::kLock)];
+  a.LockSlot(fa, 7);
+  ASSERT_OK(a);
+  a.LockSlot(fa, 7);
+  ASSERT_OK(a);
+  EXPECT_EQ(platform::GetCallCounts().calls[static_cast<int>(platform::Op::kLock)] - before, 1u);
+  auto t = Clock::now();
+  b.LockSlot(fb, 7);
+  EXPECT_ERR(b, 10335);
+  EXPECT_GE(MsSince(t), 700);
+  b.LockSlot(fb, 8);  // its neighbour is free
+  EXPECT_OK(b);
+  a.UnlockSlot(fa, 7);
+  ASSERT_OK(a);
+  b.LockSlot(fb, 7);
+  EXPECT_OK(b);
+  a.UnlockSlot(fa, 7);  // not held any more: nothing to do
+  EXPECT_OK(a);
+  // Closing releases the record locks still held.
+  b.CloseBlock(fb);
+  ASSERT_OK(b);
+  a.LockSlot(fa, 7);
+  EXPECT_OK(a);
+}
+
+TEST_F(NetworkTest, NewCoordinationFileNeedsExclusiveUse) {
+  Build("EXCL");
+  FileBlock* fa = Open(a, "EXCL");
+  ASSERT_NE(fa, nullptr);
+  // The file is emptied under a's feet (as a crashed program leaves it): a second
+  // opener may not set it up while a has the block open.
+  std::filesystem::resize_file(Path("EXCL.DIA"), 1);
+  FileBlock* fb = nullptr;
+  b.OpenBlock(fb, Path("EXCL"), false, false, false, true);
+  EXPECT_ERR(b, 10360);
+  a.CloseBlock(fa);
+  b.OpenBlock(fb, Path("EXCL"), false, false, false, true);
+  EXPECT_OK(b);
+  EXPECT_EQ(Size("EXCL.DIA"), 54);
+}
+
+// The waiting rule of the write lock against another process.
+class CrossProcessTest : public NetworkTest {
+ protected:
+  // Forks a child that opens the file, takes the write lock, tells the parent, holds
+  // the lock for holdMs and lets go. Returns the child's pid; `ready` is read from.
+  pid_t HoldWriteLock(const std::string& base, uint32_t holdMs) {
+    int fds[2];
+    EXPECT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(fds[0]);
+      int code = 0;
+      {
+        Engine child;
+        child.StartEngine(2, 8);
+        FileBlock* blk = nullptr;
+        child.OpenBlock(blk, Path(base), false, false, false, true);
+        if (!child.LastOpOK()) code = 10;
+        child.LockBlock(blk);
+        if (!child.LastOpOK()) code = 11;
+        const char c = 'L';
+        if (::write(fds[1], &c, 1) != 1) code = 12;
+        platform::SleepMs(holdMs);
+        child.UnlockBlock(blk);
+        if (!child.LastOpOK()) code = 13;
+        child.CloseBlock(blk);
+        child.StopEngine();
+      }
+      ::_exit(code);
+    }
+    ::close(fds[1]);
+    char c = 0;
+    EXPECT_EQ(::read(fds[0], &c, 1), 1);
+    EXPECT_EQ(c, 'L');
+    ::close(fds[0]);
+    return pid;
+  }
+  int Wait(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+TEST_F(CrossProcessTest, LockBlockWaitsForAHolderThatLetsGoInTime) {
+  Build("XP");
+  FileBlock* fa = Open(a, "XP");
+  const pid_t pid = HoldWriteLock("XP", 1000);
+  const auto t = Clock::now();
+  a.LockBlock(fa);
+  EXPECT_OK(a);
+  EXPECT_GE(MsSince(t), 500);
+  EXPECT_EQ(Wait(pid), 0);
+  a.UnlockBlock(fa);
+}
+
+TEST_F(CrossProcessTest, LockBlockGivesUpAfter3072ms) {
+  Build("XQ");
+  FileBlock* fa = Open(a, "XQ");
+  const pid_t pid = HoldWriteLock("XQ", 4500);
+  const auto t = Clock::now();
+  a.LockBlock(fa);
+  EXPECT_ERR(a, 10330);
+  const int64_t waited = MsSince(t);
+  EXPECT_GE(waited, 3000);
+  EXPECT_LT(waited, 4400);
+  EXPECT_FALSE(a.IsLocked(fa));
+  EXPECT_EQ(Wait(pid), 0);
+  a.LockBlock(fa);
+  EXPECT_OK(a);
+}
+
+}  // namespace
+}  // namespace kv::isam::testing
