@@ -95,6 +95,14 @@ std::string ReadScratchFile(std::string_view name) {
   return bytes;
 }
 
+bool Verbose() {
+  static const bool verbose = [] {
+    const char* v = std::getenv("KV_FUZZ_VERBOSE");
+    return v != nullptr && *v != '\0' && *v != '0';
+  }();
+  return verbose;
+}
+
 void Fail(const char* what, const std::string& detail) {
   std::fprintf(stderr, "fuzz: %s%s%s\n", what, detail.empty() ? "" : ": ", detail.c_str());
   std::fflush(stderr);

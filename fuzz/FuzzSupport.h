@@ -66,6 +66,10 @@ inline void AppendPart(std::string& out, std::string_view part) {
   out.append(part.substr(0, n));
 }
 
+// KV_FUZZ_VERBOSE=1 in the environment: targets say what each step returned (for
+// looking at one input, never while fuzzing).
+bool Verbose();
+
 // A broken invariant: report it and abort, so the fuzzer keeps the input.
 [[noreturn]] void Fail(const char* what, const std::string& detail = {});
 

@@ -4,6 +4,7 @@
 // read or write outside a buffer, leak, or leave a block open; a failed open leaves
 // the caller's reference empty and reports why.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ std::string Detail(const Engine& e, const char* step) {
 }
 
 void CheckOutcome(const Engine& e, const char* step) {
+  if (kv::fuzz::Verbose()) std::fprintf(stderr, "%s: %d\n", step, e.LastOpError());
   // OK and error number always agree.
   KV_FUZZ_CHECK(e.LastOpOK() == (e.LastOpError() == 0), Detail(e, step));
 }

@@ -7,6 +7,7 @@
 // picks the open: bit 0 network engine, bit 1 save mode, bit 2 without allowNetwork
 // (then save mode is what asks for the coordination file), bit 3 under the write lock.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,7 @@ const Fixture& Pristine() {
 }
 
 void Check(const Engine& e, const char* step) {
+  if (kv::fuzz::Verbose()) std::fprintf(stderr, "%s: %d\n", step, e.LastOpError());
   KV_FUZZ_CHECK(e.LastOpOK() == (e.LastOpError() == 0),
                 std::string(step) + " error " + std::to_string(e.LastOpError()));
 }

@@ -137,7 +137,7 @@ void EngineSeeds() {
   Seed("fuzz_engine", "network-two-keys", Pack(kNetworkEngine, "ODD", dir, true));
   Seed("fuzz_engine", "network-locked", Pack(kNetworkEngine | kLockBlock, "R21", dir, true));
   Seed("fuzz_engine", "network-readonly-nolocks",
-       Pack(kNetworkEngine | kReadOnly | kNoLocks, "EVEN", dir, true));
+       Pack(kNetworkEngine | kReadOnly | kNoLocks | kNoDia, "EVEN", dir, false));
 
   // A coordination file that is neither new nor a layout: a journal to replay.
   JournalWriter journal;
