@@ -476,6 +476,10 @@ std::string BuildFile(const FileSpec& spec, const SlotFiller& filler, FileInfo* 
   header.keyCount = spec.headerKeyCount >= 0 ? spec.headerKeyCount : static_cast<int32_t>(spec.keys.size());
   header.defectFlag = spec.defectFlag;
 
+  // A coordination file left from an earlier file of this name would be judged (or
+  // replayed) against the new one; the engine's own creation removes it too.
+  std::error_code ec;
+  std::filesystem::remove(WithExtension(spec.dataPath, "DIA"), ec);
   FilePtr f = OpenForWrite(spec.dataPath, false);
   if (!f) return "cannot create " + spec.dataPath;
   // Whole slots go out in chunks of about 4 MB.

@@ -177,6 +177,8 @@ struct FileInfo {
   std::vector<KeyTreeInfo> keys;
 };
 
+// Replaces the data file and its index file, and removes a coordination file of the
+// same base name.
 std::string BuildFile(const FileSpec& spec, const SlotFiller& filler, FileInfo* info = nullptr);
 
 // The chain the suite leaves when it deletes slots in ascending order: the highest

@@ -366,6 +366,8 @@ DemoCompany MakeDemoCompany(const std::string& dir, const DemoOptions& options) 
       }
     };
 
+    // Leftovers of an interrupted repair by the suite would belong to other data.
+    for (const char* stale : {".SAV", ".IX~"}) std::filesystem::remove(dir + "/" + base + stale, ec);
     FileSpec spec;
     spec.dataPath = dir + "/" + base + ".DAT";
     spec.slotLength = slotLength;

@@ -184,6 +184,7 @@ TEST_F(BuilderTest, HeaderOverridesAndChainOrderAsGiven) {
   spec.headerSlotLength = 60;
   spec.headerKeyCount = 101;
   spec.defectFlag = 1;
+  ASSERT_EQ(WriteBytes(Path("M.DIA"), CoordinationLayout(0)), "");
   FileInfo info;
   ASSERT_EQ(BuildFile(spec, nullptr, &info), "");
   const std::string dat = Read("M.DAT");
@@ -195,6 +196,7 @@ TEST_F(BuilderTest, HeaderOverridesAndChainOrderAsGiven) {
   EXPECT_EQ(I32(dat, 64), 3);
   EXPECT_EQ(I32(dat, 192), -1);
   EXPECT_FALSE(fs::exists(Path("M.IX")));
+  EXPECT_FALSE(fs::exists(Path("M.DIA")));  // a stale one is removed
   EXPECT_EQ(info.header.slotLength, 60);
 
   DataHeader h = info.header;
@@ -312,41 +314,6 @@ TEST_F(BuilderTest, TreesAreValidForEverySizeAndFill) {
       }
     }
   }
-}
-
-TEST_F(BuilderTest, LargeFileHasSeveralLevels) {
-  constexpr int32_t kRecords = 100000;
-  FileSpec spec;
-  spec.dataPath = Path("BIG.DAT");
-  spec.slotLength = 48;
-  spec.keys = {{10, false}, {8, true}};
-  spec.highestSlot = kRecords;
-  std::vector<int32_t> deleted;
-  for (int32_t n = 5; n <= kRecords; n += 97) deleted.push_back(n);
-  spec.freeChain = DescendingChain(deleted);
-  FileInfo info;
-  ASSERT_EQ(BuildFile(spec,
-                      [](int32_t n, bool deleted, std::span<uint8_t>, KeySink& keys) {
-                        if (deleted) return;
-                        keys.Add(1, std::to_string(static_cast<uint32_t>(n) * 2654435761u));
-                        keys.Add(2, "G" + std::to_string(n % 1000));
-                      },
-                      &info),
-            "");
-  const std::string ix = Read("BIG.IX");
-  const size_t live = kRecords - deleted.size();
-  for (int k = 1; k <= 2; ++k) {
-    const WalkResult w = WalkKey(ix, {10, 8}, k);
-    ASSERT_EQ(w.error, "") << k;
-    EXPECT_EQ(w.inOrder.size(), live);
-    EXPECT_EQ(w.height, 3);
-    std::set<int32_t> records;
-    for (const Entry& e : w.inOrder) records.insert(e.second);
-    EXPECT_EQ(records.size(), live);
-    EXPECT_EQ(records.count(5), 0u);
-  }
-  EXPECT_EQ(fs::file_size(Path("BIG.DAT")), static_cast<uintmax_t>(kRecords + 1) * 48);
-  EXPECT_EQ(info.header.freeHead, deleted.back());
 }
 
 // ---- Pages, journals and coordination files --------------------------------------------------
