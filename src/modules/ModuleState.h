@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <initializer_list>
 #include <string_view>
 
 #include "modules/ModuleTables.h"

@@ -1,5 +1,6 @@
 #include "modules/Repairs.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "isam/Coding.h"
