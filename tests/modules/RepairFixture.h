@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CompanyDir.h"
@@ -54,6 +55,9 @@ class RecordingProgress : public ProgressSink {
 
 // One record of a built data file.
 struct TestRecord {
+  TestRecord(bool isDeleted, std::function<void(uint8_t*)> filler = {},
+             std::vector<std::string> keyTexts = {})
+      : deleted(isDeleted), fill(std::move(filler)), keys(std::move(keyTexts)) {}
   bool deleted = false;
   std::function<void(uint8_t*)> fill;  // may be empty
   std::vector<std::string> keys;       // key texts, key 1 first (live records only)

@@ -1,0 +1,136 @@
+// The walk over one data file, through the real engine and access layer.
+#include "modules/Walk.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "RepairFixture.h"
+#include "isam/Coding.h"
+#include "platform/Faults.h"
+
+namespace kv::modules {
+namespace {
+
+using testing::kNaN;
+using testing::kSound;
+using testing::RepairFixture;
+using testing::TestRecord;
+
+class WalkTest : public RepairFixture {
+ protected:
+  isam::FileBlock* Open(const std::string& name) {
+    const DataFileDef& def = DataFile(name);
+    isam::FileBlock* block = nullptr;
+    access_->OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(),
+                            static_cast<int>(def.keys.size()));
+    EXPECT_TRUE(access_->AccessOK) << name;
+    return block;
+  }
+  WalkStats Walk(const std::string& name) {
+    isam::FileBlock* block = Open(name);
+    WalkStats stats = WalkModuleFile(*access_, block, DataFile(name), progress_, &report_);
+    access_->CloseModuleFile(block);
+    return stats;
+  }
+};
+
+auto Put(int offset, const uint8_t* value) {
+  return [offset, value](uint8_t* r) { std::memcpy(r + offset, value, 10); };
+}
+
+TEST_F(WalkTest, SeveralBadFieldsAreResetAndCountedOnce) {
+  Build("GLFILE01", {
+                        {false, [](uint8_t* r) {
+                           std::memcpy(r + 78, kNaN, 10);
+                           std::memcpy(r + 88, kSound, 10);
+                           std::memcpy(r + 1188, kNaN, 10);
+                         }},
+                        {true, Put(78, kNaN)},  // deleted: garbage stays
+                        {false, Put(1188, kSound)},
+                    });
+  const std::string deletedBefore = Slot("GLFILE01", 2);
+  const std::string soundBefore = Slot("GLFILE01", 3);
+
+  WalkStats stats = Walk("GLFILE01");
+  EXPECT_EQ(stats.visited, 2);
+  EXPECT_EQ(stats.deleted, 1);
+  EXPECT_EQ(stats.repaired, 1);
+  EXPECT_EQ(progress_.RepairCount(), 1);
+  EXPECT_EQ(progress_.Position(), 1);
+  ASSERT_EQ(progress_.steps, std::vector<std::string>{"GL GLFILE01"});
+
+  const std::string repaired = Slot("GLFILE01", 1);
+  EXPECT_EQ(Field(repaired, 78), std::string(10, '\0'));
+  EXPECT_EQ(Field(repaired, 88), Money(kSound));
+  EXPECT_EQ(Field(repaired, 1188), std::string(10, '\0'));
+  EXPECT_EQ(Slot("GLFILE01", 2), deletedBefore);
+  EXPECT_EQ(Slot("GLFILE01", 3), soundBefore);
+
+  ASSERT_EQ(report_.lines.size(), 2u);
+  EXPECT_EQ(report_.lines[0].file, "GLFILE01");
+  EXPECT_EQ(report_.lines[0].record, 1);
+  EXPECT_EQ(report_.lines[0].offset, 78);
+  EXPECT_EQ(report_.lines[0].original, Money(kNaN));
+  EXPECT_TRUE(report_.lines[0].written);
+  EXPECT_EQ(report_.lines[1].offset, 1188);
+}
+
+// The first and the last money field of every walked file are checked; a deleted
+// record is never written; a sound record is not written.
+TEST_F(WalkTest, FirstAndLastMoneyFieldOfEveryWalkedFile) {
+  for (const DataFileDef* def : WalkedFiles()) {
+    SCOPED_TRACE(std::string(def->baseName));
+    const std::string name(def->baseName);
+    const int first = def->moneyOffsets.front();
+    const int last = def->moneyOffsets.back();
+    Build(name, {
+                    {false, Put(first, kNaN)},
+                    {false, Put(last, kNaN)},
+                    {true, [&](uint8_t* r) {
+                       std::memcpy(r + first, kNaN, 10);
+                       std::memcpy(r + last, kNaN, 10);
+                     }},
+                    {false, [&](uint8_t* r) {
+                       for (uint16_t off : def->moneyOffsets) std::memcpy(r + off, kSound, 10);
+                     }},
+                });
+    const std::string before = Read(name + ".DAT");
+    const int32_t countBefore = progress_.RepairCount();
+    Walk(name);
+    EXPECT_EQ(progress_.RepairCount() - countBefore, 2);
+    EXPECT_EQ(Field(Slot(name, 1), first), std::string(10, '\0'));
+    EXPECT_EQ(Field(Slot(name, 2), last), std::string(10, '\0'));
+    const size_t length = static_cast<size_t>(def->recordLength);
+    const std::string after = Read(name + ".DAT");
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(after.substr(3 * length), before.substr(3 * length));  // slots 3 and 4
+  }
+  EXPECT_EQ(progress_.Position(), 19);
+}
+
+TEST_F(WalkTest, HeaderOnlyFileStillAdvancesTheProgress) {
+  Build("GLFILE04", {});
+  WalkStats stats = Walk("GLFILE04");
+  EXPECT_EQ(stats.visited, 0);
+  EXPECT_EQ(progress_.Position(), 1);
+  EXPECT_EQ(progress_.RepairCount(), 0);
+}
+
+TEST_F(WalkTest, FailedWriteIsNotCountedAndReportedAsNotWritten) {
+  Build("GLFILE03", {{false, Put(103, kNaN)}});
+  isam::FileBlock* block = Open("GLFILE03");
+  platform::SetFaultPlan({platform::Op::kWrite, 1, true, platform::FaultKind::kError, 5});
+  WalkStats stats = WalkModuleFile(*access_, block, DataFile("GLFILE03"), progress_, &report_);
+  platform::ClearFaults();
+  access_->CloseModuleFile(block);
+  EXPECT_EQ(stats.notWritten, 1);
+  EXPECT_EQ(progress_.RepairCount(), 0);
+  ASSERT_EQ(report_.lines.size(), 1u);
+  EXPECT_EQ(report_.lines[0].offset, 103);
+  EXPECT_FALSE(report_.lines[0].written);
+  EXPECT_EQ(Field(Slot("GLFILE03", 1), 103), Money(kNaN));
+}
+
+}  // namespace
+}  // namespace kv::modules
