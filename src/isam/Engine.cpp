@@ -27,6 +27,7 @@ namespace {
 // More buffers than this buy nothing for the trees the suite keeps and would only let a
 // wild argument exhaust the machine's memory.
 constexpr int kMaxPageBuffers = 65536;
+constexpr uint64_t kMaxCoordSlots = 65536;
 
 enum class OpKind { kPlain, kRead, kWrite };
 
@@ -438,8 +439,10 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
         } else if (size >= 3 && (size - 3) % static_cast<uint64_t>(m) == 0) {
           const uint64_t k = (size - 3) / static_cast<uint64_t>(m);
           uint8_t marker[2];
-          if (ops::ReadExact(b.coord.file, 1, marker, 2) == 0 && GetI16(marker) == kLayoutMarker &&
-              (shared ? k >= 2 : k == 1)) {
+          // Station claims sit at the top 65535 offsets below 2^31, so no layout can
+          // hold more slots than that; a longer file is not one.
+          if (k <= kMaxCoordSlots && ops::ReadExact(b.coord.file, 1, marker, 2) == 0 &&
+              GetI16(marker) == kLayoutMarker && (shared ? k >= 2 : k == 1)) {
             coordState = CoordState::kValid;
             coordLength = static_cast<int64_t>(size);
           }
@@ -463,7 +466,6 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
       n.slotLength = m;
       n.slotAreaLength = static_cast<int32_t>(coordLength - 3);
       n.stationSlots = n.slotAreaLength / m - 1;
-      n.scratch.assign(static_cast<size_t>(coordLength), 0);
       if (locking) {
         err = ops::ClaimStation(st, b);
         claimed = err == 0;

@@ -101,10 +101,7 @@ int32_t LockRange(EngineState& st, File& file, uint64_t offset, uint64_t length,
     const int32_t os = file.LockRange(offset, length);
     if (os == 0) break;
     waited += waitStep;
-    if (waitStep == 0 || waited >= waitTotal) {
-      if (held.empty()) st.locks.erase(&file);
-      return os;
-    }
+    if (waitStep == 0 || waited >= waitTotal) return os;
     platform::SleepMs(waitStep);
   }
   // The sleep above cannot have changed the table (one thread), so `it` would still be
@@ -124,8 +121,9 @@ int32_t UnlockRange(EngineState& st, File& file, uint64_t offset, uint64_t lengt
                              [](const LockEntry& e, uint64_t off) { return e.offset < off; });
   if (it == held.end() || it->offset != offset || it->length != length) return 10140;
   if (--it->count > 0) return 0;
+  // An empty list stays until the file is closed, so that the next lock of the same
+  // file (a read lock per record read) allocates nothing.
   held.erase(it);
-  if (held.empty()) st.locks.erase(tab);
   const int32_t os = file.UnlockRange(offset, length);
   return os != 0 ? TranslateOsError(OsOp::kReadWrite, os) : 0;
 }

@@ -253,6 +253,13 @@ TEST_F(ReplayTest, DamagedLengthWithTwoByteSlots) {
   ASSERT_OK(engine);
   EXPECT_EQ(Size("FIV.DIA"), 55);
   engine.CloseBlock(b);
+
+  // More slots than station claims can exist for: not a layout, whatever its marker.
+  WriteRaw("FIV.DIA", testkit::CoordinationLayout(5, 70000, 0));
+  engine.OpenBlock(b, Path("FIV"), false, false, false, true);
+  ASSERT_OK(engine);
+  EXPECT_EQ(Size("FIV.DIA"), 54);
+  engine.CloseBlock(b);
 }
 
 TEST_F(ReplayTest, StationMeetsAJournalUnderItsReadLock) {
