@@ -201,6 +201,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   StopEngine();
   event->accept();
+  emit Closed();
 }
 
 void MainWindow::StopEngine() {

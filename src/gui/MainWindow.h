@@ -71,6 +71,10 @@ class MainWindow : public QWidget {
   QPushButton* cancelButton() const { return cancel_; }
   const modules::ProgressSink& progress() const { return progress_; }
 
+ signals:
+  // The window closed for good (the engine is stopped); the program ends.
+  void Closed();
+
  public slots:
   void FixButtonClick();
   void CancelButtonClick();

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTimer>
 #include <functional>
 
@@ -175,6 +176,7 @@ TEST_F(MainWindowTest, CancelCloseBoxAndDestructionStopTheEngineOnce) {
     FakeRun fake;
     {
       MainWindow w(fake, dialogs);
+      QSignalSpy closed(&w, &MainWindow::Closed);
       ASSERT_TRUE(Start(w));
       if (road == 0) {
         w.cancelButton()->click();
@@ -184,6 +186,7 @@ TEST_F(MainWindowTest, CancelCloseBoxAndDestructionStopTheEngineOnce) {
       EXPECT_FALSE(w.isVisible());
       EXPECT_EQ(fake.closes, 1);
       EXPECT_EQ(fake.fixes, 0);
+      EXPECT_EQ(closed.count(), 1);
     }
     EXPECT_EQ(fake.closes, 1);
   }
