@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QLabel>
 #include <QTimer>
 
 #include "gui/QtText.h"
@@ -69,6 +70,50 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   }
   return true;
+}
+
+struct ModalScript::State {
+  std::vector<ModalStep> steps;
+  size_t next = 0;
+  QStringList seen;
+  int unexpected = 0;
+  QTimer timer;
+};
+
+ModalScript::ModalScript(std::vector<ModalStep> steps) : state_(std::make_shared<State>()) {
+  state_->steps = std::move(steps);
+  state_->timer.setInterval(5);
+  std::weak_ptr<State> weak = state_;
+  QObject::connect(&state_->timer, &QTimer::timeout, [weak] {
+    const std::shared_ptr<State> state = weak.lock();
+    if (!state) return;
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible() || modal->property("kvScriptSeen").toBool()) return;
+    modal->setProperty("kvScriptSeen", true);
+    QString line = modal->windowTitle();
+    if (auto* text = modal->findChild<QLabel*>(QStringLiteral("text"))) line += QStringLiteral(": ") + text->text();
+    state->seen << line;
+    if (state->next >= state->steps.size()) {
+      ++state->unexpected;
+      ADD_FAILURE() << "unexpected dialog " << line.toStdString();
+      PressKey(modal, Qt::Key_Escape);
+      return;
+    }
+    const ModalStep& step = state->steps[state->next++];
+    EXPECT_EQ(modal->windowTitle(), step.title) << "dialog " << state->next;
+    step.act(modal);
+  });
+  state_->timer.start();
+}
+
+ModalScript::~ModalScript() { state_->timer.stop(); }
+
+const QStringList& ModalScript::seen() const { return state_->seen; }
+int ModalScript::unexpected() const { return state_->unexpected; }
+bool ModalScript::finished() const { return state_->next == state_->steps.size(); }
+
+ModalStep Press(const QString& title, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+  return {title, [key, modifiers](QWidget* dialog) { PressKey(dialog, key, modifiers); }};
 }
 
 int OpenWindows() {

@@ -18,6 +18,21 @@
 #include "gui/QtDialogs.h"
 #include "gui/QtText.h"
 #include "platform/Cp874.h"
+#include "platform/System.h"
+
+#if __has_include("gui/OpenCompanyDialog.h") && __has_include("gui/OpenCompanyEditDialog.h") && \
+    __has_include("gui/ReportTemplateDialog.h")
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "company/Settings.h"
+#include "gui/OpenCompanyDialog.h"
+#include "gui/OpenCompanyEditDialog.h"
+#include "gui/ReportTemplateDialog.h"
+#define KV_HAVE_COMPANY_DIALOGS 1
+#endif
 
 namespace {
 
@@ -143,6 +158,73 @@ void MessageDialogs() {
   }
 }
 
+#ifdef KV_HAVE_COMPANY_DIALOGS
+// The company selection over a list of a few Thai companies, one of them the remembered
+// choice (drawn bold), and the two editors of an entry. Runs in a scratch start
+// directory with its own settings directory.
+void CompanyDialogs() {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("kvscreenshots-" + std::to_string(QCoreApplication::applicationPid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "start");
+  fs::create_directories(root / "appdata");
+  fs::create_directories(root / "temp");
+  const std::string saved = kv::platform::CurrentDirectory();
+  setenv("APPDATA", (root / "appdata").c_str(), 1);
+  setenv("TEMP", (root / "temp").c_str(), 1);
+  kv::platform::ChangeDirectory((root / "start").string());
+
+  const char* names[][2] = {{"บริษัท ตัวอย่าง จำกัด", "/srv/korva/demo"},
+                            {"ห้างหุ้นส่วนจำกัด สมใจการค้า", "/srv/korva/somjai"},
+                            {"บริษัท ไทยรุ่งเรือง อุตสาหกรรม จำกัด (มหาชน)", "/srv/korva/thairung"},
+                            {"", ""},
+                            {"ร้านเจริญพาณิชย์", "/srv/korva/charoen"}};
+  {
+    std::ofstream list(root / "start" / "USERDRV.INI", std::ios::binary);
+    for (const auto& entry : names) {
+      if (entry[1][0] != '\0') list << Th(entry[0]) << ';' << Th(entry[1]);
+      list << "\r\n";
+    }
+  }
+  kv::company::Settings settings = kv::company::InitSettings();
+  fs::create_directories(settings.dirs.settings);
+  {
+    std::ofstream cfg(settings.KorvaCfgPath(), std::ios::binary);
+    cfg << "OPENCOMPANY_DIR=" << Th(names[1][1]) << "\r\n"
+        << "OPENCOMPANY_COMPANY=" << Th(names[1][0]) << "\r\n"
+        << "OPENCOMPANY_SELECT=1\r\n";
+  }
+
+  kv::gui::QtDialogs dialogs;
+  {
+    kv::gui::OpenCompanyDialog dialog(settings, dialogs);
+    dialog.Selection().suppressAutoSelect = true;
+    QTimer::singleShot(200, &dialog, [&dialog] {
+      Save(&dialog, QStringLiteral("company-selection"));
+      dialog.reject();
+    });
+    try {
+      dialog.SelectCompany();
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "kvscreenshots: company selection: %s\n", error.what());
+    }
+  }
+  {
+    kv::gui::OpenCompanyEditDialog dialog(Th(names[0][0]), Th(names[0][1]), dialogs);
+    Shoot(&dialog, QStringLiteral("company-edit"));
+  }
+  {
+    kv::gui::ReportTemplateDialog dialog(Th("/srv/korva/templates/thai"), Th("/srv/korva/demo/REPORT"), dialogs);
+    Shoot(&dialog, QStringLiteral("company-report-template"));
+  }
+  kv::platform::ChangeDirectory(saved);
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
+}
+#else
+void CompanyDialogs() {}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -156,5 +238,6 @@ int main(int argc, char** argv) {
   }
   MainWindows();
   MessageDialogs();
+  CompanyDialogs();
   return g_written > 0 ? 0 : 1;
 }
