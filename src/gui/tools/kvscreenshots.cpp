@@ -20,8 +20,6 @@
 #include "platform/Cp874.h"
 #include "platform/System.h"
 
-#if __has_include("gui/OpenCompanyDialog.h") && __has_include("gui/OpenCompanyEditDialog.h") && \
-    __has_include("gui/ReportTemplateDialog.h")
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -31,8 +29,6 @@
 #include "gui/OpenCompanyDialog.h"
 #include "gui/OpenCompanyEditDialog.h"
 #include "gui/ReportTemplateDialog.h"
-#define KV_HAVE_COMPANY_DIALOGS 1
-#endif
 
 namespace {
 
@@ -158,7 +154,6 @@ void MessageDialogs() {
   }
 }
 
-#ifdef KV_HAVE_COMPANY_DIALOGS
 // The company selection over a list of a few Thai companies, one of them the remembered
 // choice (drawn bold), and the two editors of an entry. Runs in a scratch start
 // directory with its own settings directory.
@@ -190,8 +185,8 @@ void CompanyDialogs() {
   fs::create_directories(settings.dirs.settings);
   {
     std::ofstream cfg(settings.KorvaCfgPath(), std::ios::binary);
-    cfg << "OPENCOMPANY_DIR=" << Th(names[1][1]) << "\r\n"
-        << "OPENCOMPANY_COMPANY=" << Th(names[1][0]) << "\r\n"
+    cfg << "OPENCOMPANY_DIR=" << Th(names[0][1]) << "\r\n"
+        << "OPENCOMPANY_COMPANY=" << Th(names[0][0]) << "\r\n"
         << "OPENCOMPANY_SELECT=1\r\n";
   }
 
@@ -221,9 +216,6 @@ void CompanyDialogs() {
   std::error_code ignored;
   fs::remove_all(root, ignored);
 }
-#else
-void CompanyDialogs() {}
-#endif
 
 }  // namespace
 
