@@ -1,0 +1,61 @@
+// Dialogs on the terminal: every message and question is one line on standard output,
+// "Title: text" in UTF-8. Answers come from the command line's options, or from the
+// person at the terminal for the two start-up questions.
+#pragma once
+
+#include <iostream>
+#include <streambuf>
+#include <string>
+
+#include "ui/Dialogs.h"
+
+namespace kv::cli {
+
+struct Answers {
+  bool yes = false;          // --yes: the technical-support and "Fix..." questions
+  bool restoreTemp = false;  // --restore-temp: the temporary-file recovery
+  bool interactive = false;  // ask the two start-up questions on the terminal
+};
+
+class CliDialogs : public ui::Dialogs {
+ public:
+  CliDialogs(Answers answers, std::ostream& out, std::ostream& err, std::istream& in)
+      : answers_(answers), out_(out), err_(err), in_(in) {}
+
+  void DisplayMessage(int kind, const std::string& text) override;
+  bool AskQuestion(int questionKind, bool technicalSupport, const std::string& text) override;
+  bool AskRecovery(const ui::RecoveryQuestion& question) override;
+  void ProcessPendingMessages() override {}
+  void RequestClose() override { closeRequested_ = true; }
+
+  bool CloseRequested() const { return closeRequested_; }
+
+ private:
+  void Line(const std::string& title, const std::string& cp874Text);
+  bool AskTerminal();
+
+  Answers answers_;
+  std::ostream& out_;
+  std::ostream& err_;
+  std::istream& in_;
+  bool closeRequested_ = false;
+};
+
+// A stream buffer that turns each CP874 line written to it into UTF-8 on `out` (the
+// error catalogue's explanations).
+class Utf8LineBuf : public std::streambuf {
+ public:
+  explicit Utf8LineBuf(std::ostream& out) : out_(out) {}
+  ~Utf8LineBuf() override;
+
+ protected:
+  int_type overflow(int_type ch) override;
+  int sync() override;
+
+ private:
+  void Emit();
+  std::ostream& out_;
+  std::string line_;
+};
+
+}  // namespace kv::cli

@@ -1,0 +1,388 @@
+// The whole start-up and repair run on company directories built in /tmp, through the
+// scripted dialogs: every message and question with its text, the result for 0, 1 and
+// many repaired records, progress, the early ends, the recovery question, and the
+// fatal errors that must end the run without changing any data file.
+#include "app/Run.h"
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CompanyDir.h"
+#include "app/Report.h"
+#include "app/Scan.h"
+#include "company/Settings.h"
+#include "isam/Engine.h"
+#include "modules/MoneyCheck.h"
+#include "modules/Progress.h"
+#include "platform/File.h"
+#include "platform/PlainFile.h"
+#include "platform/System.h"
+#include "support/RecordingDialogs.h"
+
+namespace kv::app {
+namespace {
+
+namespace fs = std::filesystem;
+using test::InfMoney;
+using test::Money;
+using test::NaNMoney;
+using test::Slot;
+
+const char kNotFound[] = "Error: ERROR: File not found.!";
+const char kCaution[] = "Caution!: คุณต้องการแก้ไขข้อผิดพลาด 207?";
+const char kConfirm[] = "Confirm: ต้องการแก้ไขข้อผิดพลาด 207?";
+const char kNoneFound[] = "Information: การทำงานเสร็จเรียบร้อยแล้ว (ไม่พบข้อผิดพลาด)";
+
+std::string Found(int n) { return "Information: การทำงานเสร็จเรียบร้อยแล้ว (พบและแก้ไข " + std::to_string(n) + " ข้อผิดพลาด"; }
+
+// Remembers the current directory at every message.
+class Dialogs : public test::RecordingDialogs {
+ public:
+  std::vector<std::string> directories;
+  void DisplayMessage(int kind, const std::string& text) override {
+    directories.push_back(fs::current_path().string());
+    RecordingDialogs::DisplayMessage(kind, text);
+  }
+};
+
+class Progress : public modules::ProgressSink {
+ public:
+  std::vector<std::string> steps;
+
+ protected:
+  void OnStep(std::string_view module, std::string_view file) override {
+    steps.push_back(std::string(module) + " " + std::string(file));
+  }
+};
+
+class RunTest : public test::CompanyDirTest {
+ protected:
+  void SetUp() override {
+    CompanyDirTest::SetUp();
+    start_ = dir_ + "/start";
+    company_ = dir_ + "/company";
+    fs::create_directories(start_);
+    fs::create_directories(company_);
+    old_ = fs::current_path();
+    fs::current_path(start_);
+    settings_.dirs.start = start_;
+    settings_.dirs.settings = start_;
+    hooks_.clearAutoSelect = [this] { ++clears_; };
+  }
+  void TearDown() override {
+    fs::current_path(old_);
+    CompanyDirTest::TearDown();
+  }
+
+  void Info(std::initializer_list<const char*> modulesPresent) {
+    for (const char* m : modulesPresent) Write("company/" + std::string(m) + "INFO.DAT", "");
+  }
+  void Build(const std::string& name, const std::vector<Slot>& slots, int32_t slotLength = 0, uint8_t defect = 0) {
+    ASSERT_EQ(test::BuildModuleFile(company_, name, slots, slotLength, defect), "");
+  }
+  // Contents of every data and index file of the company.
+  std::map<std::string, std::string> DataFiles() const {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::directory_iterator(company_)) {
+      const std::string ext = e.path().extension().string();
+      if (ext == ".DAT" || ext == ".IX") out[e.path().filename().string()] = Read("company/" + e.path().filename().string());
+    }
+    return out;
+  }
+  // True when a fresh station can take the write lock of a file: nobody holds a lock.
+  bool Unlocked(const std::string& name) {
+    isam::Engine probe;
+    probe.StartEngine(2, 500);
+    isam::FileBlock* block = nullptr;
+    probe.OpenBlock(block, company_ + "/" + name, false, false, false, true);
+    if (!probe.LastOpOK()) return false;
+    probe.LockBlock(block);
+    const bool ok = probe.LastOpOK();
+    if (ok) probe.UnlockBlock(block);
+    probe.CloseBlock(block);
+    probe.StopEngine();
+    return ok;
+  }
+  std::vector<std::string> Run(RepairRun& run, Progress& progress, bool& threw) {
+    threw = false;
+    if (run.Startup(company_)) {
+      try {
+        run.Fix(progress);
+      } catch (const ui::EndRun&) {
+        threw = true;
+      }
+    }
+    run.Close();
+    return dialogs_.Lines();
+  }
+
+  std::string start_;
+  std::string company_;
+  fs::path old_;
+  company::Settings settings_;
+  RunHooks hooks_;
+  int clears_ = 0;
+  Dialogs dialogs_;
+  std::ostringstream help_;
+};
+
+TEST_F(RunTest, NoInformationFileEndsWithExactlyOneError) {
+  RepairRun run(dialogs_, settings_, help_, hooks_);
+  EXPECT_FALSE(run.Startup(company_));
+  EXPECT_EQ(dialogs_.Lines(), std::vector<std::string>{kNotFound});
+  EXPECT_EQ(fs::current_path(), fs::path(start_));
+  EXPECT_TRUE(fs::is_empty(company_));
+}
+
+TEST_F(RunTest, NoToEitherQuestionEndsWithoutChangingAnything) {
+  Info({"PO"});  // one information file is enough
+  Build("POFILE01", {Slot(306).Put(60, NaNMoney())});
+  const auto before = DataFiles();
+  {
+    RepairRun run(dialogs_, settings_, help_, hooks_);
+    dialogs_.answers = {false};
+    EXPECT_FALSE(run.Startup(company_));
+    EXPECT_EQ(dialogs_.Lines(), std::vector<std::string>{kCaution});
+    EXPECT_EQ(dialogs_.events[0].kind, ui::kQuestionNoDefault);
+    EXPECT_EQ(fs::current_path(), fs::path(start_));
+  }
+  dialogs_.events.clear();
+  RepairRun run(dialogs_, settings_, help_, hooks_);
+  dialogs_.answers = {true, false};
+  ASSERT_TRUE(run.Startup(company_));
+  Progress progress;
+  EXPECT_FALSE(run.Fix(progress));
+  EXPECT_EQ(dialogs_.Lines(), (std::vector<std::string>{kCaution, kConfirm}));
+  EXPECT_EQ(dialogs_.events[1].kind, ui::kQuestionYesDefault);
+  EXPECT_EQ(dialogs_.pendingMessagesProcessed, 0);
+  run.Close();
+  EXPECT_EQ(DataFiles(), before);
+}
+
+TEST_F(RunTest, ResultMessageForNoneOneAndManyRepairedRecords) {
+  struct Case {
+    const char* what;
+    std::vector<Slot> gl01;
+    int expected;
+  };
+  const Case cases[] = {
+      {"sound", {Slot(1248).Put(78, Money(1.25L))}, 0},
+      {"one record, three fields", {Slot(1248).Put(78, NaNMoney()).Put(188, InfMoney()).Put(1188, Money(1e12L))}, 1},
+      {"three records", {Slot(1248).Put(78, NaNMoney()), Slot(1248), Slot(1248).Put(98, InfMoney()), Slot(1248).Put(1188, NaNMoney())}, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    Info({"GL", "IC", "AP", "AR", "BI", "PO"});
+    Build("GLFILE01", c.gl01);
+    Dialogs dialogs;
+    dialogs.answers = {true, true};
+    RepairRun run(dialogs, settings_, help_, hooks_);
+    ASSERT_TRUE(run.Startup(company_));
+    Progress progress;
+    ASSERT_TRUE(run.Fix(progress));
+    run.Close();
+    EXPECT_EQ(dialogs.Lines(), (std::vector<std::string>{kCaution, kConfirm, c.expected ? Found(c.expected) : kNoneFound}));
+    EXPECT_EQ(dialogs.pendingMessagesProcessed, 1);
+    EXPECT_EQ(run.RepairCount(), c.expected);
+    EXPECT_TRUE(run.Completed());
+    EXPECT_EQ(progress.Position(), 19);
+    ASSERT_EQ(dialogs.directories.size(), 1u);
+    EXPECT_EQ(dialogs.directories[0], start_);  // back in the start directory for the result
+    const std::string data = Read("company/GLFILE01.DAT");
+    for (size_t r = 1; r < c.gl01.size() + 1; ++r) {
+      for (int off : {78, 88, 98, 188, 1188}) {
+        const std::string field = data.substr(r * 1248 + static_cast<size_t>(off), 10);
+        EXPECT_TRUE(modules::IsMoneySound(reinterpret_cast<const uint8_t*>(field.data())));
+      }
+    }
+    EXPECT_EQ(data.substr(1248 + 78, 10), c.expected ? std::string(10, '\0') : std::string(reinterpret_cast<const char*>(Money(1.25L).data()), 10));
+  }
+}
+
+TEST_F(RunTest, ProgressCountsWalkedFilesOfThePresentModules) {
+  Info({"GL", "PO"});
+  dialogs_.answers = {true, true};
+  RepairRun run(dialogs_, settings_, help_, hooks_);
+  Progress progress;
+  bool threw = false;
+  Run(run, progress, threw);
+  EXPECT_FALSE(threw);
+  EXPECT_EQ(progress.Position(), 5);
+  EXPECT_EQ(progress.steps, (std::vector<std::string>{"GL GLFILE01", "GL GLFILE03", "GL GLFILE04", "PO POFILE01", "PO POFILE02"}));
+}
+
+TEST_F(RunTest, TheReportListsExactlyWhatTheScanFound) {
+  Info({"GL", "IC", "AP", "AR", "BI", "PO"});
+  Build("GLFILE03", {Slot(220).Put(103, NaNMoney()), Slot(220, -1).Put(103, NaNMoney())});
+  Build("APFILE02", {Slot(261).Put(66, InfMoney()).Put(208, Money(-2e10L))});
+  Build("POFILE02", {Slot(320), Slot(320).Put(260, NaNMoney())});
+  std::vector<std::string> scanned;
+  ScanSummary summary;
+  std::string error;
+  ASSERT_TRUE(ScanCompany(company_, [&](const ScanFinding& f) {
+    scanned.push_back(f.file + "\t" + std::to_string(f.record) + "\t" + std::to_string(f.offset) + "\t" + HexBytes(f.bytes.data(), 10));
+  }, summary, error));
+  ASSERT_EQ(scanned.size(), 4u);
+
+  dialogs_.answers = {true, true};
+  RepairRun run(dialogs_, settings_, help_, hooks_);
+  Progress progress;
+  bool threw = false;
+  Run(run, progress, threw);
+  ASSERT_FALSE(threw);
+  EXPECT_EQ(run.RepairCount(), 3);
+  ASSERT_FALSE(run.ReportPath().empty());
+  std::string text;
+  ASSERT_EQ(platform::ReadWholeFile(run.ReportPath(), text), 0);
+  std::vector<std::string> reported;
+  for (const std::string& line : platform::SplitLines(text)) {
+    const size_t a = line.find('\t');
+    if (a == std::string::npos || line.rfind("FILE\t", 0) == 0) continue;
+    const size_t valueTab = line.find('\t', line.find('\t', line.find('\t', a + 1) + 1) + 1);
+    reported.push_back(line.substr(0, valueTab));
+  }
+  EXPECT_EQ(reported, scanned);
+
+  scanned.clear();
+  ASSERT_TRUE(ScanCompany(company_, [&](const ScanFinding&) { scanned.push_back("x"); }, summary, error));
+  EXPECT_TRUE(scanned.empty());
+}
+
+TEST_F(RunTest, RecoveryYesRestoresAndTheRunGoesOn) {
+  Info({"GL"});
+  Build("GLFILE03", {Slot(220).Put(103, NaNMoney())});
+  fs::rename(company_ + "/GLFILE03.DAT", company_ + "/GLFILE03.SAV");
+  Write("company/GLFILE03.DAT", std::string(220, '\0'));  // the smaller, broken copy
+  dialogs_.answers = {true, true, true};
+  RepairRun run(dialogs_, settings_, help_, hooks_);
+  Progress progress;
+  bool threw = false;
+  const auto lines = Run(run, progress, threw);
+  EXPECT_FALSE(threw);
+  ASSERT_EQ(dialogs_.recoveryQuestions.size(), 1u);
+  EXPECT_EQ(dialogs_.recoveryQuestions[0].fileName, "GLFILE03.SAV");
+  EXPECT_EQ(dialogs_.recoveryQuestions[0].tempSize, "440 byte(s)");
+  EXPECT_EQ(dialogs_.recoveryQuestions[0].normalSize, "220 byte(s)");
+  EXPECT_EQ(lines, (std::vector<std::string>{kCaution, kConfirm, "Attention!: GLFILE03.SAV", Found(1)}));
+  EXPECT_FALSE(fs::exists(company_ + "/GLFILE03.SAV"));
+}
+
+TEST_F(RunTest, RecoveryNoStopsTheRunBeforeThatFileIsOpened) {
+  Info({"GL", "PO"});
+  Build("GLFILE01", {Slot(1248)});
+  Build("GLFILE03", {Slot(220).Put(103, NaNMoney())});
+  Write("company/GLFILE03.SAV", std::string(100, 'x'));
+  const auto before = DataFiles();
+  dialogs_.answers = {true, true, false};
+  RepairRun run(dialogs_, settings_, help_, hooks_);
+  Progress progress;
+  bool threw = false;
+  const auto lines = Run(run, progress, threw);
+  EXPECT_TRUE(threw);
+  EXPECT_FALSE(run.Completed());
+  EXPECT_EQ(lines, (std::vector<std::string>{kCaution, kConfirm, "Attention!: GLFILE03.SAV"}));
+  EXPECT_EQ(progress.Position(), 0);
+  EXPECT_FALSE(fs::exists(company_ + "/GLFILE03.DIA"));  // never opened
+  EXPECT_EQ(DataFiles(), before);
+  EXPECT_EQ(Read("company/GLFILE03.SAV"), std::string(100, 'x'));
+  EXPECT_TRUE(Unlocked("GLFILE01"));  // the file opened before was closed
+}
+
+// A data file that cannot be opened ends the run with the engine's number and text
+// and the file's name; the remembered company choice is switched off, every lock is
+// released, and no data file is changed.
+TEST_F(RunTest, FatalOpenErrorsEndTheRunAndChangeNoDataFile) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> errors;
+  };
+  const Case cases[] = {
+      {"defect flag", {"Error: 10010: File defect, that can be corrected by reindexing", "Error: ไม่สามารถเปิดแฟ้มข้อมูล GLFILE03 ได้."}},
+      {"slot length", {"Error: 10170: Consistency of Fileblock endangered", "Error: ไม่สามารถเปิดแฟ้มข้อมูล GLFILE03 ได้."}},
+      {"no station slot", {"Error: 10306: Too many Fileblock accesses", "Error: ไม่สามารถเปิดแฟ้มข้อมูล GLFILE03 ได้."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    Info({"GL"});
+    Build("GLFILE01", {Slot(1248).Put(78, NaNMoney())});
+    const std::string what = c.what;
+    Build("GLFILE03", {Slot(what == "slot length" ? 221 : 220).Put(103, NaNMoney())}, what == "slot length" ? 221 : 0,
+          what == "defect flag" ? 1 : 0);
+    platform::File holder;
+    if (what == "no station slot") {
+      // Another program holds every station slot of GLFILE03.
+      Write("company/GLFILE03.DIA", testkit::CoordinationLayout(5));
+      ASSERT_EQ(platform::File::Open(company_ + "/GLFILE03.DIA", platform::Access::kReadWrite, platform::Share::kShared, holder), 0);
+      ASSERT_EQ(holder.LockRange(2147483647ull - 50, 50), 0);
+    }
+    const auto before = DataFiles();
+    Dialogs dialogs;
+    dialogs.answers = {true, true};
+    clears_ = 0;
+    RepairRun run(dialogs, settings_, help_, hooks_);
+    ASSERT_TRUE(run.Startup(company_));
+    Progress progress;
+    EXPECT_THROW(run.Fix(progress), ui::EndRun);
+    run.Close();
+    std::vector<std::string> expected = {kCaution, kConfirm};
+    expected.insert(expected.end(), c.errors.begin(), c.errors.end());
+    EXPECT_EQ(dialogs.Lines(), expected);
+    EXPECT_EQ(clears_, 1);
+    EXPECT_GE(dialogs.closeRequests, 1);
+    EXPECT_EQ(DataFiles(), before);
+    EXPECT_TRUE(Unlocked("GLFILE01"));
+  }
+}
+
+// Another process keeps changing a text field of every record while the run repairs
+// the same records: afterwards each record holds that process's last change and the
+// repair.
+TEST_F(RunTest, ASecondProcessChangingRecordsDuringTheRunLosesNothing) {
+  const char* build = std::getenv("KV_BUILD_DIR");
+  if (build == nullptr) GTEST_SKIP() << "KV_BUILD_DIR not set";
+  const std::string tool = std::string(build) + "/tests/kv_station";
+  if (!fs::exists(tool)) GTEST_SKIP() << "no " << tool;
+  Info({"GL"});
+  std::vector<Slot> slots;
+  for (int i = 0; i < 300; ++i) slots.push_back(Slot(220).Put(103, NaNMoney()));
+  Build("GLFILE03", slots);
+  const std::string started = dir_ + "/station.started";
+  const std::string stop = dir_ + "/station.stop";
+  const std::string done = dir_ + "/station.done";
+  const std::string cmd = tool + " " + company_ + "/GLFILE03 300 " + started + " " + stop + " " + done + " &";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  for (int i = 0; i < 600 && !fs::exists(started); ++i) platform::SleepMs(20);
+  ASSERT_TRUE(fs::exists(started));
+  dialogs_.answers = {true, true};
+  RepairRun run(dialogs_, settings_, help_, hooks_);
+  Progress progress;
+  bool threw = false;
+  Run(run, progress, threw);
+  EXPECT_FALSE(threw);
+  EXPECT_EQ(run.RepairCount(), 300);
+  Write("station.stop", "");
+  for (int i = 0; i < 600 && !fs::exists(done); ++i) platform::SleepMs(50);
+  ASSERT_TRUE(fs::exists(done));
+  const std::string data = Read("company/GLFILE03.DAT");
+  const std::string rounds = Read("station.done");
+  for (size_t r = 1; r <= 300; ++r) {
+    SCOPED_TRACE(r);
+    EXPECT_EQ(data.substr(r * 220 + 103, 10), std::string(10, '\0'));
+    // The station wrote its round number into bytes 200..203 of every record.
+    EXPECT_EQ(isam::GetI32(reinterpret_cast<const uint8_t*>(data.data()) + r * 220 + 200), std::stoi(rounds));
+  }
+}
+
+}  // namespace
+}  // namespace kv::app

@@ -1,0 +1,196 @@
+// kvfix207-cli as a program: exit codes, what goes to stdout and what to stderr, a
+// repair of a demo company that mends exactly the planted fields, and a scan that
+// lists exactly those and writes nothing.
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out.push_back(line);
+  }
+  return out;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* build = std::getenv("KV_BUILD_DIR");
+    if (build == nullptr) GTEST_SKIP() << "KV_BUILD_DIR not set (run through ctest)";
+    binary_ = std::string(build) + "/src/kvfix207-cli";
+    if (!fs::exists(binary_)) GTEST_SKIP() << "no " << binary_;
+    char tmpl[] = "/tmp/kvcli.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    fs::create_directories(dir_ + "/start");
+    fs::create_directories(dir_ + "/appdata");
+    fs::create_directories(dir_ + "/temp");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    if (!dir_.empty()) fs::remove_all(dir_, ec);
+  }
+
+  Result Cli(const std::string& args, const std::string& input = "/dev/null") {
+    const std::string out = dir_ + "/out.txt";
+    const std::string err = dir_ + "/err.txt";
+    const std::string cmd = "cd '" + dir_ + "/start' && APPDATA='" + dir_ + "/appdata' TEMP='" + dir_ + "/temp' '" +
+                            binary_ + "' " + args + " >'" + out + "' 2>'" + err + "' <" + input;
+    Result r;
+    const int raw = std::system(cmd.c_str());
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    return r;
+  }
+
+  std::string Company() const { return dir_ + "/company"; }
+
+  // Every file of the company with its bytes and modification time.
+  std::map<std::string, std::pair<std::string, fs::file_time_type>> Snapshot() const {
+    std::map<std::string, std::pair<std::string, fs::file_time_type>> out;
+    for (const auto& e : fs::directory_iterator(Company())) {
+      out[e.path().filename().string()] = {ReadFile(e.path()), fs::last_write_time(e.path())};
+    }
+    return out;
+  }
+
+  std::string binary_;
+  std::string dir_;
+};
+
+TEST_F(CliTest, UsageErrorsExitWithTwoAndPrintNothingOnStdout) {
+  for (const char* args : {"", "frobnicate", "repair", "repair --bogus x", "repair a b", "scan", "scan a b",
+                           "make-demo", "make-demo --records abc x", "make-demo --records 0 x"}) {
+    SCOPED_TRACE(args);
+    const Result r = Cli(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("usage"), std::string::npos);
+  }
+}
+
+TEST_F(CliTest, RepairWithoutInformationFilesEndsEarly) {
+  fs::create_directories(Company());
+  const Result r = Cli("repair --yes '" + Company() + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.out), std::vector<std::string>{"Error: ERROR: File not found.!"});
+}
+
+TEST_F(CliTest, ScanOfAMissingDirectoryIsAnError) {
+  const Result r = Cli("scan '" + dir_ + "/nowhere'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+}
+
+// The whole road: a demo company, a scan that lists the planted fields and writes
+// nothing, a repair that mends exactly those, and a second pass that finds nothing.
+TEST_F(CliTest, RepairMendsExactlyWhatTheScanLists) {
+  Result r = Cli("make-demo --records 40 --seed 7 '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  const auto before = Snapshot();
+  r = Cli("scan '" + Company() + "'");
+  ASSERT_EQ(r.status, 3) << r.err;
+  const std::vector<std::string> findings = Lines(r.out);
+  ASSERT_FALSE(findings.empty());
+  std::set<std::string> records;
+  for (const std::string& line : findings) {
+    // FILE<TAB>RECORD<TAB>OFFSET<TAB>20 hex digits
+    const size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1), t3 = line.find('\t', t2 + 1);
+    ASSERT_NE(t3, std::string::npos) << line;
+    EXPECT_EQ(line.size() - t3 - 1, 20u) << line;
+    records.insert(line.substr(0, t2));
+  }
+  EXPECT_FALSE(r.err.empty());  // the summary
+  EXPECT_EQ(Snapshot(), before) << "the scan wrote something";
+
+  // Without --yes and without a terminal the start-up question is answered No.
+  r = Cli("repair '" + Company() + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.out), std::vector<std::string>{"Caution!: คุณต้องการแก้ไขข้อผิดพลาด 207?"});
+
+  r = Cli("repair --yes '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::vector<std::string> out = Lines(r.out);
+  const std::vector<std::string> expected = {
+      "Caution!: คุณต้องการแก้ไขข้อผิดพลาด 207?", "Confirm: ต้องการแก้ไขข้อผิดพลาด 207?",
+      "Information: การทำงานเสร็จเรียบร้อยแล้ว (พบและแก้ไข " + std::to_string(records.size()) + " ข้อผิดพลาด"};
+  EXPECT_EQ(out, expected);
+  EXPECT_NE(r.err.find("[19/19]"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("[1/19]"), std::string::npos);
+
+  // The report holds one line per reset field, the same as the scan listed.
+  std::vector<std::string> reported;
+  for (const auto& e : fs::directory_iterator(Company())) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("KVFIX207-", 0) != 0) continue;
+    for (const std::string& line : Lines(ReadFile(e.path()))) {
+      if (std::count(line.begin(), line.end(), '\t') < 4 || line.rfind("FILE\t", 0) == 0) continue;
+      size_t t = 0;
+      for (int i = 0; i < 4; ++i) t = line.find('\t', t + 1);
+      reported.push_back(line.substr(0, t));
+    }
+  }
+  EXPECT_EQ(reported, findings);
+
+  r = Cli("scan '" + Company() + "'");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  r = Cli("repair --yes '" + Company() + "'");
+  EXPECT_EQ(r.status, 0);
+  ASSERT_FALSE(Lines(r.out).empty());
+  EXPECT_EQ(Lines(r.out).back(), "Information: การทำงานเสร็จเรียบร้อยแล้ว (ไม่พบข้อผิดพลาด)");
+}
+
+TEST_F(CliTest, LeftoverTemporaryFilesStopTheRunUnlessRestoreIsAsked) {
+  Result r = Cli("make-demo --records 5 '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  fs::copy_file(Company() + "/GLFILE03.DAT", Company() + "/GLFILE03.SAV");
+  const std::string saved = ReadFile(Company() + "/GLFILE03.SAV");
+
+  r = Cli("repair --yes '" + Company() + "'");
+  EXPECT_EQ(r.status, 1);
+  const std::vector<std::string> out = Lines(r.out);
+  ASSERT_EQ(out.size(), 3u) << r.out;
+  EXPECT_EQ(out[2].rfind("Attention!: ", 0), 0u);
+  EXPECT_NE(out[2].find("GLFILE03.SAV"), std::string::npos);
+  EXPECT_NE(out[2].find(" byte(s)"), std::string::npos);
+  EXPECT_TRUE(fs::exists(Company() + "/GLFILE03.SAV"));
+
+  r = Cli("repair --yes --restore-temp '" + Company() + "'");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_FALSE(fs::exists(Company() + "/GLFILE03.SAV"));
+}
+
+}  // namespace
