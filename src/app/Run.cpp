@@ -18,10 +18,7 @@
 #include <optional>
 
 #include "app/Report.h"
-#if __has_include("company/CompanyList.h")
 #include "company/CompanyList.h"
-#define KV_HAVE_COMPANY_LIST 1
-#endif
 #include "isam/Access.h"
 #include "isam/Engine.h"
 #include "isam/Errors.h"
@@ -76,9 +73,7 @@ struct RepairRun::Impl {
     if (hooks.clearAutoSelect) {
       hooks.clearAutoSelect();
     } else {
-#ifdef KV_HAVE_COMPANY_LIST
       company::ClearAutoSelect(settings);
-#endif
     }
   }
 

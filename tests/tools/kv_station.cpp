@@ -15,6 +15,7 @@
 
 #include "isam/Coding.h"
 #include "isam/Engine.h"
+#include "platform/System.h"
 
 int main(int argc, char** argv) {
   if (argc != 6) {
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
         engine.WriteSlot(block, r, slot);
       }
       engine.UnlockBlock(block);
+      kv::platform::SleepMs(1);  // let the other station in between records
     }
   }
   engine.CloseBlock(block);
