@@ -208,6 +208,33 @@ void JournalSeeds() {
   Seed("fuzz_journal", "layout-plus-one", layout);
 }
 
+void CompanyListSeeds() {
+  auto input = [](uint8_t flags, std::string_view ini, std::string_view def, std::string_view cfg,
+                  std::string_view commands) {
+    std::string s(1, static_cast<char>(flags));
+    AppendPart(s, ini);
+    AppendPart(s, def);
+    AppendPart(s, cfg);
+    s.append(commands);
+    return s;
+  };
+  const std::string cfg =
+      "OPENCOMPANY_DIR=c:\\kv\\demo\r\nOPENCOMPANY_COMPANY=demo co\r\nOPENCOMPANY_SELECT=1\r\n"
+      "OPENCOMPANY_COLPOSITION=300\r\n";
+  Seed("fuzz_companylist", "list-and-commands",
+       input(0,
+             "Demo Co;C:\\KV\\DEMO\r\n\r\nno separator\r\n\xbb\xc3\xd0\xe0\xb7\xc8;D:\\TH|D:\\TPL\r\n"
+             ";E:\\NONAME\nname only;\rdemo co;c:\\kv\\demo\r\n",
+             "", cfg, std::string("\x00\x02\x01\x03\x02\x04\x03\x05\x05\x01\x07\x59", 12)));
+  std::string many;
+  for (int i = 1; i <= 95; ++i) many += "C" + std::to_string(i) + ";D" + std::to_string(i) + "\r\n";
+  Seed("fuzz_companylist", "more-than-90-lines",
+       input(8, many, "", "", std::string("\x01\x00\x00\x59\x03\x59\x02\x00", 8)));
+  Seed("fuzz_companylist", "default-list",
+       input(1 | 32, "", "A:\\ONE\r\n\r\nB:\\TWO|T\r\n", cfg, ""));
+  Seed("fuzz_companylist", "nothing", input(1 | 2 | 4 | 16, "", "", "", std::string("\x00\x00", 2)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -222,5 +249,6 @@ int main(int argc, char** argv) {
   SettingsSeeds();
   EngineSeeds();
   JournalSeeds();
+  CompanyListSeeds();
   return 0;
 }

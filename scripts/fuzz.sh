@@ -15,6 +15,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 dir=${KV_FUZZ_BUILD_DIR:-build-fuzz}
+case "$dir" in /*) ;; *) dir="$PWD/$dir" ;; esac  # targets may change directory
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
 
 if [ ! -f "$dir/build.ninja" ]; then
@@ -39,7 +40,7 @@ for t in "${targets[@]}"; do
   bin="$dir/fuzz/$t"
   [ -x "$bin" ] || { echo "fuzz: no target $t"; failed=1; continue; }
   work="$dir/fuzz-work/$t"
-  seeds="fuzz/corpus/$t"
+  seeds="$PWD/fuzz/corpus/$t"
   mkdir -p "$work"
   [ -d "$seeds" ] || seeds=""
   execs=0
@@ -51,7 +52,7 @@ for t in "${targets[@]}"; do
     [ "$left" -gt 0 ] || break
     log="$dir/fuzz-logs/$t.$runs.log"
     status=0
-    nice ./"$bin" -max_total_time="$left" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    nice "$bin" -max_total_time="$left" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$dir/fuzz-artifacts/$t-" "$work" $seeds >"$log" 2>&1 || status=$?
     n=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' || true)
     if [ -z "$n" ]; then
