@@ -144,9 +144,9 @@ void ClearAutoSelect(Settings& settings) {
 CompanySelection::CompanySelection(Settings& settings, ui::Dialogs& dialogs, CompanyView& view)
     : settings_(settings), dialogs_(dialogs), view_(view) {}
 
-std::string CompanySelection::ListPath() const {
-  return JoinPath(settings_.dirs.start, kCompanyListFile);
-}
+// The list files are named relative to the start directory, made current first: names
+// handed to the file layer are cut to 64 characters, and a start directory deep in a
+// home directory easily makes the full path longer than that.
 
 const CompanyEntry& CompanySelection::Row(int row) const {
   return rows_[static_cast<size_t>(std::clamp(row, 1, kCompanyRows))];
@@ -170,11 +170,14 @@ void CompanySelection::ImportDefaultList(const std::string& defPath, const std::
   WriteLinesOrThrow(iniPath, lines);
 }
 
+// The list files are named relative to the start directory, made current first: names
+// handed to the file layer are cut to 64 characters, and a start directory deep in a
+// home directory easily makes the full path longer than that.
 bool CompanySelection::EnsureCompanyList() {
   EnterDirectory(settings_.dirs.start);
-  const std::string ini = ListPath();
+  const std::string ini = kCompanyListFile;
   if (platform::FileExists(ini)) return true;
-  const std::string def = JoinPath(settings_.dirs.start, kDefaultListFile);
+  const std::string def = kDefaultListFile;
   if (platform::FileExists(def)) {
     ImportDefaultList(def, ini);
     return true;
@@ -189,7 +192,7 @@ bool CompanySelection::EnsureCompanyList() {
 void CompanySelection::LoadAndStoreToGrid() {
   EnterDirectory(settings_.dirs.start);
   entryCount_ = 0;
-  const std::string ini = ListPath();
+  const std::string ini = kCompanyListFile;
   if (!platform::FileExists(ini)) return;
   // Read afresh each time, so the remembered choice is what other programs left.
   ReadSettings(settings_);
@@ -223,7 +226,8 @@ void CompanySelection::SaveCompanyList() {
   std::vector<std::string> lines;
   lines.reserve(kCompanyRows);
   for (int k = 1; k <= kCompanyRows; ++k) lines.push_back(FormatCompanyLine(rows_[static_cast<size_t>(k)]));
-  WriteLinesOrThrow(ListPath(), lines);
+  EnterDirectory(settings_.dirs.start);
+  WriteLinesOrThrow(kCompanyListFile, lines);
 }
 
 bool CompanySelection::CheckDirectory(const std::string& dir) {

@@ -144,6 +144,7 @@ class CompanySelection {
   void AutoSelectClicked() { listModified_ = true; }
 
   // The steps the commands are built from.
+  // Each of these makes the start directory current.
   bool EnsureCompanyList();
   void LoadAndStoreToGrid();
   void SaveCompanyList();
@@ -163,8 +164,6 @@ class CompanySelection {
   const std::string& SelectedTemplateDirectory() const { return selectedTemplateDirectory_; }
   const Settings& GetSettings() const { return settings_; }
   ui::Dialogs& GetDialogs() { return dialogs_; }
-
-  std::string ListPath() const;
 
  private:
   int Current() const;

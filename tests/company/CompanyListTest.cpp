@@ -186,6 +186,22 @@ TEST_F(CompanyListTest, ThaiTextsRoundTripByteForByte) {
   EXPECT_EQ(List(), CompanyFiles::Ninety({line}));
 }
 
+TEST_F(CompanyListTest, ListBeyondTheFileNameLimitAndInAnyCaseIsTheSameFile) {
+  // A start directory deep enough that the list's full path passes 64 characters.
+  const std::string deep = files.Dir("a-rather-long-directory-name/and-another-long-one/start");
+  ASSERT_GT(deep.size() + 12, 64u);
+  files.settings.dirs.start = deep;
+  CompanyFiles::Write(deep + "/userdrv.ini", "A;/a\r\n");
+  sel.LoadAndStoreToGrid();
+  EXPECT_EQ(sel.Row(1).name, "A");
+  EXPECT_TRUE(sel.EnsureCompanyList());
+  sel.MutableRow(2).name = "B";
+  sel.SaveCompanyList();
+  EXPECT_EQ(CompanyFiles::Read(deep + "/userdrv.ini"), CompanyFiles::Ninety({"A;/a", "B;"}));
+  EXPECT_FALSE(CompanyFiles::Exists(deep + "/USERDRV.INI"));
+  EXPECT_EQ(platform::CurrentDirectory(), deep);
+}
+
 // ---- Creating the list -----------------------------------------------------------------
 
 TEST_F(CompanyListTest, MissingListIsImportedFromTheDefaultList) {
