@@ -290,19 +290,23 @@ bool CompanySelection::Show() {
 }
 
 void CompanySelection::Close() {
-  if (listModified_) {
-    SaveCompanyList();
-    listModified_ = false;
+  const bool wasShown = std::exchange(shown_, false);
+  try {
+    if (listModified_) {
+      SaveCompanyList();
+      listModified_ = false;
+    }
+    const int width = view_.NameColumnWidth();
+    if (width != settings_.selection.colPosition) {
+      settings_.selection.colPosition = width;
+      SaveSelectionSettings(settings_);
+    }
+  } catch (...) {
+    // The caller gets its directory back whatever failed.
+    if (wasShown) platform::ChangeDirectory(shownDirectory_);
+    throw;
   }
-  const int width = view_.NameColumnWidth();
-  if (width != settings_.selection.colPosition) {
-    settings_.selection.colPosition = width;
-    SaveSelectionSettings(settings_);
-  }
-  if (shown_) {
-    shown_ = false;
-    EnterDirectory(shownDirectory_);
-  }
+  if (wasShown) EnterDirectory(shownDirectory_);
 }
 
 bool CompanySelection::Select() {

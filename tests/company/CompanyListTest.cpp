@@ -7,6 +7,7 @@
 
 #include "company/CompanyFiles.h"
 #include "platform/Cp874.h"
+#include "platform/Faults.h"
 #include "platform/PlainFile.h"
 #include "platform/System.h"
 #include "support/RecordingDialogs.h"
@@ -527,6 +528,18 @@ TEST_F(SelectTest, ClearAutoSelectSwitchesTheChoiceOffAndKeepsOtherLines) {
   EXPECT_TRUE(CfgHas("OPENCOMPANY_SELECT=0"));
   EXPECT_TRUE(CfgHas("OTHER=x"));
   EXPECT_FALSE(files.settings.selection.select);
+}
+
+TEST_F(SelectTest, AListThatCannotBeWrittenIsAnIoErrorAndTheDirectoryComesBack) {
+  const std::string elsewhere = files.Dir("elsewhere");
+  ASSERT_EQ(platform::ChangeDirectory(elsewhere), 0);
+  ASSERT_TRUE(sel.Show());
+  sel.Insert();
+  platform::SetFaultPlan({platform::Op::kRename, 1, true, platform::FaultKind::kError, 5});
+  EXPECT_THROW(sel.Close(), platform::IoError);
+  platform::ClearFaults();
+  EXPECT_EQ(platform::CurrentDirectory(), elsewhere);
+  EXPECT_EQ(ListLines().size(), 4u);  // the old list is whole
 }
 
 // ---- Edit and report template ----------------------------------------------------------

@@ -27,6 +27,7 @@
 #include "gui/ReportTemplateDialog.h"
 #include "gui/SelectCompany.h"
 #include "platform/Cp874.h"
+#include "platform/Faults.h"
 #include "platform/PlainFile.h"
 #include "platform/System.h"
 #include "support/RecordingDialogs.h"
@@ -220,6 +221,20 @@ TEST_F(CompanyDialogsTest, EscInTheFirstEditorAndInTheListMakesNoChoiceAndChange
   EXPECT_EQ(List(), CompanyFiles::CrLf({"Nameless;", "x"}));
   EXPECT_EQ(Cfg(), CompanyFiles::CrLf({"OPENCOMPANY_COLPOSITION=335"}));
   EXPECT_TRUE(dialogs.events.empty());
+}
+
+TEST_F(CompanyDialogsTest, AListThatCannotBeWrittenEndsTheWindowWithAnIoError) {
+  WriteList({"A;" + acme});
+  WriteCfg({"OPENCOMPANY_COLPOSITION=335"});
+  ModalScript script;
+  script.On<OpenCompanyDialog>("the list", [](OpenCompanyDialog& d) {
+    Key(d, Qt::Key_Insert);
+    platform::SetFaultPlan({platform::Op::kRename, 1, true, platform::FaultKind::kError, 5});
+    Key(d, Qt::Key_Escape);
+  });
+  EXPECT_THROW(SelectCompanyDirectory(files.settings, dialogs), platform::IoError);
+  platform::ClearFaults();
+  EXPECT_EQ(List(), CompanyFiles::CrLf({"A;" + acme}));
 }
 
 // ---- The command table -------------------------------------------------------------------
