@@ -450,6 +450,16 @@ TEST_F(EngineTest, FileShorterThanItsSlots) {
   EXPECT_ERR(engine, 10070);
   engine.CloseBlock(b);
   EXPECT_OK(engine);
+
+  // A slot count that no file can have.
+  for (int32_t highest : {-5, 2147483647}) {
+    PatchI32("CUT.DAT", 8, highest);
+    engine.OpenBlock(b, Path("CUT"), false, false, false, true);
+    ASSERT_OK(engine);
+    EXPECT_EQ(engine.SlotTotal(b), 0);
+    EXPECT_ERR(engine, 10170);
+    engine.CloseBlock(b);
+  }
 }
 
 TEST_F(EngineTest, OffsetsAreComputedIn64Bits) {

@@ -314,3 +314,46 @@ TEST_F(CrossProcessTest, LockBlockGivesUpAfter3072ms) {
 
 }  // namespace
 }  // namespace kv::isam::testing
+
+namespace kv::isam::testing {
+namespace {
+
+TEST_F(NetworkTest, FailedWriteBackKeepsTheBlockLocked) {
+  Build("WB");
+  FileBlock* fa = Open(a, "WB");
+  a.LockBlock(fa);
+  std::vector<uint8_t> rec(30, 0);
+  a.WriteSlot(fa, 1, rec);
+  ASSERT_OK(a);
+  platform::FaultPlan plan;
+  plan.op = platform::Op::kWrite;
+  plan.nth = 1;
+  platform::SetFaultPlan(plan);
+  a.UnlockBlock(fa);
+  platform::ClearFaults();
+  EXPECT_ERR(a, 10397);  // 10140 on a network block
+  EXPECT_TRUE(a.IsLocked(fa));
+  a.UnlockBlock(fa);
+  EXPECT_OK(a);
+  EXPECT_FALSE(a.IsLocked(fa));
+}
+
+TEST_F(NetworkTest, CloseThatFailsLateStillFreesTheBlock) {
+  Build("CL");
+  FileBlock* fa = Open(a, "CL");
+  platform::FaultPlan plan;
+  plan.op = platform::Op::kClose;
+  plan.nth = 1;
+  platform::SetFaultPlan(plan);
+  a.CloseBlock(fa);
+  platform::ClearFaults();
+  EXPECT_ERR(a, 10160);
+  EXPECT_EQ(fa, nullptr);
+  // Its station claim is gone: the exclusive-use test of a new opener passes.
+  std::filesystem::resize_file(Path("CL.DIA"), 1);
+  FileBlock* fb = Open(b, "CL");
+  EXPECT_NE(fb, nullptr);
+}
+
+}  // namespace
+}  // namespace kv::isam::testing

@@ -228,6 +228,40 @@ TEST_F(ReplayTest, BadJournalsFailWith10180AndWriteNothing) {
   }
 }
 
+TEST_F(ReplayTest, PageOfTheSecondKeyLandsAtItsSectionOffset) {
+  // Keys of lengths 10 and 30: S = 1184 and 2424, R = 3608; page 3 of key 2 starts at
+  // 3 x 3608 + 1184 = 12008.
+  const KeyDesc keys[] = {{10, false}, {30, false}};
+  engine.CreateBlock(Path("TWO"), 40, 2, keys);
+  ASSERT_OK(engine);
+  testkit::KeyHeader k;
+  k.highestPage = 3;
+  k.sectionLength = 2424;
+  k.rootPage = 3;
+  k.entryCount = 2;
+  PageImage root;
+  root.items = {{1, 0, "ALPHA"}, {2, 0, "OMEGA"}};
+  JournalWriter j;
+  j.AddKeyHeader(2, k);
+  j.AddPage(2, 30, 3, root);
+  j.End();
+  WriteRaw("TWO.DIA", j.Bytes());
+  FileBlock* b = nullptr;
+  engine.OpenBlock(b, Path("TWO"), false, false, false, true);
+  ASSERT_OK(engine);
+  const std::string x = ReadRaw("TWO.IX");
+  ASSERT_GE(x.size(), 12008u + 6 + 2 * 39);
+  EXPECT_EQ(x.substr(12008, 6 + 2 * 39), testkit::EncodePage(root, 30));
+  EXPECT_EQ(I32(x, 1184 + 16), 3);
+  int32_t rec = 0;
+  engine.LookupKey(b, 2, rec, "OMEGA");
+  EXPECT_OK(engine);
+  EXPECT_EQ(rec, 2);
+  engine.LookupKey(b, 1, rec, "OMEGA");
+  EXPECT_ERR(engine, 10200);
+  engine.CloseBlock(b);
+}
+
 TEST_F(ReplayTest, DamagedLengthWithTwoByteSlots) {
   // Seven keys: m = 2. A layout with one byte too many is damaged: the replay meets the
   // end tag (the marker) at once, and the file is laid out again with 51 slots.
