@@ -345,6 +345,36 @@ TEST_F(RunTest, FatalOpenErrorsEndTheRunAndChangeNoDataFile) {
   }
 }
 
+// A side file that cannot be read or created: one standard message naming the file,
+// the run ends, every file block is closed.
+TEST_F(RunTest, ASideFileIoErrorIsShownOnceAndEndsTheRun) {
+  Info({"GL"});
+  Build("GLFILE01", {Slot(1248).Put(78, NaNMoney())});
+  fs::create_directory(company_ + "/GLTBUF.DAT");  // neither a file to read nor one to create
+  dialogs_.answers = {true, true};
+  RepairRun run(dialogs_, settings_, help_, hooks_);
+  ASSERT_TRUE(run.Startup(company_));
+  Progress progress;
+  EXPECT_THROW(run.Fix(progress), ui::EndRun);
+  run.Close();
+  EXPECT_EQ(run.ExitCode(), 1);
+  EXPECT_FALSE(run.Completed());
+  const auto lines = dialogs_.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2].rfind("Error: I/O error ", 0), 0u) << lines[2];
+  EXPECT_NE(lines[2].find("GLTBUF.DAT"), std::string::npos) << lines[2];
+  EXPECT_TRUE(Unlocked("GLFILE01"));
+}
+
+TEST_F(RunTest, ACompanyDirectoryThatCannotBeEnteredIsAnIoError) {
+  RepairRun run(dialogs_, settings_, help_, hooks_);
+  EXPECT_FALSE(run.Startup(company_ + "/missing"));
+  EXPECT_EQ(run.ExitCode(), 1);
+  ASSERT_EQ(dialogs_.Lines().size(), 1u);
+  EXPECT_EQ(dialogs_.Lines()[0], "Error: I/O error 3: " + company_ + "/missing");
+  EXPECT_EQ(fs::current_path(), fs::path(start_));
+}
+
 // Another process keeps changing a text field of every record while the run repairs
 // the same records: afterwards each record holds that process's last change and the
 // repair.

@@ -193,4 +193,43 @@ TEST_F(CliTest, LeftoverTemporaryFilesStopTheRunUnlessRestoreIsAsked) {
   EXPECT_FALSE(fs::exists(Company() + "/GLFILE03.SAV"));
 }
 
+TEST_F(CliTest, AFatalOpenErrorIsPrintedAndEndsTheRun) {
+  Result r = Cli("make-demo --records 5 '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  {  // the defect flag: byte 20 of the header
+    std::fstream f(Company() + "/GLFILE03.DAT", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(20);
+    f.put(1);
+  }
+  const std::string before = ReadFile(Company() + "/GLFILE03.DAT");
+  r = Cli("repair --yes '" + Company() + "'");
+  EXPECT_EQ(r.status, 1);
+  const std::vector<std::string> expected = {
+      "Caution!: คุณต้องการแก้ไขข้อผิดพลาด 207?", "Confirm: ต้องการแก้ไขข้อผิดพลาด 207?",
+      "Error: 10010: File defect, that can be corrected by reindexing", "Error: ไม่สามารถเปิดแฟ้มข้อมูล GLFILE03 ได้."};
+  EXPECT_EQ(Lines(r.out), expected);
+  EXPECT_EQ(ReadFile(Company() + "/GLFILE03.DAT"), before);
+}
+
+TEST_F(CliTest, AMissingCompanyDirectoryIsAnIoError) {
+  const Result r = Cli("repair --yes '" + dir_ + "/nowhere'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.out), std::vector<std::string>{"Error: I/O error 3: " + dir_ + "/nowhere"});
+}
+
+// KORVA.INI in the start directory is read before the run (after KORVA.CFG, without
+// which neither is read).
+TEST_F(CliTest, SettingsOfTheStartDirectoryTakeEffect) {
+  Result r = Cli("make-demo --records 5 '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  fs::create_directories(dir_ + "/appdata/Velmora");
+  std::ofstream(dir_ + "/appdata/Velmora/KORVA.CFG") << "OPENCOMPANY_SELECT=0\r\n";
+  std::ofstream(dir_ + "/start/KORVA.INI") << "invoiceoldform = true\r\n";
+  r = Cli("repair --yes '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::string info = ReadFile(Company() + "/BIINFO.DAT");
+  ASSERT_GE(info.size(), 319u);
+  EXPECT_EQ(info[318], 1);
+}
+
 }  // namespace
