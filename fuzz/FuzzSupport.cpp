@@ -62,10 +62,9 @@ const std::string& ScratchDirectory() {
   return *g_scratch;
 }
 
-std::string WriteScratchFile(std::string_view name, std::string_view bytes) {
-  const std::string path = Path(name);
-  unlink(path.c_str());  // a new file: truncating one in place forces a write-back
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+namespace {
+
+void WriteAll(int fd, const std::string& path, std::string_view bytes) {
   if (fd < 0) Fail("cannot write a scratch file", path);
   size_t done = 0;
   while (done < bytes.size()) {
@@ -75,7 +74,20 @@ std::string WriteScratchFile(std::string_view name, std::string_view bytes) {
     done += static_cast<size_t>(n);
   }
   close(fd);
+}
+
+}  // namespace
+
+std::string WriteScratchFile(std::string_view name, std::string_view bytes) {
+  const std::string path = Path(name);
+  unlink(path.c_str());  // a new file: truncating one in place forces a write-back
+  WriteAll(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644), path, bytes);
   return path;
+}
+
+void OverwriteScratchFile(std::string_view name, std::string_view bytes) {
+  const std::string path = Path(name);
+  WriteAll(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), path, bytes);
 }
 
 void RemoveScratchFile(std::string_view name) { unlink(Path(name).c_str()); }

@@ -20,6 +20,9 @@ const std::string& ScratchDirectory();
 
 // Replaces `name` in the scratch directory with these bytes; returns the full path.
 std::string WriteScratchFile(std::string_view name, std::string_view bytes);
+// Rewrites `name` in place (same file, truncated first), so that a descriptor another
+// part of the program holds on it sees the new bytes.
+void OverwriteScratchFile(std::string_view name, std::string_view bytes);
 // Removes `name` from the scratch directory, if it is there.
 void RemoveScratchFile(std::string_view name);
 // The whole file, or empty when it cannot be read.

@@ -50,6 +50,13 @@ void ReadAndSearch(Engine& e, FileBlock* block, std::string_view lookup) {
       if (slotLength < 0 || static_cast<size_t>(slotLength) > buffer.size())
         KV_FUZZ_CHECK(!e.LastOpOK(), "slot read into a buffer smaller than the slot");
     }
+    // The walk's read-ahead: a few slots at once (beyond the end it fails).
+    const int32_t count = total > 4 ? 3 : 2;
+    if (slotLength > 0 && static_cast<size_t>(slotLength) * count <= buffer.size()) {
+      e.ReadSlots(block, 1, count,
+                  std::span<uint8_t>(buffer.data(), static_cast<size_t>(slotLength) * count));
+      CheckOutcome(e, "ReadSlots");
+    }
     // A buffer one byte short is refused.
     if (slotLength > 0 && static_cast<size_t>(slotLength) <= buffer.size()) {
       e.ReadSlot(block, 1, std::span<uint8_t>(buffer.data(), static_cast<size_t>(slotLength) - 1));
@@ -84,6 +91,33 @@ void ReadAndSearch(Engine& e, FileBlock* block, std::string_view lookup) {
       if (!e.LastOpOK()) break;
     }
   }
+}
+
+// What the repair does with a record: lock it, read it, write it back, unlock it, and
+// flush. The bytes written are the bytes read, so the file keeps its records.
+void WriteBack(Engine& e, FileBlock* block) {
+  const int32_t slotLength = e.SlotLength(block);
+  if (slotLength <= 0 || static_cast<size_t>(slotLength) > kSlotBuffer) return;
+  const int32_t total = e.SlotTotal(block);
+  if (!e.LastOpOK() || total < 2) return;
+  std::vector<uint8_t> record(static_cast<size_t>(slotLength));
+  const int32_t n = total - 1;
+  e.LockSlot(block, n);
+  CheckOutcome(e, "LockSlot");
+  e.LockSlot(block, n);  // again: counted, not locked twice
+  CheckOutcome(e, "LockSlot again");
+  e.ReadSlot(block, n, record);
+  CheckOutcome(e, "ReadSlot to write back");
+  if (e.LastOpOK()) {
+    e.WriteSlot(block, n, record);
+    CheckOutcome(e, "WriteSlot");
+  }
+  e.WriteSlot(block, 0, record);
+  KV_FUZZ_CHECK(!e.LastOpOK(), "record 0 written");
+  e.UnlockSlot(block, n);
+  CheckOutcome(e, "UnlockSlot");
+  e.FlushBlock(block);
+  CheckOutcome(e, "FlushBlock");
 }
 
 }  // namespace
@@ -122,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       CheckOutcome(e, "LockBlock");
     }
     ReadAndSearch(e, block, lookup);
+    if (locked) WriteBack(e, block);
     if (locked) {
       e.UnlockBlock(block);
       CheckOutcome(e, "UnlockBlock");

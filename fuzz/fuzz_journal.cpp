@@ -5,7 +5,10 @@
 //
 // Input: the coordination file. Its first byte, which the replay does not interpret,
 // picks the open: bit 0 network engine, bit 1 save mode, bit 2 without allowNetwork
-// (then save mode is what asks for the coordination file), bit 3 under the write lock.
+// (then save mode is what asks for the coordination file), bit 3 under the write lock,
+// bit 4 the journal arrives after the open: the block opens on a new coordination
+// file and then finds the journal where its layout was, as when another station
+// crashed in the middle of a save; the first read or lock replays it.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -52,8 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Fixture& pristine = Pristine();
   WriteScratchFile("JF.DAT", pristine.dat);
   WriteScratchFile("JF.IX", pristine.ix);
-  WriteScratchFile("JF.DIA", std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string_view journal(reinterpret_cast<const char*>(data), size);
   const uint8_t flags = size > 0 ? data[0] : 0;
+  const bool late = (flags & 16) != 0;
+  WriteScratchFile("JF.DIA", late ? std::string_view("\0", 1) : journal);
 
   Engine e;
   e.StartEngine((flags & 1) ? 2 : 0, 8);
@@ -62,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   e.OpenBlock(block, ScratchDirectory() + "/JF", false, false, (flags & 2) != 0, !(flags & 4));
   Check(e, "OpenBlock");
   if (e.LastOpOK()) {
+    if (late) OverwriteScratchFile("JF.DIA", journal);
     if (flags & 8) e.LockBlock(block);
     const int32_t total = e.SlotTotal(block);
     Check(e, "SlotTotal");

@@ -136,6 +136,9 @@ void EngineSeeds() {
   WriteBytes(dir + "/SEED.DIA", CoordinationLayout(2));
   Seed("fuzz_engine", "network-two-keys", Pack(kNetworkEngine, "ODD", dir, true));
   Seed("fuzz_engine", "network-locked", Pack(kNetworkEngine | kLockBlock, "R21", dir, true));
+  // Every station slot signals every change: the first read re-reads every header.
+  WriteBytes(dir + "/SEED.DIA", CoordinationLayout(2, 51, 0xFF));
+  Seed("fuzz_engine", "network-signals", Pack(kNetworkEngine, "R14", dir, true));
   Seed("fuzz_engine", "network-readonly-nolocks",
        Pack(kNetworkEngine | kReadOnly | kNoLocks | kNoDia, "EVEN", dir, false));
 
@@ -186,6 +189,16 @@ void JournalSeeds() {
   full.AddKeyHeader(2, key);
   full.End();
   Seed("fuzz_journal", "pages-and-headers", full.Bytes());
+
+  JournalWriter late(0x11);
+  late.AddPage(1, kJournalKey1Length, info.keys[0].rootPage, page);
+  late.AddDataHeader(info.header);
+  late.End();
+  Seed("fuzz_journal", "after-open-network", late.Bytes());
+  JournalWriter lateLocked(0x19);
+  lateLocked.AddKeyHeader(2, key);
+  lateLocked.End();
+  Seed("fuzz_journal", "after-open-locked", lateLocked.Bytes());
 
   JournalWriter locked(0x0B);
   locked.AddDataHeader(info.header);
