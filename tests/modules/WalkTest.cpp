@@ -117,6 +117,24 @@ TEST_F(WalkTest, HeaderOnlyFileStillAdvancesTheProgress) {
   EXPECT_EQ(progress_.RepairCount(), 0);
 }
 
+// A header that promises more slots than the file holds: the missing slots cannot be
+// read, are skipped, and nothing read for another record is written to them.
+TEST_F(WalkTest, UnreadableRecordsAreSkipped) {
+  Build("GLFILE03", {{false}, {false}, {false, Put(103, kNaN)}});
+  testkit::DataHeader header;
+  header.highestSlot = 5;
+  header.slotLength = 220;
+  header.keyCount = 5;
+  ASSERT_EQ(testkit::PatchDataHeader(Path("GLFILE03.DAT"), header), "");
+  const int64_t size = Size("GLFILE03.DAT");
+  WalkStats stats = Walk("GLFILE03");
+  EXPECT_EQ(stats.visited, 3);
+  EXPECT_EQ(stats.unreadable, 2);
+  EXPECT_EQ(stats.repaired, 1);
+  EXPECT_EQ(Size("GLFILE03.DAT"), size);
+  EXPECT_EQ(progress_.Position(), 1);
+}
+
 TEST_F(WalkTest, FailedWriteIsNotCountedAndReportedAsNotWritten) {
   Build("GLFILE03", {{false, Put(103, kNaN)}});
   isam::FileBlock* block = Open("GLFILE03");
