@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "app/Run.h"
 #include "gui/PlaceDialog.h"
 #include "gui/QtDialogs.h"
 #include "gui/QtText.h"
@@ -31,12 +32,6 @@ void MakeRed(QLabel* label) {
 }
 
 }  // namespace
-
-std::string IoErrorText(int code, const std::string& name) {
-  std::string text = "I/O error " + std::to_string(code);
-  if (!name.empty()) text += ": " + name;
-  return text;
-}
 
 void BarProgress::OnStep(std::string_view, std::string_view) {
   if (!bar_) return;
@@ -120,9 +115,11 @@ bool MainWindow::Startup(const std::function<std::string()>& chooseCompany) {
   try {
     const std::string dir = chooseCompany();
     if (dir.empty()) {
-      // No company chosen: the program ends at once, without a word.
+      // No company chosen: the program ends at once, without a word (no engine runs
+      // yet; stopping it does nothing).
       inFix_ = false;
       exitCode_ = 0;
+      StopEngine();
       return false;
     }
     setWindowTitle(FromCp874(dir));
@@ -143,7 +140,7 @@ bool MainWindow::Startup(const std::function<std::string()>& chooseCompany) {
 }
 
 void MainWindow::ShowIoError(const std::string& name, int code) {
-  dialogs_.ShowError(IoErrorText(code, name));
+  dialogs_.ShowError(app::IoErrorMessage(code, name));
   exitCode_ = kIoErrorExitCode;
 }
 

@@ -106,7 +106,4 @@ class MainWindow : public QWidget {
   int exitCode_ = 0;
 };
 
-// The run's text of an I/O error, as its one standard message shows it.
-std::string IoErrorText(int code, const std::string& name);
-
 }  // namespace kv::gui
