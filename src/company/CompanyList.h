@@ -164,6 +164,8 @@ class CompanySelection {
   const std::string& SelectedTemplateDirectory() const { return selectedTemplateDirectory_; }
   const Settings& GetSettings() const { return settings_; }
   ui::Dialogs& GetDialogs() { return dialogs_; }
+  // Full path of USERDRV.INI, for display and for the tests.
+  std::string ListPath() const { return JoinPath(settings_.dirs.start, kCompanyListFile); }
 
  private:
   int Current() const;
