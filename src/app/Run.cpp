@@ -150,8 +150,8 @@ bool RepairRun::Startup(const std::string& companyDir) {
 bool RepairRun::Fix(modules::ProgressSink& progress) {
   Impl& m = *impl_;
   completed_ = false;
-  if (!m.dialogs.AskForYesNo(FixQuestionText())) return false;
   if (!m.access) throw ui::EndRun(1);  // Startup did not get the run ready
+  if (!m.dialogs.AskForYesNo(FixQuestionText())) return false;
   m.dialogs.ProcessPendingMessages();
   m.access->SaveMode = 0;
   m.access->FlushAfterWrite = 0;
