@@ -3,8 +3,9 @@
 //
 //   1. n := RecordCount; records 1 .. n-1 are visited in ascending order (slot 0 is the
 //      file's header).
-//   2. A record that cannot be read is skipped; nothing is ever written from a buffer
-//      that was not filled for that record.
+//   2. Slots are read ahead in runs (one engine call, one temporary read lock); what
+//      cannot be read that way is read slot by slot. A record that cannot be read is
+//      skipped; nothing is ever written from a buffer that was not filled for it.
 //   3. A record whose first four bytes are not 0 is deleted (they hold its free-chain
 //      link) and is skipped.
 //   4. A live record with an unsound field is repaired under the record and file locks
