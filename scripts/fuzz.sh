@@ -22,7 +22,11 @@ if [ ! -f "$dir/build.ninja" ]; then
   CXX=clang++ cmake -S . -B "$dir" -G Ninja -DKV_FUZZ=ON -DKV_GUI=OFF -DKV_BENCH=OFF \
     -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$dir" --target fuzz_all -j"$(nproc)" | tail -3
+if ! cmake --build "$dir" --target fuzz_all -j"$(nproc)" >"$dir/fuzz-build.log" 2>&1; then
+  grep -E 'error|FAILED' -A4 "$dir/fuzz-build.log" | head -60
+  echo "fuzz: the fuzz targets do not build (log $dir/fuzz-build.log)"
+  exit 1
+fi
 
 if [ $# -gt 0 ]; then
   targets=("$@")
@@ -62,8 +66,10 @@ for t in "${targets[@]}"; do
     runs=$((runs + 1))
     if [ "$status" -ne 0 ]; then
       crashes=$((crashes + 1))
-      echo "fuzz: $t failed (exit $status), log $log:"
-      grep -E 'ERROR|SUMMARY|fuzz: |Test unit written|deadly signal|Timeout|leak' "$log" | head -12 || true
+      echo "fuzz: $t failed (exit $status), log $log"
+      if [ "$crashes" -le 3 ]; then
+        grep -E 'ERROR|SUMMARY|fuzz: |Test unit written|deadly signal|Timeout|leak' "$log" | head -12 || true
+      fi
       # A target that cannot even start would loop: give up on it after a few tries.
       [ "$runs" -lt 20 ] || break
     fi
