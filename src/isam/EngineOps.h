@@ -47,7 +47,6 @@ int32_t CloseFile(EngineState& st, FileRecord& rec);
 int32_t LockRange(EngineState& st, platform::File& file, uint64_t offset, uint64_t length,
                   uint32_t waitStep, uint32_t waitTotal);
 int32_t UnlockRange(EngineState& st, platform::File& file, uint64_t offset, uint64_t length);
-void ForgetRanges(EngineState& st, const platform::File& file);
 
 // ---- Headers (Engine.cpp) ---------------------------------------------------------------
 

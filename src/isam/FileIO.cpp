@@ -82,8 +82,6 @@ int32_t CloseFile(EngineState& st, FileRecord& rec) {
   return os != 0 ? TranslateOsError(OsOp::kReadWrite, os) : 0;
 }
 
-void ForgetRanges(EngineState& st, const File& file) { st.locks.erase(&file); }
-
 int32_t LockRange(EngineState& st, File& file, uint64_t offset, uint64_t length,
                   uint32_t waitStep, uint32_t waitTotal) {
   if (st.singleUser) return 0;

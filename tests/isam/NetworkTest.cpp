@@ -318,6 +318,32 @@ TEST_F(CrossProcessTest, LockBlockGivesUpAfter3072ms) {
 namespace kv::isam::testing {
 namespace {
 
+TEST_F(NetworkTest, ReadingTakesOnlyTheCallsTheProtocolNeeds) {
+  Build("CALLS");
+  FileBlock* fa = Open(a, "CALLS");
+  std::vector<uint8_t> slot(30);
+  a.ReadSlot(fa, 1, slot);  // consumes the set-up signal
+  ASSERT_OK(a);
+  using platform::Op;
+  auto count = [](Op op) { return platform::GetCallCounts().calls[static_cast<int>(op)]; };
+  const uint64_t locks = count(Op::kLock), unlocks = count(Op::kUnlock), reads = count(Op::kRead),
+                 total = platform::GetCallCounts().Total();
+  a.ReadSlot(fa, 2, slot);
+  ASSERT_OK(a);
+  // Own slot locked, marker and own slot in one read, the slot, own slot released.
+  EXPECT_EQ(count(Op::kLock) - locks, 1u);
+  EXPECT_EQ(count(Op::kRead) - reads, 2u);
+  EXPECT_EQ(count(Op::kUnlock) - unlocks, 1u);
+  EXPECT_EQ(platform::GetCallCounts().Total() - total, 4u);
+  // A batch of slots costs the same four calls.
+  std::vector<uint8_t> batch(50 * 30);
+  const uint64_t before = platform::GetCallCounts().Total();
+  a.ReadSlots(fa, 1, 50, batch);
+  ASSERT_OK(a);
+  EXPECT_EQ(platform::GetCallCounts().Total() - before, 4u);
+  EXPECT_EQ(GetI32(batch.data() + 49 * 30 + 4), 50);
+}
+
 TEST_F(NetworkTest, FailedWriteBackKeepsTheBlockLocked) {
   Build("WB");
   FileBlock* fa = Open(a, "WB");
