@@ -58,6 +58,26 @@ void BM_IsMoneySound(benchmark::State& state) {
 }
 BENCHMARK(BM_IsMoneySound);
 
+// The check as the walk calls it: on a field inside a record buffer, resetting the
+// unsound ones. The buffer is restored from the pristine copy every 4096 fields (a
+// 40 KB copy, well under a nanosecond per field).
+void BM_CheckMoneyField(benchmark::State& state) {
+  const std::vector<uint8_t> pristine = MakeFields();
+  std::vector<uint8_t> fields = pristine;
+  size_t i = 0;
+  bool changed = false;
+  for (auto _ : state) {
+    kv::modules::CheckMoneyField(&fields[i * 10], changed);
+    benchmark::DoNotOptimize(changed);
+    if (++i == kFields) {
+      i = 0;
+      std::memcpy(fields.data(), pristine.data(), fields.size());
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_CheckMoneyField);
+
 void BM_TextRoundTrip(benchmark::State& state) {
   const std::vector<uint8_t> fields = MakeFields();
   size_t i = 0;
