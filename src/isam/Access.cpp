@@ -139,6 +139,14 @@ void AccessLayer::ReadRecordAt(FileBlock* block, int32_t recordNumber, std::span
   AccessOK = engine_.LastOpOK();
 }
 
+void AccessLayer::ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
+  AccessOK = false;
+  do {
+    engine_.ReadSlots(block, first, count, buffer);
+  } while (RetryAfterConflict());
+  AccessOK = engine_.LastOpOK();
+}
+
 bool AccessLayer::LockForWrite(FileBlock* block, int32_t recordNumber, bool retry, int32_t& worst,
                                bool& recordLocked, bool& blockLocked) {
   do {

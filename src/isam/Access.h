@@ -69,6 +69,11 @@ class AccessLayer {
   void CloseModuleFile(FileBlock*& block);
   int32_t RecordCount(FileBlock* block);
   void ReadRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer);
+  // Reads `count` consecutive slots from `first` on into `buffer` (count x SlotLength
+  // bytes) with one engine call, so under one temporary read lock, and with the retry
+  // rule of ReadRecordAt. The walk's read-ahead: the bytes are only judged; a record is
+  // written only through RepairRecordAt, which reads it afresh under its locks.
+  void ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer);
   void WriteRecordAt(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer);
   void FindRecordByKey(FileBlock* block, int keyNumber, int32_t& recordNumber, std::string_view keyText);
 
