@@ -57,15 +57,16 @@ class ReadAheadTest : public RepairFixture {
  protected:
   // GLFILE04 with records 1..12; records 2 and 9 carry a NaN.
   void BuildDamaged() {
-    std::vector<TestRecord> records(kRecords);
+    std::vector<TestRecord> records;
     for (int32_t r = 1; r <= kRecords; ++r) {
-      TestRecord& t = records[static_cast<size_t>(r - 1)];
       const bool bad = r == 2 || r == 9;
-      t.fill = [r, bad](uint8_t* slot) {
-        slot[kText] = static_cast<uint8_t>('a' + r);
-        std::memcpy(slot + kMoney, bad ? kNaN : kSound, 10);
-      };
-      t.keys = {"K" + std::to_string(r), "B"};
+      records.emplace_back(
+          false,
+          [r, bad](uint8_t* slot) {
+            slot[kText] = static_cast<uint8_t>('a' + r);
+            std::memcpy(slot + kMoney, bad ? kNaN : kSound, 10);
+          },
+          std::vector<std::string>{"K" + std::to_string(r), "B"});
     }
     Build("GLFILE04", records);
   }
