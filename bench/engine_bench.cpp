@@ -25,8 +25,9 @@ using kv::isam::FileBlock;
 constexpr int32_t kSlots = 100000;
 constexpr int32_t kSlotLength = 256;
 
+// Never destroyed, so that the clean-up at exit can still read it.
 const std::string& Base() {
-  static const std::string base = [] {
+  static const std::string* base = [] {
     char tmpl[] = "/tmp/kvb.XXXXXX";
     if (::mkdtemp(tmpl) == nullptr) std::abort();
     const std::string dir = tmpl;
@@ -42,10 +43,17 @@ const std::string& Base() {
       std::fprintf(stderr, "build failed: %s\n", err.c_str());
       std::abort();
     }
-    std::atexit([] { std::filesystem::remove_all(std::filesystem::path(Base()).parent_path()); });
-    return dir + "/BENCH";
+    return new std::string(dir + "/BENCH");
   }();
-  return base;
+  static const bool cleanup = [] {
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(std::filesystem::path(*base).parent_path(), ec);
+    });
+    return true;
+  }();
+  (void)cleanup;
+  return *base;
 }
 
 struct Station {
