@@ -672,6 +672,36 @@ void Engine::WriteSlot(FileBlock* block, int32_t recordNumber, std::span<const u
   Finish(st, Exit(st, &b, err, readLocked));
 }
 
+int32_t Engine::AppendSlot(FileBlock* block, std::span<const uint8_t> buffer) {
+  EngineState& st = *state_;
+  Begin(st);
+  bool readLocked = false;
+  if (int32_t e = Enter(st, block, OpKind::kWrite, kNoKey, readLocked)) return Finish(st, e), 0;
+  FileBlock& b = *block;
+  DataHeader& header = b.sections[0].data;
+  const int64_t slot = b.SlotLength();
+  int32_t err = 0;
+  if (header.highestSlot < 0 || header.highestSlot >= INT32_MAX - 1) {
+    err = 10170;
+  } else if (static_cast<int64_t>(buffer.size()) < slot) {
+    err = 10170;
+  } else {
+    const int32_t number = header.highestSlot + 1;
+    err = ops::WriteExact(b.data.file, static_cast<uint64_t>(number) * static_cast<uint64_t>(slot),
+                          buffer.data(), static_cast<size_t>(slot));
+    b.modified = true;
+    // The slot counts as added only when it was written whole; the header in memory is
+    // written back (and signalled) by the unlock.
+    if (err == 0) {
+      header.highestSlot = number;
+      b.sections[0].headerChanged = true;
+    }
+  }
+  const int32_t added = err == 0 ? header.highestSlot : 0;
+  Finish(st, Exit(st, &b, err, readLocked));
+  return st.ok ? added : 0;
+}
+
 int32_t Engine::SlotTotal(FileBlock* block) {
   EngineState& st = *state_;
   Begin(st);

@@ -74,6 +74,11 @@ class Engine {
   void WriteSlot(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer);
   // HighestSlot + 1.
   int32_t SlotTotal(FileBlock* block);
+  // Adds a record at HighestSlot + 1 (the write lock must be held, as for WriteSlot) and
+  // returns its number, 0 on failure. The new header goes out with the change signal when
+  // the block is unlocked. The repair never adds records; the suite's other programs do,
+  // and the test stations that stand in for them use this.
+  int32_t AppendSlot(FileBlock* block, std::span<const uint8_t> buffer);
 
   // Reads `count` consecutive slots starting at `first` into `buffer` (count ×
   // SlotLength bytes) under one temporary read lock. Slots beyond the end of the file
