@@ -426,9 +426,10 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
   if (err == 0) {
     m = CoordSlotLength(b.keyCount);
     coordLength = 3 + static_cast<int64_t>(m) * (st.stationCount + 1);
-    if (createdNow && required) {
-      coordState = CoordState::kNew;
-    } else if (b.coord.file.IsOpen()) {
+    // A file this open created is judged by what it holds now, like any other: between
+    // its creation and the open lock another station may have set it up and claimed a
+    // station on it, and it is then a valid layout, not a new file.
+    if (b.coord.file.IsOpen()) {
       uint64_t size = 0;
       err = ops::FileSize(b.coord.file, size);
       if (err == 0 && readOnly && (required || size > 1)) err = 10440;
@@ -504,9 +505,13 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
   RemoveFromOpenList(st, &b);
   ops::CloseFile(st, b.index);
   ops::CloseFile(st, b.data);
+  // The coordination file this open created goes again only while nobody else uses it:
+  // a station that opened it meanwhile would otherwise be left on a file no other
+  // station can see, and its locks would exclude nobody.
+  const bool mayDelete = createdNow && (!b.coord.file.IsOpen() || ops::TestExclusiveUse(st, b.coord.file));
   if (openLock) ops::UnlockRange(st, b.coord.file, 3, 1);
   ops::CloseFile(st, b.coord);
-  if (createdNow) platform::DeleteFile(coordName);
+  if (mayDelete) platform::DeleteFile(coordName);
   if (network && err == 10140) err = 10355;
   Finish(st, err);
 }
