@@ -93,13 +93,16 @@ int32_t LockRange(EngineState& st, File& file, uint64_t offset, uint64_t length,
     ++it->count;
     return 0;
   }
-  // The wait is bounded by waitTotal: each failed attempt adds one step.
+  // The wait is bounded by waitTotal: each failed attempt adds one step. Only another
+  // station's lock is worth waiting for; a lock that fails for any other reason (an I/O
+  // error, a lock service that is gone) fails at once instead of being waited out
+  // attempt after attempt by every caller.
   uint32_t waited = 0;
   for (;;) {
     const int32_t os = file.LockRange(offset, length);
     if (os == 0) break;
     waited += waitStep;
-    if (waitStep == 0 || waited >= waitTotal) return os;
+    if (os != platform::kErrLockViolation || waitStep == 0 || waited >= waitTotal) return os;
     platform::SleepMs(waitStep);
   }
   // The sleep above cannot have changed the table (one thread), so `it` would still be

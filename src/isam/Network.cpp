@@ -121,8 +121,12 @@ int32_t LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
   }
   int32_t err = ReplayJournal(st, b);
   const Mask all = FullMask();
-  if (err == 0) err = Refresh(st, b, all.data());
+  // The layout goes back first: the replay leaves a file of one byte, and the refresh
+  // writes into the own slot, which would otherwise extend that byte with zeros into a
+  // file whose marker is 0 - a journal no station could ever replay - whenever the
+  // refresh then failed.
   if (err == 0) err = WriteLayout(st, b, all.data());
+  if (err == 0) err = Refresh(st, b, all.data());
   if (takeOthers) LockOtherSlots(st, b, false);
   return err;
 }

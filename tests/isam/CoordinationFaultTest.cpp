@@ -1,0 +1,114 @@
+// Failures of the operating system in the middle of the coordination protocol: a lock
+// that fails with an I/O error is not waited out like another station's lock, and a
+// replay whose refresh fails leaves a coordination file that still opens.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "IsamFixture.h"
+#include "isam/Engine.h"
+#include "platform/Faults.h"
+#include "testkit/Builder.h"
+
+namespace kv::isam::testing {
+namespace {
+
+class CoordinationFaultTest : public IsamTest {
+ protected:
+  void TearDown() override {
+    platform::ClearFaults();
+    IsamTest::TearDown();
+  }
+};
+
+TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
+  testkit::FileSpec spec;
+  spec.dataPath = Path("L.DAT");
+  spec.slotLength = 24;
+  spec.highestSlot = 2;
+  ASSERT_EQ(testkit::BuildFile(spec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
+  Engine e;
+  e.StartEngine(2, 16);
+  FileBlock* b = nullptr;
+  e.OpenBlock(b, Path("L"), false, false, false, true);
+  ASSERT_OK(e);
+  platform::FaultPlan plan;
+  plan.op = platform::Op::kLock;
+  plan.nth = 1;
+  plan.persistent = true;
+  plan.errnoValue = 5;  // EIO
+  platform::SetFaultPlan(plan);
+  const auto t0 = std::chrono::steady_clock::now();
+  e.LockBlock(b);
+  const int32_t blockError = e.LastOpError();
+  e.LockSlot(b, 1);
+  const int32_t slotError = e.LastOpError();
+  const auto waited = std::chrono::steady_clock::now() - t0;
+  platform::ClearFaults();
+  EXPECT_EQ(blockError, 10330);
+  EXPECT_EQ(slotError, 10335);
+  EXPECT_LT(waited, std::chrono::milliseconds(500)) << "an I/O error was waited out like a conflict";
+  // Once the fault is gone the locks are had as usual.
+  e.LockBlock(b);
+  EXPECT_OK(e);
+  e.UnlockBlock(b);
+  e.CloseBlock(b);
+  e.StopEngine();
+}
+
+TEST_F(CoordinationFaultTest, AReplayWhoseRefreshFailsLeavesASoundLayout) {
+  testkit::FileSpec spec;
+  spec.dataPath = Path("J.DAT");
+  spec.slotLength = 24;
+  spec.highestSlot = 3;
+  ASSERT_EQ(testkit::BuildFile(spec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
+  Engine e;
+  e.StartEngine(2, 16);
+  FileBlock* b = nullptr;
+  e.OpenBlock(b, Path("J"), false, false, false, true);
+  ASSERT_OK(e);
+  const int64_t layoutLength = Size("J.DIA");
+
+  // Another program crashed in the middle of a save and left its journal: the data
+  // header as it is.
+  testkit::JournalWriter j;
+  testkit::DataHeader h;
+  h.highestSlot = 3;
+  h.slotLength = 24;
+  // Twice, so the journal is longer than anything the lock reads of the slot layout
+  // and each read below is one call.
+  j.AddDataHeader(h);
+  j.AddDataHeader(h);
+  j.End();
+  ASSERT_GT(static_cast<int64_t>(j.Bytes().size()), layoutLength);
+  WriteRaw("J.DIA", j.Bytes());
+
+  // The lock reads the coordination file (1), the journal (2), then the data header
+  // again for the refresh (3), which fails.
+  platform::FaultPlan plan;
+  plan.op = platform::Op::kRead;
+  plan.nth = 3;
+  platform::SetFaultPlan(plan);
+  e.LockBlock(b);
+  EXPECT_FALSE(e.LastOpOK());
+  platform::ClearFaults();
+
+  // The file is the slot layout again, not a run of zeros that reads as a bad journal.
+  const std::string dia = ReadRaw("J.DIA");
+  EXPECT_EQ(static_cast<int64_t>(dia.size()), layoutLength);
+  EXPECT_EQ(I16(dia, 1), 2000);
+  e.LockBlock(b);
+  EXPECT_OK(e);
+  e.UnlockBlock(b);
+  e.CloseBlock(b);
+  Engine other;
+  other.StartEngine(2, 16);
+  FileBlock* ob = nullptr;
+  other.OpenBlock(ob, Path("J"), false, false, false, true);
+  EXPECT_OK(other);
+  other.StopEngine();
+  e.StopEngine();
+}
+
+}  // namespace
+}  // namespace kv::isam::testing
