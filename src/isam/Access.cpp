@@ -260,16 +260,24 @@ RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber
     } else if (!SlotIsLive(slot)) {
       outcome = RepairOutcome::kDeleted;
       worst = std::max(worst, 12);
-    } else if (fix(slot) == 0) {
-      outcome = RepairOutcome::kNothingToDo;
     } else {
-      engine_.WriteSlot(block, recordNumber, slot);
-      if (engine_.LastOpOK()) {
-        outcome = RepairOutcome::kWritten;
+      // The slot as read under the locks, to put back if the write fails part-way.
+      work_.assign(slot.begin(), slot.end());
+      if (fix(slot) == 0) {
+        outcome = RepairOutcome::kNothingToDo;
       } else {
-        Raise(worst, ErrorClass(engine_.LastOpError()));
+        engine_.WriteSlot(block, recordNumber, slot);
+        if (engine_.LastOpOK()) {
+          outcome = RepairOutcome::kWritten;
+        } else {
+          Raise(worst, ErrorClass(engine_.LastOpError()));
+          // A short write leaves the slot half old, half repaired. Writing the old
+          // bytes back makes it whole again, as the report says (not written); when
+          // that fails too, the disk is failing and the run's error says so.
+          engine_.WriteSlot(block, recordNumber, work_);
+        }
+        FlushIfWanted(block, worst);
       }
-      FlushIfWanted(block, worst);
     }
   } catch (...) {
     ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
