@@ -21,7 +21,9 @@
 // Log lines (flushed one by one, so a killed peer leaves a usable log):
 //   W <file> <record> <offset> <hex bytes>   a byte range written
 //   A <file> <record>                        a record appended (its W line follows)
-//   S writes=<n> appends=<n> conflicts=<n> failures=<n> ops=<n>   at the end
+//   S writes=<n> appends=<n> conflicts=<n> waits=<n> failures=<n> ops=<n>   at the end
+// (conflicts: lock attempts that failed and were made again; waits: locks that were had
+// only after the engine waited for another station)
 //
 // --ready is written once every file is open and ownership is fixed; with --go the peer
 // then waits until that file exists, so a test can start all peers before the repair.
@@ -70,8 +72,12 @@ struct PeerFile {
 };
 
 struct Counters {
-  long writes = 0, appends = 0, conflicts = 0, failures = 0, ops = 0;
+  long writes = 0, appends = 0, conflicts = 0, waits = 0, failures = 0, ops = 0;
 };
+
+// A lock that took longer than this was held by another station meanwhile (the engine
+// waits out short conflicts itself, in steps of 64 ms).
+constexpr auto kWaitedLock = std::chrono::milliseconds(5);
 
 // Record and write lock conflicts are waited out; anything else is a failure.
 constexpr int kMaxLockAttempts = 2000;
@@ -186,8 +192,8 @@ class Peer {
       if (f.block != nullptr) engine_.CloseBlock(f.block);
     }
     engine_.StopEngine();
-    std::fprintf(log_, "S writes=%ld appends=%ld conflicts=%ld failures=%ld ops=%ld\n", counters_.writes,
-                 counters_.appends, counters_.conflicts, counters_.failures, counters_.ops);
+    std::fprintf(log_, "S writes=%ld appends=%ld conflicts=%ld waits=%ld failures=%ld ops=%ld\n", counters_.writes,
+                 counters_.appends, counters_.conflicts, counters_.waits, counters_.failures, counters_.ops);
     std::fflush(log_);
   }
 
@@ -228,6 +234,7 @@ class Peer {
   template <class Body>
   bool Locked(PeerFile& f, int32_t record, Body&& body) {
     for (int attempt = 0; attempt < kMaxLockAttempts && !gStop; ++attempt) {
+      const auto asked = std::chrono::steady_clock::now();
       if (record > 0) {
         engine_.LockSlot(f.block, record);
         if (!engine_.LastOpOK()) {
@@ -245,6 +252,7 @@ class Peer {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
         continue;
       }
+      if (std::chrono::steady_clock::now() - asked > kWaitedLock) ++counters_.waits;
       const bool ok = body();
       engine_.UnlockBlock(f.block);
       bool released = engine_.LastOpOK();
