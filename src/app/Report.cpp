@@ -64,6 +64,14 @@ ReportFile::ReportFile(const std::string& directory, const platform::LocalTime& 
   Append(std::string(header) + directory);
   if (writeFailed_) throw platform::IoError(platform::kIoWriteFailed, path_);
   Append("FILE\tRECORD\tOFFSET\tBYTES\tVALUE");
+  Force();
+  if (writeFailed_) throw platform::IoError(platform::kIoWriteFailed, path_);
+}
+
+ReportFile::~ReportFile() { Force(); }
+
+void ReportFile::Force() {
+  if (file_.IsOpen() && file_.Flush() != 0) writeFailed_ = true;
 }
 
 void ReportFile::Append(const std::string& line) {
@@ -75,7 +83,6 @@ void ReportFile::Append(const std::string& line) {
     return;
   }
   end_ += done;
-  if (file_.Flush() != 0) writeFailed_ = true;
 }
 
 void ReportFile::FieldReset(std::string_view file, int32_t record, int offset, const uint8_t* original,

@@ -21,7 +21,9 @@
 #include "company/Settings.h"
 #include "modules/Progress.h"
 #include "platform/Cp874.h"
+#include "platform/Faults.h"
 #include "platform/PlainFile.h"
+#include "platform/System.h"
 #include "platform/Terminal.h"
 #include "ui/Dialogs.h"
 
@@ -171,9 +173,29 @@ int MakeDemo(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
+// With KVFIX_STATS=1 in the environment, the calls the platform layer made to the
+// operating system are printed to standard error when the program ends (the benchmark
+// script counts them per record; with a simulated share, also the delayed ones).
+struct CallCountsAtExit {
+  ~CallCountsAtExit() {
+    if (platform::GetEnv("KVFIX_STATS") != "1") return;
+    static constexpr const char* kNames[] = {"open",  "create", "read",   "write",  "flush",
+                                             "truncate", "size", "close", "lock",   "unlock",
+                                             "delete", "rename", "stat",  "directory"};
+    static_assert(std::size(kNames) == static_cast<size_t>(platform::Op::kCount));
+    const platform::CallCounts counts = platform::GetCallCounts();
+    std::cerr << "platform calls: total " << counts.Total() << ";";
+    for (size_t i = 0; i < std::size(kNames); ++i) {
+      std::cerr << (i == 0 ? " " : ", ") << kNames[i] << " " << counts.calls[i];
+    }
+    std::cerr << "; delayed " << platform::DelayedCalls() << "\n";
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const CallCountsAtExit callCounts;
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("");
   const std::string command = args.front();
