@@ -165,7 +165,10 @@ void CompanySelection::ImportDefaultList(const std::string& defPath, const std::
   ReadLinesOrThrow(defPath, defLines);
   std::vector<std::string> lines;
   for (const std::string& line : defLines) {
-    if (!line.empty()) lines.push_back(";" + line);
+    if (line.empty()) continue;
+    std::string entry = ";";  // appended, not ";" + line: GCC 12 -O3 warns (-Wrestrict) there
+    entry += line;
+    lines.push_back(std::move(entry));
   }
   WriteLinesOrThrow(iniPath, lines);
 }
@@ -184,7 +187,9 @@ bool CompanySelection::EnsureCompanyList() {
   }
   // A first start: one entry without a name for the DATAFILE subdirectory. When the
   // file cannot be made, the caller reports the missing list.
-  platform::WriteTextLines(ini, {";" + JoinPath(settings_.dirs.start, "DATAFILE")});
+  std::string entry = ";";
+  entry += JoinPath(settings_.dirs.start, "DATAFILE");
+  platform::WriteTextLines(ini, {entry});
   listCreated_ = true;
   return platform::FileExists(ini);
 }

@@ -45,7 +45,11 @@ bool AccessLayer::RetryAfterConflict() {
   if (LockRetryCount <= SilentRetryLimit) return true;
   const int32_t error = engine_.LastOpError();
   LockRetryCount = 0;
-  if (dialogs_.AskForYesNo("(" + ui::IntToText(error) + platform::Th(") มีการล็อคข้อมูลซ้อนกัน. โปรดลองใหม่อีกครั้ง"))) {
+  // Built by appending: GCC 12 at -O3 warns (-Wrestrict) inside "(" + std::string.
+  std::string question = "(";
+  question += ui::IntToText(error);
+  question += platform::Th(") มีการล็อคข้อมูลซ้อนกัน. โปรดลองใหม่อีกครั้ง");
+  if (dialogs_.AskForYesNo(question)) {
     return true;
   }
   dialogs_.RequestClose();
