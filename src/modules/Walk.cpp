@@ -28,6 +28,8 @@ constexpr size_t kReadAheadBytes = 256 * 1024;
 // read again record by record, so one unreadable slot costs only itself.
 class RecordReader {
  public:
+  static constexpr int32_t kReadPastEnd = 10070;
+
   RecordReader(isam::AccessLayer& access, isam::FileBlock* block, size_t slotLength,
                WalkStats& stats)
       : access_(access), block_(block), slotLength_(slotLength), stats_(stats) {
@@ -48,6 +50,15 @@ class RecordReader {
           access_.ReadRecordAt(block_, recordNumber, bytes);
           if (!access_.AccessOK) {
             ++stats_.unreadable;
+            // A slot past the end of the file: every later slot lies further out, so
+            // the rest of the count cannot be read either. Trying each of them would
+            // turn a header that promises two billion records into a walk of hours.
+            if (access_.engine().LastOpError() == kReadPastEnd) {
+              stats_.unreadable += (batchCount_ - pos_) + (total_ - next_);
+              pos_ = batchCount_;
+              next_ = total_;
+              return false;
+            }
             continue;
           }
           return true;
