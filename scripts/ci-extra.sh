@@ -3,3 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/fuzz.sh "${KV_FUZZ_SECONDS:-30}"
+
+# Hardening: one more stress round, with six peer stations (ctest runs four).
+bash scripts/stress.sh 1 6 500
