@@ -61,6 +61,10 @@ struct NetState {
   int stationSlots = 0;        // k - 1
   std::vector<int32_t> recordLocks;
   std::vector<uint8_t> scratch;  // marker and slots up to the own one; no allocation per read
+  // Under the write lock: scratch holds the marker and the whole slot area as they are in
+  // the file (nobody else may change them meanwhile), so the signal written at the
+  // unlock needs no second read.
+  bool areaKnown = false;
 };
 
 class FileBlock {

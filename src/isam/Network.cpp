@@ -55,8 +55,10 @@ int32_t Refresh(EngineState& st, FileBlock& b, const uint8_t* mask) {
     if (int32_t e = WriteExact(b.coord.file, OwnSlotOffset(b), zeros,
                                static_cast<size_t>(n.slotLength))) {
       n.refreshAll = true;  // the signal is gone from the file: re-read everything next time
+      n.areaKnown = false;
       return e;
     }
+    if (n.areaKnown) std::memset(n.scratch.data() + OwnSlotOffset(b), 0, static_cast<size_t>(n.slotLength));
   }
   for (int i = 0; i <= b.keyCount; ++i) {
     if (!Bit(mask, i)) continue;
@@ -102,12 +104,18 @@ int32_t LockOtherSlots(EngineState& st, FileBlock& b, bool lock) {
 // other stations must be kept out for the replay; the write lock already does that.
 int32_t LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
   NetState& n = *b.net;
-  const size_t want = kSlotAreaOffset + static_cast<size_t>(n.station + 1) * n.slotLength;
+  const size_t own = kSlotAreaOffset + static_cast<size_t>(n.station + 1) * n.slotLength;
+  // Under the write lock the same one read takes the whole slot area (a few hundred
+  // bytes at most), which the signal at the unlock then needs not read again.
+  const size_t area = kSlotAreaOffset + static_cast<size_t>(n.slotAreaLength);
+  const size_t want = takeOthers ? own : std::max(own, area);
+  n.areaKnown = false;
   if (n.scratch.size() < want) n.scratch.resize(want);
   size_t done = 0;
   if (int32_t e = ReadSome(b.coord.file, 0, n.scratch.data(), want, done)) return e;
   if (done >= 3 && GetI16(n.scratch.data() + 1) == kLayoutMarker) {
-    if (done < want) return 10070;
+    if (done < own) return 10070;
+    n.areaKnown = !takeOthers && done >= area;
     Mask mask{};
     std::memcpy(mask.data(), n.scratch.data() + OwnSlotOffset(b), static_cast<size_t>(n.slotLength));
     if (n.refreshAll) {
@@ -187,6 +195,7 @@ int32_t LockBlock(EngineState& st, FileBlock& b) {
     return 10330;
   }
   if (int32_t e = LoadSignals(st, b, false)) {
+    n.areaKnown = false;
     UnlockRange(st, b.coord.file, kSlotAreaOffset, static_cast<uint64_t>(n.slotAreaLength));
     return e;
   }
@@ -223,6 +232,7 @@ int32_t UnlockBlock(EngineState& st, FileBlock& b) {
   if (!b.readOnly) {
     if (int32_t e = SignalChanges(st, b)) return e;  // the block stays locked
   }
+  n.areaKnown = false;  // from now on other stations may change the slot area
   const int32_t e = UnlockRange(st, b.coord.file, kSlotAreaOffset,
                                 static_cast<uint64_t>(n.slotAreaLength));
   // The table has let go of the range either way; a block that claimed to be locked
@@ -233,7 +243,7 @@ int32_t UnlockBlock(EngineState& st, FileBlock& b) {
 }
 
 int32_t WriteLayout(EngineState&, FileBlock& b, const uint8_t* mask) {
-  const NetState& n = *b.net;
+  NetState& n = *b.net;
   const int m = n.slotLength;
   const int slots = n.stationSlots + 1;
   const int perChunk = std::max(1, kLayoutChunk / m);
@@ -247,7 +257,9 @@ int32_t WriteLayout(EngineState&, FileBlock& b, const uint8_t* mask) {
     const size_t bytes = static_cast<size_t>(count) * m;
     const uint64_t offset = kSlotAreaOffset + static_cast<uint64_t>(first) * m;
     std::memset(area, 0, bytes);
-    if (!full) {
+    if (!full && n.areaKnown) {
+      std::memcpy(area, n.scratch.data() + offset, bytes);
+    } else if (!full) {
       size_t done = 0;
       if (int32_t e = ReadSome(b.coord.file, offset, area, bytes, done)) return e;
     }
@@ -266,7 +278,11 @@ int32_t WriteLayout(EngineState&, FileBlock& b, const uint8_t* mask) {
     } else {
       e = WriteExact(b.coord.file, offset, area, bytes);
     }
-    if (e != 0) return e;
+    if (e != 0) {
+      n.areaKnown = false;
+      return e;
+    }
+    if (n.areaKnown) std::memcpy(n.scratch.data() + offset, area, bytes);
   }
   return 0;
 }
