@@ -101,14 +101,14 @@ std::string Pack(uint8_t flags, std::string_view lookup, const std::string& dir,
 }
 
 std::string Build(const FileSpec& base, int records, std::vector<int32_t> deleted = {}) {
-  FileSpec spec = base;
-  spec.dataPath = ScratchDirectory() + "/SEED.DAT";
-  spec.highestSlot = records;
-  spec.freeChain = DescendingChain(deleted);
+  FileSpec fileSpec = base;
+  fileSpec.dataPath = ScratchDirectory() + "/SEED.DAT";
+  fileSpec.highestSlot = records;
+  fileSpec.freeChain = DescendingChain(deleted);
   RemoveScratchFile("SEED.IX");
   RemoveScratchFile("SEED.DIA");
-  const size_t keyCount = spec.keys.size();
-  const std::string error = BuildFile(spec, [keyCount](int32_t record, bool deleted,
+  const size_t keyCount = fileSpec.keys.size();
+  const std::string error = BuildFile(fileSpec, [keyCount](int32_t record, bool deleted,
                                                        std::span<uint8_t> slot, KeySink& keys) {
     for (size_t i = 4; i < slot.size(); ++i) slot[i] = static_cast<uint8_t>(record + i);
     if (deleted) return;

@@ -179,7 +179,7 @@ struct FileInfo {
 
 // Replaces the data file and its index file, and removes a coordination file of the
 // same base name.
-std::string BuildFile(const FileSpec& spec, const SlotFiller& filler, FileInfo* info = nullptr);
+std::string BuildFile(const FileSpec& fileSpec, const SlotFiller& filler, FileInfo* info = nullptr);
 
 // The chain the suite leaves when it deletes slots in ascending order: the highest
 // deleted slot is the head and each links to the next lower one.

@@ -64,12 +64,12 @@ TEST_F(HardeningLargeFileTest, WalksAndRepairsRecordsPastFourGiB) {
   const std::string company = dir_ + "/company";
   const std::string data = company + "/ICFILE01.DAT";
   const modules::DataFileDef& def = modules::DataFile("ICFILE01");
-  testkit::FileSpec spec;
-  spec.dataPath = data;
-  spec.slotLength = kSlot;
-  spec.keys.assign(def.keys.begin(), def.keys.end());
-  spec.highestSlot = 3;
-  ASSERT_EQ(testkit::BuildFile(spec,
+  testkit::FileSpec fileSpec;
+  fileSpec.dataPath = data;
+  fileSpec.slotLength = kSlot;
+  fileSpec.keys.assign(def.keys.begin(), def.keys.end());
+  fileSpec.highestSlot = 3;
+  ASSERT_EQ(testkit::BuildFile(fileSpec,
                                [](int32_t rec, bool, std::span<uint8_t> slot, testkit::KeySink& keys) {
                                  slot[4] = static_cast<uint8_t>(rec);
                                  for (int k = 1; k <= 5; ++k) keys.Add(k, "R" + std::to_string(rec));

@@ -25,11 +25,11 @@ class AccessFaultTest : public IsamTest {
 };
 
 TEST_F(AccessFaultTest, AShortRepairWriteIsUndone) {
-  testkit::FileSpec spec;
-  spec.dataPath = Path("W.DAT");
-  spec.slotLength = 100;
-  spec.highestSlot = 2;
-  ASSERT_EQ(testkit::BuildFile(spec,
+  testkit::FileSpec fileSpec;
+  fileSpec.dataPath = Path("W.DAT");
+  fileSpec.slotLength = 100;
+  fileSpec.highestSlot = 2;
+  ASSERT_EQ(testkit::BuildFile(fileSpec,
                                [](int32_t, bool, std::span<uint8_t> slot, testkit::KeySink&) {
                                  std::memset(slot.data() + 4, 0xAB, slot.size() - 4);
                                }),

@@ -294,12 +294,12 @@ TEST_F(AccessTest, KeySearchUsesAtMostHundredCharacters) {
   EXPECT_FALSE(access_->AccessOK);
   access_->CloseModuleFile(block);
 
-  testkit::FileSpec spec;
-  spec.dataPath = dir_ + "/LONGKEY.DAT";
-  spec.slotLength = 120;
-  spec.keys = {{100, false}};
-  spec.highestSlot = 1;
-  ASSERT_EQ(testkit::BuildFile(spec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink& keys) {
+  testkit::FileSpec fileSpec;
+  fileSpec.dataPath = dir_ + "/LONGKEY.DAT";
+  fileSpec.slotLength = 120;
+  fileSpec.keys = {{100, false}};
+  fileSpec.highestSlot = 1;
+  ASSERT_EQ(testkit::BuildFile(fileSpec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink& keys) {
     keys.Add(1, std::string(100, 'A'));
   }), "");
   const KeyDesc keys[] = {{100, false}};

@@ -25,11 +25,11 @@ class LargeFileTest : public IsamTest {
     IsamTest::SetUp();
     ASSERT_GT(static_cast<uint64_t>(kPast2G) * kSlot, 1ull << 31);
     ASSERT_GT(static_cast<uint64_t>(kPast4G) * kSlot, 1ull << 32);
-    testkit::FileSpec spec;
-    spec.dataPath = Path("BIG.DAT");
-    spec.slotLength = kSlot;
-    spec.highestSlot = 2;
-    ASSERT_EQ(testkit::BuildFile(spec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
+    testkit::FileSpec fileSpec;
+    fileSpec.dataPath = Path("BIG.DAT");
+    fileSpec.slotLength = kSlot;
+    fileSpec.highestSlot = 2;
+    ASSERT_EQ(testkit::BuildFile(fileSpec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
     // The far records, written past a hole, and the header that counts them.
     WriteAt(kPast2G, Slot(0x21));
     WriteAt(kPast4G, Slot(0x42));

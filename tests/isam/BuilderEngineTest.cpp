@@ -39,14 +39,14 @@ class BuilderEngineTest : public ::testing::Test {
 
 TEST_F(BuilderEngineTest, EngineFindsEveryKeyAndStepsInOrder) {
   constexpr int32_t kRecords = 50000;
-  FileSpec spec;
-  spec.dataPath = dir_ + "/BIG.DAT";
-  spec.slotLength = 40;
-  spec.keys = {{12, false}, {6, true}};
-  spec.highestSlot = kRecords;
+  FileSpec fileSpec;
+  fileSpec.dataPath = dir_ + "/BIG.DAT";
+  fileSpec.slotLength = 40;
+  fileSpec.keys = {{12, false}, {6, true}};
+  fileSpec.highestSlot = kRecords;
   std::vector<int32_t> deleted;
   for (int32_t n = 3; n <= kRecords; n += 41) deleted.push_back(n);
-  spec.freeChain = DescendingChain(deleted);
+  fileSpec.freeChain = DescendingChain(deleted);
   std::vector<Entry> unique, dups;
   auto uniqueText = [](int32_t n) {
     // Texts of several lengths, some prefixes of others, and bytes above 0x7F.
@@ -56,7 +56,7 @@ TEST_F(BuilderEngineTest, EngineFindsEveryKeyAndStepsInOrder) {
   };
   auto dupText = [](int32_t n) { return "D" + std::to_string(n % 613); };
   FileInfo info;
-  ASSERT_EQ(BuildFile(spec,
+  ASSERT_EQ(BuildFile(fileSpec,
                       [&](int32_t n, bool isDeleted, std::span<uint8_t>, KeySink& keys) {
                         if (isDeleted) return;
                         keys.Add(1, uniqueText(n));
@@ -122,12 +122,12 @@ TEST_F(BuilderEngineTest, EngineFindsEveryKeyAndStepsInOrder) {
 // A journal from the writer, left in the coordination file, is replayed by the next
 // open: the page image, the key header and the data header (with its freed slot) land.
 TEST_F(BuilderEngineTest, EngineReplaysAWrittenJournal) {
-  FileSpec spec;
-  spec.dataPath = dir_ + "/J.DAT";
-  spec.slotLength = 32;
-  spec.keys = {{8, false}};
-  spec.highestSlot = 10;
-  ASSERT_EQ(BuildFile(spec,
+  FileSpec fileSpec;
+  fileSpec.dataPath = dir_ + "/J.DAT";
+  fileSpec.slotLength = 32;
+  fileSpec.keys = {{8, false}};
+  fileSpec.highestSlot = 10;
+  ASSERT_EQ(BuildFile(fileSpec,
                       [](int32_t n, bool, std::span<uint8_t>, KeySink& keys) {
                         keys.Add(1, "R" + std::to_string(n));
                       }),

@@ -144,13 +144,13 @@ WalkResult WalkKey(const std::string& ix, const std::vector<int>& keyLengths, in
 // ---- Data file -------------------------------------------------------------------------------
 
 TEST_F(BuilderTest, DataFileSlotsHeaderAndFreeChain) {
-  FileSpec spec;
-  spec.dataPath = Path("T.DAT");
-  spec.slotLength = 100;
-  spec.keys = {{10, false}};
-  spec.highestSlot = 5;
-  spec.freeChain = DescendingChain({2, 4});
-  ASSERT_EQ(BuildFile(spec,
+  FileSpec fileSpec;
+  fileSpec.dataPath = Path("T.DAT");
+  fileSpec.slotLength = 100;
+  fileSpec.keys = {{10, false}};
+  fileSpec.highestSlot = 5;
+  fileSpec.freeChain = DescendingChain({2, 4});
+  ASSERT_EQ(BuildFile(fileSpec,
                       [](int32_t n, bool deleted, std::span<uint8_t> slot, KeySink& keys) {
                         std::fill(slot.begin() + 4, slot.end(), static_cast<uint8_t>(n));
                         if (!deleted) keys.Add(1, "K" + std::to_string(n));
@@ -176,17 +176,17 @@ TEST_F(BuilderTest, DataFileSlotsHeaderAndFreeChain) {
 }
 
 TEST_F(BuilderTest, HeaderOverridesAndChainOrderAsGiven) {
-  FileSpec spec;
-  spec.dataPath = Path("M.DAT");
-  spec.slotLength = 64;
-  spec.highestSlot = 4;
-  spec.freeChain = {1, 3};  // ascending, as given
-  spec.headerSlotLength = 60;
-  spec.headerKeyCount = 101;
-  spec.defectFlag = 1;
+  FileSpec fileSpec;
+  fileSpec.dataPath = Path("M.DAT");
+  fileSpec.slotLength = 64;
+  fileSpec.highestSlot = 4;
+  fileSpec.freeChain = {1, 3};  // ascending, as given
+  fileSpec.headerSlotLength = 60;
+  fileSpec.headerKeyCount = 101;
+  fileSpec.defectFlag = 1;
   ASSERT_EQ(WriteBytes(Path("M.DIA"), CoordinationLayout(0)), "");
   FileInfo info;
-  ASSERT_EQ(BuildFile(spec, nullptr, &info), "");
+  ASSERT_EQ(BuildFile(fileSpec, nullptr, &info), "");
   const std::string dat = Read("M.DAT");
   ASSERT_EQ(dat.size(), 5u * 64);
   EXPECT_EQ(I32(dat, 0), 1);
@@ -234,13 +234,13 @@ TEST_F(BuilderTest, RefusesInconsistentInput) {
        [](int32_t n, bool, std::span<uint8_t>, KeySink& k) { k.Add(1, std::to_string(n)); }},
   };
   for (const Case& c : cases) {
-    FileSpec spec;
-    spec.dataPath = Path("E.DAT");
-    spec.slotLength = 32;
-    spec.keys = c.keys;
-    spec.highestSlot = 3;
-    spec.freeChain = c.chain;
-    EXPECT_NE(BuildFile(spec, c.fill), "") << c.name;
+    FileSpec fileSpec;
+    fileSpec.dataPath = Path("E.DAT");
+    fileSpec.slotLength = 32;
+    fileSpec.keys = c.keys;
+    fileSpec.highestSlot = 3;
+    fileSpec.freeChain = c.chain;
+    EXPECT_NE(BuildFile(fileSpec, c.fill), "") << c.name;
   }
 }
 

@@ -22,11 +22,11 @@ class CoordinationFaultTest : public IsamTest {
 };
 
 TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
-  testkit::FileSpec spec;
-  spec.dataPath = Path("L.DAT");
-  spec.slotLength = 24;
-  spec.highestSlot = 2;
-  ASSERT_EQ(testkit::BuildFile(spec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
+  testkit::FileSpec fileSpec;
+  fileSpec.dataPath = Path("L.DAT");
+  fileSpec.slotLength = 24;
+  fileSpec.highestSlot = 2;
+  ASSERT_EQ(testkit::BuildFile(fileSpec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
   Engine e;
   e.StartEngine(2, 16);
   FileBlock* b = nullptr;
@@ -57,11 +57,11 @@ TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
 }
 
 TEST_F(CoordinationFaultTest, AReplayWhoseRefreshFailsLeavesASoundLayout) {
-  testkit::FileSpec spec;
-  spec.dataPath = Path("J.DAT");
-  spec.slotLength = 24;
-  spec.highestSlot = 3;
-  ASSERT_EQ(testkit::BuildFile(spec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
+  testkit::FileSpec fileSpec;
+  fileSpec.dataPath = Path("J.DAT");
+  fileSpec.slotLength = 24;
+  fileSpec.highestSlot = 3;
+  ASSERT_EQ(testkit::BuildFile(fileSpec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
   Engine e;
   e.StartEngine(2, 16);
   FileBlock* b = nullptr;

@@ -30,20 +30,20 @@ class EngineTest : public IsamTest {
   void Build(const std::string& base, int32_t slotLength, int32_t highest,
              std::vector<int32_t> freeChain = {}, std::vector<KeyDesc> keys = {},
              FileSpec* tweak = nullptr) {
-    FileSpec spec;
-    spec.dataPath = Path(base + ".DAT");
-    spec.slotLength = slotLength;
-    spec.keys = keys;
-    spec.highestSlot = highest;
-    spec.freeChain = freeChain;
+    FileSpec fileSpec;
+    fileSpec.dataPath = Path(base + ".DAT");
+    fileSpec.slotLength = slotLength;
+    fileSpec.keys = keys;
+    fileSpec.highestSlot = highest;
+    fileSpec.freeChain = freeChain;
     if (tweak) {
-      spec.headerSlotLength = tweak->headerSlotLength;
-      spec.headerKeyCount = tweak->headerKeyCount;
-      spec.defectFlag = tweak->defectFlag;
-      spec.writeIndex = tweak->writeIndex;
+      fileSpec.headerSlotLength = tweak->headerSlotLength;
+      fileSpec.headerKeyCount = tweak->headerKeyCount;
+      fileSpec.defectFlag = tweak->defectFlag;
+      fileSpec.writeIndex = tweak->writeIndex;
     }
     const bool hasKeys = !keys.empty();
-    ASSERT_EQ(BuildFile(spec,
+    ASSERT_EQ(BuildFile(fileSpec,
                         [&](int32_t rec, bool deleted, std::span<uint8_t> slot, KeySink& sink) {
                           PutI32(slot.data() + 4, rec);
                           if (!deleted && hasKeys) sink.Add(1, "K" + std::to_string(rec));

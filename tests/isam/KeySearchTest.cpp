@@ -47,15 +47,15 @@ class KeySearchTest : public IsamTest {
     for (int32_t r = 1; r <= highest; ++r) {
       if (!byRecord.count(r)) deleted.push_back(r);
     }
-    FileSpec spec;
-    spec.dataPath = Path(base + ".DAT");
-    spec.slotLength = 30;
-    spec.keys = {key};
-    spec.highestSlot = highest;
-    spec.freeChain = testkit::DescendingChain(deleted);
-    spec.index.maxItemsPerPage = perPage;
+    FileSpec fileSpec;
+    fileSpec.dataPath = Path(base + ".DAT");
+    fileSpec.slotLength = 30;
+    fileSpec.keys = {key};
+    fileSpec.highestSlot = highest;
+    fileSpec.freeChain = testkit::DescendingChain(deleted);
+    fileSpec.index.maxItemsPerPage = perPage;
     FileInfo info;
-    EXPECT_EQ(BuildFile(spec,
+    EXPECT_EQ(BuildFile(fileSpec,
                         [&](int32_t rec, bool isDeleted, std::span<uint8_t>, KeySink& sink) {
                           if (!isDeleted) sink.Add(1, byRecord[rec]);
                         },

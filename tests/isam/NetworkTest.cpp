@@ -41,12 +41,12 @@ class NetworkTest : public IsamTest {
 
   // Records 1..50; record r carries key text "K<r>" (or "K<51-r>" when flipped).
   void Build(const std::string& base, bool flipped = false) {
-    FileSpec spec;
-    spec.dataPath = Path(base + ".DAT");
-    spec.slotLength = 30;
-    spec.keys = {{8, false}};
-    spec.highestSlot = 50;
-    ASSERT_EQ(BuildFile(spec,
+    FileSpec fileSpec;
+    fileSpec.dataPath = Path(base + ".DAT");
+    fileSpec.slotLength = 30;
+    fileSpec.keys = {{8, false}};
+    fileSpec.highestSlot = 50;
+    ASSERT_EQ(BuildFile(fileSpec,
                         [&](int32_t rec, bool, std::span<uint8_t> slot, KeySink& sink) {
                           PutI32(slot.data() + 4, rec);
                           sink.Add(1, "K" + std::to_string(flipped ? 51 - rec : rec));

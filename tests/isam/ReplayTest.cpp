@@ -27,13 +27,13 @@ class ReplayTest : public IsamTest {
     IsamTest::SetUp();
     ASSERT_EQ(engine.StartEngine(2, 16), 16);
     // Records 1..10 with keys K1..K10: a single root page, page 1.
-    FileSpec spec;
-    spec.dataPath = Path("JR.DAT");
-    spec.slotLength = 30;
-    spec.keys = {{kL, false}};
-    spec.highestSlot = 10;
+    FileSpec fileSpec;
+    fileSpec.dataPath = Path("JR.DAT");
+    fileSpec.slotLength = 30;
+    fileSpec.keys = {{kL, false}};
+    fileSpec.highestSlot = 10;
     testkit::FileInfo info;
-    ASSERT_EQ(BuildFile(spec,
+    ASSERT_EQ(BuildFile(fileSpec,
                         [](int32_t rec, bool, std::span<uint8_t> slot, KeySink& sink) {
                           PutI32(slot.data() + 4, rec);
                           sink.Add(1, "K" + std::to_string(rec));
