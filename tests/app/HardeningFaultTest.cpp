@@ -180,8 +180,8 @@ TEST_F(HardeningFaultTest, EveryInjectedFailureEndsCleanly) {
     const uint64_t calls = clean.calls[static_cast<int>(op)];
     // CI: the first calls one by one (start-up and the first file), then a spread over
     // the rest of the run, and the last call and one beyond it.
-    const uint64_t first = kSanitized ? 6 : 12;
-    const uint64_t spread = std::max<uint64_t>(1, calls / (kSanitized ? 8 : 16));
+    const uint64_t first = kSanitized ? 4 : 12;
+    const uint64_t spread = std::max<uint64_t>(1, calls / (kSanitized ? 5 : 16));
     for (const Kind& k : t.kinds) {
       for (const bool persistent : {false, true}) {
         for (uint64_t n = 1; n <= calls + 1; ++n) {

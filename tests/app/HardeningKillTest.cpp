@@ -61,7 +61,7 @@ TEST_F(HardeningKillTest, EveryKillLeavesOldOrRepairedDataAndASecondRunFinishes)
   const int runs = EnvInt("KV_KILL_RUNS", kSanitized ? 3 : 5);
   const std::string templ = dir_ + "/template";
   testkit::DemoOptions options;
-  options.records = EnvInt("KV_KILL_RECORDS", kSanitized ? 1500 : 5000);
+  options.records = EnvInt("KV_KILL_RECORDS", kSanitized ? 400 : 5000);
   options.seed = 7;
   options.unsoundRate = 0.05;
   ASSERT_EQ(testkit::MakeDemoCompany(templ, options).error, "");
