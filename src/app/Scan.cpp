@@ -77,6 +77,7 @@ bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const
       const uint8_t* record = buffer.data() + static_cast<size_t>(i) * slot;
       if (isam::GetI32(record) != 0) continue;  // deleted slot
       ++summary.recordsScanned;
+      if (!modules::AnyMoneyUnsound(record, walked.moneyOffsets)) continue;
       for (int offset : walked.moneyOffsets) {
         if (modules::IsMoneySound(record + offset)) continue;
         finding.record = first + i;

@@ -167,6 +167,7 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
         continue;
       }
       ++stats.visited;
+      if (!AnyMoneyUnsound(record.data(), fields)) continue;
       before.count = 0;
       for (uint16_t offset : fields) {
         const uint8_t* field = record.data() + offset;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -219,6 +220,35 @@ TEST(MoneyCheck, AgreesWithTextRoundTripOnAMillionValues) {
   std::cout << "money check: " << values.size() << " values compared with the text round trip, "
             << disagreements << " disagreements" << std::endl;
   EXPECT_EQ(disagreements, 0u);
+}
+
+// The walk and the scan first judge a record whole; a record must come out unsound
+// exactly when one of its fields does, wherever that field stands among the others
+// (the fields are taken four at a time, then one by one).
+TEST(MoneyCheck, RecordIsUnsoundExactlyWhenOneOfItsFieldsIs) {
+  const Field sound[] = {Make(0, 0), kUpper, kLower, Make(0x0000, 1), Make(0x8000, 1ull << 63),
+                         Make(0x3FFF, 1ull << 63), Make(0x401F, ~0ull)};
+  const Field unsound[] = {Make(0x7FFF, 1ull << 63), Make(0xFFFF, 0xC000000000000000ull),
+                           Make(0x4020, 0x9502F8FFFF5C3DEFull), Make(0x4021, 1ull << 63),
+                           Make(0x3FFF, 0x7FFFFFFFFFFFFFFFull), Make(0x0001, 0)};
+  for (size_t fieldCount = 1; fieldCount <= 9; ++fieldCount) {
+    std::vector<uint16_t> offsets;
+    std::vector<uint8_t> record(4 + fieldCount * 13, 0xAA);  // gaps between the fields
+    for (size_t i = 0; i < fieldCount; ++i) offsets.push_back(static_cast<uint16_t>(4 + i * 13));
+    for (size_t i = 0; i < fieldCount; ++i) {
+      const Field& f = sound[i % std::size(sound)];
+      std::memcpy(&record[offsets[i]], f.data(), f.size());
+    }
+    EXPECT_FALSE(kv::modules::AnyMoneyUnsound(record.data(), offsets)) << fieldCount << " fields";
+    for (size_t bad = 0; bad < fieldCount; ++bad) {
+      for (const Field& u : unsound) {
+        std::vector<uint8_t> damaged = record;
+        std::memcpy(&damaged[offsets[bad]], u.data(), u.size());
+        EXPECT_TRUE(kv::modules::AnyMoneyUnsound(damaged.data(), offsets))
+            << fieldCount << " fields, unsound one at " << bad;
+      }
+    }
+  }
 }
 
 }  // namespace
