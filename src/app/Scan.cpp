@@ -1,5 +1,11 @@
 #include "app/Scan.h"
 
+#include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "isam/Coding.h"
@@ -14,6 +20,99 @@ namespace {
 
 constexpr size_t kHeaderLength = 21;
 constexpr size_t kChunkBytes = 256 * 1024;
+
+// Reads the chunks of a file on a thread of its own, one or two chunks ahead, while the
+// caller judges the chunk before: on a local disk the copy out of the page cache costs
+// about as much as judging it, so the two together take the time of the slower. Chunks
+// arrive in file order; after a chunk that could not be read no other follows.
+class ChunkReader {
+ public:
+  struct Chunk {
+    std::vector<uint8_t> bytes;
+    int32_t first = 0;
+    int32_t count = 0;
+    bool ok = true;
+  };
+
+  ChunkReader(platform::File& file, uint64_t slot, int32_t perChunk, int32_t highest)
+      : file_(file), slot_(slot), perChunk_(perChunk), highest_(highest) {
+    for (Chunk& c : chunks_) c.bytes.resize(static_cast<size_t>(perChunk) * slot);
+    for (Chunk& c : chunks_) free_.push_back(&c);
+    thread_ = std::thread([this] { Read(); });
+  }
+  ~ChunkReader() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  ChunkReader(const ChunkReader&) = delete;
+  ChunkReader& operator=(const ChunkReader&) = delete;
+
+  // The next chunk in file order, or null after the last; hand it back with Done.
+  Chunk* Next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !ready_.empty() || finished_; });
+    if (ready_.empty()) return nullptr;
+    Chunk* c = ready_.front();
+    ready_.pop_front();
+    return c;
+  }
+  void Done(Chunk* c) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      free_.push_back(c);
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  void Read() {
+    for (int32_t first = 1; first <= highest_;) {
+      Chunk* c = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !free_.empty() || stop_; });
+        if (stop_) break;
+        c = free_.front();
+        free_.pop_front();
+      }
+      c->first = first;
+      c->count = std::min<int32_t>(perChunk_, highest_ - first + 1);
+      const size_t bytes = static_cast<size_t>(c->count) * slot_;
+      size_t done = 0;
+      c->ok = file_.ReadAt(static_cast<uint64_t>(first) * slot_, c->bytes.data(), bytes, done) == 0 &&
+              done == bytes;
+      first += c->count;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ready_.push_back(c);
+      }
+      changed_.notify_all();
+      if (!c->ok) break;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      finished_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  platform::File& file_;
+  const uint64_t slot_;
+  const int32_t perChunk_;
+  const int32_t highest_;
+  std::array<Chunk, 3> chunks_;
+  std::deque<Chunk*> free_;
+  std::deque<Chunk*> ready_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stop_ = false;
+  bool finished_ = false;
+  std::thread thread_;  // last: started once everything above exists
+};
 
 // Scans one data file; false with `error` set when it cannot be read as the table says.
 bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const std::function<void(const ScanFinding&)>& onFinding,
@@ -63,31 +162,30 @@ bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const
   }
 
   const int32_t perChunk = static_cast<int32_t>(std::max<uint64_t>(1, kChunkBytes / slot));
-  std::vector<uint8_t> buffer(static_cast<size_t>(perChunk) * slot);
+  ChunkReader reader(file, slot, perChunk, highest);
   ScanFinding finding;
   finding.file = std::string(walked.baseName);
-  for (int32_t first = 1; first <= highest;) {
-    const int32_t count = std::min<int32_t>(perChunk, highest - first + 1);
-    const size_t bytes = static_cast<size_t>(count) * slot;
-    if (file.ReadAt(static_cast<uint64_t>(first) * slot, buffer.data(), bytes, done) != 0 || done != bytes) {
-      error = label + ": records from " + std::to_string(first) + " cannot be read";
+  ChunkReader::Chunk* chunk = nullptr;
+  while ((chunk = reader.Next()) != nullptr) {
+    if (!chunk->ok) {
+      error = label + ": records from " + std::to_string(chunk->first) + " cannot be read";
       return false;
     }
-    for (int32_t i = 0; i < count; ++i) {
-      const uint8_t* record = buffer.data() + static_cast<size_t>(i) * slot;
+    for (int32_t i = 0; i < chunk->count; ++i) {
+      const uint8_t* record = chunk->bytes.data() + static_cast<size_t>(i) * slot;
       if (isam::GetI32(record) != 0) continue;  // deleted slot
       ++summary.recordsScanned;
       if (!modules::AnyMoneyUnsound(record, walked.moneyOffsets)) continue;
       for (int offset : walked.moneyOffsets) {
         if (modules::IsMoneySound(record + offset)) continue;
-        finding.record = first + i;
+        finding.record = chunk->first + i;
         finding.offset = offset;
         std::copy(record + offset, record + offset + 10, finding.bytes.begin());
         ++summary.findings;
         onFinding(finding);
       }
     }
-    first += count;
+    reader.Done(chunk);
   }
   ++summary.filesScanned;
   return true;

@@ -9,6 +9,7 @@
 
 #include "CompanyDir.h"
 #include "app/Report.h"
+#include "platform/Faults.h"
 
 namespace kv::app {
 namespace {
@@ -91,6 +92,41 @@ TEST_F(ScanTest, RefusesFilesItCannotReadAsTheTableSays) {
     EXPECT_NE(error.find("GLFILE03.DAT"), std::string::npos) << error;
     EXPECT_EQ(lines.size(), 1u);  // GLFILE01, before the refused file, was delivered
   }
+}
+
+// A file of several read chunks: the chunks are read ahead on another thread, yet the
+// findings come in record order, and a chunk that cannot be read ends the scan of that
+// file with an error naming the first record of the chunk, after the findings before it.
+TEST_F(ScanTest, LargeFileKeepsRecordOrderAndStopsAtAChunkThatCannotBeRead) {
+  constexpr int kSlots = 700;  // 700 x 1248 bytes: four chunks of 256 KiB
+  std::vector<Slot> slots;
+  for (int r = 1; r <= kSlots; ++r) {
+    Slot slot(1248);
+    if (r % 50 == 0) slot.Put(78, NaNMoney());
+    slots.push_back(slot);
+  }
+  Write("GLFILE01.DAT", test::DataFileBytes(1248, slots));
+  std::vector<std::string> lines;
+  ScanSummary summary;
+  std::string error;
+  ASSERT_TRUE(Scan(lines, summary, error)) << error;
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kSlots / 50));
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind("GLFILE01 " + std::to_string((i + 1) * 50) + " 78 ", 0), 0u) << lines[i];
+  }
+  EXPECT_EQ(summary.recordsScanned, kSlots);
+
+  // Reads: the header, then one per chunk; the third chunk fails.
+  platform::FaultPlan plan;
+  plan.op = platform::Op::kRead;
+  plan.nth = 4;
+  platform::SetFaultPlan(plan);
+  const bool ok = Scan(lines, summary, error);
+  platform::ClearFaults();
+  EXPECT_FALSE(ok);
+  const int perChunk = 256 * 1024 / 1248;
+  EXPECT_NE(error.find("records from " + std::to_string(2 * perChunk + 1)), std::string::npos) << error;
+  EXPECT_EQ(lines.size(), static_cast<size_t>(2 * perChunk / 50));
 }
 
 TEST_F(ScanTest, AMissingDirectoryIsAnError) {
