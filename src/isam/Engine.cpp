@@ -384,44 +384,60 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
 
   // Step 3: the coordination file, created with a single byte when it is missing. The
   // loop is bounded: a file that vanishes again and again ends the open with 9903.
-  for (int attempt = 0;; ++attempt) {
-    err = ops::OpenFile(b.coord, coordName, readOnly, shared);
-    if (err != 9903 || !required) break;
-    if (readOnly) {
-      err = 10440;
-      break;
+  auto openCoordinationFile = [&]() {
+    createdNow = false;
+    for (int attempt = 0;; ++attempt) {
+      err = ops::OpenFile(b.coord, coordName, readOnly, shared);
+      if (err != 9903 || !required) break;
+      if (readOnly) {
+        err = 10440;
+        break;
+      }
+      if (attempt >= 3) break;
+      File fresh;
+      const int32_t os = File::Create(coordName, false, fresh);
+      if (os == platform::kErrFileExists) continue;  // another program was quicker
+      if (os != 0) {
+        err = TranslateOsError(OsOp::kCreate, os);
+        break;
+      }
+      const uint8_t one = 0;
+      err = ops::WriteExact(fresh, 0, &one, 1);
+      fresh.Close();
+      if (err != 0) {
+        platform::DeleteFile(coordName);
+        break;
+      }
+      createdNow = true;
     }
-    if (attempt >= 3) break;
-    File fresh;
-    const int32_t os = File::Create(coordName, false, fresh);
-    if (os == platform::kErrFileExists) continue;  // another program was quicker
-    if (os != 0) {
-      err = TranslateOsError(OsOp::kCreate, os);
-      break;
+    if (err == 9903 && !required) err = 0;  // none there and none needed
+  };
+  openCoordinationFile();
+
+  if (err == 0 && locking) {
+    // A file deleted while this open waited for its open lock (a failing opener removes
+    // the file it created) is opened again: staying on it would leave this station on
+    // a file no other station can see, with locks that exclude nobody.
+    for (int reopen = 0; err == 0; ++reopen) {
+      if (ops::LockRange(st, b.coord.file, 3, 1, ops::kLongWaitStep, ops::kLongWaitTotal) != 0) {
+        err = 10355;
+        break;
+      }
+      openLock = true;
+      bool same = true;
+      if (reopen >= 3 || b.coord.file.StillNamed(same) != 0 || same) break;
+      openLock = false;
+      ops::UnlockRange(st, b.coord.file, 3, 1);
+      ops::CloseFile(st, b.coord);
+      openCoordinationFile();
     }
-    const uint8_t one = 0;
-    err = ops::WriteExact(fresh, 0, &one, 1);
-    fresh.Close();
-    if (err != 0) {
-      platform::DeleteFile(coordName);
-      break;
-    }
-    createdNow = true;
   }
-  if (err == 9903 && !required) err = 0;  // none there and none needed
   const bool existedBefore = b.coord.file.IsOpen() && !createdNow;
 
   CoordState coordState = CoordState::kNone;
   int64_t coordLength = 0;
   int m = 0;
 
-  if (err == 0 && locking) {
-    if (ops::LockRange(st, b.coord.file, 3, 1, ops::kLongWaitStep, ops::kLongWaitTotal) != 0) {
-      err = 10355;
-    } else {
-      openLock = true;
-    }
-  }
   if (err == 0) err = OpenDataAndIndex(st, b, dataName, indexName, readOnly, shared);
   if (err == 0) {
     m = CoordSlotLength(b.keyCount);

@@ -246,6 +246,19 @@ int32_t File::Create(std::string_view name, bool replace, File& out) {
   return kErrNone;
 }
 
+int32_t File::StillNamed(bool& same) {
+  same = false;
+  if (fd_ < 0) return kErrInvalidHandle;
+  struct stat mine;
+  if (OsCall(Op::kStat, [&] { return ::fstat(fd_, &mine); }) != 0) return WinErrorFromErrno(errno);
+  struct stat named;
+  const int err = detail::StatPath(ResolvePath(name_), named);
+  if (err == ENOENT || err == ENOTDIR) return kErrNone;  // gone: not the same
+  if (err != 0) return WinErrorFromErrno(err);
+  same = mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
+  return kErrNone;
+}
+
 int32_t File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& done) {
   done = 0;
   if (fd_ < 0) return kErrInvalidHandle;

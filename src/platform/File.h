@@ -90,6 +90,11 @@ class File {
   int32_t LockRange(uint64_t offset, uint64_t length);
   int32_t UnlockRange(uint64_t offset, uint64_t length);
 
+  // Whether the name this file was opened by still names this very file: false once it
+  // was deleted, or deleted and made anew, by this or another program. A shared file
+  // that is replaced under its open handle no longer meets the others that use it.
+  int32_t StillNamed(bool& same);
+
  private:
   int fd_ = -1;
   bool readOnly_ = false;  // such a descriptor can hold read locks only

@@ -6,11 +6,13 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "IsamFixture.h"
 #include "isam/Engine.h"
 #include "platform/Faults.h"
+#include "platform/File.h"
 #include "platform/System.h"
 #include "testkit/Builder.h"
 
@@ -238,6 +240,38 @@ TEST_F(NetworkTest, NewCoordinationFileNeedsExclusiveUse) {
   b.OpenBlock(fb, Path("EXCL"), false, false, false, true);
   EXPECT_OK(b);
   EXPECT_EQ(Size("EXCL.DIA"), 54);
+}
+
+// An opener that waits for the open lock while the coordination file is deleted under
+// it (a failing opener removes the file it created) must not stay on the deleted file:
+// it would coordinate with nobody. It opens the file again, so the next station meets
+// it there, and its write lock excludes that station.
+TEST_F(NetworkTest, OpenerWaitingWhileTheCoordinationFileIsDeletedOpensItAgain) {
+  Build("GONE");
+  WriteRaw("GONE.DIA", std::string(1, '\0'));
+  platform::File holder;  // plays the opener that holds the open lock, then gives up
+  ASSERT_EQ(platform::File::Open(Path("GONE.DIA"), platform::Access::kReadWrite, platform::Share::kShared,
+                                 holder),
+            0);
+  ASSERT_EQ(holder.LockRange(3, 1), 0);
+  FileBlock* fa = nullptr;
+  std::thread opener([&] { a.OpenBlock(fa, Path("GONE"), false, false, false, true); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(platform::DeleteFile(Path("GONE.DIA")), 0);
+  ASSERT_EQ(holder.UnlockRange(3, 1), 0);
+  holder.Close();
+  opener.join();
+  ASSERT_TRUE(a.LastOpOK()) << a.LastOpError();
+  ASSERT_TRUE(Exists("GONE.DIA"));
+  FileBlock* fb = Open(b, "GONE");
+  ASSERT_NE(fb, nullptr);
+  a.LockBlock(fa);
+  EXPECT_OK(a);
+  b.LockBlock(fb);
+  EXPECT_FALSE(b.LastOpOK());  // the two stations meet on the same file
+  a.UnlockBlock(fa);
+  b.CloseBlock(fb);
+  a.CloseBlock(fa);
 }
 
 // The waiting rule of the write lock against another process.
