@@ -133,7 +133,8 @@ walked_bytes() {  # the bytes of the walked data files of a company
 }
 
 # Runs a command with the working directory $run_dir, stdout to /dev/null, stderr to
-# $base/last.err; prints "seconds peak_rss_kb exit_code".
+# $base/last.err; prints "seconds peak_rss_kb exit_code cpu_seconds" (user and system
+# time of all its threads: above the wall time when work ran on two cores at once).
 measure() {
   (cd "$run_dir" && python3 -c '
 import os, subprocess, sys, time
@@ -141,7 +142,7 @@ err = open(sys.argv[1], "w")
 t = time.monotonic()
 p = subprocess.Popen(sys.argv[2:], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
 _, status, usage = os.wait4(p.pid, 0)
-print(f"{time.monotonic() - t:.3f} {usage.ru_maxrss} {os.waitstatus_to_exitcode(status)}")
+print(f"{time.monotonic() - t:.3f} {usage.ru_maxrss} {os.waitstatus_to_exitcode(status)} {usage.ru_utime + usage.ru_stime:.3f}")
 ' "$base/last.err" "$@")
 }
 
@@ -163,26 +164,26 @@ bytes=$(walked_bytes "$pristine")
 echo "== warm-up read"
 cat $walked_files >/dev/null
 
-cat_times=() scan_times=() repair_times=() again_times=()
+cat_times=() scan_times=() repair_times=() again_times=() scan_cpu=() repair_cpu=()
 scan_rss=0 repair_rss=0
 for ((i = 1; i <= runs; i++)); do
-  read -r t _ _ < <(measure cat $walked_files)
+  read -r t _ _ _ < <(measure cat $walked_files)
   cat_times+=("$t")
 
-  read -r t rss code < <(measure env KVFIX_STATS=1 "$cli" scan "$pristine")
+  read -r t rss code cpu < <(measure env KVFIX_STATS=1 "$cli" scan "$pristine")
   [ "$code" = 3 ] || [ "$code" = 0 ] || { echo "scan failed ($code):"; cat "$base/last.err"; exit 1; }
-  scan_times+=("$t"); scan_rss=$(( rss > scan_rss ? rss : scan_rss ))
+  scan_times+=("$t"); scan_cpu+=("$cpu"); scan_rss=$(( rss > scan_rss ? rss : scan_rss ))
   cp "$base/last.err" "$base/scan.err"
 
   fresh_copy "$pristine"
   cat $(for f in $walked; do echo "$work/$f.DAT"; done) >/dev/null
-  read -r t rss code < <(measure env KVFIX_STATS=1 "$cli" repair --yes "$work")
+  read -r t rss code cpu < <(measure env KVFIX_STATS=1 "$cli" repair --yes "$work")
   [ "$code" = 0 ] || { echo "repair failed ($code):"; cat "$base/last.err"; exit 1; }
-  repair_times+=("$t"); repair_rss=$(( rss > repair_rss ? rss : repair_rss ))
+  repair_times+=("$t"); repair_cpu+=("$cpu"); repair_rss=$(( rss > repair_rss ? rss : repair_rss ))
   cp "$base/last.err" "$base/repair.err"
 
   # The same company again: every amount is sound now, so this is the read path alone.
-  read -r t _ code < <(measure env KVFIX_STATS=1 "$cli" repair --yes "$work")
+  read -r t _ code _ < <(measure env KVFIX_STATS=1 "$cli" repair --yes "$work")
   [ "$code" = 0 ] || { echo "second repair failed ($code):"; cat "$base/last.err"; exit 1; }
   again_times+=("$t")
   cp "$base/last.err" "$base/again.err"
@@ -207,6 +208,7 @@ printf '%-34s %8.3f s  %s\n' "repair --yes (fresh copy)" "$repair_med" "${repair
 printf '%-34s %8.3f s  %s\n' "repair of the repaired copy" "$again_med" "${again_times[*]}"
 awk -v c="$cat_med" -v s="$scan_med" -v r="$repair_med" -v a="$again_med" 'BEGIN {
   printf "scan/cat %.2f   repair/cat %.2f   repair of the repaired copy/cat %.2f\n", s / c, r / c, a / c }'
+echo "CPU time (user + system, all threads; median): scan $(printf '%s\n' "${scan_cpu[@]}" | median) s, repair $(printf '%s\n' "${repair_cpu[@]}" | median) s"
 echo "records repaired: $repaired (make-demo: $planted)"
 echo "peak resident memory: scan $((scan_rss / 1024)) MB, repair $((repair_rss / 1024)) MB"
 if [ -n "$repair_calls" ] && [ -n "$again_calls" ]; then
@@ -229,7 +231,7 @@ sim_bytes=$(walked_bytes "$sim")
 sim_times=()
 for ((i = 1; i <= runs; i++)); do
   fresh_copy "$sim"
-  read -r t _ code < <(measure env KVFIX_STATS=1 KVFIX_SIM_DELAY_US="$sim_delay" "$cli" repair --yes "$work")
+  read -r t _ code _ < <(measure env KVFIX_STATS=1 KVFIX_SIM_DELAY_US="$sim_delay" "$cli" repair --yes "$work")
   [ "$code" = 0 ] || { echo "simulated-share repair failed ($code):"; cat "$base/last.err"; exit 1; }
   sim_times+=("$t")
 done
