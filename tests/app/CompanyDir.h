@@ -3,16 +3,12 @@
 // amounts in their 10-byte stored form.
 #pragma once
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,6 +17,7 @@
 
 #include "isam/Coding.h"
 #include "modules/ModuleTables.h"
+#include "support/TempDir.h"
 #include "testkit/Builder.h"
 
 namespace kv::test {
@@ -99,26 +96,13 @@ inline std::string BuildModuleFile(const std::string& dir, const std::string& ba
   });
 }
 
-class CompanyDirTest : public ::testing::Test {
+class CompanyDirTest : public TempDirTest {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kvapp.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream out(Path(name), std::ios::binary | std::ios::trunc);
-    out << bytes;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  CompanyDirTest() : TempDirTest("kvapp") {}
+
+  // Unlike WriteRaw, a file that cannot be written does not fail the test here.
+  void Write(const std::string& name, const std::string& bytes) const { WriteWholeFile(Path(name), bytes); }
+  std::string Read(const std::string& name) const { return ReadRaw(name); }
   // Every file with its content and modification time, to prove nothing was written.
   std::map<std::string, std::pair<std::string, fs::file_time_type>> Snapshot() const {
     std::map<std::string, std::pair<std::string, fs::file_time_type>> out;
@@ -128,8 +112,6 @@ class CompanyDirTest : public ::testing::Test {
     }
     return out;
   }
-
-  std::string dir_;
 };
 
 }  // namespace kv::test

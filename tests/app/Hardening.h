@@ -26,6 +26,7 @@
 #include "isam/Engine.h"
 #include "modules/ModuleTables.h"
 #include "modules/MoneyCheck.h"
+#include "support/TempDir.h"
 
 namespace kv::hardening {
 
@@ -49,11 +50,7 @@ inline std::string BuildDir() {
   return b == nullptr ? std::string() : std::string(b);
 }
 
-inline std::string MakeTempDir(const char* stem, const std::string& under = "/tmp") {
-  std::string t = under + "/" + stem + ".XXXXXX";
-  if (::mkdtemp(t.data()) == nullptr) return {};
-  return t;
-}
+using test::MakeTempDir;
 
 // A child process: argv, working directory, extra environment, stdout and stderr to files.
 struct Child {

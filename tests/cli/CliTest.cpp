@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TempDir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -49,16 +51,14 @@ class CliTest : public ::testing::Test {
     if (build == nullptr) GTEST_SKIP() << "KV_BUILD_DIR not set (run through ctest)";
     binary_ = std::string(build) + "/src/kvfix207-cli";
     if (!fs::exists(binary_)) GTEST_SKIP() << "no " << binary_;
-    char tmpl[] = "/tmp/kvcli.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = kv::test::MakeTempDir("kvcli");
+    ASSERT_FALSE(dir_.empty());
     fs::create_directories(dir_ + "/start");
     fs::create_directories(dir_ + "/appdata");
     fs::create_directories(dir_ + "/temp");
   }
   void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty()) fs::remove_all(dir_, ec);
+    kv::test::RemoveTempDir(dir_);
   }
 
   Result Cli(const std::string& args, const std::string& input = "/dev/null") {

@@ -2,8 +2,6 @@
 // company list tests of the model and of the window. Restores the current directory.
 #pragma once
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,14 +9,14 @@
 #include <vector>
 
 #include "company/Settings.h"
+#include "support/TempDir.h"
 
 namespace kv::test {
 
 class CompanyFiles {
  public:
   CompanyFiles() : savedCwd_(std::filesystem::current_path()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kvcompanyXXXXXX").string();
-    root = mkdtemp(pattern.data());
+    root = MakeTempDir("kvcompany", std::filesystem::temp_directory_path().string());
     start = root + "/start";
     cfgDir = root + "/cfg";
     std::filesystem::create_directories(start);
@@ -30,7 +28,7 @@ class CompanyFiles {
   ~CompanyFiles() {
     std::error_code ec;
     std::filesystem::current_path(savedCwd_, ec);
-    std::filesystem::remove_all(root, ec);
+    RemoveTempDir(root);
   }
   CompanyFiles(const CompanyFiles&) = delete;
   CompanyFiles& operator=(const CompanyFiles&) = delete;

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +11,7 @@
 #include "platform/Cp874.h"
 #include "platform/Faults.h"
 #include "platform/PlainFile.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -32,9 +31,9 @@ void WriteFile(const fs::path& p, const std::string& bytes) {
 class SettingsFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kvsettingsXXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    const std::string made = kv::test::MakeTempDir("kvsettings", fs::temp_directory_path().string());
+    ASSERT_FALSE(made.empty());
+    root_ = made;
     start_ = root_ / "start";
     fs::create_directories(start_);
     fs::create_directories(root_ / "appdata");
@@ -44,7 +43,7 @@ class SettingsFiles : public ::testing::Test {
   }
   void TearDown() override {
     fs::current_path(previous_);
-    fs::remove_all(root_);
+    kv::test::RemoveTempDir(root_.string());
   }
 
   StartupPlaces Places(bool removable = false) const {

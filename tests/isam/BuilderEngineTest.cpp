@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "isam/Engine.h"
+#include "support/TempDir.h"
 #include "testkit/Builder.h"
 
 namespace kv::testkit {
@@ -25,16 +25,9 @@ bool IndexLess(const Entry& a, const Entry& b) {
   return a.first == b.first && a.second < b.second;
 }
 
-class BuilderEngineTest : public ::testing::Test {
+class BuilderEngineTest : public test::TempDirTest {
  protected:
-  void SetUp() override {
-    // Short: the engine cuts names to 64 characters.
-    dir_ = "/tmp/kvbe" + std::to_string(::getpid());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string dir_;
+  BuilderEngineTest() : TempDirTest("kvbe") {}
 };
 
 TEST_F(BuilderEngineTest, EngineFindsEveryKeyAndStepsInOrder) {

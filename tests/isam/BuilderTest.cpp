@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "support/TempDir.h"
 #include "testkit/Builder.h"
 
 namespace kv::testkit {
@@ -28,23 +29,14 @@ int16_t I16(const std::string& b, size_t at) {
   return static_cast<int16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
 }
 
-class BuilderTest : public ::testing::Test {
+class BuilderTest : public test::TempDirTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kvbuilder_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  BuilderTest() : TempDirTest("kvb") {}
   std::string Read(const std::string& name) const {
     std::string bytes;
     EXPECT_EQ(ReadBytes(Path(name), bytes), "");
     return bytes;
   }
-  fs::path dir_;
 };
 
 // ---- The independent tree walker -------------------------------------------------------------

@@ -2,12 +2,8 @@
 // for building and inspecting fixtures byte by byte, and an engine per station.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,32 +11,14 @@
 
 #include "isam/Coding.h"
 #include "isam/Engine.h"
+#include "support/TempDir.h"
 
 namespace kv::isam::testing {
 
-class IsamTest : public ::testing::Test {
+class IsamTest : public kv::test::TempDirTest {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kvi.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  IsamTest() : kv::test::TempDirTest("kvi") {}
 
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  void WriteRaw(const std::string& name, const std::string& bytes) const {
-    std::ofstream out(Path(name), std::ios::binary | std::ios::trunc);
-    out << bytes;
-    ASSERT_TRUE(out.good());
-  }
-  std::string ReadRaw(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
   // Overwrites bytes in place (the file keeps its length unless the patch runs past it).
   void Patch(const std::string& name, size_t at, const std::string& bytes) const {
     std::fstream f(Path(name), std::ios::binary | std::ios::in | std::ios::out);
@@ -58,12 +36,6 @@ class IsamTest : public ::testing::Test {
     PutI16(b, v);
     Patch(name, at, std::string(reinterpret_cast<char*>(b), 2));
   }
-  int64_t Size(const std::string& name) const {
-    std::error_code ec;
-    auto s = std::filesystem::file_size(Path(name), ec);
-    return ec ? -1 : static_cast<int64_t>(s);
-  }
-  bool Exists(const std::string& name) const { return std::filesystem::exists(Path(name)); }
 
   static int32_t I32(const std::string& b, size_t at) {
     return GetI32(reinterpret_cast<const uint8_t*>(b.data()) + at);
@@ -71,8 +43,6 @@ class IsamTest : public ::testing::Test {
   static int16_t I16(const std::string& b, size_t at) {
     return GetI16(reinterpret_cast<const uint8_t*>(b.data()) + at);
   }
-
-  std::string dir_;
 };
 
 // The state checks every test repeats after an engine call.

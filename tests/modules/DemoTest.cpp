@@ -12,6 +12,7 @@
 #include "isam/Engine.h"
 #include "modules/ModuleTables.h"
 #include "modules/MoneyCheck.h"
+#include "support/TempDir.h"
 #include "testkit/Builder.h"
 #include "testkit/Demo.h"
 
@@ -31,21 +32,14 @@ bool Sound(const std::string& b, size_t at) {
   return modules::IsMoneySound(reinterpret_cast<const uint8_t*>(b.data() + at));
 }
 
-class DemoTest : public ::testing::Test {
+class DemoTest : public test::TempDirTest {
  protected:
-  void SetUp() override {
-    dir_ = (fs::temp_directory_path() /
-            ("kvdemo_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
-               .string();
-    fs::remove_all(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  DemoTest() : TempDirTest("kvdemo") {}
   std::string Read(const std::string& name) const {
     std::string bytes;
     EXPECT_EQ(ReadBytes(dir_ + "/" + name, bytes), "") << name;
     return bytes;
   }
-  std::string dir_;
 };
 
 TEST(MoneySamples, CatalogueAgreesWithTheMoneyCheck) {

@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "support/TempDir.h"
 #include "ui/ErrorCatalogue.h"
 
 namespace {
@@ -17,11 +16,11 @@ namespace fs = std::filesystem;
 class ErrorCatalogue : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kvcatalogueXXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    const std::string made = kv::test::MakeTempDir("kvcatalogue", fs::temp_directory_path().string());
+    ASSERT_FALSE(made.empty());
+    dir_ = made;
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override { kv::test::RemoveTempDir(dir_.string()); }
 
   void Write(const std::string& bytes) {
     std::ofstream(dir_ / "KVERROR.MSG", std::ios::binary) << bytes;

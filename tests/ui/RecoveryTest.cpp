@@ -2,54 +2,33 @@
 // and No do to the files.
 #include "ui/Recovery.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "support/RecordingDialogs.h"
+#include "support/TempDir.h"
 
 namespace kv::ui {
 namespace {
 
 namespace fs = std::filesystem;
 
-class RecoveryTest : public ::testing::Test {
+// Each test runs inside its own fresh directory.
+class RecoveryTest : public test::TempDirTest {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kvrec.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    old_ = fs::current_path();
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  static void Write(const std::string& name, const std::string& bytes) {
-    std::ofstream out(name, std::ios::binary | std::ios::trunc);
-    out << bytes;
-  }
+  RecoveryTest() : TempDirTest("kvrec", /*enter=*/true) {}
+
+  static void Write(const std::string& name, const std::string& bytes) { test::WriteWholeFile(name, bytes); }
   static void Sized(const std::string& name, uintmax_t size) {
     Write(name, "");
     fs::resize_file(name, size);
   }
-  static std::string Read(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  static std::string Read(const std::string& name) { return test::ReadWholeFile(name); }
   static bool Exists(const std::string& name) { return fs::exists(name); }
 
   test::RecordingDialogs dialogs_;
-  std::string dir_;
-  fs::path old_;
 };
 
 TEST_F(RecoveryTest, NothingLeftOverShowsNothing) {
