@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 
 #include "isam/Coding.h"
 
@@ -49,22 +50,27 @@ int CompareTexts(const uint8_t* a, size_t la, const uint8_t* b, size_t lb) {
 // ---- Headers ---------------------------------------------------------------------------------
 
 void EncodeDataHeader(const DataHeader& h, uint8_t* out) {
-  PutI32(out + 0, h.freeHead);
-  PutI32(out + 4, h.freeCount);
-  PutI32(out + 8, h.highestSlot);
-  PutI32(out + 12, h.slotLength);
+  isam::DataHeader engine;
+  engine.freeHead = h.freeHead;
+  engine.freeCount = h.freeCount;
+  engine.highestSlot = h.highestSlot;
+  engine.slotLength = h.slotLength;
+  isam::EncodeDataHeader(engine, out);
+  // What the engine never writes: any key count (it stores only the counts it can
+  // have) and a set defect flag, for files that must look damaged.
   PutI32(out + 16, h.keyCount);
-  out[20] = h.defectFlag;
+  out[isam::kDefectFlagOffset] = h.defectFlag;
 }
 
 DataHeader DecodeDataHeader(const uint8_t* in) {
+  const isam::DataHeader engine = isam::DecodeDataHeader(in);
   DataHeader h;
-  h.freeHead = GetI32(in + 0);
-  h.freeCount = GetI32(in + 4);
-  h.highestSlot = GetI32(in + 8);
-  h.slotLength = GetI32(in + 12);
-  h.keyCount = GetI32(in + 16);
-  h.defectFlag = in[20];
+  h.freeHead = engine.freeHead;
+  h.freeCount = engine.freeCount;
+  h.highestSlot = engine.highestSlot;
+  h.slotLength = engine.slotLength;
+  h.keyCount = GetI32(in + 16);  // whole, where the engine takes the low byte
+  h.defectFlag = engine.defectFlag;
   return h;
 }
 
@@ -76,31 +82,6 @@ std::string PatchDataHeader(const std::string& dataPath, const DataHeader& heade
   std::string err = WriteAt(f.get(), 0, bytes, sizeof bytes, dataPath);
   if (std::fclose(f.release()) != 0 && err.empty()) err = "cannot close " + dataPath;
   return err;
-}
-
-void EncodeKeyHeader(const KeyHeader& h, uint8_t* out) {
-  PutI32(out + 0, h.freeHead);
-  PutI32(out + 4, h.freeCount);
-  PutI32(out + 8, h.highestPage);
-  PutI32(out + 12, h.sectionLength);
-  PutI32(out + 16, h.rootPage);
-  out[20] = h.allowDuplicates;
-  out[21] = 0;
-  PutI32(out + 22, h.entryCount);
-  PutI16(out + 26, h.pageSize);
-}
-
-KeyHeader DecodeKeyHeader(const uint8_t* in) {
-  KeyHeader h;
-  h.freeHead = GetI32(in + 0);
-  h.freeCount = GetI32(in + 4);
-  h.highestPage = GetI32(in + 8);
-  h.sectionLength = GetI32(in + 12);
-  h.rootPage = GetI32(in + 16);
-  h.allowDuplicates = in[20];
-  h.entryCount = GetI32(in + 22);
-  h.pageSize = GetI16(in + 26);
-  return h;
 }
 
 int32_t IndexRecordLength(std::span<const KeyDesc> keys, std::vector<int32_t>* offsets) {
@@ -117,47 +98,48 @@ int32_t IndexRecordLength(std::span<const KeyDesc> keys, std::vector<int32_t>* o
 
 namespace {
 
-void PutItem(uint8_t* out, int keyLength, int32_t record, int32_t child, const uint8_t* text,
-             size_t textLength) {
-  PutI32(out, record);
-  PutI32(out + 4, child);
-  out[8] = static_cast<uint8_t>(textLength);
-  if (textLength) std::memcpy(out + 9, text, textLength);
-  std::memset(out + 9 + textLength, 0, static_cast<size_t>(keyLength) - textLength);
+// Item j (1-based) of a page in the engine's expanded form; the text is cut to the key
+// length and the rest of the item is zero.
+void SetItem(isam::ExpandedPage& page, int j, int keyLength, int32_t record, int32_t child,
+             std::string_view text) {
+  uint8_t* item = page.Item(j);
+  const size_t length = std::min(text.size(), static_cast<size_t>(keyLength));
+  std::memset(item, 0, isam::kExpandedItemSize);
+  PutI32(item, record);
+  PutI32(item + 4, child);
+  item[8] = static_cast<uint8_t>(length);
+  if (length != 0) std::memcpy(item + 9, text.data(), length);
 }
 
 }  // namespace
 
 std::string EncodePage(const PageImage& page, int keyLength) {
-  const size_t item = static_cast<size_t>(keyLength) + 9;
-  std::string out(6 + page.items.size() * item, '\0');
-  auto* p = reinterpret_cast<uint8_t*>(out.data());
-  PutI16(p, static_cast<int16_t>(page.items.size()));
-  PutI32(p + 2, page.leftmost);
+  if (page.items.size() > static_cast<size_t>(isam::kMaxPageItems)) {
+    throw std::length_error("a page holds at most 62 items");
+  }
+  auto expanded = std::make_unique<isam::ExpandedPage>();
+  expanded->count = static_cast<int16_t>(page.items.size());
+  expanded->leftmost = page.leftmost;
   for (size_t j = 0; j < page.items.size(); ++j) {
     const PageItem& it = page.items[j];
-    const size_t len = std::min(it.text.size(), static_cast<size_t>(keyLength));
-    PutItem(p + 6 + j * item, keyLength, it.record, it.child,
-            reinterpret_cast<const uint8_t*>(it.text.data()), len);
+    SetItem(*expanded, static_cast<int>(j) + 1, keyLength, it.record, it.child, it.text);
   }
+  std::string out(isam::CompactPageSize(expanded->count, keyLength), '\0');
+  isam::CompactPage(*expanded, keyLength, reinterpret_cast<uint8_t*>(out.data()));
   return out;
 }
 
 bool DecodePage(std::string_view bytes, int keyLength, PageImage& page) {
   page = PageImage{};
-  if (bytes.size() < 6 || keyLength < 1) return false;
-  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-  const int count = GetI16(p);
-  if (count < 0 || count > kPageItems) return false;
-  const size_t item = static_cast<size_t>(keyLength) + 9;
-  if (bytes.size() < 6 + static_cast<size_t>(count) * item) return false;
-  page.leftmost = GetI32(p + 2);
-  for (int j = 0; j < count; ++j) {
-    const uint8_t* q = p + 6 + static_cast<size_t>(j) * item;
-    const size_t len = q[8];
-    if (len > static_cast<size_t>(keyLength)) return false;
-    page.items.push_back(
-        PageItem{GetI32(q), GetI32(q + 4), std::string(reinterpret_cast<const char*>(q + 9), len)});
+  if (keyLength < 1 || keyLength > isam::kMaxKeyLength) return false;
+  auto expanded = std::make_unique<isam::ExpandedPage>();
+  if (!isam::ExpandPage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), keyLength,
+                        kPageItems, *expanded)) {
+    return false;
+  }
+  page.leftmost = expanded->leftmost;
+  for (int j = 1; j <= expanded->count; ++j) {
+    page.items.push_back(PageItem{expanded->Record(j), expanded->Child(j), std::string(expanded->Text(j))});
   }
   return true;
 }
@@ -265,7 +247,6 @@ class TreeWriter {
         path_(path),
         entries_(entries),
         keyLength_(entries.Desc().length),
-        itemLength_(static_cast<size_t>(keyLength_) + 9),
         recordLength_(recordLength),
         sectionOffset_(sectionOffset),
         perPage_(perPage) {}
@@ -277,8 +258,8 @@ class TreeWriter {
     if (n == 0) return {};
     int height = 1;
     while (Capacity(height, perPage_) < n) ++height;
-    buffers_.assign(static_cast<size_t>(height) + 1,
-                    std::vector<uint8_t>(6 + static_cast<size_t>(kPageItems) * itemLength_));
+    pages_.assign(static_cast<size_t>(height) + 1, isam::ExpandedPage{});
+    compact_.assign(isam::CompactPageSize(kPageItems, keyLength_), 0);
     int32_t root = 0;
     std::string err = Subtree(0, n, height, root);
     if (!err.empty()) return err;
@@ -291,7 +272,7 @@ class TreeWriter {
  private:
   std::string Subtree(int64_t first, int64_t n, int height, int32_t& page) {
     if (n < 1) return "internal error: empty subtree";
-    std::vector<uint8_t>& buf = buffers_[static_cast<size_t>(height)];
+    isam::ExpandedPage& buf = pages_[static_cast<size_t>(height)];
     int64_t count = 0;
     int32_t leftmost = 0;
     if (height == 1) {
@@ -318,7 +299,7 @@ class TreeWriter {
           leftmost = child;
         } else {
           // The separator before this child was left for it to fill in.
-          PutI32(buf.data() + 6 + static_cast<size_t>(c - 1) * itemLength_ + 4, child);
+          PutI32(buf.Item(static_cast<int>(c)) + 4, child);
         }
         if (c < separators) {
           PutEntry(buf, c, at, 0);
@@ -328,29 +309,29 @@ class TreeWriter {
       count = separators;
     }
     page = ++nextPage_;
-    PutI16(buf.data(), static_cast<int16_t>(count));
-    PutI32(buf.data() + 2, leftmost);
+    buf.count = static_cast<int16_t>(count);
+    buf.leftmost = leftmost;
+    isam::CompactPage(buf, keyLength_, compact_.data());
     const int64_t offset = static_cast<int64_t>(page) * recordLength_ + sectionOffset_;
-    return WriteAt(f_, offset, buf.data(), 6 + static_cast<size_t>(count) * itemLength_, path_);
+    return WriteAt(f_, offset, compact_.data(), isam::CompactPageSize(buf.count, keyLength_), path_);
   }
 
-  void PutEntry(std::vector<uint8_t>& buf, int64_t slot, int64_t entry, int32_t child) {
-    const std::string_view text = entries_.Text(static_cast<size_t>(entry));
-    PutItem(buf.data() + 6 + static_cast<size_t>(slot) * itemLength_, keyLength_,
-            entries_.Record(static_cast<size_t>(entry)), child,
-            reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  // Item `slot` (0-based) of the page.
+  void PutEntry(isam::ExpandedPage& buf, int64_t slot, int64_t entry, int32_t child) {
+    SetItem(buf, static_cast<int>(slot) + 1, keyLength_, entries_.Record(static_cast<size_t>(entry)), child,
+            entries_.Text(static_cast<size_t>(entry)));
   }
 
   std::FILE* f_;
   const std::string& path_;
   const KeyEntries& entries_;
   int keyLength_;
-  size_t itemLength_;
   int64_t recordLength_;
   int64_t sectionOffset_;
   int perPage_;
   int32_t nextPage_ = 0;
-  std::vector<std::vector<uint8_t>> buffers_;  // one page buffer per level
+  std::vector<isam::ExpandedPage> pages_;  // one page being filled per level
+  std::vector<uint8_t> compact_;          // a page in its file form
 };
 
 }  // namespace
@@ -555,32 +536,26 @@ void JournalWriter::AddPage(int keyNumber, int keyLength, int32_t pageNumber,
   AppendI32(bytes_, page.leftmost);
 }
 
+// A header image is the 28 bytes of a key header (a data header fills its first 20 and
+// leaves the rest zero); the two bytes where a key header keeps its page size stay zero.
 void JournalWriter::AddDataHeader(const DataHeader& h, int32_t link) {
-  AppendI16(bytes_, 1000);
-  AppendI16(bytes_, 0);
-  AppendI32(bytes_, h.freeHead);
-  AppendI32(bytes_, h.freeCount);
-  AppendI32(bytes_, h.highestSlot);
-  AppendI32(bytes_, h.slotLength);
-  AppendI32(bytes_, h.keyCount);
-  bytes_.append(2, '\0');  // duplicates flag, unused byte
-  AppendI32(bytes_, 0);
-  bytes_.append(2, '\0');
-  AppendI32(bytes_, link);
+  uint8_t image[kKeyHeaderSize] = {};
+  EncodeDataHeader(h, image);
+  image[isam::kDefectFlagOffset] = 0;  // the place of a key's duplicates flag
+  AddHeaderImage(0, image, link);
 }
 
 void JournalWriter::AddKeyHeader(int keyNumber, const KeyHeader& h, int32_t link) {
+  uint8_t image[kKeyHeaderSize];
+  EncodeKeyHeader(h, image);
+  image[26] = image[27] = 0;
+  AddHeaderImage(keyNumber, image, link);
+}
+
+void JournalWriter::AddHeaderImage(int section, const uint8_t* image, int32_t link) {
   AppendI16(bytes_, 1000);
-  AppendI16(bytes_, static_cast<int16_t>(keyNumber));
-  AppendI32(bytes_, h.freeHead);
-  AppendI32(bytes_, h.freeCount);
-  AppendI32(bytes_, h.highestPage);
-  AppendI32(bytes_, h.sectionLength);
-  AppendI32(bytes_, h.rootPage);
-  bytes_.push_back(static_cast<char>(h.allowDuplicates));
-  bytes_.push_back('\0');
-  AppendI32(bytes_, h.entryCount);
-  bytes_.append(2, '\0');
+  AppendI16(bytes_, static_cast<int16_t>(section));
+  bytes_.append(reinterpret_cast<const char*>(image), kKeyHeaderSize);
   AppendI32(bytes_, link);
 }
 
@@ -591,13 +566,11 @@ void JournalWriter::AddRaw(std::string_view bytes) { bytes_.append(bytes); }
 // ---- Coordination file -----------------------------------------------------------------------
 
 std::string CoordinationLayout(int keyCount, int slotCount, uint8_t fill) {
-  const size_t m = static_cast<size_t>(SlotWidth(keyCount));
-  std::string out(3 + static_cast<size_t>(std::max(slotCount, 0)) * m, static_cast<char>(fill));
+  const size_t m = static_cast<size_t>(isam::CoordSlotLength(keyCount));
+  std::string out(isam::kSlotAreaOffset + static_cast<size_t>(std::max(slotCount, 0)) * m,
+                  static_cast<char>(fill));
   out[0] = '\0';
-  uint8_t marker[2];
-  PutI16(marker, 2000);
-  out[1] = static_cast<char>(marker[0]);
-  out[2] = static_cast<char>(marker[1]);
+  PutI16(reinterpret_cast<uint8_t*>(out.data()) + 1, isam::kLayoutMarker);
   return out;
 }
 

@@ -20,17 +20,22 @@
 #include <vector>
 
 #include "isam/Engine.h"
+#include "isam/Format.h"
 
 namespace kv::testkit {
 
 using isam::KeyDesc;
 
-inline constexpr int kPageItems = 62;      // items per page in every file the engine creates
-inline constexpr int kDataHeaderSize = 21;
-inline constexpr int kKeyHeaderSize = 28;
+// The layouts are the engine's own (isam/Format.h); the test kit adds only what the
+// engine never writes: headers that contradict their file, and defect flags.
+inline constexpr int kPageItems = isam::kMaxPageItems;  // items per page in every file the engine creates
+using isam::kDataHeaderSize;
+using isam::kKeyHeaderSize;
 
 // ---- Data header (slot 0) -------------------------------------------------------------
 
+// Unlike the engine's header, the key count is kept whole (tests give files absurd
+// counts) and the defect flag is written as given.
 struct DataHeader {
   int32_t freeHead = -1;
   int32_t freeCount = 0;
@@ -47,22 +52,12 @@ std::string PatchDataHeader(const std::string& dataPath, const DataHeader& heade
 
 // ---- Key header and page layout -------------------------------------------------------
 
-struct KeyHeader {
-  int32_t freeHead = -1;
-  int32_t freeCount = 0;
-  int32_t highestPage = 0;
-  int32_t sectionLength = 0;
-  int32_t rootPage = 0;
-  uint8_t allowDuplicates = 0;
-  int32_t entryCount = 0;
-  int16_t pageSize = kPageItems;
-};
-
-void EncodeKeyHeader(const KeyHeader& header, uint8_t* out);  // 28 bytes
-KeyHeader DecodeKeyHeader(const uint8_t* in);                 // 28 bytes
+using isam::KeyHeader;
+using isam::EncodeKeyHeader;  // 28 bytes
+using isam::DecodeKeyHeader;  // 28 bytes
 
 // S(k) = (L + 9) x 62 + 6.
-inline int32_t SectionLength(int keyLength) { return (keyLength + 9) * kPageItems + 6; }
+inline int32_t SectionLength(int keyLength) { return isam::SectionLengthFor(keyLength); }
 // Index record length R and the section offsets O(k) (offsets[0] is key 1).
 int32_t IndexRecordLength(std::span<const KeyDesc> keys, std::vector<int32_t>* offsets = nullptr);
 
@@ -77,7 +72,9 @@ struct PageImage {
   std::vector<PageItem> items;
 };
 
-// The compact file form: count, leftmost child, count x (L + 9) bytes of items.
+// The compact file form: count, leftmost child, count x (L + 9) bytes of items. A page
+// holds at most 62 items (std::length_error otherwise); longer texts are cut to the key
+// length.
 std::string EncodePage(const PageImage& page, int keyLength);
 // Reads a page in file form; false when the bytes cannot hold what the count says or
 // the count is outside 0..62.
@@ -207,13 +204,14 @@ class JournalWriter {
   const std::string& Bytes() const { return bytes_; }
 
  private:
+  void AddHeaderImage(int section, const uint8_t* image, int32_t link);
   std::string bytes_;
 };
 
 // ---- Coordination file ---------------------------------------------------------------------
 
 // m = ((key count + 1) div 8) + 1.
-inline int SlotWidth(int keyCount) { return (keyCount + 1) / 8 + 1; }
+inline int SlotWidth(int keyCount) { return isam::CoordSlotLength(keyCount); }
 // Leading byte, marker 2000, `slotCount` slots of m bytes each filled with `fill`.
 std::string CoordinationLayout(int keyCount, int slotCount = 51, uint8_t fill = 0);
 
