@@ -6,10 +6,15 @@
 // pause. Opens are never retried: a file that cannot be opened is reported once and the
 // caller ends the run, so a permanent failure cannot hang the program.
 //
-// Writes hold the record lock and the block lock only for the read-check-write of one
-// slot. RepairRecordAt reads the slot afresh under those locks and hands it to the
-// caller's fix, so what another station wrote between the walk's read and the write is
-// never overwritten with older bytes.
+// A write holds the record lock and the block lock for the read-check-write of its slot.
+// RepairRecordAt reads the slot afresh under those locks and hands it to the caller's
+// fix, so what another station wrote between the walk's read and the write is never
+// overwritten with older bytes. RepairRecordsAt does the same for a run of records under
+// one block lock, holding the record locks of the whole run: they are taken in ascending
+// order with one attempt each (the engine's bounded wait) and the block lock after them,
+// as for a single record, so a station never waits for a record lock while it holds the
+// block lock, and never retries a record lock while it holds another one. Every wait is
+// bounded; no two stations can wait for each other for good.
 #include "isam/Access.h"
 
 #include <algorithm>
@@ -291,6 +296,152 @@ RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber
   WriteStatus = worst;
   AccessOK = outcome == RepairOutcome::kWritten || outcome == RepairOutcome::kNothingToDo;
   return outcome;
+}
+
+void AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers,
+                                  const RecordFix& fix, std::span<RepairOutcome> outcomes) {
+  AccessOK = false;
+  WriteStatus = 4;
+  const size_t count = recordNumbers.size();
+  if (outcomes.size() < count) return;
+  std::fill(outcomes.begin(), outcomes.begin() + static_cast<std::ptrdiff_t>(count), RepairOutcome::kFailed);
+  const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
+  if (block == nullptr || slotLength <= 0) return;
+  // Ascending order is what keeps two stations that lock several records from each
+  // waiting for the other; a list out of order is refused whole.
+  for (size_t i = 0; i < count; ++i) {
+    if (recordNumbers[i] <= 0 || (i > 0 && recordNumbers[i] <= recordNumbers[i - 1])) return;
+  }
+
+  int32_t worst = 0;
+  leftOut_.clear();
+  for (size_t first = 0; first < count; first += kMaxRepairRun) {
+    const size_t n = std::min(kMaxRepairRun, count - first);
+    RepairLockedRun(block, recordNumbers.subspan(first, n), first, fix, outcomes, worst);
+  }
+  // Records another station had locked: each alone, with the retry rule, holding nothing
+  // else meanwhile.
+  if (runBytes_.size() < static_cast<size_t>(slotLength)) runBytes_.resize(static_cast<size_t>(slotLength));
+  for (size_t k = 0; k < leftOut_.size(); ++k) {
+    const size_t i = leftOut_[k];
+    const int32_t r = recordNumbers[i];
+    outcomes[i] = RepairRecordAt(block, r, runBytes_, [&](std::span<uint8_t> slot) { return fix(r, slot); });
+    worst = std::max(worst, WriteStatus);
+  }
+
+  WriteStatus = worst;
+  AccessOK = std::all_of(outcomes.begin(), outcomes.begin() + static_cast<std::ptrdiff_t>(count), [](RepairOutcome o) {
+    return o == RepairOutcome::kWritten || o == RepairOutcome::kNothingToDo;
+  });
+}
+
+void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first,
+                                  const RecordFix& fix, std::span<RepairOutcome> outcomes, int32_t& worst) {
+  const size_t slot = static_cast<size_t>(engine_.SlotLength(block));
+  const size_t n = records.size();
+
+  // The record locks, lowest first, one attempt each. One that another station holds is
+  // not waited for here: its record is done later on its own.
+  runLocked_.assign(n, 0);
+  size_t lo = n, hi = 0;
+  for (size_t i = 0; i < n; ++i) {
+    engine_.LockSlot(block, records[i]);
+    if (engine_.LastOpOK()) {
+      runLocked_[i] = 1;
+      lo = std::min(lo, i);
+      hi = i;
+    } else if (ErrorClass(engine_.LastOpError()) == 2) {
+      leftOut_.push_back(first + i);
+    } else {
+      Raise(worst, ErrorClass(engine_.LastOpError()));
+    }
+  }
+  if (lo == n) return;
+
+  bool blockLocked = false;
+  auto release = [&] {
+    if (blockLocked) {
+      engine_.UnlockBlock(block);  // one header write-back and one signal for the run
+      if (engine_.LastOpOK()) {
+        blockLocked = false;
+      } else {
+        worst = 20;
+      }
+    }
+    for (size_t i = 0; i < n; ++i) {
+      if (!runLocked_[i]) continue;
+      engine_.UnlockSlot(block, records[i]);
+      if (engine_.LastOpOK()) {
+        runLocked_[i] = 0;
+      } else {
+        worst = 20;
+      }
+    }
+  };
+
+  try {
+    do {
+      engine_.LockBlock(block);
+    } while (RetryAfterConflict());
+    if (!engine_.LastOpOK()) {
+      Raise(worst, ErrorClass(engine_.LastOpError()));
+      release();
+      return;
+    }
+    blockLocked = true;
+
+    // The locked slots afresh: with one read when they lie close together.
+    const size_t spread = static_cast<size_t>(records[hi] - records[lo]) + 1;
+    bool oneRead = false;
+    if (spread <= kMaxLockedReadBytes / slot) {
+      runBytes_.resize(std::max(spread * slot, runBytes_.size()));
+      engine_.ReadSlots(block, records[lo], static_cast<int32_t>(spread), std::span<uint8_t>(runBytes_).first(spread * slot));
+      oneRead = engine_.LastOpOK();
+    }
+    if (runBytes_.size() < slot) runBytes_.resize(slot);
+    if (work_.size() < slot) work_.resize(slot);
+    bool wrote = false;
+    for (size_t i = lo; i <= hi; ++i) {
+      if (!runLocked_[i]) continue;
+      const int32_t r = records[i];
+      std::span<uint8_t> bytes;
+      if (oneRead) {
+        bytes = std::span<uint8_t>(runBytes_).subspan(static_cast<size_t>(r - records[lo]) * slot, slot);
+      } else {
+        bytes = std::span<uint8_t>(runBytes_).first(slot);
+        engine_.ReadSlot(block, r, bytes);
+        if (!engine_.LastOpOK()) {
+          Raise(worst, ErrorClass(engine_.LastOpError()));
+          continue;
+        }
+      }
+      RepairOutcome& outcome = outcomes[first + i];
+      if (!SlotIsLive(bytes)) {
+        outcome = RepairOutcome::kDeleted;
+        Raise(worst, 12);
+        continue;
+      }
+      // The slot as read under the locks, to put back if the write fails part-way.
+      std::copy(bytes.begin(), bytes.end(), work_.begin());
+      if (fix(r, bytes) == 0) {
+        outcome = RepairOutcome::kNothingToDo;
+        continue;
+      }
+      wrote = true;
+      engine_.WriteSlot(block, r, bytes);
+      if (engine_.LastOpOK()) {
+        outcome = RepairOutcome::kWritten;
+      } else {
+        Raise(worst, ErrorClass(engine_.LastOpError()));
+        engine_.WriteSlot(block, r, std::span<const uint8_t>(work_).first(slot));
+      }
+    }
+    if (wrote) FlushIfWanted(block, worst);
+  } catch (...) {
+    release();
+    throw;
+  }
+  release();
 }
 
 void AccessLayer::FindRecordByKey(FileBlock* block, int keyNumber, int32_t& recordNumber, std::string_view keyText) {

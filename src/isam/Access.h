@@ -24,6 +24,12 @@ namespace kv::isam {
 
 inline constexpr int32_t kMaxRecordLength = 6000;
 inline constexpr int32_t kSilentLockRetries = 900;
+// Records whose locks RepairRecordsAt holds at once; a longer list is done in runs of
+// this many, each under its own block lock, so other stations never wait long.
+inline constexpr size_t kMaxRepairRun = 64;
+// Bytes RepairRecordsAt reads with one call under its locks (the slots from the first
+// to the last locked record); a wider spread is read slot by slot.
+inline constexpr size_t kMaxLockedReadBytes = 1024 * 1024;
 
 // What the layer needs from above, handed in by the run.
 struct AccessHooks {
@@ -40,6 +46,10 @@ enum class RepairOutcome {
   kDeleted,      // the slot was deleted meanwhile - nothing written
   kFailed,       // a lock, read or write failed - nothing (or not all) written
 };
+
+// The fix of RepairRecordsAt: given a record number and its slot as read under the
+// locks, zeroes the unsound money fields in place and returns how many it zeroed.
+using RecordFix = std::function<int(int32_t recordNumber, std::span<uint8_t> slot)>;
 
 class AccessLayer {
  public:
@@ -87,6 +97,28 @@ class AccessLayer {
   RepairOutcome RepairRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> work,
                                const std::function<int(std::span<uint8_t>)>& fix);
 
+  // RepairRecordAt for several records of one file, `recordNumbers` strictly ascending
+  // and above 0, sharing one block lock, one read and one change signal per run of at
+  // most kMaxRepairRun records. outcomes[i] is the outcome of recordNumbers[i] (it must
+  // be as long). Per run:
+  //   1. the record locks in ascending order, one attempt each (the engine's own wait);
+  //      a record whose lock is held elsewhere is left out of the run;
+  //   2. the block lock, with the retry rule;
+  //   3. the locked slots read afresh (one read when they lie within
+  //      kMaxLockedReadBytes), each judged by `fix` and written when it zeroed
+  //      something; a failed write puts the slot's bytes as read back;
+  //   4. one flush (as for WriteRecordAt), the block unlock (one header write-back and
+  //      one signal), every record lock released.
+  // A record left out in step 1 is then done alone by RepairRecordAt, with the retry rule
+  // and holding no other lock, so no station waits on a lock this layer holds while it
+  // waits itself. Nothing read before the locks is ever written. A ui::EndRun from the
+  // retry question leaves no lock taken here behind; the outcomes decided until then
+  // stay set, the others read kFailed.
+  // WriteStatus is the worst over the records (12 for a deleted one, 20 for a failed
+  // release); AccessOK is true when every record ended kWritten or kNothingToDo.
+  void RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers, const RecordFix& fix,
+                       std::span<RepairOutcome> outcomes);
+
  private:
   Engine& engine_;
   ui::Dialogs& dialogs_;
@@ -102,7 +134,16 @@ class AccessLayer {
                          bool& recordLocked, bool& blockLocked);
   void FlushIfWanted(FileBlock* block, int32_t& worst);
 
+  // One run of RepairRecordsAt (at most kMaxRepairRun records, `first` the index of its
+  // first record); adds the indexes of the records whose lock another station holds to
+  // leftOut_.
+  void RepairLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first,
+                       const RecordFix& fix, std::span<RepairOutcome> outcomes, int32_t& worst);
+
   std::vector<uint8_t> work_;  // WriteRecordAt's copy of the slot on disk
+  std::vector<uint8_t> runBytes_;  // RepairRecordsAt's slots as read under the locks
+  std::vector<uint8_t> runLocked_;  // per record of a run: its lock is held
+  std::vector<size_t> leftOut_;     // records of RepairRecordsAt whose lock was held elsewhere
 };
 
 }  // namespace kv::isam

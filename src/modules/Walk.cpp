@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
+#include <exception>
 #include <span>
 #include <vector>
 
@@ -13,114 +13,137 @@ namespace kv::modules {
 namespace {
 
 // Bytes read ahead per temporary read lock. Large enough that the lock, the signal read
-// and the unlock cost next to nothing per record (a 300-byte record file needs under
-// 0.005 calls per record), small enough that a writer on another station waits for a
-// read of well under a millisecond from a local disk.
+// and the unlock cost next to nothing per record, and that the repairs of one run share
+// their file lock among many records; small enough that a writer on another station
+// waits for one read of a few milliseconds at most.
 constexpr size_t kReadAheadBytes = 256 * 1024;
 
-// Hands out the records of a file in ascending order, skipping those that cannot be
-// read. Consecutive slots are read ahead in batches, each with one access-layer read
-// under one temporary read lock; the layer's retry rule applies to a batch as to a
-// single read, and every lock honours the change signals. What was read ahead is only
-// judged: a record is written only by RepairRecordAt, which reads it afresh under its
-// record and block locks. A batch that cannot be read (a lock conflict the user gave
-// up on is an EndRun, not this; a slot beyond the end of the file, an I/O error) is
-// read again record by record, so one unreadable slot costs only itself.
-class RecordReader {
+// One read-ahead run: `count` consecutive slots from record `first` on.
+struct Run {
+  int32_t first = 0;
+  int32_t count = 0;
+  std::span<uint8_t> bytes;
+  bool whole = false;             // read with one call; else slot by slot, see `readable`
+  std::vector<uint8_t> readable;  // per slot, when not whole
+};
+
+// Hands out the records of a file in read-ahead runs, in ascending order. Each run is
+// read with one access-layer read under one temporary read lock; the layer's retry rule
+// applies to a run as to a single read, and every lock honours the change signals. What
+// was read ahead is only judged: a record is written only by RepairRecordsAt, which
+// reads it afresh under its record and block locks. A run that cannot be read (a lock
+// conflict the user gave up on is an EndRun, not this; a slot beyond the end of the
+// file, an I/O error) is read again record by record, so one unreadable slot costs only
+// itself.
+class RunReader {
  public:
   static constexpr int32_t kReadPastEnd = 10070;
 
-  RecordReader(isam::AccessLayer& access, isam::FileBlock* block, size_t slotLength,
-               WalkStats& stats)
+  RunReader(isam::AccessLayer& access, isam::FileBlock* block, size_t slotLength, WalkStats& stats)
       : access_(access), block_(block), slotLength_(slotLength), stats_(stats) {
     total_ = access_.RecordCount(block_);
     const int32_t wanted = static_cast<int32_t>(std::max<size_t>(1, kReadAheadBytes / slotLength_));
-    perBatch_ = std::max(1, std::min(wanted, total_ - 1));
-    buffer_.resize(static_cast<size_t>(perBatch_) * slotLength_);
+    perRun_ = std::max(1, std::min(wanted, total_ - 1));
+    buffer_.resize(static_cast<size_t>(perRun_) * slotLength_);
   }
 
-  // The next record that was read successfully; false after the last one.
-  bool Next(int32_t& recordNumber, std::span<uint8_t>& bytes) {
-    for (;;) {
-      if (pos_ < batchCount_) {
-        const int32_t i = pos_++;
-        recordNumber = batchFirst_ + i;
-        if (!batchRead_) {
-          bytes = Slot(0);
-          access_.ReadRecordAt(block_, recordNumber, bytes);
-          if (!access_.AccessOK) {
-            ++stats_.unreadable;
-            // A slot past the end of the file: every later slot lies further out, so
-            // the rest of the count cannot be read either. Trying each of them would
-            // turn a header that promises two billion records into a walk of hours.
-            if (access_.engine().LastOpError() == kReadPastEnd) {
-              stats_.unreadable += (batchCount_ - pos_) + (total_ - next_);
-              pos_ = batchCount_;
-              next_ = total_;
-              return false;
-            }
-            continue;
-          }
-          return true;
-        }
-        bytes = Slot(i);
-        return true;
+  // The next run; false after the last one.
+  bool Next(Run& run) {
+    if (next_ >= total_) return false;
+    run.first = next_;
+    run.count = std::min(perRun_, total_ - next_);
+    next_ += run.count;
+    run.bytes = std::span<uint8_t>(buffer_).first(static_cast<size_t>(run.count) * slotLength_);
+    access_.ReadRecordsAt(block_, run.first, run.count, run.bytes);
+    run.whole = access_.AccessOK;
+    if (run.whole) return true;
+
+    run.readable.assign(static_cast<size_t>(run.count), 0);
+    for (int32_t i = 0; i < run.count; ++i) {
+      access_.ReadRecordAt(block_, run.first + i, Slot(run, i));
+      if (access_.AccessOK) {
+        run.readable[static_cast<size_t>(i)] = 1;
+        continue;
       }
-      if (next_ >= total_) return false;
-      batchFirst_ = next_;
-      batchCount_ = std::min(perBatch_, total_ - next_);
-      next_ += batchCount_;
-      pos_ = 0;
-      access_.ReadRecordsAt(block_, batchFirst_, batchCount_,
-                            std::span<uint8_t>(buffer_).first(static_cast<size_t>(batchCount_) * slotLength_));
-      batchRead_ = access_.AccessOK;
+      ++stats_.unreadable;
+      // A slot past the end of the file: every later slot lies further out, so the rest
+      // of the count cannot be read either. Trying each of them would turn a header that
+      // promises two billion records into a walk of hours.
+      if (access_.engine().LastOpError() == kReadPastEnd) {
+        stats_.unreadable += (run.count - i - 1) + (total_ - next_);
+        next_ = total_;
+        break;
+      }
     }
+    return true;
+  }
+
+  std::span<uint8_t> Slot(const Run& run, int32_t i) const {
+    return run.bytes.subspan(static_cast<size_t>(i) * slotLength_, slotLength_);
   }
 
  private:
-  std::span<uint8_t> Slot(int32_t i) {
-    return std::span<uint8_t>(buffer_).subspan(static_cast<size_t>(i) * slotLength_, slotLength_);
-  }
-
   isam::AccessLayer& access_;
   isam::FileBlock* block_;
   size_t slotLength_;
   std::vector<uint8_t> buffer_;
   WalkStats& stats_;
   int32_t total_ = 0;
-  int32_t perBatch_ = 1;
-  int32_t next_ = 1;        // first record of the next batch
-  int32_t batchFirst_ = 0;
-  int32_t batchCount_ = 0;
-  int32_t pos_ = 0;         // next record within the batch
-  bool batchRead_ = false;  // false: the batch is read record by record
+  int32_t perRun_ = 1;
+  int32_t next_ = 1;  // first record of the next run
 };
 
-// The fields reset in one record, with their bytes as they were.
-struct ResetList {
+// The fields one repair run reset: for each record of the run, where its entries start
+// in the flat lists and how many there are. Nothing is allocated per record once the
+// lists have grown to the largest run.
+struct Resets {
   std::vector<uint16_t> offsets;
   std::vector<uint8_t> originals;  // kMoneySize bytes per entry
-  size_t count = 0;
+  std::vector<size_t> start;       // per record of the run
+  std::vector<size_t> count;
+  std::vector<uint8_t> fixed;      // per record: judged under the locks
 
-  explicit ResetList(size_t capacity)
-      : offsets(capacity), originals(capacity * kMoneySize) {}
+  void Begin(size_t records) {
+    offsets.clear();
+    originals.clear();
+    start.assign(records, 0);
+    count.assign(records, 0);
+    fixed.assign(records, 0);
+  }
   void Add(uint16_t offset, const uint8_t* original) {
-    offsets[count] = offset;
-    std::memcpy(&originals[count * kMoneySize], original, kMoneySize);
-    ++count;
+    offsets.push_back(offset);
+    originals.insert(originals.end(), original, original + kMoneySize);
   }
 };
 
 }  // namespace
+
+void JudgeRun(std::span<const uint8_t> bytes, size_t slotLength, int32_t count,
+              std::span<const uint16_t> offsets, RunJudgement& out) {
+  out.unsound.clear();
+  out.visited = 0;
+  out.deleted = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    const uint8_t* record = bytes.data() + static_cast<size_t>(i) * slotLength;
+    // The first four bytes are 0 exactly when the record is live; a deleted slot holds
+    // its free-chain link there.
+    if (isam::GetI32(record) != 0) {
+      ++out.deleted;
+      continue;
+    }
+    ++out.visited;
+    if (AnyMoneyUnsound(record, offsets)) out.unsound.push_back(i);
+  }
+}
 
 WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
                          const DataFileDef& file, ProgressSink& progress,
                          RepairReport* report) {
   WalkStats stats;
 
-  // One read-ahead buffer and one work buffer per file, nothing per record. Buffers are
-  // sized by the slot length the file declares, so a file made with a
-  // different record length is still read whole; money fields that would lie beyond
+  // One read-ahead buffer per file and lists that grow to the largest run, nothing per
+  // record. Buffers are sized by the slot length the file declares, so a file made with
+  // a different record length is still read whole; money fields that would lie beyond
   // its slots are not looked at.
   size_t slotLength = static_cast<size_t>(file.recordLength);
   const int32_t declared = block ? access.engine().SlotLength(block) : 0;
@@ -130,69 +153,96 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
     fields = fields.first(fields.size() - 1);
   }
 
-  std::vector<uint8_t> work(slotLength);
-  ResetList before(fields.size());  // unsound fields seen in the unlocked read
-  ResetList fresh(fields.size());   // fields reset in the slot read under the locks
-  bool fixRan = false;
-  const std::function<int(std::span<uint8_t>)> fix = [&](std::span<uint8_t> slot) {
-    fixRan = true;
-    fresh.count = 0;
-    if (slot.size() < slotLength) return 0;
+  RunJudgement judged;
+  RunJudgement one;  // a single slot of a run read slot by slot
+  std::vector<int32_t> records;
+  std::vector<isam::RepairOutcome> outcomes;
+  Resets resets;
+  // Zeroes the unsound fields of a slot read under the locks and keeps what they held.
+  const isam::RecordFix fix = [&](int32_t recordNumber, std::span<uint8_t> slot) {
+    const auto at = std::lower_bound(records.begin(), records.end(), recordNumber);
+    if (at == records.end() || *at != recordNumber || slot.size() < slotLength) return 0;
+    const size_t k = static_cast<size_t>(at - records.begin());
+    resets.fixed[k] = 1;
+    resets.start[k] = resets.offsets.size();
     for (uint16_t offset : fields) {
       uint8_t* field = slot.data() + offset;
       uint8_t original[kMoneySize];
       std::memcpy(original, field, kMoneySize);
       bool changed = false;
       CheckMoneyField(field, changed);
-      if (changed) fresh.Add(offset, original);
+      if (changed) resets.Add(offset, original);
     }
-    return static_cast<int>(fresh.count);
-  };
-
-  auto emit = [&](const ResetList& list, int32_t record, bool written) {
-    if (report == nullptr) return;
-    for (size_t i = 0; i < list.count; ++i) {
-      report->FieldReset(file.baseName, record, list.offsets[i], &list.originals[i * kMoneySize],
-                         written);
-    }
+    resets.count[k] = resets.offsets.size() - resets.start[k];
+    return static_cast<int>(resets.count[k]);
   };
 
   if (block != nullptr) {
-    RecordReader reader(access, block, slotLength, stats);
-    int32_t r = 0;
-    std::span<uint8_t> record;
-    while (reader.Next(r, record)) {
-      if (isam::GetI32(record.data()) != 0) {
-        ++stats.deleted;
-        continue;
+    RunReader reader(access, block, slotLength, stats);
+    Run run;
+    while (reader.Next(run)) {
+      if (run.whole) {
+        JudgeRun(run.bytes, slotLength, run.count, fields, judged);
+      } else {
+        judged.unsound.clear();
+        judged.visited = judged.deleted = 0;
+        for (int32_t i = 0; i < run.count; ++i) {
+          if (!run.readable[static_cast<size_t>(i)]) continue;
+          JudgeRun(reader.Slot(run, i), slotLength, 1, fields, one);
+          judged.visited += one.visited;
+          judged.deleted += one.deleted;
+          if (!one.unsound.empty()) judged.unsound.push_back(i);
+        }
       }
-      ++stats.visited;
-      if (!AnyMoneyUnsound(record.data(), fields)) continue;
-      before.count = 0;
-      for (uint16_t offset : fields) {
-        const uint8_t* field = record.data() + offset;
-        if (!IsMoneySound(field)) before.Add(offset, field);
-      }
-      if (before.count == 0) continue;
+      stats.visited += judged.visited;
+      stats.deleted += judged.deleted;
+      if (judged.unsound.empty()) continue;
 
-      fixRan = false;
-      const isam::RepairOutcome outcome = access.RepairRecordAt(block, r, work, fix);
-      switch (outcome) {
-        case isam::RepairOutcome::kWritten:
-          progress.AddRepair();
-          ++stats.repaired;
-          emit(fresh, r, true);
-          break;
-        case isam::RepairOutcome::kFailed:
-          ++stats.notWritten;
-          // What the locked read found, or, when it never got that far, what the
-          // unlocked read found.
-          emit(fixRan ? fresh : before, r, false);
-          break;
-        case isam::RepairOutcome::kNothingToDo:  // another station mended it
-        case isam::RepairOutcome::kDeleted:      // deleted meanwhile
-          break;
+      records.resize(judged.unsound.size());
+      for (size_t k = 0; k < records.size(); ++k) records[k] = run.first + judged.unsound[k];
+      outcomes.assign(records.size(), isam::RepairOutcome::kFailed);
+      resets.Begin(records.size());
+
+      // The user may end the run from the lock question: what was written by then is
+      // still counted and reported before the run unwinds.
+      std::exception_ptr ended;
+      try {
+        access.RepairRecordsAt(block, records, fix, outcomes);
+      } catch (...) {
+        ended = std::current_exception();
       }
+
+      for (size_t k = 0; k < records.size(); ++k) {
+        const int32_t r = records[k];
+        bool written = false;
+        switch (outcomes[k]) {
+          case isam::RepairOutcome::kWritten:
+            progress.AddRepair();
+            ++stats.repaired;
+            written = true;
+            break;
+          case isam::RepairOutcome::kFailed:
+            ++stats.notWritten;
+            break;
+          case isam::RepairOutcome::kNothingToDo:  // another station mended it
+          case isam::RepairOutcome::kDeleted:      // deleted meanwhile
+            continue;
+        }
+        if (report == nullptr) continue;
+        if (resets.fixed[k]) {
+          // What the read under the locks found.
+          for (size_t e = resets.start[k]; e < resets.start[k] + resets.count[k]; ++e) {
+            report->FieldReset(file.baseName, r, resets.offsets[e], &resets.originals[e * kMoneySize], written);
+          }
+        } else {
+          // Never judged under the locks: what the read-ahead found.
+          const uint8_t* record = reader.Slot(run, r - run.first).data();
+          for (uint16_t offset : fields) {
+            if (!IsMoneySound(record + offset)) report->FieldReset(file.baseName, r, offset, record + offset, false);
+          }
+        }
+      }
+      if (ended) std::rethrow_exception(ended);
     }
   }
 

@@ -8,8 +8,9 @@
 //      skipped; nothing is ever written from a buffer that was not filled for it.
 //   3. A record whose first four bytes are not 0 is deleted (they hold its free-chain
 //      link) and is skipped.
-//   4. A live record with an unsound field is repaired under the record and file locks
-//      by AccessLayer::RepairRecordAt, which reads the slot afresh and judges it again:
+//   4. The live records of one read-ahead run that have an unsound field are repaired
+//      together, in ascending order, under their record locks and one file lock by
+//      AccessLayer::RepairRecordsAt, which reads each slot afresh and judges it again:
 //      a change another station made meanwhile is never overwritten with what was read
 //      before the locks were taken.
 //   5. The record counts once (RepairCount) when it was written, however many fields
@@ -18,7 +19,10 @@
 //   6. The progress bar advances by one, whether or not the file held records.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "isam/Access.h"
 #include "modules/ModuleTables.h"
@@ -33,6 +37,20 @@ struct WalkStats {
   int32_t repaired = 0;     // records written back (and counted)
   int32_t notWritten = 0;   // records with unsound fields that could not be written
 };
+
+// What the unlocked judging of one read-ahead run found.
+struct RunJudgement {
+  std::vector<int32_t> unsound;  // indexes in the run of live records with an unsound field, ascending
+  int32_t visited = 0;           // live records
+  int32_t deleted = 0;           // deleted slots
+};
+
+// Judges `count` consecutive slots of `slotLength` bytes held in `bytes` (at least
+// count x slotLength long) by the money fields at `offsets` (each lying inside a slot).
+// `out` is overwritten. Reads nothing but its arguments and writes nothing but `out`, so
+// separate runs may be judged on separate threads.
+void JudgeRun(std::span<const uint8_t> bytes, size_t slotLength, int32_t count,
+              std::span<const uint16_t> offsets, RunJudgement& out);
 
 WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
                          const DataFileDef& file, ProgressSink& progress,

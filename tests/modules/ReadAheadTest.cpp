@@ -21,14 +21,13 @@ constexpr int kMoney = 54;     // GLFILE04's one money field
 constexpr int kText = 120;     // a byte outside the money field
 constexpr int32_t kRecords = 12;
 
-// Calls `onReset` for every reported field, after the walk has let go of its locks.
-class HookedReport : public RecordingReport {
+// Answers the lock-conflict question after the other station has done its part.
+class ReleasingDialogs : public test::RecordingDialogs {
  public:
-  std::function<void(int32_t record)> onReset;
-  void FieldReset(std::string_view file, int32_t record, int offset, const uint8_t* original,
-                  bool written) override {
-    RecordingReport::FieldReset(file, record, offset, original, written);
-    if (onReset) onReset(record);
+  std::function<void()> onQuestion;
+  bool AskQuestion(int kind, bool tech, const std::string& text) override {
+    if (onQuestion) onQuestion();
+    return RecordingDialogs::AskQuestion(kind, tech, text);
   }
 };
 
@@ -71,14 +70,15 @@ class ReadAheadTest : public RepairFixture {
     Build("GLFILE04", records);
   }
 
-  WalkStats Walk(RepairReport& report) {
+  WalkStats Walk(RepairReport& report) { return Walk(*access_, report); }
+  WalkStats Walk(isam::AccessLayer& access, RepairReport& report) {
     const DataFileDef& def = DataFile("GLFILE04");
     isam::FileBlock* block = nullptr;
-    access_->OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(),
-                            static_cast<int>(def.keys.size()));
-    EXPECT_TRUE(access_->AccessOK);
-    const WalkStats stats = WalkModuleFile(*access_, block, def, progress_, &report);
-    access_->CloseModuleFile(block);
+    access.OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(),
+                          static_cast<int>(def.keys.size()));
+    EXPECT_TRUE(access.AccessOK);
+    const WalkStats stats = WalkModuleFile(access, block, def, progress_, &report);
+    access.CloseModuleFile(block);
     return stats;
   }
 };
@@ -112,16 +112,27 @@ TEST_F(ReadAheadTest, AChangeAfterTheReadAheadIsKept) {
 
     OtherStation other("GLFILE04");
     ASSERT_TRUE(other.access->AccessOK);
-    HookedReport report;
-    // Record 2 is repaired while record 9 already sits in the read-ahead with its NaN.
-    report.onReset = [&](int32_t record) {
-      if (record != 2) return;
+    // The other station holds record 9's lock while the walk reads ahead and repairs the
+    // run: record 2 is written with the run and record 9, still with its NaN in the
+    // read-ahead, is left for later. When the walk asks about the conflict, the other
+    // station changes record 9 and lets go of it.
+    other.engine.LockSlot(other.block, 9);
+    ASSERT_TRUE(other.engine.LastOpOK());
+    ReleasingDialogs dialogs;
+    dialogs.answers = {true};
+    dialogs.onQuestion = [&] {
       other.access->WriteRecordAt(other.block, 9,
                                   std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(theirs.data()), theirs.size()));
       ASSERT_TRUE(other.access->AccessOK) << other.access->WriteStatus;
     };
+    isam::AccessLayer access(*engine_, dialogs, isam::AccessHooks{});
+    access.SaveMode = 0;
+    access.FlushAfterWrite = 0;
+    access.SilentRetryLimit = 0;
+    RecordingReport report;
     const int32_t countBefore = progress_.RepairCount();
-    const WalkStats stats = Walk(report);
+    const WalkStats stats = Walk(access, report);
+    EXPECT_EQ(dialogs.events.size(), 1u);
 
     std::string expected9 = theirs;
     if (c.walkWrites) expected9.replace(kMoney, 10, std::string(10, '\0'));
@@ -137,16 +148,6 @@ TEST_F(ReadAheadTest, AChangeAfterTheReadAheadIsKept) {
     }
   }
 }
-
-// Answers the lock-conflict question after the other station has let go.
-class ReleasingDialogs : public test::RecordingDialogs {
- public:
-  std::function<void()> onQuestion;
-  bool AskQuestion(int kind, bool tech, const std::string& text) override {
-    if (onQuestion) onQuestion();
-    return RecordingDialogs::AskQuestion(kind, tech, text);
-  }
-};
 
 TEST_F(ReadAheadTest, ABatchReadFollowsTheRetryRule) {
   BuildDamaged();
