@@ -74,8 +74,9 @@ void ReportFile::Force() {
   if (file_.IsOpen() && file_.Flush() != 0) writeFailed_ = true;
 }
 
-void ReportFile::Append(const std::string& line) {
-  const std::string bytes = line + "\r\n";
+void ReportFile::Append(const std::string& line) { AppendText(line + "\r\n"); }
+
+void ReportFile::AppendText(const std::string& bytes) {
   size_t done = 0;
   if (file_.WriteAt(end_, bytes.data(), bytes.size(), done) != 0 || done != bytes.size()) {
     writeFailed_ = true;
@@ -85,13 +86,29 @@ void ReportFile::Append(const std::string& line) {
   end_ += done;
 }
 
+void ReportFile::AddLine(std::string& text, std::string_view file, int32_t record, int offset,
+                         const uint8_t* original, bool written) {
+  text += file;
+  text += '\t' + std::to_string(record) + '\t' + std::to_string(offset) + '\t' + HexBytes(original, 10) + '\t' +
+          ExtendedValueText(original);
+  if (!written) text += "\tNOT WRITTEN: the record could not be written back";
+  text += "\r\n";
+}
+
 void ReportFile::FieldReset(std::string_view file, int32_t record, int offset, const uint8_t* original,
                             bool written) {
-  std::string line(file);
-  line += '\t' + std::to_string(record) + '\t' + std::to_string(offset) + '\t' + HexBytes(original, 10) + '\t' +
-          ExtendedValueText(original);
-  if (!written) line += "\tNOT WRITTEN: the record could not be written back";
-  Append(line);
+  std::string line;
+  AddLine(line, file, record, offset, original, written);
+  AppendText(line);
+}
+
+// The lines of records repaired together go out with one write: a write per line cost
+// more calls than the repairs themselves on a network share.
+void ReportFile::FieldsReset(std::string_view file, std::span<const modules::ResetField> fields) {
+  if (fields.empty()) return;
+  std::string text;
+  for (const modules::ResetField& f : fields) AddLine(text, file, f.record, f.offset, f.original, f.written);
+  AppendText(text);
 }
 
 }  // namespace kv::app

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,7 @@ class ReportFile : public modules::RepairReport {
 
   void FieldReset(std::string_view file, int32_t record, int offset, const uint8_t* original,
                   bool written) override;
+  void FieldsReset(std::string_view file, std::span<const modules::ResetField> fields) override;
 
   const std::string& Path() const { return path_; }
   // A line could not be written (the run went on; the front end may say so).
@@ -45,6 +47,10 @@ class ReportFile : public modules::RepairReport {
 
  private:
   void Append(const std::string& line);
+  // Appends `text` (whole lines) with one write.
+  void AppendText(const std::string& text);
+  static void AddLine(std::string& text, std::string_view file, int32_t record, int offset,
+                      const uint8_t* original, bool written);
   void Force();
 
   platform::File file_;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace kv::modules {
@@ -32,6 +33,14 @@ class ProgressSink {
   int32_t repairCount_ = 0;
 };
 
+// One field of RepairReport::FieldsReset.
+struct ResetField {
+  int32_t record = 0;
+  int offset = 0;
+  const uint8_t* original = nullptr;  // the 10 bytes before the reset
+  bool written = false;
+};
+
 // One line per field that was reset, written as it happens.
 class RepairReport {
  public:
@@ -40,6 +49,11 @@ class RepairReport {
   // record could not be written back (the field is not repaired on disk).
   virtual void FieldReset(std::string_view file, int32_t record, int offset,
                           const uint8_t* original, bool written) = 0;
+  // The fields of several records repaired together, in order: the same lines as
+  // FieldReset for each, which a report may write out with one write.
+  virtual void FieldsReset(std::string_view file, std::span<const ResetField> fields) {
+    for (const ResetField& f : fields) FieldReset(file, f.record, f.offset, f.original, f.written);
+  }
 };
 
 }  // namespace kv::modules

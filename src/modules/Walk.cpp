@@ -158,6 +158,7 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
   std::vector<int32_t> records;
   std::vector<isam::RepairOutcome> outcomes;
   Resets resets;
+  std::vector<ResetField> lines;  // the report lines of one run
   // Zeroes the unsound fields of a slot read under the locks and keeps what they held.
   const isam::RecordFix fix = [&](int32_t recordNumber, std::span<uint8_t> slot) {
     const auto at = std::lower_bound(records.begin(), records.end(), recordNumber);
@@ -212,6 +213,7 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
         ended = std::current_exception();
       }
 
+      lines.clear();
       for (size_t k = 0; k < records.size(); ++k) {
         const int32_t r = records[k];
         bool written = false;
@@ -228,20 +230,20 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
           case isam::RepairOutcome::kDeleted:      // deleted meanwhile
             continue;
         }
-        if (report == nullptr) continue;
         if (resets.fixed[k]) {
           // What the read under the locks found.
           for (size_t e = resets.start[k]; e < resets.start[k] + resets.count[k]; ++e) {
-            report->FieldReset(file.baseName, r, resets.offsets[e], &resets.originals[e * kMoneySize], written);
+            lines.push_back({r, resets.offsets[e], &resets.originals[e * kMoneySize], written});
           }
         } else {
           // Never judged under the locks: what the read-ahead found.
           const uint8_t* record = reader.Slot(run, r - run.first).data();
           for (uint16_t offset : fields) {
-            if (!IsMoneySound(record + offset)) report->FieldReset(file.baseName, r, offset, record + offset, false);
+            if (!IsMoneySound(record + offset)) lines.push_back({r, offset, record + offset, false});
           }
         }
       }
+      if (report != nullptr && !lines.empty()) report->FieldsReset(file.baseName, lines);
       if (ended) std::rethrow_exception(ended);
     }
   }
