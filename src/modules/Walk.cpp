@@ -13,10 +13,12 @@ namespace kv::modules {
 namespace {
 
 // Bytes read ahead per temporary read lock. Large enough that the lock, the signal read
-// and the unlock cost next to nothing per record, and that the repairs of one run share
-// their file lock among many records; small enough that a writer on another station
-// waits for one read of a few milliseconds at most.
-constexpr size_t kReadAheadBytes = 256 * 1024;
+// and the unlock cost next to nothing per record, and that the repairs found in one run
+// share their file lock, read and change signal among many records (on the 100,000-slot
+// benchmark company with 1% damage: 256 KiB 0.058 calls per record, 512 KiB 0.046,
+// 1 MiB 0.039); small enough that a writer on another station waits for one read of
+// about 10 ms from a 100 MB/s share at most.
+constexpr size_t kReadAheadBytes = 1024 * 1024;
 
 // One read-ahead run: `count` consecutive slots from record `first` on.
 struct Run {
