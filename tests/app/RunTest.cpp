@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -110,17 +111,28 @@ class RunTest : public test::CompanyDirTest {
     probe.StopEngine();
     return ok;
   }
-  std::vector<std::string> Run(RepairRun& run, Progress& progress, bool& threw) {
-    threw = false;
-    if (run.Startup(company_)) {
+  // A whole run with the fixture's dialogs answering `answers`: start-up, the repair
+  // (an EndRun is caught and noted), the close, and the messages shown on the way.
+  struct WholeRun {
+    explicit WholeRun(RunTest& t) : run(t.dialogs_, t.settings_, t.help_, t.hooks_) {}
+    RepairRun run;
+    Progress progress;
+    bool threw = false;
+    std::vector<std::string> lines;
+  };
+  std::unique_ptr<WholeRun> RunWhole(std::initializer_list<bool> answers) {
+    dialogs_.answers = answers;
+    auto w = std::make_unique<WholeRun>(*this);
+    if (w->run.Startup(company_)) {
       try {
-        run.Fix(progress);
+        w->run.Fix(w->progress);
       } catch (const ui::EndRun&) {
-        threw = true;
+        w->threw = true;
       }
     }
-    run.Close();
-    return dialogs_.Lines();
+    w->run.Close();
+    w->lines = dialogs_.Lines();
+    return w;
   }
 
   std::string start_;
@@ -210,14 +222,10 @@ TEST_F(RunTest, ResultMessageForNoneOneAndManyRepairedRecords) {
 
 TEST_F(RunTest, ProgressCountsWalkedFilesOfThePresentModules) {
   Info({"GL", "PO"});
-  dialogs_.answers = {true, true};
-  RepairRun run(dialogs_, settings_, help_, hooks_);
-  Progress progress;
-  bool threw = false;
-  Run(run, progress, threw);
-  EXPECT_FALSE(threw);
-  EXPECT_EQ(progress.Position(), 5);
-  EXPECT_EQ(progress.steps, (std::vector<std::string>{"GL GLFILE01", "GL GLFILE03", "GL GLFILE04", "PO POFILE01", "PO POFILE02"}));
+  const auto w = RunWhole({true, true});
+  EXPECT_FALSE(w->threw);
+  EXPECT_EQ(w->progress.Position(), 5);
+  EXPECT_EQ(w->progress.steps, (std::vector<std::string>{"GL GLFILE01", "GL GLFILE03", "GL GLFILE04", "PO POFILE01", "PO POFILE02"}));
 }
 
 TEST_F(RunTest, TheReportListsExactlyWhatTheScanFound) {
@@ -233,16 +241,12 @@ TEST_F(RunTest, TheReportListsExactlyWhatTheScanFound) {
   }, summary, error));
   ASSERT_EQ(scanned.size(), 4u);
 
-  dialogs_.answers = {true, true};
-  RepairRun run(dialogs_, settings_, help_, hooks_);
-  Progress progress;
-  bool threw = false;
-  Run(run, progress, threw);
-  ASSERT_FALSE(threw);
-  EXPECT_EQ(run.RepairCount(), 3);
-  ASSERT_FALSE(run.ReportPath().empty());
+  const auto w = RunWhole({true, true});
+  ASSERT_FALSE(w->threw);
+  EXPECT_EQ(w->run.RepairCount(), 3);
+  ASSERT_FALSE(w->run.ReportPath().empty());
   std::string text;
-  ASSERT_EQ(platform::ReadWholeFile(run.ReportPath(), text), 0);
+  ASSERT_EQ(platform::ReadWholeFile(w->run.ReportPath(), text), 0);
   std::vector<std::string> reported;
   for (const std::string& line : platform::SplitLines(text)) {
     const size_t a = line.find('\t');
@@ -262,17 +266,13 @@ TEST_F(RunTest, RecoveryYesRestoresAndTheRunGoesOn) {
   Build("GLFILE03", {Slot(220).Put(103, NaNMoney())});
   fs::rename(company_ + "/GLFILE03.DAT", company_ + "/GLFILE03.SAV");
   Write("company/GLFILE03.DAT", std::string(220, '\0'));  // the smaller, broken copy
-  dialogs_.answers = {true, true, true};
-  RepairRun run(dialogs_, settings_, help_, hooks_);
-  Progress progress;
-  bool threw = false;
-  const auto lines = Run(run, progress, threw);
-  EXPECT_FALSE(threw);
+  const auto w = RunWhole({true, true, true});
+  EXPECT_FALSE(w->threw);
   ASSERT_EQ(dialogs_.recoveryQuestions.size(), 1u);
   EXPECT_EQ(dialogs_.recoveryQuestions[0].fileName, "GLFILE03.SAV");
   EXPECT_EQ(dialogs_.recoveryQuestions[0].tempSize, "440 byte(s)");
   EXPECT_EQ(dialogs_.recoveryQuestions[0].normalSize, "220 byte(s)");
-  EXPECT_EQ(lines, (std::vector<std::string>{kCaution, kConfirm, "Attention!: GLFILE03.SAV", Found(1)}));
+  EXPECT_EQ(w->lines, (std::vector<std::string>{kCaution, kConfirm, "Attention!: GLFILE03.SAV", Found(1)}));
   EXPECT_FALSE(fs::exists(company_ + "/GLFILE03.SAV"));
 }
 
@@ -282,15 +282,11 @@ TEST_F(RunTest, RecoveryNoStopsTheRunBeforeThatFileIsOpened) {
   Build("GLFILE03", {Slot(220).Put(103, NaNMoney())});
   Write("company/GLFILE03.SAV", std::string(100, 'x'));
   const auto before = DataFiles();
-  dialogs_.answers = {true, true, false};
-  RepairRun run(dialogs_, settings_, help_, hooks_);
-  Progress progress;
-  bool threw = false;
-  const auto lines = Run(run, progress, threw);
-  EXPECT_TRUE(threw);
-  EXPECT_FALSE(run.Completed());
-  EXPECT_EQ(lines, (std::vector<std::string>{kCaution, kConfirm, "Attention!: GLFILE03.SAV"}));
-  EXPECT_EQ(progress.Position(), 0);
+  const auto w = RunWhole({true, true, false});
+  EXPECT_TRUE(w->threw);
+  EXPECT_FALSE(w->run.Completed());
+  EXPECT_EQ(w->lines, (std::vector<std::string>{kCaution, kConfirm, "Attention!: GLFILE03.SAV"}));
+  EXPECT_EQ(w->progress.Position(), 0);
   EXPECT_FALSE(fs::exists(company_ + "/GLFILE03.DIA"));  // never opened
   EXPECT_EQ(DataFiles(), before);
   EXPECT_EQ(Read("company/GLFILE03.SAV"), std::string(100, 'x'));
@@ -394,13 +390,9 @@ TEST_F(RunTest, ASecondProcessChangingRecordsDuringTheRunLosesNothing) {
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   for (int i = 0; i < 600 && !fs::exists(started); ++i) platform::SleepMs(20);
   ASSERT_TRUE(fs::exists(started));
-  dialogs_.answers = {true, true};
-  RepairRun run(dialogs_, settings_, help_, hooks_);
-  Progress progress;
-  bool threw = false;
-  Run(run, progress, threw);
-  EXPECT_FALSE(threw);
-  EXPECT_EQ(run.RepairCount(), 120);
+  const auto w = RunWhole({true, true});
+  EXPECT_FALSE(w->threw);
+  EXPECT_EQ(w->run.RepairCount(), 120);
   Write("station.stop", "");
   for (int i = 0; i < 600 && !fs::exists(done); ++i) platform::SleepMs(50);
   ASSERT_TRUE(fs::exists(done));

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "support/Bytes.h"
 #include "support/TempDir.h"
 #include "testkit/Builder.h"
 
@@ -19,15 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int32_t I32(const std::string& b, size_t at) {
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint8_t>(b[at])) |
-                              static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8 |
-                              static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 16 |
-                              static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24);
-}
-int16_t I16(const std::string& b, size_t at) {
-  return static_cast<int16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
-}
+using test::I16;
+using test::I32;
 
 class BuilderTest : public test::TempDirTest {
  protected:

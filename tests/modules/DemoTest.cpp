@@ -12,6 +12,7 @@
 #include "isam/Engine.h"
 #include "modules/ModuleTables.h"
 #include "modules/MoneyCheck.h"
+#include "support/Bytes.h"
 #include "support/TempDir.h"
 #include "testkit/Builder.h"
 #include "testkit/Demo.h"
@@ -21,12 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int32_t I32(const std::string& b, size_t at) {
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint8_t>(b[at])) |
-                              static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8 |
-                              static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 16 |
-                              static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24);
-}
+using test::I32;
 
 bool Sound(const std::string& b, size_t at) {
   return modules::IsMoneySound(reinterpret_cast<const uint8_t*>(b.data() + at));

@@ -40,6 +40,15 @@ class ModulesTest : public RepairFixture {
     if (!repairs_) repairs_ = std::make_unique<ModuleRepairs>(*ctx_);
     return *repairs_;
   }
+  // The six modules in the order of the run.
+  void FixAllModules() {
+    Repairs().FixGL();
+    Repairs().FixIC();
+    Repairs().FixAP();
+    Repairs().FixAR();
+    Repairs().FixBI();
+    Repairs().FixPO();
+  }
   void TearDown() override {
     repairs_.reset();
     RepairFixture::TearDown();
@@ -349,12 +358,7 @@ TEST_F(ModulesTest, AllModulesShareTheirFilesAndLeaveNothingOpen) {
   Build("POFILE02", {{false, [](uint8_t* r) { std::memcpy(r + 260, kNaN, 10); }}});
 
   const size_t descriptors = OpenDescriptors();
-  Repairs().FixGL();
-  Repairs().FixIC();
-  Repairs().FixAP();
-  Repairs().FixAR();
-  Repairs().FixBI();
-  Repairs().FixPO();
+  FixAllModules();
   EXPECT_EQ(OpenDescriptors(), descriptors);  // every module closed what it opened
 
   EXPECT_EQ(progress_.Position(), 19);
@@ -373,12 +377,7 @@ TEST_F(ModulesTest, DemoCompanyEveryPlantedFieldIsRepaired) {
   std::map<std::string, std::string> before;
   for (const DataFileDef* def : WalkedFiles()) before[std::string(def->baseName)] = Read(std::string(def->baseName) + ".DAT");
 
-  Repairs().FixGL();
-  Repairs().FixIC();
-  Repairs().FixAP();
-  Repairs().FixAR();
-  Repairs().FixBI();
-  Repairs().FixPO();
+  FixAllModules();
   Repairs().CloseAll();
 
   EXPECT_EQ(progress_.Position(), 19);
@@ -409,12 +408,7 @@ TEST_F(ModulesTest, DemoCompanyEveryPlantedFieldIsRepaired) {
 TEST_F(ModulesTest, OnlyGLAndPOPresent) {
   Write("GLINFO.DAT", "");
   Write("POINFO.DAT", "");
-  Repairs().FixGL();
-  Repairs().FixIC();
-  Repairs().FixAP();
-  Repairs().FixAR();
-  Repairs().FixBI();
-  Repairs().FixPO();
+  FixAllModules();
   EXPECT_EQ(progress_.Position(), 5);
 }
 
