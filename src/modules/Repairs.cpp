@@ -72,7 +72,7 @@ void ModuleState::WalkModule(Module module) {
 // The run's entry points
 
 ModuleRepairs::ModuleRepairs(RunContext& context)
-    : ctx_(context), state_(std::make_unique<ModuleState>(ctx_)) {}
+    : state_(std::make_unique<ModuleState>(context)) {}
 
 ModuleRepairs::~ModuleRepairs() { CloseAll(); }
 

@@ -44,8 +44,7 @@ class ModuleRepairs {
   void CloseAll();
 
  private:
-  RunContext& ctx_;
-  std::unique_ptr<ModuleState> state_;
+  std::unique_ptr<ModuleState> state_;  // holds the context for the run
 };
 
 }  // namespace kv::modules
