@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "gui/MessageDialogs.h"
 #include "gui/PlaceDialog.h"
 #include "gui/QtText.h"
 
@@ -90,15 +91,7 @@ void FixRecovDialog::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
-  const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier);
-  if (mods == Qt::NoModifier && event->key() == Qt::Key_Y) {
-    yes_->click();
-    return;
-  }
-  if (mods == Qt::NoModifier && event->key() == Qt::Key_N) {
-    no_->click();
-    return;
-  }
+  if (ClickYesNoByLetter(event, yes_, no_)) return;
   QDialog::keyPressEvent(event);
 }
 

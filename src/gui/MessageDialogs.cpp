@@ -156,17 +156,22 @@ void AskForYesNoDialog::PlaceButtons(int clientWidth) {
 
 void AskForYesNoDialog::FocusFirst() { (yesDefault_ ? yes_ : no_)->setFocus(Qt::OtherFocusReason); }
 
-void AskForYesNoDialog::keyPressEvent(QKeyEvent* event) {
-  // The accelerator letters work alone too, as in the suite's dialogs.
+bool ClickYesNoByLetter(QKeyEvent* event, QAbstractButton* yes, QAbstractButton* no) {
   const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier);
-  if (mods == Qt::NoModifier && event->key() == Qt::Key_Y) {
-    yes_->click();
-    return;
+  if (mods != Qt::NoModifier) return false;
+  if (event->key() == Qt::Key_Y) {
+    yes->click();
+    return true;
   }
-  if (mods == Qt::NoModifier && event->key() == Qt::Key_N) {
-    no_->click();
-    return;
+  if (event->key() == Qt::Key_N) {
+    no->click();
+    return true;
   }
+  return false;
+}
+
+void AskForYesNoDialog::keyPressEvent(QKeyEvent* event) {
+  if (ClickYesNoByLetter(event, yes_, no_)) return;
   QDialog::keyPressEvent(event);
 }
 

@@ -7,10 +7,16 @@
 #include <QDialog>
 #include <QString>
 
+class QAbstractButton;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 
 namespace kv::gui {
+
+// The accelerator letters of a yes/no question work alone too (and with Alt), as in
+// the suite's dialogs: Y clicks `yes`, N clicks `no`. True when the key was one of them.
+bool ClickYesNoByLetter(QKeyEvent* event, QAbstractButton* yes, QAbstractButton* no);
 
 enum class IconKind { kNone, kInformation, kError, kWarning, kQuestion };
 

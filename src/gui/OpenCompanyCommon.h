@@ -1,7 +1,12 @@
-// What the company selection windows share: captions, the font and the fixed frame.
+// What the company selection windows share: captions, the font, the fixed frame, and
+// the buttons of the two edit dialogs (company entry and report template).
 #pragma once
 
 #include <QDialog>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
 #include <QString>
 #include <string_view>
 
@@ -22,5 +27,29 @@ inline void MakeFixedDialog(QDialog& dialog, const QString& title, int clientWid
   dialog.setFont(TahomaFont(15));
   dialog.setFixedSize(clientWidth, clientHeight);
 }
+
+// The buttons of an edit dialog: "..." to browse for a directory, OK (the default
+// button) and Cancel.
+struct EditButtons {
+  QPushButton* browse = nullptr;
+  QPushButton* ok = nullptr;
+  QPushButton* cancel = nullptr;
+};
+
+// Makes the three buttons in this order (the browse button as a child of
+// `browseParent`) and returns the row that holds OK and Cancel at its right.
+QHBoxLayout* MakeEditButtons(QDialog& dialog, QWidget* browseParent, EditButtons& out);
+
+// OK and F10 run `ok`, Cancel rejects the dialog, the browse button runs `browse`.
+template <class D>
+void ConnectEditButtons(D& dialog, const EditButtons& buttons, void (D::*ok)(), void (D::*browse)()) {
+  QObject::connect(buttons.ok, &QPushButton::clicked, &dialog, ok);
+  QObject::connect(buttons.cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+  QObject::connect(buttons.browse, &QPushButton::clicked, &dialog, browse);
+  QObject::connect(new QShortcut(Qt::Key_F10, &dialog), &QShortcut::activated, &dialog, ok);
+}
+
+// Asks for a directory, starting at the field's text; a choice replaces the text.
+void BrowseForDirectory(QWidget* parent, const QString& caption, QLineEdit& field);
 
 }  // namespace kv::gui

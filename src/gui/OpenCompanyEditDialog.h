@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <string>
 
+#include "gui/OpenCompanyCommon.h"
 #include "ui/Dialogs.h"
 
 class QLineEdit;
@@ -38,9 +39,7 @@ class OpenCompanyEditDialog : public QDialog {
   ui::Dialogs& dialogs_;
   QLineEdit* name_;
   QLineEdit* directory_;
-  QPushButton* browse_;
-  QPushButton* ok_;
-  QPushButton* cancel_;
+  EditButtons buttons_;
 };
 
 }  // namespace kv::gui

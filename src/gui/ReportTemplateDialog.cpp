@@ -1,14 +1,11 @@
 #include "gui/ReportTemplateDialog.h"
 
-#include <QDir>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "company/CompanyList.h"
@@ -27,23 +24,13 @@ ReportTemplateDialog::ReportTemplateDialog(const std::string& templateDir, const
   default_ = new QRadioButton(Caption("ค่าปกติที่โปรแกรมกำหนดไว้"), group_);
   custom_ = new QRadioButton(Caption("กำหนดเอง:"), group_);
   directory_ = new QLineEdit(group_);
-  browse_ = new QPushButton(QStringLiteral("..."), group_);
-  browse_->setFixedWidth(28);
-  browse_->setAutoDefault(false);
-  ok_ = new QPushButton(Caption("ตกลง"), this);
-  ok_->setDefault(true);
-  cancel_ = new QPushButton(Caption("ยกเลิก"), this);
-  cancel_->setAutoDefault(false);
+  QHBoxLayout* buttons = MakeEditButtons(*this, group_, buttons_);
 
   auto* inside = new QGridLayout(group_);
   inside->addWidget(default_, 0, 0, 1, 3);
   inside->addWidget(custom_, 1, 0);
   inside->addWidget(directory_, 1, 1);
-  inside->addWidget(browse_, 1, 2);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok_);
-  buttons->addWidget(cancel_);
+  inside->addWidget(buttons_.browse, 1, 2);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(group_);
   layout->addLayout(buttons);
@@ -58,10 +45,7 @@ ReportTemplateDialog::ReportTemplateDialog(const std::string& templateDir, const
   ChoiceChanged();
 
   connect(default_, &QRadioButton::toggled, this, &ReportTemplateDialog::ChoiceChanged);
-  connect(ok_, &QPushButton::clicked, this, &ReportTemplateDialog::Btn_OkClick);
-  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
-  connect(browse_, &QPushButton::clicked, this, &ReportTemplateDialog::Btn_BrowseClick);
-  connect(new QShortcut(Qt::Key_F10, this), &QShortcut::activated, this, &ReportTemplateDialog::Btn_OkClick);
+  ConnectEditButtons(*this, buttons_, &ReportTemplateDialog::Btn_OkClick, &ReportTemplateDialog::Btn_BrowseClick);
 }
 
 bool ReportTemplateDialog::CustomChosen() const { return custom_->isChecked(); }
@@ -72,7 +56,7 @@ std::string ReportTemplateDialog::TemplateDirectory() const {
 
 void ReportTemplateDialog::ChoiceChanged() {
   directory_->setEnabled(CustomChosen());
-  browse_->setEnabled(CustomChosen());
+  buttons_.browse->setEnabled(CustomChosen());
 }
 
 void ReportTemplateDialog::showEvent(QShowEvent* event) {
@@ -90,8 +74,7 @@ void ReportTemplateDialog::Btn_OkClick() {
 }
 
 void ReportTemplateDialog::Btn_BrowseClick() {
-  QString chosen = QFileDialog::getExistingDirectory(this, Caption("กำหนดเท็มเพลตรายงาน"), directory_->text());
-  if (!chosen.isEmpty()) directory_->setText(QDir::toNativeSeparators(QDir(chosen).absolutePath()));
+  BrowseForDirectory(this, Caption("กำหนดเท็มเพลตรายงาน"), *directory_);
 }
 
 }  // namespace kv::gui

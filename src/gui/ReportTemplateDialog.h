@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <string>
 
+#include "gui/OpenCompanyCommon.h"
 #include "ui/Dialogs.h"
 
 class QGroupBox;
@@ -45,9 +46,7 @@ class ReportTemplateDialog : public QDialog {
   QRadioButton* default_;
   QRadioButton* custom_;
   QLineEdit* directory_;
-  QPushButton* browse_;
-  QPushButton* ok_;
-  QPushButton* cancel_;
+  EditButtons buttons_;
 };
 
 }  // namespace kv::gui
