@@ -61,6 +61,15 @@ bool ParseNumber(std::string_view text, uint64_t& value) {
   return ec == std::errc() && ptr == text.data() + text.size();
 }
 
+// An argument that is none of the command's options: the company directory, given
+// once. Returns what is wrong with it for the usage text, empty when it was taken.
+std::string TakeDirectory(const std::string& arg, std::string& dir) {
+  if (!arg.empty() && arg[0] == '-') return "unknown option " + arg;
+  if (!dir.empty()) return "more than one company directory";
+  dir = arg;
+  return {};
+}
+
 int Repair(const std::vector<std::string>& args) {
   cli::Answers answers;
   std::string dir;
@@ -69,12 +78,8 @@ int Repair(const std::vector<std::string>& args) {
       answers.yes = true;
     } else if (a == "--restore-temp") {
       answers.restoreTemp = true;
-    } else if (!a.empty() && a[0] == '-') {
-      return Usage("unknown option " + a);
-    } else if (dir.empty()) {
-      dir = a;
-    } else {
-      return Usage("more than one company directory");
+    } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
+      return Usage(problem);
     }
   }
   if (dir.empty()) return Usage("repair needs a company directory");
@@ -152,12 +157,8 @@ int MakeDemo(const std::vector<std::string>& args) {
         seed = v;
         haveSeed = true;
       }
-    } else if (!a.empty() && a[0] == '-') {
-      return Usage("unknown option " + a);
-    } else if (dir.empty()) {
-      dir = a;
-    } else {
-      return Usage("more than one company directory");
+    } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
+      return Usage(problem);
     }
   }
   if (dir.empty()) return Usage("make-demo needs a company directory");
