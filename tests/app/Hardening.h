@@ -12,9 +12,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <map>
 #include <sstream>
@@ -51,6 +53,29 @@ inline std::string BuildDir() {
 }
 
 using test::MakeTempDir;
+
+// A scratch directory for a run (see MakeTempDir) with the run's start directory and its
+// APPDATA and TEMP directories in it: start/, appdata/, temp/, and `more`.
+inline std::string MakeRunDir(const char* stem, const std::string& under = "/tmp",
+                              std::initializer_list<const char*> more = {}) {
+  const std::string dir = MakeTempDir(stem, under);
+  if (dir.empty()) return dir;
+  for (const char* d : {"start", "appdata", "temp"}) fs::create_directories(dir + "/" + d);
+  for (const char* d : more) fs::create_directories(dir + "/" + d);
+  return dir;
+}
+
+// Removes the scratch directory after a test that passed; after a failure it stays, and
+// its name is printed, so that the files can be looked at.
+inline void RemoveUnlessFailed(const std::string& dir) {
+  if (dir.empty()) return;
+  if (::testing::Test::HasFailure()) {
+    std::printf("files kept in %s\n", dir.c_str());
+    return;
+  }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+}
 
 // A child process: argv, working directory, extra environment, stdout and stderr to files.
 struct Child {

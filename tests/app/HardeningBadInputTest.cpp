@@ -70,9 +70,8 @@ class NullView : public company::CompanyView {
 class HardeningBadInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir("kvbad");
+    dir_ = MakeRunDir("kvbad");
     ASSERT_FALSE(dir_.empty());
-    for (const char* d : {"start", "appdata", "temp"}) fs::create_directories(dir_ + "/" + d);
     old_ = fs::current_path();
   }
   void TearDown() override {

@@ -62,9 +62,7 @@ class HardeningFaultTest : public ::testing::Test {
   void TearDown() override {
     platform::ClearFaults();
     fs::current_path(old_);
-    std::error_code ec;
-    if (!dir_.empty() && !HasFailure()) fs::remove_all(dir_, ec);
-    if (HasFailure()) std::printf("files kept in %s\n", dir_.c_str());
+    RemoveUnlessFailed(dir_);
   }
 
   // One run on a fresh copy of the company, with `plan` set from the start.

@@ -37,15 +37,10 @@ class HardeningKillTest : public ::testing::Test {
     cli_ = build_ + "/src/kvfix207-cli";
     if (!fs::exists(cli_)) GTEST_SKIP() << "kvfix207-cli not built";
     // In memory where there is a tmpfs: the runs flush, and a disk makes them slow.
-    dir_ = MakeTempDir("kvkill", fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp");
+    dir_ = MakeRunDir("kvkill", fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp");
     ASSERT_FALSE(dir_.empty());
-    for (const char* d : {"start", "appdata", "temp"}) fs::create_directories(dir_ + "/" + d);
   }
-  void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty() && !HasFailure()) fs::remove_all(dir_, ec);
-    if (HasFailure()) std::printf("files kept in %s\n", dir_.c_str());
-  }
+  void TearDown() override { RemoveUnlessFailed(dir_); }
 
   bool StartRepair(Child& c, const std::string& company) {
     return c.Start({cli_, "repair", "--yes", company}, dir_ + "/start",

@@ -33,9 +33,8 @@ class HardeningLargeFileTest : public ::testing::Test {
     if (build.empty()) GTEST_SKIP() << "KV_BUILD_DIR not set (run through ctest)";
     cli_ = build + "/src/kvfix207-cli";
     if (!fs::exists(cli_)) GTEST_SKIP() << "kvfix207-cli not built";
-    dir_ = MakeTempDir("kvbig");
+    dir_ = MakeRunDir("kvbig", "/tmp", {"company"});
     ASSERT_FALSE(dir_.empty());
-    for (const char* d : {"start", "appdata", "temp", "company"}) fs::create_directories(dir_ + "/" + d);
   }
   void TearDown() override {
     std::error_code ec;

@@ -40,15 +40,10 @@ class HardeningStressTest : public ::testing::Test {
     cli_ = build_ + "/src/kvfix207-cli";
     peer_ = build_ + "/tests/peer_station";
     if (!fs::exists(cli_) || !fs::exists(peer_)) GTEST_SKIP() << "kvfix207-cli or peer_station not built";
-    dir_ = MakeTempDir("kvstress");
+    dir_ = MakeRunDir("kvstress");
     ASSERT_FALSE(dir_.empty());
-    for (const char* d : {"start", "appdata", "temp"}) fs::create_directories(dir_ + "/" + d);
   }
-  void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty() && !HasFailure()) fs::remove_all(dir_, ec);
-    if (HasFailure()) std::printf("files kept in %s\n", dir_.c_str());
-  }
+  void TearDown() override { RemoveUnlessFailed(dir_); }
 
   // One round: a fresh demo company, the peers, the repair, the checks.
   void Round(int round, int peers, int records, int pauseMicros, Figures& fig) {
