@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "CompanyDir.h"
+#include "platform/Faults.h"
 #include "platform/PlainFile.h"
 
 namespace kv::app {
@@ -69,6 +70,33 @@ TEST_F(ReportFileTest, ASecondRunInTheSameSecondAddsToTheFirstReport) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[2], "GLFILE03\t1\t103\t0000000000000080FF7F\t+Inf");
   EXPECT_EQ(lines[3].rfind("KVFIX207 repair report", 0), 0u);
+}
+
+// The lines of records repaired together: the same lines as one by one, with one write.
+TEST_F(ReportFileTest, LinesOfABatchGoOutWithOneWrite) {
+  const platform::LocalTime t{2026, 1, 2, 3, 4, 5};
+  const auto nan = test::NaNMoney();
+  const auto inf = test::InfMoney();
+  std::vector<std::string> expected;
+  {
+    ReportFile single(dir_, t);
+    single.FieldReset("GLFILE01", 7, 78, nan.data(), true);
+    single.FieldReset("GLFILE01", 7, 1188, inf.data(), true);
+    single.FieldReset("GLFILE01", 9, 88, nan.data(), false);
+    expected = platform::SplitLines(Read("KVFIX207-20260102-030405.LOG"));
+  }
+  const platform::LocalTime later{2026, 1, 2, 3, 4, 6};
+  ReportFile batch(dir_, later);
+  const modules::ResetField fields[] = {
+      {7, 78, nan.data(), true}, {7, 1188, inf.data(), true}, {9, 88, nan.data(), false}};
+  const uint64_t before = platform::GetCallCounts().calls[static_cast<int>(platform::Op::kWrite)];
+  batch.FieldsReset("GLFILE01", fields);
+  const uint64_t after = platform::GetCallCounts().calls[static_cast<int>(platform::Op::kWrite)];
+  EXPECT_EQ(after - before, 1u);
+  std::vector<std::string> lines = platform::SplitLines(Read("KVFIX207-20260102-030406.LOG"));
+  ASSERT_EQ(lines.size(), expected.size());
+  for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << i;  // line 0 has the time
+  EXPECT_FALSE(batch.WriteFailed());
 }
 
 TEST_F(ReportFileTest, AnUnwritableDirectoryIsAnIoError) {

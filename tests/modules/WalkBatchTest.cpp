@@ -1,0 +1,175 @@
+// The walk judges each read-ahead run unlocked and repairs the run's unsound records
+// together: counting and report lines stay per record and in record order, also when a
+// write fails in the middle of a run or the user ends the run while another station
+// holds a record's lock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "RepairFixture.h"
+#include "isam/Coding.h"
+#include "modules/Walk.h"
+#include "platform/Faults.h"
+#include "ui/Dialogs.h"
+
+namespace kv::modules::testing {
+namespace {
+
+constexpr int kMoney = 54;  // GLFILE04's one money field
+
+TEST(JudgeRunTest, ListsTheLiveRecordsWithAnUnsoundField) {
+  constexpr size_t kLength = 40;
+  const uint16_t offsets[] = {8, 28};
+  struct Slot {
+    int32_t mark;  // 0 live, else the free-chain link of a deleted slot
+    const uint8_t* first;
+    const uint8_t* second;
+  };
+  const Slot slots[] = {
+      {0, kSound, kSound},   // 0: sound
+      {0, kNaN, kSound},     // 1: first field
+      {-1, kNaN, kNaN},      // 2: deleted, end of the chain: garbage is not looked at
+      {0, kSound, kNaN},     // 3: last field
+      {7, kNaN, kSound},     // 4: deleted, linked on
+      {0, kNaN, kNaN},       // 5: both
+  };
+  std::vector<uint8_t> bytes(std::size(slots) * kLength, 0);
+  for (size_t i = 0; i < std::size(slots); ++i) {
+    uint8_t* slot = bytes.data() + i * kLength;
+    isam::PutI32(slot, slots[i].mark);
+    std::memcpy(slot + 8, slots[i].first, 10);
+    std::memcpy(slot + 28, slots[i].second, 10);
+  }
+  RunJudgement judged;
+  judged.unsound = {99};  // the judgement is overwritten, not added to
+  judged.visited = 5;
+  JudgeRun(bytes, kLength, static_cast<int32_t>(std::size(slots)), offsets, judged);
+  EXPECT_EQ(judged.unsound, (std::vector<int32_t>{1, 3, 5}));
+  EXPECT_EQ(judged.visited, 4);
+  EXPECT_EQ(judged.deleted, 2);
+
+  // Only `count` slots are judged.
+  JudgeRun(bytes, kLength, 2, offsets, judged);
+  EXPECT_EQ(judged.unsound, std::vector<int32_t>{1});
+  EXPECT_EQ(judged.visited, 2);
+  EXPECT_EQ(judged.deleted, 0);
+}
+
+class WalkBatchTest : public RepairFixture {
+ protected:
+  // GLFILE04 with records 1..count; those in `bad` carry a NaN.
+  void BuildWith(int32_t count, const std::vector<int32_t>& bad) {
+    std::vector<TestRecord> records;
+    for (int32_t r = 1; r <= count; ++r) {
+      const bool isBad = std::find(bad.begin(), bad.end(), r) != bad.end();
+      records.emplace_back(false, [isBad](uint8_t* slot) { std::memcpy(slot + kMoney, isBad ? kNaN : kSound, 10); },
+                           std::vector<std::string>{"K" + std::to_string(r), "B"});
+    }
+    Build("GLFILE04", records);
+  }
+
+  isam::FileBlock* Open() {
+    const DataFileDef& def = DataFile("GLFILE04");
+    isam::FileBlock* block = nullptr;
+    access_->OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
+    EXPECT_TRUE(access_->AccessOK);
+    return block;
+  }
+
+  std::vector<int32_t> ReportedRecords(bool written) const {
+    std::vector<int32_t> out;
+    for (const ResetLine& line : report_.lines) {
+      if (line.written == written) out.push_back(line.record);
+    }
+    return out;
+  }
+};
+
+// More unsound records in one run than one block lock covers: all repaired, counted
+// once each and reported in record order.
+TEST_F(WalkBatchTest, AllUnsoundRecordsOfALongRunAreRepairedInOrder) {
+  std::vector<int32_t> bad;
+  for (int32_t r = 2; r <= 200; r += 2) bad.push_back(r);  // 100, more than kMaxRepairRun
+  BuildWith(201, bad);
+  isam::FileBlock* block = Open();
+  const WalkStats stats = WalkModuleFile(*access_, block, DataFile("GLFILE04"), progress_, &report_);
+  access_->CloseModuleFile(block);
+  EXPECT_EQ(stats.visited, 201);
+  EXPECT_EQ(stats.repaired, 100);
+  EXPECT_EQ(stats.notWritten, 0);
+  EXPECT_EQ(progress_.RepairCount(), 100);
+  EXPECT_EQ(ReportedRecords(true), bad);
+  for (int32_t r : {2, 128, 130, 200}) EXPECT_EQ(Field(Slot("GLFILE04", r), kMoney), std::string(10, '\0')) << r;
+  EXPECT_EQ(Field(Slot("GLFILE04", 129), kMoney), Money(kSound));
+}
+
+TEST_F(WalkBatchTest, AFailedWriteInTheMiddleOfARunCostsOnlyThatRecord) {
+  BuildWith(12, {3, 6, 9});
+  const std::string before6 = Slot("GLFILE04", 6);
+  isam::FileBlock* block = Open();
+  // Nothing is written before the run's repairs: record 3 is the first write, record 6
+  // the second.
+  platform::SetFaultPlan({platform::Op::kWrite, 2, false, platform::FaultKind::kShortCount, 5});
+  const WalkStats stats = WalkModuleFile(*access_, block, DataFile("GLFILE04"), progress_, &report_);
+  EXPECT_EQ(platform::FaultsInjected(), 1u);
+  platform::ClearFaults();
+  access_->CloseModuleFile(block);
+  EXPECT_EQ(stats.repaired, 2);
+  EXPECT_EQ(stats.notWritten, 1);
+  EXPECT_EQ(progress_.RepairCount(), 2);
+  ASSERT_EQ(report_.lines.size(), 3u);
+  EXPECT_EQ(report_.lines[0].record, 3);
+  EXPECT_EQ(report_.lines[1].record, 6);
+  EXPECT_FALSE(report_.lines[1].written);
+  EXPECT_EQ(report_.lines[1].original, Money(kNaN));
+  EXPECT_EQ(report_.lines[2].record, 9);
+  EXPECT_EQ(ReportedRecords(true), (std::vector<int32_t>{3, 9}));
+  EXPECT_EQ(Slot("GLFILE04", 6), before6);
+  EXPECT_EQ(Field(Slot("GLFILE04", 9), kMoney), std::string(10, '\0'));
+}
+
+// Another station holds record 6's lock and the user ends the run at the question: the
+// records of the run that were written are counted and reported before the run
+// unwinds, record 6 is reported as not written, and no lock of the walk stays behind.
+TEST_F(WalkBatchTest, EndingTheRunAtALockedRecordKeepsWhatTheRunWrote) {
+  BuildWith(12, {3, 6, 9});
+  isam::Engine other;
+  ASSERT_GE(other.StartEngine(2, 16), 8);
+  isam::FileBlock* theirs = nullptr;
+  other.OpenBlock(theirs, "GLFILE04", false, false, false, true);
+  ASSERT_TRUE(other.LastOpOK()) << other.LastOpError();
+  other.LockSlot(theirs, 6);
+  ASSERT_TRUE(other.LastOpOK());
+  const std::string before6 = Slot("GLFILE04", 6);
+
+  access_->SilentRetryLimit = 0;
+  dialogs_.answers = {false};
+  isam::FileBlock* block = Open();
+  EXPECT_THROW(WalkModuleFile(*access_, block, DataFile("GLFILE04"), progress_, &report_), ui::EndRun);
+  EXPECT_EQ(dialogs_.closeRequests, 1);
+  EXPECT_EQ(progress_.RepairCount(), 2);
+  ASSERT_EQ(report_.lines.size(), 3u);
+  EXPECT_EQ(ReportedRecords(true), (std::vector<int32_t>{3, 9}));
+  EXPECT_EQ(ReportedRecords(false), std::vector<int32_t>{6});
+  EXPECT_EQ(report_.lines[1].original, Money(kNaN));
+  EXPECT_EQ(Slot("GLFILE04", 6), before6);
+  EXPECT_EQ(Field(Slot("GLFILE04", 3), kMoney), std::string(10, '\0'));
+
+  other.UnlockSlot(theirs, 6);
+  for (int32_t r : {3, 6, 9}) {
+    other.LockSlot(theirs, r);
+    EXPECT_TRUE(other.LastOpOK()) << "record " << r << " still locked";
+  }
+  other.LockBlock(theirs);
+  EXPECT_TRUE(other.LastOpOK());
+  other.CloseBlock(theirs);
+  other.StopEngine();
+  access_->CloseModuleFile(block);
+}
+
+}  // namespace
+}  // namespace kv::modules::testing
