@@ -3,11 +3,13 @@
 //
 //   BM_ReadRecordAt   one record per access-layer read, each under its own temporary
 //                     read lock (lock, read signals, read, unlock: four calls a record)
-//   BM_ReadSlots      consecutive slots in ~256 KiB batches, one read lock per batch
+//   BM_ReadSlots      consecutive slots in ~1 MiB batches, one read lock per batch (as
+//                     the walk reads ahead)
 //   BM_Walk           WalkModuleFile over a file without damage: the walk as the run
 //                     does it, read-ahead and money checks included
 //   BM_WalkDamaged    the same with about 1% of the live records damaged, so the
-//                     repair writes (each under its record and block locks) are in it
+//                     repair writes are in it (the unsound records of one read-ahead
+//                     batch under their record locks and one block lock)
 //
 // Counters: ns per record (from items/s), and syscalls/rec, the calls the platform
 // layer made to the operating system per record (kv::platform::GetCallCounts), which
@@ -161,7 +163,7 @@ void BM_ReadSlots(benchmark::State& state) {
   const auto& def = Def(state.range(0));
   BenchFile file(def, false);
   Station station(def);
-  const int32_t perBatch = std::max<int32_t>(1, (256 * 1024) / def.recordLength);
+  const int32_t perBatch = std::max<int32_t>(1, (1024 * 1024) / def.recordLength);
   std::vector<uint8_t> buffer(static_cast<size_t>(perBatch) * static_cast<size_t>(def.recordLength));
   const int32_t total = station.access->RecordCount(station.block);
   int64_t records = 0;
