@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "isam/Coding.h"
+#include "modules/BackgroundJob.h"
 #include "modules/MoneyCheck.h"
 
 namespace kv::modules {
@@ -24,7 +25,8 @@ constexpr size_t kReadAheadBytes = 1024 * 1024;
 struct Run {
   int32_t first = 0;
   int32_t count = 0;
-  std::span<uint8_t> bytes;
+  std::vector<uint8_t> storage;   // sized once, to the longest run
+  std::span<uint8_t> bytes;       // the run's slots in `storage`
   bool whole = false;             // read with one call; else slot by slot, see `readable`
   std::vector<uint8_t> readable;  // per slot, when not whole
 };
@@ -46,16 +48,16 @@ class RunReader {
     total_ = access_.RecordCount(block_);
     const int32_t wanted = static_cast<int32_t>(std::max<size_t>(1, kReadAheadBytes / slotLength_));
     perRun_ = std::max(1, std::min(wanted, total_ - 1));
-    buffer_.resize(static_cast<size_t>(perRun_) * slotLength_);
   }
 
-  // The next run; false after the last one.
+  // The next run, read into `run`'s own buffer; false after the last one.
   bool Next(Run& run) {
     if (next_ >= total_) return false;
     run.first = next_;
     run.count = std::min(perRun_, total_ - next_);
     next_ += run.count;
-    run.bytes = std::span<uint8_t>(buffer_).first(static_cast<size_t>(run.count) * slotLength_);
+    run.storage.resize(static_cast<size_t>(perRun_) * slotLength_);
+    run.bytes = std::span<uint8_t>(run.storage).first(static_cast<size_t>(run.count) * slotLength_);
     access_.ReadRecordsAt(block_, run.first, run.count, run.bytes);
     run.whole = access_.AccessOK;
     if (run.whole) return true;
@@ -84,11 +86,29 @@ class RunReader {
     return run.bytes.subspan(static_cast<size_t>(i) * slotLength_, slotLength_);
   }
 
+  // Judges a run without the locks: every slot at once when it was read whole, else the
+  // slots that could be read one by one (`one` is working space).
+  void Judge(const Run& run, std::span<const uint16_t> fields, RunJudgement& judged,
+             RunJudgement& one) const {
+    if (run.whole) {
+      JudgeRun(run.bytes, slotLength_, run.count, fields, judged);
+      return;
+    }
+    judged.unsound.clear();
+    judged.visited = judged.deleted = 0;
+    for (int32_t i = 0; i < run.count; ++i) {
+      if (!run.readable[static_cast<size_t>(i)]) continue;
+      JudgeRun(Slot(run, i), slotLength_, 1, fields, one);
+      judged.visited += one.visited;
+      judged.deleted += one.deleted;
+      if (!one.unsound.empty()) judged.unsound.push_back(i);
+    }
+  }
+
  private:
   isam::AccessLayer& access_;
   isam::FileBlock* block_;
   size_t slotLength_;
-  std::vector<uint8_t> buffer_;
   WalkStats& stats_;
   int32_t total_ = 0;
   int32_t perRun_ = 1;
@@ -155,8 +175,6 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
     fields = fields.first(fields.size() - 1);
   }
 
-  RunJudgement judged;
-  RunJudgement one;  // a single slot of a run read slot by slot
   std::vector<int32_t> records;
   std::vector<isam::RepairOutcome> outcomes;
   Resets resets;
@@ -181,22 +199,33 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
   };
 
   if (block != nullptr) {
+    // Two runs in turn: while the engine reads the next run into one, the other is
+    // judged on a second thread; its repairs follow once both are done. Only this
+    // thread calls the engine. The job is declared last, so that an exception leaving
+    // here waits for a judging still running before the runs it reads are destroyed.
     RunReader reader(access, block, slotLength, stats);
-    Run run;
-    while (reader.Next(run)) {
-      if (run.whole) {
-        JudgeRun(run.bytes, slotLength, run.count, fields, judged);
-      } else {
-        judged.unsound.clear();
-        judged.visited = judged.deleted = 0;
-        for (int32_t i = 0; i < run.count; ++i) {
-          if (!run.readable[static_cast<size_t>(i)]) continue;
-          JudgeRun(reader.Slot(run, i), slotLength, 1, fields, one);
-          judged.visited += one.visited;
-          judged.deleted += one.deleted;
-          if (!one.unsound.empty()) judged.unsound.push_back(i);
-        }
-      }
+    Run runs[2];
+    RunJudgement judgements[2];
+    RunJudgement one;  // the judging job's working space
+    BackgroundJob judging;
+    auto startJudging = [&](int k) {
+      judging.Start([&reader, &runs, &judgements, &one, fields, k] {
+        reader.Judge(runs[k], fields, judgements[k], one);
+      });
+    };
+    int current = 0;
+    bool have = reader.Next(runs[current]);
+    if (have) startJudging(current);
+    while (have) {
+      const int following = current ^ 1;
+      const bool haveFollowing = reader.Next(runs[following]);
+      judging.Wait();
+      if (haveFollowing) startJudging(following);
+      const Run& run = runs[current];
+      const RunJudgement& judged = judgements[current];
+      current = following;
+      have = haveFollowing;
+
       stats.visited += judged.visited;
       stats.deleted += judged.deleted;
       if (judged.unsound.empty()) continue;
