@@ -110,8 +110,9 @@ class AccessLayer {
   //   4. one flush (as for WriteRecordAt), the block unlock (one header write-back and
   //      one signal), every record lock released.
   // A record left out in step 1 is then done alone by RepairRecordAt, with the retry rule
-  // and holding no other lock, so no station waits on a lock this layer holds while it
-  // waits itself. Nothing read before the locks is ever written. A ui::EndRun from the
+  // and holding no other lock: a record lock is never waited for again while another is
+  // held, and the block lock only ever after the record locks, as for one record.
+  // Nothing read before the locks is ever written. A ui::EndRun from the
   // retry question leaves no lock taken here behind; the outcomes decided until then
   // stay set, the others read kFailed.
   // WriteStatus is the worst over the records (12 for a deleted one, 20 for a failed

@@ -14,8 +14,10 @@
 //      a change another station made meanwhile is never overwritten with what was read
 //      before the locks were taken.
 //   5. The record counts once (RepairCount) when it was written, however many fields
-//      were reset. Every reset field goes to the repair report, marked as not written
-//      when the write failed.
+//      were reset. Every reset field goes to the repair report, in record order, marked
+//      as not written when the write failed. When the user ends the run from the lock
+//      question, what the run had written is counted and reported first, and its records
+//      not written are reported as such (with the fields the read-ahead found unsound).
 //   6. The progress bar advances by one, whether or not the file held records.
 #pragma once
 
