@@ -3,6 +3,9 @@
 # of the offscreen platform the test command uses, then starts the program itself for a
 # few seconds to see that it comes up and stays up. Installs Xvfb when it is missing
 # (as root). The build directory is $KV_BUILD_DIR, else build.
+# Known: Xvfb runs no window manager, and about one run in twenty-five the list window of
+# CompanyDialogsTest does not become active again in time after a nested dialog closed
+# (QTest::qWaitForWindowActive gives up), and that test fails with it.
 # Usage: scripts/gui-x11.sh [runs]     (default: 3 runs of the tests)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
