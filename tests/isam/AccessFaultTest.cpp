@@ -16,13 +16,7 @@
 namespace kv::isam::testing {
 namespace {
 
-class AccessFaultTest : public IsamTest {
- protected:
-  void TearDown() override {
-    platform::ClearFaults();
-    IsamTest::TearDown();
-  }
-};
+using AccessFaultTest = IsamFaultTest;
 
 TEST_F(AccessFaultTest, AShortRepairWriteIsUndone) {
   testkit::FileSpec fileSpec;

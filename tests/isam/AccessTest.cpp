@@ -231,15 +231,7 @@ TEST_F(AccessTest, RepairWritesNothingWhenThereIsNothingLeftToFix) {
   access_->CloseModuleFile(block);
 }
 
-// Answers the lock-conflict question after releasing the other station's lock.
-class ReleasingDialogs : public test::RecordingDialogs {
- public:
-  std::function<void()> onQuestion;
-  bool AskQuestion(int kind, bool tech, const std::string& text) override {
-    if (onQuestion) onQuestion();
-    return RecordingDialogs::AskQuestion(kind, tech, text);
-  }
-};
+using test::ReleasingDialogs;
 
 TEST_F(AccessTest, ALockConflictIsRetriedThenAsked) {
   ASSERT_EQ(test::BuildModuleFile(dir_, "GLFILE04", {Slot(151)}), "");

@@ -27,16 +27,6 @@ constexpr int32_t kSlot = 40;
 constexpr size_t kFieldA = 8, kFieldB = 20;  // two 4-byte "amounts"; all ones is damage
 constexpr size_t kText = 30;                 // a byte the repair never touches
 
-// Runs `onQuestion` before answering the lock-conflict question.
-class HookedDialogs : public test::RecordingDialogs {
- public:
-  std::function<void()> onQuestion;
-  bool AskQuestion(int kind, bool tech, const std::string& text) override {
-    if (onQuestion) onQuestion();
-    return RecordingDialogs::AskQuestion(kind, tech, text);
-  }
-};
-
 bool Damaged(const uint8_t* field) { return GetI32(field) == -1; }
 
 class BatchRepairTest : public IsamTest {
@@ -137,7 +127,7 @@ class BatchRepairTest : public IsamTest {
   }
 
   Engine ours_, theirs_;
-  HookedDialogs dialogs_;
+  test::ReleasingDialogs dialogs_;
   std::unique_ptr<AccessLayer> access_;
   FileBlock* mine_ = nullptr;
   FileBlock* other_ = nullptr;

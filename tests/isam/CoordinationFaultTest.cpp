@@ -13,13 +13,7 @@
 namespace kv::isam::testing {
 namespace {
 
-class CoordinationFaultTest : public IsamTest {
- protected:
-  void TearDown() override {
-    platform::ClearFaults();
-    IsamTest::TearDown();
-  }
-};
+using CoordinationFaultTest = IsamFaultTest;
 
 TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
   testkit::FileSpec fileSpec;

@@ -11,6 +11,7 @@
 
 #include "isam/Coding.h"
 #include "isam/Engine.h"
+#include "platform/Faults.h"
 #include "support/TempDir.h"
 
 namespace kv::isam::testing {
@@ -42,6 +43,15 @@ class IsamTest : public kv::test::TempDirTest {
   }
   static int16_t I16(const std::string& b, size_t at) {
     return GetI16(reinterpret_cast<const uint8_t*>(b.data()) + at);
+  }
+};
+
+// For tests that inject faults: no fault plan outlives its test.
+class IsamFaultTest : public IsamTest {
+ protected:
+  void TearDown() override {
+    platform::ClearFaults();
+    IsamTest::TearDown();
   }
 };
 

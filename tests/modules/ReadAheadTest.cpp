@@ -21,15 +21,7 @@ constexpr int kMoney = 54;     // GLFILE04's one money field
 constexpr int kText = 120;     // a byte outside the money field
 constexpr int32_t kRecords = 12;
 
-// Answers the lock-conflict question after the other station has done its part.
-class ReleasingDialogs : public test::RecordingDialogs {
- public:
-  std::function<void()> onQuestion;
-  bool AskQuestion(int kind, bool tech, const std::string& text) override {
-    if (onQuestion) onQuestion();
-    return RecordingDialogs::AskQuestion(kind, tech, text);
-  }
-};
+using test::ReleasingDialogs;
 
 // A second station on the same files: its own engine and access layer.
 struct OtherStation {

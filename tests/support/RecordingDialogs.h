@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,17 @@ class RecordingDialogs : public ui::Dialogs {
 
  private:
   bool NextAnswer();
+};
+
+// Runs `onQuestion` before answering a question as scripted: a test lets the other
+// station give up its lock at the moment the program asks about the conflict.
+class ReleasingDialogs : public RecordingDialogs {
+ public:
+  std::function<void()> onQuestion;
+  bool AskQuestion(int kind, bool tech, const std::string& text) override {
+    if (onQuestion) onQuestion();
+    return RecordingDialogs::AskQuestion(kind, tech, text);
+  }
 };
 
 }  // namespace kv::test
