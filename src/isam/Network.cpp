@@ -113,8 +113,12 @@ int32_t LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
   if (n.scratch.size() < want) n.scratch.resize(want);
   size_t done = 0;
   if (int32_t e = ReadSome(b.coord.file, 0, n.scratch.data(), want, done)) return e;
-  if (done >= 3 && GetI16(n.scratch.data() + 1) == kLayoutMarker) {
-    if (done < own) return 10070;
+  // The marker alone does not make a layout: a file cut short before the own slot (a
+  // save that crashed while it rewrote the file, or a layout of fewer slots written by
+  // a station that opened it meanwhile) has no signal to read. It is handled as any
+  // other content that is not the layout: replayed as a journal (the marker reads as
+  // its end tag, so nothing is applied) and laid out anew with this block's slots.
+  if (done >= own && GetI16(n.scratch.data() + 1) == kLayoutMarker) {
     n.areaKnown = !takeOthers && done >= area;
     Mask mask{};
     std::memcpy(mask.data(), n.scratch.data() + OwnSlotOffset(b), static_cast<size_t>(n.slotLength));

@@ -2,6 +2,7 @@
 // meets one under its read lock.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -315,6 +316,84 @@ TEST_F(ReplayTest, StationMeetsAJournalUnderItsReadLock) {
   }
   engine.CloseBlock(b);
   EXPECT_OK(engine);
+}
+
+// A file that holds the marker but ends before the station's own slot has no signal to
+// read: it is replayed (the marker is the journal's end tag, so nothing is applied) and
+// laid out again, whichever operation meets it first; the block then counts, reads and
+// repairs as before, and only the repaired record changes in the data file.
+TEST_F(ReplayTest, MarkerWithoutTheOwnSlotIsLaidOutAgain) {
+  JournalWriter page;
+  page.AddPage(1, kL, 1, NewRoot());
+  const std::string marker = testkit::CoordinationLayout(1, 0);
+  enum class First { kCount, kRead, kWriteLock };
+  struct Row {
+    const char* what;
+    std::function<std::string(int own)> bytes;
+  };
+  const Row rows[] = {
+      {"just the marker", [&](int) { return marker; }},
+      {"marker and part of a page image", [&](int) { return marker + page.Bytes().substr(1, 9); }},
+      {"one byte short of the own slot",
+       [&](int own) { return testkit::CoordinationLayout(1, 51, 0xFF).substr(0, 3 + own); }},
+  };
+  for (const Row& row : rows) {
+    for (First first : {First::kCount, First::kRead, First::kWriteLock}) {
+      SCOPED_TRACE(std::string(row.what) + " / first op " + std::to_string(static_cast<int>(first)));
+      WriteRaw("JR.DAT", dat);
+      WriteRaw("JR.IX", ix);
+      FileBlock* b = Open();
+      ASSERT_OK(engine);
+      const int own = engine.StationNumber(b);
+      ASSERT_GE(own, 1);
+      WriteRaw("JR.DIA", row.bytes(own));
+      std::vector<uint8_t> slot(30);
+      if (first == First::kCount) {
+        EXPECT_EQ(engine.SlotTotal(b), 11);
+      } else if (first == First::kRead) {
+        engine.ReadSlot(b, 7, slot);
+      } else {
+        engine.LockBlock(b);
+        EXPECT_OK(engine);
+        engine.UnlockBlock(b);
+      }
+      EXPECT_OK(engine);
+      EXPECT_EQ(Size("JR.DIA"), 54);
+      EXPECT_EQ(ReadRaw("JR.IX"), ix);
+      EXPECT_EQ(ReadRaw("JR.DAT"), dat);
+      EXPECT_EQ(Find(b, "K7"), 7);
+
+      // What a repair of record 7 does: its lock, the write lock, read, write back.
+      engine.LockSlot(b, 7);
+      engine.LockBlock(b);
+      engine.ReadSlot(b, 7, slot);
+      ASSERT_OK(engine);
+      EXPECT_EQ(GetI32(slot.data() + 4), 7);
+      slot[20] = 0x5A;
+      engine.WriteSlot(b, 7, slot);
+      engine.UnlockBlock(b);
+      engine.UnlockSlot(b, 7);
+      EXPECT_OK(engine);
+      std::string expected = dat;
+      expected[7 * 30 + 20] = 0x5A;
+      EXPECT_EQ(ReadRaw("JR.DAT"), expected);
+      const std::string dia = ReadRaw("JR.DIA");
+      ASSERT_EQ(dia.size(), 54u);
+      EXPECT_EQ(I16(dia, 1), 2000);
+      engine.CloseBlock(b);
+      EXPECT_OK(engine);
+    }
+  }
+  // At open, before any slot is claimed, the marker alone is a damaged file (with one-byte
+  // slots, the marker and nine more bytes are a layout of nine slots).
+  for (const std::string& bytes : {marker, marker + page.Bytes().substr(1, 9)}) {
+    WriteRaw("JR.DIA", bytes);
+    FileBlock* b = Open();
+    ASSERT_OK(engine);
+    EXPECT_EQ(Size("JR.DIA"), bytes == marker ? 54 : 12);
+    EXPECT_EQ(Find(b, "K7"), 7);
+    engine.CloseBlock(b);
+  }
 }
 
 TEST_F(ReplayTest, JournalOfABlockOutsideNetworkMode) {
