@@ -2,6 +2,7 @@
 // meets one under its read lock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -333,7 +334,8 @@ TEST_F(ReplayTest, MarkerWithoutTheOwnSlotIsLaidOutAgain) {
   };
   const Row rows[] = {
       {"just the marker", [&](int) { return marker; }},
-      {"marker and part of a page image", [&](int) { return marker + page.Bytes().substr(1, 9); }},
+      {"marker and part of a page image, ending before the own slot",
+       [&](int own) { return marker + page.Bytes().substr(1, static_cast<size_t>(std::min(own, 9))); }},
       {"one byte short of the own slot",
        [&](int own) { return testkit::CoordinationLayout(1, 51, 0xFF).substr(0, 3 + own); }},
   };
