@@ -420,49 +420,183 @@ int64_t FileSizeOf(std::string_view name) {
 
 namespace detail {
 
-// The temporary file is written, flushed and renamed over the target; the directory
-// is flushed last so that the rename itself survives a crash. On any failure the
-// temporary is removed and the target is left as it was. `writeFailed` tells a
-// failure after the temporary was created from one of the creation itself.
+// Replacing a file, and why it is done in two ways.
+//
+// The usual way: the new bytes go to a temporary file beside the target
+// ("<name>.~tmp<pid>"), which is flushed and renamed over the target; the directory is
+// flushed last so that the rename itself survives a crash. A crash leaves either the
+// old or the new content. A renamed file is a new file, so before anything is written
+// to it the temporary takes the target's owner, group and mode: on a shared company
+// directory the suite's users must keep the access they had.
+//
+// Only root may give a file to another user. Where the temporary cannot take the
+// target's owner or group (the program does not run as root and the target belongs to
+// another user or group), the target is rewritten in place instead, as the suite itself
+// does: the bytes are written at offset 0, the file is cut to their length and flushed.
+// That keeps owner, group, mode and the file's identity, but it is not atomic: a crash
+// in the middle can leave a mixture of old and new bytes. It is chosen because the
+// alternative, a file the suite's users can no longer write, breaks the suite for
+// everyone, while a torn side or settings file is caught by its readers.
+//
+// A temporary is held under a byte-range lock for as long as it exists. One whose lock
+// can be taken belongs to no running program: it is a leftover of a run that was killed
+// while it replaced that file, and is removed before the next replace of the same file.
+
+namespace {
+
+constexpr std::string_view kTempMarker = ".~tmp";
+
+std::string BaseOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// "<base>.~tmp" followed by a process number (1 to 10 decimal digits), nothing else.
+bool IsTemporaryOf(std::string_view entry, std::string_view base) {
+  if (entry.size() <= base.size() + kTempMarker.size()) return false;
+  if (entry.substr(0, base.size()) != base) return false;
+  if (entry.substr(base.size(), kTempMarker.size()) != kTempMarker) return false;
+  const std::string_view digits = entry.substr(base.size() + kTempMarker.size());
+  if (digits.size() > 10) return false;
+  return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A whole-file lock on the temporary's open file description; 0 or an errno.
+int LockWhole(int fd) {
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = 0;
+  fl.l_len = 0;  // to the end of the file, however long it grows
+  fl.l_pid = 0;
+  return OsCall(Op::kLock, [&] { return ::fcntl(fd, F_OFD_SETLK, &fl); }) == 0 ? 0 : errno;
+}
+
+// Removes the temporaries of `target` that no running program holds. Whatever fails
+// here only leaves a leftover in place.
+void RemoveLeftoverTemporaries(const std::string& target) {
+  const std::string dir = ParentOf(target);
+  const std::string base = BaseOf(target);
+  std::vector<std::string> found;
+  DIR* d = nullptr;
+  if (OsCall(Op::kStat, [&] { return (d = ::opendir(dir.c_str())) != nullptr ? 0 : -1; }) != 0) return;
+  while (dirent* e = ::readdir(d)) {
+    if (IsTemporaryOf(e->d_name, base)) found.emplace_back(e->d_name);
+  }
+  ::closedir(d);
+  for (const std::string& name : found) {
+    const std::string path = dir == "/" ? "/" + name : dir + "/" + name;
+    const int fd = OsCall(Op::kOpen, [&] {
+      return ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    });
+    if (fd < 0) continue;
+    struct stat st;
+    if (OsCall(Op::kStat, [&] { return ::fstat(fd, &st); }) == 0 && S_ISREG(st.st_mode) &&
+        LockWhole(fd) == 0) {
+      OsCall(Op::kDelete, [&] { return ::unlink(path.c_str()); });
+    }
+    OsCall(Op::kClose, [&] { return ::close(fd); });
+  }
+}
+
+// Gives the temporary `fd` the owner, group and mode of `old`. False when the owner or
+// group cannot be given (not permitted to this user).
+bool TakeOwnerAndMode(int fd, const struct stat& old) {
+  struct stat mine;
+  if (OsCall(Op::kStat, [&] { return ::fstat(fd, &mine); }) != 0) return false;
+  if (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) {
+    const uid_t uid = mine.st_uid != old.st_uid ? old.st_uid : static_cast<uid_t>(-1);
+    const gid_t gid = mine.st_gid != old.st_gid ? old.st_gid : static_cast<gid_t>(-1);
+    if (OsCall(Op::kStat, [&] { return ::fchown(fd, uid, gid); }) != 0) return false;
+  }
+  // After the owner: a change of owner clears the set-user and set-group bits.
+  return OsCall(Op::kStat, [&] { return ::fchmod(fd, old.st_mode & 07777); }) == 0;
+}
+
+int32_t WriteAllAt0(int fd, std::string_view bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    bool stop = false;
+    ssize_t n = OsTransfer(Op::kWrite, bytes.size() - done, stop, [&](size_t len) {
+      return ::pwrite(fd, bytes.data() + done, len, static_cast<off_t>(done));
+    });
+    if (n < 0) return WinErrorFromErrno(errno);
+    if (n == 0 || (stop && done + static_cast<size_t>(n) < bytes.size())) return kErrDiskFull;
+    done += static_cast<size_t>(n);
+  }
+  return kErrNone;
+}
+
+int32_t CloseChecked(int fd) {
+  if (OsCall(Op::kClose, [&] { return ::close(fd); }) != 0 && errno != EINTR) return WinErrorFromErrno(errno);
+  return kErrNone;
+}
+
+// The in-place rewrite described above: owner, group, mode and identity stay.
+int32_t RewriteInPlace(const std::string& target, std::string_view bytes, bool& writeFailed) {
+  const int fd = OsCall(Op::kOpen, [&] { return ::open(target.c_str(), O_WRONLY | O_CLOEXEC); });
+  if (fd < 0) return ErrorForPath(errno, target);
+  writeFailed = true;
+  int32_t err = WriteAllAt0(fd, bytes);
+  if (err == kErrNone &&
+      OsCall(Op::kTruncate, [&] { return ::ftruncate(fd, static_cast<off_t>(bytes.size())); }) != 0)
+    err = WinErrorFromErrno(errno);
+  if (err == kErrNone && OsCall(Op::kFlush, [&] { return ::fsync(fd); }) != 0) err = WinErrorFromErrno(errno);
+  const int32_t closed = CloseChecked(fd);
+  if (err == kErrNone) err = closed;
+  if (err == kErrNone) writeFailed = false;
+  return err;
+}
+
+}  // namespace
+
+// On any failure the temporary is removed and the target is left as it was (for the
+// in-place rewrite: see above). `writeFailed` tells a failure after the temporary (or
+// the target, in place) was opened from one of the opening itself.
 int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFailed) {
   writeFailed = false;
   std::string target = ResolveName(name);
-  std::string temp = target + ".~tmp" + std::to_string(::getpid());
+  std::string temp = target + std::string(kTempMarker) + std::to_string(::getpid());
 
   // A file that may not be written is not replaced either (the rename alone would be
   // allowed by the directory's permissions), as rewriting it in place would fail.
   if (OsCall(Op::kStat, [&] { return ::access(target.c_str(), W_OK); }) != 0 && errno != ENOENT)
     return ErrorForPath(errno, target);
 
+  RemoveLeftoverTemporaries(target);
+
   int fd = OsCall(Op::kCreate, [&] { return ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
   if (fd < 0) return ErrorForPath(errno, temp);
+  // Marks the temporary as in use (a file system without locks leaves it unmarked, and
+  // a leftover there is then never removed). A second descriptor of the same open file
+  // keeps the lock past the checked close below, until the rename is done.
+  LockWhole(fd);
+  const int holder = OsCall(Op::kOpen, [&] { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); });
 
-  // Keep the permissions of the file being replaced (a read-only settings file stays so).
+  auto dropTemporary = [&] {
+    OsCall(Op::kDelete, [&] { return ::unlink(temp.c_str()); });
+    if (holder >= 0) OsCall(Op::kClose, [&] { return ::close(holder); });
+  };
+
   struct stat old;
-  if (StatPath(target, old) == 0 && S_ISREG(old.st_mode))
-    OsCall(Op::kStat, [&] { return ::fchmod(fd, old.st_mode & 07777); });
-
-  int32_t err = kErrNone;
-  size_t done = 0;
-  while (err == kErrNone && done < bytes.size()) {
-    bool stop = false;
-    ssize_t n = OsTransfer(Op::kWrite, bytes.size() - done, stop, [&](size_t len) {
-      return ::pwrite(fd, bytes.data() + done, len, static_cast<off_t>(done));
-    });
-    if (n < 0) err = WinErrorFromErrno(errno);
-    else if (n == 0 || (stop && done + static_cast<size_t>(n) < bytes.size())) err = kErrDiskFull;
-    else done += static_cast<size_t>(n);
+  if (StatPath(target, old) == 0 && S_ISREG(old.st_mode) && !TakeOwnerAndMode(fd, old)) {
+    OsCall(Op::kClose, [&] { return ::close(fd); });
+    dropTemporary();
+    return RewriteInPlace(target, bytes, writeFailed);
   }
+
+  int32_t err = WriteAllAt0(fd, bytes);
   if (err == kErrNone && OsCall(Op::kFlush, [&] { return ::fsync(fd); }) != 0) err = WinErrorFromErrno(errno);
-  if (OsCall(Op::kClose, [&] { return ::close(fd); }) != 0 && err == kErrNone && errno != EINTR)
-    err = WinErrorFromErrno(errno);
+  const int32_t closed = CloseChecked(fd);
+  if (err == kErrNone) err = closed;
   if (err == kErrNone && OsCall(Op::kRename, [&] { return ::rename(temp.c_str(), target.c_str()); }) != 0)
     err = ErrorForPath(errno, target);
   if (err != kErrNone) {
     writeFailed = true;
-    OsCall(Op::kDelete, [&] { return ::unlink(temp.c_str()); });
+    dropTemporary();
     return err;
   }
+  if (holder >= 0) OsCall(Op::kClose, [&] { return ::close(holder); });
 
   std::string dir = ParentOf(target);
   int dfd = OsCall(Op::kOpen, [&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });

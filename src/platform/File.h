@@ -109,7 +109,10 @@ bool FileExists(std::string_view name);
 int64_t FileSizeOf(std::string_view name);
 
 // Writes `bytes` to a new file beside `name`, flushes it and renames it over `name`,
-// so a crash leaves either the old or the new content, never a truncated file.
+// so a crash leaves either the old or the new content, never a truncated file. The new
+// file keeps the old one's owner, group and mode; where this user may not give it the
+// old owner or group, `name` is rewritten in place instead (not atomic; File.cpp says
+// why). Temporaries that a killed run left beside `name` are removed first.
 int32_t ReplaceFileAtomically(std::string_view name, std::string_view bytes);
 
 }  // namespace kv::platform
