@@ -1,5 +1,6 @@
 #include "app/Report.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -42,9 +43,11 @@ std::string ExtendedValueText(const uint8_t* field) {
   const int power = (exponent == 0 ? 1 : exponent) - 16383 - 63;
   long double value = std::ldexp(static_cast<long double>(significand), power);
   if (negative) value = -value;
+  // 18 significant digits in the "1.23456789012345678e+09" form, the same in every
+  // locale: the desktop program runs under the user's locale, the command line may not.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.17Le", value);
-  return buf;
+  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 17);
+  return std::string(buf, r.ptr);
 }
 
 ReportFile::ReportFile(const std::string& directory, const platform::LocalTime& t) {

@@ -191,6 +191,62 @@ bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const
   return true;
 }
 
+// Why a repair would leave `module` out; empty when it walks the module. The repair
+// looks for the general ledger's information file only by its existence and opens the
+// others for reading and writing (they are rewritten when the module closes), so an
+// information file this user may not write skips its module as a missing one does.
+std::string SkipReason(const std::string& dir, modules::Module module, bool& missing) {
+  const std::string code(modules::ModuleCode(module));
+  const std::string info = code + "INFO.DAT";
+  const std::string skips = ", the repair skips the " + code + " module";
+  missing = false;
+  if (module == modules::Module::kGL) {
+    missing = !platform::FileExists(dir + info);
+    return missing ? info + " is missing" + skips : std::string();
+  }
+  platform::File file;
+  const int32_t rc = platform::File::Open(dir + info, platform::Access::kReadWrite, platform::Share::kShared, file);
+  if (rc == 0) return {};
+  missing = rc == platform::kErrFileNotFound || rc == platform::kErrPathNotFound;
+  if (missing) return info + " is missing" + skips;
+  return info + " cannot be opened for reading and writing (error " + std::to_string(rc) + ")" + skips;
+}
+
+// The billing and purchasing repairs, which come last, write back the information
+// records of the modules they book into when they close, creating a missing one with
+// its defaults: a module skipped for want of its information file is then walked by
+// the next repair.
+struct InformationWrite {
+  modules::Module closing;
+  modules::Module written;
+};
+constexpr InformationWrite kInformationWrites[] = {
+    {modules::Module::kBI, modules::Module::kGL}, {modules::Module::kBI, modules::Module::kAR},
+    {modules::Module::kBI, modules::Module::kIC}, {modules::Module::kPO, modules::Module::kGL},
+    {modules::Module::kPO, modules::Module::kAP}, {modules::Module::kPO, modules::Module::kIC},
+};
+
+// Judges a walked file of a module the repair skips: its unsound fields are counted
+// and named in a note; a file that cannot be judged is named too, without ending the
+// scan, since the repair would not walk it either.
+void NoteSkippedFile(const std::string& path, const modules::DataFileDef& walked, const std::string& reason,
+                     ScanSummary& summary) {
+  int64_t unsound = 0;
+  ScanSummary ignored;
+  std::string error;
+  bool missing = false;
+  const bool judged =
+      ScanFile(path, walked, [&unsound](const ScanFinding&) { ++unsound; }, ignored, error, missing);
+  summary.notRepaired += unsound;
+  const std::string label = std::string(walked.baseName) + ".DAT";
+  if (!judged) {
+    summary.notes.push_back(error + "; not judged further: " + reason);
+  } else if (unsound > 0) {
+    summary.notes.push_back(label + ": " + std::to_string(unsound) + (unsound == 1 ? " damaged field" : " damaged fields") +
+                            " not repaired: " + reason);
+  }
+}
+
 }  // namespace
 
 bool ScanCompany(std::string_view directory, const std::function<void(const ScanFinding&)>& onFinding,
@@ -203,12 +259,36 @@ bool ScanCompany(std::string_view directory, const std::function<void(const Scan
     return false;
   }
   if (!dir.empty() && dir.back() != '/') dir += '/';
-  // The repair's own table: the scan judges exactly the files and fields the walk does.
-  for (const modules::DataFileDef* walked : modules::WalkedFiles()) {
-    bool missing = false;
-    if (!ScanFile(dir + std::string(walked->baseName) + ".DAT", *walked, onFinding, summary, error, missing)) {
-      return false;
+  // The repair's own table and its own module rule: the scan judges exactly the files
+  // and fields the walk does, module by module in the run's order.
+  std::string reasons[modules::kModuleCount];
+  bool missing[modules::kModuleCount] = {};
+  for (int m = 0; m < modules::kModuleCount; ++m) reasons[m] = SkipReason(dir, static_cast<modules::Module>(m), missing[m]);
+  for (const InformationWrite& w : kInformationWrites) {
+    const int written = static_cast<int>(w.written);
+    const int closing = static_cast<int>(w.closing);
+    if (!missing[written] || !reasons[closing].empty()) continue;
+    const std::string code(modules::ModuleCode(w.written));
+    reasons[written] += " (the " + std::string(modules::ModuleCode(w.closing)) + " module's repair creates " + code +
+                        "INFO.DAT, so a second repair would walk " + code + ")";
+    missing[written] = false;  // one hint is enough
+  }
+  bool anyInformation = false;
+  for (int m = 0; m < modules::kModuleCount; ++m) {
+    const auto module = static_cast<modules::Module>(m);
+    if (platform::FileExists(dir + std::string(modules::ModuleCode(module)) + "INFO.DAT")) anyInformation = true;
+    for (const modules::DataFileDef* walked : modules::WalkedFiles(module)) {
+      const std::string path = dir + std::string(walked->baseName) + ".DAT";
+      if (!reasons[m].empty()) {
+        NoteSkippedFile(path, *walked, reasons[m], summary);
+        continue;
+      }
+      bool fileMissing = false;
+      if (!ScanFile(path, *walked, onFinding, summary, error, fileMissing)) return false;
     }
+  }
+  if (!anyInformation) {
+    summary.notes.push_back("no module information file (GLINFO.DAT, ICINFO.DAT, ...): the repair refuses this directory");
   }
   return true;
 }

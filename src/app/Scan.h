@@ -1,5 +1,8 @@
 // The read-only scan: every live record of every walked module data file that exists,
-// every money field judged by the repair's own rule. It writes nothing and takes part
+// every money field judged by the repair's own rule. It lists exactly what a repair
+// would reset: the walked files of a module whose information file the repair would
+// not find are judged too, but their unsound fields are only counted and named in a
+// note, because the repair leaves that module alone. It writes nothing and takes part
 // in no coordination: the data files are read directly, by their header layout, so no
 // coordination file is created, no station slot is claimed and no header is touched.
 #pragma once
@@ -10,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv::app {
 
@@ -21,13 +25,16 @@ struct ScanFinding {
 };
 
 struct ScanSummary {
-  int filesScanned = 0;
-  int64_t recordsScanned = 0;  // live records
-  int64_t findings = 0;
+  int filesScanned = 0;        // walked files of the modules the repair walks
+  int64_t recordsScanned = 0;  // their live records
+  int64_t findings = 0;        // fields a repair would reset
+  int64_t notRepaired = 0;     // unsound fields in the files of modules the repair skips
+  // One line each, in UTF-8: what a repair would leave as it is, and why.
+  std::vector<std::string> notes;
 };
 
 // Scans `directory`. Findings arrive in walk order (files as above, records and
-// offsets ascending). False on an error (missing directory, a file that cannot be read,
+// offsets ascending); only fields a repair would reset are delivered. False on an error (missing directory, a file that cannot be read,
 // a header that does not fit the table); `error` then says what, in UTF-8, and the
 // findings of the files before it have been delivered.
 bool ScanCompany(std::string_view directory, const std::function<void(const ScanFinding&)>& onFinding,

@@ -6,7 +6,9 @@
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
 //
 // Standard output carries only what the desktop program would show (one line per
-// dialog) and the scan's findings; progress and summaries go to standard error.
+// dialog) and the scan's findings, which are exactly the fields a repair would reset
+// (exit status 3 when there are any); progress, summaries and the damage a repair
+// would leave (a module it skips) go to standard error.
 #include <charconv>
 #include <cstdint>
 #include <iostream>
@@ -129,7 +131,10 @@ int Scan(const std::vector<std::string>& args) {
       summary, error);
   std::cout.flush();
   std::cerr << "scanned " << summary.filesScanned << " files, " << summary.recordsScanned << " live records; "
-            << summary.findings << " unsound money fields\n";
+            << summary.findings << " unsound money fields a repair would reset";
+  if (summary.notRepaired > 0) std::cerr << "; " << summary.notRepaired << " more it would not";
+  std::cerr << "\n";
+  for (const std::string& note : summary.notes) std::cerr << note << "\n";
   if (!ok) {
     std::cerr << "kvfix207-cli: " << error << "\n";
     return kExitEarly;

@@ -1,9 +1,9 @@
 #include "ui/NumberText.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+#include <charconv>
 #include <string>
+#include <system_error>
 
 namespace kv::ui {
 
@@ -12,11 +12,29 @@ namespace {
 constexpr size_t kMaxNumberText = 20;  // the integer and fixed-point texts are short strings of 20
 constexpr int kMaxMoneyWidth = 25;
 
+// Every number text here is made and read with to_chars/from_chars, never with the
+// C library's printf/strtold family: those follow the process locale, which the desktop
+// front end sets from the user's environment, and under a comma-decimal locale the
+// thousands rule below would then turn 100000 into "10,000,000".
+
+// Digits a long double can have before the point (about 4933), and after it before its
+// exact binary expansion ends (about 16446); more decimals only add zeros.
+constexpr int kMaxDecimals = 16500;
+constexpr size_t kMaxIntegerDigits = 4940;
+
 std::string Fixed(int decimals, long double x) {
+  decimals = std::clamp(decimals, 0, kMaxDecimals);
   char buffer[128];
-  // A value too large for the buffer is cut anyway: only the first 20 characters count.
-  std::snprintf(buffer, sizeof buffer, "%.*Lf", decimals, x);
-  std::string text(buffer);
+  std::string text;
+  if (const auto r = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::fixed, decimals);
+      r.ec == std::errc()) {
+    text.assign(buffer, r.ptr);
+  } else {
+    // Only the first 20 characters count, but they must be the right ones.
+    text.resize(kMaxIntegerDigits + static_cast<size_t>(decimals) + 3);
+    const auto w = std::to_chars(text.data(), text.data() + text.size(), x, std::chars_format::fixed, decimals);
+    text.resize(w.ec == std::errc() ? static_cast<size_t>(w.ptr - text.data()) : 0);
+  }
   if (text.size() > kMaxNumberText) text.resize(kMaxNumberText);
   return text;
 }
@@ -24,9 +42,9 @@ std::string Fixed(int decimals, long double x) {
 // The whole text read as a number; false when it is not one.
 bool ReadNumber(const std::string& text, long double& value) {
   if (text.empty()) return false;
-  char* end = nullptr;
-  value = std::strtold(text.c_str(), &end);
-  return end != text.c_str() && *end == '\0';
+  const char* const end = text.data() + text.size();
+  const auto r = std::from_chars(text.data(), end, value, std::chars_format::general);
+  return r.ec == std::errc() && r.ptr == end;
 }
 
 void EraseAll(std::string& s, char c) { s.erase(std::remove(s.begin(), s.end(), c), s.end()); }
@@ -54,7 +72,11 @@ void FitToWidth(std::string& s, int width) {
 
 }  // namespace
 
-std::string IntToText(int64_t n) { return std::to_string(n); }
+std::string IntToText(int64_t n) {
+  char buffer[24];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, n);
+  return std::string(buffer, r.ptr);
+}
 
 std::string ExtendedToText(int decimals, long double x) {
   decimals = std::max(decimals, 0);

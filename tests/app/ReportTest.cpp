@@ -2,13 +2,21 @@
 // they are written.
 #include "app/Report.h"
 
+#include <clocale>
+#include <filesystem>
+#include <iostream>
+#include <locale>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "CompanyDir.h"
 #include "platform/Faults.h"
 #include "platform/PlainFile.h"
+#include "support/RecordingDialogs.h"
+#include "ui/NumberText.h"
+#include "ui/Recovery.h"
 
 namespace kv::app {
 namespace {
@@ -70,6 +78,68 @@ TEST_F(ReportFileTest, ASecondRunInTheSameSecondAddsToTheFirstReport) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[2], "GLFILE03\t1\t103\t0000000000000080FF7F\t+Inf");
   EXPECT_EQ(lines[3].rfind("KVFIX207 repair report", 0), 0u);
+}
+
+// A comma-decimal C++ locale with '.' grouping, for when no such system locale exists.
+struct CommaDecimal : std::numpunct<char> {
+  char do_decimal_point() const override { return ','; }
+  char do_thousands_sep() const override { return '.'; }
+  std::string do_grouping() const override { return "\3"; }
+};
+
+// The desktop front end runs under the user's locale (its toolkit sets it from the
+// environment); every number text must still come out as in the "C" locale: the sizes
+// of the recovery question (where 100,000 once read "10,000,000"), the report's VALUE
+// column, the money and integer texts.
+TEST_F(ReportFileTest, NumberTextsAreTheSameInEveryLocale) {
+  Write("GLFILE01.DAT", "");
+  std::filesystem::resize_file(Path("GLFILE01.DAT"), 50000);
+  Write("GLFILE01.SAV", "");
+  std::filesystem::resize_file(Path("GLFILE01.SAV"), 100000);
+  const auto texts = [this] {
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+    test::RecordingDialogs dialogs;
+    dialogs.defaultAnswer = false;  // No: the files stay as they are
+    ui::CheckSavedDataFile(dialogs, "GLFILE01");
+    std::filesystem::current_path(cwd);
+    std::vector<std::string> out = {
+        ui::IntToText(-2147483648LL), ui::IntToText(1234567), ui::WholeMoneyText(0, 100000), ui::WholeMoneyText(8, 1234.56L),
+        ui::MoneyText(17, -1234567890.12L), ui::MoneyTextTrim(0.125L), ui::ExtendedToText(2, 999.996L),
+        ExtendedValueText(test::Money(1e11L).data()), ExtendedValueText(test::Money(-2.5L).data()),
+        ExtendedValueText(test::Money(1234.5678L).data())};
+    for (const ui::RecoveryQuestion& q : dialogs.recoveryQuestions) {
+      out.push_back(q.tempSize);
+      out.push_back(q.normalSize);
+    }
+    return out;
+  };
+  const std::vector<std::string> inC = texts();
+  const std::vector<std::string> expected = {
+      "-2147483648", "1234567", "100,000", "   1,234", "-1,234,567,890.12", "0.12", "1000.00",
+      "1.00000000000000000e+11", "-2.50000000000000000e+00", "1.23456780000000000e+03",
+      "100,000 byte(s)", "50,000 byte(s)"};
+  EXPECT_EQ(inC, expected);
+
+  const std::string oldC = std::setlocale(LC_ALL, nullptr);
+  const std::locale oldCpp;
+  struct Case {
+    const char* what;
+    bool facet;
+    const char* system;
+  };
+  const Case cases[] = {{"C++ facet", true, nullptr}, {"de_DE.UTF-8", false, "de_DE.UTF-8"}, {"both", true, "de_DE.UTF-8"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.system != nullptr && std::setlocale(LC_ALL, c.system) == nullptr) {
+      std::cout << "[  NOTE    ] no " << c.system << " locale here (scripts/setup.sh makes one); " << c.what << " not tried\n";
+      continue;
+    }
+    if (c.facet) std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));
+    EXPECT_EQ(texts(), inC);
+    std::locale::global(oldCpp);
+    std::setlocale(LC_ALL, oldC.c_str());
+  }
 }
 
 // The lines of records repaired together: the same lines as one by one, with one write.

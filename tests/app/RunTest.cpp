@@ -228,37 +228,58 @@ TEST_F(RunTest, ProgressCountsWalkedFilesOfThePresentModules) {
   EXPECT_EQ(w->progress.steps, (std::vector<std::string>{"GL GLFILE01", "GL GLFILE03", "GL GLFILE04", "PO POFILE01", "PO POFILE02"}));
 }
 
+// The scan lists exactly what the next repair resets, pass by pass, until both find
+// nothing. With only PO's information file the first repair walks PO alone (the scan
+// names the damage it leaves), but PO's close creates the GL, AP and IC information
+// files, so the second repair walks those modules and the scan says so in between.
 TEST_F(RunTest, TheReportListsExactlyWhatTheScanFound) {
-  Info({"GL", "IC", "AP", "AR", "BI", "PO"});
-  Build("GLFILE03", {Slot(220).Put(103, NaNMoney()), Slot(220, -1).Put(103, NaNMoney())});
-  Build("APFILE02", {Slot(261).Put(66, InfMoney()).Put(208, Money(-2e10L))});
-  Build("POFILE02", {Slot(320), Slot(320).Put(260, NaNMoney())});
-  std::vector<std::string> scanned;
-  ScanSummary summary;
-  std::string error;
-  ASSERT_TRUE(ScanCompany(company_, [&](const ScanFinding& f) {
-    scanned.push_back(f.file + "\t" + std::to_string(f.record) + "\t" + std::to_string(f.offset) + "\t" + HexBytes(f.bytes.data(), 10));
-  }, summary, error));
-  ASSERT_EQ(scanned.size(), 4u);
+  struct Case {
+    std::initializer_list<const char*> information;
+    std::vector<size_t> listed;  // per pass
+    std::vector<size_t> notes;   // per pass
+  };
+  const Case cases[] = {{{"GL", "IC", "AP", "AR", "BI", "PO"}, {5}, {0}}, {{"PO"}, {1, 4}, {3, 0}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.listed.size());
+    fs::remove_all(company_);
+    fs::create_directories(company_);
+    Info(c.information);
+    Build("GLFILE01", {Slot(1248).Put(78, NaNMoney())});
+    Build("GLFILE03", {Slot(220).Put(103, NaNMoney()), Slot(220, -1).Put(103, NaNMoney())});
+    Build("APFILE02", {Slot(261).Put(66, InfMoney()).Put(208, Money(-2e10L))});
+    Build("POFILE02", {Slot(320), Slot(320).Put(260, NaNMoney())});
+    for (size_t pass = 0; pass <= c.listed.size(); ++pass) {
+      SCOPED_TRACE(pass);
+      std::vector<std::string> scanned;
+      ScanSummary summary;
+      std::string error;
+      ASSERT_TRUE(ScanCompany(company_, [&](const ScanFinding& f) {
+        scanned.push_back(f.file + "\t" + std::to_string(f.record) + "\t" + std::to_string(f.offset) + "\t" + HexBytes(f.bytes.data(), 10));
+      }, summary, error));
+      if (pass == c.listed.size()) {
+        EXPECT_TRUE(scanned.empty());
+        EXPECT_TRUE(summary.notes.empty());
+        break;
+      }
+      ASSERT_EQ(scanned.size(), c.listed[pass]);
+      EXPECT_EQ(summary.notes.size(), c.notes[pass]);
 
-  const auto w = RunWhole({true, true});
-  ASSERT_FALSE(w->threw);
-  EXPECT_EQ(w->run.RepairCount(), 3);
-  ASSERT_FALSE(w->run.ReportPath().empty());
-  std::string text;
-  ASSERT_EQ(platform::ReadWholeFile(w->run.ReportPath(), text), 0);
-  std::vector<std::string> reported;
-  for (const std::string& line : platform::SplitLines(text)) {
-    const size_t a = line.find('\t');
-    if (a == std::string::npos || line.rfind("FILE\t", 0) == 0) continue;
-    const size_t valueTab = line.find('\t', line.find('\t', line.find('\t', a + 1) + 1) + 1);
-    reported.push_back(line.substr(0, valueTab));
+      const auto w = RunWhole({true, true});
+      ASSERT_FALSE(w->threw);
+      ASSERT_FALSE(w->run.ReportPath().empty());
+      std::string text;
+      ASSERT_EQ(platform::ReadWholeFile(w->run.ReportPath(), text), 0);
+      fs::remove(w->run.ReportPath());  // the next pass may fall in the same second
+      std::vector<std::string> reported;
+      for (const std::string& line : platform::SplitLines(text)) {
+        const size_t a = line.find('\t');
+        if (a == std::string::npos || line.rfind("FILE\t", 0) == 0) continue;
+        const size_t valueTab = line.find('\t', line.find('\t', line.find('\t', a + 1) + 1) + 1);
+        reported.push_back(line.substr(0, valueTab));
+      }
+      EXPECT_EQ(reported, scanned);
+    }
   }
-  EXPECT_EQ(reported, scanned);
-
-  scanned.clear();
-  ASSERT_TRUE(ScanCompany(company_, [&](const ScanFinding&) { scanned.push_back("x"); }, summary, error));
-  EXPECT_TRUE(scanned.empty());
 }
 
 TEST_F(RunTest, RecoveryYesRestoresAndTheRunGoesOn) {

@@ -1,7 +1,9 @@
-// The read-only scan: what it lists, in which order, what it refuses, and that it
-// leaves the directory exactly as it found it.
+// The read-only scan: what it lists, in which order, what it refuses, which modules it
+// leaves to a note as the repair leaves them, and that it leaves the directory exactly
+// as it found it.
 #include "app/Scan.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,8 @@ class ScanTest : public test::CompanyDirTest {
 };
 
 TEST_F(ScanTest, ListsUnsoundFieldsInWalkOrderAndSkipsDeletedSlots) {
+  Write("GLINFO.DAT", "");
+  Write("ICINFO.DAT", "");
   // Written out of walk order on purpose: ICFILE05 before GLFILE01.
   Write("ICFILE05.DAT", test::DataFileBytes(224, {Slot(224).Put(110, Money(1e11L))}));
   Write("GLFILE01.DAT",
@@ -81,6 +85,7 @@ TEST_F(ScanTest, RefusesFilesItCannotReadAsTheTableSays) {
       {"shorter", truncated},
       {"header", std::string(10, '\0')},
   };
+  Write("GLINFO.DAT", "");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Write("GLFILE01.DAT", test::DataFileBytes(1248, {Slot(1248).Put(78, NaNMoney())}));
@@ -105,6 +110,7 @@ TEST_F(ScanTest, LargeFileKeepsRecordOrderAndStopsAtAChunkThatCannotBeRead) {
     if (r % 50 == 0) slot.Put(78, NaNMoney());
     slots.push_back(slot);
   }
+  Write("GLINFO.DAT", "");
   Write("GLFILE01.DAT", test::DataFileBytes(1248, slots));
   std::vector<std::string> lines;
   ScanSummary summary;
@@ -129,6 +135,61 @@ TEST_F(ScanTest, LargeFileKeepsRecordOrderAndStopsAtAChunkThatCannotBeRead) {
   EXPECT_EQ(lines.size(), static_cast<size_t>(2 * perChunk / 50));
 }
 
+// The files of a module the repair skips (its information file missing, or one the
+// repair cannot open for writing) are judged but not listed: their damage goes to a
+// note naming the file, the count and the reason. The files of the modules the repair
+// walks are listed as ever, even when another module's file could not be judged.
+TEST_F(ScanTest, ListsOnlyTheModulesTheRepairWalks) {
+  const std::string gl01 =
+      test::DataFileBytes(1248, {Slot(1248).Put(78, NaNMoney()).Put(88, InfMoney()), Slot(1248, -1).Put(78, NaNMoney())});
+  const std::string po02 = test::DataFileBytes(320, {Slot(320), Slot(320).Put(260, NaNMoney())});
+  const std::string ic05 = test::DataFileBytes(224, {Slot(224).Put(110, Money(1e11L))});
+  const std::string glSkipped = "GLFILE01.DAT: 2 damaged fields not repaired: GLINFO.DAT is missing, the repair skips the GL module";
+  const std::string icSkipped = "ICFILE05.DAT: 1 damaged field not repaired: ICINFO.DAT is missing, the repair skips the IC module";
+  const std::string poLine = "POFILE02 2 260 00000000000000C0FF7F";
+  struct Case {
+    const char* what;
+    std::vector<const char*> information;  // the modules whose information file exists
+    std::string gl01;
+    std::vector<std::string> lines;
+    std::vector<std::string> notes;  // each the start of a note, in order
+    int64_t notRepaired;
+  };
+  const Case cases[] = {
+      {"PO only", {"PO"}, gl01, {poLine}, {glSkipped, icSkipped}, 3},
+      {"all walked", {"GL", "IC", "PO"}, gl01,
+       {"GLFILE01 1 78 00000000000000C0FF7F", "GLFILE01 1 88 0000000000000080FF7F",
+        "ICFILE05 1 110 " + HexBytes(Money(1e11L).data(), 10), poLine},
+       {}, 0},
+      {"none", {}, gl01, {}, {glSkipped, icSkipped, "POFILE02.DAT: 1 damaged field not repaired: POINFO.DAT is missing",
+                              "no module information file"}, 4},
+      {"IC information not writable", {"GL", "PO"}, gl01, {"GLFILE01 1 78 00000000000000C0FF7F",
+       "GLFILE01 1 88 0000000000000080FF7F", poLine},
+       {"ICFILE05.DAT: 1 damaged field not repaired: ICINFO.DAT cannot be opened for reading and writing"}, 1},
+      {"skipped file unreadable", {"PO"}, test::DataFileBytes(1249, {Slot(1249)}), {poLine},
+       {"GLFILE01.DAT: slot length 1249", icSkipped}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* m : {"GL", "IC", "PO"}) std::filesystem::remove_all(Path(std::string(m) + "INFO.DAT"));
+    for (const char* m : c.information) Write(std::string(m) + "INFO.DAT", "");
+    // A directory in the place of the information file: no station could open it for writing.
+    if (std::string(c.what) == "IC information not writable") std::filesystem::create_directory(Path("ICINFO.DAT"));
+    Write("GLFILE01.DAT", c.gl01);
+    Write("POFILE02.DAT", po02);
+    Write("ICFILE05.DAT", ic05);
+    std::vector<std::string> lines;
+    ScanSummary summary;
+    std::string error;
+    ASSERT_TRUE(Scan(lines, summary, error)) << error;
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(summary.findings, static_cast<int64_t>(c.lines.size()));
+    EXPECT_EQ(summary.notRepaired, c.notRepaired);
+    ASSERT_EQ(summary.notes.size(), c.notes.size());
+    for (size_t i = 0; i < c.notes.size(); ++i) EXPECT_EQ(summary.notes[i].rfind(c.notes[i], 0), 0u) << summary.notes[i];
+  }
+}
+
 TEST_F(ScanTest, AMissingDirectoryIsAnError) {
   ScanSummary summary;
   std::string error;
@@ -137,6 +198,8 @@ TEST_F(ScanTest, AMissingDirectoryIsAnError) {
 }
 
 TEST_F(ScanTest, WritesNothing) {
+  Write("GLINFO.DAT", "");
+  Write("POINFO.DAT", "");
   Write("GLFILE01.DAT", test::DataFileBytes(1248, {Slot(1248).Put(78, NaNMoney())}, 3));
   Write("GLFILE01.IX", "not read");
   Write("POFILE02.DAT", test::DataFileBytes(320, {Slot(320).Put(260, InfMoney())}, 4));

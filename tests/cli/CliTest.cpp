@@ -113,6 +113,23 @@ TEST_F(CliTest, ScanOfAMissingDirectoryIsAnError) {
   EXPECT_EQ(r.out, "");
 }
 
+// With only PO's information file the repair skips the other modules: the scan lists
+// nothing of theirs, exits 0 (PO's own files are gone, so nothing to reset) and names
+// on stderr the damage the repair would leave, with the reason.
+TEST_F(CliTest, ScanExitsZeroAndNamesWhatTheRepairWouldSkip) {
+  Result r = Cli("make-demo --records 40 --seed 7 '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* name : {"GLINFO.DAT", "ICINFO.DAT", "APINFO.DAT", "ARINFO.DAT", "BIINFO.DAT", "POFILE01.DAT", "POFILE02.DAT"}) {
+    fs::remove(Company() + "/" + name);
+  }
+  r = Cli("scan '" + Company() + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("\nGLFILE01.DAT: 1 damaged field not repaired: GLINFO.DAT is missing, the repair skips the GL module"),
+            std::string::npos)
+      << r.err;
+}
+
 // The whole road: a demo company, a scan that lists the planted fields and writes
 // nothing, a repair that mends exactly those, and a second pass that finds nothing.
 TEST_F(CliTest, RepairMendsExactlyWhatTheScanLists) {

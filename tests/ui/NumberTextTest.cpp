@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <string>
 
@@ -70,6 +71,7 @@ TEST(NumberText, ExtendedToTextRoundsAndDropsTheSignOfZero) {
   EXPECT_EQ(ExtendedToText(2, -12.345678L), "-12.35");
   // Only the first 20 characters are kept.
   EXPECT_EQ(ExtendedToText(2, 1e19L), "10000000000000000000");
+  EXPECT_EQ(ExtendedToText(2, LDBL_MAX), "11897314953572317650");  // 4933 digits made, 20 kept
 }
 
 TEST(NumberText, TextToExtendedAndRounding) {
