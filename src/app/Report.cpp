@@ -5,15 +5,30 @@
 #include <cstdio>
 
 #include "isam/Coding.h"
+#include "platform/Cp874.h"
 #include "platform/PlainFile.h"
 
 namespace kv::app {
 
-std::string ReportFileName(const platform::LocalTime& t) {
+namespace {
+
+// Suffixes tried for runs within one second before giving up; far more than can happen.
+constexpr int kMaxReportSuffix = 999;
+
+}  // namespace
+
+std::string ReportFileName(const platform::LocalTime& t, int suffix) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "KVFIX207-%04d%02d%02d-%02d%02d%02d.LOG", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
-  return buf;
+  std::snprintf(buf, sizeof buf, "KVFIX207-%04d%02d%02d-%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  std::string name = buf;
+  if (suffix > 1) name += "-" + std::to_string(suffix);
+  return name + ".LOG";
+}
+
+std::string ReportCreateError::Message() const {
+  return platform::Th("ไม่สามารถสร้างแฟ้มรายงาน ") + name() + ": " + platform::SystemErrorText(code()) + " (" +
+         std::to_string(code()) + ")";
 }
 
 std::string HexBytes(const uint8_t* bytes, size_t count) {
@@ -53,36 +68,47 @@ std::string ExtendedValueText(const uint8_t* field) {
 ReportFile::ReportFile(const std::string& directory, const platform::LocalTime& t) {
   std::string dir = directory;
   if (!dir.empty() && dir.back() != '/') dir += '/';
-  path_ = dir + ReportFileName(t);
-  int32_t rc = platform::File::Create(path_, /*replace=*/false, file_);
-  if (rc == platform::kErrFileExists) {
-    // Two runs in the same second: keep the first run's lines and add ours after them.
-    rc = platform::File::Open(path_, platform::Access::kReadWrite, platform::Share::kShared, file_);
-    if (rc == 0) rc = file_.Size(end_);
+  // A new file every time: another run's report (of the same second, or a leftover of
+  // any kind under that name) is never written into.
+  int32_t rc = platform::kErrFileExists;
+  for (int suffix = 1; rc == platform::kErrFileExists && suffix <= kMaxReportSuffix; ++suffix) {
+    path_ = dir + ReportFileName(t, suffix);
+    rc = platform::File::Create(path_, /*replace=*/false, file_);
   }
-  if (rc != 0) throw platform::IoError(rc, path_);
+  if (rc != 0) throw ReportCreateError(rc, path_);
   char header[256];
   std::snprintf(header, sizeof header, "KVFIX207 repair report %04d-%02d-%02d %02d:%02d:%02d ", t.year, t.month,
                 t.day, t.hour, t.minute, t.second);
-  Append(std::string(header) + directory);
-  if (writeFailed_) throw platform::IoError(platform::kIoWriteFailed, path_);
-  Append("FILE\tRECORD\tOFFSET\tBYTES\tVALUE");
-  Force();
-  if (writeFailed_) throw platform::IoError(platform::kIoWriteFailed, path_);
+  Append(std::string(header) + platform::Cp874ToUtf8(directory));
+  if (!writeFailed_) Append("FILE\tRECORD\tOFFSET\tBYTES\tVALUE");
+  if (!writeFailed_) Force();
+  if (writeFailed_) {
+    // A report without its header is no report: it goes, and the run does not start.
+    file_.Close();
+    platform::DeleteFile(path_);
+    throw ReportCreateError(lastError_, path_);
+  }
 }
 
 ReportFile::~ReportFile() { Force(); }
 
 void ReportFile::Force() {
-  if (file_.IsOpen() && file_.Flush() != 0) writeFailed_ = true;
+  if (!file_.IsOpen()) return;
+  const int32_t rc = file_.Flush();
+  if (rc != 0) {
+    writeFailed_ = true;
+    lastError_ = rc;
+  }
 }
 
 void ReportFile::Append(const std::string& line) { AppendText(line + "\r\n"); }
 
 void ReportFile::AppendText(const std::string& bytes) {
   size_t done = 0;
-  if (file_.WriteAt(end_, bytes.data(), bytes.size(), done) != 0 || done != bytes.size()) {
+  const int32_t rc = file_.WriteAt(end_, bytes.data(), bytes.size(), done);
+  if (rc != 0 || done != bytes.size()) {
     writeFailed_ = true;
+    lastError_ = rc != 0 ? rc : platform::kErrDiskFull;
     end_ += done;
     return;
   }

@@ -15,11 +15,20 @@
 #include "modules/Progress.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
+#include "platform/PlainFile.h"
 
 namespace kv::app {
 
-// "KVFIX207-20261208-215559.LOG"
-std::string ReportFileName(const platform::LocalTime& time);
+// "KVFIX207-20261208-215559.LOG"; with a suffix above 1, "KVFIX207-20261208-215559-2.LOG".
+std::string ReportFileName(const platform::LocalTime& time, int suffix = 1);
+
+// The report could not be created: nothing may be changed then. The message names the
+// report's path and the reason the system gave.
+class ReportCreateError : public platform::IoError {
+ public:
+  ReportCreateError(int32_t code, std::string path) : IoError(code, std::move(path)) {}
+  std::string Message() const;  // CP874
+};
 
 // The stored value of a 10-byte extended amount as text: "NaN", "+Inf", "-Inf", a
 // number in scientific form, or "invalid" for an encoding that is no number at all.
@@ -30,8 +39,10 @@ std::string HexBytes(const uint8_t* bytes, size_t count);
 
 class ReportFile : public modules::RepairReport {
  public:
-  // Opens (or, when a report of the same second exists, appends to) the report in
-  // `directory` and writes the header line. Throws platform::IoError when it cannot.
+  // Creates a new report in `directory` (the company directory; empty for the current
+  // directory) and writes the header line. An older report is never opened: a run in
+  // the same second as another gets the next free suffix. Throws ReportCreateError when
+  // no report can be created or its header cannot be written.
   ReportFile(const std::string& directory, const platform::LocalTime& time);
   ~ReportFile() override;  // forces the report to disk
   ReportFile(const ReportFile&) = delete;
@@ -57,6 +68,7 @@ class ReportFile : public modules::RepairReport {
   std::string path_;
   uint64_t end_ = 0;
   bool writeFailed_ = false;
+  int32_t lastError_ = 0;  // the system's number for the last failed write or flush
 };
 
 }  // namespace kv::app

@@ -26,6 +26,7 @@
 #include "platform/Clock.h"
 #include "platform/Cp874.h"
 #include "platform/File.h"
+#include "platform/Path.h"
 #include "platform/PlainFile.h"
 #include "platform/System.h"
 #include "ui/ErrorCatalogue.h"
@@ -66,6 +67,7 @@ struct RepairRun::Impl {
   RunHooks hooks;
 
   std::string startDirectory;
+  std::string reportDirectory;  // the company directory as chosen, for the report's path
   std::optional<isam::Engine> engine;
   std::optional<isam::AccessLayer> access;
 
@@ -104,6 +106,11 @@ bool RepairRun::Startup(const std::string& companyDir) {
   try {
     m.startDirectory = platform::CurrentDirectory();
     ChangeDirectoryOrThrow(companyDir);
+    // The report names the directory as the user chose it (a symbolic link stays one); a
+    // relative choice is named from where it led. Empty only when CP874 cannot name the
+    // way there: the report is then made by its bare name in the current directory,
+    // which is the company directory all the same.
+    m.reportDirectory = platform::IsAbsolutePath(companyDir) ? companyDir : platform::CurrentDirectory();
 
     m.engine.emplace();
     m.engine->StartEngine(kNetworkMode, kPageBuffers);
@@ -158,7 +165,7 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
 
   try {
     // The report comes first: nothing is changed unless its record can be kept.
-    ReportFile report(platform::CurrentDirectory(), platform::NowLocal());
+    ReportFile report(m.reportDirectory, platform::NowLocal());
     reportPath_ = report.Path();
 
     modules::RunContext context{*m.access, progress, &report, m.settings.invoiceOldForm};
@@ -174,6 +181,10 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
     }
     repairCount_ = progress.RepairCount();
     ChangeDirectoryOrThrow(m.startDirectory);
+  } catch (const ReportCreateError& e) {
+    m.dialogs.ShowError(e.Message());
+    exitCode_ = 1;
+    throw ui::EndRun(1);
   } catch (const platform::IoError& e) {
     repairCount_ = progress.RepairCount();
     m.ShowIoError(e);

@@ -24,6 +24,7 @@
 #include "modules/Progress.h"
 #include "platform/Cp874.h"
 #include "platform/Faults.h"
+#include "platform/Path.h"
 #include "platform/PlainFile.h"
 #include "platform/System.h"
 #include "platform/Terminal.h"
@@ -39,6 +40,13 @@ constexpr int kExitOk = 0;
 constexpr int kExitEarly = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitFindings = 3;
+
+// The start directory holds the company list and settings, and the run returns to it:
+// CP874 must be able to name it.
+std::string StartDirectoryProblem() {
+  return "the start directory " + platform::CurrentDirectoryAsUtf8() +
+         " cannot be named in code page 874 (or read); start the program from another directory";
+}
 
 int Usage(const std::string& why) {
   if (!why.empty()) std::cerr << "kvfix207-cli: " << why << "\n";
@@ -72,6 +80,20 @@ std::string TakeDirectory(const std::string& arg, std::string& dir) {
   return {};
 }
 
+// The company directory of the command line (the system's encoding) as the CP874 path
+// the core keeps, made absolute so that no part of it is taken for a name relative to
+// the company directory. Returns what is wrong with it, empty when it was taken.
+std::string ToCompanyPath(const std::string& arg, std::string& dir) {
+  if (!platform::PathFromSystem(arg, dir))
+    return "the company directory " + arg +
+           " holds a character that code page 874 cannot hold; the suite cannot store such a path";
+  if (platform::IsAbsolutePath(dir)) return {};
+  const std::string here = platform::CurrentDirectory();
+  if (here.empty()) return StartDirectoryProblem();
+  dir = here + "/" + dir;
+  return {};
+}
+
 int Repair(const std::vector<std::string>& args) {
   cli::Answers answers;
   std::string dir;
@@ -85,6 +107,11 @@ int Repair(const std::vector<std::string>& args) {
     }
   }
   if (dir.empty()) return Usage("repair needs a company directory");
+  if (platform::CurrentDirectory().empty()) {
+    std::cerr << "kvfix207-cli: " << StartDirectoryProblem() << "\n";
+    return kExitEarly;
+  }
+  if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
   answers.interactive = !answers.yes && platform::StdinIsTerminal();
 
   cli::CliDialogs dialogs(answers, std::cout, std::cerr, std::cin);
@@ -114,16 +141,18 @@ int Repair(const std::vector<std::string>& args) {
   run.Close();
   helpOut.flush();
   std::cerr << "repaired records: " << run.RepairCount() << "\n";
-  if (!run.ReportPath().empty()) std::cerr << "report: " << run.ReportPath() << "\n";
+  if (!run.ReportPath().empty()) std::cerr << "report: " << platform::Cp874ToUtf8(run.ReportPath()) << "\n";
   return status;
 }
 
 int Scan(const std::vector<std::string>& args) {
   if (args.size() != 1 || (!args[0].empty() && args[0][0] == '-')) return Usage("scan needs exactly a company directory");
+  std::string dir;
+  if (const std::string problem = ToCompanyPath(args[0], dir); !problem.empty()) return Usage(problem);
   app::ScanSummary summary;
   std::string error;
   const bool ok = app::ScanCompany(
-      args[0],
+      dir,
       [](const app::ScanFinding& f) {
         std::cout << f.file << '\t' << f.record << '\t' << f.offset << '\t' << app::HexBytes(f.bytes.data(), f.bytes.size())
                   << '\n';
@@ -136,7 +165,7 @@ int Scan(const std::vector<std::string>& args) {
   std::cerr << "\n";
   for (const std::string& note : summary.notes) std::cerr << note << "\n";
   if (!ok) {
-    std::cerr << "kvfix207-cli: " << error << "\n";
+    std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(error) << "\n";
     return kExitEarly;
   }
   return summary.findings > 0 ? kExitFindings : kExitOk;
@@ -167,6 +196,10 @@ int MakeDemo(const std::vector<std::string>& args) {
     }
   }
   if (dir.empty()) return Usage("make-demo needs a company directory");
+  // The demo is written by the test kit under the system's name; a company the program
+  // could not open is not made at all.
+  if (std::string cp874; !platform::PathFromSystem(dir, cp874))
+    return Usage("the company directory " + dir + " holds a character that code page 874 cannot hold");
   testkit::DemoOptions options;
   if (haveRecords) options.records = static_cast<int32_t>(records);
   if (haveSeed) options.seed = seed;

@@ -32,11 +32,10 @@ void ReadLinesOrThrow(const std::string& path, std::vector<std::string>& lines) 
 }
 
 void WriteLinesOrThrow(const std::string& path, const std::vector<std::string>& lines) {
-  // Company data copied from Windows may hold the list as "userdrv.ini": rewrite that
-  // file rather than create a second one beside it.
-  std::string target = platform::ResolveName(path);
-  int32_t rc = platform::WriteTextLines(target, lines);
-  if (rc != platform::kIoOk) throw platform::IoError(rc, target);
+  // Company data copied from Windows may hold the list as "userdrv.ini": the platform
+  // rewrites that file rather than create a second one beside it.
+  int32_t rc = platform::WriteTextLines(path, lines);
+  if (rc != platform::kIoOk) throw platform::IoError(rc, path);
 }
 
 }  // namespace

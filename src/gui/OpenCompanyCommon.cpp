@@ -20,6 +20,12 @@ QHBoxLayout* MakeEditButtons(QDialog& dialog, QWidget* browseParent, EditButtons
   return row;
 }
 
+bool TakePathField(const QLineEdit& field, ui::Dialogs& dialogs, std::string& cp874) {
+  if (PathFromQt(field.text(), cp874)) return true;
+  dialogs.ShowError(platform::Th("ชื่อไดเร็คทอรี่มีตัวอักษรที่เก็บในรหัสภาษาไทย 874 ไม่ได้ กรุณาเลือกไดเร็คทอรี่อื่น"));
+  return false;
+}
+
 void BrowseForDirectory(QWidget* parent, const QString& caption, QLineEdit& field) {
   const QString chosen = QFileDialog::getExistingDirectory(parent, caption, field.text());
   if (!chosen.isEmpty()) field.setText(QDir::toNativeSeparators(QDir(chosen).absolutePath()));

@@ -12,6 +12,7 @@
 
 #include "gui/QtText.h"
 #include "platform/Cp874.h"
+#include "ui/Dialogs.h"
 
 namespace kv::gui {
 
@@ -48,6 +49,10 @@ void ConnectEditButtons(D& dialog, const EditButtons& buttons, void (D::*ok)(), 
   QObject::connect(buttons.browse, &QPushButton::clicked, &dialog, browse);
   QObject::connect(new QShortcut(Qt::Key_F10, &dialog), &QShortcut::activated, &dialog, ok);
 }
+
+// The field's path in CP874; when CP874 cannot hold it, says so with an error message
+// and returns false (the dialog stays open with the text as it is).
+bool TakePathField(const QLineEdit& field, ui::Dialogs& dialogs, std::string& cp874);
 
 // Asks for a directory, starting at the field's text; a choice replaces the text.
 void BrowseForDirectory(QWidget* parent, const QString& caption, QLineEdit& field);

@@ -48,7 +48,8 @@ void OpenCompanyEditDialog::showEvent(QShowEvent* event) {
 }
 
 void OpenCompanyEditDialog::Btn_OkClick() {
-  if (company::ValidateEntryDirectory(Directory(), dialogs_)) accept();
+  std::string directory;
+  if (TakePathField(*directory_, dialogs_, directory) && company::ValidateEntryDirectory(directory, dialogs_)) accept();
 }
 
 void OpenCompanyEditDialog::Btn_BrowseClick() {

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "platform/Cp874.h"
+#include "platform/Path.h"
 
 namespace kv::gui {
 
@@ -15,6 +16,11 @@ QString FromCp874(std::string_view cp874) {
 std::string ToCp874(const QString& text) {
   const QByteArray utf8 = text.toUtf8();
   return platform::Utf8ToCp874(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+}
+
+bool PathFromQt(const QString& path, std::string& cp874) {
+  const QByteArray native = path.toUtf8();
+  return platform::PathFromSystem(std::string_view(native.constData(), static_cast<size_t>(native.size())), cp874);
 }
 
 QFont TahomaFont(int pixelSize, bool bold) {

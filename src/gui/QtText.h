@@ -11,6 +11,10 @@ namespace kv::gui {
 
 QString FromCp874(std::string_view cp874);
 std::string ToCp874(const QString& text);
+// A path typed or browsed in a window as the CP874 path the core keeps; false when
+// CP874 cannot hold one of its characters (the path must then be refused, never kept
+// with "?" in its place).
+bool PathFromQt(const QString& path, std::string& cp874);
 
 // "Tahoma" at the given pixel height. Where Tahoma is not installed, the font
 // substitutes installed by InstallFontSubstitutes() stand in for it.

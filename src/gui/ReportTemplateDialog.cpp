@@ -70,7 +70,13 @@ void ReportTemplateDialog::showEvent(QShowEvent* event) {
 }
 
 void ReportTemplateDialog::Btn_OkClick() {
-  if (!CustomChosen() || company::ValidateTemplateDirectory(ToCp874(directory_->text()), dialogs_)) accept();
+  if (!CustomChosen()) {
+    accept();
+    return;
+  }
+  std::string directory;
+  if (TakePathField(*directory_, dialogs_, directory) && company::ValidateTemplateDirectory(directory, dialogs_))
+    accept();
 }
 
 void ReportTemplateDialog::Btn_BrowseClick() {

@@ -6,6 +6,9 @@
 #include "app/Run.h"
 #include "company/Settings.h"
 #include "gui/MainWindow.h"
+#include "gui/MessageDialogs.h"
+#include "gui/OpenCompanyCommon.h"
+#include "platform/System.h"
 #include "gui/QtDialogs.h"
 #include "gui/QtText.h"
 #include "gui/RepairRunControl.h"
@@ -22,6 +25,17 @@ int main(int argc, char** argv) {
   kv::gui::InstallFontSubstitutes();
 
   kv::gui::QtDialogs dialogs;
+  if (kv::platform::CurrentDirectory().empty()) {
+    // The company list, the settings and every return lead to the start directory: a
+    // name CP874 cannot hold would be stored or followed as another directory.
+    const std::string native = kv::platform::CurrentDirectoryAsUtf8();
+    kv::gui::DisplayMessageDialog message(
+        kv::ui::kError,
+        kv::gui::Caption("ไม่สามารถใช้ไดเร็คทอรี่เริ่มต้น ") + QString::fromUtf8(native.data(), static_cast<qsizetype>(native.size())) +
+            kv::gui::Caption(" ได้ เนื่องจากมีตัวอักษรที่เก็บในรหัสภาษาไทย 874 ไม่ได้ กรุณาเรียกโปรแกรมจากไดเร็คทอรี่อื่น"));
+    message.exec();
+    return 1;
+  }
   kv::app::RepairRun run(dialogs, settings, std::cout);
   kv::gui::RepairRunControl control(run);
   kv::gui::MainWindow window(control, dialogs);

@@ -48,8 +48,12 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 }  // namespace
 
-std::string Utf8ToCp874(std::string_view utf8) {
-  std::string out;
+namespace {
+
+// Decodes UTF-8 into CP874; false at the first character CP874 cannot hold (or broken
+// UTF-8) when `strict`, else such a character becomes '?'.
+bool DecodeUtf8(std::string_view utf8, bool strict, std::string& out) {
+  out.clear();
   out.reserve(utf8.size());
   size_t i = 0;
   while (i < utf8.size()) {
@@ -61,7 +65,12 @@ std::string Utf8ToCp874(std::string_view utf8) {
     else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; len = 2; least = 0x80; }
     else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; len = 3; least = 0x800; }
     else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; len = 4; least = 0x10000; }
-    else { out += '?'; ++i; continue; }
+    else {
+      if (strict) return false;
+      out += '?';
+      ++i;
+      continue;
+    }
     // A broken, cut-off or overlong sequence stands for one '?': its lead byte and the
     // continuation bytes that follow it are dropped, and the text after it is kept.
     size_t k = 1;
@@ -70,11 +79,25 @@ std::string Utf8ToCp874(std::string_view utf8) {
       ++k;
     }
     i += k;
-    if (k < len || cp < least || cp > 0x10FFFF) { out += '?'; continue; }
-    int b = ByteFor(cp);
+    const int b = (k < len || cp < least || cp > 0x10FFFF) ? -1 : ByteFor(cp);
+    if (b < 0 && strict) return false;
     out += b < 0 ? '?' : static_cast<char>(b);
   }
+  return true;
+}
+
+}  // namespace
+
+std::string Utf8ToCp874(std::string_view utf8) {
+  std::string out;
+  DecodeUtf8(utf8, /*strict=*/false, out);
   return out;
+}
+
+bool Utf8ToCp874Exact(std::string_view utf8, std::string& cp874) {
+  if (DecodeUtf8(utf8, /*strict=*/true, cp874)) return true;
+  cp874.clear();
+  return false;
 }
 
 std::string Cp874ToUtf8(std::string_view cp874) {

@@ -10,6 +10,10 @@ namespace kv::platform {
 
 // UTF-8 to CP874. A character CP874 cannot hold becomes '?'.
 std::string Utf8ToCp874(std::string_view utf8);
+// UTF-8 to CP874 without loss: false (and `cp874` empty) when the text is no valid
+// UTF-8 or holds a character CP874 cannot hold. For what must be stored or named
+// exactly, such as paths.
+bool Utf8ToCp874Exact(std::string_view utf8, std::string& cp874);
 // CP874 to UTF-8. Bytes without a character in CP874 become U+FFFD.
 std::string Cp874ToUtf8(std::string_view cp874);
 

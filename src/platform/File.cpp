@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "platform/OsCall.h"
+#include "platform/Path.h"
 
 namespace kv::platform {
 
@@ -62,6 +63,24 @@ int32_t WinErrorFromErrno(int err) {
     case EDQUOT:
     case EFBIG: return kErrDiskFull;
     default: return kErrGenFailure;
+  }
+}
+
+const char* SystemErrorText(int32_t winError) {
+  switch (winError) {
+    case kErrNone: return "no error";
+    case kErrFileNotFound: return "file not found";
+    case kErrPathNotFound: return "path not found";
+    case kErrTooManyOpenFiles: return "too many open files";
+    case kErrAccessDenied: return "access denied";
+    case kErrInvalidHandle: return "invalid handle";
+    case kErrNotEnoughMemory: return "not enough memory";
+    case kErrInvalidAccess: return "invalid access";
+    case kErrSharingViolation: return "the file is in use";
+    case kErrLockViolation: return "the file is locked";
+    case kErrFileExists: return "the file exists";
+    case kErrDiskFull: return "the disk is full";
+    default: return "input/output error";
   }
 }
 
@@ -176,17 +195,12 @@ std::string ResolvePath(std::string_view path) {
   return prefix;
 }
 
-std::string CutName(std::string_view name) {
-  return std::string(name.substr(0, std::min(name.size(), kMaxFileName)));
-}
-
 }  // namespace detail
 
-using detail::CutName;
 using detail::ErrorForPath;
 using detail::ResolvePath;
 
-std::string ResolveName(std::string_view name) { return ResolvePath(CutName(name)); }
+std::string ResolveName(std::string_view name) { return ResolvePath(SystemName(name)); }
 
 // ---------------------------------------------------------------------------------
 // File
@@ -209,7 +223,7 @@ File::~File() { Close(); }
 int32_t File::Open(std::string_view name, Access access, Share share, File& out) {
   (void)share;  // no share modes on this platform: see File.h
   out.Close();
-  std::string cut = CutName(name);
+  std::string cut = SystemName(name);
   int flags = (access == Access::kReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
   std::string path = cut;
   int fd = OsCall(Op::kOpen, [&] { return ::open(path.c_str(), flags); });

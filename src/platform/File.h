@@ -41,13 +41,21 @@ enum WinError : int32_t {
 // Maps an errno value to the Windows number above.
 int32_t WinErrorFromErrno(int err);
 
-// Names handed to the OS are cut to their first 64 characters.
+// A short English text for a Windows number above ("access denied"), for messages that
+// name a path and the reason it failed; the same on every system and in every locale.
+const char* SystemErrorText(int32_t winError);
+
+// Names handed to the OS relative to the company directory are cut to their first 64
+// characters; absolute paths never are (Path.h).
 inline constexpr size_t kMaxFileName = 64;
 
-// The name as the OS will see it: cut to 64 characters, and, when no file of exactly
-// that name exists, the entry of the same directory whose name is equal ignoring ASCII
-// case (company data is often copied from Windows in mixed case). The directory part
-// is looked up the same way, level by level.
+// Every name below is CP874, as the core keeps it, and is converted to the system's
+// encoding on its way to the OS (Path.h).
+//
+// The name as the OS will see it, in the system's encoding: cut and converted as
+// SystemName says, and, when no file of exactly that name exists, the entry of the same
+// directory whose name is equal ignoring ASCII case (company data is often copied from
+// Windows in mixed case). The directory part is looked up the same way, level by level.
 std::string ResolveName(std::string_view name);
 
 enum class Access { kReadOnly, kReadWrite };
@@ -71,6 +79,7 @@ class File {
 
   bool IsOpen() const { return fd_ >= 0; }
   int NativeHandle() const { return fd_; }
+  // The name the file was opened by, as the system knows it (its encoding, resolved).
   const std::string& Name() const { return name_; }
 
   // Read/write at an absolute offset. `done` receives the byte count actually moved;

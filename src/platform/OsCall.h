@@ -69,8 +69,8 @@ int LstatPath(const std::string& path, struct stat& st);  // 0 or an errno
 int StatPath(const std::string& path, struct stat& st);   // 0 or an errno
 bool IsDirectory(const std::string& path);
 std::string ParentOf(const std::string& path);
-// The name cut to 64 characters, and the case-insensitive lookup without the cut.
-std::string CutName(std::string_view name);
+// The case-insensitive lookup of a path in the system's encoding (see Path.h for the
+// conversion and the cut that come before it).
 std::string ResolvePath(std::string_view path);
 // ENOENT told apart: 2 when the parent directory exists, else 3.
 int32_t NotFoundError(const std::string& path);

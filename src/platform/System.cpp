@@ -14,15 +14,20 @@
 
 #include "platform/File.h"
 #include "platform/OsCall.h"
+#include "platform/Path.h"
 
 namespace kv::platform {
 
 using detail::OsCall;
 
 // Directory names are looked up ignoring ASCII case like file names, but not cut to
-// 64 characters: that limit belongs to the names of the files the suite opens.
+// 64 characters: that limit belongs to the names of the files the suite opens. Paths
+// come in and go out as CP874 (Path.h).
 
-std::string CurrentDirectory() {
+namespace {
+
+// The current directory as the system names it; empty when it cannot be read.
+std::string SystemCurrentDirectory() {
   std::vector<char> buf(512);
   while (true) {
     char* r = nullptr;
@@ -33,8 +38,23 @@ std::string CurrentDirectory() {
   }
 }
 
+// A directory the system names, in CP874; empty when CP874 cannot hold its name.
+std::string FromSystem(const std::string& native) {
+  std::string cp874;
+  return PathFromSystem(native, cp874) ? cp874 : std::string();
+}
+
+// Directory names are converted and looked up ignoring ASCII case, never cut.
+std::string SystemDirectory(std::string_view path) { return detail::ResolvePath(PathToSystem(path)); }
+
+}  // namespace
+
+std::string CurrentDirectory() { return FromSystem(SystemCurrentDirectory()); }
+
+std::string CurrentDirectoryAsUtf8() { return SystemCurrentDirectory(); }
+
 int32_t ChangeDirectory(std::string_view path) {
-  std::string dir = detail::ResolvePath(path);
+  std::string dir = SystemDirectory(path);
   if (dir.empty()) return kErrPathNotFound;
   if (OsCall(Op::kDirectory, [&] { return ::chdir(dir.c_str()); }) != 0) {
     int err = errno;
@@ -45,7 +65,7 @@ int32_t ChangeDirectory(std::string_view path) {
 
 bool DirectoryExists(std::string_view path) {
   if (path.empty()) return false;
-  return detail::IsDirectory(detail::ResolvePath(path));
+  return detail::IsDirectory(SystemDirectory(path));
 }
 
 namespace {
@@ -59,7 +79,7 @@ std::string WithoutTrailingSlashes(std::string_view path) {
 }  // namespace
 
 int32_t CreateDirectory(std::string_view path) {
-  std::string dir = detail::ResolvePath(WithoutTrailingSlashes(path));
+  std::string dir = SystemDirectory(WithoutTrailingSlashes(path));
   if (dir.empty()) return kErrPathNotFound;
   if (OsCall(Op::kDirectory, [&] { return ::mkdir(dir.c_str(), 0777); }) != 0) {
     int err = errno;
@@ -69,7 +89,7 @@ int32_t CreateDirectory(std::string_view path) {
 }
 
 int32_t CreateDirectories(std::string_view path) {
-  std::string dir = detail::ResolvePath(WithoutTrailingSlashes(path));
+  std::string dir = SystemDirectory(WithoutTrailingSlashes(path));
   if (dir.empty()) return kErrPathNotFound;
   if (detail::IsDirectory(dir)) return kErrNone;
   // Create each missing level from the top; levels that exist (or appear meanwhile) are
@@ -109,7 +129,7 @@ bool SysfsFlag(const std::string& path) {
 // no sysfs) counts as not removable.
 bool IsRemovableDrive(std::string_view path) {
   struct stat st;
-  if (detail::StatPath(detail::ResolvePath(path), st) != 0) return false;
+  if (detail::StatPath(SystemDirectory(path), st) != 0) return false;
   std::string node = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
   if (SysfsFlag(node + "/removable")) return true;
   struct stat partition;
@@ -140,19 +160,19 @@ std::string HomeDirectory() {
 
 std::string AppDataDirectory() {
   std::string v = GetEnv("APPDATA");
-  if (!v.empty()) return v;
-  v = GetEnv("XDG_CONFIG_HOME");
-  if (!v.empty()) return v;
-  std::string home = HomeDirectory();
-  return home.empty() ? std::string() : home + "/.config";
+  if (v.empty()) v = GetEnv("XDG_CONFIG_HOME");
+  if (v.empty()) {
+    std::string home = HomeDirectory();
+    if (!home.empty()) v = home + "/.config";
+  }
+  return FromSystem(v);
 }
 
 std::string TempDirectoryFromEnv() {
   std::string v = GetEnv("TEMP");
-  if (!v.empty()) return v;
-  v = GetEnv("TMPDIR");
-  if (!v.empty()) return v;
-  return "/tmp";
+  if (v.empty()) v = GetEnv("TMPDIR");
+  if (v.empty()) v = "/tmp";
+  return FromSystem(v);
 }
 
 Date Today() {

@@ -8,7 +8,12 @@
 
 namespace kv::platform {
 
+// Paths in and out are CP874; the conversion to the system's names is Path.h's.
+
+// The current directory; empty when it cannot be read or CP874 cannot hold its name
+// (CurrentDirectoryAsUtf8 then names it for a message).
 std::string CurrentDirectory();
+std::string CurrentDirectoryAsUtf8();
 // 0 on success, else a Windows error number (3 for a missing directory).
 int32_t ChangeDirectory(std::string_view path);
 bool DirectoryExists(std::string_view path);
@@ -21,9 +26,11 @@ bool IsRemovableDrive(std::string_view path);
 
 // Environment variable, or empty when unset.
 std::string GetEnv(const char* name);
-// APPDATA, or the user's configuration directory when it is unset.
+// APPDATA, or the user's configuration directory when it is unset; empty when CP874
+// cannot hold it.
 std::string AppDataDirectory();
-// TEMP, or the system's temporary directory when it is unset.
+// TEMP, or the system's temporary directory when it is unset; empty when CP874 cannot
+// hold it (the settings then take their fallback, as for an unusable TEMP).
 std::string TempDirectoryFromEnv();
 
 struct Date {

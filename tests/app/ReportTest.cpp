@@ -2,6 +2,7 @@
 // they are written.
 #include "app/Report.h"
 
+#include <cerrno>
 #include <clocale>
 #include <filesystem>
 #include <iostream>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "CompanyDir.h"
+#include "platform/Cp874.h"
 #include "platform/Faults.h"
 #include "platform/PlainFile.h"
 #include "support/RecordingDialogs.h"
@@ -69,15 +71,23 @@ TEST_F(ReportFileTest, LinesAreOnDiskAsTheyHappen) {
   EXPECT_FALSE(report.WriteFailed());
 }
 
-TEST_F(ReportFileTest, ASecondRunInTheSameSecondAddsToTheFirstReport) {
+// Runs in the same second never write into each other's report, nor into any file
+// that already bears the name.
+TEST_F(ReportFileTest, ARunInTheSameSecondAsAnotherGetsAReportOfItsOwn) {
   const platform::LocalTime t{2026, 1, 2, 3, 4, 5};
   const auto inf = test::InfMoney();
   { ReportFile(dir_, t).FieldReset("GLFILE03", 1, 103, inf.data(), true); }
-  { ReportFile second(dir_, t); }
-  const std::vector<std::string> lines = platform::SplitLines(Read("KVFIX207-20260102-030405.LOG"));
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[2], "GLFILE03\t1\t103\t0000000000000080FF7F\t+Inf");
-  EXPECT_EQ(lines[3].rfind("KVFIX207 repair report", 0), 0u);
+  const std::string first = Read("KVFIX207-20260102-030405.LOG");
+  ASSERT_FALSE(first.empty());
+  Write("KVFIX207-20260102-030405-2.LOG", "someone else's");
+  for (const char* name : {"KVFIX207-20260102-030405-3.LOG", "KVFIX207-20260102-030405-4.LOG"}) {
+    ReportFile next(dir_, t);
+    EXPECT_EQ(next.Path(), dir_ + "/" + name);
+    EXPECT_EQ(platform::SplitLines(Read(name)).size(), 2u) << name;
+  }
+  EXPECT_EQ(Read("KVFIX207-20260102-030405.LOG"), first);
+  EXPECT_EQ(Read("KVFIX207-20260102-030405-2.LOG"), "someone else's");
+  EXPECT_EQ(ReportFileName(t, 2), "KVFIX207-20260102-030405-2.LOG");
 }
 
 // A comma-decimal C++ locale with '.' grouping, for when no such system locale exists.
@@ -169,8 +179,21 @@ TEST_F(ReportFileTest, LinesOfABatchGoOutWithOneWrite) {
   EXPECT_FALSE(batch.WriteFailed());
 }
 
-TEST_F(ReportFileTest, AnUnwritableDirectoryIsAnIoError) {
-  EXPECT_THROW(ReportFile(dir_ + "/missing", platform::LocalTime{2026, 1, 2, 3, 4, 5}), platform::IoError);
+// The message names the report's path and the system's reason; a header that cannot be
+// written leaves no report behind.
+TEST_F(ReportFileTest, AReportThatCannotBeMadeSaysWhereAndWhy) {
+  const platform::LocalTime t{2026, 1, 2, 3, 4, 5};
+  try {
+    ReportFile report(dir_ + "/missing", t);
+    ADD_FAILURE() << "no error";
+  } catch (const ReportCreateError& e) {
+    EXPECT_EQ(platform::Cp874ToUtf8(e.Message()),
+              "ไม่สามารถสร้างแฟ้มรายงาน " + dir_ + "/missing/KVFIX207-20260102-030405.LOG: path not found (3)");
+  }
+  platform::SetFaultPlan({platform::Op::kWrite, 1, false, platform::FaultKind::kError, ENOSPC});
+  EXPECT_THROW(ReportFile(dir_, t), ReportCreateError);
+  platform::ClearFaults();
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/KVFIX207-20260102-030405.LOG"));
 }
 
 }  // namespace

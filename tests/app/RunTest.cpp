@@ -6,6 +6,7 @@
 
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "isam/Engine.h"
 #include "modules/MoneyCheck.h"
 #include "modules/Progress.h"
+#include "platform/Faults.h"
 #include "platform/File.h"
 #include "platform/PlainFile.h"
 #include "platform/System.h"
@@ -381,6 +383,28 @@ TEST_F(RunTest, ASideFileIoErrorIsShownOnceAndEndsTheRun) {
   EXPECT_EQ(lines[2].rfind("Error: I/O error ", 0), 0u) << lines[2];
   EXPECT_NE(lines[2].find("GLTBUF.DAT"), std::string::npos) << lines[2];
   EXPECT_TRUE(Unlocked("GLFILE01"));
+}
+
+// Nothing is changed unless the report of the change can be kept.
+TEST_F(RunTest, AReportThatCannotBeCreatedStopsTheRunBeforeAnyChange) {
+  Info({"GL"});
+  Build("GLFILE01", {Slot(1248).Put(78, NaNMoney())});
+  const auto before = DataFiles();
+  dialogs_.answers = {true, true};
+  RepairRun run(dialogs_, settings_, help_, hooks_);
+  ASSERT_TRUE(run.Startup(company_));
+  platform::SetFaultPlan({platform::Op::kCreate, 1, true, platform::FaultKind::kError, EACCES});
+  Progress progress;
+  EXPECT_THROW(run.Fix(progress), ui::EndRun);
+  platform::ClearFaults();
+  run.Close();
+  EXPECT_EQ(run.ExitCode(), 1);
+  const auto lines = dialogs_.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2].rfind("Error: ไม่สามารถสร้างแฟ้มรายงาน " + company_ + "/KVFIX207-", 0), 0u) << lines[2];
+  EXPECT_NE(lines[2].find(".LOG: access denied (5)"), std::string::npos) << lines[2];
+  EXPECT_EQ(DataFiles(), before);
+  for (const auto& e : fs::directory_iterator(company_)) EXPECT_NE(e.path().extension(), ".LOG");
 }
 
 TEST_F(RunTest, ACompanyDirectoryThatCannotBeEnteredIsAnIoError) {

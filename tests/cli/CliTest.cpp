@@ -234,6 +234,69 @@ TEST_F(CliTest, AMissingCompanyDirectoryIsAnIoError) {
   EXPECT_EQ(Lines(r.out), std::vector<std::string>{"Error: I/O error 3: " + dir_ + "/nowhere"});
 }
 
+// Company directories as users have them: long (around the 64-byte cut and far past
+// it), Thai with spaces, relative to the start directory, and through a symbolic link.
+// Every command works on exactly that directory: the scan finds the planted fields, the
+// repair mends them and leaves one report inside, and nothing is written elsewhere.
+TEST_F(CliTest, EveryCompanyPathWorksInEveryCommand) {
+  auto padded = [&](const std::string& base, size_t length) {
+    std::string p = base;
+    while (p.size() < length) p += "/" + std::string(std::min<size_t>(200, length - p.size() - 1), 'x');
+    return p.substr(0, length);
+  };
+  const std::string thai = dir_ + "/ข้อมูลบริษัท ตัวอย่าง จำกัด/สำนักงานใหญ่ สาขาที่ 1 (บัญชีปี 2569)/company data";
+  fs::create_directories(dir_ + "/real");
+  fs::create_symlink(dir_ + "/real", dir_ + "/link to data");
+  struct Row {
+    std::string arg;   // as typed
+    std::string real;  // where the files must be
+  };
+  const std::vector<Row> rows = {
+      {padded(dir_ + "/a", 60), padded(dir_ + "/a", 60)},       {padded(dir_ + "/b", 64), padded(dir_ + "/b", 64)},
+      {padded(dir_ + "/c", 65), padded(dir_ + "/c", 65)},       {padded(dir_ + "/d", 255), padded(dir_ + "/d", 255)},
+      {padded(dir_ + "/e", 1100), padded(dir_ + "/e", 1100)},   {thai, thai},
+      {"../relative company", dir_ + "/relative company"},      {dir_ + "/link to data/กิจการ", dir_ + "/real/กิจการ"},
+  };
+  auto outside = [&](const std::string& real) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(dir_)) {
+      const std::string p = e.path().string();
+      if (!e.is_regular_file() || p.rfind(real + "/", 0) == 0 || p == dir_ + "/out.txt" || p == dir_ + "/err.txt") continue;
+      files[p] = ReadFile(e.path());
+    }
+    return files;
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.arg.size()) + " bytes: " + row.arg);
+    const std::string q = "'" + row.arg + "'";
+    Result r = Cli("make-demo --records 8 " + q);
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(fs::exists(row.real + "/GLFILE01.DAT"));
+    const auto before = outside(row.real);
+    r = Cli("scan " + q);
+    EXPECT_EQ(r.status, 3) << r.err;
+    const size_t findings = Lines(r.out).size();
+    r = Cli("repair --yes " + q);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Cli("scan " + q).status, 0);
+    std::vector<std::string> reports;
+    for (const auto& e : fs::directory_iterator(row.real))
+      if (e.path().filename().string().rfind("KVFIX207-", 0) == 0) reports.push_back(e.path().string());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(Lines(ReadFile(reports[0])).size(), findings + 2);
+    EXPECT_NE(r.err.find("report: " + (row.arg[0] == '/' ? row.arg : dir_ + "/start/" + row.arg) + "/KVFIX207-"), std::string::npos) << r.err;
+    EXPECT_EQ(outside(row.real), before);
+  }
+
+  // A path the suite cannot store is refused by every command, and nothing is made.
+  for (const char* command : {"make-demo", "scan", "repair --yes"}) {
+    const Result r = Cli(std::string(command) + " '" + dir_ + "/café'");
+    EXPECT_EQ(r.status, 2) << command;
+    EXPECT_NE(r.err.find("code page 874"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(dir_ + "/café"));
+}
+
 // KORVA.INI in the start directory is read before the run (after KORVA.CFG, without
 // which neither is read).
 TEST_F(CliTest, SettingsOfTheStartDirectoryTakeEffect) {

@@ -28,6 +28,7 @@
 #include "gui/SelectCompany.h"
 #include "platform/Cp874.h"
 #include "platform/Faults.h"
+#include "platform/Path.h"
 #include "platform/PlainFile.h"
 #include "platform/System.h"
 #include "support/RecordingDialogs.h"
@@ -235,6 +236,63 @@ TEST_F(CompanyDialogsTest, AListThatCannotBeWrittenEndsTheWindowWithAnIoError) {
   EXPECT_THROW(SelectCompanyDirectory(files.settings, dialogs), platform::IoError);
   platform::ClearFaults();
   EXPECT_EQ(List(), CompanyFiles::CrLf({"A;" + acme}));
+}
+
+// ---- Company paths as users have them ----------------------------------------------------
+
+// The list holds CP874; the directories on disk have UTF-8 names. Each kind of path is
+// found as it is (no "not found", no second directory made beside it) and chosen whole.
+TEST_F(CompanyDialogsTest, LongThaiAndLinkedDirectoriesAreFoundAndChosenWhole) {
+  std::string longDir = files.root + "/long";
+  while (longDir.size() < 1100) longDir += "/" + std::string(200, 'x');
+  std::filesystem::create_directories(longDir);
+  const std::string thai = files.Dir("ข้อมูลบริษัท ตัวอย่าง/สาขาที่ 1 (บัญชีปี 2569)");
+  std::filesystem::create_symlink(thai, files.root + "/link");
+  for (const std::string& native : {files.Dir(std::string(64 - files.root.size() - 1, 'y')), longDir, thai,
+                                    files.root + "/link"}) {
+    SCOPED_TRACE(native);
+    std::string cp874;
+    ASSERT_TRUE(platform::PathFromSystem(native, cp874));
+    WriteList({Th("กิจการ") + ";" + cp874});
+    WriteCfg({"OPENCOMPANY_COLPOSITION=335"});
+    const size_t entries = std::distance(std::filesystem::directory_iterator(files.root), {});
+    dialogs.events.clear();
+    ModalScript script;
+    script.On<OpenCompanyDialog>("the list", [](OpenCompanyDialog& d) { Key(d, Qt::Key_F10); });
+    EXPECT_EQ(SelectCompanyDirectory(files.settings, dialogs), cp874);
+    EXPECT_TRUE(dialogs.events.empty()) << dialogs.Lines().front();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(files.root), {}), entries);
+    EXPECT_EQ(Cfg(), CompanyFiles::CrLf({"OPENCOMPANY_COLPOSITION=335", "OPENCOMPANY_DIR=" + cp874,
+                                         "OPENCOMPANY_COMPANY=" + Th("กิจการ"), "OPENCOMPANY_SELECT=0"}));
+  }
+}
+
+// Started in a Thai-named directory: the first editor shows its path as it is, a typed
+// path that CP874 cannot hold is refused with a message, and the list keeps CP874 bytes.
+TEST_F(CompanyDialogsTest, TheFirstEditorShowsAThaiStartPathAndRefusesAnUnstorablePath) {
+  const std::string startNative = files.Dir("เริ่ม งาน");
+  ASSERT_TRUE(platform::PathFromSystem(startNative, files.settings.dirs.start));
+  dialogs.answers = {true};  // make DATAFILE
+  ModalScript script;
+  script
+      .On<OpenCompanyEditDialog>("the editor on row 1",
+                                 [&](OpenCompanyEditDialog& e) {
+                                   EXPECT_EQ(e.DirectoryField()->text(), QString::fromStdString(startNative + "/DATAFILE"));
+                                   e.DirectoryField()->setText(QString::fromStdString(files.root + "/café"));
+                                   Key(e, Qt::Key_F10);
+                                   EXPECT_TRUE(e.isVisible());
+                                   e.DirectoryField()->setText(QString::fromStdString(startNative + "/DATAFILE"));
+                                   Key(e, Qt::Key_F10);
+                                 })
+      .On<OpenCompanyDialog>("the list", [](OpenCompanyDialog& d) { Key(d, Qt::Key_Escape); });
+  EXPECT_EQ(SelectCompanyDirectory(files.settings, dialogs), "");
+  ASSERT_EQ(dialogs.events.size(), 2u);
+  EXPECT_EQ(dialogs.events[0].text,
+            Th("ชื่อไดเร็คทอรี่มีตัวอักษรที่เก็บในรหัสภาษาไทย 874 ไม่ได้ กรุณาเลือกไดเร็คทอรี่อื่น"));
+  EXPECT_FALSE(std::filesystem::exists(files.root + "/café"));
+  EXPECT_TRUE(std::filesystem::is_directory(startNative + "/DATAFILE"));
+  EXPECT_EQ(CompanyFiles::Read(startNative + "/USERDRV.INI"),
+            CompanyFiles::Ninety({";" + files.settings.dirs.start + "/DATAFILE"}));
 }
 
 // ---- The command table -------------------------------------------------------------------

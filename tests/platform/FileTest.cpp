@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
+#include "platform/Path.h"
+#include "platform/System.h"
 
 namespace kv::platform {
 namespace {
@@ -159,10 +162,11 @@ TEST_F(FileTest, NamesResolveIgnoringAsciiCase) {
   EXPECT_EQ(ReadRaw("Company/Data/glFile01.dat"), "");
   EXPECT_FALSE(Exists("Company/Data/GLFILE01.DAT"));
 
-  // Thai and other bytes are not folded.
-  WriteRaw("\xA1\xA2.DAT", "t");
+  // Thai names are CP874 in the program and UTF-8 on disk; Thai letters are not folded.
+  WriteRaw("\u0E01\u0E02.DAT", "t");
   EXPECT_TRUE(FileExists(Path("\xA1\xA2.dat")));
   EXPECT_FALSE(FileExists(Path("\xA1\xA3.DAT")));
+  EXPECT_FALSE(Exists("\xA1\xA2.DAT"));
 
   // Relative names are looked up from the current directory.
   std::string here = std::filesystem::current_path();
@@ -171,19 +175,58 @@ TEST_F(FileTest, NamesResolveIgnoringAsciiCase) {
   std::filesystem::current_path(here);
 }
 
-TEST_F(FileTest, NamesAreCutTo64Characters) {
-  std::string prefix = Path("");
-  std::string longName = prefix + std::string(70 - prefix.size(), 'N') + ".DAT";
-  ASSERT_GT(longName.size(), kMaxFileName);
+TEST_F(FileTest, OnlyNamesRelativeToTheCurrentDirectoryAreCutTo64Characters) {
+  const std::string here = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  // 62 letters and a Thai "กข": the cut counts CP874 bytes and never splits a letter.
+  std::string longName = std::string(62, 'N') + "\xA1\xA2" + "X.DAT";
   std::string cut = longName.substr(0, kMaxFileName);
   File f;
   ASSERT_EQ(File::Create(longName, true, f), kErrNone);
-  EXPECT_EQ(f.Name(), cut);
+  EXPECT_EQ(f.Name(), std::string(62, 'N') + "\u0E01\u0E02");
   f.Close();
-  EXPECT_TRUE(std::filesystem::exists(cut));
+  EXPECT_TRUE(Exists(std::string(62, 'N') + "\u0E01\u0E02"));
   EXPECT_TRUE(FileExists(longName));
   EXPECT_EQ(DeleteFile(longName + "ignored"), kErrNone);
-  EXPECT_FALSE(std::filesystem::exists(cut));
+  EXPECT_FALSE(FileExists(cut));
+  std::filesystem::current_path(here);
+
+  // An absolute path is used whole, however long: the cut would name another file.
+  for (size_t length : {60u, 64u, 65u, 255u, 1100u}) {
+    std::string dir = dir_;
+    while (dir.size() < length) dir += "/" + std::string(std::min<size_t>(200, length - dir.size()), 'd');
+    ASSERT_TRUE(std::filesystem::create_directories(dir) || std::filesystem::is_directory(dir));
+    const std::string name = dir + "/GLFILE01.DAT";
+    File g;
+    ASSERT_EQ(File::Create(name, false, g), kErrNone) << length;
+    EXPECT_EQ(g.Name(), name);
+    g.Close();
+    EXPECT_TRUE(FileExists(name));
+    EXPECT_EQ(DeleteFile(name), kErrNone);
+    EXPECT_EQ(CreateDirectories(dir + "/\xA1/b"), kErrNone);
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "/\u0E01/b"));
+  }
+}
+
+TEST_F(FileTest, PathsCrossToTheSystemWithoutLoss) {
+  std::string cp874;
+  EXPECT_TRUE(PathFromSystem("/home/\u0E02\u0E49\u0E2D\u0E21\u0E39\u0E25 x", cp874));
+  EXPECT_EQ(cp874, "/home/\xA2\xE9\xCD\xC1\xD9\xC5 x");
+  EXPECT_EQ(PathToSystem(cp874), "/home/\u0E02\u0E49\u0E2D\u0E21\u0E39\u0E25 x");
+  // Refused, never kept with "?": a letter CP874 lacks, broken UTF-8, a NUL byte.
+  for (std::string_view bad : {std::string_view("/tmp/\u00E9t\u00E9"), std::string_view("/tmp/\xFF"),
+                               std::string_view("/tmp/a\0b", 8)}) {
+    cp874 = "x";
+    EXPECT_FALSE(PathFromSystem(bad, cp874)) << bad;
+    EXPECT_EQ(cp874, "");
+  }
+  // A stored path with a NUL names nothing rather than the part before the NUL.
+  WriteRaw("A", "a");
+  const std::string withNul = Path("A") + std::string(1, '\0') + "B";
+  EXPECT_FALSE(FileExists(withNul));
+  File f;
+  EXPECT_NE(File::Open(withNul, Access::kReadOnly, Share::kShared, f), kErrNone);
+  EXPECT_FALSE(DirectoryExists(Path("") + std::string(1, '\0')));
 }
 
 TEST_F(FileTest, RenameNeverReplacesAnExistingFile) {

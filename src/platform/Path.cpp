@@ -1,0 +1,31 @@
+#include "platform/Path.h"
+
+#include <algorithm>
+
+#include "platform/Cp874.h"
+#include "platform/File.h"
+
+namespace kv::platform {
+
+bool IsAbsolutePath(std::string_view path) { return !path.empty() && path.front() == '/'; }
+
+std::string PathToSystem(std::string_view cp874) {
+  if (cp874.find('\0') != std::string_view::npos) return std::string();
+  return Cp874ToUtf8(cp874);
+}
+
+bool PathFromSystem(std::string_view native, std::string& cp874) {
+  if (native.find('\0') != std::string_view::npos) {
+    cp874.clear();
+    return false;
+  }
+  return Utf8ToCp874Exact(native, cp874);
+}
+
+std::string SystemName(std::string_view name) {
+  // One CP874 byte is one character, so the cut never splits a letter.
+  if (!IsAbsolutePath(name)) name = name.substr(0, std::min(name.size(), kMaxFileName));
+  return PathToSystem(name);
+}
+
+}  // namespace kv::platform
