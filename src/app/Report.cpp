@@ -115,20 +115,35 @@ void ReportFile::AppendText(const std::string& bytes) {
   end_ += done;
 }
 
+// A field of a record that was left carries the reason as a sixth column: LOCKED (another
+// station held it past the waits), READ FAILED or WRITE FAILED. Its bytes are still the
+// damaged ones on disk.
 void ReportFile::AddLine(std::string& text, std::string_view file, int32_t record, int offset,
-                         const uint8_t* original, bool written) {
+                         const uint8_t* original, modules::LeftReason left) {
   text += file;
   text += '\t' + std::to_string(record) + '\t' + std::to_string(offset) + '\t' + HexBytes(original, 10) + '\t' +
           ExtendedValueText(original);
-  if (!written) text += "\tNOT WRITTEN: the record could not be written back";
+  if (left != modules::LeftReason::kNone) {
+    text += '\t';
+    text += modules::LeftReasonText(left);
+  }
   text += "\r\n";
 }
 
 void ReportFile::FieldReset(std::string_view file, int32_t record, int offset, const uint8_t* original,
-                            bool written) {
+                            modules::LeftReason left) {
   std::string line;
-  AddLine(line, file, record, offset, original, written);
+  AddLine(line, file, record, offset, original, left);
   AppendText(line);
+}
+
+// No field is known of a slot that could not be read: the offset, bytes and value
+// columns stay empty.
+void ReportFile::RecordUnread(std::string_view file, int32_t record) {
+  std::string line(file);
+  line += '\t' + std::to_string(record) + "\t\t\t\t";
+  line += modules::LeftReasonText(modules::LeftReason::kReadFailed);
+  AppendText(line + "\r\n");
 }
 
 // The lines of records repaired together go out with one write: a write per line cost
@@ -136,7 +151,7 @@ void ReportFile::FieldReset(std::string_view file, int32_t record, int offset, c
 void ReportFile::FieldsReset(std::string_view file, std::span<const modules::ResetField> fields) {
   if (fields.empty()) return;
   std::string text;
-  for (const modules::ResetField& f : fields) AddLine(text, file, f.record, f.offset, f.original, f.written);
+  for (const modules::ResetField& f : fields) AddLine(text, file, f.record, f.offset, f.original, f.left);
   AppendText(text);
 }
 

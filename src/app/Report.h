@@ -4,6 +4,8 @@
 // header is forced to disk before anything is changed and the whole report when it is
 // closed; a forced write per line would cost a disk (or network) round trip per repaired
 // field, more than the repair itself, while the repaired records are not forced either.
+// A field of a record the run had to leave ends with the reason (LOCKED, READ FAILED,
+// WRITE FAILED); a slot that could not be read at all gets one line of its own.
 // Text is UTF-8, lines end in CR LF like the suite's own text files.
 #pragma once
 
@@ -49,8 +51,9 @@ class ReportFile : public modules::RepairReport {
   ReportFile& operator=(const ReportFile&) = delete;
 
   void FieldReset(std::string_view file, int32_t record, int offset, const uint8_t* original,
-                  bool written) override;
+                  modules::LeftReason left) override;
   void FieldsReset(std::string_view file, std::span<const modules::ResetField> fields) override;
+  void RecordUnread(std::string_view file, int32_t record) override;
 
   const std::string& Path() const { return path_; }
   // A line could not be written (the run went on; the front end may say so).
@@ -61,7 +64,7 @@ class ReportFile : public modules::RepairReport {
   // Appends `text` (whole lines) with one write.
   void AppendText(const std::string& text);
   static void AddLine(std::string& text, std::string_view file, int32_t record, int offset,
-                      const uint8_t* original, bool written);
+                      const uint8_t* original, modules::LeftReason left);
   void Force();
 
   platform::File file_;

@@ -8,7 +8,9 @@
 // Fix (the "Fix..." button):
 //   1. the question; 2. pending messages once; 3. SaveMode 0, FlushAfterWrite 0;
 //   4. open the repair report; 5. GL, IC, AP, AR, BI, PO; 6. back to the start
-//   directory; 7. the result message.
+//   directory; 7. the result message. It counts written records only; when unsound
+//   records were left (held by another station, a read or write failed) it is a warning
+//   that says how many, so a run that could not do everything never reads as success.
 // An I/O error of a side file is caught here, at the top, and shown with one standard
 // message; the run then ends. Every early end unwinds as ui::EndRun to the front end,
 // which calls Close(): the engine is stopped, so every block is closed and every lock
@@ -57,6 +59,18 @@ std::string IoErrorMessage(int32_t code, const std::string& name) {
   return "I/O error " + ui::IntToText(code) + ": " + name;
 }
 
+std::string ResultMessage(int32_t repaired, int32_t left) {
+  std::string text = repaired >= 1 ? platform::Th("การทำงานเสร็จเรียบร้อยแล้ว (พบและแก้ไข ") + ui::IntToText(repaired) +
+                                         platform::Th(" ข้อผิดพลาด")
+                                   : platform::Th("การทำงานเสร็จเรียบร้อยแล้ว (ไม่พบข้อผิดพลาด)");
+  if (left > 0) {
+    text += '\n';
+    text += platform::Th("มี ") + ui::IntToText(left) +
+            platform::Th(" รายการที่ยังแก้ไขไม่ได้ เนื่องจากมีผู้ใช้อื่นใช้งานอยู่หรืออ่านเขียนแฟ้มไม่ได้ โปรดเรียกใช้อีกครั้งภายหลัง");
+  }
+  return text;
+}
+
 struct RepairRun::Impl {
   Impl(ui::Dialogs& d, company::Settings& s, std::ostream& h, RunHooks k)
       : dialogs(d), settings(s), helpOut(h), hooks(std::move(k)) {}
@@ -94,6 +108,11 @@ RepairRun::RepairRun(ui::Dialogs& dialogs, company::Settings& settings, std::ost
     : impl_(std::make_unique<Impl>(dialogs, settings, helpOut, std::move(hooks))) {}
 
 RepairRun::~RepairRun() { Close(); }
+
+void RepairRun::SetHeldRecordWait(int32_t milliseconds, int32_t rounds) {
+  heldWaitMs_ = milliseconds;
+  heldRounds_ = rounds;
+}
 
 void RepairRun::Close() {
   if (impl_) impl_->StopEngine();
@@ -162,6 +181,8 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
   m.dialogs.ProcessPendingMessages();
   m.access->SaveMode = 0;
   m.access->FlushAfterWrite = 0;
+  m.access->HeldRecordWaitMs = heldWaitMs_;
+  m.access->HeldRecordRounds = heldRounds_;
 
   try {
     // The report comes first: nothing is changed unless its record can be kept.
@@ -180,6 +201,7 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
       repairs.CloseAll();
     }
     repairCount_ = progress.RepairCount();
+    leftCount_ = progress.LeftCount();
     ChangeDirectoryOrThrow(m.startDirectory);
   } catch (const ReportCreateError& e) {
     m.dialogs.ShowError(e.Message());
@@ -187,20 +209,21 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
     throw ui::EndRun(1);
   } catch (const platform::IoError& e) {
     repairCount_ = progress.RepairCount();
+    leftCount_ = progress.LeftCount();
     m.ShowIoError(e);
     exitCode_ = 1;
     throw ui::EndRun(1);
   } catch (const ui::EndRun& e) {
     repairCount_ = progress.RepairCount();
+    leftCount_ = progress.LeftCount();
     exitCode_ = e.exitCode();
     throw;
   }
 
-  if (repairCount_ >= 1) {
-    m.dialogs.ShowInformation(platform::Th("การทำงานเสร็จเรียบร้อยแล้ว (พบและแก้ไข ") + ui::IntToText(repairCount_) +
-                              platform::Th(" ข้อผิดพลาด"));
+  if (leftCount_ > 0) {
+    m.dialogs.ShowWarning(ResultMessage(repairCount_, leftCount_));
   } else {
-    m.dialogs.ShowInformation(platform::Th("การทำงานเสร็จเรียบร้อยแล้ว (ไม่พบข้อผิดพลาด)"));
+    m.dialogs.ShowInformation(ResultMessage(repairCount_, 0));
   }
   completed_ = true;
   exitCode_ = 0;

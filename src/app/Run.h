@@ -12,6 +12,7 @@
 #include <string>
 
 #include "company/Settings.h"
+#include "isam/Access.h"
 #include "modules/Progress.h"
 #include "ui/Dialogs.h"
 
@@ -23,6 +24,9 @@ std::string TechSupportQuestionText();
 std::string FixQuestionText();
 // The one standard message for an I/O error of a side, information or settings file.
 std::string IoErrorMessage(int32_t code, const std::string& name);
+// The result of a run: the count of written records as always, and when records were
+// left, a second line (after a line feed) that names how many and what to do.
+std::string ResultMessage(int32_t repaired, int32_t left);
 
 struct RunHooks {
   // Switches the remembered automatic company choice off (company selection code).
@@ -42,7 +46,8 @@ class RepairRun {
   bool Startup(const std::string& companyDir);
 
   // The "Fix..." button: the question, pending messages once, the six repairs, back to
-  // the start directory, the result message. False when the question was answered No
+  // the start directory, the result message: an information, or a warning when unsound
+  // records were left (LeftCount() > 0). False when the question was answered No
   // (nothing changed, Fix() may be called again). Throws ui::EndRun when the run ends
   // early; the caller then calls Close().
   bool Fix(modules::ProgressSink& progress);
@@ -53,6 +58,12 @@ class RepairRun {
 
   int ExitCode() const { return exitCode_; }
   int32_t RepairCount() const { return repairCount_; }
+  // Unsound records the last Fix() could not repair (held by another station past the
+  // waits, a read or a write failed); 0 when all were repaired.
+  int32_t LeftCount() const { return leftCount_; }
+  // How long to keep trying records that another station holds, per file, and in how
+  // many rounds (the default 30 s in 3 rounds). Takes effect from the next Fix().
+  void SetHeldRecordWait(int32_t milliseconds, int32_t rounds);
   // Path of the repair report written by the last Fix(), empty when none.
   const std::string& ReportPath() const { return reportPath_; }
   // True when the last Fix() ran every module and showed the result message.
@@ -63,6 +74,9 @@ class RepairRun {
   std::unique_ptr<Impl> impl_;
   int exitCode_ = 0;
   int32_t repairCount_ = 0;
+  int32_t leftCount_ = 0;
+  int32_t heldWaitMs_ = isam::kHeldRecordWaitMs;
+  int32_t heldRounds_ = isam::kHeldRecordRounds;
   std::string reportPath_;
   bool completed_ = false;
 };

@@ -1,7 +1,7 @@
 // kvfix207-cli: the repair run without a window, the read-only scan, and the demo
 // company.
 //
-//   kvfix207-cli repair [--yes] [--restore-temp] COMPANY_DIR
+//   kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR
 //   kvfix207-cli scan COMPANY_DIR
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
 //
@@ -40,6 +40,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitEarly = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitFindings = 3;
+constexpr int kExitLeft = 4;  // the repair completed but left unsound records
 
 // The start directory holds the company list and settings, and the run returns to it:
 // CP874 must be able to name it.
@@ -51,9 +52,14 @@ std::string StartDirectoryProblem() {
 int Usage(const std::string& why) {
   if (!why.empty()) std::cerr << "kvfix207-cli: " << why << "\n";
   std::cerr << "usage:\n"
-               "  kvfix207-cli repair [--yes] [--restore-temp] COMPANY_DIR\n"
+               "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR\n"
                "  kvfix207-cli scan COMPANY_DIR\n"
-               "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n";
+               "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
+               "repair: --held-wait is how long, per file, records another station holds are\n"
+               "  tried again (default 30, at most 3600; 0 leaves them at once).\n"
+               "exit status: 0 done (all repaired or none found), 1 ended early, 2 usage,\n"
+               "  3 scan found unsound fields, 4 repair done but records left unrepaired\n"
+               "  (held by another station, or a read or write failed; see the report).\n";
   return kExitUsage;
 }
 
@@ -62,6 +68,10 @@ class StderrProgress : public modules::ProgressSink {
   void OnStep(std::string_view module, std::string_view file) override {
     std::cerr << "[" << Position() << "/" << modules::kProgressMax << "] " << module << " " << file
               << " (repaired records so far: " << RepairCount() << ")\n";
+  }
+  void OnWaiting(std::string_view file, int32_t record, int round, int rounds) override {
+    std::cerr << "waiting for " << file << " record " << record << ", held by another station (try " << round
+              << " of " << rounds << ")\n";
   }
 };
 
@@ -97,11 +107,18 @@ std::string ToCompanyPath(const std::string& arg, std::string& dir) {
 int Repair(const std::vector<std::string>& args) {
   cli::Answers answers;
   std::string dir;
-  for (const std::string& a : args) {
+  uint64_t heldWaitSeconds = 30;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
     if (a == "--yes") {
       answers.yes = true;
     } else if (a == "--restore-temp") {
       answers.restoreTemp = true;
+    } else if (a == "--held-wait") {
+      if (i + 1 >= args.size() || !ParseNumber(args[i + 1], heldWaitSeconds) || heldWaitSeconds > 3600) {
+        return Usage("--held-wait needs a number of seconds, 0..3600");
+      }
+      ++i;
     } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
       return Usage(problem);
     }
@@ -127,6 +144,7 @@ int Repair(const std::vector<std::string>& args) {
   cli::Utf8LineBuf helpBuf(std::cout);
   std::ostream helpOut(&helpBuf);
   app::RepairRun run(dialogs, settings, helpOut);
+  run.SetHeldRecordWait(static_cast<int32_t>(heldWaitSeconds * 1000), isam::kHeldRecordRounds);
   if (!run.Startup(dir)) {
     run.Close();
     return kExitEarly;
@@ -134,13 +152,14 @@ int Repair(const std::vector<std::string>& args) {
   StderrProgress progress;
   int status = kExitEarly;
   try {
-    status = run.Fix(progress) ? kExitOk : kExitEarly;
+    status = run.Fix(progress) ? (run.LeftCount() > 0 ? kExitLeft : kExitOk) : kExitEarly;
   } catch (const ui::EndRun&) {
     status = kExitEarly;
   }
   run.Close();
   helpOut.flush();
   std::cerr << "repaired records: " << run.RepairCount() << "\n";
+  if (run.LeftCount() > 0) std::cerr << "records left unrepaired: " << run.LeftCount() << "\n";
   if (!run.ReportPath().empty()) std::cerr << "report: " << platform::Cp874ToUtf8(run.ReportPath()) << "\n";
   return status;
 }

@@ -35,8 +35,20 @@ void MakeRed(QLabel* label) {
 
 void BarProgress::OnStep(std::string_view, std::string_view) {
   if (!bar_) return;
+  bar_->setTextVisible(false);
   bar_->setValue(std::clamp(Position(), bar_->minimum(), bar_->maximum()));
   // Paint now: the run keeps the event loop waiting until it ends, so no input is taken.
+  bar_->repaint();
+}
+
+void BarProgress::OnWaiting(std::string_view file, int32_t record, int round, int rounds) {
+  if (!bar_) return;
+  bar_->setFormat(QString::fromUtf8("รอ %1 ระเบียนที่ %2 ซึ่งผู้ใช้อื่นใช้งานอยู่ (ครั้งที่ %3/%4)")
+                      .arg(QString::fromLatin1(file.data(), static_cast<qsizetype>(file.size())))
+                      .arg(record)
+                      .arg(round)
+                      .arg(rounds));
+  bar_->setTextVisible(true);
   bar_->repaint();
 }
 

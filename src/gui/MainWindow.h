@@ -30,13 +30,15 @@ class RunControl {
 };
 
 // The progress bar as the run's progress sink: each step moves the bar and repaints it
-// at once, without taking any user input.
+// at once, without taking any user input. While the run waits for a record another
+// station holds, the bar says so in its text until the next step.
 class BarProgress : public modules::ProgressSink {
  public:
   void Attach(QProgressBar* bar) { bar_ = bar; }
 
  protected:
   void OnStep(std::string_view module, std::string_view file) override;
+  void OnWaiting(std::string_view file, int32_t record, int round, int rounds) override;
 
  private:
   QProgressBar* bar_ = nullptr;

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QStringList>
 #include <QStyle>
 #include <algorithm>
 
@@ -76,20 +77,28 @@ void SmallDialog::SetIcon(IconKind kind) {
 void SmallDialog::LayOut() {
   const QFontMetrics metrics(text_->font());
   const int frameWidth = std::max(0, OuterSize(this).width() - width());
-  const int textWidth = metrics.horizontalAdvance(fullText_);
+  // One line as a rule; a text with line feeds (a result that adds what was left) gets
+  // a line each, and the dialog grows by their height.
+  QStringList lines = fullText_.split(QLatin1Char('\n'));
+  int textWidth = 0;
+  for (const QString& line : lines) textWidth = std::max(textWidth, metrics.horizontalAdvance(line));
   int clientWidth = std::max(textWidth + geometry_.extraWidth, geometry_.minOuterWidth - frameWidth);
 
   // Nothing else limits the width; a text wider than the screen gets a dialog as wide as
   // the screen and is shortened in the middle, so both of its ends stay readable.
-  QString shown = fullText_;
   const int screenWidth = ScreenWidth();
   if (screenWidth > 0 && clientWidth + frameWidth > screenWidth) {
     clientWidth = std::max(screenWidth - frameWidth, geometry_.minOuterWidth - frameWidth);
-    shown = metrics.elidedText(fullText_, Qt::ElideMiddle, clientWidth - geometry_.extraWidth);
+    textWidth = 0;
+    for (QString& line : lines) {
+      line = metrics.elidedText(line, Qt::ElideMiddle, clientWidth - geometry_.extraWidth);
+      textWidth = std::max(textWidth, metrics.horizontalAdvance(line));
+    }
   }
-  text_->setText(shown);
-  text_->setGeometry(geometry_.textLeft, kTop, metrics.horizontalAdvance(shown), metrics.height());
-  setFixedSize(clientWidth, geometry_.clientHeight);
+  extraHeight_ = static_cast<int>(lines.size() - 1) * metrics.lineSpacing();
+  text_->setText(lines.join(QLatin1Char('\n')));
+  text_->setGeometry(geometry_.textLeft, kTop, textWidth, metrics.height() + extraHeight_);
+  setFixedSize(clientWidth, geometry_.clientHeight + extraHeight_);
   PlaceButtons(clientWidth);
 }
 
@@ -124,7 +133,7 @@ DisplayMessageDialog::DisplayMessageDialog(int kind, const QString& text, QWidge
 }
 
 void DisplayMessageDialog::PlaceButtons(int clientWidth) {
-  ok_->move((clientWidth - kButtonWidth) / 2, kMessageGeometry.buttonTop);
+  ok_->move((clientWidth - kButtonWidth) / 2, kMessageGeometry.buttonTop + extraHeight());
 }
 
 void DisplayMessageDialog::FocusFirst() { ok_->setFocus(Qt::OtherFocusReason); }
@@ -149,7 +158,7 @@ AskForYesNoDialog::AskForYesNoDialog(int questionKind, const QString& text, QWid
 
 void AskForYesNoDialog::PlaceButtons(int clientWidth) {
   const int left = (clientWidth - (2 * kButtonWidth + kButtonGap)) / 2;
-  const int top = measures().buttonTop;
+  const int top = measures().buttonTop + extraHeight();
   yes_->move(left, top);
   no_->move(left + kButtonWidth + kButtonGap, top);
 }
@@ -192,7 +201,7 @@ AskForYesNoTechnicalSupportDialog::AskForYesNoTechnicalSupportDialog(int questio
 
 void AskForYesNoTechnicalSupportDialog::PlaceButtons(int clientWidth) {
   AskForYesNoDialog::PlaceButtons(clientWidth);
-  if (warning_) warning_->move((clientWidth - 320) / 2, 93);
+  if (warning_) warning_->move((clientWidth - 320) / 2, 93 + extraHeight());
 }
 
 }  // namespace kv::gui

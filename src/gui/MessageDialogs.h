@@ -1,7 +1,7 @@
 // The three small modal dialogs through which every message and yes/no question
 // reaches the user: a message box with OK, a question, and the question with the
-// technical-support warning line. Each is built for one call, sized to its single line
-// of text, placed by PlaceDialog when it shows, run modally and destroyed.
+// technical-support warning line. Each is built for one call, sized to its line of text
+// (or lines, where the text has line feeds), placed by PlaceDialog when it shows, run modally and destroyed.
 #pragma once
 
 #include <QDialog>
@@ -48,6 +48,8 @@ class SmallDialog : public QDialog {
 
   void SetIcon(IconKind kind);
   const SmallDialogGeometry& measures() const { return geometry_; }
+  // Height the text's lines after the first add to the dialog (0 for one line).
+  int extraHeight() const { return extraHeight_; }
   // Places the buttons (and any other bottom-row control) for a client width.
   virtual void PlaceButtons(int clientWidth) = 0;
   // Where the keyboard focus goes once the dialog is placed.
@@ -63,6 +65,7 @@ class SmallDialog : public QDialog {
   SmallDialogGeometry geometry_;
   QString fullText_;
   IconKind iconKind_ = IconKind::kNone;
+  int extraHeight_ = 0;
   QLabel* icon_;
   QLabel* text_;
 };

@@ -13,8 +13,10 @@
 // one block lock, holding the record locks of the whole run: they are taken in ascending
 // order with one attempt each (the engine's bounded wait) and the block lock after them,
 // as for a single record, so a station never waits for a record lock while it holds the
-// block lock, and never retries a record lock while it holds another one. Every wait is
-// bounded; no two stations can wait for each other for good.
+// block lock. A repair never retries a lock and never asks: a record another station
+// holds past the engine's wait comes back as kLocked, for the walk to try again after the
+// rest of the file. Every wait is bounded; no two stations can wait for each other for
+// good.
 #include "isam/Access.h"
 
 #include <algorithm>
@@ -156,25 +158,19 @@ void AccessLayer::ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, 
   AccessOK = engine_.LastOpOK();
 }
 
-bool AccessLayer::LockForWrite(FileBlock* block, int32_t recordNumber, bool retry, int32_t& worst,
-                               bool& recordLocked, bool& blockLocked) {
-  do {
-    engine_.LockSlot(block, recordNumber);
-  } while (retry && RetryAfterConflict());
+bool AccessLayer::LockForWrite(FileBlock* block, int32_t recordNumber, int32_t& worst, bool& recordLocked,
+                               bool& blockLocked, bool& held) {
+  held = false;
+  engine_.LockSlot(block, recordNumber);
   if (engine_.LastOpOK()) {
     recordLocked = true;
-    try {
-      do {
-        engine_.LockBlock(block);
-      } while (retry && RetryAfterConflict());
-    } catch (...) {
-      ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
-      throw;
-    }
+    engine_.LockBlock(block);
     if (engine_.LastOpOK()) blockLocked = true;
   }
   if (recordLocked && blockLocked) return true;
-  Raise(worst, ErrorClass(engine_.LastOpError()));
+  const int32_t cls = ErrorClass(engine_.LastOpError());
+  held = cls == 2;
+  Raise(worst, cls);
   ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
   return false;
 }
@@ -217,7 +213,8 @@ void AccessLayer::WriteRecordAt(FileBlock* block, int32_t recordNumber, std::spa
     WriteStatus = 4;  // nothing to write from, or a buffer shorter than the slot
     return;
   }
-  if (!LockForWrite(block, recordNumber, /*retry=*/false, worst, recordLocked, blockLocked)) {
+  bool held = false;
+  if (!LockForWrite(block, recordNumber, worst, recordLocked, blockLocked, held)) {
     WriteStatus = worst;
     return;
   }
@@ -256,9 +253,10 @@ RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber
     return RepairOutcome::kFailed;
   }
   const std::span<uint8_t> slot = work.first(static_cast<size_t>(slotLength));
-  if (!LockForWrite(block, recordNumber, /*retry=*/true, worst, recordLocked, blockLocked)) {
+  bool held = false;
+  if (!LockForWrite(block, recordNumber, worst, recordLocked, blockLocked, held)) {
     WriteStatus = worst;
-    return RepairOutcome::kFailed;
+    return held ? RepairOutcome::kLocked : RepairOutcome::kFailed;
   }
 
   RepairOutcome outcome = RepairOutcome::kFailed;
@@ -266,6 +264,7 @@ RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber
     engine_.ReadSlot(block, recordNumber, slot);
     if (!engine_.LastOpOK()) {
       Raise(worst, ErrorClass(engine_.LastOpError()));
+      outcome = RepairOutcome::kReadFailed;
     } else if (!SlotIsLive(slot)) {
       outcome = RepairOutcome::kDeleted;
       worst = std::max(worst, 12);
@@ -314,19 +313,9 @@ void AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32_t> rec
   }
 
   int32_t worst = 0;
-  leftOut_.clear();
   for (size_t first = 0; first < count; first += kMaxRepairRun) {
     const size_t n = std::min(kMaxRepairRun, count - first);
     RepairLockedRun(block, recordNumbers.subspan(first, n), first, fix, outcomes, worst);
-  }
-  // Records another station had locked: each alone, with the retry rule, holding nothing
-  // else meanwhile.
-  if (runBytes_.size() < static_cast<size_t>(slotLength)) runBytes_.resize(static_cast<size_t>(slotLength));
-  for (size_t k = 0; k < leftOut_.size(); ++k) {
-    const size_t i = leftOut_[k];
-    const int32_t r = recordNumbers[i];
-    outcomes[i] = RepairRecordAt(block, r, runBytes_, [&](std::span<uint8_t> slot) { return fix(r, slot); });
-    worst = std::max(worst, WriteStatus);
   }
 
   WriteStatus = worst;
@@ -341,7 +330,7 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
   const size_t n = records.size();
 
   // The record locks, lowest first, one attempt each. One that another station holds is
-  // not waited for here: its record is done later on its own.
+  // not waited for here: the caller tries its record again later.
   runLocked_.assign(n, 0);
   size_t lo = n, hi = 0;
   for (size_t i = 0; i < n; ++i) {
@@ -350,11 +339,11 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
       runLocked_[i] = 1;
       lo = std::min(lo, i);
       hi = i;
-    } else if (ErrorClass(engine_.LastOpError()) == 2) {
-      leftOut_.push_back(first + i);
-    } else {
-      Raise(worst, ErrorClass(engine_.LastOpError()));
+      continue;
     }
+    const int32_t cls = ErrorClass(engine_.LastOpError());
+    Raise(worst, cls);
+    if (cls == 2) outcomes[first + i] = RepairOutcome::kLocked;
   }
   if (lo == n) return;
 
@@ -380,11 +369,17 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
   };
 
   try {
-    do {
-      engine_.LockBlock(block);
-    } while (RetryAfterConflict());
+    engine_.LockBlock(block);
     if (!engine_.LastOpOK()) {
-      Raise(worst, ErrorClass(engine_.LastOpError()));
+      // Held by another station past the engine's wait: the run's records are tried
+      // again later, like a held record.
+      const int32_t cls = ErrorClass(engine_.LastOpError());
+      Raise(worst, cls);
+      if (cls == 2) {
+        for (size_t i = lo; i <= hi; ++i) {
+          if (runLocked_[i]) outcomes[first + i] = RepairOutcome::kLocked;
+        }
+      }
       release();
       return;
     }
@@ -412,6 +407,7 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
         engine_.ReadSlot(block, r, bytes);
         if (!engine_.LastOpOK()) {
           Raise(worst, ErrorClass(engine_.LastOpError()));
+          outcomes[first + i] = RepairOutcome::kReadFailed;
           continue;
         }
       }

@@ -30,6 +30,12 @@ inline constexpr size_t kMaxRepairRun = 64;
 // Bytes RepairRecordsAt reads with one call under its locks (the slots from the first
 // to the last locked record); a wider spread is read slot by slot.
 inline constexpr size_t kMaxLockedReadBytes = 1024 * 1024;
+// Records another station holds are set aside by the walk and tried again after the
+// rest of their file: this many rounds, spread over at most this long per file. A user
+// of the suite may keep a record open for an hour; the run says what it left instead of
+// waiting for it.
+inline constexpr int32_t kHeldRecordRounds = 3;
+inline constexpr int32_t kHeldRecordWaitMs = 30000;
 
 // What the layer needs from above, handed in by the run.
 struct AccessHooks {
@@ -44,7 +50,10 @@ enum class RepairOutcome {
   kWritten,      // the fresh slot had unsound fields; they were zeroed and written
   kNothingToDo,  // the fresh slot is sound now (another station mended it) - nothing written
   kDeleted,      // the slot was deleted meanwhile - nothing written
-  kFailed,       // a lock, read or write failed - nothing (or not all) written
+  kFailed,       // the write failed, or a lock for a reason other than another station;
+                 // the slot keeps its old bytes
+  kLocked,       // another station held the record or the file past the engine's wait
+  kReadFailed,   // the slot could not be read under the locks - nothing written
 };
 
 // The fix of RepairRecordsAt: given a record number and its slot as read under the
@@ -63,6 +72,10 @@ class AccessLayer {
   uint8_t FlushAfterWrite = 1;
   // Silent retries before the lock-conflict question; tests lower it, the program never.
   int32_t SilentRetryLimit = kSilentLockRetries;
+  // Rounds and time per file for records another station holds (see the walk); tests
+  // and the command line's --held-wait lower them.
+  int32_t HeldRecordRounds = kHeldRecordRounds;
+  int32_t HeldRecordWaitMs = kHeldRecordWaitMs;
 
   // The lock-conflict question answered No: the main window was asked to close and the
   // layer throws ui::EndRun, so no caller walks on into the same conflict again.
@@ -92,8 +105,10 @@ class AccessLayer {
   // in place and returns how many it zeroed. When that is more than 0 the slot is
   // written. Nothing read before the locks is ever written, so a change another
   // station made in between survives (no lost update).
-  // Lock conflicts while taking the two locks follow the retry rule. AccessOK is true
-  // for kWritten and kNothingToDo; WriteStatus as for WriteRecordAt.
+  // Each lock gets one attempt, with the engine's own wait (768 ms for the record, 3072
+  // ms for the file); one that another station holds longer gives kLocked, never the
+  // retry rule's question. AccessOK is true for kWritten and kNothingToDo; WriteStatus
+  // as for WriteRecordAt.
   RepairOutcome RepairRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> work,
                                const std::function<int(std::span<uint8_t>)>& fix);
 
@@ -102,19 +117,19 @@ class AccessLayer {
   // most kMaxRepairRun records. outcomes[i] is the outcome of recordNumbers[i] (it must
   // be as long). Per run:
   //   1. the record locks in ascending order, one attempt each (the engine's own wait);
-  //      a record whose lock is held elsewhere is left out of the run;
-  //   2. the block lock, with the retry rule;
+  //      a record whose lock is held elsewhere is left out of the run (kLocked);
+  //   2. the block lock, one attempt (the engine's own wait); when another station
+  //      holds it longer, every record of the run is kLocked;
   //   3. the locked slots read afresh (one read when they lie within
   //      kMaxLockedReadBytes), each judged by `fix` and written when it zeroed
-  //      something; a failed write puts the slot's bytes as read back;
+  //      something (kReadFailed when its read fails); a failed write puts the slot's
+  //      bytes as read back (kFailed);
   //   4. one flush (as for WriteRecordAt), the block unlock (one header write-back and
   //      one signal), every record lock released.
-  // A record left out in step 1 is then done alone by RepairRecordAt, with the retry rule
-  // and holding no other lock: a record lock is never waited for again while another is
-  // held, and the block lock only ever after the record locks, as for one record.
-  // Nothing read before the locks is ever written. A ui::EndRun from the
-  // retry question leaves no lock taken here behind; the outcomes decided until then
-  // stay set, the others read kFailed.
+  // Held records are the caller's to try again later (the walk does, after the rest of
+  // the file); nothing here asks the user or waits beyond the engine's waits, and the
+  // block lock is only ever taken after the record locks, as for one record. Nothing
+  // read before the locks is ever written.
   // WriteStatus is the worst over the records (12 for a deleted one, 20 for a failed
   // release); AccessOK is true when every record ended kWritten or kNothingToDo.
   void RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers, const RecordFix& fix,
@@ -127,24 +142,23 @@ class AccessLayer {
 
   bool RetryAfterConflict();
   void ReportFatal(int32_t error, const std::string& message);
-  // Takes the record lock and then the block lock; on failure releases what it took
-  // and raises `worst`. With `retry` the retry rule applies to each lock.
-  bool LockForWrite(FileBlock* block, int32_t recordNumber, bool retry, int32_t& worst,
-                    bool& recordLocked, bool& blockLocked);
+  // Takes the record lock and then the block lock, one attempt each; on failure
+  // releases what it took, raises `worst` and sets `held` when another station held
+  // the lock that failed.
+  bool LockForWrite(FileBlock* block, int32_t recordNumber, int32_t& worst, bool& recordLocked,
+                    bool& blockLocked, bool& held);
   void ReleaseWriteLocks(FileBlock* block, int32_t recordNumber, int32_t& worst,
                          bool& recordLocked, bool& blockLocked);
   void FlushIfWanted(FileBlock* block, int32_t& worst);
 
   // One run of RepairRecordsAt (at most kMaxRepairRun records, `first` the index of its
-  // first record); adds the indexes of the records whose lock another station holds to
-  // leftOut_.
+  // first record).
   void RepairLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first,
                        const RecordFix& fix, std::span<RepairOutcome> outcomes, int32_t& worst);
 
   std::vector<uint8_t> work_;  // WriteRecordAt's copy of the slot on disk
   std::vector<uint8_t> runBytes_;  // RepairRecordsAt's slots as read under the locks
   std::vector<uint8_t> runLocked_;  // per record of a run: its lock is held
-  std::vector<size_t> leftOut_;     // records of RepairRecordsAt whose lock was held elsewhere
 };
 
 }  // namespace kv::isam

@@ -10,7 +10,8 @@ namespace kv::modules {
 
 inline constexpr int kProgressMax = 19;
 
-// The progress bar of the run: position 0..19 and the run's RepairCount.
+// The progress bar of the run: position 0..19, the run's RepairCount (records written)
+// and the count of unsound records the run had to leave as they were.
 class ProgressSink {
  public:
   virtual ~ProgressSink() = default;
@@ -18,42 +19,69 @@ class ProgressSink {
   int Position() const { return position_; }
   int32_t RepairCount() const { return repairCount_; }
   void AddRepair() { ++repairCount_; }
+  // Records found unsound (or that could not be read to be judged) and not written:
+  // held by another station past the waits, a read or a write that failed.
+  int32_t LeftCount() const { return leftCount_; }
+  void AddLeft(int32_t n = 1) { leftCount_ += n; }
   // One walked data file finished.
   void Step(std::string_view module, std::string_view file) {
     ++position_;
     OnStep(module, file);
   }
+  // The run is about to wait for `record` of `file`, which another station holds:
+  // try `round` of `rounds`.
+  void Waiting(std::string_view file, int32_t record, int round, int rounds) {
+    OnWaiting(file, record, round, rounds);
+  }
 
  protected:
   // Front ends repaint or print here.
   virtual void OnStep(std::string_view /*module*/, std::string_view /*file*/) {}
+  virtual void OnWaiting(std::string_view /*file*/, int32_t /*record*/, int /*round*/, int /*rounds*/) {}
 
  private:
   int position_ = 0;
   int32_t repairCount_ = 0;
+  int32_t leftCount_ = 0;
 };
+
+// Why a record with unsound fields was left as it was; kNone: it was written.
+enum class LeftReason : uint8_t { kNone, kLocked, kReadFailed, kWriteFailed };
+
+// "LOCKED", "READ FAILED", "WRITE FAILED"; empty for kNone.
+constexpr std::string_view LeftReasonText(LeftReason reason) {
+  switch (reason) {
+    case LeftReason::kLocked: return "LOCKED";
+    case LeftReason::kReadFailed: return "READ FAILED";
+    case LeftReason::kWriteFailed: return "WRITE FAILED";
+    case LeftReason::kNone: break;
+  }
+  return {};
+}
 
 // One field of RepairReport::FieldsReset.
 struct ResetField {
   int32_t record = 0;
   int offset = 0;
   const uint8_t* original = nullptr;  // the 10 bytes before the reset
-  bool written = false;
+  LeftReason left = LeftReason::kNone;
 };
 
 // One line per field that was reset, written as it happens.
 class RepairReport {
  public:
   virtual ~RepairReport() = default;
-  // `original` holds the 10 bytes as they were before the reset; written=false when the
-  // record could not be written back (the field is not repaired on disk).
+  // `original` holds the 10 bytes as they were before the reset; `left` other than
+  // kNone when the record was not written back (the field is not repaired on disk).
   virtual void FieldReset(std::string_view file, int32_t record, int offset,
-                          const uint8_t* original, bool written) = 0;
+                          const uint8_t* original, LeftReason left) = 0;
   // The fields of several records repaired together, in order: the same lines as
   // FieldReset for each, which a report may write out with one write.
   virtual void FieldsReset(std::string_view file, std::span<const ResetField> fields) {
-    for (const ResetField& f : fields) FieldReset(file, f.record, f.offset, f.original, f.written);
+    for (const ResetField& f : fields) FieldReset(file, f.record, f.offset, f.original, f.left);
   }
+  // A live or deleted slot that could not be read at all, so its fields are unknown.
+  virtual void RecordUnread(std::string_view /*file*/, int32_t /*record*/) {}
 };
 
 }  // namespace kv::modules

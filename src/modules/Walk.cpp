@@ -9,6 +9,7 @@
 #include "isam/Coding.h"
 #include "modules/BackgroundJob.h"
 #include "modules/MoneyCheck.h"
+#include "platform/System.h"
 
 namespace kv::modules {
 namespace {
@@ -29,6 +30,7 @@ struct Run {
   std::span<uint8_t> bytes;       // the run's slots in `storage`
   bool whole = false;             // read with one call; else slot by slot, see `readable`
   std::vector<uint8_t> readable;  // per slot, when not whole
+  std::vector<int32_t> unread;    // records of the file whose read failed (not past its end)
 };
 
 // Hands out the records of a file in read-ahead runs, in ascending order. Each run is
@@ -46,9 +48,13 @@ class RunReader {
   RunReader(isam::AccessLayer& access, isam::FileBlock* block, size_t slotLength, WalkStats& stats)
       : access_(access), block_(block), slotLength_(slotLength), stats_(stats) {
     total_ = access_.RecordCount(block_);
+    countFailed_ = !access_.AccessOK;
     const int32_t wanted = static_cast<int32_t>(std::max<size_t>(1, kReadAheadBytes / slotLength_));
     perRun_ = std::max(1, std::min(wanted, total_ - 1));
   }
+
+  // The file's record count could not be had: none of its records were read.
+  bool CountFailed() const { return countFailed_; }
 
   // The next run, read into `run`'s own buffer; false after the last one.
   bool Next(Run& run) {
@@ -60,6 +66,7 @@ class RunReader {
     run.bytes = std::span<uint8_t>(run.storage).first(static_cast<size_t>(run.count) * slotLength_);
     access_.ReadRecordsAt(block_, run.first, run.count, run.bytes);
     run.whole = access_.AccessOK;
+    run.unread.clear();
     if (run.whole) return true;
 
     run.readable.assign(static_cast<size_t>(run.count), 0);
@@ -72,12 +79,13 @@ class RunReader {
       ++stats_.unreadable;
       // A slot past the end of the file: every later slot lies further out, so the rest
       // of the count cannot be read either. Trying each of them would turn a header that
-      // promises two billion records into a walk of hours.
+      // promises two billion records into a walk of hours. Such slots are no records.
       if (access_.engine().LastOpError() == kReadPastEnd) {
         stats_.unreadable += (run.count - i - 1) + (total_ - next_);
         next_ = total_;
         break;
       }
+      run.unread.push_back(run.first + i);
     }
     return true;
   }
@@ -113,6 +121,7 @@ class RunReader {
   int32_t total_ = 0;
   int32_t perRun_ = 1;
   int32_t next_ = 1;  // first record of the next run
+  bool countFailed_ = false;
 };
 
 // The fields one repair run reset: for each record of the run, where its entries start
@@ -138,6 +147,45 @@ struct Resets {
   }
 };
 
+// Reads the file in runs, two in turn: while the engine reads the next run into one,
+// the other is judged on a second thread; `onRun` (the repairs) follows once both are
+// done. Only this thread calls the engine. The job is declared last, so that an
+// exception leaving here waits for a judging still running before the runs it reads are
+// destroyed.
+// False when the file's record count could not be had, so that nothing was walked.
+template <typename OnRun>
+bool WalkRuns(isam::AccessLayer& access, isam::FileBlock* block, size_t slotLength,
+              std::span<const uint16_t> fields, WalkStats& stats, const OnRun& onRun) {
+  RunReader reader(access, block, slotLength, stats);
+  if (reader.CountFailed()) return false;
+  Run runs[2];
+  RunJudgement judgements[2];
+  RunJudgement one;  // the judging job's working space
+  BackgroundJob judging;
+  auto startJudging = [&](int k) {
+    judging.Start([&reader, &runs, &judgements, &one, fields, k] {
+      reader.Judge(runs[k], fields, judgements[k], one);
+    });
+  };
+  int current = 0;
+  bool have = reader.Next(runs[current]);
+  if (have) startJudging(current);
+  while (have) {
+    const int following = current ^ 1;
+    const bool haveFollowing = reader.Next(runs[following]);
+    judging.Wait();
+    if (haveFollowing) startJudging(following);
+    const Run& run = runs[current];
+    const RunJudgement& judged = judgements[current];
+    current = following;
+    have = haveFollowing;
+    stats.visited += judged.visited;
+    stats.deleted += judged.deleted;
+    onRun(run, judged);
+  }
+  return true;
+}
+
 }  // namespace
 
 void JudgeRun(std::span<const uint8_t> bytes, size_t slotLength, int32_t count,
@@ -160,7 +208,7 @@ void JudgeRun(std::span<const uint8_t> bytes, size_t slotLength, int32_t count,
 
 WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
                          const DataFileDef& file, ProgressSink& progress,
-                         RepairReport* report) {
+                         RepairReport* reportTo) {
   WalkStats stats;
 
   // One read-ahead buffer per file and lists that grow to the largest run, nothing per
@@ -198,85 +246,144 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
     return static_cast<int>(resets.count[k]);
   };
 
-  if (block != nullptr) {
-    // Two runs in turn: while the engine reads the next run into one, the other is
-    // judged on a second thread; its repairs follow once both are done. Only this
-    // thread calls the engine. The job is declared last, so that an exception leaving
-    // here waits for a judging still running before the runs it reads are destroyed.
-    RunReader reader(access, block, slotLength, stats);
-    Run runs[2];
-    RunJudgement judgements[2];
-    RunJudgement one;  // the judging job's working space
-    BackgroundJob judging;
-    auto startJudging = [&](int k) {
-      judging.Start([&reader, &runs, &judgements, &one, fields, k] {
-        reader.Judge(runs[k], fields, judgements[k], one);
-      });
-    };
-    int current = 0;
-    bool have = reader.Next(runs[current]);
-    if (have) startJudging(current);
-    while (have) {
-      const int following = current ^ 1;
-      const bool haveFollowing = reader.Next(runs[following]);
-      judging.Wait();
-      if (haveFollowing) startJudging(following);
-      const Run& run = runs[current];
-      const RunJudgement& judged = judgements[current];
-      current = following;
-      have = haveFollowing;
-
-      stats.visited += judged.visited;
-      stats.deleted += judged.deleted;
-      if (judged.unsound.empty()) continue;
-
-      records.resize(judged.unsound.size());
-      for (size_t k = 0; k < records.size(); ++k) records[k] = run.first + judged.unsound[k];
-      outcomes.assign(records.size(), isam::RepairOutcome::kFailed);
-      resets.Begin(records.size());
-
-      // The user may end the run from the lock question: what was written by then is
-      // still counted and reported before the run unwinds.
-      std::exception_ptr ended;
-      try {
-        access.RepairRecordsAt(block, records, fix, outcomes);
-      } catch (...) {
-        ended = std::current_exception();
-      }
-
-      lines.clear();
-      for (size_t k = 0; k < records.size(); ++k) {
-        const int32_t r = records[k];
-        bool written = false;
-        switch (outcomes[k]) {
-          case isam::RepairOutcome::kWritten:
-            progress.AddRepair();
-            ++stats.repaired;
-            written = true;
-            break;
-          case isam::RepairOutcome::kFailed:
-            ++stats.notWritten;
-            break;
-          case isam::RepairOutcome::kNothingToDo:  // another station mended it
-          case isam::RepairOutcome::kDeleted:      // deleted meanwhile
-            continue;
-        }
-        if (resets.fixed[k]) {
-          // What the read under the locks found.
-          for (size_t e = resets.start[k]; e < resets.start[k] + resets.count[k]; ++e) {
-            lines.push_back({r, resets.offsets[e], &resets.originals[e * kMoneySize], written});
-          }
-        } else {
-          // Never judged under the locks: what the read-ahead found.
-          const uint8_t* record = reader.Slot(run, r - run.first).data();
-          for (uint16_t offset : fields) {
-            if (!IsMoneySound(record + offset)) lines.push_back({r, offset, record + offset, false});
-          }
-        }
-      }
-      if (report != nullptr && !lines.empty()) report->FieldsReset(file.baseName, lines);
-      if (ended) std::rethrow_exception(ended);
+  // Records another station held: set aside with the slot as the read-ahead found it,
+  // and tried again after the rest of the file.
+  std::vector<int32_t> held;
+  std::vector<uint8_t> heldBytes;  // slotLength bytes per held record
+  auto setAside = [&](int32_t r, const uint8_t* readAhead) {
+    held.push_back(r);
+    heldBytes.insert(heldBytes.end(), readAhead, readAhead + slotLength);
+  };
+  auto addFields = [&](int32_t r, const uint8_t* readAhead, LeftReason left) {
+    for (uint16_t offset : fields) {
+      if (!IsMoneySound(readAhead + offset)) lines.push_back({r, offset, readAhead + offset, left});
     }
+  };
+  auto report = [&] {
+    if (reportTo != nullptr && !lines.empty()) reportTo->FieldsReset(file.baseName, lines);
+  };
+  // Counts and reports what RepairRecordsAt did with `records`; readAhead(k) is the
+  // slot of records[k] as judged before the locks. A held record is set aside while
+  // `keepHeld`, else left as LOCKED.
+  auto settle = [&](const auto& readAhead, bool keepHeld) {
+    lines.clear();
+    for (size_t k = 0; k < records.size(); ++k) {
+      const int32_t r = records[k];
+      LeftReason left = LeftReason::kNone;
+      switch (outcomes[k]) {
+        case isam::RepairOutcome::kWritten:
+          progress.AddRepair();
+          ++stats.repaired;
+          break;
+        case isam::RepairOutcome::kNothingToDo:  // another station mended it
+        case isam::RepairOutcome::kDeleted:      // deleted meanwhile
+          continue;
+        case isam::RepairOutcome::kLocked:
+          if (keepHeld) {
+            setAside(r, readAhead(k));
+            continue;
+          }
+          left = LeftReason::kLocked;
+          break;
+        case isam::RepairOutcome::kReadFailed:
+          left = LeftReason::kReadFailed;
+          break;
+        case isam::RepairOutcome::kFailed:
+          left = LeftReason::kWriteFailed;
+          break;
+      }
+      if (left != LeftReason::kNone) {
+        ++stats.notWritten;
+        progress.AddLeft();
+      }
+      if (resets.fixed[k]) {
+        // What the read under the locks found.
+        for (size_t e = resets.start[k]; e < resets.start[k] + resets.count[k]; ++e) {
+          lines.push_back({r, resets.offsets[e], &resets.originals[e * kMoneySize], left});
+        }
+      } else {
+        addFields(r, readAhead(k), left);  // never judged under the locks
+      }
+    }
+    report();
+  };
+  // The records still set aside when the run ends or unwinds: left as LOCKED.
+  auto leaveHeld = [&] {
+    lines.clear();
+    for (size_t i = 0; i < held.size(); ++i) addFields(held[i], heldBytes.data() + i * slotLength, LeftReason::kLocked);
+    report();
+    stats.notWritten += static_cast<int32_t>(held.size());
+    progress.AddLeft(static_cast<int32_t>(held.size()));
+    held.clear();
+    heldBytes.clear();
+  };
+
+  if (block != nullptr) {
+    try {
+      const bool walked = WalkRuns(access, block, slotLength, fields, stats, [&](const Run& run, const RunJudgement& judged) {
+        for (int32_t r : run.unread) {
+          // Not judged at all: it may hold damage that is still there.
+          if (reportTo != nullptr) reportTo->RecordUnread(file.baseName, r);
+          progress.AddLeft();
+        }
+        if (judged.unsound.empty()) return;
+        records.resize(judged.unsound.size());
+        for (size_t k = 0; k < records.size(); ++k) records[k] = run.first + judged.unsound[k];
+        outcomes.assign(records.size(), isam::RepairOutcome::kFailed);
+        resets.Begin(records.size());
+        access.RepairRecordsAt(block, records, fix, outcomes);
+        settle([&](size_t k) { return run.bytes.data() + static_cast<size_t>(records[k] - run.first) * slotLength; },
+               /*keepHeld=*/true);
+      });
+      if (!walked) {
+        // Not one record could be judged: the file counts as one left, reported as
+        // record 0 (its header), rather than as a file without damage.
+        if (reportTo != nullptr) reportTo->RecordUnread(file.baseName, 0);
+        progress.AddLeft();
+      }
+
+      // The held records again, in a few rounds spread over the file's time, each try
+      // with the engine's one wait. The first round follows the rest of the file at once.
+      const int rounds = std::max(1, access.HeldRecordRounds);
+      const uint64_t wait = static_cast<uint64_t>(std::max(0, access.HeldRecordWaitMs));
+      const uint64_t start = platform::MonotonicMs();
+      std::vector<int32_t> pending;
+      std::vector<uint8_t> pendingBytes;
+      for (int round = 1; round <= rounds && !held.empty(); ++round) {
+        const uint64_t due = start + wait * static_cast<uint64_t>(round - 1) / static_cast<uint64_t>(rounds);
+        uint64_t now = platform::MonotonicMs();
+        if (now >= start + wait) break;
+        int32_t announced = 0;
+        if (now < due) {
+          announced = held.front();
+          progress.Waiting(file.baseName, announced, round, rounds);
+          platform::SleepMs(static_cast<uint32_t>(due - now));
+        }
+        pending.swap(held);
+        pendingBytes.swap(heldBytes);
+        held.clear();
+        heldBytes.clear();
+        for (size_t i = 0; i < pending.size(); ++i) {
+          const uint8_t* readAhead = pendingBytes.data() + i * slotLength;
+          if (platform::MonotonicMs() >= start + wait) {
+            setAside(pending[i], readAhead);  // no time left: stays held
+            continue;
+          }
+          if (pending[i] != announced) progress.Waiting(file.baseName, pending[i], round, rounds);
+          records.assign(1, pending[i]);
+          outcomes.assign(1, isam::RepairOutcome::kFailed);
+          resets.Begin(1);
+          access.RepairRecordsAt(block, records, fix, outcomes);
+          settle([&](size_t) { return readAhead; }, /*keepHeld=*/true);
+        }
+      }
+    } catch (...) {
+      // The user ended the run at a read's lock question: what was set aside is still
+      // reported and counted as left.
+      leaveHeld();
+      throw;
+    }
+    leaveHeld();
   }
 
   progress.Step(ModuleCode(file.module), file.baseName);

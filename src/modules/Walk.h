@@ -13,12 +13,18 @@
 //      AccessLayer::RepairRecordsAt, which reads each slot afresh and judges it again:
 //      a change another station made meanwhile is never overwritten with what was read
 //      before the locks were taken.
-//   5. The record counts once (RepairCount) when it was written, however many fields
-//      were reset. Every reset field goes to the repair report, in record order, marked
-//      as not written when the write failed. When the user ends the run from the lock
-//      question, what the run had written is counted and reported first, and its records
-//      not written are reported as such (with the fields the read-ahead found unsound).
-//   6. The progress bar advances by one, whether or not the file held records.
+//   5. A record another station holds past the engine's lock wait is set aside and
+//      tried again after the rest of the file, in AccessLayer::HeldRecordRounds rounds
+//      spread over at most HeldRecordWaitMs; the progress sink is told what the run
+//      waits for. What is still held then is left.
+//   6. The record counts once (RepairCount) when it was written, however many fields
+//      were reset. A record with unsound fields that was not written (still held, its
+//      read or its write failed), and a slot that could not be read at all, counts as
+//      left (LeftCount); so does, once, a file whose record count cannot be had. Every
+//      reset field goes to the repair report, in record order, with the reason when its
+//      record was left. When the user ends the run at a read's lock question, the
+//      records set aside are reported and counted as left first.
+//   7. The progress bar advances by one, whether or not the file held records.
 #pragma once
 
 #include <cstddef>
@@ -35,9 +41,9 @@ namespace kv::modules {
 struct WalkStats {
   int32_t visited = 0;      // live records judged
   int32_t deleted = 0;      // deleted slots skipped
-  int32_t unreadable = 0;   // slots whose read failed (skipped)
+  int32_t unreadable = 0;   // slots whose read failed (skipped), past the file's end too
   int32_t repaired = 0;     // records written back (and counted)
-  int32_t notWritten = 0;   // records with unsound fields that could not be written
+  int32_t notWritten = 0;   // records with unsound fields that were left: held, read or write failed
 };
 
 // What the unlocked judging of one read-ahead run found.
@@ -56,6 +62,6 @@ void JudgeRun(std::span<const uint8_t> bytes, size_t slotLength, int32_t count,
 
 WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
                          const DataFileDef& file, ProgressSink& progress,
-                         RepairReport* report);
+                         RepairReport* reportTo);
 
 }  // namespace kv::modules

@@ -188,6 +188,12 @@ void SleepMs(uint32_t milliseconds) {
   }
 }
 
+uint64_t MonotonicMs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1'000'000u;
+}
+
 int32_t RandomInRange(int32_t lo, int32_t hi) {
   if (hi < lo) std::swap(lo, hi);
   thread_local std::mt19937 engine{std::random_device{}()};

@@ -41,6 +41,9 @@ struct Date {
 Date Today();  // local date
 
 void SleepMs(uint32_t milliseconds);
+// Milliseconds on a clock that only moves forward (not the time of day), for measuring
+// how long something has waited.
+uint64_t MonotonicMs();
 // Pseudo-random integer in lo..hi inclusive.
 int32_t RandomInRange(int32_t lo, int32_t hi);
 

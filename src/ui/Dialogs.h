@@ -45,6 +45,7 @@ class Dialogs {
 
   void ShowInformation(const std::string& text) { DisplayMessage(kInformation, text); }
   void ShowError(const std::string& text) { DisplayMessage(kError, text); }
+  void ShowWarning(const std::string& text) { DisplayMessage(kWarning, text); }
   bool AskForYesNo(std::string_view text) {
     return AskQuestion(kQuestionYesDefault, false, ApplyQuestionRule(text));
   }

@@ -236,9 +236,15 @@ TEST_F(HardeningBadInputTest, RepairRunsOnSpoiledCompaniesEndCleanly) {
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (took > 2) std::printf("%s: %.1f s\n", rc.name, took);
     const std::string out = ReadFile(dir_ + "/out"), err = ReadFile(dir_ + "/err");
-    EXPECT_TRUE(status == 0 || status == 1) << "status " << status << "\n" << out << err;
+    // 4: the run went through but left what it could not judge or write (a file whose
+    // header gives no record count), and says so.
+    EXPECT_TRUE(status == 0 || status == 1 || status == 4) << "status " << status << "\n" << out << err;
     if (status == 1) {
       EXPECT_NE(out.find("Error"), std::string::npos) << "ended early without saying why:\n" << out << err;
+    }
+    if (status == 4) {
+      std::printf("%s: left unrepaired\n", rc.name);
+      EXPECT_NE(out.find("Warning"), std::string::npos) << out << err;
     }
 
     if (!isDir) continue;

@@ -58,16 +58,16 @@ TEST_F(ReportFileTest, LinesAreOnDiskAsTheyHappen) {
   ReportFile report(dir_, t);
   EXPECT_EQ(report.Path(), dir_ + "/KVFIX207-20260102-030405.LOG");
   const auto nan = test::NaNMoney();
-  report.FieldReset("GLFILE01", 7, 78, nan.data(), true);
+  report.FieldReset("GLFILE01", 7, 78, nan.data(), modules::LeftReason::kNone);
   // Read while the report is still open: nothing waits in a buffer.
   std::vector<std::string> lines = platform::SplitLines(Read("KVFIX207-20260102-030405.LOG"));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "KVFIX207 repair report 2026-01-02 03:04:05 " + dir_);
   EXPECT_EQ(lines[2], "GLFILE01\t7\t78\t00000000000000C0FF7F\tNaN");
-  report.FieldReset("POFILE02", 12, 260, nan.data(), false);
+  report.FieldReset("POFILE02", 12, 260, nan.data(), modules::LeftReason::kLocked);
   lines = platform::SplitLines(Read("KVFIX207-20260102-030405.LOG"));
   ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[3].rfind("POFILE02\t12\t260\t00000000000000C0FF7F\tNaN\tNOT WRITTEN", 0), 0u) << lines[3];
+  EXPECT_EQ(lines[3], "POFILE02\t12\t260\t00000000000000C0FF7F\tNaN\tLOCKED");
   EXPECT_FALSE(report.WriteFailed());
 }
 
@@ -76,7 +76,7 @@ TEST_F(ReportFileTest, LinesAreOnDiskAsTheyHappen) {
 TEST_F(ReportFileTest, ARunInTheSameSecondAsAnotherGetsAReportOfItsOwn) {
   const platform::LocalTime t{2026, 1, 2, 3, 4, 5};
   const auto inf = test::InfMoney();
-  { ReportFile(dir_, t).FieldReset("GLFILE03", 1, 103, inf.data(), true); }
+  { ReportFile(dir_, t).FieldReset("GLFILE03", 1, 103, inf.data(), modules::LeftReason::kNone); }
   const std::string first = Read("KVFIX207-20260102-030405.LOG");
   ASSERT_FALSE(first.empty());
   Write("KVFIX207-20260102-030405-2.LOG", "someone else's");
@@ -160,15 +160,15 @@ TEST_F(ReportFileTest, LinesOfABatchGoOutWithOneWrite) {
   std::vector<std::string> expected;
   {
     ReportFile single(dir_, t);
-    single.FieldReset("GLFILE01", 7, 78, nan.data(), true);
-    single.FieldReset("GLFILE01", 7, 1188, inf.data(), true);
-    single.FieldReset("GLFILE01", 9, 88, nan.data(), false);
+    single.FieldReset("GLFILE01", 7, 78, nan.data(), modules::LeftReason::kNone);
+    single.FieldReset("GLFILE01", 7, 1188, inf.data(), modules::LeftReason::kNone);
+    single.FieldReset("GLFILE01", 9, 88, nan.data(), modules::LeftReason::kWriteFailed);
     expected = platform::SplitLines(Read("KVFIX207-20260102-030405.LOG"));
   }
   const platform::LocalTime later{2026, 1, 2, 3, 4, 6};
   ReportFile batch(dir_, later);
   const modules::ResetField fields[] = {
-      {7, 78, nan.data(), true}, {7, 1188, inf.data(), true}, {9, 88, nan.data(), false}};
+      {7, 78, nan.data()}, {7, 1188, inf.data()}, {9, 88, nan.data(), modules::LeftReason::kWriteFailed}};
   const uint64_t before = platform::GetCallCounts().calls[static_cast<int>(platform::Op::kWrite)];
   batch.FieldsReset("GLFILE01", fields);
   const uint64_t after = platform::GetCallCounts().calls[static_cast<int>(platform::Op::kWrite)];

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "isam/Engine.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -91,7 +93,8 @@ class CliTest : public ::testing::Test {
 
 TEST_F(CliTest, UsageErrorsExitWithTwoAndPrintNothingOnStdout) {
   for (const char* args : {"", "frobnicate", "repair", "repair --bogus x", "repair a b", "scan", "scan a b",
-                           "make-demo", "make-demo --records abc x", "make-demo --records 0 x"}) {
+                           "make-demo", "make-demo --records abc x", "make-demo --records 0 x", "repair --held-wait x",
+                           "repair --held-wait 3601 x", "repair x --held-wait"}) {
     SCOPED_TRACE(args);
     const Result r = Cli(args);
     EXPECT_EQ(r.status, 2);
@@ -188,6 +191,59 @@ TEST_F(CliTest, RepairMendsExactlyWhatTheScanLists) {
   EXPECT_EQ(r.status, 0);
   ASSERT_FALSE(Lines(r.out).empty());
   EXPECT_EQ(Lines(r.out).back(), "Information: การทำงานเสร็จเรียบร้อยแล้ว (ไม่พบข้อผิดพลาด)");
+}
+
+// A station holds the lock of a damaged record through the whole repair: the run says
+// what it waits for, ends within the time given, exits 4 with the warning, and the report
+// names the record as LOCKED. Let go, the next repair mends it and exits 0.
+TEST_F(CliTest, ARecordHeldThroughTheRunIsLeftAndExitsFour) {
+  Result r = Cli("make-demo --records 20 --seed 5 '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Cli("scan '" + Company() + "'");
+  ASSERT_EQ(r.status, 3) << r.err;
+  const std::vector<std::string> findings = Lines(r.out);
+  const std::string& first = findings.at(0);
+  const std::string file = first.substr(0, first.find('\t'));
+  const std::string record = first.substr(file.size() + 1, first.find('\t', file.size() + 1) - file.size() - 1);
+  std::set<std::string> records;
+  for (const std::string& line : findings) records.insert(line.substr(0, line.find('\t', file.size() + 1)));
+
+  kv::isam::Engine station;
+  station.StartEngine(2, 16);
+  kv::isam::FileBlock* block = nullptr;
+  station.OpenBlock(block, Company() + "/" + file, false, false, false, true);
+  ASSERT_TRUE(station.LastOpOK()) << station.LastOpError();
+  station.LockSlot(block, std::stoi(record));
+  ASSERT_TRUE(station.LastOpOK());
+
+  const auto t0 = std::chrono::steady_clock::now();
+  r = Cli("repair --yes --held-wait 2 '" + Company() + "'");
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_EQ(r.status, 4) << r.out << r.err;
+  EXPECT_LT(took, 15.0);
+  const std::vector<std::string> out = Lines(r.out);
+  ASSERT_EQ(out.size(), 4u) << r.out;
+  EXPECT_EQ(out[2], "Warning: การทำงานเสร็จเรียบร้อยแล้ว (พบและแก้ไข " + std::to_string(records.size() - 1) + " ข้อผิดพลาด");
+  EXPECT_EQ(out[3], "มี 1 รายการที่ยังแก้ไขไม่ได้ เนื่องจากมีผู้ใช้อื่นใช้งานอยู่หรืออ่านเขียนแฟ้มไม่ได้ โปรดเรียกใช้อีกครั้งภายหลัง");
+  EXPECT_NE(r.err.find("waiting for " + file + " record " + record + ", held by another station"), std::string::npos) << r.err;
+  int locked = 0;
+  for (const auto& e : fs::directory_iterator(Company())) {
+    if (e.path().filename().string().rfind("KVFIX207-", 0) != 0) continue;
+    for (const std::string& line : Lines(ReadFile(e.path()))) {
+      if (line.size() > 7 && line.compare(line.size() - 7, 7, "\tLOCKED") == 0) {
+        EXPECT_EQ(line.rfind(file + "\t" + record + "\t", 0), 0u) << line;
+        ++locked;
+      }
+    }
+  }
+  EXPECT_GE(locked, 1);
+
+  station.CloseBlock(block);
+  station.StopEngine();
+  r = Cli("repair --yes '" + Company() + "'");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Lines(r.out).back(), "Information: การทำงานเสร็จเรียบร้อยแล้ว (พบและแก้ไข 1 ข้อผิดพลาด");
+  EXPECT_EQ(Cli("scan '" + Company() + "'").status, 0);
 }
 
 TEST_F(CliTest, LeftoverTemporaryFilesStopTheRunUnlessRestoreIsAsked) {

@@ -81,6 +81,17 @@ TEST_F(DialogTest, MessageBoxTitleIconAndMeasuresPerKind) {
   // The short text gives the smallest window, the long one a wider window.
   DisplayMessageDialog small(1, kShort);
   WithShown(small, [&] { EXPECT_EQ(small.frameGeometry().width(), 198); });
+
+  // A result with a second line: as wide as its wider line, taller by one line, the
+  // button below both.
+  DisplayMessageDialog two(3, kShort + QLatin1Char('\n') + kLong);
+  WithShown(two, [&] {
+    const int line = two.textLabel()->fontMetrics().lineSpacing();
+    EXPECT_EQ(two.height(), 88 + line);
+    EXPECT_EQ(two.width(), std::max(TextWidth(two, kLong) + 88, 198 - FrameWidth(two)));
+    EXPECT_GE(two.textLabel()->height(), 2 * two.textLabel()->fontMetrics().height());
+    EXPECT_EQ(two.okButton()->geometry(), QRect((two.width() - 66) / 2, 53 + line, 66, 25));
+  });
 }
 
 TEST_F(DialogTest, MessageBoxClosesOnOkEnterAndEsc) {

@@ -1,6 +1,6 @@
 // Repairs of several records under one block lock: what was read before the locks is
 // never written, a record deleted, locked or failing meanwhile costs only itself, every
-// lock taken is let go again (also when the user ends the run from the lock question),
+// lock taken is let go again, a held lock is never waited for past the engine's wait,
 // and the other stations get one change signal per run.
 #include <gtest/gtest.h>
 
@@ -301,76 +301,41 @@ TEST_F(BatchRepairTest, AFailedWriteInTheMiddleLeavesThatSlotWhole) {
   }
 }
 
-// Another station holds record 5's lock. The run goes on without it, and record 5 is
-// then tried alone with the retry rule: written once the lock is free, or left alone
-// when the user ends the run - with every lock let go either way.
-TEST_F(BatchRepairTest, ARecordLockedElsewhereIsDoneAloneAfterTheRun) {
-  for (bool yes : {true, false}) {
-    SCOPED_TRACE(yes ? "answered Yes after the lock was freed" : "answered No");
+// Another station holds record 5's lock, or the file's write lock, past the engine's
+// wait: what it holds comes back as kLocked after one try, without a question, and
+// every lock the run took is let go. The caller tries those records again later.
+TEST_F(BatchRepairTest, WhatAnotherStationHoldsComesBackLockedWithoutAQuestion) {
+  for (const bool wholeFile : {false, true}) {
+    SCOPED_TRACE(wholeFile ? "the file's write lock" : "record 5's lock");
     if (mine_) ours_.CloseBlock(mine_);
     if (other_) theirs_.CloseBlock(other_);
-    dialogs_.events.clear();
     fixed_.clear();
     Build(10, {2, 5, 7});
-    const std::string before5 = Record(5);
-    theirs_.LockSlot(other_, 5);
+    const std::string before = ReadRaw("B.DAT");
+    if (wholeFile) {
+      theirs_.LockBlock(other_);
+    } else {
+      theirs_.LockSlot(other_, 5);
+    }
     ASSERT_OK(theirs_);
-    std::map<int32_t, std::string> atQuestion;
-    dialogs_.answers = {yes};
-    dialogs_.onQuestion = [&] {
-      for (int32_t r : {2, 7}) atQuestion[r] = Record(r);
-      if (yes) theirs_.UnlockSlot(other_, 5);
-    };
-    std::vector<RepairOutcome> outcomes(3, RepairOutcome::kNothingToDo);
-    if (yes) {
-      access_->RepairRecordsAt(mine_, std::vector<int32_t>{2, 5, 7}, Fix(), outcomes);
+    const std::vector<RepairOutcome> outcomes = Repair({2, 5, 7});
+    EXPECT_TRUE(dialogs_.events.empty());
+    EXPECT_FALSE(access_->AccessOK);
+    EXPECT_EQ(access_->WriteStatus, 2);
+    if (wholeFile) {
+      EXPECT_EQ(outcomes, std::vector<RepairOutcome>(3, RepairOutcome::kLocked));
+      EXPECT_TRUE(fixed_.empty());
+      EXPECT_EQ(ReadRaw("B.DAT"), before);
+      theirs_.UnlockBlock(other_);
     } else {
-      EXPECT_THROW(access_->RepairRecordsAt(mine_, std::vector<int32_t>{2, 5, 7}, Fix(), outcomes), ui::EndRun);
-    }
-    ASSERT_EQ(dialogs_.events.size(), 1u);
-    // Records 2 and 7 were on disk before the question about record 5 was asked.
-    for (int32_t r : {2, 7}) {
-      EXPECT_EQ(GetI32(reinterpret_cast<const uint8_t*>(atQuestion[r].data()) + kFieldA), 0) << r;
-    }
-    EXPECT_EQ(outcomes[0], RepairOutcome::kWritten);
-    EXPECT_EQ(outcomes[2], RepairOutcome::kWritten);
-    if (yes) {
-      EXPECT_EQ(outcomes[1], RepairOutcome::kWritten);
-      EXPECT_EQ(fixed_, (std::vector<int32_t>{2, 7, 5}));
-      EXPECT_TRUE(access_->AccessOK);
-      EXPECT_EQ(GetI32(reinterpret_cast<const uint8_t*>(Record(5).data()) + kFieldA), 0);
-    } else {
-      EXPECT_EQ(outcomes[1], RepairOutcome::kFailed);
-      EXPECT_EQ(Record(5), before5);
+      EXPECT_EQ(outcomes, (std::vector<RepairOutcome>{RepairOutcome::kWritten, RepairOutcome::kLocked,
+                                                      RepairOutcome::kWritten}));
+      EXPECT_EQ(fixed_, (std::vector<int32_t>{2, 7}));
+      EXPECT_EQ(Record(5), before.substr(5 * kSlot, kSlot));
       theirs_.UnlockSlot(other_, 5);
     }
     EXPECT_TRUE(AllFree({2, 5, 7}));
   }
-}
-
-// The block lock cannot be had and the user ends the run: the record locks the run had
-// taken are let go, and nothing was written.
-TEST_F(BatchRepairTest, EndingTheRunAtTheBlockLockLetsEveryRecordLockGo) {
-  Build(10, {2, 5, 7});
-  const std::string before = ReadRaw("B.DAT");
-  theirs_.LockBlock(other_);
-  ASSERT_OK(theirs_);
-  bool recordsHeldAtQuestion = false;
-  dialogs_.answers = {false};
-  dialogs_.onQuestion = [&] {
-    // While the question is open the run holds its record locks.
-    theirs_.LockSlot(other_, 2);
-    recordsHeldAtQuestion = !theirs_.LastOpOK();
-    if (!recordsHeldAtQuestion) theirs_.UnlockSlot(other_, 2);
-  };
-  std::vector<RepairOutcome> outcomes(3, RepairOutcome::kNothingToDo);
-  EXPECT_THROW(access_->RepairRecordsAt(mine_, std::vector<int32_t>{2, 5, 7}, Fix(), outcomes), ui::EndRun);
-  EXPECT_TRUE(recordsHeldAtQuestion);
-  EXPECT_EQ(outcomes, std::vector<RepairOutcome>(3, RepairOutcome::kFailed));
-  EXPECT_TRUE(fixed_.empty());
-  theirs_.UnlockBlock(other_);
-  EXPECT_TRUE(AllFree({2, 5, 7}));
-  EXPECT_EQ(ReadRaw("B.DAT"), before);
 }
 
 TEST_F(BatchRepairTest, AListOutOfOrderIsRefusedWhole) {

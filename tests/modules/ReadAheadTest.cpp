@@ -106,13 +106,14 @@ TEST_F(ReadAheadTest, AChangeAfterTheReadAheadIsKept) {
     ASSERT_TRUE(other.access->AccessOK);
     // The other station holds record 9's lock while the walk reads ahead and repairs the
     // run: record 2 is written with the run and record 9, still with its NaN in the
-    // read-ahead, is left for later. When the walk asks about the conflict, the other
-    // station changes record 9 and lets go of it.
+    // read-ahead, is set aside. When the walk says it waits for record 9, the other
+    // station changes it and lets go of it.
     other.engine.LockSlot(other.block, 9);
     ASSERT_TRUE(other.engine.LastOpOK());
     ReleasingDialogs dialogs;
-    dialogs.answers = {true};
-    dialogs.onQuestion = [&] {
+    progress_.waits.clear();
+    progress_.onWaiting = [&] {
+      if (progress_.waits.size() != 1) return;
       other.access->WriteRecordAt(other.block, 9,
                                   std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(theirs.data()), theirs.size()));
       ASSERT_TRUE(other.access->AccessOK) << other.access->WriteStatus;
@@ -124,7 +125,9 @@ TEST_F(ReadAheadTest, AChangeAfterTheReadAheadIsKept) {
     RecordingReport report;
     const int32_t countBefore = progress_.RepairCount();
     const WalkStats stats = Walk(access, report);
-    EXPECT_EQ(dialogs.events.size(), 1u);
+    progress_.onWaiting = nullptr;
+    EXPECT_TRUE(dialogs.events.empty());
+    EXPECT_EQ(progress_.waits, std::vector<std::string>{"GLFILE04 9 1/3"});
 
     std::string expected9 = theirs;
     if (c.walkWrites) expected9.replace(kMoney, 10, std::string(10, '\0'));

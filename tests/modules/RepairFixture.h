@@ -31,25 +31,37 @@ struct ResetLine {
   int offset;
   std::string original;
   bool written;
+  LeftReason left = LeftReason::kNone;
 };
 
 class RecordingReport : public RepairReport {
  public:
   void FieldReset(std::string_view file, int32_t record, int offset, const uint8_t* original,
-                  bool written) override {
+                  LeftReason left) override {
     lines.push_back({std::string(file), record, offset,
-                     std::string(reinterpret_cast<const char*>(original), 10), written});
+                     std::string(reinterpret_cast<const char*>(original), 10), left == LeftReason::kNone, left});
+  }
+  void RecordUnread(std::string_view file, int32_t record) override {
+    unread.push_back(std::string(file) + " " + std::to_string(record));
   }
   std::vector<ResetLine> lines;
+  std::vector<std::string> unread;
 };
 
 class RecordingProgress : public ProgressSink {
  public:
   std::vector<std::string> steps;
+  std::vector<std::string> waits;  // "FILE record round/rounds"
+  std::function<void()> onWaiting;  // runs at each wait announced, after it is noted
 
  protected:
   void OnStep(std::string_view module, std::string_view file) override {
     steps.push_back(std::string(module) + " " + std::string(file));
+  }
+  void OnWaiting(std::string_view file, int32_t record, int round, int rounds) override {
+    waits.push_back(std::string(file) + " " + std::to_string(record) + " " + std::to_string(round) + "/" +
+                    std::to_string(rounds));
+    if (onWaiting) onWaiting();
   }
 };
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "isam/Coding.h"
 #include "modules/Walk.h"
 #include "platform/Faults.h"
+#include "platform/System.h"
 #include "ui/Dialogs.h"
 
 namespace kv::modules::testing {
@@ -132,43 +134,92 @@ TEST_F(WalkBatchTest, AFailedWriteInTheMiddleOfARunCostsOnlyThatRecord) {
   EXPECT_EQ(Field(Slot("GLFILE04", 9), kMoney), std::string(10, '\0'));
 }
 
-// Another station holds record 6's lock and the user ends the run at the question: the
-// records of the run that were written are counted and reported before the run
-// unwinds, record 6 is reported as not written, and no lock of the walk stays behind.
-TEST_F(WalkBatchTest, EndingTheRunAtALockedRecordKeepsWhatTheRunWrote) {
-  BuildWith(12, {3, 6, 9});
-  isam::Engine other;
-  ASSERT_GE(other.StartEngine(2, 16), 8);
-  isam::FileBlock* theirs = nullptr;
-  other.OpenBlock(theirs, "GLFILE04", false, false, false, true);
-  ASSERT_TRUE(other.LastOpOK()) << other.LastOpError();
-  other.LockSlot(theirs, 6);
-  ASSERT_TRUE(other.LastOpOK());
-  const std::string before6 = Slot("GLFILE04", 6);
+// Another station holds record 6's lock. The walk never asks and never waits past the
+// engine's wait per try: record 6 is set aside, tried again after the rest of the file
+// in the rounds given, with the progress saying what it waits for, and either written
+// once it is let go or left as LOCKED, counted and reported; no lock of the walk stays.
+TEST_F(WalkBatchTest, ARecordHeldElsewhereIsTriedInRoundsThenLeft) {
+  struct Case {
+    const char* what;
+    int releaseAtRound;  // 0: held throughout
+    int32_t waitMs;
+    std::vector<int> rounds;  // the rounds the progress announced for record 6
+  };
+  const Case cases[] = {
+      {"held throughout", 0, 2400, {1, 2, 3}},
+      {"let go before the second round", 2, 2400, {1, 2}},
+      {"no time to wait", 0, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    report_.lines.clear();
+    dialogs_.events.clear();
+    BuildWith(12, {3, 6, 9});
+    isam::Engine other;
+    ASSERT_GE(other.StartEngine(2, 16), 8);
+    isam::FileBlock* theirs = nullptr;
+    other.OpenBlock(theirs, "GLFILE04", false, false, false, true);
+    ASSERT_TRUE(other.LastOpOK()) << other.LastOpError();
+    other.LockSlot(theirs, 6);
+    ASSERT_TRUE(other.LastOpOK());
+    const std::string before6 = Slot("GLFILE04", 6);
 
-  access_->SilentRetryLimit = 0;
-  dialogs_.answers = {false};
-  isam::FileBlock* block = Open();
-  EXPECT_THROW(WalkModuleFile(*access_, block, DataFile("GLFILE04"), progress_, &report_), ui::EndRun);
-  EXPECT_EQ(dialogs_.closeRequests, 1);
-  EXPECT_EQ(progress_.RepairCount(), 2);
-  ASSERT_EQ(report_.lines.size(), 3u);
-  EXPECT_EQ(ReportedRecords(true), (std::vector<int32_t>{3, 9}));
-  EXPECT_EQ(ReportedRecords(false), std::vector<int32_t>{6});
-  EXPECT_EQ(report_.lines[1].original, Money(kNaN));
-  EXPECT_EQ(Slot("GLFILE04", 6), before6);
-  EXPECT_EQ(Field(Slot("GLFILE04", 3), kMoney), std::string(10, '\0'));
+    class Waits : public ProgressSink {
+     public:
+      std::function<void(int)> onRound;
+      std::vector<int> rounds;
 
-  other.UnlockSlot(theirs, 6);
-  for (int32_t r : {3, 6, 9}) {
-    other.LockSlot(theirs, r);
-    EXPECT_TRUE(other.LastOpOK()) << "record " << r << " still locked";
+     protected:
+      void OnWaiting(std::string_view file, int32_t record, int round, int of) override {
+        EXPECT_EQ(file, "GLFILE04");
+        EXPECT_EQ(record, 6);
+        EXPECT_EQ(of, 3);
+        rounds.push_back(round);
+        if (onRound) onRound(round);
+      }
+    } progress;
+    progress.onRound = [&](int round) {
+      if (round == c.releaseAtRound) other.UnlockSlot(theirs, 6);
+    };
+    access_->HeldRecordRounds = 3;
+    access_->HeldRecordWaitMs = c.waitMs;
+    isam::FileBlock* block = Open();
+    const uint64_t t0 = platform::MonotonicMs();
+    const WalkStats stats = WalkModuleFile(*access_, block, DataFile("GLFILE04"), progress, &report_);
+    const uint64_t took = platform::MonotonicMs() - t0;
+    const bool left = c.releaseAtRound == 0;
+    // The first try, then one engine wait (768 ms) per round, within the time given.
+    EXPECT_LT(took, 800u + c.waitMs + 800u * c.rounds.size()) << took;
+    EXPECT_TRUE(dialogs_.events.empty());
+    EXPECT_EQ(progress.rounds, c.rounds);
+    EXPECT_EQ(progress.RepairCount(), left ? 2 : 3);
+    EXPECT_EQ(progress.LeftCount(), left ? 1 : 0);
+    EXPECT_EQ(stats.notWritten, left ? 1 : 0);
+    ASSERT_EQ(report_.lines.size(), 3u);
+    // Set aside, record 6 comes last in the report.
+    EXPECT_EQ(report_.lines[2].record, 6);
+    EXPECT_EQ(report_.lines[2].left, left ? LeftReason::kLocked : LeftReason::kNone);
+    EXPECT_EQ(report_.lines[2].original, Money(kNaN));
+    if (left) {
+      EXPECT_EQ(Slot("GLFILE04", 6), before6);
+    } else {
+      EXPECT_EQ(Field(Slot("GLFILE04", 6), kMoney), std::string(10, '\0'));
+    }
+    EXPECT_EQ(Field(Slot("GLFILE04", 9), kMoney), std::string(10, '\0'));
+
+    other.UnlockSlot(theirs, 6);
+    for (int32_t r : {3, 6, 9}) {
+      other.LockSlot(theirs, r);
+      EXPECT_TRUE(other.LastOpOK()) << "record " << r << " still locked";
+    }
+    other.LockBlock(theirs);
+    EXPECT_TRUE(other.LastOpOK());
+    other.CloseBlock(theirs);
+    other.StopEngine();
+    access_->CloseModuleFile(block);
   }
-  other.LockBlock(theirs);
-  EXPECT_TRUE(other.LastOpOK());
-  other.CloseBlock(theirs);
-  other.StopEngine();
-  access_->CloseModuleFile(block);
 }
 
 }  // namespace

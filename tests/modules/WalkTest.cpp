@@ -8,6 +8,7 @@
 #include "RepairFixture.h"
 #include "isam/Coding.h"
 #include "platform/Faults.h"
+#include "ui/Dialogs.h"
 
 namespace kv::modules {
 namespace {
@@ -15,6 +16,8 @@ namespace {
 using testing::kNaN;
 using testing::kSound;
 using testing::RepairFixture;
+using testing::RecordingProgress;
+using testing::ResetLine;
 using testing::TestRecord;
 
 class WalkTest : public RepairFixture {
@@ -147,7 +150,72 @@ TEST_F(WalkTest, FailedWriteIsNotCountedAndReportedAsNotWritten) {
   ASSERT_EQ(report_.lines.size(), 1u);
   EXPECT_EQ(report_.lines[0].offset, 103);
   EXPECT_FALSE(report_.lines[0].written);
+  EXPECT_EQ(report_.lines[0].left, LeftReason::kWriteFailed);
+  EXPECT_EQ(progress_.LeftCount(), 1);
   EXPECT_EQ(Field(Slot("GLFILE03", 1), 103), Money(kNaN));
+}
+
+// Every read and every write of the walk failing in turn, once or from then on: the
+// damaged record is either written and counted as repaired, or left as it was and
+// counted and reported as left with its reason - never counted when not written, never
+// passed over in silence.
+TEST_F(WalkTest, AFailingReadOrWriteNeverPassesForARepair) {
+  using platform::Op;
+  uint64_t clean[2] = {};
+  {
+    Build("GLFILE03", {{false}, {false, Put(103, kNaN)}, {false}});
+    isam::FileBlock* block = Open("GLFILE03");
+    const platform::CallCounts start = platform::GetCallCounts();
+    WalkModuleFile(*access_, block, DataFile("GLFILE03"), progress_, &report_);
+    const platform::CallCounts end = platform::GetCallCounts();
+    for (Op op : {Op::kRead, Op::kWrite}) {
+      const int i = op == Op::kRead ? 0 : 1;
+      clean[i] = end.calls[static_cast<int>(op)] - start.calls[static_cast<int>(op)];
+    }
+    access_->CloseModuleFile(block);
+  }
+  ASSERT_GT(clean[0], 0u);
+  ASSERT_GT(clean[1], 0u);
+  int leftRuns = 0;
+  for (Op op : {Op::kRead, Op::kWrite}) {
+    for (const bool persistent : {false, true}) {
+      for (uint64_t n = 1; n <= clean[op == Op::kRead ? 0 : 1]; ++n) {
+        SCOPED_TRACE((op == Op::kRead ? "read #" : "write #") + std::to_string(n) + (persistent ? " on" : " once"));
+        TearDown();
+        SetUp();
+        report_.lines.clear();
+        report_.unread.clear();
+        access_->SilentRetryLimit = 0;
+        access_->HeldRecordWaitMs = 0;  // a lock that fails is tried no more
+        RecordingProgress progress;
+        Build("GLFILE03", {{false}, {false, Put(103, kNaN)}, {false}});
+        isam::FileBlock* block = Open("GLFILE03");
+        platform::SetFaultPlan({op, n, persistent, platform::FaultKind::kError, 5});
+        bool ended = false;  // a read's lock question answered No: the run says it ended early
+        try {
+          WalkModuleFile(*access_, block, DataFile("GLFILE03"), progress, &report_);
+        } catch (const ui::EndRun&) {
+          ended = true;
+        }
+        platform::ClearFaults();
+        access_->CloseModuleFile(block);
+        const bool repaired = Field(Slot("GLFILE03", 2), 103) == std::string(10, '\0');
+        EXPECT_EQ(progress.RepairCount(), repaired ? 1 : 0);
+        if (repaired) {
+          EXPECT_EQ(progress.LeftCount(), 0);
+          continue;
+        }
+        if (ended) continue;
+        ++leftRuns;
+        EXPECT_EQ(Field(Slot("GLFILE03", 2), 103), Money(kNaN));
+        EXPECT_GE(progress.LeftCount(), 1);
+        bool named = !report_.unread.empty();
+        for (const ResetLine& line : report_.lines) named = named || (line.record == 2 && line.left != LeftReason::kNone);
+        EXPECT_TRUE(named);
+      }
+    }
+  }
+  EXPECT_GT(leftRuns, 0);
 }
 
 }  // namespace
