@@ -50,6 +50,9 @@ inline constexpr size_t kMaxFileName = 64;
 // is looked up the same way, level by level.
 std::string ResolveName(std::string_view name);
 
+// An open file of the operating system: a descriptor, or a handle's value on Windows.
+using NativeFile = intptr_t;
+
 enum class Access { kReadOnly, kReadWrite };
 enum class Share { kShared, kExclusive };
 
@@ -70,7 +73,7 @@ class File {
   static int32_t Create(std::string_view name, bool replace, File& out);
 
   bool IsOpen() const { return fd_ >= 0; }
-  int NativeHandle() const { return fd_; }
+  NativeFile NativeHandle() const { return fd_; }
   const std::string& Name() const { return name_; }
 
   // Read/write at an absolute offset. `done` receives the byte count actually moved;
@@ -96,7 +99,7 @@ class File {
   int32_t StillNamed(bool& same);
 
  private:
-  int fd_ = -1;
+  NativeFile fd_ = -1;
   bool readOnly_ = false;  // such a descriptor can hold read locks only
   std::string name_;
 };
