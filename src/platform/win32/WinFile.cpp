@@ -139,8 +139,13 @@ int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFa
     done += moved;
   }
   if (err == 0) err = WinCall(Op::kFlush, [&] { return ::FlushFileBuffers(h); });
-  const DWORD closeErr = WinCall(Op::kClose, [&] { return ::CloseHandle(h); });
-  if (err == 0) err = closeErr;
+  {
+    // Closed whatever the gate says, or the temporary could not be removed below.
+    const detail::Gate g = detail::EnterCall(Op::kClose);
+    const BOOL closed = ::CloseHandle(h);
+    if (err == 0 && g.err != 0) err = static_cast<DWORD>(WinErrorFromErrno(g.err));
+    if (err == 0 && !closed) err = ::GetLastError();
+  }
   if (err == 0) {
     err = WinCall(Op::kRename, [&] {
       if (exists && ::ReplaceFileW(wideTarget.c_str(), wideTemp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,

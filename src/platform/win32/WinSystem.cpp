@@ -56,6 +56,10 @@ std::string CurrentDirectory() {
   });
   if (n == 0 || n >= buf.size()) return {};
   buf.resize(n);
+  // With forward slashes, as the core joins names to it (Windows takes either).
+  for (wchar_t& c : buf) {
+    if (c == L'\\') c = L'/';
+  }
   return detail::Cp874FromWide(buf);
 }
 
