@@ -285,7 +285,7 @@ Settings InitSettings(const StartupPlaces& places) {
 
   // The temporary directory must exist; it is kept as a full path ending in "/".
   if (!temp.empty()) {
-    if (temp.front() != '/') temp = Join(dirs.start, temp);
+    if (!platform::IsAbsolutePath(temp)) temp = Join(dirs.start, temp);
     dirs.temp = platform::DirectoryExists(temp) ? WithSlash(temp) : std::string();
   }
 

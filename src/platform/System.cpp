@@ -33,6 +33,8 @@ std::string CurrentDirectory() {
   }
 }
 
+bool IsAbsolutePath(std::string_view path) { return !path.empty() && path.front() == '/'; }
+
 int32_t ChangeDirectory(std::string_view path) {
   std::string dir = detail::ResolvePath(path);
   if (dir.empty()) return kErrPathNotFound;

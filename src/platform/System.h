@@ -9,6 +9,9 @@
 namespace kv::platform {
 
 std::string CurrentDirectory();
+// True for a path that does not depend on the current directory: "/..."; on Windows
+// also "C:\..." or "C:/..." and "\\server\share\..." (either slash), not "C:dir".
+bool IsAbsolutePath(std::string_view path);
 // 0 on success, else a Windows error number (3 for a missing directory).
 int32_t ChangeDirectory(std::string_view path);
 bool DirectoryExists(std::string_view path);

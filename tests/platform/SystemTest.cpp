@@ -81,6 +81,17 @@ TEST_F(SystemTest, Directories) {
   EXPECT_TRUE(DirectoryExists("Korva_Data"));
 }
 
+TEST(PathTest, AbsolutePaths) {
+  const bool windows = kv::test::HostIsWindows();
+  const struct {
+    const char* path;
+    bool absolute;
+  } rows[] = {{"/tmp/x", true},           {"tmp/x", false},     {"", false},
+              {"C:\\KORVA\\CO1", windows}, {"C:/KORVA", windows}, {"\\\\srv\\share\\co", windows},
+              {"C:KORVA", false},         {"./x", false}};
+  for (const auto& row : rows) EXPECT_EQ(IsAbsolutePath(row.path), row.absolute) << row.path;
+}
+
 TEST_F(SystemTest, RemovableDrive) {
   // A temporary file system or a fixed disk: not removable; a missing path is unknown.
   EXPECT_FALSE(IsRemovableDrive(dir_));

@@ -63,6 +63,14 @@ std::string CurrentDirectory() {
   return detail::Cp874FromWide(buf);
 }
 
+bool IsAbsolutePath(std::string_view path) {
+  auto sep = [](char c) { return c == '/' || c == '\\'; };
+  if (path.size() >= 3 && path[1] == ':' && sep(path[2])) return true;
+  // "\\server\share" and a root of the current drive ("\dir"): neither depends on the
+  // current directory. "C:dir" does.
+  return !path.empty() && sep(path[0]);
+}
+
 int32_t ChangeDirectory(std::string_view path) {
   if (path.empty()) return kErrPathNotFound;
   const std::wstring wide = SystemPath(path);
