@@ -43,8 +43,12 @@ TEST_F(LockTest, TwoFilesOfOneProcessConflict) {
     EXPECT_EQ(b_.LockRange(r.offset + r.length, 1), kErrNone);                // adjacent: free
     ASSERT_EQ(a_.UnlockRange(r.offset, r.length), kErrNone);
     EXPECT_EQ(b_.LockRange(r.offset, r.length), kErrNone);
-    // POSIX unlocks any range; Windows only one that was locked, exactly.
-    ASSERT_EQ(b_.UnlockRange(r.offset, r.length + (kv::test::HostIsWindows() ? 0 : 1)), kErrNone);
+    if (kv::test::HostIsWindows()) {  // there an unlock names exactly one range that was locked
+      ASSERT_EQ(b_.UnlockRange(r.offset, r.length), kErrNone);
+      ASSERT_EQ(b_.UnlockRange(r.offset + r.length, 1), kErrNone);
+    } else {
+      ASSERT_EQ(b_.UnlockRange(r.offset, r.length + 1), kErrNone);
+    }
   }
   // The exclusive-use range covers every station claim: one claim blocks the test.
   ASSERT_EQ(a_.LockRange(kStationClaim, 1), kErrNone);

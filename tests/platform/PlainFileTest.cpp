@@ -146,7 +146,7 @@ TEST_F(PlainFileTest, AtomicReplaceKeepsOldContentOnFailure) {
 
   ASSERT_EQ(ReplaceFileAtomically(Path("userdrv.ini"), "new"), kErrNone);
   EXPECT_EQ(ReadRaw("USERDRV.INI"), "new");  // the existing spelling is replaced
-  EXPECT_TRUE(Others({"USERDRV.INI"}).empty());
+  EXPECT_EQ(Others({"USERDRV.INI"}), std::vector<std::string>{});
   EXPECT_EQ(ReplaceFileAtomically(Path("NODIR/A.INI"), "x"), kErrPathNotFound);
 }
 

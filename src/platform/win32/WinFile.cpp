@@ -104,7 +104,7 @@ bool IsDirectory(const std::string& path) {
 int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFailed) {
   writeFailed = false;
   const std::string target = CutName(name);
-  const std::wstring wideTarget = SystemPath(target);
+  std::wstring wideTarget = SystemPath(target);
   const std::wstring wideTemp = SystemPath(target + ".~tmp" + std::to_string(::GetCurrentProcessId()));
 
   // A file that may not be written is not replaced either, as rewriting it in place
@@ -116,6 +116,17 @@ int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFa
   const bool exists = statErr == 0;
   if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) return kErrAccessDenied;
   if (!exists && statErr != ERROR_FILE_NOT_FOUND) return static_cast<int32_t>(statErr);
+  if (exists) {
+    // The replaced file keeps the spelling it has (the move would give it the one asked for).
+    WIN32_FIND_DATAW found{};
+    HANDLE find = INVALID_HANDLE_VALUE;
+    WinCall(Op::kStat, [&] { return (find = ::FindFirstFileW(wideTarget.c_str(), &found)) != INVALID_HANDLE_VALUE; });
+    if (find != INVALID_HANDLE_VALUE) {
+      ::FindClose(find);
+      const size_t sep = wideTarget.find_last_of(L"/\\");
+      wideTarget = (sep == std::wstring::npos ? std::wstring() : wideTarget.substr(0, sep + 1)) + found.cFileName;
+    }
+  }
 
   HANDLE h = INVALID_HANDLE_VALUE;
   DWORD err = WinCall(Op::kCreate, [&] {
