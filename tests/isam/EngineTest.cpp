@@ -223,7 +223,7 @@ TEST_F(EngineTest, SingleUserOpenReadWriteClose) {
   EXPECT_OK(engine);
 
   // Closing a block that is not in network mode writes its header with 0 at offset 20.
-  PatchI32("WALK.DAT", 8, 5);
+  if (!kv::test::HostIsWindows()) PatchI32("WALK.DAT", 8, 5);  // no other writer gets in there
   engine.CloseBlock(b);
   EXPECT_OK(engine);
   EXPECT_EQ(b, nullptr);
