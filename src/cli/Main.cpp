@@ -254,7 +254,8 @@ struct CallCountsAtExit {
 
 int main(int argc, char** argv) {
   const CallCountsAtExit callCounts;
-  std::vector<std::string> args(argv + 1, argv + argc);
+  platform::UseConsoleForText();
+  std::vector<std::string> args = platform::ProgramArguments(argc, argv);
   if (args.empty()) return Usage("");
   const std::string command = args.front();
   args.erase(args.begin());

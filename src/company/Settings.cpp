@@ -7,6 +7,7 @@
 #include "isam/Coding.h"
 #include "platform/File.h"
 #include "platform/PlainFile.h"
+#include "platform/Path.h"
 #include "platform/System.h"
 #include "ui/NumberText.h"
 
@@ -285,7 +286,7 @@ Settings InitSettings(const StartupPlaces& places) {
 
   // The temporary directory must exist; it is kept as a full path ending in "/".
   if (!temp.empty()) {
-    if (temp.front() != '/') temp = Join(dirs.start, temp);
+    if (!platform::IsAbsolutePath(temp)) temp = Join(dirs.start, temp);
     dirs.temp = platform::DirectoryExists(temp) ? WithSlash(temp) : std::string();
   }
 

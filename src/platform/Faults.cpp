@@ -1,11 +1,11 @@
 #include "platform/Faults.h"
 
-#include <time.h>
-
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "platform/OsCall.h"
 
@@ -38,11 +38,7 @@ std::atomic<uint32_t>& Delay() {
   return delay;
 }
 
-void SleepMicros(uint32_t micros) {
-  timespec ts{static_cast<time_t>(micros / 1'000'000), static_cast<long>(micros % 1'000'000) * 1000};
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
-}
+void SleepMicros(uint32_t micros) { std::this_thread::sleep_for(std::chrono::microseconds(micros)); }
 
 }  // namespace
 

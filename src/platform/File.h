@@ -58,6 +58,9 @@ inline constexpr size_t kMaxFileName = 64;
 // Windows in mixed case). The directory part is looked up the same way, level by level.
 std::string ResolveName(std::string_view name);
 
+// An open file of the operating system: a descriptor, or a handle's value on Windows.
+using NativeFile = intptr_t;
+
 enum class Access { kReadOnly, kReadWrite };
 enum class Share { kShared, kExclusive };
 
@@ -78,7 +81,7 @@ class File {
   static int32_t Create(std::string_view name, bool replace, File& out);
 
   bool IsOpen() const { return fd_ >= 0; }
-  int NativeHandle() const { return fd_; }
+  NativeFile NativeHandle() const { return fd_; }
   // The name the file was opened by, as the system knows it (its encoding, resolved).
   const std::string& Name() const { return name_; }
 
@@ -105,7 +108,7 @@ class File {
   int32_t StillNamed(bool& same);
 
  private:
-  int fd_ = -1;
+  NativeFile fd_ = -1;
   bool readOnly_ = false;  // such a descriptor can hold read locks only
   std::string name_;
 };

@@ -7,8 +7,6 @@
 
 namespace kv::platform {
 
-bool IsAbsolutePath(std::string_view path) { return !path.empty() && path.front() == '/'; }
-
 std::string PathToSystem(std::string_view cp874) {
   if (cp874.find('\0') != std::string_view::npos) return std::string();
   return Cp874ToUtf8(cp874);

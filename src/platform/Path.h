@@ -15,7 +15,8 @@
 
 namespace kv::platform {
 
-// True for a path that does not depend on the current directory.
+// True for a path that does not depend on the current directory: "/..."; on Windows
+// also "C:\..." or "C:/..." and "\\server\share\..." (either slash), not "C:dir".
 bool IsAbsolutePath(std::string_view path);
 
 // The CP874 path as the system names it. A path holding a NUL byte names nothing: it

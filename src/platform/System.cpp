@@ -53,6 +53,8 @@ std::string CurrentDirectory() { return FromSystem(SystemCurrentDirectory()); }
 
 std::string CurrentDirectoryAsUtf8() { return SystemCurrentDirectory(); }
 
+bool IsAbsolutePath(std::string_view path) { return !path.empty() && path.front() == '/'; }
+
 int32_t ChangeDirectory(std::string_view path) {
   std::string dir = SystemDirectory(path);
   if (dir.empty()) return kErrPathNotFound;

@@ -6,4 +6,11 @@ namespace kv::platform {
 
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  if (argc <= 1) return {};
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+void UseConsoleForText() {}
+
 }  // namespace kv::platform

@@ -1,9 +1,22 @@
 // The process's terminal, for the command-line program's questions.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace kv::platform {
 
 // True when standard input is a terminal (a person can answer a question there).
 bool StdinIsTerminal();
+
+// The program's arguments after its name, as UTF-8. On Windows they are taken from the
+// wide command line, so names in any script arrive intact whatever the code page.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Makes UTF-8 text written to std::cout and std::cerr readable where they are a
+// console: on Windows such a stream is written through the console's wide-character
+// interface (a console does not take UTF-8 bytes as text); a redirected stream keeps
+// UTF-8 bytes. Elsewhere the terminal takes UTF-8 as it is and nothing changes.
+void UseConsoleForText();
 
 }  // namespace kv::platform

@@ -107,7 +107,7 @@ class CompanyDirTest : public TempDirTest {
   std::map<std::string, std::pair<std::string, fs::file_time_type>> Snapshot() const {
     std::map<std::string, std::pair<std::string, fs::file_time_type>> out;
     for (const auto& e : fs::directory_iterator(dir_)) {
-      const std::string name = e.path().filename().string();
+      const std::string name = e.path().filename().generic_string();
       out[name] = {Read(name), fs::last_write_time(e.path())};
     }
     return out;

@@ -4,8 +4,6 @@
 // fatal errors that must end the run without changing any data file.
 #include "app/Run.h"
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -28,6 +26,7 @@
 #include "platform/File.h"
 #include "platform/PlainFile.h"
 #include "platform/System.h"
+#include "support/Host.h"
 #include "support/RecordingDialogs.h"
 
 namespace kv::app {
@@ -55,7 +54,7 @@ class Dialogs : public test::RecordingDialogs {
  public:
   std::vector<std::string> directories;
   void DisplayMessage(int kind, const std::string& text) override {
-    directories.push_back(fs::current_path().string());
+    directories.push_back(fs::current_path().generic_string());
     RecordingDialogs::DisplayMessage(kind, text);
   }
 };
@@ -99,8 +98,8 @@ class RunTest : public test::CompanyDirTest {
   std::map<std::string, std::string> DataFiles() const {
     std::map<std::string, std::string> out;
     for (const auto& e : fs::directory_iterator(company_)) {
-      const std::string ext = e.path().extension().string();
-      if (ext == ".DAT" || ext == ".IX") out[e.path().filename().string()] = Read("company/" + e.path().filename().string());
+      const std::string ext = e.path().extension().generic_string();
+      if (ext == ".DAT" || ext == ".IX") out[e.path().filename().generic_string()] = Read("company/" + e.path().filename().generic_string());
     }
     return out;
   }
@@ -524,7 +523,10 @@ TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
 TEST_F(RunTest, ASecondProcessChangingRecordsDuringTheRunLosesNothing) {
   const char* build = std::getenv("KV_BUILD_DIR");
   if (build == nullptr) GTEST_SKIP() << "KV_BUILD_DIR not set";
-  const std::string tool = std::string(build) + "/tests/kv_station";
+  // KV_STATION names another station program, KV_STATION_RUNNER what runs it (wine for
+  // a Windows station beside this run, or the other way round).
+  const char* station = std::getenv("KV_STATION");
+  const std::string tool = station != nullptr ? station : kv::test::ProgramPath(std::string(build) + "/tests", "kv_station");
   if (!fs::exists(tool)) GTEST_SKIP() << "no " << tool;
   Info({"GL"});
   std::vector<Slot> slots;
@@ -533,8 +535,11 @@ TEST_F(RunTest, ASecondProcessChangingRecordsDuringTheRunLosesNothing) {
   const std::string started = dir_ + "/station.started";
   const std::string stop = dir_ + "/station.stop";
   const std::string done = dir_ + "/station.done";
-  const std::string cmd = tool + " " + company_ + "/GLFILE03 120 " + started + " " + stop + " " + done + " &";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::vector<std::string> args = {tool, company_ + "/GLFILE03", "120", started, stop, done};
+  if (const char* runner = std::getenv("KV_STATION_RUNNER"); runner != nullptr && *runner != '\0')
+    args.insert(args.begin(), runner);
+  const int pid = kv::test::StartProgram(args);
+  ASSERT_GE(pid, 0);
   for (int i = 0; i < 600 && !fs::exists(started); ++i) platform::SleepMs(20);
   ASSERT_TRUE(fs::exists(started));
   const auto w = RunWhole({true, true});
@@ -543,6 +548,7 @@ TEST_F(RunTest, ASecondProcessChangingRecordsDuringTheRunLosesNothing) {
   Write("station.stop", "");
   for (int i = 0; i < 600 && !fs::exists(done); ++i) platform::SleepMs(50);
   ASSERT_TRUE(fs::exists(done));
+  EXPECT_EQ(kv::test::WaitForExit(pid), 0);
   const std::string data = Read("company/GLFILE03.DAT");
   const std::string rounds = Read("station.done");
   for (size_t r = 1; r <= 120; ++r) {

@@ -10,6 +10,7 @@
 #include "platform/Faults.h"
 #include "platform/PlainFile.h"
 #include "platform/System.h"
+#include "support/Host.h"
 #include "support/RecordingDialogs.h"
 
 namespace kv::company {
@@ -199,7 +200,9 @@ TEST_F(CompanyListTest, ListBeyondTheFileNameLimitAndInAnyCaseIsTheSameFile) {
   sel.MutableRow(2).name = "B";
   sel.SaveCompanyList();
   EXPECT_EQ(CompanyFiles::Read(deep + "/userdrv.ini"), CompanyFiles::Ninety({"A;/a", "B;"}));
-  EXPECT_FALSE(CompanyFiles::Exists(deep + "/USERDRV.INI"));
+  if (!kv::test::HostIsWindows()) {  // there the file system ignores case itself
+    EXPECT_FALSE(CompanyFiles::Exists(deep + "/USERDRV.INI"));
+  }
   EXPECT_EQ(platform::CurrentDirectory(), deep);
 }
 
@@ -630,6 +633,8 @@ TEST_F(CompanyListTest, TemplateDirectoryIsMadeOneLevelOnlyAndNeverNamedDefault)
   };
   files.Dir("t");
   for (const auto& c : cases) {
+    // On Windows a backslash or a colon cannot be part of a directory's name.
+    if (kv::test::HostIsWindows() && c.dir.find_first_of("\\:") != std::string::npos) continue;
     const std::string dir = files.root + "/" + c.dir;
     if (c.makeFirst) files.Dir(c.dir);
     dialogs.events.clear();

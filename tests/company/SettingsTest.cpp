@@ -31,7 +31,7 @@ void WriteFile(const fs::path& p, const std::string& bytes) {
 class SettingsFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string made = kv::test::MakeTempDir("kvsettings", fs::temp_directory_path().string());
+    const std::string made = kv::test::MakeTempDir("kvsettings", fs::temp_directory_path().generic_string());
     ASSERT_FALSE(made.empty());
     root_ = made;
     start_ = root_ / "start";
@@ -43,11 +43,11 @@ class SettingsFiles : public ::testing::Test {
   }
   void TearDown() override {
     fs::current_path(previous_);
-    kv::test::RemoveTempDir(root_.string());
+    kv::test::RemoveTempDir(root_.generic_string());
   }
 
   StartupPlaces Places(bool removable = false) const {
-    return {start_.string(), removable, (root_ / "appdata").string(), (root_ / "tmp").string()};
+    return {start_.generic_string(), removable, (root_ / "appdata").generic_string(), (root_ / "tmp").generic_string()};
   }
   Settings Init() { return InitSettings(Places()); }
   fs::path Cfg() const { return root_ / "appdata" / "Velmora" / "KORVA.CFG"; }
@@ -116,36 +116,36 @@ TEST_F(SettingsFiles, SchemeFileGivesSchemeOneOthersStayFixed) {
 
 TEST_F(SettingsFiles, DirectoriesOnAFixedDrive) {
   const Settings s = Init();
-  EXPECT_EQ(s.dirs.start, start_.string());
-  EXPECT_EQ(s.dirs.settings, (root_ / "appdata" / "Velmora").string());
+  EXPECT_EQ(s.dirs.start, start_.generic_string());
+  EXPECT_EQ(s.dirs.settings, (root_ / "appdata" / "Velmora").generic_string());
   EXPECT_TRUE(fs::is_directory(s.dirs.settings));
-  EXPECT_EQ(s.KorvaCfgPath(), Cfg().string());
-  EXPECT_EQ(s.dirs.temp, (root_ / "tmp").string() + "/");
-  EXPECT_EQ(s.dirs.workData, (root_ / "tmp").string() + "/korva_data/");
+  EXPECT_EQ(s.KorvaCfgPath(), Cfg().generic_string());
+  EXPECT_EQ(s.dirs.temp, (root_ / "tmp").generic_string() + "/");
+  EXPECT_EQ(s.dirs.workData, (root_ / "tmp").generic_string() + "/korva_data/");
   EXPECT_TRUE(fs::is_directory(s.dirs.workData));
 }
 
 TEST_F(SettingsFiles, DirectoriesOnARemovableDrive) {
   const Settings s = InitSettings(Places(true));
-  EXPECT_EQ(s.dirs.settings, start_.string());
-  EXPECT_EQ(s.dirs.temp, (start_ / "TEMP").string() + "/");
+  EXPECT_EQ(s.dirs.settings, start_.generic_string());
+  EXPECT_EQ(s.dirs.temp, (start_ / "TEMP").generic_string() + "/");
   EXPECT_TRUE(fs::is_directory(start_ / "TEMP" / "korva_data"));
   EXPECT_FALSE(fs::exists(root_ / "appdata" / "Velmora"));
 }
 
 TEST_F(SettingsFiles, DirectoryFallbacks) {
   StartupPlaces places = Places();
-  places.appData = (root_ / "no" / "such").string();  // Velmora cannot be made one level down
-  places.temp = (root_ / "missing").string();
+  places.appData = (root_ / "no" / "such").generic_string();  // Velmora cannot be made one level down
+  places.temp = (root_ / "missing").generic_string();
   const Settings s = InitSettings(places);
-  EXPECT_EQ(s.dirs.settings, start_.string());
+  EXPECT_EQ(s.dirs.settings, start_.generic_string());
   EXPECT_EQ(s.dirs.temp, "");
-  EXPECT_EQ(s.dirs.workData, start_.string() + "/korva_data/");
+  EXPECT_EQ(s.dirs.workData, start_.generic_string() + "/korva_data/");
   EXPECT_TRUE(fs::is_directory(start_ / "korva_data"));
 
   places.temp = "tmp-rel";  // a relative TEMP is taken from the start directory
   fs::create_directories(start_ / "tmp-rel");
-  EXPECT_EQ(InitSettings(places).dirs.temp, (start_ / "tmp-rel").string() + "/");
+  EXPECT_EQ(InitSettings(places).dirs.temp, (start_ / "tmp-rel").generic_string() + "/");
 }
 
 TEST(MatchKey, KeyAtTheStartCaseSensitiveWithAValue) {

@@ -2,6 +2,7 @@
 // part of the slot is undone, so the record is left as it was, never half repaired.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -55,6 +56,65 @@ TEST_F(AccessFaultTest, AShortRepairWriteIsUndone) {
   engine.CloseBlock(block);
   engine.StopEngine();
   EXPECT_TRUE(ReadRaw("W.DAT") == before) << "record 2 was left half written";
+}
+
+// A read of a range another handle has locked fails with 33 where locks are mandatory
+// (Windows), and with the same number from the platform's gate here. The record read is
+// retried and succeeds. In a repair a refused lock read sets the record aside as held
+// (the walk tries it again in its rounds), and a read refused under the repair's own
+// locks ends that record's repair with nothing written: left as READ FAILED, never
+// counted as damage it made.
+TEST_F(AccessFaultTest, AReadRefusedByAnotherHoldersLockIsRetried) {
+  testkit::FileSpec fileSpec;
+  fileSpec.dataPath = Path("M.DAT");
+  fileSpec.slotLength = 100;
+  fileSpec.highestSlot = 2;
+  ASSERT_EQ(testkit::BuildFile(fileSpec,
+                               [](int32_t, bool, std::span<uint8_t> slot, testkit::KeySink&) {
+                                 std::memset(slot.data() + 4, 0xAB, slot.size() - 4);
+                               }),
+            "");
+  Engine engine;
+  engine.StartEngine(2, 16);
+  test::RecordingDialogs dialogs;
+  AccessLayer access(engine, dialogs, {});
+  FileBlock* block = nullptr;
+  engine.OpenBlock(block, Path("M"), false, false, false, true);
+  ASSERT_OK(engine);
+  const struct {
+    const char* what;
+    uint64_t nth;
+    RepairOutcome repair;
+  } rows[] = {{"first read", 1, RepairOutcome::kLocked}, {"second read", 2, RepairOutcome::kReadFailed}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    platform::FaultPlan plan;
+    plan.op = platform::Op::kRead;
+    plan.nth = row.nth;
+    plan.errnoValue = EAGAIN;  // the lock violation, 33, from either half of the platform
+    std::vector<uint8_t> buffer(100);
+    const std::string before = ReadRaw("M.DAT");
+    platform::SetFaultPlan(plan);
+    access.ReadRecordAt(block, 1, buffer);
+    EXPECT_EQ(platform::FaultsInjected(), 1u);
+    platform::ClearFaults();
+    EXPECT_TRUE(access.AccessOK);
+    EXPECT_EQ(buffer[50], 0xAB);
+
+    platform::SetFaultPlan(plan);
+    const RepairOutcome outcome = access.RepairRecordAt(block, 2, buffer, [](std::span<uint8_t> slot) {
+      std::memset(slot.data() + 4, 0, slot.size() - 4);
+      return 1;
+    });
+    EXPECT_EQ(platform::FaultsInjected(), 1u);
+    platform::ClearFaults();
+    EXPECT_EQ(outcome, row.repair);
+    const std::string after = ReadRaw("M.DAT");
+    if (row.repair == RepairOutcome::kWritten) EXPECT_EQ(static_cast<uint8_t>(after[2 * 100 + 50]), 0);
+    else EXPECT_TRUE(after == before) << "a refused repair changed the file";
+  }
+  engine.CloseBlock(block);
+  engine.StopEngine();
 }
 
 }  // namespace

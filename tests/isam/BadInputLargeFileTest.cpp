@@ -1,15 +1,14 @@
 // Data files beyond 2 GiB and 4 GiB: record offsets are record number x slot length in
 // 64 bits, for reads, writes, record locks and appends. The files are sparse (a header,
 // a hole, a few records far out), so the test costs a few blocks of disk.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "IsamFixture.h"
 #include "isam/Engine.h"
+#include "platform/File.h"
 #include "testkit/Builder.h"
 
 namespace kv::isam::testing {
@@ -43,19 +42,19 @@ class LargeFileTest : public IsamTest {
     return s;
   }
   void WriteAt(int32_t record, const std::vector<uint8_t>& bytes) {
-    const int fd = ::open(Path("BIG.DAT").c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(record) * kSlot),
-              static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
+    platform::File f;
+    ASSERT_EQ(platform::File::Open(Path("BIG.DAT"), platform::Access::kReadWrite, platform::Share::kShared, f), 0);
+    size_t done = 0;
+    ASSERT_EQ(f.WriteAt(static_cast<uint64_t>(record) * kSlot, bytes.data(), bytes.size(), done), 0);
+    ASSERT_EQ(done, bytes.size());
   }
   std::vector<uint8_t> ReadAt(int32_t record) {
     std::vector<uint8_t> bytes(kSlot);
-    const int fd = ::open(Path("BIG.DAT").c_str(), O_RDONLY);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(::pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(record) * kSlot),
-              static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
+    platform::File f;
+    EXPECT_EQ(platform::File::Open(Path("BIG.DAT"), platform::Access::kReadOnly, platform::Share::kShared, f), 0);
+    size_t done = 0;
+    EXPECT_EQ(f.ReadAt(static_cast<uint64_t>(record) * kSlot, bytes.data(), bytes.size(), done), 0);
+    EXPECT_EQ(done, bytes.size());
     return bytes;
   }
 };

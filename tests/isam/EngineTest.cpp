@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "IsamFixture.h"
+#include "support/Host.h"
 #include "isam/Engine.h"
 #include "platform/Faults.h"
 #include "testkit/Builder.h"
@@ -178,11 +179,13 @@ TEST_F(EngineTest, SingleUserOpenReadWriteClose) {
     if (GetI32(slot.data()) == 0) live.push_back(GetI32(slot.data() + 4));
   }
   EXPECT_EQ(live, (std::vector<int32_t>{1, 3, 5}));
-  const std::string dat = ReadRaw("WALK.DAT");
-  EXPECT_EQ(I32(dat, 0), 4);
-  EXPECT_EQ(I32(dat, 4), 2);
-  EXPECT_EQ(I32(dat, 4 * 40), 2);
-  EXPECT_EQ(I32(dat, 2 * 40), -1);
+  if (!kv::test::HostIsWindows()) {  // a single-user open keeps every other reader out there
+    const std::string dat = ReadRaw("WALK.DAT");
+    EXPECT_EQ(I32(dat, 0), 4);
+    EXPECT_EQ(I32(dat, 4), 2);
+    EXPECT_EQ(I32(dat, 4 * 40), 2);
+    EXPECT_EQ(I32(dat, 2 * 40), -1);
+  }
 
   // Read-ahead of consecutive slots in one call.
   std::vector<uint8_t> batch(5 * 40);
@@ -220,7 +223,7 @@ TEST_F(EngineTest, SingleUserOpenReadWriteClose) {
   EXPECT_OK(engine);
 
   // Closing a block that is not in network mode writes its header with 0 at offset 20.
-  PatchI32("WALK.DAT", 8, 5);
+  if (!kv::test::HostIsWindows()) PatchI32("WALK.DAT", 8, 5);  // no other writer gets in there
   engine.CloseBlock(b);
   EXPECT_OK(engine);
   EXPECT_EQ(b, nullptr);

@@ -3,8 +3,6 @@
 // end up on the same coordination file, so the write lock excludes them all and no
 // two of them add a record under the same number.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "IsamFixture.h"
+#include "support/Host.h"
 #include "isam/Engine.h"
 #include "testkit/Builder.h"
 
@@ -54,6 +53,7 @@ int Child(const std::vector<std::string>& bases, const std::string& go, int adds
 }
 
 TEST_F(StationRaceTest, StationsOpeningTogetherShareOneCoordinationFile) {
+  if (const std::string why = kv::test::NoForkReason(); !why.empty()) GTEST_SKIP() << why;
   constexpr int kStations = 6, kAdds = 5, kRounds = 4, kFiles = 40;
   for (int round = 0; round < kRounds; ++round) {
     std::vector<std::string> bases;
@@ -65,20 +65,16 @@ TEST_F(StationRaceTest, StationsOpeningTogetherShareOneCoordinationFile) {
       ASSERT_EQ(testkit::BuildFile(fileSpec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
     }
     const std::string go = Path("R" + std::to_string(round) + ".GO");
-    std::vector<pid_t> children;
+    std::vector<int> children;
     for (int i = 0; i < kStations; ++i) {
-      const pid_t pid = ::fork();
+      const int pid = kv::test::ForkProcess();
       ASSERT_GE(pid, 0);
-      if (pid == 0) _exit(Child(bases, go, kAdds));
+      if (pid == 0) kv::test::ExitChild(Child(bases, go, kAdds));
       children.push_back(pid);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     WriteRaw("R" + std::to_string(round) + ".GO", "go");
-    for (pid_t pid : children) {
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "station status " << status;
-    }
+    for (int pid : children) EXPECT_EQ(kv::test::WaitForExit(pid), 0) << "station " << pid;
     for (int f = 0; f < kFiles; ++f) {
       const std::string name = "R" + std::to_string(round) + "_" + std::to_string(f) + ".DAT";
       EXPECT_EQ(I32(ReadRaw(name), 8), kStations * kAdds) << name << ": records added under one number twice";

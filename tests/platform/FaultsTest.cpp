@@ -1,8 +1,5 @@
 #include "platform/Faults.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -10,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
+#include "support/Host.h"
 #include "platform/File.h"
 
 namespace kv::platform {
@@ -127,19 +125,15 @@ TEST(FaultsEnvTest, DelayFromEnvironment) {
     File::Open("/", Access::kReadOnly, Share::kShared, f);
     std::_Exit(DelayedCalls() >= 1 ? 0 : 3);
   }
-  pid_t pid = ::fork();
+  if (const std::string why = kv::test::NoForkReason(); !why.empty()) GTEST_SKIP() << why;
+  const int pid = kv::test::ForkProcess();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    ::setenv("KVFIX_SIM_DELAY_US", "100", 1);
-    ::setenv("KV_CHILD_DELAY_CHECK", "1", 1);
-    ::execl("/proc/self/exe", "test_platform", "--gtest_filter=FaultsEnvTest.DelayFromEnvironment",
-            static_cast<char*>(nullptr));
-    std::_Exit(4);
+    kv::test::SetEnvVar("KVFIX_SIM_DELAY_US", "100");
+    kv::test::SetEnvVar("KV_CHILD_DELAY_CHECK", "1");
+    kv::test::ExecProgram("/proc/self/exe", {"test_platform", "--gtest_filter=FaultsEnvTest.DelayFromEnvironment"});
   }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(kv::test::WaitForExit(pid), 0);
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -8,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
+#include "support/Host.h"
 #include "platform/File.h"
 
 namespace kv::platform {
@@ -43,7 +43,12 @@ TEST_F(LockTest, TwoFilesOfOneProcessConflict) {
     EXPECT_EQ(b_.LockRange(r.offset + r.length, 1), kErrNone);                // adjacent: free
     ASSERT_EQ(a_.UnlockRange(r.offset, r.length), kErrNone);
     EXPECT_EQ(b_.LockRange(r.offset, r.length), kErrNone);
-    ASSERT_EQ(b_.UnlockRange(r.offset, r.length + 1), kErrNone);
+    if (kv::test::HostIsWindows()) {  // there an unlock names exactly one range that was locked
+      ASSERT_EQ(b_.UnlockRange(r.offset, r.length), kErrNone);
+      ASSERT_EQ(b_.UnlockRange(r.offset + r.length, 1), kErrNone);
+    } else {
+      ASSERT_EQ(b_.UnlockRange(r.offset, r.length + 1), kErrNone);
+    }
   }
   // The exclusive-use range covers every station claim: one claim blocks the test.
   ASSERT_EQ(a_.LockRange(kStationClaim, 1), kErrNone);
@@ -78,12 +83,13 @@ TEST_F(LockTest, ZeroLengthLocksNothing) {
 
 // A lock held by another process blocks until that process releases it or ends.
 TEST_F(LockTest, ChildProcessLockBlocksParent) {
+  if (const std::string why = kv::test::NoForkReason(); !why.empty()) GTEST_SKIP() << why;
   for (bool exitWithoutUnlock : {false, true}) {
     SCOPED_TRACE(exitWithoutUnlock);
     int toChild[2], toParent[2];
-    ASSERT_EQ(::pipe(toChild), 0);
-    ASSERT_EQ(::pipe(toParent), 0);
-    pid_t pid = ::fork();
+    ASSERT_TRUE(kv::test::MakePipe(toChild));
+    ASSERT_TRUE(kv::test::MakePipe(toParent));
+    const int pid = kv::test::ForkProcess();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       // The child opens its own description: one inherited from the parent would share
@@ -100,7 +106,7 @@ TEST_F(LockTest, ChildProcessLockBlocksParent) {
         (void)!::write(toParent[1], &c, 1);
         (void)!::read(toChild[0], &c, 1);
       }
-      ::_exit(0);
+      kv::test::ExitChild(0);
     }
     char c = 0;
     ASSERT_EQ(::read(toParent[0], &c, 1), 1);
@@ -116,8 +122,7 @@ TEST_F(LockTest, ChildProcessLockBlocksParent) {
       EXPECT_EQ(a_.LockRange(kStationClaim, 1), kErrNone);
       ASSERT_EQ(::write(toChild[1], &c, 1), 1);
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_EQ(kv::test::WaitForExit(pid), 0);
     EXPECT_EQ(a_.LockRange(kStationClaim, 1), kErrNone);
     a_.UnlockRange(kStationClaim - 1, 2);
     for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);

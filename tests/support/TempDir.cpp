@@ -1,18 +1,29 @@
 #include "support/TempDir.h"
 
-#include <stdlib.h>
-
 #include <fstream>
 #include <iterator>
+#include <random>
 
 namespace kv::test {
 
 namespace fs = std::filesystem;
 
 std::string MakeTempDir(const std::string& stem, const std::string& under) {
-  std::string path = under + "/" + stem + ".XXXXXX";
-  if (::mkdtemp(path.data()) == nullptr) return {};
-  return path;
+  // As mkdtemp does it, with the standard library only: six random letters and digits,
+  // and a fresh try when the directory exists already.
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string path = under + "/" + stem + ".";
+    for (int i = 0; i < 6; ++i) path += kChars[pick(random)];
+    std::error_code ec;
+    // In the form the platform gives back names (a drive and forward slashes on
+    // Windows), so tests can compare with it.
+    if (fs::create_directory(path, ec)) return fs::absolute(path).generic_string();
+    if (ec) return {};
+  }
+  return {};
 }
 
 void RemoveTempDir(const std::string& dir) {

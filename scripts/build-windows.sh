@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the Windows programs (the core, kvfix207-cli.exe and the core test programs)
+# with mingw-w64 into build-windows/. Installs the Debian packages it needs when they
+# are missing, as scripts/setup.sh does.
+#   bash scripts/build-windows.sh [extra cmake arguments]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest ccache)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "build-windows: installing ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+build=build-windows
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DKV_WERROR=ON "$@"
+cmake --build "$build" -j"${KV_JOBS:-2}"
+echo "build-windows: $build/src/kvfix207-cli.exe (static, no DLLs needed)"
