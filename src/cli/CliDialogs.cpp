@@ -1,6 +1,7 @@
 #include "cli/CliDialogs.h"
 
 #include "app/Run.h"
+#include "app/Undo.h"
 #include "platform/Cp874.h"
 
 namespace kv::cli {
@@ -25,7 +26,7 @@ bool CliDialogs::AskTerminal() {
 bool CliDialogs::AskQuestion(int /*questionKind*/, bool technicalSupport, const std::string& text) {
   Line(technicalSupport ? "Caution!" : "Confirm", text);
   bool answer = false;
-  const bool startQuestion = technicalSupport || text == app::FixQuestionText();
+  const bool startQuestion = technicalSupport || text == app::FixQuestionText() || app::IsUndoQuestion(text);
   if (startQuestion) {
     answer = answers_.yes || (answers_.interactive && AskTerminal());
   }

@@ -12,9 +12,9 @@
 namespace kv::cli {
 
 struct Answers {
-  bool yes = false;          // --yes: the technical-support and "Fix..." questions
+  bool yes = false;          // --yes: the technical-support and "Fix..." questions, the undo's
   bool restoreTemp = false;  // --restore-temp: the temporary-file recovery
-  bool interactive = false;  // ask the two start-up questions on the terminal
+  bool interactive = false;  // ask those questions on the terminal
 };
 
 class CliDialogs : public ui::Dialogs {

@@ -2,6 +2,7 @@
 // company.
 //
 //   kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR
+//   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT
 //   kvfix207-cli scan COMPANY_DIR
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
 //
@@ -19,6 +20,7 @@
 #include "app/Report.h"
 #include "app/Run.h"
 #include "app/Scan.h"
+#include "app/Undo.h"
 #include "cli/CliDialogs.h"
 #include "company/Settings.h"
 #include "modules/Progress.h"
@@ -53,13 +55,17 @@ int Usage(const std::string& why) {
   if (!why.empty()) std::cerr << "kvfix207-cli: " << why << "\n";
   std::cerr << "usage:\n"
                "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR\n"
+               "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT\n"
                "  kvfix207-cli scan COMPANY_DIR\n"
                "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
                "repair: --held-wait is how long, per file, records another station holds are\n"
                "  tried again (default 30, at most 3600; 0 leaves them at once).\n"
                "exit status: 0 done (all repaired or none found), 1 ended early, 2 usage,\n"
                "  3 scan found unsound fields, 4 repair done but records left unrepaired\n"
-               "  (held by another station, or a read or write failed; see the report).\n";
+               "  (held by another station, or a read or write failed; see the report).\n"
+               "undo: puts back the original bytes of every field a repair report lists as\n"
+               "  written, where the field still holds the repair's zero; exit 0 all put back,\n"
+               "  4 some left (changed since, or held), 1 refused or ended early, 2 usage.\n";
   return kExitUsage;
 }
 
@@ -93,9 +99,9 @@ std::string TakeDirectory(const std::string& arg, std::string& dir) {
 // The company directory of the command line (the system's encoding) as the CP874 path
 // the core keeps, made absolute so that no part of it is taken for a name relative to
 // the company directory. Returns what is wrong with it, empty when it was taken.
-std::string ToCompanyPath(const std::string& arg, std::string& dir) {
+std::string ToCompanyPath(const std::string& arg, std::string& dir, const char* what = "the company directory") {
   if (!platform::PathFromSystem(arg, dir))
-    return "the company directory " + arg +
+    return std::string(what) + " " + arg +
            " holds a character that code page 874 cannot hold; the suite cannot store such a path";
   if (platform::IsAbsolutePath(dir)) return {};
   const std::string here = platform::CurrentDirectory();
@@ -161,6 +167,75 @@ int Repair(const std::vector<std::string>& args) {
   std::cerr << "repaired records: " << run.RepairCount() << "\n";
   if (run.LeftCount() > 0) std::cerr << "records left unrepaired: " << run.LeftCount() << "\n";
   if (!run.ReportPath().empty()) std::cerr << "report: " << platform::Cp874ToUtf8(run.ReportPath()) << "\n";
+  return status;
+}
+
+int Undo(const std::vector<std::string>& args) {
+  cli::Answers answers;
+  bool dryRun = false;
+  std::string report;
+  uint64_t heldWaitSeconds = 30;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--yes") {
+      answers.yes = true;
+    } else if (a == "--dry-run") {
+      dryRun = true;
+    } else if (a == "--held-wait") {
+      if (i + 1 >= args.size() || !ParseNumber(args[i + 1], heldWaitSeconds) || heldWaitSeconds > 3600) {
+        return Usage("--held-wait needs a number of seconds, 0..3600");
+      }
+      ++i;
+    } else if (!a.empty() && a[0] == '-') {
+      return Usage("unknown option " + a);
+    } else if (!report.empty()) {
+      return Usage("more than one report");
+    } else {
+      report = a;
+    }
+  }
+  if (report.empty()) return Usage("undo needs a repair report");
+  if (const std::string problem = ToCompanyPath(std::string(report), report, "the report"); !problem.empty()) return Usage(problem);
+  answers.interactive = !answers.yes && !dryRun && platform::StdinIsTerminal();
+
+  cli::CliDialogs dialogs(answers, std::cout, std::cerr, std::cin);
+  app::UndoRun undo(dialogs);
+  undo.SetHeldRecordWait(static_cast<int32_t>(heldWaitSeconds * 1000), isam::kHeldRecordRounds);
+  std::string error;
+  if (!undo.Prepare(report, error)) {
+    std::cerr << "kvfix207-cli: undo refused, nothing written: " << error << "\n";
+    return kExitEarly;
+  }
+  if (undo.TornLine()) std::cerr << "the report's last line is cut short and was ignored\n";
+  if (undo.NotWrittenCount() > 0)
+    std::cerr << undo.NotWrittenCount() << " lines of the report name fields the repair left; nothing to undo there\n";
+  if (undo.FieldCount() == 0) {
+    std::cerr << "the report lists no field the repair wrote: nothing to undo\n";
+    return kExitOk;
+  }
+  if (!dryRun && !dialogs.AskForYesNo(app::UndoQuestionText(undo.FieldCount(), undo.FileCount()))) {
+    std::cerr << "nothing written\n";
+    return kExitEarly;
+  }
+  int status = kExitEarly;
+  try {
+    // One line per field on standard output: file, record, offset, what became of it.
+    undo.PutBack(dryRun, [](const app::UndoLine& line) {
+      std::cout << line.field->file << '\t' << line.field->record << '\t' << line.field->offset << '\t'
+                << app::UndoOutcomeText(line.outcome) << '\n';
+    });
+    status = undo.LeftCount() > 0 ? kExitLeft : kExitOk;
+  } catch (const app::ReportCreateError& e) {
+    dialogs.ShowError(e.Message());
+  } catch (const ui::EndRun&) {
+    status = kExitEarly;
+  }
+  undo.Close();
+  std::cout.flush();
+  std::cerr << (dryRun ? "dry run, nothing written: fields that would be put back: " : "fields put back: ")
+            << undo.PutBackCount() << "; left: " << undo.LeftCount() << "\n";
+  if (!undo.ReportPath().empty()) std::cerr << "undo report: " << platform::Cp874ToUtf8(undo.ReportPath()) << "\n";
+  if (undo.ReportWriteFailed()) std::cerr << "kvfix207-cli: a line of the undo report could not be written\n";
   return status;
 }
 
@@ -262,6 +337,7 @@ int main(int argc, char** argv) {
   try {
     if (command == "repair") return Repair(args);
     if (command == "scan") return Scan(args);
+    if (command == "undo") return Undo(args);
     if (command == "make-demo") return MakeDemo(args);
     if (command == "--help" || command == "-h" || command == "help") {
       Usage("");

@@ -82,6 +82,9 @@ class RepairReport {
   }
   // A live or deleted slot that could not be read at all, so its fields are unknown.
   virtual void RecordUnread(std::string_view /*file*/, int32_t /*record*/) {}
+  // The walk of `file` begins; its slots are `slotLength` bytes. Comes before any line
+  // of that file, so that what is reported can be checked against the file later.
+  virtual void FileWalked(std::string_view /*file*/, int32_t /*slotLength*/) {}
 };
 
 }  // namespace kv::modules

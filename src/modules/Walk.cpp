@@ -319,6 +319,7 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
   };
 
   if (block != nullptr) {
+    if (reportTo != nullptr) reportTo->FileWalked(file.baseName, static_cast<int32_t>(slotLength));
     try {
       const bool walked = WalkRuns(access, block, slotLength, fields, stats, [&](const Run& run, const RunJudgement& judged) {
         for (int32_t r : run.unread) {

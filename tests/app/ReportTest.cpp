@@ -179,6 +179,61 @@ TEST_F(ReportFileTest, LinesOfABatchGoOutWithOneWrite) {
   EXPECT_FALSE(batch.WriteFailed());
 }
 
+// What a report carries for an undo: a file's slot length before its first line (only
+// for files with lines), and whole lines read back, the written ones apart.
+TEST_F(ReportFileTest, AReportReadsBackForAnUndo) {
+  const platform::LocalTime t{2026, 1, 2, 3, 4, 5};
+  const auto nan = test::NaNMoney();
+  {
+    ReportFile report(dir_, t);
+    report.FileWalked("GLFILE01", 1248);
+    report.FileWalked("GLFILE03", 220);
+    report.FieldReset("GLFILE03", 7, 103, nan.data(), modules::LeftReason::kNone);
+    const modules::ResetField fields[] = {{9, 103, nan.data()}, {12, 103, nan.data(), modules::LeftReason::kLocked}};
+    report.FieldsReset("GLFILE03", fields);
+    report.RecordUnread("GLFILE03", 20);
+  }
+  const std::string text = Read("KVFIX207-20260102-030405.LOG");
+  const std::vector<std::string> lines = platform::SplitLines(text);
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[2], "FILE\tGLFILE03\tSLOT\t220");
+  ReportContents read;
+  std::string error;
+  ASSERT_TRUE(ParseRepairReport(text, read, error)) << error;
+  EXPECT_EQ(read.slotLengths, (std::vector<std::pair<std::string, int32_t>>{{"GLFILE03", 220}}));
+  ASSERT_EQ(read.written.size(), 2u);
+  EXPECT_EQ(read.written[1].record, 9);
+  EXPECT_EQ(read.written[1].original, nan);
+  EXPECT_EQ(read.notWritten, 2);
+
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* error;  // nullptr: read, with `written` fields
+    size_t written;
+  };
+  const std::string head = lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2] + "\r\n";
+  const Case cases[] = {
+      {"cut inside the reason of a left field", text.substr(0, text.find("\tLOCKED") + 3), nullptr, 2},
+      {"cut before the line end of a written one", head + lines[3] + "\r\n" + lines[4], nullptr, 1},
+      {"no slot length", lines[0] + "\r\n" + lines[1] + "\r\n" + lines[3] + "\r\n", "without its file's slot length", 0},
+      {"value and bytes disagree", head + "GLFILE03\t7\t103\t00000000000000C0FF7F\t+Inf\r\n", "disagree", 0},
+      {"written twice", head + lines[3] + "\r\n" + lines[3] + "\r\n", "twice", 0},
+      {"another slot length", head + "FILE\tGLFILE03\tSLOT\t221\r\n", "different slot length", 0},
+      {"not a report", "GLFILE03\t7\r\n", "not a repair report", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const bool ok = ParseRepairReport(c.text, read, error);
+    EXPECT_EQ(ok, c.error == nullptr) << error;
+    if (ok) {
+      EXPECT_EQ(read.written.size(), c.written);
+    } else {
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+  }
+}
+
 // The message names the report's path and the system's reason; a header that cannot be
 // written leaves no report behind.
 TEST_F(ReportFileTest, AReportThatCannotBeMadeSaysWhereAndWhy) {

@@ -18,6 +18,7 @@
 #include "CompanyDir.h"
 #include "app/Report.h"
 #include "app/Scan.h"
+#include "app/Undo.h"
 #include "company/Settings.h"
 #include "isam/Engine.h"
 #include "modules/MoneyCheck.h"
@@ -28,6 +29,7 @@
 #include "platform/System.h"
 #include "support/Host.h"
 #include "support/RecordingDialogs.h"
+#include "testkit/Demo.h"
 
 namespace kv::app {
 namespace {
@@ -482,10 +484,11 @@ TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
     std::string text;
     ASSERT_EQ(platform::ReadWholeFile(run.ReportPath(), text), 0);
     const std::vector<std::string> lines = platform::SplitLines(text);
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[2], "FILE\tGLFILE03\tSLOT\t220");
     // One line per record; the one left ends in its reason, and its slot is as it was.
     int leftRecord = 0;
-    for (const std::string& line : {lines[2], lines[3]}) {
+    for (const std::string& line : {lines[3], lines[4]}) {
       const std::string tail = std::string("\t") + c.reason;
       if (line.size() > tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0) {
         EXPECT_EQ(leftRecord, 0) << line;
@@ -514,6 +517,238 @@ TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
     EXPECT_EQ(second.LeftCount(), 0);
     EXPECT_EQ(again.Lines().back(), Found(1));
     EXPECT_EQ(Read("company/GLFILE03.DAT").substr(at + 103, 10), std::string(10, '\0'));
+  }
+}
+
+// An undo of a repair, as the command line runs it: prepared from the report, then the
+// fields put back. `lines` holds "FILE RECORD OFFSET RESULT" per field.
+struct UndoDone {
+  bool prepared = false;
+  std::string error;
+  int64_t putBack = 0;
+  int64_t left = 0;
+  std::string reportPath;
+  std::vector<std::string> lines;
+};
+UndoDone UndoRepair(ui::Dialogs& dialogs, const std::string& reportPath, bool dryRun = false) {
+  UndoDone d;
+  UndoRun undo(dialogs);
+  undo.SetHeldRecordWait(0, 1);
+  d.prepared = undo.Prepare(reportPath, d.error);
+  if (!d.prepared) return d;
+  undo.PutBack(dryRun, [&](const UndoLine& l) {
+    d.lines.push_back(l.field->file + " " + std::to_string(l.field->record) + " " + std::to_string(l.field->offset) + " " +
+                      std::string(UndoOutcomeText(l.outcome)));
+  });
+  undo.Close();
+  d.putBack = undo.PutBackCount();
+  d.left = undo.LeftCount();
+  d.reportPath = undo.ReportPath();
+  return d;
+}
+
+class UndoTest : public RunTest {
+ protected:
+  // The data and index files the repair walks.
+  std::map<std::string, std::string> Walked() const {
+    std::map<std::string, std::string> out;
+    for (const modules::DataFileDef* def : modules::WalkedFiles()) {
+      for (const char* ext : {".DAT", ".IX"}) {
+        const std::string name = std::string(def->baseName) + ext;
+        out[name] = Read("company/" + name);
+      }
+    }
+    return out;
+  }
+  // A demo company repaired; returns the report's path.
+  std::string DemoRepaired(testkit::DemoCompany& demo) {
+    testkit::DemoOptions options;
+    options.records = 60;
+    options.seed = 11;
+    options.unsoundRate = 0.05;
+    demo = testkit::MakeDemoCompany(company_, options);
+    EXPECT_EQ(demo.error, "");
+    before_ = Walked();
+    const auto w = RunWhole({true, true});
+    EXPECT_FALSE(w->threw);
+    EXPECT_EQ(w->run.LeftCount(), 0);
+    return w->run.ReportPath();
+  }
+  // Writes `money` at `offset` of `record` as another station does: locks, fresh read.
+  void StationWrites(const std::string& file, int32_t record, int offset, const std::array<uint8_t, 10>& money) {
+    isam::Engine other;
+    other.StartEngine(2, 16);
+    isam::FileBlock* block = nullptr;
+    other.OpenBlock(block, company_ + "/" + file, false, false, false, true);
+    ASSERT_TRUE(other.LastOpOK());
+    std::vector<uint8_t> slot(static_cast<size_t>(other.SlotLength(block)));
+    other.LockSlot(block, record);
+    other.LockBlock(block);
+    other.ReadSlot(block, record, slot);
+    std::memcpy(slot.data() + offset, money.data(), 10);
+    other.WriteSlot(block, record, slot);
+    ASSERT_TRUE(other.LastOpOK());
+    other.UnlockBlock(block);
+    other.UnlockSlot(block, record);
+    other.CloseBlock(block);
+    other.StopEngine();
+  }
+  std::map<std::string, std::string> before_;
+};
+
+// Repair, then undo: the walked files are as before the repair, byte for byte, except a
+// field another station changed in between, which is left and reported; a report cut
+// in the middle of a line undoes the lines before the cut. A repair after the undo
+// makes a report that undoes again.
+TEST_F(UndoTest, RepairThenUndoGivesBackTheWalkedFiles) {
+  enum Kind { kWhole, kChanged, kCut };
+  for (const Kind kind : {kWhole, kChanged, kCut}) {
+    SCOPED_TRACE(kind);
+    TearDown();
+    SetUp();
+    testkit::DemoCompany demo;
+    const std::string report = DemoRepaired(demo);
+    const int64_t planted = static_cast<int64_t>(demo.planted.size());
+    ASSERT_GE(planted, 6);
+    const testkit::PlantedField& changed = demo.planted[2];
+    std::string text;
+    ASSERT_EQ(platform::ReadWholeFile(report, text), 0);
+    if (kind == kChanged) StationWrites(changed.file, changed.record, changed.offset, Money(5.0L));
+    size_t kept = static_cast<size_t>(planted);
+    if (kind == kCut) {
+      // Cut inside the fourth field line, just before its line end: that line is torn.
+      size_t at = 0;
+      int fieldLines = 0;
+      for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', nl + 1)) {
+        const size_t next = text.find('\n', nl + 1);
+        if (next == std::string::npos) break;
+        if (text.compare(nl + 1, 5, "FILE\t") != 0 && ++fieldLines == 4) {
+          at = next - 1;
+          break;
+        }
+      }
+      ASSERT_GT(at, 0u);
+      Write(report.substr(dir_.size() + 1), text.substr(0, at));
+      kept = 3;
+    }
+    const auto dry = UndoRepair(dialogs_, report, /*dryRun=*/true);
+    ASSERT_TRUE(dry.prepared) << dry.error;
+    EXPECT_EQ(dry.reportPath, "");
+    EXPECT_EQ(dry.putBack + dry.left, static_cast<int64_t>(kept));
+
+    const auto done = UndoRepair(dialogs_, report);
+    ASSERT_TRUE(done.prepared) << done.error;
+    EXPECT_EQ(done.lines, dry.lines);  // the dry run said what would be done
+    EXPECT_EQ(done.putBack, static_cast<int64_t>(kind == kChanged ? kept - 1 : kept));
+    EXPECT_EQ(done.left, kind == kChanged ? 1 : 0);
+    auto expected = before_;
+    if (kind == kChanged) {
+      expected[changed.file + ".DAT"].replace(static_cast<size_t>(changed.record) * modules::DataFile(changed.file).recordLength + changed.offset, 10,
+                                              reinterpret_cast<const char*>(Money(5.0L).data()), 10);
+      EXPECT_NE(std::find(done.lines.begin(), done.lines.end(),
+                          changed.file + " " + std::to_string(changed.record) + " " + std::to_string(changed.offset) + " CHANGED SINCE"),
+                done.lines.end());
+    }
+    if (kind == kCut) {
+      for (size_t i = kept; i < demo.planted.size(); ++i) {  // still the repair's zero
+        const testkit::PlantedField& p = demo.planted[i];
+        expected[p.file + ".DAT"].replace(static_cast<size_t>(p.record) * modules::DataFile(p.file).recordLength + p.offset, 10,
+                                          std::string(10, '\0'));
+      }
+    }
+    EXPECT_EQ(Walked(), expected);
+    std::string undoText;
+    ASSERT_EQ(platform::ReadWholeFile(done.reportPath, undoText), 0);
+    EXPECT_EQ(done.reportPath.substr(company_.size() + 1, 14), "KVFIX207-UNDO-");
+    size_t putBackLines = 0;
+    for (const std::string& line : platform::SplitLines(undoText)) putBackLines += line.find("\tPUT BACK") != std::string::npos;
+    EXPECT_EQ(static_cast<int64_t>(putBackLines), done.putBack) << undoText;
+    if (kind != kWhole) continue;
+    // Undone again, every field is left (it holds its original, not the zero); a repair
+    // mends it all again and its report undoes as well.
+    EXPECT_EQ(UndoRepair(dialogs_, report).left, planted);
+    const auto w = RunWhole({true, true});
+    const auto again = UndoRepair(dialogs_, w->run.ReportPath());
+    EXPECT_EQ(again.putBack, planted);
+    EXPECT_EQ(Walked(), before_);
+  }
+}
+
+// A report that does not belong to the files in its directory is refused before
+// anything is written, and no undo report is made.
+TEST_F(UndoTest, AReportOfOtherDataIsRefusedAndNothingIsWritten) {
+  struct Case {
+    const char* what;
+    const char* error;
+  };
+  const Case cases[] = {{"slot length in the report", "belongs to other data"},
+                        {"file missing", "is missing"},
+                        {"file of another record length", "has slots of"},
+                        {"not a repair report", "not a repair report"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    testkit::DemoCompany demo;
+    const std::string report = DemoRepaired(demo);
+    std::string text;
+    ASSERT_EQ(platform::ReadWholeFile(report, text), 0);
+    const size_t fileLine = text.rfind("\r\nFILE\t", text.find("\tSLOT\t")) + 2;
+    const std::string name = text.substr(fileLine + 5, 8);  // "GLFILE01"
+    const std::string what = c.what;
+    if (what == "slot length in the report") {
+      const size_t at = text.find("\tSLOT\t", fileLine) + 6;
+      const size_t end = text.find("\r\n", at);
+      text.replace(at, end - at, std::to_string(std::stoi(text.substr(at, end - at)) + 2));
+      Write(report.substr(dir_.size() + 1), text);
+    } else if (what == "file missing") {
+      fs::remove(company_ + "/" + name + ".IX");
+    } else if (what == "file of another record length") {
+      Build(name, {Slot(modules::DataFile(name).recordLength + 2)}, modules::DataFile(name).recordLength + 2);
+    } else {
+      text = "KVFIX207 undo report 2026-01-02 03:04:05 /x\r\n" + text.substr(text.find("\r\n") + 2);
+      Write(report.substr(dir_.size() + 1), text);
+    }
+    const auto after = DataFiles();
+    const auto done = UndoRepair(dialogs_, report);
+    EXPECT_FALSE(done.prepared);
+    EXPECT_NE(done.error.find(c.error), std::string::npos) << done.error;
+    EXPECT_EQ(DataFiles(), after);
+    for (const auto& e : fs::directory_iterator(company_)) EXPECT_EQ(e.path().filename().string().find("UNDO"), std::string::npos);
+    EXPECT_EQ(fs::current_path(), fs::path(start_));
+  }
+}
+
+// Another process keeps changing a text field of every record while the undo puts the
+// amounts back: afterwards each record holds that process's last change and its amount.
+TEST_F(UndoTest, ASecondProcessChangingRecordsDuringTheUndoLosesNothing) {
+  const char* build = std::getenv("KV_BUILD_DIR");
+  if (build == nullptr) GTEST_SKIP() << "KV_BUILD_DIR not set";
+  const std::string tool = std::string(build) + "/tests/kv_station";
+  if (!fs::exists(tool)) GTEST_SKIP() << "no " << tool;
+  constexpr int kRecords = 1000;
+  Info({"GL"});
+  std::vector<Slot> slots;
+  for (int i = 0; i < kRecords; ++i) slots.push_back(Slot(220).Put(103, i % 2 ? NaNMoney() : InfMoney()));
+  Build("GLFILE03", slots);
+  const auto w = RunWhole({true, true});
+  ASSERT_EQ(w->run.RepairCount(), kRecords);
+  const std::string cmd = tool + " " + company_ + "/GLFILE03 " + std::to_string(kRecords) + " " + dir_ + "/started " + dir_ + "/stop " + dir_ + "/done &";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  for (int i = 0; i < 600 && !fs::exists(dir_ + "/started"); ++i) platform::SleepMs(20);
+  ASSERT_TRUE(fs::exists(dir_ + "/started"));
+  platform::SleepMs(100);
+  const auto done = UndoRepair(dialogs_, w->run.ReportPath());
+  Write("stop", "");
+  for (int i = 0; i < 600 && !fs::exists(dir_ + "/done"); ++i) platform::SleepMs(50);
+  ASSERT_TRUE(fs::exists(dir_ + "/done"));
+  EXPECT_EQ(done.putBack, kRecords);
+  const std::string data = Read("company/GLFILE03.DAT");
+  const int32_t rounds = std::stoi(Read("done"));
+  for (size_t r = 1; r <= kRecords; ++r) {
+    SCOPED_TRACE(r);
+    EXPECT_EQ(data.substr(r * 220 + 103, 10), std::string(reinterpret_cast<const char*>(slots[r - 1].bytes.data()) + 103, 10));
+    EXPECT_EQ(isam::GetI32(reinterpret_cast<const uint8_t*>(data.data()) + r * 220 + 200), rounds);
   }
 }
 

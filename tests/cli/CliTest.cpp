@@ -94,7 +94,8 @@ class CliTest : public ::testing::Test {
 TEST_F(CliTest, UsageErrorsExitWithTwoAndPrintNothingOnStdout) {
   for (const char* args : {"", "frobnicate", "repair", "repair --bogus x", "repair a b", "scan", "scan a b",
                            "make-demo", "make-demo --records abc x", "make-demo --records 0 x", "repair --held-wait x",
-                           "repair --held-wait 3601 x", "repair x --held-wait"}) {
+                           "repair --held-wait 3601 x", "repair x --held-wait",
+                           "undo", "undo a b", "undo --bogus x", "undo --held-wait x"}) {
     SCOPED_TRACE(args);
     const Result r = Cli(args);
     EXPECT_EQ(r.status, 2);
@@ -246,6 +247,65 @@ TEST_F(CliTest, ARecordHeldThroughTheRunIsLeftAndExitsFour) {
   EXPECT_EQ(Cli("scan '" + Company() + "'").status, 0);
 }
 
+// Repair and undo by the command line: the question (No without a terminal), a dry run
+// that writes nothing, the undo that gives the walked files back byte for byte, a second
+// undo of the same report that finds every field changed since (exit 4), and a report
+// of other data refused (exit 1).
+TEST_F(CliTest, UndoGivesBackWhatTheRepairChanged) {
+  Result r = Cli("make-demo --records 40 --seed 9 '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto walked = [this] {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::directory_iterator(Company())) {
+      const std::string name = e.path().filename().string();
+      const std::string ext = e.path().extension().string();
+      if (name.find("FILE") != std::string::npos && (ext == ".DAT" || ext == ".IX")) out[name] = ReadFile(e.path());
+    }
+    return out;
+  };
+  const auto before = walked();
+  r = Cli("repair --yes '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string report = r.err.substr(r.err.find("report: ") + 8, r.err.find(".LOG") + 4 - r.err.find("report: ") - 8);
+  const auto repaired = walked();
+  ASSERT_NE(repaired, before);
+  auto reports = [this] {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(Company())) n += e.path().extension() == ".LOG";
+    return n;
+  };
+
+  r = Cli("undo '" + report + "'");
+  EXPECT_EQ(r.status, 1) << r.err;
+  ASSERT_EQ(Lines(r.out).size(), 1u) << r.out;
+  EXPECT_EQ(Lines(r.out)[0].rfind("Confirm: ต้องการนำค่าเดิมกลับคืน ", 0), 0u) << r.out;
+  r = Cli("undo --dry-run '" + report + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> listed = Lines(r.out);
+  ASSERT_FALSE(listed.empty());
+  for (const std::string& line : listed) EXPECT_NE(line.find("\tPUT BACK"), std::string::npos) << line;
+  // Data and index files untouched, no report (the files were opened as a station
+  // opens them, so their coordination files saw a station come and go).
+  EXPECT_EQ(walked(), repaired) << "asking and the dry run wrote something";
+  EXPECT_EQ(reports(), 1);
+
+  r = Cli("undo --yes '" + report + "'");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(walked(), before);
+  EXPECT_NE(r.err.find("undo report: " + Company() + "/KVFIX207-UNDO-"), std::string::npos) << r.err;
+  r = Cli("undo --yes '" + report + "'");
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_EQ(Lines(r.out).size(), listed.size() + 1);  // the question, then the lines
+  EXPECT_NE(r.out.find("\tCHANGED SINCE\n"), std::string::npos);
+
+  const std::string text = ReadFile(report);
+  const std::string first = text.substr(text.rfind("\nFILE\t", text.find("\tSLOT\t")) + 6, 8);
+  fs::remove(Company() + "/" + first + ".IX");
+  r = Cli("undo --yes '" + report + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("undo refused, nothing written: " + first + ".IX is missing"), std::string::npos) << r.err;
+}
+
 TEST_F(CliTest, LeftoverTemporaryFilesStopTheRunUnlessRestoreIsAsked) {
   Result r = Cli("make-demo --records 5 '" + Company() + "'");
   ASSERT_EQ(r.status, 0) << r.err;
@@ -339,8 +399,14 @@ TEST_F(CliTest, EveryCompanyPathWorksInEveryCommand) {
     for (const auto& e : fs::directory_iterator(row.real))
       if (e.path().filename().string().rfind("KVFIX207-", 0) == 0) reports.push_back(e.path().string());
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(Lines(ReadFile(reports[0])).size(), findings + 2);
+    const std::vector<std::string> lines = Lines(ReadFile(reports[0]));
+    const auto fileLines = std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("\tSLOT\t") != std::string::npos; });
+    EXPECT_EQ(lines.size() - static_cast<size_t>(fileLines), findings + 2);
     EXPECT_NE(r.err.find("report: " + (row.arg[0] == '/' ? row.arg : dir_ + "/start/" + row.arg) + "/KVFIX207-"), std::string::npos) << r.err;
+    // The undo finds the report's files beside it and puts every field back.
+    r = Cli("undo --yes '" + reports[0] + "'");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Cli("scan " + q).status, 3);
     EXPECT_EQ(outside(row.real), before);
   }
 

@@ -1,0 +1,446 @@
+// Undoing a repair from its report.
+//
+// Prepare (nothing is written until every check has passed):
+//   1. read the report: whole lines only, a torn last line ignored;
+//   2. every file it names is a walked module file with the table's slot length, and
+//      every written field lies on one of that file's money fields;
+//   3. enter the report's directory; each file's data and index exist (an undo never
+//      creates a file) and the data file's header gives the report's slot length;
+//   4. start the engine in network mode and open every file through the access layer.
+// PutBack:
+//   1. the undo report first (nothing is changed unless its record can be kept);
+//   2. file by file, the records in ascending order, kMaxRepairRun at a time through
+//      RepairRecordsAt: under the record locks and the block lock each slot is read
+//      afresh, and a field is given its original bytes back only when it holds the ten
+//      zero bytes the repair wrote; a record with nothing to put back is not written;
+//   3. records another station holds are tried again after the rest of the file, in
+//      rounds within the time given, then left as LOCKED;
+//   4. each batch's lines go to the undo report with one write.
+#include "app/Undo.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "isam/Access.h"
+#include "isam/Coding.h"
+#include "isam/Engine.h"
+#include "isam/Errors.h"
+#include "modules/ModuleTables.h"
+#include "modules/MoneyCheck.h"
+#include "platform/Clock.h"
+#include "platform/Cp874.h"
+#include "platform/File.h"
+#include "platform/PlainFile.h"
+#include "platform/System.h"
+#include "ui/NumberText.h"
+
+namespace kv::app {
+
+namespace {
+
+constexpr int kNetworkMode = 2;
+constexpr int kPageBuffers = 500;
+// Bytes of a data file's header read to learn its slot length (at offset 12).
+constexpr size_t kHeaderBytes = 16;
+
+const std::string& UndoQuestionStart() {
+  static const std::string text = platform::Th("ต้องการนำค่าเดิมกลับคืน ");
+  return text;
+}
+
+bool HoldsRepairZero(const uint8_t* field) {
+  return std::all_of(field, field + modules::kMoneySize, [](uint8_t b) { return b == 0; });
+}
+
+bool SlotIsLive(std::span<const uint8_t> slot) { return slot.size() >= 4 && isam::GetI32(slot.data()) == 0; }
+
+}  // namespace
+
+std::string_view UndoOutcomeText(UndoOutcome outcome) {
+  switch (outcome) {
+    case UndoOutcome::kPutBack: return "PUT BACK";
+    case UndoOutcome::kChanged: return "CHANGED SINCE";
+    case UndoOutcome::kDeleted: return "RECORD DELETED";
+    case UndoOutcome::kLocked: return "LOCKED";
+    case UndoOutcome::kReadFailed: return "READ FAILED";
+    case UndoOutcome::kWriteFailed: return "WRITE FAILED";
+  }
+  return {};
+}
+
+std::string UndoQuestionText(int64_t fields, int files) {
+  return UndoQuestionStart() + ui::IntToText(fields) + platform::Th(" รายการ ใน ") + ui::IntToText(files) +
+         platform::Th(" แฟ้ม");
+}
+
+bool IsUndoQuestion(std::string_view text) { return text.substr(0, UndoQuestionStart().size()) == UndoQuestionStart(); }
+
+struct UndoRun::Impl {
+  explicit Impl(ui::Dialogs& d) : dialogs(d) {}
+
+  struct FileWork {
+    std::string name;
+    int32_t slotLength = 0;
+    isam::FileBlock* block = nullptr;
+    std::vector<const ReportedField*> fields;  // by record, then offset
+  };
+
+  ui::Dialogs& dialogs;
+  ReportContents report;
+  std::string reportName;  // the repair report's file name, UTF-8
+  std::string companyDir;
+  std::string startDir;
+  bool entered = false;
+  std::vector<FileWork> files;
+  std::optional<isam::Engine> engine;
+  std::optional<isam::AccessLayer> access;
+  int32_t heldWaitMs = isam::kHeldRecordWaitMs;
+  int32_t heldRounds = isam::kHeldRecordRounds;
+
+  bool Check(std::string& error);
+  bool Open(std::string& error);
+  void Close();
+};
+
+bool UndoRun::Impl::Check(std::string& error) {
+  for (const auto& [name, slot] : report.slotLengths) {
+    const modules::DataFileDef* def = modules::FindDataFile(name);
+    if (def == nullptr || def->walkOrder == 0) {
+      error = "the report names " + name + ", which is not a file a repair writes";
+      return false;
+    }
+    if (slot != def->recordLength) {
+      error = "the report gives " + name + " slots of " + std::to_string(slot) + " bytes; its records are " +
+              std::to_string(def->recordLength) + " bytes long, so the report belongs to other data";
+      return false;
+    }
+    files.push_back({name, slot, nullptr, {}});
+  }
+  for (const ReportedField& f : report.written) {
+    const modules::DataFileDef& def = *modules::FindDataFile(f.file);
+    if (!std::binary_search(def.moneyOffsets.begin(), def.moneyOffsets.end(), static_cast<uint16_t>(f.offset))) {
+      error = "the report lists " + f.file + " record " + std::to_string(f.record) + " offset " +
+              std::to_string(f.offset) + ", which is no money field of that file";
+      return false;
+    }
+    auto at = std::find_if(files.begin(), files.end(), [&](const FileWork& w) { return w.name == f.file; });
+    at->fields.push_back(&f);
+  }
+  for (FileWork& w : files) {
+    std::sort(w.fields.begin(), w.fields.end(), [](const ReportedField* a, const ReportedField* b) {
+      return a->record != b->record ? a->record < b->record : a->offset < b->offset;
+    });
+  }
+  return true;
+}
+
+// In the company directory. Every file is looked at before any is opened, so a missing
+// one refuses the undo before the engine has touched the others.
+bool UndoRun::Impl::Open(std::string& error) {
+  for (const FileWork& w : files) {
+    for (const char* ext : {".DAT", ".IX"}) {
+      if (!platform::FileExists(w.name + ext)) {
+        error = w.name + ext + " is missing in " + platform::Cp874ToUtf8(companyDir) +
+                "; the report belongs to other data (an undo creates no file)";
+        return false;
+      }
+    }
+    platform::File data;
+    uint8_t header[kHeaderBytes] = {};
+    size_t done = 0;
+    int32_t rc = platform::File::Open(w.name + ".DAT", platform::Access::kReadOnly, platform::Share::kShared, data);
+    if (rc == 0) rc = data.ReadAt(0, header, sizeof header, done);
+    if (rc != 0) {
+      error = "cannot read " + w.name + ".DAT: " + platform::SystemErrorText(rc);
+      return false;
+    }
+    const int32_t slot = done == sizeof header ? isam::GetI32(header + 12) : 0;
+    if (slot != w.slotLength) {
+      error = w.name + ".DAT has slots of " + std::to_string(slot) + " bytes, the report " +
+              std::to_string(w.slotLength) + ": the report belongs to other data";
+      return false;
+    }
+  }
+
+  engine.emplace();
+  engine->StartEngine(kNetworkMode, kPageBuffers);
+  if (!engine->LastOpOK()) {
+    const int32_t code = engine->LastOpError();
+    error = "the engine could not start: " + std::to_string(code) + " " + platform::Cp874ToUtf8(isam::ErrorText(code));
+    engine.reset();
+    return false;
+  }
+  access.emplace(*engine, dialogs, isam::AccessHooks{});
+  access->SaveMode = 0;
+  access->FlushAfterWrite = 0;
+  access->HeldRecordWaitMs = heldWaitMs;
+  access->HeldRecordRounds = heldRounds;
+  for (FileWork& w : files) {
+    const modules::DataFileDef& def = *modules::FindDataFile(w.name);
+    access->OpenModuleFile(w.block, def.baseName, def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
+    if (!access->AccessOK) {
+      w.block = nullptr;
+      error = w.name + " could not be opened";
+      return false;
+    }
+  }
+  return true;
+}
+
+void UndoRun::Impl::Close() {
+  if (access) {
+    for (FileWork& w : files) access->CloseModuleFile(w.block);
+  }
+  access.reset();
+  if (engine) {
+    if (engine->Initialised()) engine->StopEngine();
+    engine.reset();
+  }
+  if (entered) {
+    platform::ChangeDirectory(startDir);
+    entered = false;
+  }
+}
+
+UndoRun::UndoRun(ui::Dialogs& dialogs) : impl_(std::make_unique<Impl>(dialogs)) {}
+
+UndoRun::~UndoRun() { Close(); }
+
+void UndoRun::Close() {
+  if (impl_) impl_->Close();
+}
+
+int64_t UndoRun::FieldCount() const { return static_cast<int64_t>(impl_->report.written.size()); }
+
+int UndoRun::FileCount() const {
+  return static_cast<int>(std::count_if(impl_->files.begin(), impl_->files.end(),
+                                        [](const Impl::FileWork& w) { return !w.fields.empty(); }));
+}
+
+int64_t UndoRun::NotWrittenCount() const { return impl_->report.notWritten; }
+
+bool UndoRun::TornLine() const { return impl_->report.tornLine; }
+
+void UndoRun::SetHeldRecordWait(int32_t milliseconds, int32_t rounds) {
+  impl_->heldWaitMs = milliseconds;
+  impl_->heldRounds = rounds;
+}
+
+bool UndoRun::Prepare(const std::string& reportPath, std::string& error) {
+  Impl& m = *impl_;
+  m.Close();
+  m.files.clear();
+  std::string text;
+  const int32_t rc = platform::ReadWholeFile(reportPath, text);
+  if (rc != 0) {
+    error = "cannot read the report " + platform::Cp874ToUtf8(reportPath) + ": " + platform::SystemErrorText(rc);
+    return false;
+  }
+  if (!ParseRepairReport(text, m.report, error)) return false;
+  const size_t slash = reportPath.find_last_of("/\\");
+  m.companyDir = slash == std::string::npos ? std::string() : reportPath.substr(0, slash == 0 ? 1 : slash);
+  m.reportName = platform::Cp874ToUtf8(slash == std::string::npos ? reportPath : reportPath.substr(slash + 1));
+  if (!m.Check(error)) return false;
+
+  m.startDir = platform::CurrentDirectory();
+  if (!m.companyDir.empty()) {
+    if (m.startDir.empty()) {
+      error = "the start directory cannot be named in code page 874";
+      return false;
+    }
+    const int32_t cd = platform::ChangeDirectory(m.companyDir);
+    if (cd != 0) {
+      error = "cannot enter " + platform::Cp874ToUtf8(m.companyDir) + ": " + platform::SystemErrorText(cd);
+      return false;
+    }
+    m.entered = true;
+  }
+  if (!m.Open(error)) {
+    m.Close();
+    return false;
+  }
+  return true;
+}
+
+void UndoRun::PutBack(bool dryRun, const std::function<void(const UndoLine&)>& onLine) {
+  Impl& m = *impl_;
+  putBack_ = left_ = 0;
+  reportPath_.clear();
+  reportWriteFailed_ = false;
+  if (!m.access) throw ui::EndRun(1);  // Prepare did not succeed
+
+  std::optional<ReportWriter> report;
+  if (!dryRun) {
+    report.emplace(m.companyDir, platform::NowLocal(), kUndoReportPrefix, kUndoReportTitle,
+                   "FILE\tRECORD\tOFFSET\tBYTES\tVALUE\tRESULT\tBYTES NOW");
+    reportPath_ = report->Path();
+    report->Append("UNDO OF\t" + m.reportName);
+    report->Force();
+  }
+  isam::AccessLayer& access = *m.access;
+
+  for (Impl::FileWork& w : m.files) {
+    if (w.fields.empty()) continue;
+    // The records of the file, each with its first field.
+    std::vector<int32_t> records;
+    std::vector<size_t> firstField;
+    for (size_t i = 0; i < w.fields.size(); ++i) {
+      if (records.empty() || records.back() != w.fields[i]->record) {
+        records.push_back(w.fields[i]->record);
+        firstField.push_back(i);
+      }
+    }
+    firstField.push_back(w.fields.size());
+    std::vector<UndoLine> lines(w.fields.size());
+    for (size_t i = 0; i < lines.size(); ++i) lines[i].field = w.fields[i];
+    bool fileLineDone = false;
+
+    // Hands the lines of records[k] for k in `done` on, with one report write.
+    auto emit = [&](const std::vector<size_t>& done) {
+      std::string text;
+      if (!fileLineDone) {
+        text += "FILE\t" + w.name + "\tSLOT\t" + std::to_string(w.slotLength) + "\r\n";
+        fileLineDone = true;
+      }
+      for (size_t k : done) {
+        for (size_t i = firstField[k]; i < firstField[k + 1]; ++i) {
+          const UndoLine& line = lines[i];
+          const ReportedField& f = *line.field;
+          (line.outcome == UndoOutcome::kPutBack ? putBack_ : left_) += 1;
+          onLine(line);
+          text += f.file + '\t' + std::to_string(f.record) + '\t' + std::to_string(f.offset) + '\t' +
+                  HexBytes(f.original.data(), f.original.size()) + '\t' + ExtendedValueText(f.original.data()) + '\t';
+          text += UndoOutcomeText(line.outcome);
+          if (line.outcome == UndoOutcome::kChanged && line.haveNow) text += '\t' + HexBytes(line.now.data(), line.now.size());
+          text += "\r\n";
+        }
+      }
+      if (report) report->AppendText(text);
+    };
+    auto setAll = [&](size_t k, UndoOutcome outcome) {
+      for (size_t i = firstField[k]; i < firstField[k + 1]; ++i) lines[i].outcome = outcome;
+    };
+    // Judges the fields of records[k] in `slot`; with `write`, puts back those that hold
+    // the repair's zero. Returns how many hold it.
+    auto judge = [&](size_t k, std::span<uint8_t> slot, bool write) {
+      int count = 0;
+      for (size_t i = firstField[k]; i < firstField[k + 1]; ++i) {
+        UndoLine& line = lines[i];
+        uint8_t* field = slot.data() + line.field->offset;
+        line.haveNow = true;
+        std::copy(field, field + modules::kMoneySize, line.now.begin());
+        if (HoldsRepairZero(field)) {
+          if (write) std::copy(line.field->original.begin(), line.field->original.end(), field);
+          line.outcome = UndoOutcome::kPutBack;
+          ++count;
+        } else {
+          line.outcome = UndoOutcome::kChanged;
+        }
+      }
+      return count;
+    };
+
+    if (dryRun) {
+      std::vector<uint8_t> slot(static_cast<size_t>(w.slotLength));
+      std::vector<size_t> done;
+      for (size_t k = 0; k < records.size(); ++k) {
+        access.ReadRecordAt(w.block, records[k], slot);
+        if (!access.AccessOK) {
+          setAll(k, UndoOutcome::kReadFailed);
+        } else if (!SlotIsLive(slot)) {
+          setAll(k, UndoOutcome::kDeleted);
+        } else {
+          judge(k, slot, /*write=*/false);
+        }
+        done.assign(1, k);
+        emit(done);
+      }
+      continue;
+    }
+
+    std::vector<int32_t> batch;
+    std::vector<size_t> batchIndex;  // index into records per entry of batch
+    std::vector<isam::RepairOutcome> outcomes;
+    std::vector<uint8_t> judged;
+    std::vector<size_t> held;
+    std::vector<size_t> done;
+    const isam::RecordFix fix = [&](int32_t recordNumber, std::span<uint8_t> slot) {
+      const auto at = std::lower_bound(batch.begin(), batch.end(), recordNumber);
+      if (at == batch.end() || *at != recordNumber || slot.size() < static_cast<size_t>(w.slotLength)) return 0;
+      const size_t b = static_cast<size_t>(at - batch.begin());
+      judged[b] = 1;
+      return judge(batchIndex[b], slot, /*write=*/true);
+    };
+    // Puts back the fields of `which` (indices into records, ascending), at most
+    // kMaxRepairRun records under one block lock; held records go to `held`.
+    auto run = [&](const std::vector<size_t>& which) {
+      for (size_t from = 0; from < which.size(); from += isam::kMaxRepairRun) {
+        const size_t n = std::min(isam::kMaxRepairRun, which.size() - from);
+        batch.clear();
+        batchIndex.clear();
+        for (size_t j = from; j < from + n; ++j) {
+          batchIndex.push_back(which[j]);
+          batch.push_back(records[which[j]]);
+        }
+        outcomes.assign(n, isam::RepairOutcome::kFailed);
+        judged.assign(n, 0);
+        access.RepairRecordsAt(w.block, batch, fix, outcomes);
+        done.clear();
+        for (size_t b = 0; b < n; ++b) {
+          const size_t k = batchIndex[b];
+          switch (outcomes[b]) {
+            case isam::RepairOutcome::kWritten:
+            case isam::RepairOutcome::kNothingToDo:
+              break;  // as judged under the locks
+            case isam::RepairOutcome::kDeleted:
+              setAll(k, UndoOutcome::kDeleted);
+              break;
+            case isam::RepairOutcome::kLocked:
+              held.push_back(k);
+              continue;
+            case isam::RepairOutcome::kReadFailed:
+              setAll(k, UndoOutcome::kReadFailed);
+              break;
+            case isam::RepairOutcome::kFailed:
+              // The slot keeps the bytes it had: what was to be put back was not.
+              for (size_t i = firstField[k]; i < firstField[k + 1]; ++i) {
+                if (!judged[b] || lines[i].outcome == UndoOutcome::kPutBack) lines[i].outcome = UndoOutcome::kWriteFailed;
+              }
+              break;
+          }
+          done.push_back(k);
+        }
+        emit(done);
+      }
+    };
+
+    std::vector<size_t> all(records.size());
+    for (size_t k = 0; k < all.size(); ++k) all[k] = k;
+    run(all);
+
+    // Held records again after the rest of the file, in rounds spread over the time
+    // given, each try with the engine's one wait.
+    const int rounds = std::max(1, access.HeldRecordRounds);
+    const uint64_t wait = static_cast<uint64_t>(std::max(0, access.HeldRecordWaitMs));
+    const uint64_t start = platform::MonotonicMs();
+    for (int round = 1; round <= rounds && !held.empty(); ++round) {
+      const uint64_t due = start + wait * static_cast<uint64_t>(round - 1) / static_cast<uint64_t>(rounds);
+      const uint64_t now = platform::MonotonicMs();
+      if (now >= start + wait) break;
+      if (now < due) platform::SleepMs(static_cast<uint32_t>(due - now));
+      std::vector<size_t> again;
+      again.swap(held);
+      run(again);
+    }
+    for (size_t k : held) setAll(k, UndoOutcome::kLocked);
+    std::sort(held.begin(), held.end());
+    if (!held.empty()) emit(held);
+  }
+  if (report) {
+    report->Force();
+    reportWriteFailed_ = report->WriteFailed();
+  }
+}
+
+}  // namespace kv::app
