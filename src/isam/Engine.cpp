@@ -490,7 +490,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
     // the file it created) is opened again: staying on it would leave this station on
     // a file no other station can see, with locks that exclude nobody.
     for (int reopen = 0; err == 0; ++reopen) {
-      if (ops::LockRange(st, b.coord.file, 3, 1, ops::kLongWaitStep, ops::kLongWaitTotal) != 0) {
+      if (ops::LockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength, ops::kLongWaitStep, ops::kLongWaitTotal) != 0) {
         err = 10355;
         break;
       }
@@ -498,7 +498,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
       bool same = true;
       if (reopen >= 3 || b.coord.file.StillNamed(same) != 0 || same) break;
       openLock = false;
-      ops::UnlockRange(st, b.coord.file, 3, 1);
+      ops::UnlockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength);
       ops::CloseFile(st, b.coord);
       openCoordinationFile();
     }
@@ -512,7 +512,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
   if (err == 0) err = OpenDataAndIndex(st, b, dataName, indexName, readOnly, shared);
   if (err == 0) {
     m = CoordSlotLength(b.keyCount);
-    coordLength = 3 + static_cast<int64_t>(m) * (st.stationCount + 1);
+    coordLength = kSlotAreaOffset + static_cast<int64_t>(m) * (st.stationCount + 1);
     // A file this open created is judged by what it holds now, like any other: between
     // its creation and the open lock another station may have set it up and claimed a
     // station on it, and it is then a valid layout, not a new file.
@@ -524,12 +524,12 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
         coordState = CoordState::kDamaged;
         if (size == 1) {
           coordState = CoordState::kNew;
-        } else if (size >= 3 && (size - 3) % static_cast<uint64_t>(m) == 0) {
-          const uint64_t k = (size - 3) / static_cast<uint64_t>(m);
+        } else if (size >= kSlotAreaOffset && (size - kSlotAreaOffset) % static_cast<uint64_t>(m) == 0) {
+          const uint64_t k = (size - kSlotAreaOffset) / static_cast<uint64_t>(m);
           uint8_t marker[2];
           // Station claims sit at the top 65535 offsets below 2^31, so no layout can
           // hold more slots than that; a longer file is not one.
-          if (k <= kMaxCoordSlots && ops::ReadExact(b.coord.file, 1, marker, 2) == 0 &&
+          if (k <= kMaxCoordSlots && ops::ReadExact(b.coord.file, kLayoutMarkerOffset, marker, 2) == 0 &&
               GetI16(marker) == kLayoutMarker && (shared ? k >= 2 : k == 1)) {
             coordState = CoordState::kValid;
             coordLength = static_cast<int64_t>(size);
@@ -552,7 +552,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
       NetState& n = *b.net;
       n.noLocks = noLocks;
       n.slotLength = m;
-      n.slotAreaLength = static_cast<int32_t>(coordLength - 3);
+      n.slotAreaLength = static_cast<int32_t>(coordLength - kSlotAreaOffset);
       n.stationSlots = n.slotAreaLength / m - 1;
       if (locking) {
         err = ops::ClaimStation(st, b);
@@ -570,7 +570,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
   }
   if (err == 0 && openLock) {
     openLock = false;
-    if (ops::UnlockRange(st, b.coord.file, 3, 1) != 0) err = 10342;
+    if (ops::UnlockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength) != 0) err = 10342;
   }
   if (err == 0 && !required && b.coord.file.IsOpen()) {
     ops::CloseFile(st, b.coord);
@@ -585,7 +585,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
   // Undo in reverse order; the first error stays.
   if (claimed) {
     ops::UnlockRange(st, b.coord.file,
-                     ops::kStationClaimBase - static_cast<uint64_t>(b.net->station), 1);
+                     StationClaimOffset(b.net->station), 1);
   }
   b.net.reset();
   ops::DropPages(st, b, 0);
@@ -596,7 +596,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
   // a station that opened it meanwhile would otherwise be left on a file no other
   // station can see, and its locks would exclude nobody.
   const bool mayDelete = createdNow && (!b.coord.file.IsOpen() || ops::TestExclusiveUse(st, b.coord.file));
-  if (openLock) ops::UnlockRange(st, b.coord.file, 3, 1);
+  if (openLock) ops::UnlockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength);
   ops::CloseFile(st, b.coord);
   if (mayDelete) platform::DeleteFile(coordName);
   if (network && err == 10140) err = 10355;
@@ -630,7 +630,7 @@ void Engine::CloseBlock(FileBlock*& block) {
   if (b.net) {
     if (b.net->station > 0 &&
         ops::UnlockRange(st, b.coord.file,
-                         ops::kStationClaimBase - static_cast<uint64_t>(b.net->station), 1) != 0) {
+                         StationClaimOffset(b.net->station), 1) != 0) {
       failed = true;
     }
     const bool noLocks = b.net->noLocks;
