@@ -10,8 +10,8 @@
 // LastOpError() 0 on entry; on failure LastOpOK() is false and LastOpError() holds the
 // number of the first failure (clean-up after a failure never replaces it).
 //
-// THIS HEADER IS A CONTRACT between the engine and its callers (record access layer,
-// scan, test builder). Keep the public signatures; add what you need.
+// Callers: the record access layer, the scan and the test builder. They rely on the
+// signatures and on the status protocol above; new operations are added beside them.
 #pragma once
 
 #include <cstdint>
