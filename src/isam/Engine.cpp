@@ -9,6 +9,7 @@
 #include "isam/Engine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -34,17 +35,76 @@ enum class OpKind { kPlain, kRead, kWrite };
 // Key number of an operation that concerns no key.
 constexpr int kNoKey = INT32_MIN;
 
-bool OnOpenList(const EngineState& st, const FileBlock* b) {
-  return std::find(st.open.begin(), st.open.end(), b) != st.open.end();
+// ---- Handles ---------------------------------------------------------------------------
+//
+// handle = serial << kHandlePlaceBits | (place + 1). The place makes the lookup direct;
+// the serial, drawn from one counter for the whole process, makes every handle differ
+// from each one given out before it, by this Engine object or any other. With 64-bit
+// pointers the serial has 52 bits and never repeats; with 32-bit ones it has 20, and a
+// stale handle could only pass again after a million opens that all used its place.
+constexpr unsigned kHandlePlaceBits = 12;
+constexpr uintptr_t kHandlePlaceMask = (uintptr_t{1} << kHandlePlaceBits) - 1;
+constexpr uintptr_t kHandleSerialMask = UINTPTR_MAX >> kHandlePlaceBits;
+// Each open block holds two or three files of the operating system; the places run out
+// long after those do.
+constexpr size_t kMaxOpenBlocks = kHandlePlaceMask;
+
+std::atomic<uintptr_t> nextSerial{1};
+
+// The open block a handle stands for, or null for any value that is not a live handle
+// of this engine. Never dereferences the handle.
+FileBlock* Resolve(const EngineState& st, const FileBlock* handle) {
+  const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+  const uintptr_t place = value & kHandlePlaceMask;
+  if (place == 0 || place > st.handles.size()) return nullptr;
+  FileBlock* b = st.handles[place - 1];
+  return b != nullptr && b->handle == value ? b : nullptr;
 }
 
-// The entry checks of every operation on a block, in their order. `tookReadLock` tells
-// the exit checks whether there is a temporary read lock to release.
-int32_t Enter(EngineState& st, FileBlock* b, OpKind kind, int key, bool& tookReadLock) {
+// Gives an opened block its place and a handle no earlier block had.
+FileBlock* Publish(EngineState& st, FileBlock& b) {
+  auto free = std::find(st.handles.begin(), st.handles.end(), nullptr);
+  if (free == st.handles.end()) free = st.handles.insert(free, nullptr);
+  const auto place = static_cast<uintptr_t>(free - st.handles.begin());
+  uintptr_t serial = 0;
+  while (serial == 0) serial = nextSerial.fetch_add(1, std::memory_order_relaxed) & kHandleSerialMask;
+  b.handle = (serial << kHandlePlaceBits) | (place + 1);
+  *free = &b;
+  return reinterpret_cast<FileBlock*>(b.handle);
+}
+
+FileBlock* HandleOf(const FileBlock& b) { return reinterpret_cast<FileBlock*>(b.handle); }
+
+void Unpublish(EngineState& st, FileBlock& b) {
+  const uintptr_t place = b.handle & kHandlePlaceMask;
+  if (place != 0 && place <= st.handles.size() && st.handles[place - 1] == &b) {
+    st.handles[place - 1] = nullptr;
+  }
+  b.handle = 0;
+}
+
+// ---- The shared prologue and epilogue of the operations --------------------------------
+
+void Begin(EngineState& st) {
+  st.ok = true;
+  st.error = 0;
+}
+
+void Finish(EngineState& st, int32_t err) {
+  st.ok = err == 0;
+  st.error = err;
+}
+
+// The entry checks of every operation on a block, in their order. On success `out` is
+// the block and `tookReadLock` tells the exit whether there is a temporary read lock to
+// release.
+int32_t Enter(EngineState& st, const FileBlock* handle, OpKind kind, int key, FileBlock*& out,
+              bool& tookReadLock) {
+  out = nullptr;
   tookReadLock = false;
   if (!st.initialised) return 10455;
-  if (b == nullptr) return 10445;
-  if (!OnOpenList(st, b) || b->validity != static_cast<uint32_t>(kValidityMark)) return 10445;
+  FileBlock* b = Resolve(st, handle);
+  if (b == nullptr || b->validity != static_cast<uint32_t>(kValidityMark)) return 10445;
   if (kind == OpKind::kWrite && b->readOnly) return 10065;
   if (kind == OpKind::kWrite && b->net && !b->net->locked) return 10398;
   if (key != kNoKey && (key < 1 || key > b->keyCount)) return 10164;
@@ -53,17 +113,37 @@ int32_t Enter(EngineState& st, FileBlock* b, OpKind kind, int key, bool& tookRea
     if (e != 0) return e == 10140 ? 10399 : e;
     tookReadLock = true;
   }
+  out = b;
   return 0;
 }
 
-int32_t Exit(EngineState& st, FileBlock* b, int32_t err, bool tookReadLock) {
-  if (err == 10140 && (b->readOnly || b->net)) err = 10397;
+int32_t Exit(EngineState& st, FileBlock& b, int32_t err, bool tookReadLock) {
+  if (err == 10140 && (b.readOnly || b.net)) err = 10397;
   if (tookReadLock) {
-    const int32_t e = ops::ReadUnlock(st, *b);
+    const int32_t e = ops::ReadUnlock(st, b);
     if (e != 0 && err == 0) err = 10341;
   }
   return err;
 }
+
+// One public operation on an open block: the constructor clears the status and makes
+// the entry checks (when one fails the status holds its error and the operation is
+// false); Done(err) makes the exit steps and stores the status once.
+class BlockOp {
+ public:
+  BlockOp(EngineState& st, const FileBlock* handle, OpKind kind, int key = kNoKey) : st_(st) {
+    Begin(st_);
+    if (int32_t e = Enter(st_, handle, kind, key, block_, readLocked_)) Finish(st_, e);
+  }
+  explicit operator bool() const { return block_ != nullptr; }
+  FileBlock& block() const { return *block_; }
+  void Done(int32_t err) { Finish(st_, Exit(st_, *block_, err, readLocked_)); }
+
+ private:
+  EngineState& st_;
+  FileBlock* block_ = nullptr;
+  bool readLocked_ = false;
+};
 
 void RemoveFromOpenList(EngineState& st, const FileBlock* b) {
   auto it = std::find(st.open.begin(), st.open.end(), b);
@@ -204,7 +284,7 @@ Engine::~Engine() {
   // The program ends with the engine still running: close what is open, quietly.
   std::vector<FileBlock*> open = st.open;
   for (FileBlock* b : open) {
-    FileBlock* ref = b;
+    FileBlock* ref = HandleOf(*b);
     CloseBlock(ref);
     if (ref != nullptr) {
       // A close that failed early leaves the block open; free it regardless.
@@ -212,6 +292,7 @@ Engine::~Engine() {
       ops::CloseFile(st, b->index);
       ops::CloseFile(st, b->data);
       RemoveFromOpenList(st, b);
+      Unpublish(st, *b);
       delete b;
     }
   }
@@ -221,17 +302,6 @@ bool Engine::LastOpOK() const { return state_->ok; }
 int32_t Engine::LastOpError() const { return state_->error; }
 bool Engine::Initialised() const { return state_->initialised; }
 EngineStats Engine::Stats() const { return state_->stats; }
-
-namespace {
-void Begin(EngineState& st) {
-  st.ok = true;
-  st.error = 0;
-}
-void Finish(EngineState& st, int32_t err) {
-  st.ok = err == 0;
-  st.error = err;
-}
-}  // namespace
 
 int Engine::StartEngine(int mode, int pageBuffers) {
   EngineState& st = *state_;
@@ -275,7 +345,7 @@ void Engine::StopEngine() {
   int32_t first = 0;
   std::vector<FileBlock*> open = st.open;
   for (FileBlock* b : open) {
-    FileBlock* ref = b;
+    FileBlock* ref = HandleOf(*b);
     CloseBlock(ref);
     if (!st.ok && first == 0) first = st.error;
   }
@@ -364,6 +434,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
   EngineState& st = *state_;
   Begin(st);
   if (!st.initialised) return Finish(st, 10455);
+  if (st.open.size() >= kMaxOpenBlocks) return Finish(st, 10090);
 
   if (noLocks) readOnly = true;
   if (readOnly) saveMode = false;
@@ -419,7 +490,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
     // the file it created) is opened again: staying on it would leave this station on
     // a file no other station can see, with locks that exclude nobody.
     for (int reopen = 0; err == 0; ++reopen) {
-      if (ops::LockRange(st, b.coord.file, 3, 1, ops::kLongWaitStep, ops::kLongWaitTotal) != 0) {
+      if (ops::LockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength, ops::kLongWaitStep, ops::kLongWaitTotal) != 0) {
         err = 10355;
         break;
       }
@@ -427,7 +498,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
       bool same = true;
       if (reopen >= 3 || b.coord.file.StillNamed(same) != 0 || same) break;
       openLock = false;
-      ops::UnlockRange(st, b.coord.file, 3, 1);
+      ops::UnlockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength);
       ops::CloseFile(st, b.coord);
       openCoordinationFile();
     }
@@ -441,7 +512,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
   if (err == 0) err = OpenDataAndIndex(st, b, dataName, indexName, readOnly, shared);
   if (err == 0) {
     m = CoordSlotLength(b.keyCount);
-    coordLength = 3 + static_cast<int64_t>(m) * (st.stationCount + 1);
+    coordLength = kSlotAreaOffset + static_cast<int64_t>(m) * (st.stationCount + 1);
     // A file this open created is judged by what it holds now, like any other: between
     // its creation and the open lock another station may have set it up and claimed a
     // station on it, and it is then a valid layout, not a new file.
@@ -453,12 +524,12 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
         coordState = CoordState::kDamaged;
         if (size == 1) {
           coordState = CoordState::kNew;
-        } else if (size >= 3 && (size - 3) % static_cast<uint64_t>(m) == 0) {
-          const uint64_t k = (size - 3) / static_cast<uint64_t>(m);
+        } else if (size >= kSlotAreaOffset && (size - kSlotAreaOffset) % static_cast<uint64_t>(m) == 0) {
+          const uint64_t k = (size - kSlotAreaOffset) / static_cast<uint64_t>(m);
           uint8_t marker[2];
           // Station claims sit at the top 65535 offsets below 2^31, so no layout can
           // hold more slots than that; a longer file is not one.
-          if (k <= kMaxCoordSlots && ops::ReadExact(b.coord.file, 1, marker, 2) == 0 &&
+          if (k <= kMaxCoordSlots && ops::ReadExact(b.coord.file, kLayoutMarkerOffset, marker, 2) == 0 &&
               GetI16(marker) == kLayoutMarker && (shared ? k >= 2 : k == 1)) {
             coordState = CoordState::kValid;
             coordLength = static_cast<int64_t>(size);
@@ -481,7 +552,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
       NetState& n = *b.net;
       n.noLocks = noLocks;
       n.slotLength = m;
-      n.slotAreaLength = static_cast<int32_t>(coordLength - 3);
+      n.slotAreaLength = static_cast<int32_t>(coordLength - kSlotAreaOffset);
       n.stationSlots = n.slotAreaLength / m - 1;
       if (locking) {
         err = ops::ClaimStation(st, b);
@@ -499,7 +570,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
   }
   if (err == 0 && openLock) {
     openLock = false;
-    if (ops::UnlockRange(st, b.coord.file, 3, 1) != 0) err = 10342;
+    if (ops::UnlockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength) != 0) err = 10342;
   }
   if (err == 0 && !required && b.coord.file.IsOpen()) {
     ops::CloseFile(st, b.coord);
@@ -507,14 +578,14 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
   }
   if (err == 0) {
     b.validity = static_cast<uint32_t>(kValidityMark);
-    block = owned.release();
+    block = Publish(st, *owned.release());
     return Finish(st, 0);
   }
 
   // Undo in reverse order; the first error stays.
   if (claimed) {
     ops::UnlockRange(st, b.coord.file,
-                     ops::kStationClaimBase - static_cast<uint64_t>(b.net->station), 1);
+                     StationClaimOffset(b.net->station), 1);
   }
   b.net.reset();
   ops::DropPages(st, b, 0);
@@ -525,7 +596,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
   // a station that opened it meanwhile would otherwise be left on a file no other
   // station can see, and its locks would exclude nobody.
   const bool mayDelete = createdNow && (!b.coord.file.IsOpen() || ops::TestExclusiveUse(st, b.coord.file));
-  if (openLock) ops::UnlockRange(st, b.coord.file, 3, 1);
+  if (openLock) ops::UnlockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength);
   ops::CloseFile(st, b.coord);
   if (mayDelete) platform::DeleteFile(coordName);
   if (network && err == 10140) err = 10355;
@@ -534,10 +605,10 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, 
 
 void Engine::CloseBlock(FileBlock*& block) {
   EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kPlain, kNoKey, readLocked)) return Finish(st, e);
-  FileBlock& b = *block;
+  BlockOp op(st, block, OpKind::kPlain);
+  if (!op) return;
+  FileBlock& b = op.block();
+  // The close reports its own errors as they are, without the exit's mapping.
 
   // Steps that may still keep the block open.
   if (b.net) {
@@ -559,7 +630,7 @@ void Engine::CloseBlock(FileBlock*& block) {
   if (b.net) {
     if (b.net->station > 0 &&
         ops::UnlockRange(st, b.coord.file,
-                         ops::kStationClaimBase - static_cast<uint64_t>(b.net->station), 1) != 0) {
+                         StationClaimOffset(b.net->station), 1) != 0) {
       failed = true;
     }
     const bool noLocks = b.net->noLocks;
@@ -573,6 +644,7 @@ void Engine::CloseBlock(FileBlock*& block) {
   if (ops::CloseFile(st, b.data) != 0) failed = true;
   ops::CloseFile(st, b.coord);  // only still open where the open left it so
   RemoveFromOpenList(st, &b);
+  Unpublish(st, b);
   b.validity = 0;
   delete &b;
   block = nullptr;
@@ -581,12 +653,11 @@ void Engine::CloseBlock(FileBlock*& block) {
 
 void Engine::FlushBlock(FileBlock* block) {
   EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kPlain, kNoKey, readLocked)) return Finish(st, e);
-  FileBlock& b = *block;
-  if (b.readOnly || b.saveMode) return Finish(st, 0);
-  if (b.net && !b.net->locked) return Finish(st, 0);
+  BlockOp op(st, block, OpKind::kPlain);
+  if (!op) return;
+  FileBlock& b = op.block();
+  if (b.readOnly || b.saveMode) return op.Done(0);
+  if (b.net && !b.net->locked) return op.Done(0);
   const bool networkMode = b.net != nullptr && !st.singleUser;
   int32_t err = 0;
   const bool wasModified = b.modified;
@@ -603,39 +674,31 @@ void Engine::FlushBlock(FileBlock* block) {
   }
   if (err == 0 && b.keyCount > 0 && wasModified) err = ops::FlushFile(b.index, networkMode);
   if (err == 0) b.modified = false;
-  Finish(st, Exit(st, &b, err, false));
+  op.Done(err);
 }
 
 void Engine::LockBlock(FileBlock* block) {
   EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kPlain, kNoKey, readLocked)) return Finish(st, e);
-  Finish(st, Exit(st, block, ops::LockBlock(st, *block), false));
+  BlockOp op(st, block, OpKind::kPlain);
+  if (op) op.Done(ops::LockBlock(st, op.block()));
 }
 
 void Engine::UnlockBlock(FileBlock* block) {
   EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kPlain, kNoKey, readLocked)) return Finish(st, e);
-  Finish(st, Exit(st, block, ops::UnlockBlock(st, *block), false));
+  BlockOp op(st, block, OpKind::kPlain);
+  if (op) op.Done(ops::UnlockBlock(st, op.block()));
 }
 
 void Engine::LockSlot(FileBlock* block, int32_t recordNumber) {
   EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kPlain, kNoKey, readLocked)) return Finish(st, e);
-  Finish(st, Exit(st, block, ops::LockSlot(st, *block, recordNumber), false));
+  BlockOp op(st, block, OpKind::kPlain);
+  if (op) op.Done(ops::LockSlot(st, op.block(), recordNumber));
 }
 
 void Engine::UnlockSlot(FileBlock* block, int32_t recordNumber) {
   EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kPlain, kNoKey, readLocked)) return Finish(st, e);
-  Finish(st, Exit(st, block, ops::UnlockSlot(st, *block, recordNumber), false));
+  BlockOp op(st, block, OpKind::kPlain);
+  if (op) op.Done(ops::UnlockSlot(st, op.block(), recordNumber));
 }
 
 namespace {
@@ -654,29 +717,19 @@ int32_t ReadSlotRange(FileBlock& b, int32_t first, int64_t count, std::span<uint
 }  // namespace
 
 void Engine::ReadSlot(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer) {
-  EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kRead, kNoKey, readLocked)) return Finish(st, e);
-  const int32_t err = ReadSlotRange(*block, recordNumber, 1, buffer);
-  Finish(st, Exit(st, block, err, readLocked));
+  BlockOp op(*state_, block, OpKind::kRead);
+  if (op) op.Done(ReadSlotRange(op.block(), recordNumber, 1, buffer));
 }
 
 void Engine::ReadSlots(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
-  EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kRead, kNoKey, readLocked)) return Finish(st, e);
-  const int32_t err = count < 0 ? 10170 : ReadSlotRange(*block, first, count, buffer);
-  Finish(st, Exit(st, block, err, readLocked));
+  BlockOp op(*state_, block, OpKind::kRead);
+  if (op) op.Done(count < 0 ? 10170 : ReadSlotRange(op.block(), first, count, buffer));
 }
 
 void Engine::WriteSlot(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer) {
-  EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kWrite, kNoKey, readLocked)) return Finish(st, e);
-  FileBlock& b = *block;
+  BlockOp op(*state_, block, OpKind::kWrite);
+  if (!op) return;
+  FileBlock& b = op.block();
   int32_t err = 0;
   const int64_t slot = b.SlotLength();
   if (recordNumber <= 0) {
@@ -690,15 +743,13 @@ void Engine::WriteSlot(FileBlock* block, int32_t recordNumber, std::span<const u
     // Even a short write may have changed the slot: the block counts as changed.
     b.modified = true;
   }
-  Finish(st, Exit(st, &b, err, readLocked));
+  op.Done(err);
 }
 
 int32_t Engine::AppendSlot(FileBlock* block, std::span<const uint8_t> buffer) {
-  EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kWrite, kNoKey, readLocked)) return Finish(st, e), 0;
-  FileBlock& b = *block;
+  BlockOp op(*state_, block, OpKind::kWrite);
+  if (!op) return 0;
+  FileBlock& b = op.block();
   DataHeader& header = b.sections[0].data;
   const int64_t slot = b.SlotLength();
   int32_t err = 0;
@@ -719,56 +770,49 @@ int32_t Engine::AppendSlot(FileBlock* block, std::span<const uint8_t> buffer) {
     }
   }
   const int32_t added = err == 0 ? header.highestSlot : 0;
-  Finish(st, Exit(st, &b, err, readLocked));
-  return st.ok ? added : 0;
+  op.Done(err);
+  return state_->ok ? added : 0;
 }
 
 int32_t Engine::SlotTotal(FileBlock* block) {
-  EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kRead, kNoKey, readLocked)) return Finish(st, e), 0;
-  const int32_t highest = block->sections[0].data.highestSlot;
+  BlockOp op(*state_, block, OpKind::kRead);
+  if (!op) return 0;
+  const int32_t highest = op.block().sections[0].data.highestSlot;
   // A negative count or one at the top of the range cannot describe a real file.
-  const int32_t err = (highest < 0 || highest == INT32_MAX) ? 10170 : 0;
-  Finish(st, Exit(st, block, err, readLocked));
-  return st.ok ? highest + 1 : 0;
+  op.Done((highest < 0 || highest == INT32_MAX) ? 10170 : 0);
+  return state_->ok ? highest + 1 : 0;
 }
 
 void Engine::LookupKey(FileBlock* block, int keyNumber, int32_t& recordNumber,
                        std::string_view keyText) {
-  EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kRead, keyNumber, readLocked)) return Finish(st, e);
-  const int32_t err = ops::Lookup(st, *block, keyNumber, recordNumber, keyText);
-  Finish(st, Exit(st, block, err, readLocked));
+  BlockOp op(*state_, block, OpKind::kRead, keyNumber);
+  if (op) op.Done(ops::Lookup(*state_, op.block(), keyNumber, recordNumber, keyText));
 }
 
 void Engine::StepToNextKey(FileBlock* block, int keyNumber, int32_t& recordNumber,
                            std::string& keyText) {
-  EngineState& st = *state_;
-  Begin(st);
-  bool readLocked = false;
-  if (int32_t e = Enter(st, block, OpKind::kRead, keyNumber, readLocked)) return Finish(st, e);
-  const int32_t err = ops::StepNext(st, *block, keyNumber, recordNumber, keyText);
-  Finish(st, Exit(st, block, err, readLocked));
+  BlockOp op(*state_, block, OpKind::kRead, keyNumber);
+  if (op) op.Done(ops::StepNext(*state_, op.block(), keyNumber, recordNumber, keyText));
 }
 
 int32_t Engine::SlotLength(const FileBlock* block) const {
-  return OnOpenList(*state_, block) ? block->SlotLength() : 0;
+  const FileBlock* b = Resolve(*state_, block);
+  return b != nullptr ? b->SlotLength() : 0;
 }
 
 int Engine::KeyCount(const FileBlock* block) const {
-  return OnOpenList(*state_, block) ? block->keyCount : 0;
+  const FileBlock* b = Resolve(*state_, block);
+  return b != nullptr ? b->keyCount : 0;
 }
 
 int Engine::StationNumber(const FileBlock* block) const {
-  return OnOpenList(*state_, block) && block->net ? block->net->station : 0;
+  const FileBlock* b = Resolve(*state_, block);
+  return b != nullptr && b->net ? b->net->station : 0;
 }
 
 bool Engine::IsLocked(const FileBlock* block) const {
-  return OnOpenList(*state_, block) && block->net && block->net->locked;
+  const FileBlock* b = Resolve(*state_, block);
+  return b != nullptr && b->net && b->net->locked;
 }
 
 }  // namespace kv::isam

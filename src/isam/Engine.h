@@ -10,8 +10,8 @@
 // LastOpError() 0 on entry; on failure LastOpOK() is false and LastOpError() holds the
 // number of the first failure (clean-up after a failure never replaces it).
 //
-// THIS HEADER IS A CONTRACT between the engine and its callers (record access layer,
-// scan, test builder). Keep the public signatures; add what you need.
+// Callers: the record access layer, the scan and the test builder. They rely on the
+// signatures and on the status protocol above; new operations are added beside them.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +31,10 @@ inline constexpr int kMaxKeys = 100;
 inline constexpr int kMaxKeyLength = 100;
 inline constexpr int32_t kValidityMark = 0x11195851;
 
-class FileBlock;  // opaque to callers
+// What a caller holds for an open file block is a handle: an opaque value that only the
+// Engine object that opened the block turns back into it, and only until the block is
+// closed. Every later use of the value, even after another open, fails with 10445.
+class FileBlock;
 struct EngineState;
 
 // Counters of the page cache, for tests and benchmarks.

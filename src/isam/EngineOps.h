@@ -18,11 +18,6 @@ namespace kv::isam::ops {
 inline constexpr uint32_t kShortWaitStep = 64, kShortWaitTotal = 768;  // record and read locks
 inline constexpr uint32_t kLongWaitStep = 64, kLongWaitTotal = 3072;   // write and open locks
 
-// Station claims live at the very top of the 31-bit offset range.
-inline constexpr uint64_t kStationClaimBase = 2147483647;
-inline constexpr uint64_t kExclusiveUseOffset = 2147418113;
-inline constexpr uint64_t kExclusiveUseLength = 65535;
-
 // ---- File I/O (FileIO.cpp) ------------------------------------------------------------
 
 // Exactly `length` bytes at `offset`; a short read gives 10070.

@@ -2,9 +2,13 @@
 // what one open FileBlock holds. Only the engine's own sources include this.
 //
 // Invariants:
-//  1. A FileBlock pointer is valid exactly while it is on EngineState::open; every entry
-//     check looks it up there before it touches the block, so a stale pointer is refused
-//     (10445) without being dereferenced.
+//  1. A caller's FileBlock* is a handle, not an address: its low bits name a place in
+//     EngineState::handles and the rest carry the serial number the block got when it
+//     was opened (unique in the process). A handle is valid exactly while the block in
+//     its place carries that same handle value; every entry check resolves it there
+//     before it touches a block, so a handle kept past its close is refused (10445) even
+//     when a later open reuses the place or the memory, and a handle from another Engine
+//     object or any other value is refused the same way.
 //  2. A page buffer's owner is either none or an open block; closing a block, replaying
 //     its journal or a change signal for one of its keys clears the owners it concerns.
 //  3. The lock table holds exactly the ranges this process has locked through the
@@ -70,6 +74,7 @@ struct NetState {
 class FileBlock {
  public:
   uint32_t validity = 0;
+  uintptr_t handle = 0;  // the value the caller holds; 0 until the open succeeds
   FileRecord data;
   FileRecord index;
   FileRecord coord;
@@ -111,7 +116,8 @@ struct EngineState {
   std::vector<std::unique_ptr<PageBuffer>> pool;
   int lru = -1;  // least recently used buffer; pool[lru].prev is the most recently used
 
-  std::vector<FileBlock*> open;
+  std::vector<FileBlock*> open;     // in the order of opening
+  std::vector<FileBlock*> handles;  // by handle place; null where the place is free
   std::map<const platform::File*, std::vector<LockEntry>> locks;
 
   EngineStats stats;

@@ -60,8 +60,11 @@ int32_t FlushFile(FileRecord& rec, bool networkBlock) {
   if (os == 0) return 0;
   if (os == platform::kErrTooManyOpenFiles) {
     if (networkBlock) return 10150;
-    // Out of handles for the flush: closing and opening the file again forces its
-    // buffers out just as well.
+    // Out of handles for the flush (a system that needs a handle of its own to flush):
+    // the file is closed and opened again instead. A close hands this process's
+    // buffers to the operating system, so other programs see the data, but it does not
+    // force the system's cache to the disk (on Linux a close never does); that
+    // difference is accepted for a block no other station shares.
     rec.file.Close();
     const int32_t again = File::Open(rec.name, platform::Access::kReadWrite,
                                      platform::Share::kExclusive, rec.file);

@@ -111,12 +111,73 @@ bool ExpandPage(const uint8_t* in, size_t available, int keyLength, int pageSize
 void CompactPage(const ExpandedPage& page, int keyLength, uint8_t* out);
 
 // ---- Coordination file -----------------------------------------------------------------
+//
+// One file per data file, shared by every station that has it open. Its bytes hold
+// either the slot layout or a save journal (below); far beyond its end lie lock ranges
+// that hold no data:
+//
+//   offset                    bytes   meaning
+//   0                         1       not interpreted (0 in a file this program makes)
+//   1                         2       int16 kLayoutMarker: the file holds the slot layout
+//   3 + s x m                 m       slot of station s (0..k-1), a change mask; the
+//                                     whole area 3 .. 3 + k x m - 1 is the write lock
+//   3                         1       open lock (also the first byte of slot 0)
+//   2147483647 - s            1       claim of station s (lock only)
+//   2147418113                65535   exclusive use (lock only): whoever gets it is the
+//                                     file's only user
+//
+// A file of one byte is new; any other content that is not the layout is a journal.
+// Station claims sit at the top 65535 offsets below 2^31, so no layout has more slots.
 
 inline constexpr int16_t kLayoutMarker = 2000;
+inline constexpr uint64_t kLayoutMarkerOffset = 1;
 inline constexpr int kSlotAreaOffset = 3;
+inline constexpr uint64_t kOpenLockOffset = 3;
+inline constexpr uint64_t kOpenLockLength = 1;
+inline constexpr uint64_t kStationClaimBase = 2147483647;
+inline constexpr uint64_t kExclusiveUseOffset = 2147418113;
+inline constexpr uint64_t kExclusiveUseLength = 65535;
 inline constexpr int kStationCount = 50;
 
 // Bytes of one station slot: a bit per section plus the "anything changed" bit.
 inline int CoordSlotLength(int keyCount) { return (keyCount + 1) / 8 + 1; }
+// Offset of station s's slot, m bytes long.
+inline uint64_t StationSlotOffset(int station, int slotLength) {
+  return kSlotAreaOffset + static_cast<uint64_t>(station) * static_cast<uint64_t>(slotLength);
+}
+// The one-byte lock range that claims station s (1 .. 65535).
+inline uint64_t StationClaimOffset(int station) {
+  return kStationClaimBase - static_cast<uint64_t>(station);
+}
+
+// ---- Save journal ----------------------------------------------------------------------
+//
+// What a program in save mode leaves in the coordination file until its save is
+// complete: byte 0 (not interpreted), then entries, each starting with an int16 tag:
+//
+//   tag 1..62  page image of `tag` items
+//              +0 int16 count   +2 int16 key number   +4 2 bytes not interpreted
+//              +6 count items of L + 9 bytes (the page's file form)
+//              then int32 page number, int32 leftmost child
+//   tag 1000   header image
+//              +0 int16 tag     +2 int16 section (0 data, 1..n keys)
+//              +4 28 bytes in the key header layout; a data header fills the first 20
+//                 (its key count where a key keeps its root page) and leaves the rest 0
+//              +32 int32 link: other than -2, the slot or page named by the image's
+//                 free head joins the free chain with this link
+//   tag 2000   end of the journal (the layout marker)
+//
+// A journal that stops before its end tag was cut short: the save never began.
+
+inline constexpr int16_t kJournalHeaderTag = 1000;
+inline constexpr int16_t kJournalEndTag = kLayoutMarker;
+inline constexpr int16_t kJournalMaxPageTag = kMaxPageItems;
+inline constexpr size_t kJournalFirstEntry = 1;
+inline constexpr size_t kJournalPageHeadSize = 6;
+inline constexpr size_t kJournalPageTailSize = 8;
+inline constexpr size_t kJournalImageOffset = 4;
+inline constexpr size_t kJournalLinkOffset = kJournalImageOffset + kKeyHeaderSize;
+inline constexpr size_t kJournalHeaderEntrySize = kJournalLinkOffset + 4;
+inline constexpr int32_t kJournalNoLink = -2;
 
 }  // namespace kv::isam

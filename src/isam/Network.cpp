@@ -36,7 +36,7 @@ using Mask = std::array<uint8_t, kMaxSlotBytes>;
 bool Bit(const uint8_t* mask, int i) { return (mask[i / 8] >> (i % 8)) & 1; }
 
 uint64_t OwnSlotOffset(const FileBlock& b) {
-  return kSlotAreaOffset + static_cast<uint64_t>(b.net->station) * b.net->slotLength;
+  return StationSlotOffset(b.net->station, b.net->slotLength);
 }
 
 Mask FullMask() {
@@ -118,7 +118,7 @@ int32_t LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
   // a station that opened it meanwhile) has no signal to read. It is handled as any
   // other content that is not the layout: replayed as a journal (the marker reads as
   // its end tag, so nothing is applied) and laid out anew with this block's slots.
-  if (done >= own && GetI16(n.scratch.data() + 1) == kLayoutMarker) {
+  if (done >= own && GetI16(n.scratch.data() + kLayoutMarkerOffset) == kLayoutMarker) {
     n.areaKnown = !takeOthers && done >= area;
     Mask mask{};
     std::memcpy(mask.data(), n.scratch.data() + OwnSlotOffset(b), static_cast<size_t>(n.slotLength));
@@ -151,7 +151,7 @@ int32_t ClaimStation(EngineState& st, FileBlock& b) {
   if (slots < 1) return 10306;
   const int start = platform::RandomInRange(1, slots);
   auto tryClaim = [&](int s) {
-    return LockRange(st, b.coord.file, kStationClaimBase - static_cast<uint64_t>(s), 1, 0, 0) == 0;
+    return LockRange(st, b.coord.file, StationClaimOffset(s), 1, 0, 0) == 0;
   };
   for (int s = start; s >= 1; --s) {
     if (tryClaim(s)) return n.station = s, 0;
@@ -278,7 +278,7 @@ int32_t WriteLayout(EngineState&, FileBlock& b, const uint8_t* mask) {
     int32_t e = 0;
     if (first == 0) {
       PutI16(buf.data(), kLayoutMarker);
-      e = WriteExact(b.coord.file, 1, buf.data(), bytes + 2);
+      e = WriteExact(b.coord.file, kLayoutMarkerOffset, buf.data(), bytes + 2);
     } else {
       e = WriteExact(b.coord.file, offset, area, bytes);
     }
@@ -348,14 +348,14 @@ enum class Parse { kComplete, kCutShort, kBad };
 
 Parse ParseJournal(const FileBlock& b, const std::vector<uint8_t>& j,
                    std::vector<JournalEntry>& out) {
-  size_t pos = 1;  // the first byte is not interpreted
+  size_t pos = kJournalFirstEntry;
   auto have = [&](size_t n) { return pos + n <= j.size(); };
   for (;;) {
     if (!have(2)) return Parse::kCutShort;
     const int16_t tag = GetI16(&j[pos]);
-    if (tag == 2000) return Parse::kComplete;
-    if (tag >= 1 && tag <= 62) {
-      if (!have(6)) return Parse::kCutShort;
+    if (tag == kJournalEndTag) return Parse::kComplete;
+    if (tag >= 1 && tag <= kJournalMaxPageTag) {
+      if (!have(kJournalPageHeadSize)) return Parse::kCutShort;
       JournalEntry e;
       e.isPage = true;
       e.count = tag;
@@ -365,33 +365,33 @@ Parse ParseJournal(const FileBlock& b, const std::vector<uint8_t>& j,
       if (e.count > s.key.PageSize()) return Parse::kBad;
       const size_t width = static_cast<size_t>(s.keyLength) + kItemFixedPart;
       const size_t items = static_cast<size_t>(e.count) * width;
-      pos += 6;
-      if (!have(items + 8)) return Parse::kCutShort;
+      pos += kJournalPageHeadSize;
+      if (!have(items + kJournalPageTailSize)) return Parse::kCutShort;
       e.itemsAt = pos;
       for (int i = 0; i < e.count; ++i) {
-        if (j[pos + i * width + 8] > s.keyLength) return Parse::kBad;
+        if (j[pos + static_cast<size_t>(i) * width + 8] > s.keyLength) return Parse::kBad;
       }
       pos += items;
       e.page = GetI32(&j[pos]);
       e.leftmost = GetI32(&j[pos + 4]);
-      pos += 8;
+      pos += kJournalPageTailSize;
       out.push_back(e);
       continue;
     }
-    if (tag == 1000) {
-      if (!have(2 + 34)) return Parse::kCutShort;
-      const uint8_t* p = &j[pos + 2];
+    if (tag == kJournalHeaderTag) {
+      if (!have(kJournalHeaderEntrySize)) return Parse::kCutShort;
       JournalEntry e;
-      e.section = GetI16(p);
-      e.freeHead = GetI32(p + 2);
-      e.freeCount = GetI32(p + 6);
-      e.highest = GetI32(p + 10);
-      e.length = GetI32(p + 14);
-      e.keyCountOrRoot = GetI32(p + 18);
-      e.duplicates = p[22];
-      e.entries = GetI32(p + 24);
-      e.link = GetI32(p + 30);
-      pos += 2 + 34;
+      e.section = GetI16(&j[pos + 2]);
+      const KeyHeader image = DecodeKeyHeader(&j[pos + kJournalImageOffset]);
+      e.freeHead = image.freeHead;
+      e.freeCount = image.freeCount;
+      e.highest = image.highestPage;
+      e.length = image.sectionLength;
+      e.keyCountOrRoot = image.rootPage;
+      e.duplicates = image.allowDuplicates;
+      e.entries = image.entryCount;
+      e.link = GetI32(&j[pos + kJournalLinkOffset]);
+      pos += kJournalHeaderEntrySize;
       out.push_back(e);
       continue;
     }
@@ -414,11 +414,11 @@ bool JournalFits(const FileBlock& b, const std::vector<JournalEntry>& entries,
     if (e.section < 0 || e.section > b.keyCount) return false;
     if (e.section == 0) {
       if (e.length != b.SlotLength() || (e.keyCountOrRoot & 0xFF) != b.keyCount) return false;
-      if (e.link != -2 && (e.freeHead < 1 || e.freeHead > e.highest)) return false;
+      if (e.link != kJournalNoLink && (e.freeHead < 1 || e.freeHead > e.highest)) return false;
     } else {
       const Section& s = b.sections[static_cast<size_t>(e.section)];
       if (e.length != s.key.sectionLength) return false;
-      if (e.link != -2 && (e.freeHead < 1 || e.freeHead > e.highest)) return false;
+      if (e.link != kJournalNoLink && (e.freeHead < 1 || e.freeHead > e.highest)) return false;
       highest[static_cast<size_t>(e.section)] = std::max<int64_t>(highest[static_cast<size_t>(e.section)], e.highest);
     }
   }
@@ -449,7 +449,7 @@ int32_t ApplyEntry(FileBlock& b, const std::vector<uint8_t>& j, const JournalEnt
   uint8_t link[4];
   PutI32(link, e.link);
   if (e.section == 0) {
-    if (e.link != -2) {
+    if (e.link != kJournalNoLink) {
       const uint64_t at = static_cast<uint64_t>(e.freeHead) * static_cast<uint64_t>(b.SlotLength());
       if (int32_t err = WriteExact(b.data.file, at, link, 4)) return err;
     }
@@ -463,7 +463,7 @@ int32_t ApplyEntry(FileBlock& b, const std::vector<uint8_t>& j, const JournalEnt
     return WriteDataHeader(b);
   }
   Section& s = b.sections[static_cast<size_t>(e.section)];
-  if (e.link != -2) {
+  if (e.link != kJournalNoLink) {
     const uint64_t at = static_cast<uint64_t>(e.freeHead) * static_cast<uint64_t>(b.indexRecordLength) +
                         static_cast<uint64_t>(s.offset);
     if (int32_t err = WriteExact(b.index.file, at, link, 4)) return err;

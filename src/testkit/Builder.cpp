@@ -530,16 +530,16 @@ void AppendI32(std::string& s, int32_t v) {
 void JournalWriter::AddPage(int keyNumber, int keyLength, int32_t pageNumber,
                             const PageImage& page) {
   const std::string form = EncodePage(page, keyLength);
-  AppendI16(bytes_, static_cast<int16_t>(page.items.size()));
-  AppendI16(bytes_, static_cast<int16_t>(keyNumber));
-  bytes_.append(2, '\0');
-  bytes_.append(form, 6, std::string::npos);  // the items
+  const size_t start = bytes_.size();
+  bytes_.append(isam::kJournalPageHeadSize, '\0');
+  auto* head = reinterpret_cast<uint8_t*>(bytes_.data() + start);
+  PutI16(head, static_cast<int16_t>(page.items.size()));
+  PutI16(head + 2, static_cast<int16_t>(keyNumber));
+  bytes_.append(form, isam::kPageHeaderSize, std::string::npos);  // the items
   AppendI32(bytes_, pageNumber);
   AppendI32(bytes_, page.leftmost);
 }
 
-// A header image is the 28 bytes of a key header (a data header fills its first 20 and
-// leaves the rest zero); the two bytes where a key header keeps its page size stay zero.
 void JournalWriter::AddDataHeader(const DataHeader& h, int32_t link) {
   uint8_t image[kKeyHeaderSize] = {};
   EncodeDataHeader(h, image);
@@ -550,15 +550,17 @@ void JournalWriter::AddDataHeader(const DataHeader& h, int32_t link) {
 void JournalWriter::AddKeyHeader(int keyNumber, const KeyHeader& h, int32_t link) {
   uint8_t image[kKeyHeaderSize];
   EncodeKeyHeader(h, image);
-  image[26] = image[27] = 0;
+  image[26] = image[27] = 0;  // a header image carries no page size
   AddHeaderImage(keyNumber, image, link);
 }
 
 void JournalWriter::AddHeaderImage(int section, const uint8_t* image, int32_t link) {
-  AppendI16(bytes_, 1000);
-  AppendI16(bytes_, static_cast<int16_t>(section));
-  bytes_.append(reinterpret_cast<const char*>(image), kKeyHeaderSize);
-  AppendI32(bytes_, link);
+  uint8_t entry[isam::kJournalHeaderEntrySize];
+  PutI16(entry, isam::kJournalHeaderTag);
+  PutI16(entry + 2, static_cast<int16_t>(section));
+  std::memcpy(entry + isam::kJournalImageOffset, image, kKeyHeaderSize);
+  PutI32(entry + isam::kJournalLinkOffset, link);
+  bytes_.append(reinterpret_cast<const char*>(entry), sizeof entry);
 }
 
 void JournalWriter::AddTag(int16_t tag) { AppendI16(bytes_, tag); }
@@ -572,7 +574,7 @@ std::string CoordinationLayout(int keyCount, int slotCount, uint8_t fill) {
   std::string out(isam::kSlotAreaOffset + static_cast<size_t>(std::max(slotCount, 0)) * m,
                   static_cast<char>(fill));
   out[0] = '\0';
-  PutI16(reinterpret_cast<uint8_t*>(out.data()) + 1, isam::kLayoutMarker);
+  PutI16(reinterpret_cast<uint8_t*>(out.data()) + isam::kLayoutMarkerOffset, isam::kLayoutMarker);
   return out;
 }
 

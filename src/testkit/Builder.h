@@ -187,20 +187,20 @@ std::string WithExtension(std::string_view path, std::string_view ext);
 
 // ---- Save journal ---------------------------------------------------------------------------
 
-// Builds the journal a program in save mode leaves in the coordination file: a leading
-// byte, then entries (page images, header images), then the end tag.
+// Builds the journal a program in save mode leaves in the coordination file (its layout
+// is drawn in isam/Format.h): a leading byte, then entries, then the end tag.
 class JournalWriter {
  public:
   explicit JournalWriter(uint8_t leadingByte = 0) { bytes_.push_back(static_cast<char>(leadingByte)); }
   // Tag = the page's item count (1..62 for a sound journal; not checked here).
   void AddPage(int keyNumber, int keyLength, int32_t pageNumber, const PageImage& page);
-  // Header images (tag 1000). `link` other than -2 puts the slot or page numbered by
+  // Header images. `link` other than kJournalNoLink puts the slot or page numbered by
   // the image's FreeHead on the free chain with that link.
-  void AddDataHeader(const DataHeader& header, int32_t link = -2);
-  void AddKeyHeader(int keyNumber, const KeyHeader& header, int32_t link = -2);
+  void AddDataHeader(const DataHeader& header, int32_t link = isam::kJournalNoLink);
+  void AddKeyHeader(int keyNumber, const KeyHeader& header, int32_t link = isam::kJournalNoLink);
   void AddTag(int16_t tag);  // any tag, for damaged journals
   void AddRaw(std::string_view bytes);
-  void End() { AddTag(2000); }
+  void End() { AddTag(isam::kJournalEndTag); }
   const std::string& Bytes() const { return bytes_; }
 
  private:

@@ -253,6 +253,57 @@ TEST_F(EngineTest, StaleBlockPointerIsRefusedWithoutBeingTouched) {
   engine.CloseBlock(b);
 }
 
+// A handle kept past its close must not reach the block a later open puts in the same
+// place or memory: each row closes one block and opens another, then uses the old handle.
+TEST_F(EngineTest, StaleHandleIsRefusedAfterItsPlaceIsReused) {
+  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  Build("OLD", 40, 2);
+  Build("NEW", 40, 2);
+  Engine other;
+  ASSERT_EQ(other.StartEngine(0, 8), 8);
+  const std::vector<uint8_t> ones(40, 0x11);
+  struct Row {
+    const char* what;
+    const char* reopen;
+    bool otherEngine;
+  } rows[] = {{"same file again", "OLD", false},
+              {"another file", "NEW", false},
+              {"an open by another engine", "NEW", true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FileBlock* old = nullptr;
+    engine.OpenBlock(old, Path("OLD"), false, false, false, false);
+    ASSERT_OK(engine);
+    FileBlock* stale = old;
+    engine.CloseBlock(old);
+    ASSERT_OK(engine);
+    Engine& opener = row.otherEngine ? other : engine;
+    FileBlock* fresh = nullptr;
+    opener.OpenBlock(fresh, Path(row.reopen), false, false, false, false);
+    ASSERT_OK(opener);
+    EXPECT_NE(fresh, stale);
+    std::vector<uint8_t> slot(40);
+    opener.ReadSlot(stale, 1, slot);
+    EXPECT_ERR(opener, 10445);
+    opener.WriteSlot(stale, 1, ones);
+    EXPECT_ERR(opener, 10445);
+    EXPECT_EQ(opener.SlotLength(stale), 0);
+    opener.CloseBlock(stale);
+    EXPECT_ERR(opener, 10445);
+    opener.ReadSlot(fresh, 1, slot);  // the new block is untouched and still usable
+    EXPECT_OK(opener);
+    EXPECT_EQ(I32(std::string(slot.begin(), slot.end()), 4), 1);
+    opener.CloseBlock(fresh);
+    EXPECT_OK(opener);
+  }
+  // Values that were never handles.
+  for (uintptr_t forged : {uintptr_t{1}, uintptr_t{0xFFF}, ~uintptr_t{0}}) {
+    std::vector<uint8_t> slot(40);
+    engine.ReadSlot(reinterpret_cast<FileBlock*>(forged), 1, slot);
+    EXPECT_ERR(engine, 10445);
+  }
+}
+
 TEST_F(EngineTest, ReadOnlyBlockRefusesWrites) {
   ASSERT_EQ(engine.StartEngine(0, 16), 16);
   Build("RO", 40, 2);
