@@ -65,16 +65,16 @@ class BenchFile {
     char tmpl[] = "/tmp/kvbench.XXXXXX";
     if (::mkdtemp(tmpl) == nullptr) std::abort();
     dir_ = tmpl;
-    kv::testkit::FileSpec fileSpec;
-    fileSpec.dataPath = dir_ + "/" + std::string(def.baseName) + ".DAT";
-    fileSpec.slotLength = def.recordLength;
-    fileSpec.highestSlot = kRecords;
+    kv::testkit::FileLayout fileLayout;
+    fileLayout.dataPath = dir_ + "/" + std::string(def.baseName) + ".DAT";
+    fileLayout.slotLength = def.recordLength;
+    fileLayout.highestSlot = kRecords;
     std::vector<int32_t> deleted;
     for (int32_t r = 30; r <= kRecords; r += 30) deleted.push_back(r);
-    fileSpec.freeChain = kv::testkit::DescendingChain(deleted);
+    fileLayout.freeChain = kv::testkit::DescendingChain(deleted);
     const uint16_t firstMoney = def.moneyOffsets.empty() ? 0 : def.moneyOffsets.front();
     const std::string err = kv::testkit::BuildFile(
-        fileSpec, [&](int32_t record, bool isDeleted, std::span<uint8_t> slot, kv::testkit::KeySink&) {
+        fileLayout, [&](int32_t record, bool isDeleted, std::span<uint8_t> slot, kv::testkit::KeySink&) {
           if (isDeleted || !damaged || record % 100 != 7 || def.moneyOffsets.empty()) return;
           // A quiet NaN: exponent all ones, significand C000000000000000.
           uint8_t* f = slot.data() + firstMoney;

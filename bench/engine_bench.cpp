@@ -31,12 +31,12 @@ const std::string& Base() {
     char tmpl[] = "/tmp/kvb.XXXXXX";
     if (::mkdtemp(tmpl) == nullptr) std::abort();
     const std::string dir = tmpl;
-    kv::testkit::FileSpec fileSpec;
-    fileSpec.dataPath = dir + "/BENCH.DAT";
-    fileSpec.slotLength = kSlotLength;
-    fileSpec.highestSlot = kSlots;
+    kv::testkit::FileLayout fileLayout;
+    fileLayout.dataPath = dir + "/BENCH.DAT";
+    fileLayout.slotLength = kSlotLength;
+    fileLayout.highestSlot = kSlots;
     const std::string err = kv::testkit::BuildFile(
-        fileSpec, [](int32_t rec, bool, std::span<uint8_t> slot, kv::testkit::KeySink&) {
+        fileLayout, [](int32_t rec, bool, std::span<uint8_t> slot, kv::testkit::KeySink&) {
           kv::isam::PutI32(slot.data() + 4, rec);
         });
     if (!err.empty()) {

@@ -15,15 +15,15 @@ inline constexpr int kJournalKey2Length = 6;
 
 // Builds JF.DAT and JF.IX in `dir`; returns an error text, empty on success.
 inline std::string BuildJournalFixture(const std::string& dir, testkit::FileInfo* info = nullptr) {
-  testkit::FileSpec fileSpec;
-  fileSpec.dataPath = dir + "/JF.DAT";
-  fileSpec.slotLength = kJournalSlotLength;
-  fileSpec.keys = {{kJournalKey1Length, false}, {kJournalKey2Length, true}};
-  fileSpec.highestSlot = kJournalRecords;
-  fileSpec.freeChain = testkit::DescendingChain({5, 9});
-  fileSpec.index.maxItemsPerPage = 3;
+  testkit::FileLayout fileLayout;
+  fileLayout.dataPath = dir + "/JF.DAT";
+  fileLayout.slotLength = kJournalSlotLength;
+  fileLayout.keys = {{kJournalKey1Length, false}, {kJournalKey2Length, true}};
+  fileLayout.highestSlot = kJournalRecords;
+  fileLayout.freeChain = testkit::DescendingChain({5, 9});
+  fileLayout.index.maxItemsPerPage = 3;
   return testkit::BuildFile(
-      fileSpec,
+      fileLayout,
       [](int32_t record, bool deleted, std::span<uint8_t> slot, testkit::KeySink& keys) {
         slot[4] = static_cast<uint8_t>(record);
         if (deleted) return;

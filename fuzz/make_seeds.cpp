@@ -100,15 +100,15 @@ std::string Pack(uint8_t flags, std::string_view lookup, const std::string& dir,
   return s;
 }
 
-std::string Build(const FileSpec& base, int records, std::vector<int32_t> deleted = {}) {
-  FileSpec fileSpec = base;
-  fileSpec.dataPath = ScratchDirectory() + "/SEED.DAT";
-  fileSpec.highestSlot = records;
-  fileSpec.freeChain = DescendingChain(deleted);
+std::string Build(const FileLayout& base, int records, std::vector<int32_t> deleted = {}) {
+  FileLayout fileLayout = base;
+  fileLayout.dataPath = ScratchDirectory() + "/SEED.DAT";
+  fileLayout.highestSlot = records;
+  fileLayout.freeChain = DescendingChain(deleted);
   RemoveScratchFile("SEED.IX");
   RemoveScratchFile("SEED.DIA");
-  const size_t keyCount = fileSpec.keys.size();
-  const std::string error = BuildFile(fileSpec, [keyCount](int32_t record, bool deleted,
+  const size_t keyCount = fileLayout.keys.size();
+  const std::string error = BuildFile(fileLayout, [keyCount](int32_t record, bool deleted,
                                                        std::span<uint8_t> slot, KeySink& keys) {
     for (size_t i = 4; i < slot.size(); ++i) slot[i] = static_cast<uint8_t>(record + i);
     if (deleted) return;
@@ -120,11 +120,11 @@ std::string Build(const FileSpec& base, int records, std::vector<int32_t> delete
 }
 
 void EngineSeeds() {
-  FileSpec oneKey;
+  FileLayout oneKey;
   oneKey.slotLength = 24;
   oneKey.keys = {{4, false}};
   oneKey.index.maxItemsPerPage = 4;
-  FileSpec twoKeys = oneKey;
+  FileLayout twoKeys = oneKey;
   twoKeys.keys = {{4, false}, {4, true}};
   twoKeys.index.maxItemsPerPage = 3;
 
@@ -156,7 +156,7 @@ void EngineSeeds() {
   Seed("fuzz_engine", "single-journal", Pack(kSaveMode | kNoNetwork, "R0", dir, true));
 
   // No keys at all: no index file.
-  FileSpec noKeys;
+  FileLayout noKeys;
   noKeys.slotLength = 40;
   dir = Build(noKeys, 3, {2});
   Seed("fuzz_engine", "no-keys", Pack(kNoIndex | kNoDia, "", dir, false));

@@ -429,42 +429,42 @@ std::string WithExtension(std::string_view path, std::string_view ext) {
   return base + "." + std::string(ext);
 }
 
-std::string BuildFile(const FileSpec& fileSpec, const SlotFiller& filler, FileInfo* info) {
-  if (fileSpec.slotLength < kDataHeaderSize) return "slot length below 21";
-  if (fileSpec.highestSlot < 0) return "negative slot count";
-  if (fileSpec.keys.size() > static_cast<size_t>(isam::kMaxKeys)) return "more than 100 keys";
-  const size_t slot = static_cast<size_t>(fileSpec.slotLength);
+std::string BuildFile(const FileLayout& fileLayout, const SlotFiller& filler, FileInfo* info) {
+  if (fileLayout.slotLength < kDataHeaderSize) return "slot length below 21";
+  if (fileLayout.highestSlot < 0) return "negative slot count";
+  if (fileLayout.keys.size() > static_cast<size_t>(isam::kMaxKeys)) return "more than 100 keys";
+  const size_t slot = static_cast<size_t>(fileLayout.slotLength);
 
   // The link each deleted slot carries; 0 marks a live slot.
-  std::vector<int32_t> link(static_cast<size_t>(fileSpec.highestSlot) + 1, 0);
-  for (size_t i = 0; i < fileSpec.freeChain.size(); ++i) {
-    const int32_t n = fileSpec.freeChain[i];
-    if (n < 1 || n > fileSpec.highestSlot) return "free chain slot " + std::to_string(n) + " out of range";
+  std::vector<int32_t> link(static_cast<size_t>(fileLayout.highestSlot) + 1, 0);
+  for (size_t i = 0; i < fileLayout.freeChain.size(); ++i) {
+    const int32_t n = fileLayout.freeChain[i];
+    if (n < 1 || n > fileLayout.highestSlot) return "free chain slot " + std::to_string(n) + " out of range";
     if (link[static_cast<size_t>(n)] != 0) return "slot " + std::to_string(n) + " twice in the free chain";
-    link[static_cast<size_t>(n)] = i + 1 < fileSpec.freeChain.size() ? fileSpec.freeChain[i + 1] : -1;
+    link[static_cast<size_t>(n)] = i + 1 < fileLayout.freeChain.size() ? fileLayout.freeChain[i + 1] : -1;
   }
 
   std::vector<KeyEntries> keys;
-  for (const KeyDesc& d : fileSpec.keys) {
+  for (const KeyDesc& d : fileLayout.keys) {
     keys.emplace_back(d);
-    keys.back().Reserve(static_cast<size_t>(fileSpec.highestSlot));
+    keys.back().Reserve(static_cast<size_t>(fileLayout.highestSlot));
   }
   KeySink sink(keys);
 
   DataHeader header;
-  header.freeHead = fileSpec.freeChain.empty() ? -1 : fileSpec.freeChain.front();
-  header.freeCount = static_cast<int32_t>(fileSpec.freeChain.size());
-  header.highestSlot = fileSpec.highestSlot;
-  header.slotLength = fileSpec.headerSlotLength != 0 ? fileSpec.headerSlotLength : fileSpec.slotLength;
-  header.keyCount = fileSpec.headerKeyCount >= 0 ? fileSpec.headerKeyCount : static_cast<int32_t>(fileSpec.keys.size());
-  header.defectFlag = fileSpec.defectFlag;
+  header.freeHead = fileLayout.freeChain.empty() ? -1 : fileLayout.freeChain.front();
+  header.freeCount = static_cast<int32_t>(fileLayout.freeChain.size());
+  header.highestSlot = fileLayout.highestSlot;
+  header.slotLength = fileLayout.headerSlotLength != 0 ? fileLayout.headerSlotLength : fileLayout.slotLength;
+  header.keyCount = fileLayout.headerKeyCount >= 0 ? fileLayout.headerKeyCount : static_cast<int32_t>(fileLayout.keys.size());
+  header.defectFlag = fileLayout.defectFlag;
 
   // A coordination file left from an earlier file of this name would be judged (or
   // replayed) against the new one; the engine's own creation removes it too.
   std::error_code ec;
-  std::filesystem::remove(WithExtension(fileSpec.dataPath, "DIA"), ec);
-  FilePtr f = OpenForWrite(fileSpec.dataPath, false);
-  if (!f) return "cannot create " + fileSpec.dataPath;
+  std::filesystem::remove(WithExtension(fileLayout.dataPath, "DIA"), ec);
+  FilePtr f = OpenForWrite(fileLayout.dataPath, false);
+  if (!f) return "cannot create " + fileLayout.dataPath;
   // Whole slots go out in chunks of about 4 MB.
   const size_t perChunk = std::max<size_t>(1, (size_t{4} << 20) / slot);
   std::vector<uint8_t> chunk(perChunk * slot);
@@ -478,8 +478,8 @@ std::string BuildFile(const FileSpec& fileSpec, const SlotFiller& filler, FileIn
   std::memset(chunk.data(), 0, slot);
   EncodeDataHeader(header, chunk.data());
   used = 1;
-  for (int32_t n = 1; n <= fileSpec.highestSlot; ++n) {
-    if (used == perChunk && !flush()) return "cannot write " + fileSpec.dataPath;
+  for (int32_t n = 1; n <= fileLayout.highestSlot; ++n) {
+    if (used == perChunk && !flush()) return "cannot write " + fileLayout.dataPath;
     const std::span<uint8_t> bytes(chunk.data() + used * slot, slot);
     std::memset(bytes.data(), 0, slot);
     const int32_t l = link[static_cast<size_t>(n)];
@@ -494,17 +494,17 @@ std::string BuildFile(const FileSpec& fileSpec, const SlotFiller& filler, FileIn
     PutI32(bytes.data(), l);
     ++used;
   }
-  if (!flush()) return "cannot write " + fileSpec.dataPath;
-  if (std::fclose(f.release()) != 0) return "cannot close " + fileSpec.dataPath;
+  if (!flush()) return "cannot write " + fileLayout.dataPath;
+  if (std::fclose(f.release()) != 0) return "cannot close " + fileLayout.dataPath;
 
   if (info) {
     info->header = header;
     info->keys.clear();
   }
-  if (!keys.empty() && fileSpec.writeIndex) {
+  if (!keys.empty() && fileLayout.writeIndex) {
     const std::string indexPath =
-        fileSpec.indexPath.empty() ? WithExtension(fileSpec.dataPath, "IX") : fileSpec.indexPath;
-    return WriteIndexFile(indexPath, keys, fileSpec.index, info ? &info->keys : nullptr);
+        fileLayout.indexPath.empty() ? WithExtension(fileLayout.dataPath, "IX") : fileLayout.indexPath;
+    return WriteIndexFile(indexPath, keys, fileLayout.index, info ? &info->keys : nullptr);
   }
   return {};
 }

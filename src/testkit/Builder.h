@@ -153,7 +153,7 @@ class KeySink {
 using SlotFiller = std::function<void(int32_t record, bool deleted, std::span<uint8_t> slot,
                                       KeySink& keys)>;
 
-struct FileSpec {
+struct FileLayout {
   std::string dataPath;   // e.g. dir + "/GLFILE03.DAT"
   std::string indexPath;  // empty: beside the data file with the extension IX
   int32_t slotLength = 0;  // physical slot length, at least 21
@@ -176,7 +176,7 @@ struct FileInfo {
 
 // Replaces the data file and its index file, and removes a coordination file of the
 // same base name.
-std::string BuildFile(const FileSpec& fileSpec, const SlotFiller& filler, FileInfo* info = nullptr);
+std::string BuildFile(const FileLayout& fileLayout, const SlotFiller& filler, FileInfo* info = nullptr);
 
 // The chain the suite leaves when it deletes slots in ascending order: the highest
 // deleted slot is the head and each links to the next lower one.

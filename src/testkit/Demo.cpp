@@ -368,13 +368,13 @@ DemoCompany MakeDemoCompany(const std::string& dir, const DemoOptions& options) 
 
     // Leftovers of an interrupted repair by the suite would belong to other data.
     for (const char* stale : {".SAV", ".IX~"}) std::filesystem::remove(dir + "/" + base + stale, ec);
-    FileSpec fileSpec;
-    fileSpec.dataPath = dir + "/" + base + ".DAT";
-    fileSpec.slotLength = slotLength;
-    fileSpec.keys.assign(def.keys.begin(), def.keys.end());
-    fileSpec.highestSlot = n;
-    fileSpec.freeChain = DescendingChain(deleted);
-    const std::string err = BuildFile(fileSpec, fill);
+    FileLayout fileLayout;
+    fileLayout.dataPath = dir + "/" + base + ".DAT";
+    fileLayout.slotLength = slotLength;
+    fileLayout.keys.assign(def.keys.begin(), def.keys.end());
+    fileLayout.highestSlot = n;
+    fileLayout.freeChain = DescendingChain(deleted);
+    const std::string err = BuildFile(fileLayout, fill);
     if (!err.empty()) company.error = base + ": " + err;
     company.files.push_back(counts);
   }

@@ -75,24 +75,24 @@ inline std::string DataFileBytes(int32_t slotLength, const std::vector<Slot>& sl
 inline std::string BuildModuleFile(const std::string& dir, const std::string& baseName, const std::vector<Slot>& slots,
                                    int32_t slotLength = 0, uint8_t defect = 0) {
   const modules::DataFileDef& def = modules::DataFile(baseName);
-  testkit::FileSpec fileSpec;
-  fileSpec.dataPath = dir + "/" + baseName + ".DAT";
-  fileSpec.slotLength = slotLength != 0 ? slotLength : def.recordLength;
-  fileSpec.keys.assign(def.keys.begin(), def.keys.end());
-  fileSpec.highestSlot = static_cast<int32_t>(slots.size());
+  testkit::FileLayout fileLayout;
+  fileLayout.dataPath = dir + "/" + baseName + ".DAT";
+  fileLayout.slotLength = slotLength != 0 ? slotLength : def.recordLength;
+  fileLayout.keys.assign(def.keys.begin(), def.keys.end());
+  fileLayout.highestSlot = static_cast<int32_t>(slots.size());
   std::vector<int32_t> deleted;
   for (size_t i = 0; i < slots.size(); ++i) {
     if (isam::GetI32(slots[i].bytes.data()) != 0) deleted.push_back(static_cast<int32_t>(i + 1));
   }
-  fileSpec.freeChain = testkit::DescendingChain(deleted);
-  fileSpec.defectFlag = defect;
-  return testkit::BuildFile(fileSpec, [&](int32_t record, bool isDeleted, std::span<uint8_t> slot, testkit::KeySink& keys) {
+  fileLayout.freeChain = testkit::DescendingChain(deleted);
+  fileLayout.defectFlag = defect;
+  return testkit::BuildFile(fileLayout, [&](int32_t record, bool isDeleted, std::span<uint8_t> slot, testkit::KeySink& keys) {
     const Slot& source = slots[static_cast<size_t>(record - 1)];
     std::memcpy(slot.data(), source.bytes.data(), std::min(slot.size(), source.bytes.size()));
     if (isDeleted) return;
     char text[16];
     std::snprintf(text, sizeof text, "R%08d", record);
-    for (size_t k = 1; k <= fileSpec.keys.size(); ++k) keys.Add(static_cast<int>(k), text);
+    for (size_t k = 1; k <= fileLayout.keys.size(); ++k) keys.Add(static_cast<int>(k), text);
   });
 }
 

@@ -63,12 +63,12 @@ TEST_F(HardeningLargeFileTest, WalksAndRepairsRecordsPastFourGiB) {
   const std::string company = dir_ + "/company";
   const std::string data = company + "/ICFILE01.DAT";
   const modules::DataFileDef& def = modules::DataFile("ICFILE01");
-  testkit::FileSpec fileSpec;
-  fileSpec.dataPath = data;
-  fileSpec.slotLength = kSlot;
-  fileSpec.keys.assign(def.keys.begin(), def.keys.end());
-  fileSpec.highestSlot = 3;
-  ASSERT_EQ(testkit::BuildFile(fileSpec,
+  testkit::FileLayout fileLayout;
+  fileLayout.dataPath = data;
+  fileLayout.slotLength = kSlot;
+  fileLayout.keys.assign(def.keys.begin(), def.keys.end());
+  fileLayout.highestSlot = 3;
+  ASSERT_EQ(testkit::BuildFile(fileLayout,
                                [](int32_t rec, bool, std::span<uint8_t> slot, testkit::KeySink& keys) {
                                  slot[4] = static_cast<uint8_t>(rec);
                                  for (int k = 1; k <= 5; ++k) keys.Add(k, "R" + std::to_string(rec));

@@ -20,11 +20,11 @@ namespace {
 using AccessFaultTest = IsamFaultTest;
 
 TEST_F(AccessFaultTest, AShortRepairWriteIsUndone) {
-  testkit::FileSpec fileSpec;
-  fileSpec.dataPath = Path("W.DAT");
-  fileSpec.slotLength = 100;
-  fileSpec.highestSlot = 2;
-  ASSERT_EQ(testkit::BuildFile(fileSpec,
+  testkit::FileLayout fileLayout;
+  fileLayout.dataPath = Path("W.DAT");
+  fileLayout.slotLength = 100;
+  fileLayout.highestSlot = 2;
+  ASSERT_EQ(testkit::BuildFile(fileLayout,
                                [](int32_t, bool, std::span<uint8_t> slot, testkit::KeySink&) {
                                  std::memset(slot.data() + 4, 0xAB, slot.size() - 4);
                                }),
@@ -65,11 +65,11 @@ TEST_F(AccessFaultTest, AShortRepairWriteIsUndone) {
 // locks ends that record's repair with nothing written: left as READ FAILED, never
 // counted as damage it made.
 TEST_F(AccessFaultTest, AReadRefusedByAnotherHoldersLockIsRetried) {
-  testkit::FileSpec fileSpec;
-  fileSpec.dataPath = Path("M.DAT");
-  fileSpec.slotLength = 100;
-  fileSpec.highestSlot = 2;
-  ASSERT_EQ(testkit::BuildFile(fileSpec,
+  testkit::FileLayout fileLayout;
+  fileLayout.dataPath = Path("M.DAT");
+  fileLayout.slotLength = 100;
+  fileLayout.highestSlot = 2;
+  ASSERT_EQ(testkit::BuildFile(fileLayout,
                                [](int32_t, bool, std::span<uint8_t> slot, testkit::KeySink&) {
                                  std::memset(slot.data() + 4, 0xAB, slot.size() - 4);
                                }),

@@ -286,12 +286,12 @@ TEST_F(AccessTest, KeySearchUsesAtMostHundredCharacters) {
   EXPECT_FALSE(access_->AccessOK);
   access_->CloseModuleFile(block);
 
-  testkit::FileSpec fileSpec;
-  fileSpec.dataPath = dir_ + "/LONGKEY.DAT";
-  fileSpec.slotLength = 120;
-  fileSpec.keys = {{100, false}};
-  fileSpec.highestSlot = 1;
-  ASSERT_EQ(testkit::BuildFile(fileSpec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink& keys) {
+  testkit::FileLayout fileLayout;
+  fileLayout.dataPath = dir_ + "/LONGKEY.DAT";
+  fileLayout.slotLength = 120;
+  fileLayout.keys = {{100, false}};
+  fileLayout.highestSlot = 1;
+  ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink& keys) {
     keys.Add(1, std::string(100, 'A'));
   }), "");
   const KeyDesc keys[] = {{100, false}};

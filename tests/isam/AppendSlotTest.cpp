@@ -18,12 +18,12 @@ class AppendSlotTest : public IsamTest {
     IsamTest::SetUp();
     ASSERT_EQ(a.StartEngine(2, 16), 16);
     ASSERT_EQ(b.StartEngine(2, 16), 16);
-    testkit::FileSpec fileSpec;
-    fileSpec.dataPath = Path("F.DAT");
-    fileSpec.slotLength = 40;
-    fileSpec.keys = {{6, false}};
-    fileSpec.highestSlot = 3;
-    ASSERT_EQ(testkit::BuildFile(fileSpec,
+    testkit::FileLayout fileLayout;
+    fileLayout.dataPath = Path("F.DAT");
+    fileLayout.slotLength = 40;
+    fileLayout.keys = {{6, false}};
+    fileLayout.highestSlot = 3;
+    ASSERT_EQ(testkit::BuildFile(fileLayout,
                                  [](int32_t rec, bool, std::span<uint8_t> slot, testkit::KeySink& sink) {
                                    slot[4] = static_cast<uint8_t>(rec);
                                    sink.Add(1, "K" + std::to_string(rec));

@@ -24,11 +24,11 @@ class LargeFileTest : public IsamTest {
     IsamTest::SetUp();
     ASSERT_GT(static_cast<uint64_t>(kPast2G) * kSlot, 1ull << 31);
     ASSERT_GT(static_cast<uint64_t>(kPast4G) * kSlot, 1ull << 32);
-    testkit::FileSpec fileSpec;
-    fileSpec.dataPath = Path("BIG.DAT");
-    fileSpec.slotLength = kSlot;
-    fileSpec.highestSlot = 2;
-    ASSERT_EQ(testkit::BuildFile(fileSpec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
+    testkit::FileLayout fileLayout;
+    fileLayout.dataPath = Path("BIG.DAT");
+    fileLayout.slotLength = kSlot;
+    fileLayout.highestSlot = 2;
+    ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
     // The far records, written past a hole, and the header that counts them.
     WriteAt(kPast2G, Slot(0x21));
     WriteAt(kPast4G, Slot(0x42));

@@ -41,14 +41,14 @@ class BadInputTest : public IsamTest {
  protected:
   void SetUp() override {
     IsamTest::SetUp();
-    testkit::FileSpec fileSpec;
-    fileSpec.dataPath = Path("F.DAT");
-    fileSpec.slotLength = kSlot;
-    fileSpec.keys = {{kLen1, false}, {kLen2, true}};
-    fileSpec.highestSlot = kRecords;
-    fileSpec.freeChain = testkit::DescendingChain({7, 19});
-    fileSpec.index.maxItemsPerPage = 3;  // a tree several pages high from few entries
-    ASSERT_EQ(testkit::BuildFile(fileSpec,
+    testkit::FileLayout fileLayout;
+    fileLayout.dataPath = Path("F.DAT");
+    fileLayout.slotLength = kSlot;
+    fileLayout.keys = {{kLen1, false}, {kLen2, true}};
+    fileLayout.highestSlot = kRecords;
+    fileLayout.freeChain = testkit::DescendingChain({7, 19});
+    fileLayout.index.maxItemsPerPage = 3;  // a tree several pages high from few entries
+    ASSERT_EQ(testkit::BuildFile(fileLayout,
                                  [](int32_t rec, bool deleted, std::span<uint8_t> slot, testkit::KeySink& keys) {
                                    slot[10] = static_cast<uint8_t>(rec);
                                    if (deleted) return;

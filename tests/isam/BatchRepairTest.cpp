@@ -52,11 +52,11 @@ class BatchRepairTest : public IsamTest {
   // Records 1..slots; the records in `damaged` carry damage in both fields. Record r
   // holds r at offset 4 and 'a' at kText.
   void Build(int32_t slots, const std::vector<int32_t>& damaged) {
-    testkit::FileSpec fileSpec;
-    fileSpec.dataPath = Path("B.DAT");
-    fileSpec.slotLength = kSlot;
-    fileSpec.highestSlot = slots;
-    ASSERT_EQ(testkit::BuildFile(fileSpec,
+    testkit::FileLayout fileLayout;
+    fileLayout.dataPath = Path("B.DAT");
+    fileLayout.slotLength = kSlot;
+    fileLayout.highestSlot = slots;
+    ASSERT_EQ(testkit::BuildFile(fileLayout,
                                  [&](int32_t r, bool, std::span<uint8_t> slot, testkit::KeySink&) {
                                    PutI32(slot.data() + 4, r);
                                    slot[kText] = 'a';

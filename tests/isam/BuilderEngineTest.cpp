@@ -32,14 +32,14 @@ class BuilderEngineTest : public test::TempDirTest {
 
 TEST_F(BuilderEngineTest, EngineFindsEveryKeyAndStepsInOrder) {
   constexpr int32_t kRecords = 50000;
-  FileSpec fileSpec;
-  fileSpec.dataPath = dir_ + "/BIG.DAT";
-  fileSpec.slotLength = 40;
-  fileSpec.keys = {{12, false}, {6, true}};
-  fileSpec.highestSlot = kRecords;
+  FileLayout fileLayout;
+  fileLayout.dataPath = dir_ + "/BIG.DAT";
+  fileLayout.slotLength = 40;
+  fileLayout.keys = {{12, false}, {6, true}};
+  fileLayout.highestSlot = kRecords;
   std::vector<int32_t> deleted;
   for (int32_t n = 3; n <= kRecords; n += 41) deleted.push_back(n);
-  fileSpec.freeChain = DescendingChain(deleted);
+  fileLayout.freeChain = DescendingChain(deleted);
   std::vector<Entry> unique, dups;
   auto uniqueText = [](int32_t n) {
     // Texts of several lengths, some prefixes of others, and bytes above 0x7F.
@@ -49,7 +49,7 @@ TEST_F(BuilderEngineTest, EngineFindsEveryKeyAndStepsInOrder) {
   };
   auto dupText = [](int32_t n) { return "D" + std::to_string(n % 613); };
   FileInfo info;
-  ASSERT_EQ(BuildFile(fileSpec,
+  ASSERT_EQ(BuildFile(fileLayout,
                       [&](int32_t n, bool isDeleted, std::span<uint8_t>, KeySink& keys) {
                         if (isDeleted) return;
                         keys.Add(1, uniqueText(n));
@@ -115,12 +115,12 @@ TEST_F(BuilderEngineTest, EngineFindsEveryKeyAndStepsInOrder) {
 // A journal from the writer, left in the coordination file, is replayed by the next
 // open: the page image, the key header and the data header (with its freed slot) land.
 TEST_F(BuilderEngineTest, EngineReplaysAWrittenJournal) {
-  FileSpec fileSpec;
-  fileSpec.dataPath = dir_ + "/J.DAT";
-  fileSpec.slotLength = 32;
-  fileSpec.keys = {{8, false}};
-  fileSpec.highestSlot = 10;
-  ASSERT_EQ(BuildFile(fileSpec,
+  FileLayout fileLayout;
+  fileLayout.dataPath = dir_ + "/J.DAT";
+  fileLayout.slotLength = 32;
+  fileLayout.keys = {{8, false}};
+  fileLayout.highestSlot = 10;
+  ASSERT_EQ(BuildFile(fileLayout,
                       [](int32_t n, bool, std::span<uint8_t>, KeySink& keys) {
                         keys.Add(1, "R" + std::to_string(n));
                       }),

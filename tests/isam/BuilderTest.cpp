@@ -130,13 +130,13 @@ WalkResult WalkKey(const std::string& ix, const std::vector<int>& keyLengths, in
 // ---- Data file -------------------------------------------------------------------------------
 
 TEST_F(BuilderTest, DataFileSlotsHeaderAndFreeChain) {
-  FileSpec fileSpec;
-  fileSpec.dataPath = Path("T.DAT");
-  fileSpec.slotLength = 100;
-  fileSpec.keys = {{10, false}};
-  fileSpec.highestSlot = 5;
-  fileSpec.freeChain = DescendingChain({2, 4});
-  ASSERT_EQ(BuildFile(fileSpec,
+  FileLayout fileLayout;
+  fileLayout.dataPath = Path("T.DAT");
+  fileLayout.slotLength = 100;
+  fileLayout.keys = {{10, false}};
+  fileLayout.highestSlot = 5;
+  fileLayout.freeChain = DescendingChain({2, 4});
+  ASSERT_EQ(BuildFile(fileLayout,
                       [](int32_t n, bool deleted, std::span<uint8_t> slot, KeySink& keys) {
                         std::fill(slot.begin() + 4, slot.end(), static_cast<uint8_t>(n));
                         if (!deleted) keys.Add(1, "K" + std::to_string(n));
@@ -162,17 +162,17 @@ TEST_F(BuilderTest, DataFileSlotsHeaderAndFreeChain) {
 }
 
 TEST_F(BuilderTest, HeaderOverridesAndChainOrderAsGiven) {
-  FileSpec fileSpec;
-  fileSpec.dataPath = Path("M.DAT");
-  fileSpec.slotLength = 64;
-  fileSpec.highestSlot = 4;
-  fileSpec.freeChain = {1, 3};  // ascending, as given
-  fileSpec.headerSlotLength = 60;
-  fileSpec.headerKeyCount = 101;
-  fileSpec.defectFlag = 1;
+  FileLayout fileLayout;
+  fileLayout.dataPath = Path("M.DAT");
+  fileLayout.slotLength = 64;
+  fileLayout.highestSlot = 4;
+  fileLayout.freeChain = {1, 3};  // ascending, as given
+  fileLayout.headerSlotLength = 60;
+  fileLayout.headerKeyCount = 101;
+  fileLayout.defectFlag = 1;
   ASSERT_EQ(WriteBytes(Path("M.DIA"), CoordinationLayout(0)), "");
   FileInfo info;
-  ASSERT_EQ(BuildFile(fileSpec, nullptr, &info), "");
+  ASSERT_EQ(BuildFile(fileLayout, nullptr, &info), "");
   const std::string dat = Read("M.DAT");
   ASSERT_EQ(dat.size(), 5u * 64);
   EXPECT_EQ(I32(dat, 0), 1);
@@ -220,13 +220,13 @@ TEST_F(BuilderTest, RefusesInconsistentInput) {
        [](int32_t n, bool, std::span<uint8_t>, KeySink& k) { k.Add(1, std::to_string(n)); }},
   };
   for (const Case& c : cases) {
-    FileSpec fileSpec;
-    fileSpec.dataPath = Path("E.DAT");
-    fileSpec.slotLength = 32;
-    fileSpec.keys = c.keys;
-    fileSpec.highestSlot = 3;
-    fileSpec.freeChain = c.chain;
-    EXPECT_NE(BuildFile(fileSpec, c.fill), "") << c.name;
+    FileLayout fileLayout;
+    fileLayout.dataPath = Path("E.DAT");
+    fileLayout.slotLength = 32;
+    fileLayout.keys = c.keys;
+    fileLayout.highestSlot = 3;
+    fileLayout.freeChain = c.chain;
+    EXPECT_NE(BuildFile(fileLayout, c.fill), "") << c.name;
   }
 }
 

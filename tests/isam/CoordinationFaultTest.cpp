@@ -16,11 +16,11 @@ namespace {
 using CoordinationFaultTest = IsamFaultTest;
 
 TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
-  testkit::FileSpec fileSpec;
-  fileSpec.dataPath = Path("L.DAT");
-  fileSpec.slotLength = 24;
-  fileSpec.highestSlot = 2;
-  ASSERT_EQ(testkit::BuildFile(fileSpec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
+  testkit::FileLayout fileLayout;
+  fileLayout.dataPath = Path("L.DAT");
+  fileLayout.slotLength = 24;
+  fileLayout.highestSlot = 2;
+  ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
   Engine e;
   e.StartEngine(2, 16);
   FileBlock* b = nullptr;
@@ -51,11 +51,11 @@ TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
 }
 
 TEST_F(CoordinationFaultTest, AReplayWhoseRefreshFailsLeavesASoundLayout) {
-  testkit::FileSpec fileSpec;
-  fileSpec.dataPath = Path("J.DAT");
-  fileSpec.slotLength = 24;
-  fileSpec.highestSlot = 3;
-  ASSERT_EQ(testkit::BuildFile(fileSpec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
+  testkit::FileLayout fileLayout;
+  fileLayout.dataPath = Path("J.DAT");
+  fileLayout.slotLength = 24;
+  fileLayout.highestSlot = 3;
+  ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
   Engine e;
   e.StartEngine(2, 16);
   FileBlock* b = nullptr;

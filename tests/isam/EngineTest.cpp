@@ -16,7 +16,7 @@ namespace kv::isam::testing {
 namespace {
 
 using testkit::BuildFile;
-using testkit::FileSpec;
+using testkit::FileLayout;
 using testkit::KeySink;
 
 class EngineTest : public IsamTest {
@@ -30,21 +30,21 @@ class EngineTest : public IsamTest {
   // "K<n>" when the file has a key.
   void Build(const std::string& base, int32_t slotLength, int32_t highest,
              std::vector<int32_t> freeChain = {}, std::vector<KeyDesc> keys = {},
-             FileSpec* tweak = nullptr) {
-    FileSpec fileSpec;
-    fileSpec.dataPath = Path(base + ".DAT");
-    fileSpec.slotLength = slotLength;
-    fileSpec.keys = keys;
-    fileSpec.highestSlot = highest;
-    fileSpec.freeChain = freeChain;
+             FileLayout* tweak = nullptr) {
+    FileLayout fileLayout;
+    fileLayout.dataPath = Path(base + ".DAT");
+    fileLayout.slotLength = slotLength;
+    fileLayout.keys = keys;
+    fileLayout.highestSlot = highest;
+    fileLayout.freeChain = freeChain;
     if (tweak) {
-      fileSpec.headerSlotLength = tweak->headerSlotLength;
-      fileSpec.headerKeyCount = tweak->headerKeyCount;
-      fileSpec.defectFlag = tweak->defectFlag;
-      fileSpec.writeIndex = tweak->writeIndex;
+      fileLayout.headerSlotLength = tweak->headerSlotLength;
+      fileLayout.headerKeyCount = tweak->headerKeyCount;
+      fileLayout.defectFlag = tweak->defectFlag;
+      fileLayout.writeIndex = tweak->writeIndex;
     }
     const bool hasKeys = !keys.empty();
-    ASSERT_EQ(BuildFile(fileSpec,
+    ASSERT_EQ(BuildFile(fileLayout,
                         [&](int32_t rec, bool deleted, std::span<uint8_t> slot, KeySink& sink) {
                           PutI32(slot.data() + 4, rec);
                           if (!deleted && hasKeys) sink.Add(1, "K" + std::to_string(rec));

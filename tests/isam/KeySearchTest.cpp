@@ -17,7 +17,7 @@ namespace {
 
 using testkit::BuildFile;
 using testkit::FileInfo;
-using testkit::FileSpec;
+using testkit::FileLayout;
 using testkit::KeySink;
 
 struct Entry {
@@ -47,15 +47,15 @@ class KeySearchTest : public IsamTest {
     for (int32_t r = 1; r <= highest; ++r) {
       if (!byRecord.count(r)) deleted.push_back(r);
     }
-    FileSpec fileSpec;
-    fileSpec.dataPath = Path(base + ".DAT");
-    fileSpec.slotLength = 30;
-    fileSpec.keys = {key};
-    fileSpec.highestSlot = highest;
-    fileSpec.freeChain = testkit::DescendingChain(deleted);
-    fileSpec.index.maxItemsPerPage = perPage;
+    FileLayout fileLayout;
+    fileLayout.dataPath = Path(base + ".DAT");
+    fileLayout.slotLength = 30;
+    fileLayout.keys = {key};
+    fileLayout.highestSlot = highest;
+    fileLayout.freeChain = testkit::DescendingChain(deleted);
+    fileLayout.index.maxItemsPerPage = perPage;
     FileInfo info;
-    EXPECT_EQ(BuildFile(fileSpec,
+    EXPECT_EQ(BuildFile(fileLayout,
                         [&](int32_t rec, bool isDeleted, std::span<uint8_t>, KeySink& sink) {
                           if (!isDeleted) sink.Add(1, byRecord[rec]);
                         },

@@ -20,7 +20,7 @@ namespace kv::isam::testing {
 namespace {
 
 using testkit::BuildFile;
-using testkit::FileSpec;
+using testkit::FileLayout;
 using testkit::KeySink;
 
 using Clock = std::chrono::steady_clock;
@@ -43,12 +43,12 @@ class NetworkTest : public IsamTest {
 
   // Records 1..50; record r carries key text "K<r>" (or "K<51-r>" when flipped).
   void Build(const std::string& base, bool flipped = false) {
-    FileSpec fileSpec;
-    fileSpec.dataPath = Path(base + ".DAT");
-    fileSpec.slotLength = 30;
-    fileSpec.keys = {{8, false}};
-    fileSpec.highestSlot = 50;
-    ASSERT_EQ(BuildFile(fileSpec,
+    FileLayout fileLayout;
+    fileLayout.dataPath = Path(base + ".DAT");
+    fileLayout.slotLength = 30;
+    fileLayout.keys = {{8, false}};
+    fileLayout.highestSlot = 50;
+    ASSERT_EQ(BuildFile(fileLayout,
                         [&](int32_t rec, bool, std::span<uint8_t> slot, KeySink& sink) {
                           PutI32(slot.data() + 4, rec);
                           sink.Add(1, "K" + std::to_string(flipped ? 51 - rec : rec));

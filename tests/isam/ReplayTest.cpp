@@ -15,7 +15,7 @@ namespace kv::isam::testing {
 namespace {
 
 using testkit::BuildFile;
-using testkit::FileSpec;
+using testkit::FileLayout;
 using testkit::JournalWriter;
 using testkit::KeySink;
 using testkit::PageImage;
@@ -29,13 +29,13 @@ class ReplayTest : public IsamTest {
     IsamTest::SetUp();
     ASSERT_EQ(engine.StartEngine(2, 16), 16);
     // Records 1..10 with keys K1..K10: a single root page, page 1.
-    FileSpec fileSpec;
-    fileSpec.dataPath = Path("JR.DAT");
-    fileSpec.slotLength = 30;
-    fileSpec.keys = {{kL, false}};
-    fileSpec.highestSlot = 10;
+    FileLayout fileLayout;
+    fileLayout.dataPath = Path("JR.DAT");
+    fileLayout.slotLength = 30;
+    fileLayout.keys = {{kL, false}};
+    fileLayout.highestSlot = 10;
     testkit::FileInfo info;
-    ASSERT_EQ(BuildFile(fileSpec,
+    ASSERT_EQ(BuildFile(fileLayout,
                         [](int32_t rec, bool, std::span<uint8_t> slot, KeySink& sink) {
                           PutI32(slot.data() + 4, rec);
                           sink.Add(1, "K" + std::to_string(rec));

@@ -59,10 +59,10 @@ TEST_F(StationRaceTest, StationsOpeningTogetherShareOneCoordinationFile) {
     std::vector<std::string> bases;
     for (int f = 0; f < kFiles; ++f) {
       bases.push_back(Path("R" + std::to_string(round) + "_" + std::to_string(f)));
-      testkit::FileSpec fileSpec;
-      fileSpec.dataPath = bases.back() + ".DAT";
-      fileSpec.slotLength = 24;
-      ASSERT_EQ(testkit::BuildFile(fileSpec, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
+      testkit::FileLayout fileLayout;
+      fileLayout.dataPath = bases.back() + ".DAT";
+      fileLayout.slotLength = 24;
+      ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
     }
     const std::string go = Path("R" + std::to_string(round) + ".GO");
     std::vector<int> children;

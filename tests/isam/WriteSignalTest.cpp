@@ -19,12 +19,12 @@ class WriteSignalTest : public IsamTest {
   void SetUp() override {
     IsamTest::SetUp();
     for (Engine* e : {&a, &b, &c}) ASSERT_EQ(e->StartEngine(2, 16), 16);
-    testkit::FileSpec fileSpec;
-    fileSpec.dataPath = Path("SIG.DAT");
-    fileSpec.slotLength = 30;
-    fileSpec.keys = {{8, false}};
-    fileSpec.highestSlot = 20;
-    ASSERT_EQ(testkit::BuildFile(fileSpec,
+    testkit::FileLayout fileLayout;
+    fileLayout.dataPath = Path("SIG.DAT");
+    fileLayout.slotLength = 30;
+    fileLayout.keys = {{8, false}};
+    fileLayout.highestSlot = 20;
+    ASSERT_EQ(testkit::BuildFile(fileLayout,
                                  [](int32_t rec, bool, std::span<uint8_t> slot, testkit::KeySink& sink) {
                                    PutI32(slot.data() + 4, rec);
                                    sink.Add(1, "K" + std::to_string(rec));

@@ -96,18 +96,18 @@ class RepairFixture : public CompanyDirTest {
   // Builds `name`.DAT/.IX with the module tables' record length and keys.
   void Build(const std::string& name, const std::vector<TestRecord>& records) {
     const DataFileDef& def = DataFile(name);
-    testkit::FileSpec fileSpec;
-    fileSpec.dataPath = Path(name + ".DAT");
-    fileSpec.slotLength = def.recordLength;
-    fileSpec.keys.assign(def.keys.begin(), def.keys.end());
-    fileSpec.highestSlot = static_cast<int32_t>(records.size());
+    testkit::FileLayout fileLayout;
+    fileLayout.dataPath = Path(name + ".DAT");
+    fileLayout.slotLength = def.recordLength;
+    fileLayout.keys.assign(def.keys.begin(), def.keys.end());
+    fileLayout.highestSlot = static_cast<int32_t>(records.size());
     std::vector<int32_t> deleted;
     for (size_t i = 0; i < records.size(); ++i) {
       if (records[i].deleted) deleted.push_back(static_cast<int32_t>(i + 1));
     }
-    fileSpec.freeChain = testkit::DescendingChain(deleted);
+    fileLayout.freeChain = testkit::DescendingChain(deleted);
     const std::string error = testkit::BuildFile(
-        fileSpec, [&](int32_t record, bool, std::span<uint8_t> slot, testkit::KeySink& keys) {
+        fileLayout, [&](int32_t record, bool, std::span<uint8_t> slot, testkit::KeySink& keys) {
           const TestRecord& r = records[static_cast<size_t>(record - 1)];
           if (r.fill) r.fill(slot.data());
           for (size_t k = 0; k < r.keys.size(); ++k) keys.Add(static_cast<int>(k + 1), r.keys[k]);
