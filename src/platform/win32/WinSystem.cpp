@@ -44,7 +44,11 @@ std::wstring WideEnv(const wchar_t* name) {
 
 }  // namespace
 
-std::string CurrentDirectory() {
+namespace {
+
+// The current directory as the system names it, with forward slashes, as the core joins
+// names to it (Windows takes either); empty when it cannot be read.
+std::wstring SystemCurrentDirectory() {
   std::wstring buf(MAX_PATH, L'\0');
   DWORD n = 0;
   WinCall(Op::kDirectory, [&] {
@@ -57,12 +61,23 @@ std::string CurrentDirectory() {
   });
   if (n == 0 || n >= buf.size()) return {};
   buf.resize(n);
-  // With forward slashes, as the core joins names to it (Windows takes either).
   for (wchar_t& c : buf) {
     if (c == L'\\') c = L'/';
   }
-  return detail::Cp874FromWide(buf);
+  return buf;
 }
+
+}  // namespace
+
+std::string CurrentDirectory() {
+  bool lossless = true;
+  std::string cp874 = detail::Cp874FromWide(SystemCurrentDirectory(), &lossless);
+  return lossless ? cp874 : std::string();
+}
+
+std::string CurrentDirectoryAsUtf8() { return detail::Utf8FromWide(SystemCurrentDirectory()); }
+
+uint64_t MonotonicMs() { return ::GetTickCount64(); }
 
 bool IsAbsolutePath(std::string_view path) {
   auto sep = [](char c) { return c == '/' || c == '\\'; };
