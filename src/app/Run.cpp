@@ -11,13 +11,18 @@
 //   directory; 7. the result message. It counts written records only; when unsound
 //   records were left (held by another station, a read or write failed) it is a warning
 //   that says how many, so a run that could not do everything never reads as success.
+//   A stop asked for through the progress sink ends the walk after the records in
+//   hand; the module in progress is closed by its own close steps, no later module is
+//   opened, and the result (a warning) says that the run was stopped.
 // An I/O error of a side file is caught here, at the top, and shown with one standard
 // message; the run then ends. Every early end unwinds as ui::EndRun to the front end,
 // which calls Close(): the engine is stopped, so every block is closed and every lock
 // released before the process exits.
 #include "app/Run.h"
 
+#include <algorithm>
 #include <optional>
+#include <sstream>
 
 #include "app/Report.h"
 #include "company/CompanyList.h"
@@ -59,14 +64,60 @@ std::string IoErrorMessage(int32_t code, const std::string& name) {
   return "I/O error " + ui::IntToText(code) + ": " + name;
 }
 
+namespace {
+std::string LeftLine(int32_t left) {
+  return platform::Th("มี ") + ui::IntToText(left) +
+         platform::Th(" รายการที่ยังแก้ไขไม่ได้ เนื่องจากมีผู้ใช้อื่นใช้งานอยู่หรืออ่านเขียนแฟ้มไม่ได้ โปรดเรียกใช้อีกครั้งภายหลัง");
+}
+}  // namespace
+
+int RunStatus::BarMaximum() { return modules::kProgressMax * kBarScale; }
+
+int RunStatus::BarValue(int position, int32_t done, int32_t total) {
+  int within = 0;
+  if (total > 0 && done > 0) {
+    within = static_cast<int>(static_cast<int64_t>(std::min(done, total)) * kBarScale / total);
+  }
+  return std::clamp(position * kBarScale + within, 0, BarMaximum());
+}
+
+std::string RunStatus::Walking(std::string_view module, std::string_view file, int32_t done, int32_t total,
+                               int32_t repaired) {
+  return std::string(module) + " " + std::string(file) + ": " + ui::IntToText(done) + " / " +
+         ui::IntToText(total) + platform::Th(" ระเบียน, แก้ไขแล้ว ") + ui::IntToText(repaired);
+}
+
+std::string RunStatus::Finished(std::string_view module, std::string_view file, int32_t repaired) {
+  return std::string(module) + " " + std::string(file) + platform::Th(" เสร็จ, แก้ไขแล้ว ") +
+         ui::IntToText(repaired);
+}
+
+std::string RunStatus::Waiting(std::string_view file, int32_t record, int round, int rounds) {
+  return platform::Th("รอ ") + std::string(file) + platform::Th(" ระเบียนที่ ") + ui::IntToText(record) +
+         platform::Th(" ซึ่งผู้ใช้อื่นใช้งานอยู่ (ครั้งที่ ") + ui::IntToText(round) + "/" + ui::IntToText(rounds) + ")";
+}
+
+std::string RunStatus::Stopping(int32_t repaired) {
+  return platform::Th("กำลังหยุด: ทำรายการที่อยู่ในมือให้เสร็จและปิดแฟ้ม, แก้ไขแล้ว ") + ui::IntToText(repaired);
+}
+
+std::string StoppedMessage(int32_t repaired, int32_t left) {
+  std::string text = platform::Th("หยุดการทำงานตามที่สั่งแล้ว (แก้ไขไปแล้ว ") + ui::IntToText(repaired) +
+                     platform::Th(" ข้อผิดพลาด) แฟ้มที่ยังไม่ได้ตรวจจะตรวจได้เมื่อเรียกใช้อีกครั้ง");
+  if (left > 0) {
+    text += '\n';
+    text += LeftLine(left);
+  }
+  return text;
+}
+
 std::string ResultMessage(int32_t repaired, int32_t left) {
   std::string text = repaired >= 1 ? platform::Th("การทำงานเสร็จเรียบร้อยแล้ว (พบและแก้ไข ") + ui::IntToText(repaired) +
                                          platform::Th(" ข้อผิดพลาด")
                                    : platform::Th("การทำงานเสร็จเรียบร้อยแล้ว (ไม่พบข้อผิดพลาด)");
   if (left > 0) {
     text += '\n';
-    text += platform::Th("มี ") + ui::IntToText(left) +
-            platform::Th(" รายการที่ยังแก้ไขไม่ได้ เนื่องจากมีผู้ใช้อื่นใช้งานอยู่หรืออ่านเขียนแฟ้มไม่ได้ โปรดเรียกใช้อีกครั้งภายหลัง");
+    text += LeftLine(left);
   }
   return text;
 }
@@ -142,7 +193,14 @@ bool RepairRun::Startup(const std::string& companyDir) {
     }
     isam::AccessHooks accessHooks;
     accessHooks.clearAutoSelect = [&m] { m.ClearAutoSelect(); };
-    accessHooks.printErrorHelp = [&m](int32_t error) { ui::PrintErrorHelp(error, m.startDirectory, m.helpOut); };
+    accessHooks.printErrorHelp = [&m](int32_t error) {
+      std::ostringstream help;
+      ui::PrintErrorHelp(error, m.startDirectory, help);
+      if (!help.str().empty() && !m.dialogs.TakeErrorHelp(help.str())) {
+        m.helpOut << help.str();
+        m.helpOut.flush();
+      }
+    };
     m.access.emplace(*m.engine, m.dialogs, std::move(accessHooks));
     m.access->SaveMode = 0;
 
@@ -176,6 +234,7 @@ bool RepairRun::Startup(const std::string& companyDir) {
 bool RepairRun::Fix(modules::ProgressSink& progress) {
   Impl& m = *impl_;
   completed_ = false;
+  stopped_ = false;
   if (!m.access) throw ui::EndRun(1);  // Startup did not get the run ready
   if (!m.dialogs.AskForYesNo(FixQuestionText())) return false;
   m.dialogs.ProcessPendingMessages();
@@ -192,14 +251,15 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
     modules::RunContext context{*m.access, progress, &report, m.settings.invoiceOldForm};
     {
       modules::ModuleRepairs repairs(context);
-      repairs.FixGL();
-      repairs.FixIC();
-      repairs.FixAP();
-      repairs.FixAR();
-      repairs.FixBI();
-      repairs.FixPO();
+      using Fixer = void (modules::ModuleRepairs::*)();
+      for (Fixer fix : {&modules::ModuleRepairs::FixGL, &modules::ModuleRepairs::FixIC, &modules::ModuleRepairs::FixAP,
+                        &modules::ModuleRepairs::FixAR, &modules::ModuleRepairs::FixBI, &modules::ModuleRepairs::FixPO}) {
+        if (progress.StopRequested()) break;  // the module before was closed as usual
+        (repairs.*fix)();
+      }
       repairs.CloseAll();
     }
+    stopped_ = progress.StopRequested();
     repairCount_ = progress.RepairCount();
     leftCount_ = progress.LeftCount();
     ChangeDirectoryOrThrow(m.startDirectory);
@@ -220,6 +280,11 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
     throw;
   }
 
+  if (stopped_) {
+    m.dialogs.ShowWarning(StoppedMessage(repairCount_, leftCount_));
+    exitCode_ = 1;
+    return true;
+  }
   if (leftCount_ > 0) {
     m.dialogs.ShowWarning(ResultMessage(repairCount_, leftCount_));
   } else {

@@ -27,6 +27,33 @@ std::string IoErrorMessage(int32_t code, const std::string& name);
 // The result of a run: the count of written records as always, and when records were
 // left, a second line (after a line feed) that names how many and what to do.
 std::string ResultMessage(int32_t repaired, int32_t left);
+// The result of a run the user stopped: how many records were repaired until then, and
+// the line of left records as above when there were any.
+std::string StoppedMessage(int32_t repaired, int32_t left);
+
+// What a desktop window shows of a run in progress, the same in every window system.
+// Texts are CP874.
+struct RunStatus {
+  // Bar units per data file: the bar's range is kProgressMax × kBarScale, so that it
+  // moves within a file by the records walked.
+  static constexpr int kBarScale = 100;
+  // How often at most a window repaints the bar and the line for the walk (it handles
+  // its events at every progress call all the same).
+  static constexpr uint64_t kRefreshMs = 50;
+
+  static int BarMaximum();
+  // `position` files finished, `done` of the current file's `total` slots walked.
+  static int BarValue(int position, int32_t done, int32_t total);
+  // "GL GLFILE01: 1200 / 5000 ระเบียน, แก้ไขแล้ว 3"
+  static std::string Walking(std::string_view module, std::string_view file, int32_t done, int32_t total,
+                             int32_t repaired);
+  // After a finished file: "GL GLFILE01 เสร็จ, แก้ไขแล้ว 3"
+  static std::string Finished(std::string_view module, std::string_view file, int32_t repaired);
+  // The run waits for a record another station holds.
+  static std::string Waiting(std::string_view file, int32_t record, int round, int rounds);
+  // A stop was asked for and the run is finishing the records in hand.
+  static std::string Stopping(int32_t repaired);
+};
 
 struct RunHooks {
   // Switches the remembered automatic company choice off (company selection code).
@@ -68,6 +95,9 @@ class RepairRun {
   const std::string& ReportPath() const { return reportPath_; }
   // True when the last Fix() ran every module and showed the result message.
   bool Completed() const { return completed_; }
+  // True when the last Fix() was stopped through its progress sink (RequestStop): it
+  // returned true after the stopped result, with ExitCode() 1.
+  bool Stopped() const { return stopped_; }
 
  private:
   struct Impl;
@@ -79,6 +109,7 @@ class RepairRun {
   int32_t heldRounds_ = isam::kHeldRecordRounds;
   std::string reportPath_;
   bool completed_ = false;
+  bool stopped_ = false;
 };
 
 }  // namespace kv::app

@@ -14,6 +14,11 @@ void CliDialogs::Line(const std::string& title, const std::string& cp874Text) {
 void CliDialogs::DisplayMessage(int kind, const std::string& text) {
   static const char* const kTitles[] = {"Information", "Error", "Warning"};
   Line(kind >= 1 && kind <= 3 ? kTitles[kind - 1] : "Information", text);
+  if (kind == ui::kError && !errorHelp_.empty()) {
+    out_ << platform::Cp874ToUtf8(errorHelp_);
+    out_.flush();
+    errorHelp_.clear();
+  }
 }
 
 bool CliDialogs::AskTerminal() {

@@ -3,6 +3,7 @@
 // person at the terminal for the two start-up questions.
 #pragma once
 
+#include <functional>
 #include <iostream>
 #include <streambuf>
 #include <string>
@@ -25,10 +26,21 @@ class CliDialogs : public ui::Dialogs {
   void DisplayMessage(int kind, const std::string& text) override;
   bool AskQuestion(int questionKind, bool technicalSupport, const std::string& text) override;
   bool AskRecovery(const ui::RecoveryQuestion& question) override;
-  void ProcessPendingMessages() override {}
+  // The run calls this once, right after its question was answered Yes.
+  void ProcessPendingMessages() override {
+    if (runStarts) runStarts();
+  }
   void RequestClose() override { closeRequested_ = true; }
+  // Printed in UTF-8 after the next error line.
+  bool TakeErrorHelp(const std::string& help) override {
+    errorHelp_ = help;
+    return true;
+  }
 
   bool CloseRequested() const { return closeRequested_; }
+
+  // Set by the repair command: the run is under way, Ctrl+C now stops it.
+  std::function<void()> runStarts;
 
  private:
   void Line(const std::string& title, const std::string& cp874Text);
@@ -39,6 +51,7 @@ class CliDialogs : public ui::Dialogs {
   std::ostream& err_;
   std::istream& in_;
   bool closeRequested_ = false;
+  std::string errorHelp_;
 };
 
 // A stream buffer that turns each CP874 line written to it into UTF-8 on `out` (the

@@ -60,7 +60,8 @@ int Usage(const std::string& why) {
                "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
                "repair: --held-wait is how long, per file, records another station holds are\n"
                "  tried again (default 30, at most 3600; 0 leaves them at once).\n"
-               "exit status: 0 done (all repaired or none found), 1 ended early, 2 usage,\n"
+               "exit status: 0 done (all repaired or none found), 1 ended early (also when\n"
+               "  stopped by Ctrl+C after the records in hand), 2 usage,\n"
                "  3 scan found unsound fields, 4 repair done but records left unrepaired\n"
                "  (held by another station, or a read or write failed; see the report).\n"
                "undo: puts back the original bytes of every field a repair report lists as\n"
@@ -71,6 +72,15 @@ int Usage(const std::string& why) {
 
 class StderrProgress : public modules::ProgressSink {
  protected:
+  // Ctrl+C (or a termination request) stops the run as the desktop's "ยกเลิก" does.
+  bool PollStop() const override {
+    if (!platform::StopSignalled()) return false;
+    if (!told_) {
+      told_ = true;
+      std::cerr << "stopping: finishing the records in hand and closing the module's files\n";
+    }
+    return true;
+  }
   void OnStep(std::string_view module, std::string_view file) override {
     std::cerr << "[" << Position() << "/" << modules::kProgressMax << "] " << module << " " << file
               << " (repaired records so far: " << RepairCount() << ")\n";
@@ -79,6 +89,19 @@ class StderrProgress : public modules::ProgressSink {
     std::cerr << "waiting for " << file << " record " << record << ", held by another station (try " << round
               << " of " << rounds << ")\n";
   }
+  void OnWalking(std::string_view module, std::string_view file, int32_t done, int32_t total) override {
+    // A line every few seconds for a long file, not one per read-ahead run.
+    const uint64_t now = platform::MonotonicMs();
+    if (now - lastLine_ < kLineEveryMs || done >= total) return;
+    lastLine_ = now;
+    std::cerr << "      " << module << " " << file << ": " << done << " of " << total
+              << " records walked (repaired so far: " << RepairCount() << ")\n";
+  }
+
+ private:
+  static constexpr uint64_t kLineEveryMs = 5000;
+  mutable bool told_ = false;
+  uint64_t lastLine_ = platform::MonotonicMs();
 };
 
 bool ParseNumber(std::string_view text, uint64_t& value) {
@@ -156,9 +179,13 @@ int Repair(const std::vector<std::string>& args) {
     return kExitEarly;
   }
   StderrProgress progress;
+  // Only once the question is answered: until then Ctrl+C ends the program as usual
+  // (nothing has been changed), also while it waits for an answer on the terminal.
+  dialogs.runStarts = [] { platform::WatchStopSignals(); };
   int status = kExitEarly;
   try {
-    status = run.Fix(progress) ? (run.LeftCount() > 0 ? kExitLeft : kExitOk) : kExitEarly;
+    const bool done = run.Fix(progress);
+    status = !done || run.Stopped() ? kExitEarly : (run.LeftCount() > 0 ? kExitLeft : kExitOk);
   } catch (const ui::EndRun&) {
     status = kExitEarly;
   }

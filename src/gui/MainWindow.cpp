@@ -1,6 +1,8 @@
 #include "gui/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -17,13 +19,15 @@
 #include "gui/QtDialogs.h"
 #include "gui/QtText.h"
 #include "platform/PlainFile.h"
+#include "platform/System.h"
 #include "ui/Dialogs.h"
 
 namespace kv::gui {
 namespace {
 
-constexpr int kClientWidth = 438;
-constexpr int kClientHeight = 158;
+constexpr int kClientWidth = MainWindow::kClientWidth;
+constexpr int kClientHeight = MainWindow::kClientHeight;
+constexpr int kStatusHeight = 18;  // the status line pushes the buttons and footer down
 
 void MakeRed(QLabel* label) {
   QPalette palette = label->palette();
@@ -33,24 +37,50 @@ void MakeRed(QLabel* label) {
 
 }  // namespace
 
-void BarProgress::OnStep(std::string_view, std::string_view) {
-  if (!bar_) return;
-  bar_->setTextVisible(false);
-  bar_->setValue(std::clamp(Position(), bar_->minimum(), bar_->maximum()));
-  // Paint now: the run keeps the event loop waiting until it ends, so no input is taken.
-  bar_->repaint();
+void BarProgress::SetStatus(const std::string& cp874) {
+  if (status_) status_->setText(FromCp874(cp874));
+}
+
+void BarProgress::HandleEvents() {
+  // The window's own events only: no timers of other code run inside the walk.
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void BarProgress::ShowStopping() {
+  SetStatus(app::RunStatus::Stopping(RepairCount()));
+}
+
+void BarProgress::OnStep(std::string_view module, std::string_view file) {
+  if (bar_) bar_->setValue(app::RunStatus::BarValue(Position(), 0, 0));
+  if (StopRequested()) {
+    ShowStopping();
+  } else {
+    SetStatus(app::RunStatus::Finished(module, file, RepairCount()));
+  }
+  lastRefresh_ = platform::MonotonicMs();
+  HandleEvents();
+}
+
+void BarProgress::OnWalking(std::string_view module, std::string_view file, int32_t done, int32_t total) {
+  const uint64_t now = platform::MonotonicMs();
+  if (now - lastRefresh_ >= app::RunStatus::kRefreshMs) {
+    lastRefresh_ = now;
+    if (bar_) bar_->setValue(app::RunStatus::BarValue(Position(), done, total));
+    if (StopRequested()) {
+      ShowStopping();
+    } else {
+      SetStatus(app::RunStatus::Walking(module, file, done, total, RepairCount()));
+    }
+  }
+  HandleEvents();
 }
 
 void BarProgress::OnWaiting(std::string_view file, int32_t record, int round, int rounds) {
-  if (!bar_) return;
-  bar_->setFormat(QString::fromUtf8("รอ %1 ระเบียนที่ %2 ซึ่งผู้ใช้อื่นใช้งานอยู่ (ครั้งที่ %3/%4)")
-                      .arg(QString::fromLatin1(file.data(), static_cast<qsizetype>(file.size())))
-                      .arg(record)
-                      .arg(round)
-                      .arg(rounds));
-  bar_->setTextVisible(true);
-  bar_->repaint();
+  SetStatus(app::RunStatus::Waiting(file, record, round, rounds));
+  HandleEvents();
 }
+
+void BarProgress::OnIdle() { HandleEvents(); }
 
 MainWindow::MainWindow(RunControl& run, QtDialogs& dialogs, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -75,7 +105,7 @@ MainWindow::MainWindow(RunControl& run, QtDialogs& dialogs, QWidget* parent)
 
   picture_ = new QLabel(panel_);
   picture_->setGeometry(9, 8, 32, 32);
-  picture_->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this).pixmap(32, 32));
+  picture_->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this).pixmap(QSize(32, 32), devicePixelRatioF()));
 
   heading_ = new QLabel(QString::fromUtf8("คำเตือน"), panel_);
   heading_->setFont(TahomaFont(15, true));
@@ -85,16 +115,19 @@ MainWindow::MainWindow(RunControl& run, QtDialogs& dialogs, QWidget* parent)
   backup_->setGeometry(52, 24, 340, 20);
 
   bar_ = new QProgressBar(this);
-  bar_->setRange(0, modules::kProgressMax);
+  bar_->setRange(0, app::RunStatus::BarMaximum());
   bar_->setValue(0);
   bar_->setTextVisible(false);
   bar_->setGeometry(19, 66, 401, 17);
-  progress_.Attach(bar_);
+  status_ = new QLabel(this);
+  status_->setObjectName(QStringLiteral("runStatus"));
+  status_->setGeometry(19, 85, 401, kStatusHeight);
+  progress_.Attach(bar_, status_);
 
   fix_ = new QPushButton(QStringLiteral("Fix..."), this);
-  fix_->setGeometry(140, 94, 75, 25);
+  fix_->setGeometry(140, 94 + kStatusHeight, 75, 25);
   cancel_ = new QPushButton(QString::fromUtf8("ยกเลิก"), this);
-  cancel_->setGeometry(223, 94, 75, 25);
+  cancel_->setGeometry(223, 94 + kStatusHeight, 75, 25);
   setTabOrder(fix_, cancel_);
   connect(fix_, &QPushButton::clicked, this, &MainWindow::FixButtonClick);
   connect(cancel_, &QPushButton::clicked, this, &MainWindow::CancelButtonClick);
@@ -103,7 +136,7 @@ MainWindow::MainWindow(RunControl& run, QtDialogs& dialogs, QWidget* parent)
   footer_->setFont(TahomaFont(12, true));
   MakeRed(footer_);
   footer_->setAlignment(Qt::AlignCenter);
-  footer_->setGeometry(0, 132, kClientWidth, 16);
+  footer_->setGeometry(0, 132 + kStatusHeight, kClientWidth, 16);
 
   // Centred on the desktop.
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -157,10 +190,17 @@ void MainWindow::ShowIoError(const std::string& name, int code) {
 }
 
 void MainWindow::BeginRunning() {
-  // The question was answered Yes: from here on the run owns the window.
+  // The question was answered Yes: from here on the run owns the window; "ยกเลิก"
+  // stays, to stop it.
   running_ = true;
   fix_->setEnabled(false);
-  cancel_->setEnabled(false);
+  if (cancel_->hasFocus() || fix_->hasFocus()) cancel_->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::RequestStop() {
+  if (progress_.StopRequested()) return;
+  progress_.RequestStop();
+  progress_.ShowStopping();
 }
 
 void MainWindow::FixButtonClick() {
@@ -185,6 +225,7 @@ void MainWindow::FixButtonClick() {
   dialogs_.beforePendingMessages = nullptr;
   inFix_ = false;
   running_ = false;
+  if (finished) exitCode_ = run_.ExitCode();  // 1 after a stopped run
   if (finished || ended || closeRequested_) {
     close();
     return;
@@ -194,7 +235,33 @@ void MainWindow::FixButtonClick() {
   cancel_->setEnabled(true);
 }
 
-void MainWindow::CancelButtonClick() { close(); }
+void MainWindow::CancelButtonClick() {
+  if (running_) {
+    RequestStop();
+    return;
+  }
+  close();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+      if (cancel_->isEnabled()) cancel_->click();
+      return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      // Buttons outside a dialog take only the space bar; Enter presses the one that has
+      // the focus, as on the suite's own windows.
+      if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled()) {
+        button->click();
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  QWidget::keyPressEvent(event);
+}
 
 void MainWindow::OnCloseRequested() {
   closeRequested_ = true;
@@ -205,6 +272,8 @@ void MainWindow::OnCloseRequested() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (inFix_ || running_) {
+    // The close box during the run stops it; the window closes at its end.
+    if (running_) RequestStop();
     event->ignore();
     return;
   }

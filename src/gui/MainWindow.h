@@ -29,19 +29,36 @@ class RunControl {
   virtual int ExitCode() const = 0;
 };
 
-// The progress bar as the run's progress sink: each step moves the bar and repaints it
-// at once, without taking any user input. While the run waits for a record another
-// station holds, the bar says so in its text until the next step.
+// The progress bar and the status line under it as the run's progress sink. The run
+// stays on the window's thread and this sink lets the window handle its events at every
+// call (after each read-ahead run of the walk, each finished file, and every 100 ms of a
+// wait): the window repaints when uncovered or restored, "ยกเลิก" and Esc are heard,
+// and the questions the run raises midway (a held record, temporary files, a fatal
+// error) are plain modal dialogs on that same thread. A worker thread would need every
+// one of those questions sent across and answered back, and the engine handed between
+// threads; one thread keeps the run as simple as it is on the command line.
 class BarProgress : public modules::ProgressSink {
  public:
-  void Attach(QProgressBar* bar) { bar_ = bar; }
+  void Attach(QProgressBar* bar, QLabel* status) {
+    bar_ = bar;
+    status_ = status;
+  }
+  // Shows that a stop was asked for; the run stops at its next check.
+  void ShowStopping();
 
  protected:
   void OnStep(std::string_view module, std::string_view file) override;
   void OnWaiting(std::string_view file, int32_t record, int round, int rounds) override;
+  void OnWalking(std::string_view module, std::string_view file, int32_t done, int32_t total) override;
+  void OnIdle() override;
 
  private:
+  void SetStatus(const std::string& cp874);
+  void HandleEvents();
+
   QProgressBar* bar_ = nullptr;
+  QLabel* status_ = nullptr;
+  uint64_t lastRefresh_ = 0;
 };
 
 class MainWindow : public QWidget {
@@ -69,9 +86,13 @@ class MainWindow : public QWidget {
   QLabel* backupLabel() const { return backup_; }
   QLabel* footerLabel() const { return footer_; }
   QProgressBar* progressBar() const { return bar_; }
+  QLabel* statusLabel() const { return status_; }
   QPushButton* fixButton() const { return fix_; }
   QPushButton* cancelButton() const { return cancel_; }
   const modules::ProgressSink& progress() const { return progress_; }
+  // Client area: the layout's 438 × 158 and a line for the run's status under the bar.
+  static constexpr int kClientWidth = 438;
+  static constexpr int kClientHeight = 176;
 
  signals:
   // The window closed for good (the engine is stopped); the program ends.
@@ -83,12 +104,15 @@ class MainWindow : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Enter presses the focused button; Esc is "ยกเลิก".
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void StopEngine();
   void ShowIoError(const std::string& name, int code);
   void BeginRunning();
   void OnCloseRequested();
+  void RequestStop();
 
   RunControl& run_;
   QtDialogs& dialogs_;
@@ -97,6 +121,7 @@ class MainWindow : public QWidget {
   QLabel* heading_;
   QLabel* backup_;
   QProgressBar* bar_;
+  QLabel* status_;
   QPushButton* fix_;
   QPushButton* cancel_;
   QLabel* footer_;

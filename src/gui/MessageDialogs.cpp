@@ -4,6 +4,8 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QPushButton>
 #include <QScreen>
 #include <QStringList>
@@ -24,6 +26,9 @@ namespace {
 constexpr int kIconSize = 32;
 constexpr int kIconLeft = 12;
 constexpr int kTop = 12;
+constexpr int kDetailsWidth = 520;  // client width of a dialog with a details area
+constexpr int kDetailsMargin = 12;
+constexpr int kDetailsGap = 12;
 
 // A dialog frame: a title (and for some a close box), no resizing, no minimise or
 // maximise box.
@@ -70,7 +75,7 @@ SmallDialog::SmallDialog(const SmallDialogGeometry& geometry, const QString& tex
 
 void SmallDialog::SetIcon(IconKind kind) {
   iconKind_ = kind;
-  icon_->setPixmap(style()->standardIcon(PixmapOf(kind), nullptr, this).pixmap(kIconSize, kIconSize));
+  icon_->setPixmap(style()->standardIcon(PixmapOf(kind), nullptr, this).pixmap(QSize(kIconSize, kIconSize), devicePixelRatioF()));
   icon_->setProperty("iconKind", static_cast<int>(kind));
 }
 
@@ -98,8 +103,38 @@ void SmallDialog::LayOut() {
   extraHeight_ = static_cast<int>(lines.size() - 1) * metrics.lineSpacing();
   text_->setText(lines.join(QLatin1Char('\n')));
   text_->setGeometry(geometry_.textLeft, kTop, textWidth, metrics.height() + extraHeight_);
+  if (details_) {
+    // Wide enough for a catalogue line, never wider than the screen.
+    int wanted = std::max(clientWidth, kDetailsWidth);
+    if (screenWidth > 0) wanted = std::min(wanted, std::max(clientWidth, screenWidth - frameWidth));
+    clientWidth = wanted;
+    const QFontMetrics detailMetrics(details_->font());
+    const int lineCount = std::clamp(static_cast<int>(details_->document()->blockCount()), 1, kDetailsLines);
+    const int height = lineCount * detailMetrics.lineSpacing() + 2 * details_->frameWidth() +
+                       static_cast<int>(2 * details_->document()->documentMargin());
+    details_->setGeometry(kDetailsMargin, geometry_.buttonTop + extraHeight_ - kDetailsGap / 2,
+                          clientWidth - 2 * kDetailsMargin, height);
+    extraHeight_ += height + kDetailsGap;
+  }
   setFixedSize(clientWidth, geometry_.clientHeight + extraHeight_);
   PlaceButtons(clientWidth);
+}
+
+void SmallDialog::SetDetails(const QString& details) {
+  if (details.isEmpty()) {
+    delete details_;
+    details_ = nullptr;
+  } else {
+    if (!details_) {
+      details_ = new QPlainTextEdit(this);
+      details_->setObjectName(QStringLiteral("details"));
+      details_->setReadOnly(true);
+      details_->setLineWrapMode(QPlainTextEdit::NoWrap);
+      details_->setTabChangesFocus(true);  // Tab goes on to the buttons
+    }
+    details_->setPlainText(details);
+  }
+  LayOut();
 }
 
 void SmallDialog::showEvent(QShowEvent* event) {
@@ -165,16 +200,46 @@ void AskForYesNoDialog::PlaceButtons(int clientWidth) {
 
 void AskForYesNoDialog::FocusFirst() { (yesDefault_ ? yes_ : no_)->setFocus(Qt::OtherFocusReason); }
 
-bool ClickYesNoByLetter(QKeyEvent* event, QAbstractButton* yes, QAbstractButton* no) {
-  const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier);
-  if (mods != Qt::NoModifier) return false;
-  if (event->key() == Qt::Key_Y) {
-    yes->click();
-    return true;
+namespace {
+
+// Which of Y and N a key press is, whatever keyboard layout is active: the letter
+// itself, the Thai letter the standard Thai layout puts on that key (with or without
+// Shift), or, under X11 and Wayland, the key's position (the evdev key code plus 8).
+enum class YesNoKey { kNone, kYes, kNo };
+
+YesNoKey YesNoKeyOf(const QKeyEvent* event) {
+  if (event->key() == Qt::Key_Y) return YesNoKey::kYes;
+  if (event->key() == Qt::Key_N) return YesNoKey::kNo;
+  const QString text = event->text();
+  if (text.size() == 1) {
+    const char16_t c = text.at(0).unicode();
+    if (c == u'\u0E31' || c == u'\u0E4D') return YesNoKey::kYes;  // ั ํ on the Y key
+    if (c == u'\u0E37' || c == u'\u0E4C') return YesNoKey::kNo;   // ื ์ on the N key
   }
-  if (event->key() == Qt::Key_N) {
-    no->click();
-    return true;
+  const QString platform = QGuiApplication::platformName();
+  if (platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"))) {
+    constexpr quint32 kKeyCodeY = 21 + 8;
+    constexpr quint32 kKeyCodeN = 49 + 8;
+    if (event->nativeScanCode() == kKeyCodeY) return YesNoKey::kYes;
+    if (event->nativeScanCode() == kKeyCodeN) return YesNoKey::kNo;
+  }
+  return YesNoKey::kNone;
+}
+
+}  // namespace
+
+bool ClickYesNoByLetter(QKeyEvent* event, QAbstractButton* yes, QAbstractButton* no) {
+  const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier | Qt::ShiftModifier);
+  if (mods != Qt::NoModifier) return false;
+  switch (YesNoKeyOf(event)) {
+    case YesNoKey::kYes:
+      yes->click();
+      return true;
+    case YesNoKey::kNo:
+      no->click();
+      return true;
+    case YesNoKey::kNone:
+      break;
   }
   return false;
 }

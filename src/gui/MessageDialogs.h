@@ -10,6 +10,7 @@
 class QAbstractButton;
 class QKeyEvent;
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 
 namespace kv::gui {
@@ -38,6 +39,13 @@ class SmallDialog : public QDialog {
   QLabel* textLabel() const { return text_; }
   // The text as given (the label may show it shortened when it is wider than the screen).
   const QString& fullText() const { return fullText_; }
+
+  // A read-only details area between the text and the buttons (the error catalogue's
+  // explanation of a fatal error): the dialog grows to hold it, scrolling past
+  // kDetailsLines lines. Empty removes it.
+  void SetDetails(const QString& details);
+  QPlainTextEdit* detailsArea() const { return details_; }
+  static constexpr int kDetailsLines = 8;
 
   // Sets the client width for the current frame and screen and places the controls.
   // Runs when the dialog shows; public so that tools can lay a dialog out unshown.
@@ -68,6 +76,7 @@ class SmallDialog : public QDialog {
   int extraHeight_ = 0;
   QLabel* icon_;
   QLabel* text_;
+  QPlainTextEdit* details_ = nullptr;
 };
 
 // DisplayMessage: kind 1 "Information", 2 "Error", 3 "Warning" (any other kind is shown

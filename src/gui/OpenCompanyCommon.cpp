@@ -3,16 +3,21 @@
 #include <QDir>
 #include <QFileDialog>
 
+#include "platform/Path.h"
+#include "platform/System.h"
+
 namespace kv::gui {
 
 QHBoxLayout* MakeEditButtons(QDialog& dialog, QWidget* browseParent, EditButtons& out) {
   out.browse = new QPushButton(QStringLiteral("..."), browseParent);
   out.browse->setFixedWidth(28);
-  out.browse->setAutoDefault(false);
+  // Enter presses the focused button ("ยกเลิก" cancels, "..." browses); from a text
+  // field it presses the default "ตกลง".
+  out.browse->setAutoDefault(true);
   out.ok = new QPushButton(Caption("ตกลง"), &dialog);
   out.ok->setDefault(true);
   out.cancel = new QPushButton(Caption("ยกเลิก"), &dialog);
-  out.cancel->setAutoDefault(false);
+  out.cancel->setAutoDefault(true);
   auto* row = new QHBoxLayout;
   row->addStretch();
   row->addWidget(out.ok);
@@ -20,8 +25,24 @@ QHBoxLayout* MakeEditButtons(QDialog& dialog, QWidget* browseParent, EditButtons
   return row;
 }
 
-bool TakePathField(const QLineEdit& field, ui::Dialogs& dialogs, std::string& cp874) {
-  if (PathFromQt(field.text(), cp874)) return true;
+bool TakePathField(QLineEdit& field, ui::Dialogs& dialogs, std::string& cp874) {
+  if (PathFromQt(field.text(), cp874)) {
+    // Stored paths are full paths: a typed relative one is taken from the current
+    // directory now, and the field shows what will be stored.
+    if (!cp874.empty() && !platform::IsAbsolutePath(cp874)) {
+      std::string base = platform::CurrentDirectory();
+      if (!base.empty()) {
+        std::string_view rest = cp874;
+        while (rest.size() >= 2 && rest[0] == '.' && (rest[1] == '/' || rest[1] == '\\')) rest.remove_prefix(2);
+        if (rest == ".") rest = {};
+        const char separator = base.find('\\') != std::string::npos ? '\\' : '/';
+        if (!rest.empty() && base.back() != '/' && base.back() != '\\') base += separator;
+        cp874 = base + std::string(rest);
+        field.setText(FromCp874(cp874));
+      }
+    }
+    return true;
+  }
   dialogs.ShowError(platform::Th("ชื่อไดเร็คทอรี่มีตัวอักษรที่เก็บในรหัสภาษาไทย 874 ไม่ได้ กรุณาเลือกไดเร็คทอรี่อื่น"));
   return false;
 }

@@ -52,7 +52,7 @@ void ConnectEditButtons(D& dialog, const EditButtons& buttons, void (D::*ok)(), 
 
 // The field's path in CP874; when CP874 cannot hold it, says so with an error message
 // and returns false (the dialog stays open with the text as it is).
-bool TakePathField(const QLineEdit& field, ui::Dialogs& dialogs, std::string& cp874);
+bool TakePathField(QLineEdit& field, ui::Dialogs& dialogs, std::string& cp874);
 
 // Asks for a directory, starting at the field's text; a choice replaces the text.
 void BrowseForDirectory(QWidget* parent, const QString& caption, QLineEdit& field);

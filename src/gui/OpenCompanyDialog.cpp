@@ -12,6 +12,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QKeyEvent>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -102,6 +103,8 @@ OpenCompanyDialog::OpenCompanyDialog(company::Settings& settings, ui::Dialogs& d
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_->setWordWrap(false);
   grid_->setCornerButtonEnabled(false);
+  // Tab leaves the grid for the check box and the buttons; the arrows move in it.
+  grid_->setTabKeyNavigation(false);
   grid_->setContextMenuPolicy(Qt::CustomContextMenu);
   grid_->verticalHeader()->hide();
   grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -121,10 +124,14 @@ OpenCompanyDialog::OpenCompanyDialog(company::Settings& settings, ui::Dialogs& d
   autoSelect_ = new QCheckBox(Caption("เลือกกิจการนี้โดยอัตโนมัติทุกครั้ง"), group);
   select_ = new QPushButton(Caption("เลือก"), this);
   select_->setDefault(true);
+  // Enter on a focused button presses that button; the window's Enter ("เลือก") is
+  // kept from them by the filter below.
   edit_ = new QPushButton(Caption("แก้ไข"), this);
-  edit_->setAutoDefault(false);
+  edit_->setAutoDefault(true);
+  edit_->installEventFilter(this);
   exit_ = new QPushButton(Caption("ออก"), this);
-  exit_->setAutoDefault(false);
+  exit_->setAutoDefault(true);
+  exit_->installEventFilter(this);
 
   auto* inside = new QVBoxLayout(group);
   inside->addWidget(grid_);
@@ -168,6 +175,13 @@ OpenCompanyDialog::OpenCompanyDialog(company::Settings& settings, ui::Dialogs& d
   connect(menu_, &QMenu::aboutToHide, this, &OpenCompanyDialog::MenuClosed);
   connect(grid_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { menu_->popup(grid_->viewport()->mapToGlobal(pos)); });
+  // Shift+F10 and the menu key open the menu at the current row, as a right click does.
+  // (The menu key is taken in eventFilter, before the window system's own handling.)
+  auto* menuKey = new QAction(grid_);
+  menuKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+  menuKey->setShortcutContext(Qt::WidgetShortcut);
+  grid_->addAction(menuKey);
+  connect(menuKey, &QAction::triggered, this, &OpenCompanyDialog::PopupAtCurrentRow);
   connect(grid_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) Btn_SelectClick();
   });
@@ -226,7 +240,14 @@ int OpenCompanyDialog::TopRow() const {
 }
 
 void OpenCompanyDialog::SetTopRow(int row) {
-  grid_->scrollTo(table_->index(std::clamp(row, 1, kCompanyRows) - 1, 0), QAbstractItemView::PositionAtTop);
+  row = std::clamp(row, 1, kCompanyRows);
+  // A row that shows with every row above it is shown so: the list is not scrolled for
+  // nothing, hiding the companies above the remembered one.
+  if (layout()) layout()->activate();
+  const int rowHeight = std::max(1, grid_->verticalHeader()->defaultSectionSize());
+  const int visibleRows = grid_->viewport()->height() / rowHeight;
+  if (row <= visibleRows) row = 1;
+  grid_->scrollTo(table_->index(row - 1, 0), QAbstractItemView::PositionAtTop);
 }
 
 int OpenCompanyDialog::NameColumnWidth() const { return grid_->horizontalHeader()->sectionSize(0); }
@@ -332,8 +353,25 @@ void OpenCompanyDialog::done(int result) {
   QDialog::done(result);
 }
 
+void OpenCompanyDialog::PopupAtCurrentRow() {
+  const QRect cell = grid_->visualRect(grid_->currentIndex());
+  const QPoint at = cell.isValid() ? cell.center() : QPoint(0, 0);
+  menu_->popup(grid_->viewport()->mapToGlobal(at));
+}
+
 bool OpenCompanyDialog::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Wheel && (watched == grid_ || watched == grid_->viewport())) return true;
+  if (event->type() == QEvent::KeyPress && watched == grid_ && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu) {
+    PopupAtCurrentRow();
+    return true;
+  }
+  if (event->type() == QEvent::ShortcutOverride && (watched == edit_ || watched == exit_)) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      event->accept();  // the button's own Enter, not the window's "เลือก"
+      return true;
+    }
+  }
   return QDialog::eventFilter(watched, event);
 }
 

@@ -67,6 +67,8 @@ class OpenCompanyDialog : public QDialog, public company::CompanyView {
  protected:
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // The grid's menu from the keyboard (Shift+F10, the menu key), at the current row.
+  void PopupAtCurrentRow();
 
  private slots:
   void FormShow();

@@ -48,6 +48,15 @@ void OpenCompanyEditDialog::showEvent(QShowEvent* event) {
 }
 
 void OpenCompanyEditDialog::Btn_OkClick() {
+  // The name is stored in CP874 as the suite shows it: a letter it cannot hold would
+  // become "?" unseen.
+  std::string name;
+  const QByteArray utf8 = name_->text().toUtf8();
+  if (!platform::Utf8ToCp874Exact(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())), name)) {
+    dialogs_.ShowError(platform::Th("ชื่อกิจการมีตัวอักษรที่เก็บในรหัสภาษาไทย 874 ไม่ได้ กรุณาแก้ไขชื่อ"));
+    name_->setFocus();
+    return;
+  }
   std::string directory;
   if (TakePathField(*directory_, dialogs_, directory) && company::ValidateEntryDirectory(directory, dialogs_)) accept();
 }

@@ -4,13 +4,45 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
 
 namespace kv::gui {
 namespace {
 
+const QScreen* Primary() { return QGuiApplication::primaryScreen(); }
+
 QSize PrimaryScreenSize() {
-  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QScreen* screen = Primary();
   return screen ? screen->geometry().size() : QSize(0, 0);
+}
+
+QRect PrimaryAvailable() {
+  const QScreen* screen = Primary();
+  return screen ? screen->availableGeometry() : QRect();
+}
+
+// Shrinks a window that is larger than the screen's free area (a large scale on a small
+// screen): its layout gives up rows of a list first. Fixed sizes stay fixed.
+void FitToScreen(QWidget* window) {
+  const QRect available = PrimaryAvailable();
+  if (available.isEmpty()) return;
+  const QSize frame = OuterSize(window) - window->size();
+  const QSize room(available.width() - frame.width(), available.height() - frame.height());
+  const bool fixed = window->minimumSize() == window->maximumSize();
+  if (window->width() > room.width()) {
+    if (fixed) window->setMinimumWidth(std::min(window->minimumWidth(), room.width()));
+    window->setMaximumWidth(room.width());
+    window->resize(room.width(), window->height());
+  }
+  if (window->height() > room.height()) {
+    if (fixed) window->setMinimumHeight(std::min(window->minimumHeight(), room.height()));
+    window->setMaximumHeight(room.height());
+    window->resize(window->width(), room.height());
+  }
+}
+
+void MoveOnScreen(QWidget* window, QPoint wanted) {
+  window->move(KeptOnScreen(wanted, OuterSize(window), PrimaryAvailable()));
 }
 
 }  // namespace
@@ -21,20 +53,38 @@ QPoint PlacedPosition(QSize window, QSize screen) {
                 screen.height() / 2 - window.height() / 2 - 5);
 }
 
+QPoint KeptOnScreen(QPoint wanted, QSize outer, QRect available) {
+  if (available.isEmpty()) return wanted;
+  // Past the right or bottom edge it moves back; the top-left corner (the title bar and
+  // the window's first controls) always stays on the screen.
+  const int x = std::max(available.left(), std::min(wanted.x(), available.right() + 1 - outer.width()));
+  const int y = std::max(available.top(), std::min(wanted.y(), available.bottom() + 1 - outer.height()));
+  return QPoint(x, y);
+}
+
 QSize OuterSize(const QWidget* window) {
   const QSize outer = window->frameGeometry().size();
   return outer.isValid() && outer.width() >= window->width() ? outer : window->size();
 }
 
 void PlaceDialog(QWidget* window) {
-  window->move(PlacedPosition(OuterSize(window), PrimaryScreenSize()));
+  FitToScreen(window);
+  const QSize guessed = OuterSize(window);
+  MoveOnScreen(window, PlacedPosition(guessed, PrimaryScreenSize()));
   QCoreApplication::processEvents();
+  // The window system tells the frame only once the window is on the screen; placed by
+  // the client size alone, it would sit half a title bar low. Place it again with it.
+  if (OuterSize(window) != guessed) {
+    FitToScreen(window);
+    MoveOnScreen(window, PlacedPosition(OuterSize(window), PrimaryScreenSize()));
+  }
 }
 
 void CentreOnScreen(QWidget* window) {
+  FitToScreen(window);
   const QSize screen = PrimaryScreenSize();
   const QSize outer = OuterSize(window);
-  window->move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+  MoveOnScreen(window, QPoint((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2));
 }
 
 }  // namespace kv::gui

@@ -11,7 +11,16 @@ namespace kv::gui {
 
 void QtDialogs::DisplayMessage(int kind, const std::string& text) {
   DisplayMessageDialog dialog(kind, FromCp874(text), QApplication::activeWindow());
+  if (kind == ui::kError && !errorHelp_.empty()) {
+    dialog.SetDetails(FromCp874(errorHelp_).remove(QLatin1Char('\r')).trimmed());
+    errorHelp_.clear();
+  }
   dialog.exec();
+}
+
+bool QtDialogs::TakeErrorHelp(const std::string& help) {
+  errorHelp_ = help;
+  return true;
 }
 
 bool QtDialogs::AskQuestion(int questionKind, bool technicalSupport, const std::string& text) {

@@ -20,9 +20,14 @@ class QtDialogs : public ui::Dialogs {
   // Hands the request to `closeRequested` (the main window), or else quits the
   // application's event loop once control returns to it.
   void RequestClose() override;
+  // Kept for the next error message, which shows it in its details area.
+  bool TakeErrorHelp(const std::string& help) override;
 
   std::function<void()> beforePendingMessages;
   std::function<void()> closeRequested;
+
+ private:
+  std::string errorHelp_;
 };
 
 }  // namespace kv::gui

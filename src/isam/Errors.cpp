@@ -175,8 +175,10 @@ int32_t TranslateOsError(OsOp op, int32_t winError) {
 void ShowFatalEngineError(ui::Dialogs& dialogs, int32_t error, std::string_view message,
                           const std::function<void(int32_t)>& printErrorHelp) {
   dialogs.ShowError(ui::IntToText(error) + ": " + ErrorText(error));
-  dialogs.ShowError(std::string(message));
+  // The explanation is had before the message, so that a front end can show it with
+  // the message rather than after its window is gone.
   if (printErrorHelp) printErrorHelp(error);
+  dialogs.ShowError(std::string(message));
   dialogs.RequestClose();
 }
 

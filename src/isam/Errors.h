@@ -24,8 +24,8 @@ std::string ErrorText(int32_t error);
 enum class OsOp { kOpen, kCreate, kDelete, kReadWrite /* read, write, seek, truncate, close */ };
 int32_t TranslateOsError(OsOp op, int32_t winError);
 
-// Shows "<n>: <text>" and then `message` as errors, hands `error` to printErrorHelp,
-// and asks the main window to close.
+// Shows "<n>: <text>", hands `error` to printErrorHelp, shows `message` as an error
+// (with the help, where the front end took it), and asks the main window to close.
 void ShowFatalEngineError(ui::Dialogs& dialogs, int32_t error, std::string_view message,
                           const std::function<void(int32_t)>& printErrorHelp);
 

@@ -2,6 +2,7 @@
 // these, not widgets.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -33,16 +34,45 @@ class ProgressSink {
   void Waiting(std::string_view file, int32_t record, int round, int rounds) {
     OnWaiting(file, record, round, rounds);
   }
+  // Within a file: `done` of its `total` slots have been walked. Called after every
+  // read-ahead run, so a front end hears from the walk at least that often.
+  void Walking(std::string_view module, std::string_view file, int32_t done, int32_t total) {
+    OnWalking(module, file, done, total);
+  }
+  // Waits `milliseconds` in slices of at most kPauseSliceMs, letting the front end keep
+  // its window alive between them; returns early once a stop is requested.
+  void Pause(uint32_t milliseconds);
+
+  // A stop of the run, asked for by the user (a button, a key, a signal). Safe to call
+  // from any thread or a signal's aftermath. The walk looks at it between read-ahead
+  // runs: the records in hand are finished, the module in progress is closed by its own
+  // close steps, and no further file or module is started.
+  void RequestStop() { stop_.store(true, std::memory_order_relaxed); }
+  bool StopRequested() const {
+    if (stop_.load(std::memory_order_relaxed)) return true;
+    if (!PollStop()) return false;
+    stop_.store(true, std::memory_order_relaxed);
+    return true;
+  }
+
+  static constexpr uint32_t kPauseSliceMs = 100;
 
  protected:
   // Front ends repaint or print here.
   virtual void OnStep(std::string_view /*module*/, std::string_view /*file*/) {}
   virtual void OnWaiting(std::string_view /*file*/, int32_t /*record*/, int /*round*/, int /*rounds*/) {}
+  virtual void OnWalking(std::string_view /*module*/, std::string_view /*file*/, int32_t /*done*/,
+                         int32_t /*total*/) {}
+  // Between the slices of a Pause: the desktop handles its events here.
+  virtual void OnIdle() {}
+  // A stop asked for outside the sink (the command line's interrupt signal).
+  virtual bool PollStop() const { return false; }
 
  private:
   int position_ = 0;
   int32_t repairCount_ = 0;
   int32_t leftCount_ = 0;
+  mutable std::atomic<bool> stop_{false};
 };
 
 // Why a record with unsound fields was left as it was; kNone: it was written.

@@ -55,6 +55,7 @@ class RunReader {
 
   // The file's record count could not be had: none of its records were read.
   bool CountFailed() const { return countFailed_; }
+  int32_t Total() const { return total_; }
 
   // The next run, read into `run`'s own buffer; false after the last one.
   bool Next(Run& run) {
@@ -152,10 +153,13 @@ struct Resets {
 // done. Only this thread calls the engine. The job is declared last, so that an
 // exception leaving here waits for a judging still running before the runs it reads are
 // destroyed.
+// After each run the progress hears how far the walk is, and a stop requested by then
+// ends the walk there: the run in hand is finished, the one read ahead is dropped
+// unjudged (it was only read).
 // False when the file's record count could not be had, so that nothing was walked.
 template <typename OnRun>
-bool WalkRuns(isam::AccessLayer& access, isam::FileBlock* block, size_t slotLength,
-              std::span<const uint16_t> fields, WalkStats& stats, const OnRun& onRun) {
+bool WalkRuns(isam::AccessLayer& access, isam::FileBlock* block, const DataFileDef& file, size_t slotLength,
+              std::span<const uint16_t> fields, WalkStats& stats, ProgressSink& progress, const OnRun& onRun) {
   RunReader reader(access, block, slotLength, stats);
   if (reader.CountFailed()) return false;
   Run runs[2];
@@ -182,6 +186,12 @@ bool WalkRuns(isam::AccessLayer& access, isam::FileBlock* block, size_t slotLeng
     stats.visited += judged.visited;
     stats.deleted += judged.deleted;
     onRun(run, judged);
+    // Slots 1 to Total() - 1 hold records; slot 0 is the file's header.
+    progress.Walking(ModuleCode(file.module), file.baseName, run.first + run.count - 1, reader.Total() - 1);
+    if (have && progress.StopRequested()) {
+      judging.Wait();
+      break;
+    }
   }
   return true;
 }
@@ -210,6 +220,9 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
                          const DataFileDef& file, ProgressSink& progress,
                          RepairReport* reportTo) {
   WalkStats stats;
+  // Stopped before this file: it is neither walked nor counted as finished; the module's
+  // close steps follow as after a complete walk.
+  if (progress.StopRequested()) return stats;
 
   // One read-ahead buffer per file and lists that grow to the largest run, nothing per
   // record. Buffers are sized by the slot length the file declares, so a file made with
@@ -321,7 +334,7 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
   if (block != nullptr) {
     if (reportTo != nullptr) reportTo->FileWalked(file.baseName, static_cast<int32_t>(slotLength));
     try {
-      const bool walked = WalkRuns(access, block, slotLength, fields, stats, [&](const Run& run, const RunJudgement& judged) {
+      const bool walked = WalkRuns(access, block, file, slotLength, fields, stats, progress, [&](const Run& run, const RunJudgement& judged) {
         for (int32_t r : run.unread) {
           // Not judged at all: it may hold damage that is still there.
           if (reportTo != nullptr) reportTo->RecordUnread(file.baseName, r);
@@ -350,7 +363,8 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
       const uint64_t start = platform::MonotonicMs();
       std::vector<int32_t> pending;
       std::vector<uint8_t> pendingBytes;
-      for (int round = 1; round <= rounds && !held.empty(); ++round) {
+      // A stop leaves them at once, counted as left.
+      for (int round = 1; round <= rounds && !held.empty() && !progress.StopRequested(); ++round) {
         const uint64_t due = start + wait * static_cast<uint64_t>(round - 1) / static_cast<uint64_t>(rounds);
         uint64_t now = platform::MonotonicMs();
         if (now >= start + wait) break;
@@ -358,7 +372,8 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
         if (now < due) {
           announced = held.front();
           progress.Waiting(file.baseName, announced, round, rounds);
-          platform::SleepMs(static_cast<uint32_t>(due - now));
+          progress.Pause(static_cast<uint32_t>(due - now));
+          if (progress.StopRequested()) break;
         }
         pending.swap(held);
         pendingBytes.swap(heldBytes);
@@ -387,8 +402,20 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
     leaveHeld();
   }
 
-  progress.Step(ModuleCode(file.module), file.baseName);
+  // A file cut short by a stop is not a finished step of the bar.
+  if (!progress.StopRequested()) progress.Step(ModuleCode(file.module), file.baseName);
   return stats;
+}
+
+void ProgressSink::Pause(uint32_t milliseconds) {
+  const uint64_t end = platform::MonotonicMs() + milliseconds;
+  for (;;) {
+    OnIdle();
+    if (StopRequested()) return;
+    const uint64_t now = platform::MonotonicMs();
+    if (now >= end) return;
+    platform::SleepMs(static_cast<uint32_t>(std::min<uint64_t>(end - now, kPauseSliceMs)));
+  }
 }
 
 }  // namespace kv::modules

@@ -1,11 +1,13 @@
 #include "platform/System.h"
 
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -202,5 +204,26 @@ int32_t RandomInRange(int32_t lo, int32_t hi) {
   std::uniform_int_distribution<int32_t> pick(lo, hi);
   return pick(engine);
 }
+
+namespace {
+// Set by the handler only; lock-free, so storing it is safe inside a signal handler.
+std::atomic<bool> stopSignalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) { stopSignalled.store(true, std::memory_order_relaxed); }
+}  // namespace
+
+void WatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // Interrupted reads, writes and lock calls restart, so the engine never sees the
+  // signal as a failed call.
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopSignalled() { return stopSignalled.load(std::memory_order_relaxed); }
 
 }  // namespace kv::platform

@@ -42,6 +42,10 @@ class Dialogs {
   // Ask the main window to close (the program ends when control returns to the
   // window system). The core goes on until then; see EndRun.
   virtual void RequestClose() = 0;
+  // The error catalogue's explanation (CP874 lines) of a fatal error whose message
+  // comes next: a front end that shows it with that error message (a details area, the
+  // lines after it) returns true; false leaves it to the caller's help stream.
+  virtual bool TakeErrorHelp(const std::string& /*help*/) { return false; }
 
   void ShowInformation(const std::string& text) { DisplayMessage(kInformation, text); }
   void ShowError(const std::string& text) { DisplayMessage(kError, text); }

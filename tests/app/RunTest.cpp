@@ -23,6 +23,7 @@
 #include "isam/Engine.h"
 #include "modules/MoneyCheck.h"
 #include "modules/Progress.h"
+#include "platform/Cp874.h"
 #include "platform/Faults.h"
 #include "platform/File.h"
 #include "platform/PlainFile.h"
@@ -426,6 +427,60 @@ TEST_F(RunTest, ACompanyDirectoryThatCannotBeEnteredIsAnIoError) {
 // a line with how many were left; the report names each with its reason. A record that
 // another station holds through the whole run is left within the time given and
 // repaired by the next run once it is let go; a write that fails leaves its record whole.
+// A stop asked for during the walk of a long GLFILE01: the records in hand are finished,
+// GL is closed by its own close steps, PO is never opened, every lock is let go and the
+// result says the run was stopped; a second run repairs exactly the rest.
+TEST_F(RunTest, AStopEndsTheWalkSafelyAndASecondRunRepairsTheRest) {
+  Info({"GL", "PO"});
+  std::vector<Slot> slots(3000, Slot(1248));
+  int planted = 0;
+  for (size_t i = 0; i < slots.size(); i += 7, ++planted) slots[i].Put(78, NaNMoney());
+  Build("GLFILE01", slots);
+  Build("POFILE01", {Slot(306).Put(60, NaNMoney())});
+  const std::string infoBefore = Read("company/GLINFO.DAT");
+
+  class StoppingProgress : public Progress {
+   public:
+    std::vector<int32_t> walked;
+
+   protected:
+    void OnWalking(std::string_view, std::string_view, int32_t done, int32_t) override {
+      walked.push_back(done);
+      RequestStop();
+    }
+  } progress;
+  dialogs_.answers = {true, true};
+  RepairRun run(dialogs_, settings_, help_, hooks_);
+  ASSERT_TRUE(run.Startup(company_));
+  ASSERT_TRUE(run.Fix(progress));
+  run.Close();
+  EXPECT_TRUE(run.Stopped());
+  EXPECT_FALSE(run.Completed());
+  EXPECT_EQ(run.ExitCode(), 1);
+  ASSERT_EQ(progress.walked.size(), 1u) << "the walk stops after the run in hand";
+  EXPECT_LT(progress.walked[0], 3000);
+  EXPECT_TRUE(progress.steps.empty()) << "a file cut short is no finished step";
+  const int first = run.RepairCount();
+  EXPECT_EQ(first, (progress.walked[0] - 1) / 7 + 1);  // every 7th record from record 1 on
+  ASSERT_EQ(dialogs_.Lines().size(), 3u);
+  EXPECT_EQ(dialogs_.Lines()[2], "Warning: " + platform::Cp874ToUtf8(StoppedMessage(first, 0)));
+  EXPECT_NE(dialogs_.Lines()[2].find(" " + std::to_string(first) + " "), std::string::npos);
+  EXPECT_NE(Read("company/GLINFO.DAT"), infoBefore) << "GL's close steps ran";
+  EXPECT_EQ(Read("company/POFILE01.DAT").substr(306 + 60, 10), std::string(reinterpret_cast<const char*>(NaNMoney().data()), 10))
+      << "PO was not started";
+  EXPECT_TRUE(Unlocked("GLFILE01.DAT"));
+
+  dialogs_.events.clear();
+  dialogs_.answers = {true, true};
+  RepairRun again(dialogs_, settings_, help_, hooks_);
+  ASSERT_TRUE(again.Startup(company_));
+  Progress all;
+  ASSERT_TRUE(again.Fix(all));
+  again.Close();
+  EXPECT_FALSE(again.Stopped());
+  EXPECT_EQ(again.RepairCount(), planted - first + 1);  // the rest of GL and PO's record
+}
+
 TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
   struct Case {
     const char* what;

@@ -19,6 +19,7 @@
 #include <deque>
 #include <functional>
 
+#include "GuiTestSupport.h"
 #include "company/CompanyFiles.h"
 #include "company/CompanyList.h"
 #include "gui/OpenCompanyCommon.h"
@@ -111,6 +112,12 @@ void Key(QWidget& window, int key) {
 }
 
 int Row(OpenCompanyDialog& d) { return d.CurrentRow(); }
+
+// Runs `d` modally and calls `act` once it shows.
+void WhenShown(QDialog& d, const std::function<void()>& act) {
+  guitest::WhenModal([&act](QWidget*) { act(); });
+  d.exec();
+}
 std::string Name(OpenCompanyDialog& d, int row) { return d.Selection().Row(row).name; }
 
 class CompanyDialogsTest : public ::testing::Test {
@@ -493,6 +500,81 @@ TEST_F(CompanyWindowTest, SelectFollowsTheCurrentRowAndTheMenuDescribesIt) {
                                    "Custom Report Template... F9"}));
   d.reject();
   EXPECT_EQ(List(), CompanyFiles::CrLf({"A;" + acme + "|" + cee, "B;" + beta, "", "Named only;"}));
+}
+
+// Tab leaves the grid and goes through check box and buttons (and back with Shift+Tab);
+// Enter presses the focused button, not the window's "เลือก"; Shift+F10 and the menu
+// key open the grid's menu; a remembered row that fits with the rows above it opens
+// without scrolling them away.
+TEST_F(CompanyWindowTest, KeyboardReachesEveryControlAndTheMenu) {
+  WriteList({"A;" + acme, "B;" + beta, "C;" + cee, "D;" + acme, "E;" + beta, "F;" + cee});
+  WriteCfg({"OPENCOMPANY_DIR=" + cee, "OPENCOMPANY_COMPANY=F", "OPENCOMPANY_COLPOSITION=335"});
+  OpenCompanyDialog d(files.settings, dialogs);
+  Open(d);
+  EXPECT_EQ(Row(d), 6);
+  EXPECT_EQ(d.Grid()->rowAt(0), 0) << "rows above the remembered one stay in sight";
+  d.Grid()->setFocus();
+  const QList<QWidget*> chain = {d.findChild<QCheckBox*>(), d.SelectButton(), d.findChildren<QPushButton*>()[1],
+                                 d.findChildren<QPushButton*>()[2], d.Grid()};
+  for (QWidget* next : chain) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
+  }
+  QTest::keyClick(d.Grid(), Qt::Key_Backtab);
+  EXPECT_EQ(QApplication::focusWidget(), d.findChildren<QPushButton*>()[2]);
+  for (const QKeySequence& key : {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)}) {
+    d.Grid()->setFocus();
+    QTest::keySequence(d.Grid(), key);
+    EXPECT_TRUE(d.ContextMenu()->isVisible()) << key.toString().toStdString();
+    d.ContextMenu()->close();
+    QApplication::processEvents();
+  }
+  // Enter on the focused "ออก" leaves without a choice.
+  QPushButton* exitButton = d.findChildren<QPushButton*>()[2];
+  exitButton->setFocus();
+  QTest::keyClick(exitButton, Qt::Key_Return);
+  EXPECT_FALSE(d.isVisible());
+  EXPECT_EQ(d.result(), QDialog::Rejected);
+}
+
+// In both editors Tab to "ยกเลิก" and Enter cancels; Enter from a field stores. A name
+// CP874 cannot hold is refused with a message; a relative directory is stored in full.
+TEST_F(CompanyDialogsTest, EditorsTakeEnterOnTheFocusedButtonAndStoreOnlyWhatCp874Holds) {
+  for (bool onCancel : {true, false}) {
+    SCOPED_TRACE(onCancel ? "Enter on ยกเลิก" : "Enter in the name field");
+    OpenCompanyEditDialog e(Th("บริษัท"), acme, dialogs);
+    WhenShown(e, [&] {
+      QWidget* from = e.NameField();
+      if (onCancel) {
+        for (int i = 0; i < 8 && QApplication::focusWidget() != e.findChildren<QPushButton*>().last(); ++i) {
+          QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        from = QApplication::focusWidget();
+        EXPECT_EQ(static_cast<QPushButton*>(from)->text(), QString::fromUtf8("ยกเลิก"));
+      }
+      QTest::keyClick(from, Qt::Key_Return);
+    });
+    EXPECT_EQ(e.result(), onCancel ? QDialog::Rejected : QDialog::Accepted);
+  }
+
+  OpenCompanyEditDialog e(Th("บริษัท"), acme, dialogs);
+  WhenShown(e, [&] {
+    e.NameField()->setText(QString::fromUtf8("บริษัท ☃"));
+    QTest::keyClick(e.NameField(), Qt::Key_Return);
+    EXPECT_TRUE(e.isVisible()) << "a snowman is no CP874 letter";
+    e.NameField()->setText(QString::fromUtf8("บริษัท ก"));
+    const std::string here = platform::CurrentDirectory();
+    ASSERT_EQ(platform::ChangeDirectory(files.start), 0);
+    e.DirectoryField()->setText(QStringLiteral("./Acme"));
+    platform::CreateDirectory(files.start + "/Acme");
+    QTest::keyClick(e.NameField(), Qt::Key_Return);
+    platform::ChangeDirectory(here);
+  });
+  EXPECT_EQ(e.result(), QDialog::Accepted);
+  EXPECT_EQ(e.Name(), Th("บริษัท ก"));
+  EXPECT_EQ(e.Directory(), files.start + "/Acme");
+  ASSERT_FALSE(dialogs.events.empty());
+  EXPECT_EQ(dialogs.events.front().title, "Error");
 }
 
 TEST_F(CompanyWindowTest, DoubleClickOnARowChoosesIt) {

@@ -11,6 +11,8 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -83,11 +85,14 @@ class FlowTest : public ::testing::Test {
     bool shown = false;
     int exitCode = -1;
     int32_t repairs = 0;
+    int ticksInRun = 0;
     QStringList dialogs;
   };
 
   // The program as main() runs it; "Fix..." is pressed when the window shows.
-  Outcome RunProgram(std::vector<ModalStep> steps) {
+  // `during` is offered the window every millisecond of the event loop, in the run too
+  // (it counts how often it was called there).
+  Outcome RunProgram(std::vector<ModalStep> steps, std::function<void(MainWindow&)> during = {}) {
     Outcome outcome;
     company::Settings settings = company::InitSettings();
     QtDialogs dialogs;
@@ -101,6 +106,14 @@ class FlowTest : public ::testing::Test {
       if (outcome.shown) {
         window.show();
         QCoreApplication::processEvents();
+        QTimer ticks;
+        if (during) {
+          QObject::connect(&ticks, &QTimer::timeout, [&] {
+            if (window.Running()) ++outcome.ticksInRun;
+            during(window);
+          });
+          ticks.start(1);
+        }
         window.fixButton()->click();
         EXPECT_TRUE(guitest::WaitFor([&] { return !window.isVisible(); })) << "the window stayed open";
       }
@@ -152,6 +165,51 @@ TEST_F(FlowTest, PickedByKeysRepairedAndReported) {
   EXPECT_EQ(result, QString::fromUtf8("การทำงานเสร็จเรียบร้อยแล้ว (พบและแก้ไข ") + QString::number(demo.PlantedRecords()) +
                         QString::fromUtf8(" ข้อผิดพลาด"));
   EXPECT_EQ(Findings(), 0) << "every planted amount is repaired on disk";
+  EXPECT_EQ(platform::CurrentDirectory(), Start());
+}
+
+// A run over a few thousand records per file keeps handling events and is stopped by
+// "ยกเลิก" as soon as the status line names the first file: what was repaired is on
+// disk, the rest is found by a scan, and the result says the run was stopped.
+TEST_F(FlowTest, ALongRunKeepsHandlingEventsAndStopsCleanlyByCancel) {
+  testkit::DemoOptions options;
+  options.records = 3000;
+  options.unsoundRate = 0.05;
+  const testkit::DemoCompany demo = testkit::MakeDemoCompany(Company(), options);
+  ASSERT_TRUE(demo.error.empty()) << demo.error;
+  const int64_t before = Findings();
+  ListCompany(Company());
+
+  QString result;
+  QString statusWhenStopped;
+  const Outcome outcome = RunProgram(
+      {
+          Press(kSelect, Qt::Key_Return),
+          Press(QStringLiteral("Caution!"), Qt::Key_Y),
+          Press(QStringLiteral("Confirm"), Qt::Key_Return),
+          {QStringLiteral("Warning"),
+           [&](QWidget* d) {
+             result = static_cast<DisplayMessageDialog*>(d)->fullText();
+             guitest::PressKey(d, Qt::Key_Return);
+           }},
+      },
+      [&](MainWindow& w) {
+        if (!w.Running() || !statusWhenStopped.isEmpty() || w.statusLabel()->text().isEmpty()) return;
+        statusWhenStopped = w.statusLabel()->text();
+        EXPECT_TRUE(w.cancelButton()->isEnabled());
+        QTest::mouseClick(w.cancelButton(), Qt::LeftButton);
+      });
+  EXPECT_TRUE(outcome.shown);
+  EXPECT_GT(outcome.ticksInRun, 0) << "the window handled no event during the run";
+  EXPECT_TRUE(statusWhenStopped.startsWith(QStringLiteral("GL GLFILE01: "))) << statusWhenStopped.toStdString();
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_GT(outcome.repairs, 0);
+  EXPECT_LT(outcome.repairs, demo.PlantedRecords());
+  EXPECT_TRUE(result.startsWith(QString::fromUtf8("หยุดการทำงานตามที่สั่งแล้ว (แก้ไขไปแล้ว ") + QString::number(outcome.repairs) + " "))
+      << result.toStdString();
+  const int64_t after = Findings();
+  EXPECT_LT(after, before);
+  EXPECT_GT(after, 0) << "files after the stop were left for the next run";
   EXPECT_EQ(platform::CurrentDirectory(), Start());
 }
 

@@ -6,10 +6,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 
 #include "GuiTestSupport.h"
+#include "app/Run.h"
 #include "gui/MainWindow.h"
 #include "gui/MessageDialogs.h"
 #include "gui/QtDialogs.h"
@@ -70,7 +72,7 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, Layout) {
   MainWindow w(run, dialogs);
   EXPECT_EQ(w.windowTitle(), QStringLiteral("Form1"));
-  EXPECT_EQ(w.size(), QSize(438, 158));
+  EXPECT_EQ(w.size(), QSize(438, 176));
   EXPECT_EQ(w.minimumSize(), w.maximumSize());
   const Qt::WindowFlags flags = w.windowFlags();
   EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
@@ -87,7 +89,7 @@ TEST_F(MainWindowTest, Layout) {
   EXPECT_EQ(w.headingLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
   EXPECT_EQ(w.backupLabel()->text(), QString::fromUtf8("โปรดสำรองแฟ้มข้อมูลก่อนทำขั้นตอนนี้."));
   EXPECT_EQ(w.progressBar()->minimum(), 0);
-  EXPECT_EQ(w.progressBar()->maximum(), 19);
+  EXPECT_EQ(w.progressBar()->maximum(), 19 * app::RunStatus::kBarScale);
   EXPECT_EQ(w.progressBar()->value(), 0);
   EXPECT_EQ(w.progressBar()->width(), 401);
   EXPECT_EQ(w.fixButton()->text(), QStringLiteral("Fix..."));
@@ -99,7 +101,7 @@ TEST_F(MainWindowTest, Layout) {
   EXPECT_EQ(w.footerLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
   // Every control lies inside the client area.
   for (QWidget* child : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-    EXPECT_TRUE(QRect(0, 0, 438, 158).contains(child->geometry())) << child->metaObject()->className();
+    EXPECT_TRUE(QRect(0, 0, 438, 176).contains(child->geometry())) << child->metaObject()->className();
   }
 }
 
@@ -212,23 +214,30 @@ TEST_F(MainWindowTest, AnsweredNoLeavesTheWindowReadyForAnotherFix) {
   w.close();
 }
 
-TEST_F(MainWindowTest, RunDisablesButtonsMovesTheBarRefusesToCloseAndClosesAtTheEnd) {
+TEST_F(MainWindowTest, RunDisablesFixMovesTheBarWithinAFileRefusesToCloseAndClosesAtTheEnd) {
   MainWindow* window = nullptr;
   bool disabledAfterPending = false;
   bool stayedOpen = false;
   QList<int> positions;
+  QStringList status;
   run.fix = [&](modules::ProgressSink& progress) {
     EXPECT_TRUE(window->fixButton()->isEnabled()) << "buttons stay enabled until the question is answered";
     dialogs.ProcessPendingMessages();  // what the run does right after Yes
-    disabledAfterPending = !window->fixButton()->isEnabled() && !window->cancelButton()->isEnabled();
-    for (int i = 0; i < 5; ++i) {
+    disabledAfterPending = !window->fixButton()->isEnabled() && window->cancelButton()->isEnabled();
+    for (int i = 0; i < 2; ++i) {
       progress.Step("GL", "GLFILE01");
       positions << window->progressBar()->value();
     }
+    QTest::qWait(60);  // the walk's refresh is at most every 50 ms
+    progress.AddRepair();
+    progress.Walking("GL", "GLFILE04", 250, 1000);
+    positions << window->progressBar()->value();
+    status << window->statusLabel()->text();
+    progress.Waiting("GLFILE04", 7, 1, 3);
+    status << window->statusLabel()->text();
     window->close();  // the close box in the middle of a run
     QCoreApplication::processEvents();
     stayedOpen = window->isVisible();
-    progress.AddRepair();
     return true;
   };
   MainWindow w(run, dialogs);
@@ -236,12 +245,74 @@ TEST_F(MainWindowTest, RunDisablesButtonsMovesTheBarRefusesToCloseAndClosesAtThe
   ASSERT_TRUE(Start(w));
   w.fixButton()->click();
   EXPECT_TRUE(disabledAfterPending);
-  EXPECT_EQ(positions, (QList<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(positions, (QList<int>{100, 200, 225}));
+  EXPECT_EQ(status, (QStringList{QString::fromUtf8("GL GLFILE04: 250 / 1000 ระเบียน, แก้ไขแล้ว 1"),
+                                 QString::fromUtf8("รอ GLFILE04 ระเบียนที่ 7 ซึ่งผู้ใช้อื่นใช้งานอยู่ (ครั้งที่ 1/3)")}));
   EXPECT_TRUE(stayedOpen);
   EXPECT_FALSE(w.isVisible());
   EXPECT_EQ(run.closes, 1);
   EXPECT_EQ(w.progress().RepairCount(), 1);
   EXPECT_EQ(w.ExitCode(), 0);
+}
+
+// "ยกเลิก", Esc, Enter on the focused "ยกเลิก" and the close box during the run each ask
+// it to stop (the run sees the request at its next progress call) and leave the window
+// open until the run returns.
+TEST_F(MainWindowTest, CancelEscAndCloseBoxDuringTheRunRequestAStop) {
+  struct Case {
+    const char* name;
+    std::function<void(MainWindow&)> act;
+  };
+  const Case cases[] = {
+      {"button", [](MainWindow& w) { w.cancelButton()->click(); }},
+      {"Esc", [](MainWindow& w) { QTest::keyClick(&w, Qt::Key_Escape); }},
+      {"Enter on the focused button", [](MainWindow& w) { QTest::keyClick(w.cancelButton(), Qt::Key_Return); }},
+      {"close box", [](MainWindow& w) { w.close(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeRun fake;
+    fake.exitCode = 1;
+    MainWindow* window = nullptr;
+    bool stopSeen = false;
+    bool stayedOpen = false;
+    fake.fix = [&](modules::ProgressSink& progress) {
+      dialogs.ProcessPendingMessages();
+      EXPECT_TRUE(window->cancelButton()->hasFocus());
+      c.act(*window);
+      QCoreApplication::processEvents();
+      progress.Walking("GL", "GLFILE01", 10, 100);
+      stopSeen = progress.StopRequested();
+      stayedOpen = window->isVisible();
+      return true;
+    };
+    MainWindow w(fake, dialogs);
+    window = &w;
+    ASSERT_TRUE(Start(w));
+    w.fixButton()->click();
+    EXPECT_TRUE(stopSeen);
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(w.ExitCode(), 1);
+    EXPECT_EQ(fake.closes, 1);
+  }
+}
+
+// Enter presses the focused button (outside a dialog Qt's buttons take only Space), Tab
+// moves between the two, and Esc before the run closes the window as "ยกเลิก" does.
+TEST_F(MainWindowTest, EnterPressesTheFocusedButtonAndEscCancels) {
+  MainWindow w(run, dialogs);
+  ASSERT_TRUE(Start(w));
+  w.fixButton()->setFocus();
+  QTest::keyClick(w.fixButton(), Qt::Key_Return);
+  EXPECT_EQ(run.fixes, 1) << "Enter on the focused Fix... pressed it";
+  QTest::keyClick(w.fixButton(), Qt::Key_Tab);
+  EXPECT_TRUE(w.cancelButton()->hasFocus());
+  QTest::keyClick(w.cancelButton(), Qt::Key_Backtab);
+  EXPECT_TRUE(w.fixButton()->hasFocus());
+  QTest::keyClick(&w, Qt::Key_Escape);
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(run.closes, 1);
 }
 
 TEST_F(MainWindowTest, EndRunAndIoErrorInTheRunCloseTheWindow) {

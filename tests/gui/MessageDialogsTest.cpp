@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -312,6 +314,75 @@ TEST(PlaceDialogTest, CentresAcrossAndFiveAboveTheMiddle) {
       {{900, 100}, {800, 600}, {-50, 245}},
   };
   for (const PlaceCase& c : cases) EXPECT_EQ(PlacedPosition(c.window, c.screen), c.at);
+}
+
+// A window larger than the free area keeps its title bar on the screen; one that fits is
+// moved back from an edge but never off it (a 200% scale on 1280 × 1024 leaves 640 × 512).
+TEST(PlaceDialogTest, KeptOnTheScreen) {
+  struct KeepCase {
+    QPoint wanted;
+    QSize outer;
+    QRect available;
+    QPoint at;
+  };
+  const KeepCase cases[] = {
+      {{300, 245}, {200, 100}, {0, 0, 800, 600}, {300, 245}},
+      {{-37, 71}, {714, 400}, {0, 0, 640, 512}, {0, 71}},       // wider than the screen: at its left edge
+      {{-50, 245}, {900, 100}, {0, 24, 800, 576}, {0, 245}},
+      {{600, 550}, {300, 100}, {0, 24, 800, 576}, {500, 500}},  // past the bottom right: moved back
+      {{100, -20}, {300, 700}, {0, 24, 800, 576}, {100, 24}},   // taller: the title bar stays
+  };
+  for (const KeepCase& c : cases) EXPECT_EQ(KeptOnScreen(c.wanted, c.outer, c.available), c.at);
+}
+
+// The Y and N keys answer with the Thai layout active too: the Thai letters the layout
+// puts on them (with or without Shift) count as Y and N.
+TEST_F(DialogTest, QuestionAnswersByTheYAndNKeysOfTheThaiLayout) {
+  struct ThaiKey {
+    char16_t letter;
+    Qt::KeyboardModifiers modifiers;
+    bool yes;
+  };
+  const ThaiKey keys[] = {{u'\u0E31', Qt::NoModifier, true}, {u'\u0E4D', Qt::ShiftModifier, true},
+                          {u'\u0E37', Qt::NoModifier, false}, {u'\u0E4C', Qt::ShiftModifier, false}};
+  for (const ThaiKey& k : keys) {
+    SCOPED_TRACE(static_cast<int>(k.letter));
+    AskForYesNoDialog d(k.yes ? 2 : 1, kShort);  // the key must choose the other button than Enter would
+    WhenModal([&k](QWidget* w) {
+      const QString text(QChar(k.letter));
+      QKeyEvent press(QEvent::KeyPress, k.letter, k.modifiers, text);
+      QApplication::sendEvent(w, &press);
+      QTimer::singleShot(300, w, [w] {
+        if (w->isVisible()) static_cast<AskForYesNoDialog*>(w)->noButton()->click();
+      });
+    });
+    d.exec();
+    EXPECT_EQ(d.answeredYes(), k.yes);
+  }
+}
+
+// A fatal error's explanation appears in the message's details area, Thai and whole,
+// and the dialog grows to hold it; the next error shows no details.
+TEST_F(DialogTest, ErrorHelpShowsInTheNextErrorMessage) {
+  QtDialogs dialogs;
+  EXPECT_TRUE(dialogs.TakeErrorHelp(Th("บรรทัดแรก\r\nบรรทัดที่สอง\r\n")));
+  QStringList details;
+  QList<int> heights;
+  for (int i = 0; i < 2; ++i) {
+    WhenModal([&](QWidget* w) {
+      auto* d = static_cast<DisplayMessageDialog*>(w);
+      details << (d->detailsArea() ? d->detailsArea()->toPlainText() : QString());
+      heights << d->height();
+      if (d->detailsArea()) {
+        EXPECT_LE(d->detailsArea()->geometry().bottom(), d->okButton()->y());
+      }
+      PressKey(w, Qt::Key_Return);
+    });
+    dialogs.ShowError(Th("เปิดแฟ้มไม่ได้"));
+  }
+  EXPECT_EQ(details, (QStringList{QString::fromUtf8("บรรทัดแรก\nบรรทัดที่สอง"), QString()}));
+  ASSERT_EQ(heights.size(), 2);
+  EXPECT_GT(heights[0], heights[1]);
 }
 
 TEST_F(DialogTest, ShownDialogIsPlacedOnThePrimaryScreen) {

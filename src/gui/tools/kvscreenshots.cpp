@@ -76,9 +76,12 @@ class ShowcaseRun : public kv::gui::RunControl {
   bool Startup(const std::string&) override { return true; }
   bool Fix(kv::modules::ProgressSink& progress) override {
     dialogs_.ProcessPendingMessages();
-    for (const char* file : {"GLFILE01", "GLFILE02", "GLFILE03", "ICFILE01", "ICFILE02", "ICFILE03", "ICFILE04"}) {
-      progress.Step("", file);
+    for (const char* file : {"GLFILE01", "GLFILE03", "GLFILE04", "ICFILE01", "ICFILE02", "ICFILE03", "ICFILE04"}) {
+      progress.Step("IC", file);
     }
+    for (int i = 0; i < 12; ++i) progress.AddRepair();
+    kv::platform::SleepMs(60);  // past the window's refresh interval
+    progress.Walking("AP", "APFILE01", 41250, 120000);
     midRun_();
     return true;
   }
@@ -115,6 +118,15 @@ void MessageDialogs() {
   {
     DisplayMessageDialog d(2, QStringLiteral("ERROR: File not found.!"));
     Shoot(&d, QStringLiteral("message-error"));
+  }
+  {
+    // A fatal engine error with the error catalogue's explanation in its details area.
+    DisplayMessageDialog d(2, QString::fromUtf8("ไม่สามารถเปิดแฟ้ม GLFILE01 ได้"));
+    d.SetDetails(QString::fromUtf8("แฟ้มข้อมูลหรือแฟ้มดัชนีไม่มีอยู่ในไดเร็คทอรี่ที่กำหนด\n"
+                                   "สาเหตุ: แฟ้มถูกลบ ย้าย หรือเปลี่ยนชื่อ\n"
+                                   "วิธีแก้ไข: ตรวจสอบไดเร็คทอรี่ของแฟ้มข้อมูล แล้วเรียกโปรแกรมอีกครั้ง\n"
+                                   "หากยังพบปัญหา โปรดติดต่อฝ่ายบริการลูกค้า"));
+    Shoot(&d, QStringLiteral("message-fatal-error-help"));
   }
   {
     DisplayMessageDialog d(3, QString::fromUtf8("ไม่พบแฟ้ม USERDRV.INI"));
