@@ -194,7 +194,7 @@ void MainWindow::BeginRunning() {
   // stays, to stop it.
   running_ = true;
   fix_->setEnabled(false);
-  if (cancel_->hasFocus() || fix_->hasFocus()) cancel_->setFocus(Qt::OtherFocusReason);
+  if (focusWidget() == nullptr || focusWidget() == fix_) cancel_->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::RequestStop() {

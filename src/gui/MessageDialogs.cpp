@@ -111,7 +111,7 @@ void SmallDialog::LayOut() {
     const QFontMetrics detailMetrics(details_->font());
     const int lineCount = std::clamp(static_cast<int>(details_->document()->blockCount()), 1, kDetailsLines);
     const int height = lineCount * detailMetrics.lineSpacing() + 2 * details_->frameWidth() +
-                       static_cast<int>(2 * details_->document()->documentMargin());
+                       static_cast<int>(2 * details_->document()->documentMargin()) + detailMetrics.descent() + 2;
     details_->setGeometry(kDetailsMargin, geometry_.buttonTop + extraHeight_ - kDetailsGap / 2,
                           clientWidth - 2 * kDetailsMargin, height);
     extraHeight_ += height + kDetailsGap;

@@ -175,13 +175,6 @@ OpenCompanyDialog::OpenCompanyDialog(company::Settings& settings, ui::Dialogs& d
   connect(menu_, &QMenu::aboutToHide, this, &OpenCompanyDialog::MenuClosed);
   connect(grid_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { menu_->popup(grid_->viewport()->mapToGlobal(pos)); });
-  // Shift+F10 and the menu key open the menu at the current row, as a right click does.
-  // (The menu key is taken in eventFilter, before the window system's own handling.)
-  auto* menuKey = new QAction(grid_);
-  menuKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
-  menuKey->setShortcutContext(Qt::WidgetShortcut);
-  grid_->addAction(menuKey);
-  connect(menuKey, &QAction::triggered, this, &OpenCompanyDialog::PopupAtCurrentRow);
   connect(grid_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) Btn_SelectClick();
   });
@@ -361,9 +354,16 @@ void OpenCompanyDialog::PopupAtCurrentRow() {
 
 bool OpenCompanyDialog::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Wheel && (watched == grid_ || watched == grid_->viewport())) return true;
-  if (event->type() == QEvent::KeyPress && watched == grid_ && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu) {
-    PopupAtCurrentRow();
-    return true;
+  if (event->type() == QEvent::KeyPress && watched == grid_) {
+    // Shift+F10 and the menu key open the menu at the current row, as a right click
+    // does, before the window system's own handling of the menu key.
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if ((key->key() == Qt::Key_Menu && mods == Qt::NoModifier) ||
+        (key->key() == Qt::Key_F10 && mods == Qt::ShiftModifier)) {
+      PopupAtCurrentRow();
+      return true;
+    }
   }
   if (event->type() == QEvent::ShortcutOverride && (watched == edit_ || watched == exit_)) {
     const int key = static_cast<QKeyEvent*>(event)->key();

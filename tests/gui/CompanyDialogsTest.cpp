@@ -513,15 +513,16 @@ TEST_F(CompanyWindowTest, KeyboardReachesEveryControlAndTheMenu) {
   Open(d);
   EXPECT_EQ(Row(d), 6);
   EXPECT_EQ(d.Grid()->rowAt(0), 0) << "rows above the remembered one stay in sight";
+  d.activateWindow();
   d.Grid()->setFocus();
   const QList<QWidget*> chain = {d.findChild<QCheckBox*>(), d.SelectButton(), d.findChildren<QPushButton*>()[1],
                                  d.findChildren<QPushButton*>()[2], d.Grid()};
   for (QWidget* next : chain) {
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
+    QTest::keyClick(d.focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(d.focusWidget(), next) << next->metaObject()->className();
   }
   QTest::keyClick(d.Grid(), Qt::Key_Backtab);
-  EXPECT_EQ(QApplication::focusWidget(), d.findChildren<QPushButton*>()[2]);
+  EXPECT_EQ(d.focusWidget(), d.findChildren<QPushButton*>()[2]);
   for (const QKeySequence& key : {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)}) {
     d.Grid()->setFocus();
     QTest::keySequence(d.Grid(), key);
@@ -546,10 +547,10 @@ TEST_F(CompanyDialogsTest, EditorsTakeEnterOnTheFocusedButtonAndStoreOnlyWhatCp8
     WhenShown(e, [&] {
       QWidget* from = e.NameField();
       if (onCancel) {
-        for (int i = 0; i < 8 && QApplication::focusWidget() != e.findChildren<QPushButton*>().last(); ++i) {
-          QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        for (int i = 0; i < 8 && e.focusWidget() != e.findChildren<QPushButton*>().last(); ++i) {
+          QTest::keyClick(e.focusWidget(), Qt::Key_Tab);
         }
-        from = QApplication::focusWidget();
+        from = e.focusWidget();
         EXPECT_EQ(static_cast<QPushButton*>(from)->text(), QString::fromUtf8("ยกเลิก"));
       }
       QTest::keyClick(from, Qt::Key_Return);
