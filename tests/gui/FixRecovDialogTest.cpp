@@ -8,8 +8,8 @@
 #include <QTimer>
 
 #include "GuiTestSupport.h"
-#include "gui/FixRecovDialog.h"
-#include "gui/QtDialogs.h"
+#include "gui-qt/FixRecovDialog.h"
+#include "gui-qt/QtDialogs.h"
 #include "platform/Cp874.h"
 
 namespace kv::gui {

@@ -8,7 +8,7 @@
 #include <QLabel>
 #include <QTimer>
 
-#include "gui/QtText.h"
+#include "gui-qt/QtText.h"
 
 namespace kv::guitest {
 namespace {

@@ -12,9 +12,9 @@
 
 #include "GuiTestSupport.h"
 #include "app/Run.h"
-#include "gui/MainWindow.h"
-#include "gui/MessageDialogs.h"
-#include "gui/QtDialogs.h"
+#include "gui-qt/MainWindow.h"
+#include "gui-qt/MessageDialogs.h"
+#include "gui-qt/QtDialogs.h"
 #include "platform/Cp874.h"
 #include "platform/PlainFile.h"
 #include "ui/Dialogs.h"

@@ -11,9 +11,9 @@
 #include <memory>
 
 #include "GuiTestSupport.h"
-#include "gui/MessageDialogs.h"
-#include "gui/PlaceDialog.h"
-#include "gui/QtDialogs.h"
+#include "gui-qt/MessageDialogs.h"
+#include "gui-qt/PlaceDialog.h"
+#include "gui-qt/QtDialogs.h"
 #include "platform/Cp874.h"
 
 namespace kv::gui {

@@ -5,6 +5,7 @@
 
 #include "platform/win32/WinCall.h"
 
+#include <atomic>
 #include <cwchar>
 #include <iostream>
 #include <random>
@@ -294,5 +295,35 @@ void UseConsoleForText() {
   UseConsoleFor(std::cout, STD_OUTPUT_HANDLE);
   UseConsoleFor(std::cerr, STD_ERROR_HANDLE);
 }
+
+}  // namespace kv::platform
+
+namespace kv::platform {
+
+namespace {
+std::atomic<bool> stopSignalled{false};
+
+// Runs on a thread of its own that Windows starts for the event. Returning TRUE keeps the
+// process alive for Ctrl+C and Ctrl+Break; for a console close Windows ends the process
+// when the handler returns, so the run is given a few seconds to reach a safe point first.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      stopSignalled.store(true, std::memory_order_relaxed);
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+      stopSignalled.store(true, std::memory_order_relaxed);
+      ::Sleep(4000);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+}  // namespace
+
+void WatchStopSignals() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+bool StopSignalled() { return stopSignalled.load(std::memory_order_relaxed); }
 
 }  // namespace kv::platform

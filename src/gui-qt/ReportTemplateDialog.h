@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <string>
 
-#include "gui/OpenCompanyCommon.h"
+#include "gui-qt/OpenCompanyCommon.h"
 #include "ui/Dialogs.h"
 
 class QGroupBox;

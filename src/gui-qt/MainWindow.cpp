@@ -1,4 +1,4 @@
-#include "gui/MainWindow.h"
+#include "gui-qt/MainWindow.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -15,9 +15,9 @@
 #include <exception>
 
 #include "app/Run.h"
-#include "gui/PlaceDialog.h"
-#include "gui/QtDialogs.h"
-#include "gui/QtText.h"
+#include "gui-qt/PlaceDialog.h"
+#include "gui-qt/QtDialogs.h"
+#include "gui-qt/QtText.h"
 #include "platform/PlainFile.h"
 #include "platform/System.h"
 #include "ui/Dialogs.h"

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/Run.h"
-#include "gui/MainWindow.h"
+#include "gui-qt/MainWindow.h"
 
 namespace kv::gui {
 

@@ -1,4 +1,4 @@
-#include "gui/ReportTemplateDialog.h"
+#include "gui-qt/ReportTemplateDialog.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -9,8 +9,8 @@
 #include <QVBoxLayout>
 
 #include "company/CompanyList.h"
-#include "gui/OpenCompanyCommon.h"
-#include "gui/PlaceDialog.h"
+#include "gui-qt/OpenCompanyCommon.h"
+#include "gui-qt/PlaceDialog.h"
 
 namespace kv::gui {
 

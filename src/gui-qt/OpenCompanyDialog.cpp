@@ -1,4 +1,4 @@
-#include "gui/OpenCompanyDialog.h"
+#include "gui-qt/OpenCompanyDialog.h"
 
 #include <QAbstractTableModel>
 #include <QAction>
@@ -17,10 +17,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "gui/OpenCompanyCommon.h"
-#include "gui/PlaceDialog.h"
-#include "gui/OpenCompanyEditDialog.h"
-#include "gui/ReportTemplateDialog.h"
+#include "gui-qt/OpenCompanyCommon.h"
+#include "gui-qt/PlaceDialog.h"
+#include "gui-qt/OpenCompanyEditDialog.h"
+#include "gui-qt/ReportTemplateDialog.h"
 
 namespace kv::gui {
 

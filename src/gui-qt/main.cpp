@@ -5,14 +5,14 @@
 
 #include "app/Run.h"
 #include "company/Settings.h"
-#include "gui/MainWindow.h"
-#include "gui/MessageDialogs.h"
-#include "gui/OpenCompanyCommon.h"
+#include "gui-qt/MainWindow.h"
+#include "gui-qt/MessageDialogs.h"
+#include "gui-qt/OpenCompanyCommon.h"
 #include "platform/System.h"
-#include "gui/QtDialogs.h"
-#include "gui/QtText.h"
-#include "gui/RepairRunControl.h"
-#include "gui/SelectCompany.h"
+#include "gui-qt/QtDialogs.h"
+#include "gui-qt/QtText.h"
+#include "gui-qt/RepairRunControl.h"
+#include "gui-qt/SelectCompany.h"
 
 int main(int argc, char** argv) {
   // The directories are fixed before any window exists.

@@ -10,7 +10,7 @@
 #include <QString>
 #include <string_view>
 
-#include "gui/QtText.h"
+#include "gui-qt/QtText.h"
 #include "platform/Cp874.h"
 #include "ui/Dialogs.h"
 

@@ -12,11 +12,11 @@
 #include <functional>
 #include <string>
 
-#include "gui/FixRecovDialog.h"
-#include "gui/MainWindow.h"
-#include "gui/MessageDialogs.h"
-#include "gui/QtDialogs.h"
-#include "gui/QtText.h"
+#include "gui-qt/FixRecovDialog.h"
+#include "gui-qt/MainWindow.h"
+#include "gui-qt/MessageDialogs.h"
+#include "gui-qt/QtDialogs.h"
+#include "gui-qt/QtText.h"
 #include "platform/Cp874.h"
 #include "platform/System.h"
 
@@ -26,9 +26,9 @@
 #include <fstream>
 
 #include "company/Settings.h"
-#include "gui/OpenCompanyDialog.h"
-#include "gui/OpenCompanyEditDialog.h"
-#include "gui/ReportTemplateDialog.h"
+#include "gui-qt/OpenCompanyDialog.h"
+#include "gui-qt/OpenCompanyEditDialog.h"
+#include "gui-qt/ReportTemplateDialog.h"
 
 namespace {
 

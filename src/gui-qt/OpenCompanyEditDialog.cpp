@@ -1,4 +1,4 @@
-#include "gui/OpenCompanyEditDialog.h"
+#include "gui-qt/OpenCompanyEditDialog.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -8,8 +8,8 @@
 #include <QVBoxLayout>
 
 #include "company/CompanyList.h"
-#include "gui/OpenCompanyCommon.h"
-#include "gui/PlaceDialog.h"
+#include "gui-qt/OpenCompanyCommon.h"
+#include "gui-qt/PlaceDialog.h"
 
 namespace kv::gui {
 

@@ -1,6 +1,6 @@
-#include "gui/SelectCompany.h"
+#include "gui-qt/SelectCompany.h"
 
-#include "gui/OpenCompanyDialog.h"
+#include "gui-qt/OpenCompanyDialog.h"
 
 namespace kv::gui {
 

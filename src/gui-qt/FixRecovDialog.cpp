@@ -1,13 +1,13 @@
-#include "gui/FixRecovDialog.h"
+#include "gui-qt/FixRecovDialog.h"
 
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
 
-#include "gui/MessageDialogs.h"
-#include "gui/PlaceDialog.h"
-#include "gui/QtText.h"
+#include "gui-qt/MessageDialogs.h"
+#include "gui-qt/PlaceDialog.h"
+#include "gui-qt/QtText.h"
 
 namespace kv::gui {
 namespace {

@@ -1,4 +1,4 @@
-#include "gui/PlaceDialog.h"
+#include "gui-qt/PlaceDialog.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -1,11 +1,11 @@
-#include "gui/QtDialogs.h"
+#include "gui-qt/QtDialogs.h"
 
 #include <QApplication>
 #include <QMetaObject>
 
-#include "gui/FixRecovDialog.h"
-#include "gui/MessageDialogs.h"
-#include "gui/QtText.h"
+#include "gui-qt/FixRecovDialog.h"
+#include "gui-qt/MessageDialogs.h"
+#include "gui-qt/QtText.h"
 
 namespace kv::gui {
 

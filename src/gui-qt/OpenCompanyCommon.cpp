@@ -1,4 +1,4 @@
-#include "gui/OpenCompanyCommon.h"
+#include "gui-qt/OpenCompanyCommon.h"
 
 #include <QDir>
 #include <QFileDialog>

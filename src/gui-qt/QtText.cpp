@@ -1,4 +1,4 @@
-#include "gui/QtText.h"
+#include "gui-qt/QtText.h"
 
 #include <QFontDatabase>
 #include <QStringList>

@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <string>
 
-#include "gui/OpenCompanyCommon.h"
+#include "gui-qt/OpenCompanyCommon.h"
 #include "ui/Dialogs.h"
 
 class QLineEdit;

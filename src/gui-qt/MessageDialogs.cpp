@@ -1,4 +1,4 @@
-#include "gui/MessageDialogs.h"
+#include "gui-qt/MessageDialogs.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -12,8 +12,8 @@
 #include <QStyle>
 #include <algorithm>
 
-#include "gui/PlaceDialog.h"
-#include "gui/QtText.h"
+#include "gui-qt/PlaceDialog.h"
+#include "gui-qt/QtText.h"
 
 namespace kv::gui {
 
