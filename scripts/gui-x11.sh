@@ -56,7 +56,7 @@ if command -v openbox >/dev/null && command -v xdotool >/dev/null; then
   cmake --build "$dir" --target kvfix207-cli | tail -1
   flow=$(mktemp -d)
   mkdir -p "$flow/start" "$flow/appdata" "$flow/temp"
-  "$dir/src/kvfix207-cli" make-demo --records 40000 "$flow/company" >/dev/null
+  "$dir/src/kvfix207-cli" make-demo --records 200000 "$flow/company" >/dev/null
   printf 'Demo;%s\r\n' "$flow/company" >"$flow/start/USERDRV.INI"
   cat >"$flow/keys.sh" <<KEYS
 #!/usr/bin/env bash
@@ -79,7 +79,7 @@ press '^Select Directory\$' Return
 press '^Caution!\$' y
 press "^$flow/company\$" Return
 press '^Confirm\$' Return
-sleep 0.4
+sleep 0.1
 press "^$flow/company\$" Escape
 press '^Warning\$' Return
 wait \$pid
