@@ -20,10 +20,12 @@ bool PathFromSystem(std::string_view native, std::string& cp874) {
   return Utf8ToCp874Exact(native, cp874);
 }
 
-std::string SystemName(std::string_view name) {
+std::string_view CutRelativeName(std::string_view name) {
   // One CP874 byte is one character, so the cut never splits a letter.
-  if (!IsAbsolutePath(name)) name = name.substr(0, std::min(name.size(), kMaxFileName));
-  return PathToSystem(name);
+  if (IsAbsolutePath(name)) return name;
+  return name.substr(0, std::min(name.size(), kMaxFileName));
 }
+
+std::string SystemName(std::string_view name) { return PathToSystem(CutRelativeName(name)); }
 
 }  // namespace kv::platform

@@ -34,5 +34,7 @@ bool PathFromSystem(std::string_view native, std::string& cp874);
 // their file names) is cut to its first 64 characters, as the suite cuts them; an
 // absolute path is never cut. Then it is converted with PathToSystem.
 std::string SystemName(std::string_view name);
+// The cut of SystemName alone, still in CP874.
+std::string_view CutRelativeName(std::string_view name);
 
 }  // namespace kv::platform

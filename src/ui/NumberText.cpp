@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <string>
 #include <system_error>
 
@@ -39,9 +40,42 @@ std::string Fixed(int decimals, long double x) {
   return text;
 }
 
+// A plain decimal text ("-123.45") read exactly: when its digits, taken as one integer,
+// stay below 2^64, the extended type holds that integer exactly, and the power of ten
+// (up to 10^27) too, so the one division rounds once, correctly. Not every run-time
+// library reads extended values that well (some go through double), and the same text
+// must give the same value on every system. False for any other form.
+bool ReadPlainDecimal(const std::string& text, long double& value) {
+  size_t i = text[0] == '-' ? 1 : 0;
+  uint64_t digits = 0;
+  int exponent = 0, seen = 0;
+  bool point = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (c < '0' || c > '9') return false;
+    ++seen;
+    if (point) --exponent;
+    if (__builtin_mul_overflow(digits, 10u, &digits) ||
+        __builtin_add_overflow(digits, static_cast<uint64_t>(c - '0'), &digits))
+      return false;
+  }
+  if (seen == 0) return false;
+  if (exponent < -27) return false;
+  long double power = 1;
+  for (int e = exponent; e < 0; ++e) power *= 10;
+  value = static_cast<long double>(digits) / power;
+  if (text[0] == '-') value = -value;
+  return true;
+}
+
 // The whole text read as a number; false when it is not one.
 bool ReadNumber(const std::string& text, long double& value) {
   if (text.empty()) return false;
+  if (ReadPlainDecimal(text, value)) return true;
   const char* const end = text.data() + text.size();
   const auto r = std::from_chars(text.data(), end, value, std::chars_format::general);
   return r.ec == std::errc() && r.ptr == end;

@@ -179,7 +179,7 @@ TEST_F(FileTest, NamesResolveIgnoringAsciiCase) {
 }
 
 TEST_F(FileTest, OnlyNamesRelativeToTheCurrentDirectoryAreCutTo64Characters) {
-  const std::string here = std::filesystem::current_path();
+  const std::string here = std::filesystem::current_path().string();
   std::filesystem::current_path(dir_);
   // 62 letters and a Thai "กข": the cut counts CP874 bytes and never splits a letter.
   std::string longName = std::string(62, 'N') + "\xA1\xA2" + "X.DAT";
@@ -207,7 +207,7 @@ TEST_F(FileTest, OnlyNamesRelativeToTheCurrentDirectoryAreCutTo64Characters) {
     EXPECT_TRUE(FileExists(name));
     EXPECT_EQ(DeleteFile(name), kErrNone);
     EXPECT_EQ(CreateDirectories(dir + "/\xA1/b"), kErrNone);
-    EXPECT_TRUE(std::filesystem::is_directory(dir + "/\u0E01/b"));
+    EXPECT_TRUE(std::filesystem::is_directory(kv::test::FsPath(dir + "/\u0E01/b")));
   }
 }
 

@@ -24,6 +24,17 @@ std::string ReadWholeFile(const std::string& path);
 // -1 when the file does not exist.
 int64_t WholeFileSize(const std::string& path);
 
+// A path written in UTF-8 (as the tests' sources write Thai names) for std::filesystem,
+// which takes a plain string in the system's narrow encoding: the ANSI code page on
+// Windows. Bytes that are not UTF-8 are handed over as they are.
+inline std::filesystem::path FsPath(const std::string& utf8) {
+  try {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+  } catch (const std::exception&) {
+    return std::filesystem::path(utf8);
+  }
+}
+
 class TempDirTest : public ::testing::Test {
  protected:
   // `stem` begins the directory's name. With `enter`, every test runs inside the
@@ -38,7 +49,7 @@ class TempDirTest : public ::testing::Test {
     ASSERT_TRUE(WriteWholeFile(Path(name), bytes)) << name;
   }
   std::string ReadRaw(const std::string& name) const { return ReadWholeFile(Path(name)); }
-  bool Exists(const std::string& name) const { return std::filesystem::exists(Path(name)); }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(FsPath(Path(name))); }
   int64_t Size(const std::string& name) const { return WholeFileSize(Path(name)); }
 
   std::string dir_;

@@ -78,6 +78,13 @@ TEST(NumberText, TextToExtendedAndRounding) {
   EXPECT_EQ(TextToExtended("1,234,567.89"), TextToExtended("1234567.89"));
   EXPECT_EQ(TextToExtended("1,234,567.89"), 1234567.89L);
   EXPECT_EQ(TextToExtended("abc"), 0);
+  // Read to the nearest extended value on every system, whatever path the text takes.
+  EXPECT_EQ(TextToExtended("-9,999,999,999.99"), -9999999999.99L);
+  EXPECT_EQ(TextToExtended("0.000000000000000000000000001"), 1e-27L);
+  EXPECT_EQ(TextToExtended("12345678901234567890"), 12345678901234567890.0L);
+  EXPECT_EQ(TextToExtended("1.5e3"), 1500.0L);
+  EXPECT_EQ(TextToExtended("."), 0);
+  EXPECT_EQ(TextToExtended("1.2.3"), 0);
   long double x = 0.125L;
   RoundToDecimals(x, 2);
   EXPECT_EQ(x, 0.12L);

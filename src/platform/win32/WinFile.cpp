@@ -14,6 +14,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/Cp874.h"
+#include "platform/Path.h"
 #include "platform/win32/WinCall.h"
 
 namespace kv::platform {
@@ -76,9 +78,7 @@ constexpr size_t kMaxTransfer = 1u << 30;
 
 namespace detail {
 
-std::string CutName(std::string_view name) {
-  return std::string(name.substr(0, std::min(name.size(), kMaxFileName)));
-}
+std::string CutName(std::string_view name) { return std::string(CutRelativeName(name)); }
 
 // The file system compares names ignoring case by itself; nothing to look up.
 std::string ResolvePath(std::string_view path) { return std::string(path); }
@@ -209,7 +209,7 @@ int32_t File::Open(std::string_view name, Access access, Share share, File& out)
   if (err != 0) return static_cast<int32_t>(err);
   out.fd_ = reinterpret_cast<NativeFile>(h);
   out.readOnly_ = access == Access::kReadOnly;
-  out.name_ = path;
+  out.name_ = PathToSystem(path);
   return kErrNone;
 }
 
@@ -226,7 +226,7 @@ int32_t File::Create(std::string_view name, bool replace, File& out) {
   if (err != 0) return Reported(err);
   out.fd_ = reinterpret_cast<NativeFile>(h);
   out.readOnly_ = false;
-  out.name_ = path;
+  out.name_ = PathToSystem(path);
   return kErrNone;
 }
 
@@ -237,7 +237,9 @@ int32_t File::StillNamed(bool& same) {
   if (DWORD err = WinCall(Op::kStat, [&] { return ::GetFileInformationByHandle(H(fd_), &mine); }))
     return static_cast<int32_t>(err);
   // Opening for no access at all is allowed beside every share mode.
-  const std::wstring wide = SystemPath(name_);
+  std::string cp874;  // the name was CP874 before it became the system's form
+  Utf8ToCp874Exact(name_, cp874);
+  const std::wstring wide = SystemPath(cp874);
   HANDLE other = INVALID_HANDLE_VALUE;
   const DWORD err = WinCall(Op::kStat, [&] {
     other = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

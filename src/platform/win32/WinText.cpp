@@ -51,6 +51,8 @@ std::string Utf8FromWide(std::wstring_view wide) {
 }
 
 std::wstring SystemPath(std::string_view cp874) {
+  // A NUL would end the name early and name another file: name nothing instead.
+  if (cp874.find('\0') != std::string_view::npos) return std::wstring();
   std::wstring wide = WideFromCp874(cp874);
   // Room for the 8.3 name a directory may need below it, as the file system counts it.
   if (wide.size() < MAX_PATH - 12) return wide;
