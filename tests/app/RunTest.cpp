@@ -779,7 +779,7 @@ TEST_F(UndoTest, AReportOfOtherDataIsRefusedAndNothingIsWritten) {
 TEST_F(UndoTest, ASecondProcessChangingRecordsDuringTheUndoLosesNothing) {
   const char* build = std::getenv("KV_BUILD_DIR");
   if (build == nullptr) GTEST_SKIP() << "KV_BUILD_DIR not set";
-  const std::string tool = std::string(build) + "/tests/kv_station";
+  const std::string tool = kv::test::ProgramPath(std::string(build) + "/tests", "kv_station");
   if (!fs::exists(tool)) GTEST_SKIP() << "no " << tool;
   constexpr int kRecords = 1000;
   Info({"GL"});
@@ -788,14 +788,15 @@ TEST_F(UndoTest, ASecondProcessChangingRecordsDuringTheUndoLosesNothing) {
   Build("GLFILE03", slots);
   const auto w = RunWhole({true, true});
   ASSERT_EQ(w->run.RepairCount(), kRecords);
-  const std::string cmd = tool + " " + company_ + "/GLFILE03 " + std::to_string(kRecords) + " " + dir_ + "/started " + dir_ + "/stop " + dir_ + "/done &";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const int pid = kv::test::StartProgram({tool, company_ + "/GLFILE03", std::to_string(kRecords), dir_ + "/started",
+                                           dir_ + "/stop", dir_ + "/done"});
+  ASSERT_GT(pid, 0);
   for (int i = 0; i < 600 && !fs::exists(dir_ + "/started"); ++i) platform::SleepMs(20);
   ASSERT_TRUE(fs::exists(dir_ + "/started"));
   platform::SleepMs(100);
   const auto done = UndoRepair(dialogs_, w->run.ReportPath());
   Write("stop", "");
-  for (int i = 0; i < 600 && !fs::exists(dir_ + "/done"); ++i) platform::SleepMs(50);
+  EXPECT_EQ(kv::test::WaitForExit(pid), 0);
   ASSERT_TRUE(fs::exists(dir_ + "/done"));
   EXPECT_EQ(done.putBack, kRecords);
   const std::string data = Read("company/GLFILE03.DAT");
@@ -838,7 +839,12 @@ TEST_F(RunTest, ASecondProcessChangingRecordsDuringTheRunLosesNothing) {
   Write("station.stop", "");
   for (int i = 0; i < 600 && !fs::exists(done); ++i) platform::SleepMs(50);
   ASSERT_TRUE(fs::exists(done));
-  EXPECT_EQ(kv::test::WaitForExit(pid), 0);
+  // A Linux station started by this program under Wine gives Wine no exit status to
+  // hand back; its done file says it ended well.
+  const int status = kv::test::WaitForExit(pid);
+  if (!(station != nullptr && status == -1)) {
+    EXPECT_EQ(status, 0);
+  }
   const std::string data = Read("company/GLFILE03.DAT");
   const std::string rounds = Read("station.done");
   for (size_t r = 1; r <= 120; ++r) {

@@ -5,7 +5,8 @@
 //   kv_station BASE RECORDS STARTED_FILE STOP_FILE DONE_FILE
 //
 // Writes STARTED_FILE once the file is open, and DONE_FILE with the last round number
-// when STOP_FILE appears.
+// when STOP_FILE appears. Started by a Windows program under Wine, a Linux station gets
+// Wine's names for the Linux paths ("Z:/tmp/..." for "/tmp/..."): it takes them back.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,14 +16,24 @@
 
 #include "isam/Coding.h"
 #include "isam/Engine.h"
+#include "platform/Path.h"
 #include "platform/System.h"
+
+namespace {
+std::string HostPath(std::string path) {
+  if (!kv::platform::IsAbsolutePath("C:/") && path.size() > 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':')
+    path.erase(0, 2);
+  return path;
+}
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 6) {
     std::fprintf(stderr, "usage: kv_station BASE RECORDS STARTED STOP DONE\n");
     return 2;
   }
-  const std::string base = argv[1];
+  const std::string base = HostPath(argv[1]);
+  const std::string started = HostPath(argv[3]), stop = HostPath(argv[4]), done = HostPath(argv[5]);
   const int records = std::atoi(argv[2]);
   kv::isam::Engine engine;
   engine.StartEngine(2, 500);
@@ -34,9 +45,9 @@ int main(int argc, char** argv) {
   }
   const int32_t slotLength = engine.SlotLength(block);
   std::vector<uint8_t> slot(static_cast<size_t>(slotLength));
-  std::ofstream(argv[3]) << "started\n";
+  std::ofstream(started) << "started\n";
   int32_t round = 0;
-  while (!std::filesystem::exists(argv[4])) {
+  while (!std::filesystem::exists(stop)) {
     ++round;
     for (int r = 1; r <= records; ++r) {
       engine.LockBlock(block);
@@ -55,6 +66,6 @@ int main(int argc, char** argv) {
   }
   engine.CloseBlock(block);
   engine.StopEngine();
-  std::ofstream(argv[5]) << round << "\n";
+  std::ofstream(done) << round << "\n";
   return 0;
 }
