@@ -317,16 +317,14 @@ int MakeDemo(const std::vector<std::string>& args) {
     }
   }
   if (dir.empty()) return Usage("make-demo needs a company directory");
-  // The demo is written by the test kit under the system's name; a company the program
-  // could not open is not made at all.
-  if (std::string cp874; !platform::PathFromSystem(dir, cp874))
-    return Usage("the company directory " + dir + " holds a character that code page 874 cannot hold");
+  // A company the program could not open is not made at all.
+  if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
   testkit::DemoOptions options;
   if (haveRecords) options.records = static_cast<int32_t>(records);
   if (haveSeed) options.seed = seed;
   const testkit::DemoCompany company = testkit::MakeDemoCompany(dir, options);
   if (!company.error.empty()) {
-    std::cerr << "kvfix207-cli: " << company.error << "\n";
+    std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(company.error) << "\n";
     return kExitEarly;
   }
   testkit::PrintPlantedCounts(company, std::cout);

@@ -1,14 +1,13 @@
 #include "testkit/Builder.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <stdexcept>
 
 #include "isam/Coding.h"
+#include "platform/File.h"
 
 namespace kv::testkit {
 
@@ -19,24 +18,35 @@ using isam::PutI32;
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-FilePtr OpenForWrite(const std::string& path, bool keep) {
-  return FilePtr(std::fopen(path.c_str(), keep ? "r+b" : "wb"));
-}
-
-std::string WriteAt(std::FILE* f, int64_t offset, const void* data, size_t length,
-                    const std::string& path) {
-  // fseek takes a long, which holds 32 bits on Windows: a file built there stays below
-  // 2 GB (the large-file tests build theirs with the platform's own writes).
-  if (offset < 0 || offset > std::numeric_limits<long>::max() ||
-      std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0 ||
-      std::fwrite(data, 1, length, f) != length) {
-    return "cannot write " + path;
+// The kit writes through the platform's files, as the program does: the same names on
+// every system (CP874 paths, converted where they meet the file system) and 64-bit
+// offsets everywhere.
+class OutFile {
+ public:
+  // `keep` opens an existing file; otherwise the file is made anew, empty.
+  bool Open(const std::string& path, bool keep) {
+    return (keep ? platform::File::Open(path, platform::Access::kReadWrite, platform::Share::kShared, file_)
+                 : platform::File::Create(path, true, file_)) == platform::kErrNone;
   }
+  bool WriteAt(uint64_t offset, const void* data, size_t length) {
+    size_t done = 0;
+    return file_.WriteAt(offset, data, length, done) == platform::kErrNone && done == length;
+  }
+  bool Append(const void* data, size_t length) {
+    const bool ok = WriteAt(end_, data, length);
+    end_ += length;
+    return ok;
+  }
+  bool Resize(uint64_t size) { return file_.Truncate(size) == platform::kErrNone; }
+  bool Close() { return file_.Close() == platform::kErrNone; }
+
+ private:
+  platform::File file_;
+  uint64_t end_ = 0;
+};
+
+std::string WriteAt(OutFile& f, int64_t offset, const void* data, size_t length, const std::string& path) {
+  if (offset < 0 || !f.WriteAt(static_cast<uint64_t>(offset), data, length)) return "cannot write " + path;
   return {};
 }
 
@@ -77,12 +87,12 @@ DataHeader DecodeDataHeader(const uint8_t* in) {
 }
 
 std::string PatchDataHeader(const std::string& dataPath, const DataHeader& header) {
-  FilePtr f = OpenForWrite(dataPath, true);
-  if (!f) return "cannot open " + dataPath;
+  OutFile f;
+  if (!f.Open(dataPath, true)) return "cannot open " + dataPath;
   uint8_t bytes[kDataHeaderSize];
   EncodeDataHeader(header, bytes);
-  std::string err = WriteAt(f.get(), 0, bytes, sizeof bytes, dataPath);
-  if (std::fclose(f.release()) != 0 && err.empty()) err = "cannot close " + dataPath;
+  std::string err = WriteAt(f, 0, bytes, sizeof bytes, dataPath);
+  if (!f.Close() && err.empty()) err = "cannot close " + dataPath;
   return err;
 }
 
@@ -243,7 +253,7 @@ int64_t Capacity(int height, int perPage) {
 // every leaf lies at the same depth.
 class TreeWriter {
  public:
-  TreeWriter(std::FILE* f, const std::string& path, const KeyEntries& entries,
+  TreeWriter(OutFile& f, const std::string& path, const KeyEntries& entries,
              int64_t recordLength, int64_t sectionOffset, int perPage)
       : f_(f),
         path_(path),
@@ -324,7 +334,7 @@ class TreeWriter {
             entries_.Text(static_cast<size_t>(entry)));
   }
 
-  std::FILE* f_;
+  OutFile& f_;
   const std::string& path_;
   const KeyEntries& entries_;
   int keyLength_;
@@ -356,8 +366,8 @@ std::string WriteIndexFile(const std::string& indexPath, std::vector<KeyEntries>
   std::vector<int32_t> offsets;
   const int32_t recordLength = IndexRecordLength(descs, &offsets);
 
-  FilePtr f = OpenForWrite(indexPath, false);
-  if (!f) return "cannot create " + indexPath;
+  OutFile f;
+  if (!f.Open(indexPath, false)) return "cannot create " + indexPath;
   std::vector<uint8_t> record0(static_cast<size_t>(recordLength), 0);
   int32_t highest = 0;
   if (info) info->clear();
@@ -365,7 +375,7 @@ std::string WriteIndexFile(const std::string& indexPath, std::vector<KeyEntries>
     std::string err = keys[k].Sort();
     if (!err.empty()) return "key " + std::to_string(k + 1) + ": " + err;
     KeyTreeInfo tree;
-    TreeWriter writer(f.get(), indexPath, keys[k], recordLength, offsets[k],
+    TreeWriter writer(f, indexPath, keys[k], recordLength, offsets[k],
                       options.maxItemsPerPage);
     err = writer.Build(tree);
     if (!err.empty()) return err;
@@ -379,15 +389,12 @@ std::string WriteIndexFile(const std::string& indexPath, std::vector<KeyEntries>
     highest = std::max(highest, tree.highestPage);
     if (info) info->push_back(tree);
   }
-  std::string err = WriteAt(f.get(), 0, record0.data(), record0.size(), indexPath);
+  std::string err = WriteAt(f, 0, record0.data(), record0.size(), indexPath);
   if (!err.empty()) return err;
-  if (std::fclose(f.release()) != 0) return "cannot close " + indexPath;
   // Every page is read as a whole section, so the last index record must be complete.
-  std::error_code ec;
-  std::filesystem::resize_file(indexPath,
-                               static_cast<uintmax_t>(highest + 1) * static_cast<uintmax_t>(recordLength),
-                               ec);
-  if (ec) return "cannot size " + indexPath + ": " + ec.message();
+  if (!f.Resize(static_cast<uint64_t>(highest + 1) * static_cast<uint64_t>(recordLength)))
+    return "cannot size " + indexPath;
+  if (!f.Close()) return "cannot close " + indexPath;
   return {};
 }
 
@@ -461,17 +468,16 @@ std::string BuildFile(const FileLayout& fileLayout, const SlotFiller& filler, Fi
 
   // A coordination file left from an earlier file of this name would be judged (or
   // replayed) against the new one; the engine's own creation removes it too.
-  std::error_code ec;
-  std::filesystem::remove(WithExtension(fileLayout.dataPath, "DIA"), ec);
-  FilePtr f = OpenForWrite(fileLayout.dataPath, false);
-  if (!f) return "cannot create " + fileLayout.dataPath;
+  platform::DeleteFile(WithExtension(fileLayout.dataPath, "DIA"));
+  OutFile f;
+  if (!f.Open(fileLayout.dataPath, false)) return "cannot create " + fileLayout.dataPath;
   // Whole slots go out in chunks of about 4 MB.
   const size_t perChunk = std::max<size_t>(1, (size_t{4} << 20) / slot);
   std::vector<uint8_t> chunk(perChunk * slot);
   size_t used = 0;
   auto flush = [&]() -> bool {
     if (used == 0) return true;
-    const bool ok = std::fwrite(chunk.data(), 1, used * slot, f.get()) == used * slot;
+    const bool ok = f.Append(chunk.data(), used * slot);
     used = 0;
     return ok;
   };
@@ -495,7 +501,7 @@ std::string BuildFile(const FileLayout& fileLayout, const SlotFiller& filler, Fi
     ++used;
   }
   if (!flush()) return "cannot write " + fileLayout.dataPath;
-  if (std::fclose(f.release()) != 0) return "cannot close " + fileLayout.dataPath;
+  if (!f.Close()) return "cannot close " + fileLayout.dataPath;
 
   if (info) {
     info->header = header;
@@ -581,23 +587,26 @@ std::string CoordinationLayout(int keyCount, int slotCount, uint8_t fill) {
 // ---- Plain files -----------------------------------------------------------------------------
 
 std::string WriteBytes(const std::string& path, std::string_view bytes) {
-  FilePtr f = OpenForWrite(path, false);
-  if (!f) return "cannot create " + path;
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) {
-    return "cannot write " + path;
-  }
-  if (std::fclose(f.release()) != 0) return "cannot close " + path;
+  OutFile f;
+  if (!f.Open(path, false)) return "cannot create " + path;
+  if (!bytes.empty() && !f.Append(bytes.data(), bytes.size())) return "cannot write " + path;
+  if (!f.Close()) return "cannot close " + path;
   return {};
 }
 
 std::string ReadBytes(const std::string& path, std::string& bytes) {
   bytes.clear();
-  FilePtr f(std::fopen(path.c_str(), "rb"));
-  if (!f) return "cannot open " + path;
+  platform::File f;
+  if (platform::File::Open(path, platform::Access::kReadOnly, platform::Share::kShared, f) != platform::kErrNone)
+    return "cannot open " + path;
   char buf[1 << 16];
-  size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f.get())) > 0) bytes.append(buf, got);
-  if (std::ferror(f.get())) return "cannot read " + path;
+  for (uint64_t at = 0;;) {
+    size_t got = 0;
+    if (f.ReadAt(at, buf, sizeof buf, got) != platform::kErrNone) return "cannot read " + path;
+    if (got == 0) break;
+    bytes.append(buf, got);
+    at += got;
+  }
   return {};
 }
 

@@ -8,6 +8,9 @@
 // streamed: record bytes come from a callback and are written in big chunks; only the
 // key entries are held in memory (compactly, one fixed-width entry per key and record).
 //
+// Paths are CP874, as the program keeps them; the platform's files convert them where
+// they meet the file system.
+//
 // Functions return an error text, empty on success, so a test can say
 // ASSERT_EQ(BuildFile(...), "").
 #pragma once

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <ostream>
 
 #include "isam/Coding.h"
 #include "modules/ModuleTables.h"
 #include "platform/Cp874.h"
+#include "platform/File.h"
+#include "platform/System.h"
 #include "testkit/Builder.h"
 
 namespace kv::testkit {
@@ -253,10 +254,8 @@ DemoCompany MakeDemoCompany(const std::string& dir, const DemoOptions& options) 
     company.error = "a demo company needs at least one record per file";
     return company;
   }
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec) {
-    company.error = "cannot create " + dir + ": " + ec.message();
+  if (const int32_t err = platform::CreateDirectories(dir); err != platform::kErrNone) {
+    company.error = "cannot create " + dir + ": " + platform::SystemErrorText(err);
     return company;
   }
   const int32_t n = options.records;
@@ -367,7 +366,7 @@ DemoCompany MakeDemoCompany(const std::string& dir, const DemoOptions& options) 
     };
 
     // Leftovers of an interrupted repair by the suite would belong to other data.
-    for (const char* stale : {".SAV", ".IX~"}) std::filesystem::remove(dir + "/" + base + stale, ec);
+    for (const char* stale : {".SAV", ".IX~"}) platform::DeleteFile(dir + "/" + base + stale);
     FileLayout fileLayout;
     fileLayout.dataPath = dir + "/" + base + ".DAT";
     fileLayout.slotLength = slotLength;
