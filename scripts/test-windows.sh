@@ -54,6 +54,37 @@ if [ -x "$root/build/tests/test_app" ] && [ -z "$*" ]; then
     failed+=("cross-windows-run")
   fi
 fi
+# kvfix207-cli.exe as a support person runs it: a company under a Thai path with spaces,
+# longer than MAX_PATH, written the Windows way (drive letter, backslashes). Its repair
+# must write the very bytes the Linux program writes to a copy of the same company
+# (the coordination files aside: each station takes a free slot of its own at random).
+if [ -x "$root/build/src/kvfix207-cli" ]; then
+  work=$(mktemp -d)
+  deep="$work/บริษัท ทดสอบ จำกัด/$(printf 'd%.0s' {1..120})/$(printf 'e%.0s' {1..120})/ข้อมูล บัญชี"
+  win="Z:$(echo "$deep" | tr / '\\')"
+  cli="$build/src/kvfix207-cli.exe"
+  steps=""
+  "$root/build/src/kvfix207-cli" make-demo --records 2000 "$work/linux" >/dev/null
+  wine "$cli" make-demo --records 2000 "$win" >/dev/null 2>&1 || steps+=" make-demo"
+  rc=0; wine "$cli" scan "$win" >/dev/null 2>&1 || rc=$?
+  [ "$rc" = 3 ] || steps+=" scan(3)"
+  wine "$cli" repair --yes "$win" >"$work/win.out" 2>&1 || steps+=" repair"
+  wine "$cli" scan "$win" >/dev/null 2>&1 || steps+=" scan(0)"
+  "$root/build/src/kvfix207-cli" repair --yes "$work/linux" >/dev/null 2>&1 || steps+=" linux-repair"
+  [ "$(ls "$deep"/KVFIX207-*.LOG 2>/dev/null | wc -l)" = 1 ] || steps+=" report"
+  for f in "$work/linux"/*; do
+    name=$(basename "$f")
+    case "$name" in *.DIA|KVFIX207-*) continue ;; esac
+    cmp -s "$f" "$deep/$name" || steps+=" bytes:$name"
+  done
+  if [ -z "$steps" ]; then
+    echo "test-windows: kvfix207-cli.exe on a long Thai path wrote the bytes of the Linux program"
+  else
+    echo "test-windows: kvfix207-cli.exe on a long Thai path FAILED:$steps"; cat "$work/win.out"
+    failed+=("cli-exe")
+  fi
+  rm -rf "$work"
+fi
 wineserver -k </dev/null >/dev/null 2>&1 || true
 if [ ${#failed[@]} -gt 0 ]; then
   echo "test-windows: failed: ${failed[*]}"
