@@ -1,8 +1,10 @@
 # Sourced by the Windows desktop scripts: a private X server (Xvfb, 1280 × 1024, with
 # openbox as the window manager), a private Wine prefix, and helpers to drive and capture
 # windows by their titles. Under Wine the Thai text needs a font with Thai letters for
-# "Tahoma": the prefix maps Tahoma to a TLWG font (Loma, else Garuda) through the registry
-# key HKCU\Software\Wine\Fonts\Replacements; Wine finds the TLWG fonts through fontconfig.
+# "Tahoma": the prefix maps Tahoma to a TLWG font through the registry key
+# HKCU\Software\Wine\Fonts\Replacements (Wine finds the TLWG fonts through fontconfig).
+# Waree first: it has Tahoma's proportions, and its tone marks stand above an upper vowel
+# where Wine places the marks without the font's positioning tables (Loma's then overlap).
 #   KV_WINDOWS_BUILD_DIR  the Windows build directory (default build-windows)
 # Defines: root, build, work, wine_run, press, wait_window, window_gone, capture, desktop_stop.
 
@@ -44,8 +46,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w
 fi
-font=Loma
-fc-list 2>/dev/null | grep -qi 'loma' || font=Garuda
+font=""
+for candidate in Waree Garuda Loma; do
+  if fc-list 2>/dev/null | grep -qi "$candidate"; then font=$candidate; break; fi
+done
+[ -n "$font" ] || { echo "wine-desktop: no Thai TLWG font (apt-get install fonts-thai-tlwg)" >&2; exit 2; }
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /t REG_SZ /d "$font" /f >/dev/null 2>&1
 
 # wine_run DIR EXE...: starts a Windows program in DIR in the background; sets run_pid.
