@@ -48,7 +48,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 font=""
 for candidate in Waree Garuda Loma; do
-  if fc-list 2>/dev/null | grep -qi "$candidate"; then font=$candidate; break; fi
+  if fc-list : family 2>/dev/null | grep -i "$candidate" >/dev/null; then font=$candidate; break; fi
 done
 [ -n "$font" ] || { echo "wine-desktop: no Thai TLWG font (apt-get install fonts-thai-tlwg)" >&2; exit 2; }
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /t REG_SZ /d "$font" /f >/dev/null 2>&1

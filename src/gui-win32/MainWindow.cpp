@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <exception>
 
 #include "app/Run.h"
@@ -90,7 +91,9 @@ MainWindow::MainWindow(RunControl& run, Win32Dialogs& dialogs) : run_(run), dial
   bar_ = AddControl(PROGRESS_CLASSW, L"", 0, 19, 66, 401, 17, 13);
   ::SendMessageW(bar_, PBM_SETRANGE32, 0, app::RunStatus::BarMaximum());
   ::SendMessageW(bar_, PBM_SETPOS, 0, 0);
+  // One line of text high, whatever the font's descent (the buttons start 9 pixels lower).
   status_ = AddControl(L"STATIC", L"", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 19, 85, 401, kStatusHeight, 14);
+  Place(status_, S(19), S(85), S(401), std::max<int>(S(kStatusHeight), TextExtent(hwnd(), Font(), L"Ag").cy));
   progress_.Attach(bar_, status_);
 
   AddControl(L"BUTTON", L"Fix...", BS_DEFPUSHBUTTON | WS_TABSTOP, 140, 94 + kStatusHeight, 75, 25, kFixId);

@@ -256,7 +256,13 @@ AskForYesNoTechnicalSupportDialog::AskForYesNoTechnicalSupportDialog(int questio
 
 void AskForYesNoTechnicalSupportDialog::PlaceButtons(int clientWidth) {
   AskForYesNoDialog::PlaceButtons(clientWidth);
-  if (warning_) Place(warning_, (clientWidth - S(320)) / 2, S(93) + extraHeight(), S(320), S(14));
+  if (!warning_) return;
+  // 320 × 14 in Tahoma; a stand-in font that draws the line wider or taller gets the
+  // room it needs, within the dialog, so the warning is never cut.
+  const SIZE text = TextExtent(hwnd(), Font(12, true), L"*** WARNING: FOR TECHNICAL SUPPORT ONLY! ***");
+  const int width = std::min<int>(clientWidth, std::max<int>(S(320), text.cx + S(2)));
+  const int height = std::max<int>(S(14), text.cy);
+  Place(warning_, (clientWidth - width) / 2, S(93) + extraHeight(), width, height);
 }
 
 }  // namespace kv::gui
