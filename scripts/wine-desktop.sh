@@ -89,10 +89,10 @@ press() {
   for ((i = 0; i < 150; i++)); do
     w=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | tail -1)
     if [ -n "$w" ] && xdotool windowactivate --sync "$w" >/dev/null 2>&1; then
-      # Wine takes a key only once it has handled the focus change.
+      # Wine takes a key only once it has handled the focus change; a key typed too early
+      # is lost, and answer() gives it again.
       sleep 0.6
-      # The window may go with the key press (answered), before its release: no error.
-      xdotool key --window "$w" "$@" 2>/dev/null || true
+      xdotool key --clearmodifiers "$@" 2>/dev/null || true
       return 0
     fi
     sleep 0.2
@@ -106,12 +106,13 @@ press() {
 # was still taking the focus is given again.
 answer() {
   local title=$1 key=$2 next=${3:-} i
-  for ((i = 0; i < 5; i++)); do
+  # A slow answer is not a lost one: the key is given again only after 10 s.
+  for ((i = 0; i < 3; i++)); do
     press "$title" "$key" || return 1
     if [ -n "$next" ]; then
-      wait_window "$next" 4 >/dev/null && return 0
+      wait_window "$next" 10 >/dev/null && return 0
     else
-      window_gone "$title" 4 && return 0
+      window_gone "$title" 10 && return 0
     fi
   done
   echo "wine-desktop: '$title' did not take $key" >&2
