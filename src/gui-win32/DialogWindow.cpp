@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "gui-win32/WinText.h"
@@ -170,6 +171,10 @@ bool DialogWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, INT
       }
       result = TRUE;
       return true;
+    case WM_DPICHANGED:
+      Rescale(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      result = 0;
+      return true;
     case WM_CLOSE:
       OnClose();
       result = TRUE;
@@ -187,6 +192,32 @@ bool DialogWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, INT
     default:
       return false;
   }
+}
+
+void DialogWindow::Rescale(UINT newDpi, const RECT& suggested) {
+  // Moved to a screen of another scale: every control keeps its place and size in layout
+  // pixels, and its font its height, at the new scale.
+  const UINT oldDpi = dpi_;
+  if (newDpi == 0 || newDpi == oldDpi) return;
+  dpi_ = newDpi;
+  for (HWND child = ::GetWindow(hwnd_, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    RECT rect{};
+    ::GetWindowRect(child, &rect);
+    ::MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&rect), 2);
+    const auto scale = [&](LONG v) { return MulDiv(v, static_cast<int>(newDpi), static_cast<int>(oldDpi)); };
+    Place(child, scale(rect.left), scale(rect.top), scale(rect.right - rect.left), scale(rect.bottom - rect.top));
+    if (auto font = reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0))) {
+      LOGFONTW logical{};
+      if (::GetObjectW(font, sizeof(logical), &logical) != 0) {
+        const int pixels = MulDiv(std::abs(static_cast<int>(logical.lfHeight)), 96, static_cast<int>(oldDpi));
+        ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(TahomaFont(pixels, logical.lfWeight >= FW_BOLD, newDpi)),
+                       TRUE);
+      }
+    }
+  }
+  ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  ::InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 INT_PTR CALLBACK DialogWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

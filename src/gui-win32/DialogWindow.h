@@ -80,6 +80,8 @@ class DialogWindow {
   virtual void OnClose() { OnCancel(); }
 
  private:
+  // A new scale (the window moved to another screen): controls and fonts follow it.
+  void Rescale(UINT newDpi, const RECT& suggested);
   static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   HWND hwnd_ = nullptr;
