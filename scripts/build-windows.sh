@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the Windows programs (the core, kvfix207-cli.exe and the core test programs)
+# Builds the Windows programs (the core, kvfix207.exe, kvfix207-cli.exe and the core tests)
 # with mingw-w64 into build-windows/. Installs the Debian packages it needs when they
 # are missing, as scripts/setup.sh does.
 #   bash scripts/build-windows.sh [extra cmake arguments]
@@ -22,4 +22,4 @@ build=build-windows
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DKV_WERROR=ON "$@"
 cmake --build "$build" -j"${KV_JOBS:-2}"
-echo "build-windows: $build/src/kvfix207-cli.exe (static, no DLLs needed)"
+echo "build-windows: $build/src/kvfix207.exe and $build/src/kvfix207-cli.exe (static, no DLLs needed)"

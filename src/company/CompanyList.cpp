@@ -6,6 +6,7 @@
 #include "platform/Cp874.h"
 #include "platform/File.h"
 #include "platform/PlainFile.h"
+#include "platform/Path.h"
 #include "platform/System.h"
 
 namespace kv::company {
@@ -127,6 +128,18 @@ bool ValidateTemplateDirectory(const std::string& dir, ui::Dialogs& dialogs) {
     return false;
   }
   return true;
+}
+
+std::string FullDirectoryPath(std::string_view dir) {
+  if (dir.empty() || platform::IsAbsolutePath(dir)) return std::string(dir);
+  std::string base = platform::CurrentDirectory();
+  if (base.empty()) return std::string(dir);
+  std::string_view rest = dir;
+  while (rest.size() >= 2 && rest[0] == '.' && (rest[1] == '/' || rest[1] == '\\')) rest.remove_prefix(2);
+  if (rest == ".") rest = {};
+  const char separator = base.find('\\') != std::string::npos ? '\\' : '/';
+  if (!rest.empty() && base.back() != '/' && base.back() != '\\') base += separator;
+  return base + std::string(rest);
 }
 
 std::string DefaultTemplateDirectory(const Settings& settings) {

@@ -74,6 +74,11 @@ bool ValidateEntryDirectory(const std::string& dir, ui::Dialogs& dialogs);
 // equal to "_DEFAULT" in any ASCII case is refused.
 bool ValidateTemplateDirectory(const std::string& dir, ui::Dialogs& dialogs);
 
+// Stored directories are full paths: a typed relative one (CP874) is taken from the
+// current directory now ("./" and "." dropped). A full path, an empty text or an unknown
+// current directory leave the text as it is.
+std::string FullDirectoryPath(std::string_view dir);
+
 // The report template directory shown for "the program's default".
 std::string DefaultTemplateDirectory(const Settings& settings);
 

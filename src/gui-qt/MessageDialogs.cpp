@@ -14,6 +14,7 @@
 
 #include "gui-qt/PlaceDialog.h"
 #include "gui-qt/QtText.h"
+#include "ui/DesktopRules.h"
 
 namespace kv::gui {
 
@@ -212,9 +213,11 @@ YesNoKey YesNoKeyOf(const QKeyEvent* event) {
   if (event->key() == Qt::Key_N) return YesNoKey::kNo;
   const QString text = event->text();
   if (text.size() == 1) {
-    const char16_t c = text.at(0).unicode();
-    if (c == u'\u0E31' || c == u'\u0E4D') return YesNoKey::kYes;  // ั ํ on the Y key
-    if (c == u'\u0E37' || c == u'\u0E4C') return YesNoKey::kNo;   // ื ์ on the N key
+    switch (ui::YesNoOfCharacter(text.at(0).unicode())) {
+      case ui::YesNoAnswer::kYes: return YesNoKey::kYes;
+      case ui::YesNoAnswer::kNo: return YesNoKey::kNo;
+      case ui::YesNoAnswer::kNone: break;
+    }
   }
   const QString platform = QGuiApplication::platformName();
   if (platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"))) {

@@ -3,8 +3,8 @@
 #include <QDir>
 #include <QFileDialog>
 
+#include "company/CompanyList.h"
 #include "platform/Path.h"
-#include "platform/System.h"
 
 namespace kv::gui {
 
@@ -30,16 +30,8 @@ bool TakePathField(QLineEdit& field, ui::Dialogs& dialogs, std::string& cp874) {
     // Stored paths are full paths: a typed relative one is taken from the current
     // directory now, and the field shows what will be stored.
     if (!cp874.empty() && !platform::IsAbsolutePath(cp874)) {
-      std::string base = platform::CurrentDirectory();
-      if (!base.empty()) {
-        std::string_view rest = cp874;
-        while (rest.size() >= 2 && rest[0] == '.' && (rest[1] == '/' || rest[1] == '\\')) rest.remove_prefix(2);
-        if (rest == ".") rest = {};
-        const char separator = base.find('\\') != std::string::npos ? '\\' : '/';
-        if (!rest.empty() && base.back() != '/' && base.back() != '\\') base += separator;
-        cp874 = base + std::string(rest);
-        field.setText(FromCp874(cp874));
-      }
+      cp874 = company::FullDirectoryPath(cp874);
+      field.setText(FromCp874(cp874));
     }
     return true;
   }

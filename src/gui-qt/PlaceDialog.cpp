@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <algorithm>
 
+#include "ui/DesktopRules.h"
+
 namespace kv::gui {
 namespace {
 
@@ -48,18 +50,14 @@ void MoveOnScreen(QWidget* window, QPoint wanted) {
 }  // namespace
 
 QPoint PlacedPosition(QSize window, QSize screen) {
-  // Integer halves, truncated, as the window sizes are whole pixels.
-  return QPoint(screen.width() / 2 - window.width() / 2,
-                screen.height() / 2 - window.height() / 2 - 5);
+  const ui::ScreenPoint at = ui::PlacedPosition(window.width(), window.height(), screen.width(), screen.height());
+  return QPoint(at.x, at.y);
 }
 
 QPoint KeptOnScreen(QPoint wanted, QSize outer, QRect available) {
-  if (available.isEmpty()) return wanted;
-  // Past the right or bottom edge it moves back; the top-left corner (the title bar and
-  // the window's first controls) always stays on the screen.
-  const int x = std::max(available.left(), std::min(wanted.x(), available.right() + 1 - outer.width()));
-  const int y = std::max(available.top(), std::min(wanted.y(), available.bottom() + 1 - outer.height()));
-  return QPoint(x, y);
+  const ui::ScreenPoint at = ui::KeptOnScreen({wanted.x(), wanted.y()}, outer.width(), outer.height(),
+                                              {available.x(), available.y(), available.width(), available.height()});
+  return QPoint(at.x, at.y);
 }
 
 QSize OuterSize(const QWidget* window) {

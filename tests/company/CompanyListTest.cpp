@@ -107,6 +107,18 @@ TEST(CompanyText, CaseIsIgnoredForAsciiLettersOnly) {
   EXPECT_EQ(UpperAscii("a_z\xE0{"), "A_Z\xE0{");
 }
 
+TEST(CompanyText, TypedRelativeDirectoriesBecomeFullPaths) {
+  const std::string base = kv::platform::CurrentDirectory();
+  ASSERT_FALSE(base.empty());
+  const std::string sep = base.find('\\') != std::string::npos ? "\\" : "/";
+  const std::string full = base + sep;
+  EXPECT_EQ(FullDirectoryPath("DATA"), full + "DATA");
+  EXPECT_EQ(FullDirectoryPath("./DATA"), full + "DATA");
+  EXPECT_EQ(FullDirectoryPath("."), base);
+  EXPECT_EQ(FullDirectoryPath(""), "");
+  EXPECT_EQ(FullDirectoryPath(full + "X"), full + "X");
+}
+
 TEST(CompanyText, LinesSplitAtFirstSemicolonThenFirstBar) {
   struct Case {
     const char* line;

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Drives the Windows desktop program kvfix207.exe under Wine on a private X server
+# (Xvfb with openbox) by keys, as a person would, on a demo company: the company is
+# chosen by Enter, "y" answers the technical-support question, Enter on "Fix..." and on
+# the question that follows, and Enter closes the result. Then the company's files are
+# checked: a scan finds no unsound field left, and the repair report exists. A second run
+# on a larger company is stopped by Esc mid-run (exit status 1, damage left). Any step
+# that fails stops the script with a message and a picture of the screen.
+#   bash scripts/test-windows-desktop.sh      (builds kvfix207.exe first when needed)
+# Needs: wine, Xvfb, openbox, xdotool, python3, fonts-thai-tlwg. Tahoma is mapped to a
+# TLWG font in the test's Wine prefix (see scripts/wine-desktop.sh).
+set -euo pipefail
+source "$(dirname "$0")/wine-desktop.sh"
+cd "$root"
+if [ ! -f "$build/build.ninja" ]; then
+  bash scripts/build-windows.sh >/dev/null
+fi
+cmake --build "$build" --target kvfix207 kvfix207-cli -j"${KV_JOBS:-2}" | tail -1
+exe=$(winepath -w "$build/src/kvfix207.exe")
+
+# A scan of the company by the Linux command line when it is built, else by the Windows one.
+cli() {
+  if [ -x "$root/build/src/kvfix207-cli" ]; then
+    "$root/build/src/kvfix207-cli" "$@"
+  else
+    local args=() a
+    for a in "$@"; do [ -e "$a" ] && a=$(winepath -w "$a"); args+=("$a"); done
+    wine "$build/src/kvfix207-cli.exe" "${args[@]}"
+  fi
+}
+
+fail() {
+  echo "test-windows-desktop: FAILED: $*" >&2
+  python3 "$root/scripts/xwd-crop.py" crop "$work/fb/Xvfb_screen0" "0 0 1280 1024" "$root/out/windows-desktop-failure.png" 2>/dev/null &&
+    echo "test-windows-desktop: the screen is in out/windows-desktop-failure.png" >&2
+  [ -s "$work/wine.out" ] && sed 's/^/  wine: /' "$work/wine.out" | tail -20 >&2
+  echo "test-windows-desktop: windows on the screen:" >&2
+  xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r w; do echo "  $(xdotool getwindowname "$w")" >&2; done
+  kill -0 "${run_pid:-0}" 2>/dev/null && echo "test-windows-desktop: kvfix207.exe still runs" >&2
+  exit 1
+}
+mkdir -p "$root/out"
+
+company="$work/DEMOCO"
+start="$work/start"
+mkdir -p "$start" "$work/appdata" "$work/temp"
+cli make-demo --records "${KV_DEMO_RECORDS:-2000}" "$company" >/dev/null 2>&1 || fail "no demo company"
+before=$( (cli scan "$company" 2>/dev/null || true) | wc -l)
+[ "$before" -gt 0 ] || fail "the demo company has no damaged amounts to repair"
+printf 'Demo;%s\r\n' "$(winepath -w "$company")" >"$start/USERDRV.INI"
+
+t0=$(date +%s)
+APPDATA=$(winepath -w "$work/appdata") TEMP=$(winepath -w "$work/temp") wine_run "$start" "$exe"
+answer '^Select Directory$' Return '^Caution!$' || fail "the company list did not take Enter"
+answer '^Caution!$' y 'DEMOCO$' || fail "the technical-support question did not take Y"
+answer 'DEMOCO$' Return '^Confirm$' || fail "Enter on Fix... did not ask"
+answer '^Confirm$' Return || fail "the question for Fix... did not take Enter"
+result=$(wait_window '^(Information|Warning)$' 120) || fail "no result of the run"
+capture '^(Information|Warning)$' "$root/out/windows-desktop-result.png" || true
+answer '^(Information|Warning)$' Return || fail "the result did not take Enter"
+for _ in $(seq 1 100); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.2; done
+kill -0 "$run_pid" 2>/dev/null && fail "kvfix207.exe is still running after the result"
+rc=0
+wait "$run_pid" || rc=$?
+t1=$(date +%s)
+[ "$rc" = 0 ] || fail "kvfix207.exe ended with $rc"
+: "$result"
+
+after=$( (cli scan "$company" 2>/dev/null || true) | wc -l)
+[ "$after" = 0 ] || fail "$after unsound fields left after the repair"
+ls "$company"/KVFIX207-*.LOG >/dev/null 2>&1 || fail "no repair report in the company directory"
+echo "test-windows-desktop: kvfix207.exe repaired $before unsound fields by keys under Wine in $((t1 - t0)) s; a scan finds none left; report $(basename "$(ls "$company"/KVFIX207-*.LOG | head -1)")"
+
+# The stop: a larger company, Esc on the main window while it walks. The program ends
+# with status 1 after a result that says it stopped, and what it did not reach is left
+# for the next run, its files consistent (the scan reads them all).
+big="$work/BIGCO"
+cli make-demo --records "${KV_DEMO_STOP_RECORDS:-40000}" "$big" >/dev/null 2>&1 || fail "no large demo company"
+printf 'Big;%s\r\n' "$(winepath -w "$big")" >"$start/USERDRV.INI"
+rm -f "$work/appdata"/*/KORVA.CFG 2>/dev/null || true
+APPDATA=$(winepath -w "$work/appdata") TEMP=$(winepath -w "$work/temp") wine_run "$start" "$exe"
+answer '^Select Directory$' Return '^Caution!$' || fail "stop: the company list did not take Enter"
+answer '^Caution!$' y 'BIGCO$' || fail "stop: the technical-support question did not take Y"
+answer 'BIGCO$' Return '^Confirm$' || fail "stop: Enter on Fix... did not ask"
+answer '^Confirm$' Return || fail "stop: the question for Fix... did not take Enter"
+sleep 1
+press 'BIGCO$' Escape || fail "stop: no main window for Esc"
+wait_window '^(Information|Warning)$' 120 >/dev/null || fail "stop: no result after Esc"
+capture '^(Information|Warning)$' "$root/out/windows-desktop-stopped.png" || true
+answer '^(Information|Warning)$' Return || fail "stop: the result did not take Enter"
+for _ in $(seq 1 100); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.2; done
+rc=0
+wait "$run_pid" || rc=$?
+[ "$rc" = 1 ] || fail "stop: kvfix207.exe ended with $rc, not 1 (a run that finished before Esc?)"
+left=$( (cli scan "$big" 2>/dev/null || true) | wc -l)
+[ "$left" -gt 0 ] || fail "stop: nothing left for the next run"
+echo "test-windows-desktop: Esc stopped the run of a larger company: exit 1, $left unsound fields left for the next run"

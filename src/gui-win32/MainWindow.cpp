@@ -1,0 +1,282 @@
+#include "gui-win32/MainWindow.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <exception>
+
+#include "app/Run.h"
+#include "gui-win32/MessageDialogs.h"
+#include "gui-win32/PlaceDialog.h"
+#include "gui-win32/Win32Dialogs.h"
+#include "gui-win32/WinText.h"
+#include "platform/PlainFile.h"
+#include "platform/System.h"
+#include "ui/Dialogs.h"
+
+namespace kv::gui {
+namespace {
+
+constexpr int kStatusHeight = 18;  // the status line pushes the buttons and footer down
+constexpr int kPanelLeft = 19;
+constexpr int kPanelTop = 8;
+constexpr int kAppIconId = 1;
+
+}  // namespace
+
+void BarProgress::SetStatus(const std::string& cp874) {
+  if (status_) ::SetWindowTextW(status_, FromCp874(cp874).c_str());
+}
+
+void BarProgress::SetBar(int value) {
+  if (bar_) ::SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(value), 0);
+}
+
+void BarProgress::ShowStopping() { SetStatus(app::RunStatus::Stopping(RepairCount())); }
+
+void BarProgress::OnStep(std::string_view module, std::string_view file) {
+  SetBar(app::RunStatus::BarValue(Position(), 0, 0));
+  if (StopRequested()) {
+    ShowStopping();
+  } else {
+    SetStatus(app::RunStatus::Finished(module, file, RepairCount()));
+  }
+  lastRefresh_ = platform::MonotonicMs();
+  DialogWindow::PumpPending();
+}
+
+void BarProgress::OnWalking(std::string_view module, std::string_view file, int32_t done, int32_t total) {
+  const uint64_t now = platform::MonotonicMs();
+  if (now - lastRefresh_ >= app::RunStatus::kRefreshMs) {
+    lastRefresh_ = now;
+    SetBar(app::RunStatus::BarValue(Position(), done, total));
+    if (StopRequested()) {
+      ShowStopping();
+    } else {
+      SetStatus(app::RunStatus::Walking(module, file, done, total, RepairCount()));
+    }
+  }
+  DialogWindow::PumpPending();
+}
+
+void BarProgress::OnWaiting(std::string_view file, int32_t record, int round, int rounds) {
+  SetStatus(app::RunStatus::Waiting(file, record, round, rounds));
+  DialogWindow::PumpPending();
+}
+
+void BarProgress::OnIdle() { DialogWindow::PumpPending(); }
+
+MainWindow::MainWindow(RunControl& run, Win32Dialogs& dialogs) : run_(run), dialogs_(dialogs) {
+  // A fixed single border with the system menu and the minimise box; shown on the task bar.
+  Create(nullptr, L"Form1", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, WS_EX_APPWINDOW);
+  SetClientSize(kClientWidth, kClientHeight);
+  HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  const auto big = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kAppIconId), IMAGE_ICON,
+                                                    ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0));
+  const auto small = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kAppIconId), IMAGE_ICON,
+                                                      ::GetSystemMetrics(SM_CXSMICON),
+                                                      ::GetSystemMetrics(SM_CYSMICON), 0));
+  if (big) ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+  if (small) ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+
+  // The warning panel (its bevels are painted by the window): picture, heading, line.
+  HWND picture = AddControl(L"STATIC", L"", SS_ICON | SS_CENTERIMAGE, kPanelLeft + 9, kPanelTop + 8, 32, 32, 10);
+  ::SendMessageW(picture, STM_SETICON, reinterpret_cast<WPARAM>(StandardIcon(IconKind::kWarning, S(32))), 0);
+  Place(picture, S(kPanelLeft + 9), S(kPanelTop + 8), S(32), S(32));
+  MakeRed(AddControl(L"STATIC", Caption("คำเตือน"), SS_LEFT | SS_NOPREFIX, kPanelLeft + 52, kPanelTop + 4, 340, 20,
+                     11, Font(15, true)));
+  AddControl(L"STATIC", Caption("โปรดสำรองแฟ้มข้อมูลก่อนทำขั้นตอนนี้."), SS_LEFT | SS_NOPREFIX, kPanelLeft + 52,
+             kPanelTop + 24, 340, 20, 12);
+
+  bar_ = AddControl(PROGRESS_CLASSW, L"", 0, 19, 66, 401, 17, 13);
+  ::SendMessageW(bar_, PBM_SETRANGE32, 0, app::RunStatus::BarMaximum());
+  ::SendMessageW(bar_, PBM_SETPOS, 0, 0);
+  // One line of text high, whatever the font's descent (the buttons start 9 pixels lower).
+  status_ = AddControl(L"STATIC", L"", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 19, 85, 401, kStatusHeight, 14);
+  Place(status_, S(19), S(85), S(401), std::max<int>(S(kStatusHeight), TextExtent(hwnd(), Font(), L"Ag").cy));
+  progress_.Attach(bar_, status_);
+
+  AddControl(L"BUTTON", L"Fix...", BS_DEFPUSHBUTTON | WS_TABSTOP, 140, 94 + kStatusHeight, 75, 25, kFixId);
+  AddControl(L"BUTTON", Caption("ยกเลิก"), BS_PUSHBUTTON | WS_TABSTOP, 223, 94 + kStatusHeight, 75, 25, IDCANCEL);
+  SetDefaultButton(kFixId);
+
+  MakeRed(AddControl(L"STATIC", L"*** WARNING: FOR TECHNICAL SUPPORT ONLY! ***", SS_CENTER | SS_NOPREFIX, 0,
+                     132 + kStatusHeight, kClientWidth, 16, 15, Font(12, true)));
+
+  // Centred on the desktop.
+  CentreOnScreen(*this);
+  dialogs_.closeRequested = [this] { OnCloseRequested(); };
+}
+
+MainWindow::~MainWindow() {
+  dialogs_.closeRequested = nullptr;
+  dialogs_.beforePendingMessages = nullptr;
+  StopEngine();
+}
+
+bool MainWindow::Startup(const std::function<std::string()>& chooseCompany) {
+  inFix_ = true;  // no close while start-up runs
+  bool ready = false;
+  try {
+    const std::string dir = chooseCompany();
+    if (dir.empty()) {
+      // No company chosen: the program ends at once, without a word (no engine runs yet).
+      inFix_ = false;
+      exitCode_ = 0;
+      StopEngine();
+      return false;
+    }
+    ::SetWindowTextW(hwnd(), FromCp874(dir).c_str());
+    ready = run_.Startup(dir);
+    if (!ready) exitCode_ = run_.ExitCode();
+  } catch (const ui::EndRun& end) {
+    exitCode_ = end.exitCode();
+  } catch (const platform::IoError& error) {
+    ShowIoError(error.name(), error.code());
+  } catch (const std::exception& error) {
+    dialogs_.ShowError(error.what());
+    exitCode_ = kIoErrorExitCode;
+  }
+  inFix_ = false;
+  if (ready && closeRequested_) ready = false;
+  if (!ready) StopEngine();
+  return ready;
+}
+
+void MainWindow::Show() {
+  ::ShowWindow(hwnd(), SW_SHOW);
+  ::SetForegroundWindow(hwnd());
+  FocusControl(fixButton());
+}
+
+void MainWindow::ShowIoError(const std::string& name, int code) {
+  dialogs_.ShowError(app::IoErrorMessage(code, name));
+  exitCode_ = kIoErrorExitCode;
+}
+
+void MainWindow::BeginRunning() {
+  // The question was answered Yes: from here on the run owns the window; "ยกเลิก"
+  // stays, to stop it.
+  running_ = true;
+  HWND focus = ::GetFocus();
+  if (focus == nullptr || focus == fixButton() || ::GetAncestor(focus, GA_ROOT) != hwnd()) {
+    FocusControl(cancelButton());
+  }
+  SetDefaultButton(IDCANCEL);
+  ::EnableWindow(fixButton(), FALSE);
+}
+
+void MainWindow::RequestStop() {
+  if (progress_.StopRequested()) return;
+  progress_.RequestStop();
+  progress_.ShowStopping();
+}
+
+void MainWindow::FixButtonClick() {
+  if (inFix_ || running_) return;
+  inFix_ = true;
+  dialogs_.beforePendingMessages = [this] { BeginRunning(); };
+  bool finished = false;
+  bool ended = false;
+  try {
+    finished = run_.Fix(progress_);
+  } catch (const ui::EndRun& end) {
+    exitCode_ = end.exitCode();
+    ended = true;
+  } catch (const platform::IoError& error) {
+    ShowIoError(error.name(), error.code());
+    ended = true;
+  } catch (const std::exception& error) {
+    dialogs_.ShowError(error.what());
+    exitCode_ = kIoErrorExitCode;
+    ended = true;
+  }
+  dialogs_.beforePendingMessages = nullptr;
+  inFix_ = false;
+  running_ = false;
+  if (finished) exitCode_ = run_.ExitCode();  // 1 after a stopped run
+  if (finished || ended || closeRequested_) {
+    CloseWindow();
+    return;
+  }
+  // Answered No: nothing changed, the window waits as before.
+  ::EnableWindow(fixButton(), TRUE);
+  ::EnableWindow(cancelButton(), TRUE);
+  SetDefaultButton(kFixId);
+}
+
+void MainWindow::CancelButtonClick() {
+  if (running_) {
+    RequestStop();
+    return;
+  }
+  if (inFix_) return;
+  CloseWindow();
+}
+
+void MainWindow::OnCommand(int id, int /*code*/, HWND /*control*/) {
+  if (id == kFixId && ::IsWindowEnabled(fixButton())) FixButtonClick();
+}
+
+void MainWindow::OnCancel() {
+  // "ยกเลิก" and Esc.
+  if (::IsWindowEnabled(cancelButton())) CancelButtonClick();
+}
+
+void MainWindow::OnClose() {
+  // The close box during the run stops it; the window closes at its end.
+  if (running_) {
+    RequestStop();
+    return;
+  }
+  if (inFix_) return;
+  CloseWindow();
+}
+
+bool MainWindow::PreTranslate(MSG& msg) {
+  // Buttons take Enter as the window's default button; here it presses the one that has
+  // the focus, as on the suite's own windows.
+  if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN) return ClickFocusedButton();
+  return false;
+}
+
+bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+  if (message == WM_PAINT) {
+    // The warning panel: a lowered outer bevel around a raised inner one.
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(hwnd(), &paint);
+    RECT panel{S(kPanelLeft), S(kPanelTop), S(kPanelLeft + 400), S(kPanelTop + 49)};
+    ::DrawEdge(dc, &panel, BDR_SUNKENOUTER | BDR_RAISEDINNER, BF_RECT);
+    ::EndPaint(hwnd(), &paint);
+    result = TRUE;
+    return true;
+  }
+  return DialogWindow::HandleMessage(message, wParam, lParam, result);
+}
+
+void MainWindow::OnCloseRequested() {
+  closeRequested_ = true;
+  // Takes effect when control is back in the message loop; a run or start-up in progress
+  // goes on until it returns.
+  if (!inFix_) ::PostMessageW(hwnd(), WM_CLOSE, 0, 0);
+}
+
+void MainWindow::CloseWindow() {
+  if (closed_) return;
+  StopEngine();
+  closed_ = true;
+  ::ShowWindow(hwnd(), SW_HIDE);
+  ::PostQuitMessage(exitCode_);
+}
+
+void MainWindow::StopEngine() {
+  if (engineStopped_) return;
+  engineStopped_ = true;
+  try {
+    run_.Close();
+  } catch (...) {
+    // Stopping closes what it can; nothing is left to report to.
+  }
+}
+
+}  // namespace kv::gui

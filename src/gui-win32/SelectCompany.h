@@ -1,0 +1,15 @@
+// The company choice at start-up: the selection dialog with SuppressAutoSelect set.
+#pragma once
+
+#include <string>
+
+#include "company/Settings.h"
+#include "ui/Dialogs.h"
+
+namespace kv::gui {
+
+// Creates OpenCompanyDialog, sets SuppressAutoSelect, runs SelectCompany and destroys
+// the dialog. Returns SelectedDirectory (CP874) when a company was chosen, else empty.
+std::string SelectCompanyDirectory(company::Settings& settings, ui::Dialogs& dialogs);
+
+}  // namespace kv::gui

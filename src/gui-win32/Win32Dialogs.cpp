@@ -1,0 +1,71 @@
+#include "gui-win32/Win32Dialogs.h"
+
+#include <windows.h>
+
+#include "gui-win32/DialogWindow.h"
+#include "gui-win32/FixRecovDialog.h"
+#include "gui-win32/MessageDialogs.h"
+#include "gui-win32/WinText.h"
+
+namespace kv::gui {
+namespace {
+
+// The catalogue's lines without their carriage returns and the blank lines around them.
+std::wstring HelpText(const std::string& cp874) {
+  std::wstring text = FromCp874(cp874);
+  std::wstring out;
+  for (wchar_t c : text) {
+    if (c != L'\r') out += c;
+  }
+  const size_t first = out.find_first_not_of(L" \t\n");
+  if (first == std::wstring::npos) return {};
+  const size_t last = out.find_last_not_of(L" \t\n");
+  return out.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+void Win32Dialogs::DisplayMessage(int kind, const std::string& text) {
+  DisplayMessageDialog dialog(kind, FromCp874(text), ::GetActiveWindow());
+  if (kind == ui::kError && !errorHelp_.empty()) {
+    dialog.SetDetails(HelpText(errorHelp_));
+    errorHelp_.clear();
+  }
+  dialog.Run();
+}
+
+bool Win32Dialogs::TakeErrorHelp(const std::string& help) {
+  errorHelp_ = help;
+  return true;
+}
+
+bool Win32Dialogs::AskQuestion(int questionKind, bool technicalSupport, const std::string& text) {
+  HWND owner = ::GetActiveWindow();
+  if (technicalSupport) {
+    AskForYesNoTechnicalSupportDialog dialog(questionKind, FromCp874(text), owner);
+    return dialog.Run();
+  }
+  AskForYesNoDialog dialog(questionKind, FromCp874(text), owner);
+  return dialog.Run();
+}
+
+bool Win32Dialogs::AskRecovery(const ui::RecoveryQuestion& question) {
+  FixRecovDialog dialog(FromCp874(question.fileName), FromCp874(question.tempSize), FromCp874(question.normalSize),
+                        ::GetActiveWindow());
+  return dialog.Run();
+}
+
+void Win32Dialogs::ProcessPendingMessages() {
+  if (beforePendingMessages) beforePendingMessages();
+  DialogWindow::PumpPending();
+}
+
+void Win32Dialogs::RequestClose() {
+  if (closeRequested) {
+    closeRequested();
+    return;
+  }
+  ::PostQuitMessage(0);
+}
+
+}  // namespace kv::gui
