@@ -16,6 +16,19 @@ export WINEDEBUG=-all
 # No installers for .NET or the HTML engine: the program needs neither.
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winemenubuilder.exe=d"
 
+# What the desktop tests need beyond the Windows build, installed when missing (as root,
+# as scripts/setup.sh installs the build's packages).
+pkgs=(wine wine64 xvfb xauth xdotool openbox python3 fonts-thai-tlwg)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ] && [ "$(id -u)" = 0 ]; then
+  echo "wine-desktop: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q >/dev/null
+  apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+fi
 for tool in wine Xvfb xdotool openbox python3; do
   command -v "$tool" >/dev/null || { echo "wine-desktop: $tool is missing" >&2; exit 2; }
 done
