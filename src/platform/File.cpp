@@ -440,21 +440,9 @@ namespace detail {
 
 namespace {
 
-constexpr std::string_view kTempMarker = ".~tmp";
-
 std::string BaseOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// "<base>.~tmp" followed by a process number (1 to 10 decimal digits), nothing else.
-bool IsTemporaryOf(std::string_view entry, std::string_view base) {
-  if (entry.size() <= base.size() + kTempMarker.size()) return false;
-  if (entry.substr(0, base.size()) != base) return false;
-  if (entry.substr(base.size(), kTempMarker.size()) != kTempMarker) return false;
-  const std::string_view digits = entry.substr(base.size() + kTempMarker.size());
-  if (digits.size() > 10) return false;
-  return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // A whole-file lock on the temporary's open file description; 0 or an errno.
@@ -552,7 +540,7 @@ int32_t RewriteInPlace(const std::string& target, std::string_view bytes, bool& 
 int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFailed) {
   writeFailed = false;
   std::string target = ResolveName(name);
-  std::string temp = target + std::string(kTempMarker) + std::to_string(::getpid());
+  std::string temp = TemporaryOf(target, static_cast<uint64_t>(::getpid()));
 
   // A file that may not be written is not replaced either (the rename alone would be
   // allowed by the directory's permissions), as rewriting it in place would fail.

@@ -75,6 +75,11 @@ std::string ResolvePath(std::string_view path);
 // ENOENT told apart: 2 when the parent directory exists, else 3.
 int32_t NotFoundError(const std::string& path);
 int32_t ErrorForPath(int err, const std::string& path);
+// The temporary a replace writes beside `target`: "<target>.~tmp<process number>".
+std::string TemporaryOf(std::string_view target, uint64_t process);
+// True for a directory entry that is such a temporary of the file named `base` (the
+// marker and 1 to 10 decimal digits after it, nothing else).
+bool IsTemporaryOf(std::string_view entry, std::string_view base);
 // ReplaceFileAtomically, telling a failed write (true) from a failed creation.
 int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFailed);
 

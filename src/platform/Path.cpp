@@ -4,6 +4,7 @@
 
 #include "platform/Cp874.h"
 #include "platform/File.h"
+#include "platform/OsCall.h"
 
 namespace kv::platform {
 
@@ -27,5 +28,26 @@ std::string_view CutRelativeName(std::string_view name) {
 }
 
 std::string SystemName(std::string_view name) { return PathToSystem(CutRelativeName(name)); }
+
+namespace detail {
+
+namespace {
+constexpr std::string_view kTempMarker = ".~tmp";
+}  // namespace
+
+std::string TemporaryOf(std::string_view target, uint64_t process) {
+  return std::string(target) + std::string(kTempMarker) + std::to_string(process);
+}
+
+bool IsTemporaryOf(std::string_view entry, std::string_view base) {
+  if (entry.size() <= base.size() + kTempMarker.size()) return false;
+  if (entry.substr(0, base.size()) != base) return false;
+  if (entry.substr(base.size(), kTempMarker.size()) != kTempMarker) return false;
+  const std::string_view digits = entry.substr(base.size() + kTempMarker.size());
+  if (digits.size() > 10) return false;
+  return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace detail
 
 }  // namespace kv::platform

@@ -149,6 +149,19 @@ TEST_F(PlainFileTest, AtomicReplaceKeepsOldContentOnFailure) {
   EXPECT_EQ(ReplaceFileAtomically(Path("NODIR/A.INI"), "x"), kErrPathNotFound);
 }
 
+// A temporary left by a killed run is removed by the next replace of its file (on every
+// system; what a running program holds is tested per system); other names stay.
+TEST_F(PlainFileTest, LeftoverTemporaryOfAKilledRunGoes) {
+  const std::vector<std::string> stay = {"A.INI", "A.INI.~tmp12x", "A.INI.~tmp", "A.INI.~tmp12345678901",
+                                         "B.INI.~tmp77", "AA.INI.~tmp5"};
+  for (const std::string& name : stay) WriteRaw(name, "x");
+  WriteRaw("A.INI.~tmp4194999", "left by a killed run");
+  ASSERT_EQ(ReplaceFileAtomically(Path("A.INI"), "new"), kErrNone);
+  EXPECT_EQ(ReadRaw("A.INI"), "new");
+  EXPECT_TRUE(Others(stay).empty());
+  for (const std::string& name : stay) EXPECT_TRUE(Exists(name)) << name;
+}
+
 TEST_F(PlainFileTest, ReadWholeFile) {
   std::string bytes = "x";
   WriteRaw("E.DAT", "");

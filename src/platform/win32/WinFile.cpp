@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/Cp874.h"
 #include "platform/Path.h"
@@ -98,6 +99,32 @@ bool IsDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// Removes the temporaries of `target` left by runs that were killed while they replaced
+// it. A running replace holds its temporary open without sharing, so Windows refuses to
+// delete that one; whatever fails here only leaves a leftover in place.
+void RemoveLeftoverTemporaries(const std::string& target) {
+  const size_t sep = target.find_last_of("/\\");
+  const std::string dir = sep == std::string::npos ? std::string() : target.substr(0, sep + 1);
+  const std::string base = sep == std::string::npos ? target : target.substr(sep + 1);
+  const std::wstring pattern = SystemPath(target + ".~tmp*");
+  WIN32_FIND_DATAW found{};
+  HANDLE find = INVALID_HANDLE_VALUE;
+  if (WinCall(Op::kStat, [&] { return (find = ::FindFirstFileW(pattern.c_str(), &found)) != INVALID_HANDLE_VALUE; }) != 0)
+    return;
+  std::vector<std::string> names;
+  do {
+    bool exact = true;
+    const std::string name = Cp874FromWide(found.cFileName, &exact);
+    if (exact && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && IsTemporaryOf(name, base))
+      names.push_back(name);
+  } while (::FindNextFileW(find, &found));
+  ::FindClose(find);
+  for (const std::string& name : names) {
+    const std::wstring wide = SystemPath(dir + name);
+    WinCall(Op::kDelete, [&] { return ::DeleteFileW(wide.c_str()); });
+  }
+}
+
 // A file written beside the target, flushed, closed and moved over it. ReplaceFileW
 // keeps the security, attributes and owner of the file it replaces; without a target,
 // or where the file system cannot do that, the move replaces it.
@@ -105,7 +132,7 @@ int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFa
   writeFailed = false;
   const std::string target = CutName(name);
   std::wstring wideTarget = SystemPath(target);
-  const std::wstring wideTemp = SystemPath(target + ".~tmp" + std::to_string(::GetCurrentProcessId()));
+  const std::wstring wideTemp = SystemPath(TemporaryOf(target, ::GetCurrentProcessId()));
 
   // A file that may not be written is not replaced either, as rewriting it in place
   // would fail.
@@ -128,6 +155,7 @@ int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFa
     }
   }
 
+  RemoveLeftoverTemporaries(target);
   HANDLE h = INVALID_HANDLE_VALUE;
   DWORD err = WinCall(Op::kCreate, [&] {
     h = ::CreateFileW(wideTemp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
