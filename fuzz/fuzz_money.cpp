@@ -65,6 +65,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            : "judged unsound, the round trip says sound",
                      Hex(field));
 
+    // The codec's readable judgement is the same rule; a valid finite value decodes to
+    // what the hardware's own type holds.
+    KV_FUZZ_CHECK((kv::isam::JudgeMoney(field) == kv::isam::MoneyJudgement::kSound) == sound, Hex(field));
+    const kv::isam::ExtendedClass cls = kv::isam::ClassifyExtended(field);
+    if (cls == kv::isam::ExtendedClass::kNormal || cls == kv::isam::ExtendedClass::kDenormal)
+      KV_FUZZ_CHECK(kv::isam::DecodeExtended(field) == Load(field), Hex(field));
+
     uint8_t record[1 + kv::modules::kMoneySize + 1];
     record[0] = 0xA5;
     record[sizeof record - 1] = 0x5A;

@@ -9,6 +9,7 @@
 
 #include "isam/Access.h"
 #include "isam/Coding.h"
+#include "isam/Extended.h"
 #include "platform/Cp874.h"
 #include "platform/PlainFile.h"
 
@@ -47,21 +48,19 @@ std::string HexBytes(const uint8_t* bytes, size_t count) {
 }
 
 std::string ExtendedValueText(const uint8_t* field) {
-  const uint64_t significand = isam::GetU64(field);
-  const uint16_t top = isam::GetU16(field + 8);
-  const bool negative = (top & 0x8000) != 0;
-  const int exponent = top & 0x7FFF;
-  const bool integerBit = (significand >> 63) != 0;
-  if (exponent == 0x7FFF) {
-    if (!integerBit) return "invalid";  // pseudo-infinity or pseudo-NaN
-    if ((significand << 1) == 0) return negative ? "-Inf" : "+Inf";
-    return "NaN";
+  const long double value = isam::DecodeExtended(field);
+  switch (isam::ClassifyExtended(field)) {
+    case isam::ExtendedClass::kUnnormal:
+    case isam::ExtendedClass::kPseudoInfinity:
+    case isam::ExtendedClass::kPseudoNaN:
+      return "invalid";
+    case isam::ExtendedClass::kInfinity:
+      return value < 0 ? "-Inf" : "+Inf";
+    case isam::ExtendedClass::kNaN:
+      return "NaN";
+    default:
+      break;
   }
-  if (exponent != 0 && !integerBit) return "invalid";  // unnormal
-  // value = significand × 2^(exponent − 16383 − 63); denormals use exponent 1.
-  const int power = (exponent == 0 ? 1 : exponent) - 16383 - 63;
-  long double value = std::ldexp(static_cast<long double>(significand), power);
-  if (negative) value = -value;
   // 18 significant digits in the "1.23456789012345678e+09" form, the same in every
   // locale: the desktop program runs under the user's locale, the command line may not.
   char buf[64];

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "isam/Coding.h"
+#include "isam/Format.h"
 #include "modules/ModuleTables.h"
 #include "modules/MoneyCheck.h"
 #include "platform/File.h"
@@ -18,7 +19,6 @@ namespace kv::app {
 
 namespace {
 
-constexpr size_t kHeaderLength = 21;
 constexpr size_t kChunkBytes = 256 * 1024;
 
 // Reads the chunks of a file on a thread of its own, one or two chunks ahead, while the
@@ -134,20 +134,21 @@ bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const
     error = label + ": cannot read its size";
     return false;
   }
-  uint8_t header[kHeaderLength];
+  uint8_t raw[isam::kDataHeaderSize];
   size_t done = 0;
-  if (file.ReadAt(0, header, kHeaderLength, done) != 0 || done != kHeaderLength) {
+  if (file.ReadAt(0, raw, sizeof raw, done) != 0 || done != sizeof raw) {
     error = label + ": header cannot be read (file too short)";
     return false;
   }
-  const int32_t highest = isam::GetI32(header + 8);
-  const int32_t slotLength = isam::GetI32(header + 12);
+  const isam::DataHeader header = isam::DecodeDataHeader(raw);
+  const int32_t highest = header.highestSlot;
+  const int32_t slotLength = header.slotLength;
   if (slotLength != walked.recordLength) {
     error = label + ": slot length " + std::to_string(slotLength) + " differs from the record length " +
             std::to_string(walked.recordLength);
     return false;
   }
-  if (header[20] != 0) {
+  if (header.defectFlag != 0) {
     error = label + ": the file carries the defect flag (error 10010)";
     return false;
   }
@@ -180,7 +181,7 @@ bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const
         if (modules::IsMoneySound(record + offset)) continue;
         finding.record = chunk->first + i;
         finding.offset = offset;
-        std::copy(record + offset, record + offset + 10, finding.bytes.begin());
+        std::copy(record + offset, record + offset + modules::kMoneySize, finding.bytes.begin());
         ++summary.findings;
         onFinding(finding);
       }

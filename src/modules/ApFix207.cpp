@@ -1,6 +1,7 @@
 // Accounts payable, and what it shares with its twin, accounts receivable: the
 // information record with its two fix-ups and the type file with its defaults.
 #include "isam/Coding.h"
+#include "isam/Extended.h"
 #include "modules/ModuleState.h"
 #include "platform/Cp874.h"
 
@@ -31,12 +32,12 @@ void ModuleState::ReadLedgerInfo(Module module) {
   r[282] = 1;
   r[283] = 1;
   r[603] = 1;
-  PutExtendedInt(r.data() + kValue606, 7);
+  isam::EncodeExtended(7, r.data() + kValue606);
   if (!r.Read()) return;  // created empty: nothing else happens
 
   const int16_t days = isam::GetI16(r.data() + kInt601);
-  if (ExtendedIsZero(r.data() + kValue606) && days != 0) {
-    PutExtendedInt(r.data() + kValue606, days);
+  if (isam::ExtendedIsZero(r.data() + kValue606) && days != 0) {
+    isam::EncodeExtended(days, r.data() + kValue606);
     r.Write(1);
   }
   if (r[target] == 0 && r[kByte616] != 0) {

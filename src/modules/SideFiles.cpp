@@ -83,28 +83,6 @@ void PutShortString(uint8_t* field, int capacity, std::string_view text) {
   std::memmove(field + 1, text.data(), length);
 }
 
-void PutExtendedInt(uint8_t* field, int32_t value) {
-  std::memset(field, 0, 10);
-  if (value == 0) return;
-  const bool negative = value < 0;
-  uint64_t magnitude = negative ? static_cast<uint64_t>(-static_cast<int64_t>(value))
-                                : static_cast<uint64_t>(value);
-  int msb = 63;
-  while ((magnitude >> msb) == 0) --msb;
-  const uint64_t significand = magnitude << (63 - msb);
-  const uint16_t exponent = static_cast<uint16_t>(16383 + msb) | (negative ? 0x8000 : 0);
-  for (int i = 0; i < 8; ++i) field[i] = static_cast<uint8_t>(significand >> (8 * i));
-  field[8] = static_cast<uint8_t>(exponent);
-  field[9] = static_cast<uint8_t>(exponent >> 8);
-}
-
-bool ExtendedIsZero(const uint8_t* field) {
-  for (int i = 0; i < 9; ++i) {
-    if (field[i] != 0) return false;
-  }
-  return (field[9] & 0x7F) == 0;
-}
-
 // ---------------------------------------------------------------------------------
 
 SideTable::SideTable(std::string_view fileName) : def_(&SideFile(fileName)) { Reset(); }

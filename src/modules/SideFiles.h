@@ -40,11 +40,6 @@ std::string_view ShortString(const uint8_t* field, int capacity);
 // Stores `text` cut to `capacity` characters; bytes after the text are left alone.
 void PutShortString(uint8_t* field, int capacity, std::string_view text);
 
-// 10-byte extended value of a small integer (exact), e.g. 7 -> 00 .. 00 E0 01 40.
-void PutExtendedInt(uint8_t* field, int32_t value);
-// True for +0.0 and -0.0 only.
-bool ExtendedIsZero(const uint8_t* field);
-
 // The in-memory table of one side file.
 class SideTable {
  public:

@@ -1,26 +1,20 @@
 #include "testkit/Money.h"
 
-#include <cstring>
-#include <limits>
 #include <vector>
 
-#include "isam/Coding.h"
+#include "isam/Extended.h"
 
 namespace kv::testkit {
 
-static_assert(std::numeric_limits<long double>::digits == 64,
-              "long double must be the 80-bit extended format");
-
 Money MoneyFromParts(bool negative, uint16_t exponent, uint64_t significand) {
   Money m{};
-  isam::PutU64(m.data(), significand);
-  isam::PutU16(m.data() + 8, static_cast<uint16_t>((exponent & 0x7FFF) | (negative ? 0x8000 : 0)));
+  isam::JoinExtended({negative, exponent, significand}, m.data());
   return m;
 }
 
 Money MoneyFromLongDouble(long double value) {
   Money m{};
-  std::memcpy(m.data(), &value, m.size());  // little-endian: significand, then exponent
+  isam::EncodeExtended(value, m.data());
   return m;
 }
 

@@ -14,7 +14,7 @@ using Money = std::array<uint8_t, 10>;
 
 // Bytes 0-7 the significand (integer bit 63 explicit), bytes 8-9 exponent and sign.
 Money MoneyFromParts(bool negative, uint16_t exponent, uint64_t significand);
-// The nearest extended value (the x86 80-bit format, stored little-endian).
+// The nearest extended value.
 Money MoneyFromLongDouble(long double value);
 // A whole number of hundredths, |cents| < 2^63: the extended value nearest to cents/100.
 Money MoneyFromCents(int64_t cents);

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "isam/Coding.h"
+#include "isam/Extended.h"
 #include "modules/ModuleTables.h"
 #include "support/TempDir.h"
 #include "testkit/Builder.h"
@@ -25,9 +26,8 @@ namespace kv::test {
 namespace fs = std::filesystem;
 
 inline std::array<uint8_t, 10> Money(long double v) {
-  static_assert(sizeof(long double) >= 10, "x86 extended long double expected");
   std::array<uint8_t, 10> out{};
-  std::memcpy(out.data(), &v, 10);
+  isam::EncodeExtended(v, out.data());
   return out;
 }
 inline std::array<uint8_t, 10> RawMoney(uint64_t significand, uint16_t signExponent) {

@@ -39,7 +39,7 @@ class HardeningStressTest : public ::testing::Test {
     if (build_.empty()) GTEST_SKIP() << "KV_BUILD_DIR not set (run through ctest)";
     cli_ = build_ + "/src/kvfix207-cli";
     peer_ = build_ + "/tests/peer_station";
-    if (!fs::exists(cli_) || !fs::exists(peer_)) GTEST_SKIP() << "kvfix207-cli or peer_station not built";
+    if (!fs::exists(cli_) || !fs::exists(peer_)) FAIL() << "kvfix207-cli or peer_station of this build is missing";
     dir_ = MakeRunDir("kvstress");
     ASSERT_FALSE(dir_.empty());
   }

@@ -52,7 +52,7 @@ class CliTest : public ::testing::Test {
     const char* build = std::getenv("KV_BUILD_DIR");
     if (build == nullptr) GTEST_SKIP() << "KV_BUILD_DIR not set (run through ctest)";
     binary_ = std::string(build) + "/src/kvfix207-cli";
-    if (!fs::exists(binary_)) GTEST_SKIP() << "no " << binary_;
+    if (!fs::exists(binary_)) FAIL() << "kvfix207-cli of this build is missing: " << binary_;
     dir_ = kv::test::MakeTempDir("kvcli");
     ASSERT_FALSE(dir_.empty());
     fs::create_directories(dir_ + "/start");

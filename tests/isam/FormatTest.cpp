@@ -1,12 +1,15 @@
 // Names, header layouts, the key length derivation and the two page forms.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "isam/Coding.h"
+#include "isam/Extended.h"
 #include "isam/Format.h"
+#include "testkit/Builder.h"
 
 namespace kv::isam {
 namespace {
@@ -180,6 +183,129 @@ TEST(FormatPages, UntrustedCountsAreRefused) {
   ASSERT_TRUE(ExpandPage(raw.data(), 6, L, 62, page));
   EXPECT_EQ(page.count, 0);
   EXPECT_EQ(page.leftmost, 9);
+}
+
+// Files written out byte by byte as the layouts lay them down, read through the codecs.
+TEST(FormatFixtures, FilesWrittenOutByteByByte) {
+  using namespace std::string_literals;
+  auto bytes = [](const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); };
+  // A data file of 24-byte slots: header, live record 1, deleted record 2 ending the chain.
+  const std::string dat =
+      "\x02\x00\x00\x00" "\x01\x00\x00\x00" "\x02\x00\x00\x00" "\x18\x00\x00\x00"s
+      "\x01\x00\x00\x00" "\x00" "\x00\x00\x00"s
+      "\x00\x00\x00\x00" "record one.........."s
+      "\xFF\xFF\xFF\xFF" "record two.........."s;
+  ASSERT_EQ(dat.size(), 3u * 24);
+  const DataHeader h = DecodeDataHeader(bytes(dat));
+  EXPECT_EQ(h.freeHead, 2);
+  EXPECT_EQ(h.freeCount, 1);
+  EXPECT_EQ(h.highestSlot, 2);
+  EXPECT_EQ(h.slotLength, 24);
+  EXPECT_EQ(h.keyCount, 1);
+  EXPECT_EQ(h.defectFlag, 0);
+
+  // An index file of one key of length 2: S = (2 + 9) x 62 + 6 = 688; record 0 holds the
+  // key header, record 1 the root page with "A" -> 1 and "BC" -> 3.
+  std::string ix =
+      "\xFF\xFF\xFF\xFF" "\x00\x00\x00\x00" "\x01\x00\x00\x00" "\xB0\x02\x00\x00"s
+      "\x01\x00\x00\x00" "\x00" "\x00" "\x02\x00\x00\x00" "\x3E\x00"s;
+  ix.resize(688, '\0');
+  const std::string page =
+      "\x02\x00" "\x00\x00\x00\x00"s
+      "\x01\x00\x00\x00" "\x00\x00\x00\x00" "\x01" "A\0"s
+      "\x03\x00\x00\x00" "\x00\x00\x00\x00" "\x02" "BC"s;
+  ix += page;
+  const KeyHeader k = DecodeKeyHeader(bytes(ix));
+  EXPECT_EQ(k.freeHead, -1);
+  EXPECT_EQ(k.highestPage, 1);
+  EXPECT_EQ(k.rootPage, 1);
+  EXPECT_EQ(k.allowDuplicates, 0);
+  EXPECT_EQ(k.entryCount, 2);
+  int keyLength = 0;
+  ASSERT_EQ(DeriveKeyLength(k, keyLength), 0);
+  ASSERT_EQ(keyLength, 2);
+  ASSERT_EQ(CompactPageSize(2, keyLength), page.size());
+  ExpandedPage expanded;
+  ASSERT_TRUE(ExpandPage(bytes(ix) + k.sectionLength, page.size(), keyLength, k.PageSize(), expanded));
+  EXPECT_EQ(expanded.count, 2);
+  EXPECT_EQ(expanded.Child(0), 0);
+  EXPECT_EQ(expanded.Record(1), 1);
+  EXPECT_EQ(expanded.Text(1), "A");
+  EXPECT_EQ(expanded.Record(2), 3);
+  EXPECT_EQ(expanded.Text(2), "BC");
+  std::string back(page.size(), '\xEE');
+  CompactPage(expanded, keyLength, reinterpret_cast<uint8_t*>(back.data()));
+  EXPECT_EQ(back, page);
+
+  // Coordination files of 5 keys (m = 1) and 7 keys (m = 2), every slot signalled.
+  const std::string five = "\x00\xD0\x07"s + std::string(51, '\xFF');
+  EXPECT_EQ(testkit::CoordinationLayout(5, 51, 0xFF), five);
+  const std::string seven = "\x00\xD0\x07"s + std::string(102, '\xFF');
+  EXPECT_EQ(testkit::CoordinationLayout(7, 51, 0xFF), seven);
+  EXPECT_EQ(StationSlotOffset(50, CoordSlotLength(7)), seven.size() - 2);
+}
+
+// The stored money values: bytes, class and value, both ways where the bytes are the
+// value's own encoding.
+TEST(FormatExtended, BytesClassesAndValues) {
+  using C = ExtendedClass;
+  using J = MoneyJudgement;
+  const long double nan = std::nanl("");
+  struct Row {
+    const char* what;
+    uint8_t bytes[10];
+    C cls;
+    J judgement;
+    long double value;  // NaN: DecodeExtended gives a NaN
+    bool encodes;       // EncodeExtended(value) gives these bytes
+  } rows[] = {
+      {"7", {0, 0, 0, 0, 0, 0, 0, 0xE0, 0x01, 0x40}, C::kNormal, J::kSound, 7, true},
+      {"10", {0, 0, 0, 0, 0, 0, 0, 0xA0, 0x02, 0x40}, C::kNormal, J::kSound, 10, true},
+      {"-1", {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0xBF}, C::kNormal, J::kSound, -1, true},
+      {"-32768", {0, 0, 0, 0, 0, 0, 0, 0x80, 0x0E, 0xC0}, C::kNormal, J::kSound, -32768, true},
+      {"0.5", {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFE, 0x3F}, C::kNormal, J::kSound, 0.5L, true},
+      {"zero", {}, C::kZero, J::kSound, 0, true},
+      {"negative zero", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80}, C::kZero, J::kSound, -0.0L, true},
+      {"upper bound", {0xF6, 0x28, 0x5C, 0xFF, 0xFF, 0xF8, 0x02, 0x95, 0x20, 0x40}, C::kNormal, J::kSound,
+       std::ldexp(static_cast<long double>(0x9502F8FFFF5C28F6ull), 33 - 63), true},
+      {"just beyond the limit", {0xEF, 0x3D, 0x5C, 0xFF, 0xFF, 0xF8, 0x02, 0x95, 0x20, 0xC0}, C::kNormal,
+       J::kBeyondLimit, -std::ldexp(static_cast<long double>(0x9502F8FFFF5C3DEFull), 33 - 63), true},
+      {"1e10", {0, 0, 0, 0, 0, 0xF9, 0x02, 0x95, 0x20, 0x40}, C::kNormal, J::kBeyondLimit, 1e10L, true},
+      {"smallest denormal", {1, 0, 0, 0, 0, 0, 0, 0, 0, 0}, C::kDenormal, J::kSound, std::ldexp(1.0L, -16445),
+       true},
+      {"pseudo-denormal", {0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0}, C::kPseudoDenormal, J::kSound,
+       std::ldexp(1.0L, -16382), false},
+      {"smallest normal", {0, 0, 0, 0, 0, 0, 0, 0x80, 1, 0}, C::kNormal, J::kSound, std::ldexp(1.0L, -16382),
+       true},
+      {"+infinity", {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x7F}, C::kInfinity, J::kNotFinite, HUGE_VALL, true},
+      {"-infinity", {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0xFF}, C::kInfinity, J::kNotFinite, -HUGE_VALL, true},
+      {"quiet NaN", {0, 0, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0x7F}, C::kNaN, J::kNotFinite, nan, true},
+      {"signalling NaN", {1, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x7F}, C::kNaN, J::kNotFinite, nan, false},
+      {"pseudo-infinity", {0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0x7F}, C::kPseudoInfinity, J::kInvalidEncoding, nan,
+       false},
+      {"pseudo-NaN", {0, 0, 0, 0, 0, 0, 0, 0x40, 0xFF, 0xFF}, C::kPseudoNaN, J::kInvalidEncoding, nan, false},
+      {"unnormal", {0, 0, 0, 0, 0, 0, 0, 0x40, 0xFF, 0x3F}, C::kUnnormal, J::kInvalidEncoding, nan, false},
+      {"unnormal zero", {0, 0, 0, 0, 0, 0, 0, 0, 0x20, 0x40}, C::kUnnormal, J::kInvalidEncoding, nan, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    EXPECT_EQ(ClassifyExtended(r.bytes), r.cls);
+    EXPECT_EQ(JudgeMoney(r.bytes), r.judgement);
+    EXPECT_EQ(ExtendedIsZero(r.bytes), r.cls == C::kZero);
+    const long double v = DecodeExtended(r.bytes);
+    if (std::isnan(r.value)) {
+      EXPECT_TRUE(std::isnan(v));
+    } else {
+      EXPECT_EQ(v, r.value);
+      EXPECT_EQ(std::signbit(v), std::signbit(r.value));
+    }
+    if (r.encodes) {
+      uint8_t out[10];
+      std::memset(out, 0xAA, sizeof out);
+      EncodeExtended(r.value, out);
+      EXPECT_EQ(std::memcmp(out, r.bytes, sizeof out), 0);
+    }
+  }
 }
 
 }  // namespace

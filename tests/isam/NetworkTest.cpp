@@ -28,6 +28,20 @@ int64_t MsSince(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
+// Lock calls this process has made (every thread): how a test sees another thread
+// reach a lock it has to wait for, instead of sleeping and hoping it got there.
+uint64_t LockCalls() {
+  return platform::GetCallCounts().calls[static_cast<int>(platform::Op::kLock)];
+}
+bool WaitForLockCalls(uint64_t atLeast) {
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  while (LockCalls() < atLeast) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 class NetworkTest : public IsamTest {
  protected:
   void SetUp() override {
@@ -257,9 +271,13 @@ TEST_F(NetworkTest, OpenerWaitingWhileTheCoordinationFileIsDeletedOpensItAgain) 
             0);
   ASSERT_EQ(holder.LockRange(3, 1), 0);
   FileBlock* fa = nullptr;
+  // The open takes no lock before the open lock: a second lock call is its retry, so
+  // from then on it waits on the file that is about to be deleted.
+  const uint64_t before = LockCalls();
   std::thread opener([&] { a.OpenBlock(fa, Path("GONE"), false, false, false, true); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  ASSERT_EQ(platform::DeleteFile(Path("GONE.DIA")), 0);
+  const bool waiting = WaitForLockCalls(before + 2);
+  EXPECT_TRUE(waiting) << "the opener never came to wait for the open lock";
+  EXPECT_EQ(platform::DeleteFile(Path("GONE.DIA")), 0);
   ASSERT_EQ(holder.UnlockRange(3, 1), 0);
   holder.Close();
   opener.join();
@@ -279,18 +297,23 @@ TEST_F(NetworkTest, OpenerWaitingWhileTheCoordinationFileIsDeletedOpensItAgain) 
 // The waiting rule of the write lock against another process.
 class CrossProcessTest : public NetworkTest {
  protected:
-  // Forks a child that opens the file, takes the write lock, tells the parent, holds
-  // the lock for holdMs and lets go. Returns the child's pid; `ready` is read from.
   void SetUp() override {
     if (const std::string why = kv::test::NoForkReason(); !why.empty()) GTEST_SKIP() << why;
     NetworkTest::SetUp();
   }
-  int HoldWriteLock(const std::string& base, uint32_t holdMs) {
-    int fds[2];
+  // Forks a child that opens the file, takes the write lock, tells the parent, holds
+  // the lock for holdMs (or, with `release`, until a byte is written to *release) and
+  // lets go. Returns the child's pid.
+  int HoldWriteLock(const std::string& base, uint32_t holdMs, int* release = nullptr) {
+    int fds[2], go[2] = {-1, -1};
     EXPECT_TRUE(kv::test::MakePipe(fds));
+    if (release != nullptr) {
+      EXPECT_TRUE(kv::test::MakePipe(go));
+    }
     const int pid = kv::test::ForkProcess();
     if (pid == 0) {
       ::close(fds[0]);
+      if (release != nullptr) ::close(go[1]);
       int code = 0;
       {
         Engine child;
@@ -302,7 +325,11 @@ class CrossProcessTest : public NetworkTest {
         if (!child.LastOpOK()) code = 11;
         const char c = 'L';
         if (::write(fds[1], &c, 1) != 1) code = 12;
-        platform::SleepMs(holdMs);
+        char g = 0;
+        if (release == nullptr)
+          platform::SleepMs(holdMs);
+        else if (::read(go[0], &g, 1) != 1)
+          code = 14;
         child.UnlockBlock(blk);
         if (!child.LastOpOK()) code = 13;
         child.CloseBlock(blk);
@@ -311,6 +338,10 @@ class CrossProcessTest : public NetworkTest {
       kv::test::ExitChild(code);
     }
     ::close(fds[1]);
+    if (release != nullptr) {
+      ::close(go[0]);
+      *release = go[1];
+    }
     char c = 0;
     EXPECT_EQ(::read(fds[0], &c, 1), 1);
     EXPECT_EQ(c, 'L');
@@ -335,14 +366,18 @@ TEST_F(CrossProcessTest, LockBlockWaitsForAHolderThatLetsGoInTime) {
 TEST_F(CrossProcessTest, LockBlockGivesUpAfter3072ms) {
   Build("XQ");
   FileBlock* fa = Open(a, "XQ");
-  const int pid = HoldWriteLock("XQ", 4500);
+  int release = -1;
+  const int pid = HoldWriteLock("XQ", 0, &release);  // holds until told
+  const uint64_t calls = LockCalls();
   const auto t = Clock::now();
   a.LockBlock(fa);
   EXPECT_ERR(a, 10330);
-  const int64_t waited = MsSince(t);
-  EXPECT_GE(waited, 3000);
-  EXPECT_LT(waited, 4400);
+  // 48 attempts 64 ms apart: counted, not timed, so a loaded machine cannot fail it.
+  EXPECT_EQ(LockCalls() - calls, 3072u / 64u);
+  EXPECT_GE(MsSince(t), 3000);
   EXPECT_FALSE(a.IsLocked(fa));
+  EXPECT_EQ(::write(release, "R", 1), 1);
+  ::close(release);
   EXPECT_EQ(Wait(pid), 0);
   a.LockBlock(fa);
   EXPECT_OK(a);

@@ -94,6 +94,52 @@ TEST_F(ReplayTest, PageImageIsWrittenAndTheFileLaidOutAgain) {
   EXPECT_OK(engine);
 }
 
+// A journal written out byte by byte as the layout lays it down, not through the codec:
+// the test kit's writer must produce exactly these bytes, and the replay must put the
+// page and the header where they belong.
+TEST_F(ReplayTest, JournalWrittenOutByteByByte) {
+  using namespace std::string_literals;
+  const std::string journal =
+      "\x00"s                                      // not interpreted
+      "\x02\x00" "\x01\x00" "\x00\x00"s            // page image: 2 items, key 1, 2 bytes
+      "\x03\x00\x00\x00" "\x00\x00\x00\x00" "\x03NEW\0\0\0\0\0"s  // record 3, no child
+      "\x04\x00\x00\x00" "\x00\x00\x00\x00" "\x03ZED\0\0\0\0\0"s
+      "\x01\x00\x00\x00" "\x00\x00\x00\x00"s       // page 1, no leftmost child
+      "\xE8\x03" "\x00\x00"s                       // header image (1000) of section 0
+      "\x05\x00\x00\x00" "\x01\x00\x00\x00" "\x0A\x00\x00\x00" "\x1E\x00\x00\x00"s
+      "\x01\x00\x00\x00" "\x00\x00" "\x00\x00\x00\x00" "\x00\x00"s
+      "\xFF\xFF\xFF\xFF"s                          // link -1: slot 5 ends the free chain
+      "\xD0\x07"s;                                 // end (2000)
+  JournalWriter j;
+  j.AddPage(1, kL, 1, NewRoot());
+  testkit::DataHeader h;
+  h.freeHead = 5;
+  h.freeCount = 1;
+  h.highestSlot = 10;
+  h.slotLength = 30;
+  h.keyCount = 1;
+  j.AddDataHeader(h, -1);
+  j.End();
+  EXPECT_EQ(j.Bytes(), journal);
+
+  WriteRaw("JR.DIA", journal);
+  FileBlock* b = Open();
+  ASSERT_OK(engine);
+  const std::string x = ReadRaw("JR.IX");
+  EXPECT_EQ(I16(x, kR), 2);
+  EXPECT_EQ(I32(x, kR + 2), 0);
+  EXPECT_EQ(I32(x, kR + 6), 3);
+  EXPECT_EQ(x.substr(kR + 6 + 8, 4), "\x03NEW");
+  EXPECT_EQ(I32(x, kR + 6 + 17), 4);
+  const std::string d = ReadRaw("JR.DAT");
+  EXPECT_EQ(I32(d, 0), 5);
+  EXPECT_EQ(I32(d, 4), 1);
+  EXPECT_EQ(I32(d, 5 * 30), -1);
+  EXPECT_EQ(Size("JR.DIA"), 54);
+  EXPECT_EQ(Find(b, "ZED"), 4);
+  engine.CloseBlock(b);
+}
+
 TEST_F(ReplayTest, HeaderImagesWithAndWithoutTheFreeChainLink) {
   testkit::DataHeader h;
   h.freeHead = 5;

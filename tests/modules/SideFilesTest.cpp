@@ -30,25 +30,6 @@ TEST(ThaiDateStamp, BuddhistEraTwoDigitYearWithLeadingZeros) {
   EXPECT_EQ(ThaiDateStamp().size(), 8u);
 }
 
-TEST(ExtendedValues, SmallIntegersAreEncodedExactly) {
-  uint8_t f[10];
-  PutExtendedInt(f, 7);
-  EXPECT_EQ(Bytes(f, 10), std::string("\0\0\0\0\0\0\0\xE0\x01\x40", 10));
-  PutExtendedInt(f, 10);
-  EXPECT_EQ(Bytes(f, 10), std::string("\0\0\0\0\0\0\0\xA0\x02\x40", 10));
-  PutExtendedInt(f, -1);
-  EXPECT_EQ(Bytes(f, 10), std::string("\0\0\0\0\0\0\0\x80\xFF\xBF", 10));
-  PutExtendedInt(f, -32768);
-  EXPECT_EQ(Bytes(f, 10), std::string("\0\0\0\0\0\0\0\x80\x0E\xC0", 10));
-  EXPECT_FALSE(ExtendedIsZero(f));
-  PutExtendedInt(f, 0);
-  EXPECT_TRUE(ExtendedIsZero(f));
-  f[9] = 0x80;  // negative zero
-  EXPECT_TRUE(ExtendedIsZero(f));
-  f[0] = 1;  // a denormal is not zero
-  EXPECT_FALSE(ExtendedIsZero(f));
-}
-
 TEST(ShortStrings, CutToCapacityAndLeaveTheRestAlone) {
   uint8_t f[12];
   std::memset(f, 0xEE, sizeof f);
