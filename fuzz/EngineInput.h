@@ -12,7 +12,7 @@
 namespace kv::fuzz {
 
 enum EngineFlags : uint8_t {
-  kNetworkEngine = 1 << 0,  // StartEngine(2) instead of StartEngine(0)
+  kNetworkEngine = 1 << 0,  // a network engine instead of a single-user one
   kReadOnly = 1 << 1,
   kNoLocks = 1 << 2,
   kSaveMode = 1 << 3,

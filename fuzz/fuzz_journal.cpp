@@ -61,10 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteScratchFile("JF.DIA", late ? std::string_view("\0", 1) : journal);
 
   Engine e;
-  e.StartEngine((flags & 1) ? 2 : 0, 8);
+  e.StartEngine((flags & 1) ? kv::isam::EngineMode::kNetwork : kv::isam::EngineMode::kSingleUser, 8);
   Check(e, "StartEngine");
   FileBlock* block = nullptr;
-  e.OpenBlock(block, ScratchDirectory() + "/JF", false, false, (flags & 2) != 0, !(flags & 4));
+  e.OpenBlock(block, ScratchDirectory() + "/JF", {.saveMode = (flags & 2) != 0, .network = !(flags & 4)});
   Check(e, "OpenBlock");
   if (e.LastOpOK()) {
     if (late) OverwriteScratchFile("JF.DIA", journal);

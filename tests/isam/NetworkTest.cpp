@@ -32,8 +32,8 @@ class NetworkTest : public IsamTest {
  protected:
   void SetUp() override {
     IsamTest::SetUp();
-    ASSERT_EQ(a.StartEngine(2, 16), 16);
-    ASSERT_EQ(b.StartEngine(2, 16), 16);
+    ASSERT_EQ(a.StartEngine(EngineMode::kNetwork, 16), 16);
+    ASSERT_EQ(b.StartEngine(EngineMode::kNetwork, 16), 16);
   }
   void TearDown() override {
     if (a.Initialised()) a.StopEngine();
@@ -58,7 +58,7 @@ class NetworkTest : public IsamTest {
 
   FileBlock* Open(Engine& e, const std::string& base) {
     FileBlock* blk = nullptr;
-    e.OpenBlock(blk, Path(base), false, false, false, true);
+    e.OpenBlock(blk, Path(base), {.network = true});
     EXPECT_TRUE(e.LastOpOK()) << e.LastOpError();
     return blk;
   }
@@ -187,12 +187,12 @@ TEST_F(NetworkTest, FiftyStationsThenNoMore) {
     EXPECT_EQ(seen[static_cast<size_t>(s)]++, 0) << "station " << s << " twice";
   }
   FileBlock* extra = nullptr;
-  b.OpenBlock(extra, Path("MANY"), false, false, false, true);
+  b.OpenBlock(extra, Path("MANY"), {.network = true});
   EXPECT_ERR(b, 10306);
   EXPECT_EQ(extra, nullptr);
   a.CloseBlock(blocks[17]);
   ASSERT_OK(a);
-  b.OpenBlock(extra, Path("MANY"), false, false, false, true);
+  b.OpenBlock(extra, Path("MANY"), {.network = true});
   EXPECT_OK(b);
   EXPECT_EQ(Size("MANY.DIA"), 54);
 }
@@ -234,10 +234,10 @@ TEST_F(NetworkTest, NewCoordinationFileNeedsExclusiveUse) {
   // opener may not set it up while a has the block open.
   std::filesystem::resize_file(Path("EXCL.DIA"), 1);
   FileBlock* fb = nullptr;
-  b.OpenBlock(fb, Path("EXCL"), false, false, false, true);
+  b.OpenBlock(fb, Path("EXCL"), {.network = true});
   EXPECT_ERR(b, 10360);
   a.CloseBlock(fa);
-  b.OpenBlock(fb, Path("EXCL"), false, false, false, true);
+  b.OpenBlock(fb, Path("EXCL"), {.network = true});
   EXPECT_OK(b);
   EXPECT_EQ(Size("EXCL.DIA"), 54);
 }
@@ -257,7 +257,7 @@ TEST_F(NetworkTest, OpenerWaitingWhileTheCoordinationFileIsDeletedOpensItAgain) 
             0);
   ASSERT_EQ(holder.LockRange(3, 1), 0);
   FileBlock* fa = nullptr;
-  std::thread opener([&] { a.OpenBlock(fa, Path("GONE"), false, false, false, true); });
+  std::thread opener([&] { a.OpenBlock(fa, Path("GONE"), {.network = true}); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ASSERT_EQ(platform::DeleteFile(Path("GONE.DIA")), 0);
   ASSERT_EQ(holder.UnlockRange(3, 1), 0);
@@ -294,9 +294,9 @@ class CrossProcessTest : public NetworkTest {
       int code = 0;
       {
         Engine child;
-        child.StartEngine(2, 8);
+        child.StartEngine(EngineMode::kNetwork, 8);
         FileBlock* blk = nullptr;
-        child.OpenBlock(blk, Path(base), false, false, false, true);
+        child.OpenBlock(blk, Path(base), {.network = true});
         if (!child.LastOpOK()) code = 10;
         child.LockBlock(blk);
         if (!child.LastOpOK()) code = 11;
