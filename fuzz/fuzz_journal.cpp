@@ -4,7 +4,7 @@
 // headers that the journal wrote are used as well.
 //
 // Input: the coordination file. Its first byte, which the replay does not interpret,
-// picks the open: bit 0 network engine, bit 1 save mode, bit 2 without allowNetwork
+// picks the open: bit 0 network engine, bit 1 save mode, bit 2 not a network block
 // (then save mode is what asks for the coordination file), bit 3 under the write lock,
 // bit 4 the journal arrives after the open: the block opens on a new coordination
 // file and then finds the journal where its layout was, as when another station

@@ -485,7 +485,7 @@ struct Opening {
   int slotLength = 0;  // m, the coordination slot length for the block's keys
 };
 
-// Step 1. The loop is bounded: a file that vanishes again and again ends the open with
+// The loop is bounded: a file that vanishes again and again ends the open with
 // kFileNotFound.
 Status OpenCoordinationFile(Opening& o) {
   o.createdNow = false;
@@ -512,7 +512,7 @@ Status OpenCoordinationFile(Opening& o) {
   return err;
 }
 
-// Step 2. A file deleted while this open waited for its open lock (a failing opener
+// A file deleted while this open waited for its open lock (a failing opener
 // removes the file it created) is opened again: staying on it would leave this station
 // on a file no other station can see, with locks that exclude nobody.
 Status TakeOpenLock(Opening& o) {
@@ -531,7 +531,7 @@ Status TakeOpenLock(Opening& o) {
   }
 }
 
-// Step 4. A file this open created is judged by what it holds now, like any other:
+// A file this open created is judged by what it holds now, like any other:
 // between its creation and the open lock another station may have set it up and claimed
 // a station on it, and it is then a valid layout, not a new file.
 Status JudgeCoordinationFile(Opening& o) {
@@ -558,7 +558,6 @@ Status JudgeCoordinationFile(Opening& o) {
   return {};
 }
 
-// Step 6.
 Status JoinNetwork(Opening& o) {
   FileBlock& b = o.b;
   b.readOnly = o.options.readOnly;
@@ -576,7 +575,6 @@ Status JoinNetwork(Opening& o) {
   return {};
 }
 
-// Step 7.
 Status SetUpCoordinationFile(Opening& o) {
   if (o.coordState == CoordState::kDamaged) {
     if (Status e = ops::ReplayJournal(o.st, o.b)) return e;
@@ -589,7 +587,7 @@ Status SetUpCoordinationFile(Opening& o) {
   return {};
 }
 
-// Step 8. `existedBefore`: the coordination file was there before this open.
+// `existedBefore`: the coordination file was there before this open.
 Status ReleaseOpenLock(Opening& o, bool existedBefore) {
   if (o.openLock) {
     o.openLock = false;
@@ -639,7 +637,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, OpenOptions opt
   const bool existedBefore = o.b.coord.file.IsOpen() && !o.createdNow;
   if (!err) err = OpenDataAndIndex(st, o.b, o.dataName, o.indexName, o.options.readOnly, o.shared);
   if (!err) err = JudgeCoordinationFile(o);
-  // Step 5: a new or damaged file may only be set up by its sole user.
+  // A new or damaged file may only be set up by its sole user.
   if (!err && o.locking &&
       (o.coordState == CoordState::kNew || o.coordState == CoordState::kDamaged) &&
       !ops::TestExclusiveUse(st, o.b.coord.file)) {
