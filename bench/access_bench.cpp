@@ -109,7 +109,7 @@ struct Station {
   FileBlock* block = nullptr;
 
   explicit Station(const kv::modules::DataFileDef& def) {
-    if (engine.StartEngine(2, 500) < 8) std::abort();
+    if (engine.StartEngine(kv::isam::EngineMode::kNetwork, 500) < 8) std::abort();
     access = std::make_unique<AccessLayer>(engine, dialogs, kv::isam::AccessHooks{});
     access->SaveMode = 0;
     access->FlushAfterWrite = 0;

@@ -59,9 +59,9 @@ const std::string& Base() {
 struct Station {
   Engine engine;
   FileBlock* block = nullptr;
-  Station(int mode, bool network) {
+  Station(kv::isam::EngineMode mode, bool network) {
     engine.StartEngine(mode, 500);
-    engine.OpenBlock(block, Base(), false, false, false, network);
+    engine.OpenBlock(block, Base(), {.network = network});
     if (!engine.LastOpOK()) {
       std::fprintf(stderr, "open failed: %d\n", engine.LastOpError());
       std::abort();
@@ -79,7 +79,7 @@ void Report(benchmark::State& state, uint64_t records, uint64_t callsBefore) {
       static_cast<double>(records), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void ReadEach(benchmark::State& state, int mode, bool network) {
+void ReadEach(benchmark::State& state, kv::isam::EngineMode mode, bool network) {
   Station s(mode, network);
   std::vector<uint8_t> slot(kSlotLength);
   int32_t n = 0;
@@ -95,11 +95,11 @@ void ReadEach(benchmark::State& state, int mode, bool network) {
   Report(state, records, before);
 }
 
-void BM_ReadSlotNetworkBlock(benchmark::State& state) { ReadEach(state, 2, true); }
-void BM_ReadSlotPlainBlock(benchmark::State& state) { ReadEach(state, 0, false); }
+void BM_ReadSlotNetworkBlock(benchmark::State& state) { ReadEach(state, kv::isam::EngineMode::kNetwork, true); }
+void BM_ReadSlotPlainBlock(benchmark::State& state) { ReadEach(state, kv::isam::EngineMode::kSingleUser, false); }
 
 void BM_ReadSlotsBatch256K(benchmark::State& state) {
-  Station s(2, true);
+  Station s(kv::isam::EngineMode::kNetwork, true);
   const int32_t perBatch = (256 * 1024) / kSlotLength;
   std::vector<uint8_t> batch(static_cast<size_t>(perBatch) * kSlotLength);
   int32_t next = 1;
@@ -118,7 +118,7 @@ void BM_ReadSlotsBatch256K(benchmark::State& state) {
 }
 
 void BM_SlotTotalNetworkBlock(benchmark::State& state) {
-  Station s(2, true);
+  Station s(kv::isam::EngineMode::kNetwork, true);
   uint64_t calls = 0;
   const uint64_t before = kv::platform::GetCallCounts().Total();
   for (auto _ : state) {

@@ -153,13 +153,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   else WriteScratchFile("FZ.DIA", dia);
 
   Engine e;
-  const int buffers = e.StartEngine((flags & kNetworkEngine) ? 2 : 0, kPageBuffers);
+  const int buffers = e.StartEngine((flags & kNetworkEngine) ? kv::isam::EngineMode::kNetwork
+                                                           : kv::isam::EngineMode::kSingleUser,
+                                  kPageBuffers);
   KV_FUZZ_CHECK(e.LastOpOK() && buffers == kPageBuffers, Detail(e, "StartEngine"));
 
   FileBlock* block = nullptr;
   const std::string name = ScratchDirectory() + "/FZ";
-  e.OpenBlock(block, name, flags & kReadOnly, flags & kNoLocks, flags & kSaveMode,
-              !(flags & kNoNetwork));
+  e.OpenBlock(block, name, {.readOnly = (flags & kReadOnly) != 0,
+                          .noLocks = (flags & kNoLocks) != 0,
+                          .saveMode = (flags & kSaveMode) != 0,
+                          .network = (flags & kNoNetwork) == 0});
   CheckOutcome(e, "OpenBlock");
   // Only a journal in the coordination file may change the files; a missing or new
   // (one byte) coordination file holds none.

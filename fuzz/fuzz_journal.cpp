@@ -4,7 +4,7 @@
 // headers that the journal wrote are used as well.
 //
 // Input: the coordination file. Its first byte, which the replay does not interpret,
-// picks the open: bit 0 network engine, bit 1 save mode, bit 2 without allowNetwork
+// picks the open: bit 0 network engine, bit 1 save mode, bit 2 not a network block
 // (then save mode is what asks for the coordination file), bit 3 under the write lock,
 // bit 4 the journal arrives after the open: the block opens on a new coordination
 // file and then finds the journal where its layout was, as when another station
@@ -61,10 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteScratchFile("JF.DIA", late ? std::string_view("\0", 1) : journal);
 
   Engine e;
-  e.StartEngine((flags & 1) ? 2 : 0, 8);
+  e.StartEngine((flags & 1) ? kv::isam::EngineMode::kNetwork : kv::isam::EngineMode::kSingleUser, 8);
   Check(e, "StartEngine");
   FileBlock* block = nullptr;
-  e.OpenBlock(block, ScratchDirectory() + "/JF", false, false, (flags & 2) != 0, !(flags & 4));
+  e.OpenBlock(block, ScratchDirectory() + "/JF", {.saveMode = (flags & 2) != 0, .network = !(flags & 4)});
   Check(e, "OpenBlock");
   if (e.LastOpOK()) {
     if (late) OverwriteScratchFile("JF.DIA", journal);

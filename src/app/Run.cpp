@@ -43,7 +43,6 @@ namespace kv::app {
 
 namespace {
 
-constexpr int kNetworkMode = 2;
 constexpr int kPageBuffers = 500;
 
 const char* const kInformationFiles[] = {"ICINFO.DAT", "APINFO.DAT", "GLINFO.DAT",
@@ -183,7 +182,7 @@ bool RepairRun::Startup(const std::string& companyDir) {
     m.reportDirectory = platform::IsAbsolutePath(companyDir) ? companyDir : platform::CurrentDirectory();
 
     m.engine.emplace();
-    m.engine->StartEngine(kNetworkMode, kPageBuffers);
+    m.engine->StartEngine(isam::EngineMode::kNetwork, kPageBuffers);
     if (!m.engine->LastOpOK()) {
       const int32_t error = m.engine->LastOpError();
       m.dialogs.ShowError(ui::IntToText(error) + ": " + isam::ErrorText(error));

@@ -39,7 +39,6 @@ namespace kv::app {
 
 namespace {
 
-constexpr int kNetworkMode = 2;
 constexpr int kPageBuffers = 500;
 // Bytes of a data file's header read to learn its slot length (at offset 12).
 constexpr size_t kHeaderBytes = 16;
@@ -164,7 +163,7 @@ bool UndoRun::Impl::Open(std::string& error) {
   }
 
   engine.emplace();
-  engine->StartEngine(kNetworkMode, kPageBuffers);
+  engine->StartEngine(isam::EngineMode::kNetwork, kPageBuffers);
   if (!engine->LastOpOK()) {
     const int32_t code = engine->LastOpError();
     error = "the engine could not start: " + std::to_string(code) + " " + platform::Cp874ToUtf8(isam::ErrorText(code));

@@ -1,7 +1,7 @@
 // The record access layer.
 //
 // Every operation clears AccessOK on entry and sets it at its end. Reads, counts and key
-// searches retry a lock conflict (error class 2) silently up to SilentRetryLimit times,
+// searches retry a lock conflict (ErrorClass::kConflict) silently up to SilentRetryLimit times,
 // then ask the user; the engine's own lock attempts already wait, so the layer adds no
 // pause. Opens are never retried: a file that cannot be opened is reported once and the
 // caller ends the run, so a permanent failure cannot hang the program.
@@ -31,8 +31,11 @@ namespace kv::isam {
 
 namespace {
 
-// Worst error class met during a write; 20 stands for a failed release.
-void Raise(int32_t& worst, int32_t cls) { worst = std::max(worst, cls); }
+void Raise(WriteResult& worst, WriteResult met) { worst = std::max(worst, met); }
+// An error class counts with its own number.
+void Raise(WriteResult& worst, ErrorClass cls) {
+  Raise(worst, static_cast<WriteResult>(Code(cls)));
+}
 
 bool SlotIsLive(std::span<const uint8_t> slot) {
   return slot.size() >= 4 && slot[0] == 0 && slot[1] == 0 && slot[2] == 0 && slot[3] == 0;
@@ -44,7 +47,7 @@ AccessLayer::AccessLayer(Engine& engine, ui::Dialogs& dialogs, AccessHooks hooks
     : engine_(engine), dialogs_(dialogs), hooks_(std::move(hooks)) {}
 
 bool AccessLayer::RetryAfterConflict() {
-  if (engine_.LastOpOK() || ErrorClass(engine_.LastOpError()) != 2) {
+  if (engine_.LastOpOK() || ClassOf(engine_.LastError()) != ErrorClass::kConflict) {
     LockRetryCount = 0;
     return false;
   }
@@ -88,14 +91,13 @@ void AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, i
   for (;;) {
     AccessOK = false;
     FileBlock* opened = nullptr;
-    engine_.OpenBlock(opened, name, /*readOnly=*/false, /*noLocks=*/false, SaveMode != 0,
-                      /*allowNetwork=*/true);
+    engine_.OpenBlock(opened, name, {.saveMode = SaveMode != 0, .network = true});
     if (engine_.LastOpOK()) {
       // A slot length other than the declared record length would make every read and
       // write of the caller's buffers land on the wrong bytes: refuse the file whole.
       if (engine_.SlotLength(opened) != recordLength) {
         engine_.CloseBlock(opened);
-        ReportFatal(10170, platform::Th("ไม่สามารถเปิดแฟ้มข้อมูล ") + name + platform::Th(" ได้."));
+        ReportFatal(Code(EngineError::kInconsistent), platform::Th("ไม่สามารถเปิดแฟ้มข้อมูล ") + name + platform::Th(" ได้."));
         return;
       }
       block = opened;
@@ -103,7 +105,7 @@ void AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, i
       return;
     }
     const int32_t error = engine_.LastOpError();
-    if (error == 9903 && !created) {
+    if (error == Code(EngineError::kFileNotFound) && !created) {
       engine_.CreateBlock(name, recordLength, keyCount, keys);
       if (!engine_.LastOpOK()) {
         ReportFatal(engine_.LastOpError(), platform::Th("ไม่สามารถสร้างแฟ้มข้อมูล ") + name);
@@ -158,7 +160,7 @@ void AccessLayer::ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, 
   AccessOK = engine_.LastOpOK();
 }
 
-bool AccessLayer::LockForWrite(FileBlock* block, int32_t recordNumber, int32_t& worst, bool& recordLocked,
+bool AccessLayer::LockForWrite(FileBlock* block, int32_t recordNumber, WriteResult& worst, bool& recordLocked,
                                bool& blockLocked, bool& held) {
   held = false;
   engine_.LockSlot(block, recordNumber);
@@ -168,21 +170,21 @@ bool AccessLayer::LockForWrite(FileBlock* block, int32_t recordNumber, int32_t& 
     if (engine_.LastOpOK()) blockLocked = true;
   }
   if (recordLocked && blockLocked) return true;
-  const int32_t cls = ErrorClass(engine_.LastOpError());
-  held = cls == 2;
+  const ErrorClass cls = ClassOf(engine_.LastError());
+  held = cls == ErrorClass::kConflict;
   Raise(worst, cls);
   ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
   return false;
 }
 
-void AccessLayer::ReleaseWriteLocks(FileBlock* block, int32_t recordNumber, int32_t& worst,
+void AccessLayer::ReleaseWriteLocks(FileBlock* block, int32_t recordNumber, WriteResult& worst,
                                     bool& recordLocked, bool& blockLocked) {
   if (blockLocked) {
     engine_.UnlockBlock(block);  // writes changed headers back and signals the others
     if (engine_.LastOpOK()) {
       blockLocked = false;
     } else {
-      worst = 20;
+      worst = WriteResult::kReleaseFailed;
     }
   }
   if (recordLocked) {
@@ -190,27 +192,27 @@ void AccessLayer::ReleaseWriteLocks(FileBlock* block, int32_t recordNumber, int3
     if (engine_.LastOpOK()) {
       recordLocked = false;
     } else {
-      worst = 20;
+      worst = WriteResult::kReleaseFailed;
     }
   }
 }
 
-void AccessLayer::FlushIfWanted(FileBlock* block, int32_t& worst) {
+void AccessLayer::FlushIfWanted(FileBlock* block, WriteResult& worst) {
   if (SaveMode == 0 && FlushAfterWrite == 1) {
     engine_.FlushBlock(block);
-    if (!engine_.LastOpOK()) Raise(worst, ErrorClass(engine_.LastOpError()));
+    if (!engine_.LastOpOK()) Raise(worst, ClassOf(engine_.LastError()));
   }
 }
 
 void AccessLayer::WriteRecordAt(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer) {
   AccessOK = false;
-  WriteStatus = 0;
-  int32_t worst = 0;
+  WriteStatus = WriteResult::kOk;
+  WriteResult worst = WriteResult::kOk;
   bool recordLocked = false;
   bool blockLocked = false;
   const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
   if (block == nullptr || slotLength <= 0 || buffer.size() < static_cast<size_t>(slotLength)) {
-    WriteStatus = 4;  // nothing to write from, or a buffer shorter than the slot
+    WriteStatus = WriteResult::kError;  // nothing to write from, or a buffer shorter than the slot
     return;
   }
   bool held = false;
@@ -221,19 +223,19 @@ void AccessLayer::WriteRecordAt(FileBlock* block, int32_t recordNumber, std::spa
   work_.resize(static_cast<size_t>(slotLength));
   engine_.ReadSlot(block, recordNumber, work_);
   if (!engine_.LastOpOK()) {
-    Raise(worst, ErrorClass(engine_.LastOpError()));
+    Raise(worst, ClassOf(engine_.LastError()));
     ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
     WriteStatus = worst;
     return;
   }
   if (!SlotIsLive(work_)) {
     ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
-    WriteStatus = 12;
+    WriteStatus = WriteResult::kDeleted;
     return;
   }
   engine_.WriteSlot(block, recordNumber, buffer.first(static_cast<size_t>(slotLength)));
   const bool written = engine_.LastOpOK();
-  if (!written) Raise(worst, ErrorClass(engine_.LastOpError()));
+  if (!written) Raise(worst, ClassOf(engine_.LastError()));
   FlushIfWanted(block, worst);
   ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
   WriteStatus = worst;
@@ -243,13 +245,13 @@ void AccessLayer::WriteRecordAt(FileBlock* block, int32_t recordNumber, std::spa
 RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> work,
                                           const std::function<int(std::span<uint8_t>)>& fix) {
   AccessOK = false;
-  WriteStatus = 0;
-  int32_t worst = 0;
+  WriteStatus = WriteResult::kOk;
+  WriteResult worst = WriteResult::kOk;
   bool recordLocked = false;
   bool blockLocked = false;
   const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
   if (block == nullptr || slotLength <= 0 || work.size() < static_cast<size_t>(slotLength)) {
-    WriteStatus = 4;
+    WriteStatus = WriteResult::kError;
     return RepairOutcome::kFailed;
   }
   const std::span<uint8_t> slot = work.first(static_cast<size_t>(slotLength));
@@ -263,11 +265,11 @@ RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber
   try {
     engine_.ReadSlot(block, recordNumber, slot);
     if (!engine_.LastOpOK()) {
-      Raise(worst, ErrorClass(engine_.LastOpError()));
+      Raise(worst, ClassOf(engine_.LastError()));
       outcome = RepairOutcome::kReadFailed;
     } else if (!SlotIsLive(slot)) {
       outcome = RepairOutcome::kDeleted;
-      worst = std::max(worst, 12);
+      Raise(worst, WriteResult::kDeleted);
     } else {
       // The slot as read under the locks, to put back if the write fails part-way.
       work_.assign(slot.begin(), slot.end());
@@ -278,7 +280,7 @@ RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber
         if (engine_.LastOpOK()) {
           outcome = RepairOutcome::kWritten;
         } else {
-          Raise(worst, ErrorClass(engine_.LastOpError()));
+          Raise(worst, ClassOf(engine_.LastError()));
           // A short write leaves the slot half old, half repaired. Writing the old
           // bytes back makes it whole again, as the report says (not written); when
           // that fails too, the disk is failing and the run's error says so.
@@ -300,7 +302,7 @@ RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber
 void AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers,
                                   const RecordFix& fix, std::span<RepairOutcome> outcomes) {
   AccessOK = false;
-  WriteStatus = 4;
+  WriteStatus = WriteResult::kError;
   const size_t count = recordNumbers.size();
   if (outcomes.size() < count) return;
   std::fill(outcomes.begin(), outcomes.begin() + static_cast<std::ptrdiff_t>(count), RepairOutcome::kFailed);
@@ -312,7 +314,7 @@ void AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32_t> rec
     if (recordNumbers[i] <= 0 || (i > 0 && recordNumbers[i] <= recordNumbers[i - 1])) return;
   }
 
-  int32_t worst = 0;
+  WriteResult worst = WriteResult::kOk;
   for (size_t first = 0; first < count; first += kMaxRepairRun) {
     const size_t n = std::min(kMaxRepairRun, count - first);
     RepairLockedRun(block, recordNumbers.subspan(first, n), first, fix, outcomes, worst);
@@ -325,7 +327,7 @@ void AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32_t> rec
 }
 
 void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first,
-                                  const RecordFix& fix, std::span<RepairOutcome> outcomes, int32_t& worst) {
+                                  const RecordFix& fix, std::span<RepairOutcome> outcomes, WriteResult& worst) {
   const size_t slot = static_cast<size_t>(engine_.SlotLength(block));
   const size_t n = records.size();
 
@@ -341,9 +343,9 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
       hi = i;
       continue;
     }
-    const int32_t cls = ErrorClass(engine_.LastOpError());
+    const ErrorClass cls = ClassOf(engine_.LastError());
     Raise(worst, cls);
-    if (cls == 2) outcomes[first + i] = RepairOutcome::kLocked;
+    if (cls == ErrorClass::kConflict) outcomes[first + i] = RepairOutcome::kLocked;
   }
   if (lo == n) return;
 
@@ -354,7 +356,7 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
       if (engine_.LastOpOK()) {
         blockLocked = false;
       } else {
-        worst = 20;
+        worst = WriteResult::kReleaseFailed;
       }
     }
     for (size_t i = 0; i < n; ++i) {
@@ -363,7 +365,7 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
       if (engine_.LastOpOK()) {
         runLocked_[i] = 0;
       } else {
-        worst = 20;
+        worst = WriteResult::kReleaseFailed;
       }
     }
   };
@@ -373,9 +375,9 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
     if (!engine_.LastOpOK()) {
       // Held by another station past the engine's wait: the run's records are tried
       // again later, like a held record.
-      const int32_t cls = ErrorClass(engine_.LastOpError());
+      const ErrorClass cls = ClassOf(engine_.LastError());
       Raise(worst, cls);
-      if (cls == 2) {
+      if (cls == ErrorClass::kConflict) {
         for (size_t i = lo; i <= hi; ++i) {
           if (runLocked_[i]) outcomes[first + i] = RepairOutcome::kLocked;
         }
@@ -406,7 +408,7 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
         bytes = std::span<uint8_t>(runBytes_).first(slot);
         engine_.ReadSlot(block, r, bytes);
         if (!engine_.LastOpOK()) {
-          Raise(worst, ErrorClass(engine_.LastOpError()));
+          Raise(worst, ClassOf(engine_.LastError()));
           outcomes[first + i] = RepairOutcome::kReadFailed;
           continue;
         }
@@ -414,7 +416,7 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
       RepairOutcome& outcome = outcomes[first + i];
       if (!SlotIsLive(bytes)) {
         outcome = RepairOutcome::kDeleted;
-        Raise(worst, 12);
+        Raise(worst, WriteResult::kDeleted);
         continue;
       }
       // The slot as read under the locks, to put back if the write fails part-way.
@@ -428,7 +430,7 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
       if (engine_.LastOpOK()) {
         outcome = RepairOutcome::kWritten;
       } else {
-        Raise(worst, ErrorClass(engine_.LastOpError()));
+        Raise(worst, ClassOf(engine_.LastError()));
         engine_.WriteSlot(block, r, std::span<const uint8_t>(work_).first(slot));
       }
     }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "isam/Engine.h"
+#include "isam/Errors.h"
 
 namespace kv::ui {
 class Dialogs;
@@ -45,6 +46,20 @@ struct AccessHooks {
   std::function<void(int32_t)> printErrorHelp;
 };
 
+// What a write met, the worst of it: an error class (ErrorClass, the same numbers) or
+// one of the two outcomes below. The numbers order them and are kept as they are.
+enum class WriteResult : int32_t {
+  kOk = 0,
+  kNotFound = 1,
+  kConflict = 2,
+  kSaveModeFailure = 3,
+  kError = 4,
+  kDeleted = 12,        // the slot was deleted meanwhile; nothing written
+  kReleaseFailed = 20,  // a lock could not be given back
+};
+
+constexpr int32_t Code(WriteResult result) { return static_cast<int32_t>(result); }
+
 // Outcome of RepairRecordAt.
 enum class RepairOutcome {
   kWritten,      // the fresh slot had unsound fields; they were zeroed and written
@@ -66,7 +81,7 @@ class AccessLayer {
 
   // Layer state (see the record access rules).
   bool AccessOK = false;
-  int32_t WriteStatus = 0;
+  WriteResult WriteStatus = WriteResult::kOk;
   int32_t LockRetryCount = 0;
   uint8_t SaveMode = 1;
   uint8_t FlushAfterWrite = 1;
@@ -130,8 +145,8 @@ class AccessLayer {
   // the file); nothing here asks the user or waits beyond the engine's waits, and the
   // block lock is only ever taken after the record locks, as for one record. Nothing
   // read before the locks is ever written.
-  // WriteStatus is the worst over the records (12 for a deleted one, 20 for a failed
-  // release); AccessOK is true when every record ended kWritten or kNothingToDo.
+  // WriteStatus is the worst over the records (kDeleted for a deleted one,
+  // kReleaseFailed for a failed release); AccessOK is true when every record ended kWritten or kNothingToDo.
   void RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers, const RecordFix& fix,
                        std::span<RepairOutcome> outcomes);
 
@@ -145,16 +160,16 @@ class AccessLayer {
   // Takes the record lock and then the block lock, one attempt each; on failure
   // releases what it took, raises `worst` and sets `held` when another station held
   // the lock that failed.
-  bool LockForWrite(FileBlock* block, int32_t recordNumber, int32_t& worst, bool& recordLocked,
+  bool LockForWrite(FileBlock* block, int32_t recordNumber, WriteResult& worst, bool& recordLocked,
                     bool& blockLocked, bool& held);
-  void ReleaseWriteLocks(FileBlock* block, int32_t recordNumber, int32_t& worst,
+  void ReleaseWriteLocks(FileBlock* block, int32_t recordNumber, WriteResult& worst,
                          bool& recordLocked, bool& blockLocked);
-  void FlushIfWanted(FileBlock* block, int32_t& worst);
+  void FlushIfWanted(FileBlock* block, WriteResult& worst);
 
   // One run of RepairRecordsAt (at most kMaxRepairRun records, `first` the index of its
   // first record).
   void RepairLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first,
-                       const RecordFix& fix, std::span<RepairOutcome> outcomes, int32_t& worst);
+                       const RecordFix& fix, std::span<RepairOutcome> outcomes, WriteResult& worst);
 
   std::vector<uint8_t> work_;  // WriteRecordAt's copy of the slot on disk
   std::vector<uint8_t> runBytes_;  // RepairRecordsAt's slots as read under the locks

@@ -3,8 +3,26 @@
 // writes. Key search lives in KeySearch.cpp, locks and coordination in Network.cpp.
 //
 // Status protocol: every public operation clears the status on entry, runs internal
-// steps that each return 0 or the number of their first failure, and stores that number
-// once at the end. Clean-up after a failure never overwrites it.
+// steps that each return kNone or the error of their first failure, and stores that
+// error once at the end. Clean-up after a failure never overwrites it.
+//
+// An open (OpenBlock) runs these steps in order; a failure in any of them ends the open,
+// and UndoOpen gives back what the earlier ones took, in reverse order:
+//   1. OpenCoordinationFile: the coordination file (.DIA), created with a single byte
+//      when it is missing and the block needs one.
+//   2. TakeOpenLock: a block that takes part in the locking holds the open lock for the
+//      rest of the open, so that no two stations set up the same file at once.
+//   3. OpenDataAndIndex: the data file, the index file when there are keys, and every
+//      header.
+//   4. JudgeCoordinationFile: new (a single byte), a valid slot layout, or damaged (a
+//      save journal, or anything else that is not the layout).
+//   5. A new or damaged file is set up only by its sole user.
+//   6. JoinNetwork: the block's network state, and a station claimed when it locks.
+//   7. SetUpCoordinationFile: a damaged file's journal replayed, and a new file given
+//      the slot layout.
+//   8. ReleaseOpenLock: the open lock given back; a coordination file the block does
+//      not need is closed (and deleted when it was there before and may be written).
+// Then the block gets its handle (Publish).
 
 #include "isam/Engine.h"
 
@@ -21,6 +39,7 @@
 
 namespace kv::isam {
 
+using enum EngineError;
 using platform::File;
 
 namespace {
@@ -87,41 +106,41 @@ void Unpublish(EngineState& st, FileBlock& b) {
 
 void Begin(EngineState& st) {
   st.ok = true;
-  st.error = 0;
+  st.error = kNone;
 }
 
-void Finish(EngineState& st, int32_t err) {
-  st.ok = err == 0;
-  st.error = err;
+void Finish(EngineState& st, Status err) {
+  st.ok = !err;
+  st.error = err.error();
 }
 
 // The entry checks of every operation on a block, in their order. On success `out` is
 // the block and `tookReadLock` tells the exit whether there is a temporary read lock to
 // release.
-int32_t Enter(EngineState& st, const FileBlock* handle, OpKind kind, int key, FileBlock*& out,
+Status Enter(EngineState& st, const FileBlock* handle, OpKind kind, int key, FileBlock*& out,
               bool& tookReadLock) {
   out = nullptr;
   tookReadLock = false;
-  if (!st.initialised) return 10455;
+  if (!st.initialised) return kNotStarted;
   FileBlock* b = Resolve(st, handle);
-  if (b == nullptr || b->validity != static_cast<uint32_t>(kValidityMark)) return 10445;
-  if (kind == OpKind::kWrite && b->readOnly) return 10065;
-  if (kind == OpKind::kWrite && b->net && !b->net->locked) return 10398;
-  if (key != kNoKey && (key < 1 || key > b->keyCount)) return 10164;
+  if (b == nullptr || b->validity != static_cast<uint32_t>(kValidityMark)) return kInvalidBlock;
+  if (kind == OpKind::kWrite && b->readOnly) return kReadOnlyBlock;
+  if (kind == OpKind::kWrite && b->net && !b->net->locked) return kMustBeLocked;
+  if (key != kNoKey && (key < 1 || key > b->keyCount)) return kBadKeyNumber;
   if (kind == OpKind::kRead && b->net && !b->net->locked && !b->net->noLocks) {
-    const int32_t e = ops::ReadLock(st, *b);
-    if (e != 0) return e == 10140 ? 10399 : e;
+    const Status e = ops::ReadLock(st, *b);
+    if (e) return e == kUndefined ? kReadLocked : e;
     tookReadLock = true;
   }
   out = b;
-  return 0;
+  return {};
 }
 
-int32_t Exit(EngineState& st, FileBlock& b, int32_t err, bool tookReadLock) {
-  if (err == 10140 && (b.readOnly || b.net)) err = 10397;
+Status Exit(EngineState& st, FileBlock& b, Status err, bool tookReadLock) {
+  if (err == kUndefined && (b.readOnly || b.net)) err = kLockedForShared;
   if (tookReadLock) {
-    const int32_t e = ops::ReadUnlock(st, b);
-    if (e != 0 && err == 0) err = 10341;
+    const Status e = ops::ReadUnlock(st, b);
+    if (e && !err) err = kReadUnlockFailed;
   }
   return err;
 }
@@ -133,11 +152,11 @@ class BlockOp {
  public:
   BlockOp(EngineState& st, const FileBlock* handle, OpKind kind, int key = kNoKey) : st_(st) {
     Begin(st_);
-    if (int32_t e = Enter(st_, handle, kind, key, block_, readLocked_)) Finish(st_, e);
+    if (Status e = Enter(st_, handle, kind, key, block_, readLocked_)) Finish(st_, e);
   }
   explicit operator bool() const { return block_ != nullptr; }
   FileBlock& block() const { return *block_; }
-  void Done(int32_t err) { Finish(st_, Exit(st_, *block_, err, readLocked_)); }
+  void Done(Status err) { Finish(st_, Exit(st_, *block_, err, readLocked_)); }
 
  private:
   EngineState& st_;
@@ -152,54 +171,55 @@ void RemoveFromOpenList(EngineState& st, const FileBlock* b) {
 
 // Writes `length` zero bytes at `offset` without holding them all in memory at once
 // (slot 0 of a file may be as long as a slot may be).
-int32_t WriteZeros(File& f, uint64_t offset, uint64_t length) {
+Status WriteZeros(File& f, uint64_t offset, uint64_t length) {
   static const std::vector<uint8_t> zeros(64 * 1024, 0);
   while (length > 0) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(length, zeros.size()));
-    if (int32_t e = ops::WriteExact(f, offset, zeros.data(), n)) return e;
+    if (Status e = ops::WriteExact(f, offset, zeros.data(), n)) return e;
     offset += n;
     length -= n;
   }
-  return 0;
+  return {};
 }
 
-int32_t CreateFileReplacing(const std::string& name, File& out) {
+Status CreateFileReplacing(const std::string& name, File& out) {
   const int32_t os = File::Create(name, true, out);
-  return os != 0 ? TranslateOsError(OsOp::kCreate, os) : 0;
+  if (os != 0) return TranslateOsError(OsOp::kCreate, os);
+  return {};
 }
 
 // Opens the data file and, when it has keys, the index file, and reads every header.
-int32_t OpenDataAndIndex(EngineState& st, FileBlock& b, const std::string& dataName,
+Status OpenDataAndIndex(EngineState& st, FileBlock& b, const std::string& dataName,
                          const std::string& indexName, bool readOnly, bool shared) {
-  if (int32_t e = ops::OpenFile(b.data, dataName, readOnly, shared)) return e;
+  if (Status e = ops::OpenFile(b.data, dataName, readOnly, shared)) return e;
   DataHeader header;
-  if (int32_t e = ops::ReadDataHeader(b, header)) return e;
-  if (header.keyCount > kMaxKeys) return 10060;
+  if (Status e = ops::ReadDataHeader(b, header)) return e;
+  if (header.keyCount > kMaxKeys) return kTooManyKeys;
   // A slot shorter than the header would put record 1 over it; no file the suite
   // creates has one, and a length of 0 or less would make every offset meaningless.
-  if (header.slotLength < kMinSlotLength) return 10170;
+  if (header.slotLength < kMinSlotLength) return kInconsistent;
   b.keyCount = header.keyCount;
   b.sections.assign(static_cast<size_t>(b.keyCount) + 1, Section{});
   b.sections[0].data = header;
 
   if (b.keyCount > 0) {
-    if (int32_t e = ops::OpenFile(b.index, indexName, readOnly, shared)) {
-      return (e == 9901 || e == 10110) ? e : 10010;
+    if (Status e = ops::OpenFile(b.index, indexName, readOnly, shared)) {
+      return (e == kTooManyOpenFiles || e == kDriveNotReady) ? e : Status(kFileDefect);
     }
     int64_t running = 0;
     for (int k = 1; k <= b.keyCount; ++k) {
       Section& s = b.sections[static_cast<size_t>(k)];
       s.offset = running;
-      if (int32_t e = ops::ReadKeyHeader(b, k, s.key)) return e;
-      if (int32_t e = DeriveKeyLength(s.key, s.keyLength)) return e;
+      if (Status e = ops::ReadKeyHeader(b, k, s.key)) return e;
+      if (Status e = DeriveKeyLength(s.key, s.keyLength)) return e;
       running += s.key.sectionLength;
       s.path = SearchPath{};
     }
     b.indexRecordLength = running;
   }
-  if (header.defectFlag != 0) return 10010;
+  if (header.defectFlag != 0) return kFileDefect;
   st.open.push_back(&b);
-  return 0;
+  return {};
 }
 
 enum class CoordState { kNone, kNew, kValid, kDamaged };
@@ -210,66 +230,66 @@ enum class CoordState { kNone, kNew, kValid, kDamaged };
 
 namespace ops {
 
-int32_t ReadDataHeader(FileBlock& b, DataHeader& out) {
+Status ReadDataHeader(FileBlock& b, DataHeader& out) {
   uint8_t raw[kDataHeaderSize];
-  if (int32_t e = ReadExact(b.data.file, 0, raw, sizeof raw)) return e;
+  if (Status e = ReadExact(b.data.file, 0, raw, sizeof raw)) return e;
   out = DecodeDataHeader(raw);
-  return 0;
+  return {};
 }
 
-int32_t WriteDataHeader(FileBlock& b) {
+Status WriteDataHeader(FileBlock& b) {
   uint8_t raw[kDataHeaderSize];
   EncodeDataHeader(b.sections[0].data, raw);
-  if (int32_t e = WriteExact(b.data.file, 0, raw, sizeof raw)) return e;
+  if (Status e = WriteExact(b.data.file, 0, raw, sizeof raw)) return e;
   b.sections[0].headerChanged = false;
-  return 0;
+  return {};
 }
 
-int32_t ReadKeyHeader(FileBlock& b, int key, KeyHeader& out) {
+Status ReadKeyHeader(FileBlock& b, int key, KeyHeader& out) {
   uint8_t raw[kKeyHeaderSize];
   const Section& s = b.sections[static_cast<size_t>(key)];
-  if (int32_t e = ReadExact(b.index.file, static_cast<uint64_t>(s.offset), raw, sizeof raw)) return e;
+  if (Status e = ReadExact(b.index.file, static_cast<uint64_t>(s.offset), raw, sizeof raw)) return e;
   out = DecodeKeyHeader(raw);
-  return 0;
+  return {};
 }
 
-int32_t WriteKeyHeader(FileBlock& b, int key) {
+Status WriteKeyHeader(FileBlock& b, int key) {
   uint8_t raw[kKeyHeaderSize];
   Section& s = b.sections[static_cast<size_t>(key)];
   EncodeKeyHeader(s.key, raw);
-  if (int32_t e = WriteExact(b.index.file, static_cast<uint64_t>(s.offset), raw, sizeof raw)) return e;
+  if (Status e = WriteExact(b.index.file, static_cast<uint64_t>(s.offset), raw, sizeof raw)) return e;
   s.headerChanged = false;
-  return 0;
+  return {};
 }
 
-int32_t RereadSection(FileBlock& b, int section) {
+Status RereadSection(FileBlock& b, int section) {
   Section& s = b.sections[static_cast<size_t>(section)];
   if (section == 0) {
     DataHeader h;
-    if (int32_t e = ReadDataHeader(b, h)) return e;
+    if (Status e = ReadDataHeader(b, h)) return e;
     // Another station may only change the counts and the chain; a different record
     // shape means the file was rebuilt under this block.
-    if (h.slotLength != s.data.slotLength || h.keyCount != s.data.keyCount) return 10170;
+    if (h.slotLength != s.data.slotLength || h.keyCount != s.data.keyCount) return kInconsistent;
     s.data = h;
     s.headerChanged = false;
-    return 0;
+    return {};
   }
   KeyHeader h;
-  if (int32_t e = ReadKeyHeader(b, section, h)) return e;
-  if (h.sectionLength != s.key.sectionLength || h.PageSize() != s.key.PageSize()) return 10170;
+  if (Status e = ReadKeyHeader(b, section, h)) return e;
+  if (h.sectionLength != s.key.sectionLength || h.PageSize() != s.key.PageSize()) return kInconsistent;
   s.key = h;
   s.headerChanged = false;
-  return 0;
+  return {};
 }
 
-int32_t WriteBackChanges(EngineState& st, FileBlock& b) {
-  if (int32_t e = WriteBackPages(st, b)) return e;
+Status WriteBackChanges(EngineState& st, FileBlock& b) {
+  if (Status e = WriteBackPages(st, b)) return e;
   for (int k = 1; k <= b.keyCount; ++k) {
     if (b.sections[static_cast<size_t>(k)].headerChanged) {
-      if (int32_t e = WriteKeyHeader(b, k)) return e;
+      if (Status e = WriteKeyHeader(b, k)) return e;
     }
   }
-  return 0;
+  return {};
 }
 
 }  // namespace ops
@@ -288,9 +308,9 @@ Engine::~Engine() {
     CloseBlock(ref);
     if (ref != nullptr) {
       // A close that failed early leaves the block open; free it regardless.
-      ops::CloseFile(st, b->coord);
-      ops::CloseFile(st, b->index);
-      ops::CloseFile(st, b->data);
+      (void)ops::CloseFile(st, b->coord);
+      (void)ops::CloseFile(st, b->index);
+      (void)ops::CloseFile(st, b->data);
       RemoveFromOpenList(st, b);
       Unpublish(st, *b);
       delete b;
@@ -299,26 +319,27 @@ Engine::~Engine() {
 }
 
 bool Engine::LastOpOK() const { return state_->ok; }
-int32_t Engine::LastOpError() const { return state_->error; }
+int32_t Engine::LastOpError() const { return Code(state_->error); }
+EngineError Engine::LastError() const { return state_->error; }
 bool Engine::Initialised() const { return state_->initialised; }
 EngineStats Engine::Stats() const { return state_->stats; }
 
-int Engine::StartEngine(int mode, int pageBuffers) {
+int Engine::StartEngine(EngineMode mode, int pageBuffers) {
   EngineState& st = *state_;
   Begin(st);
-  if (st.initialised) return Finish(st, 10450), 0;
-  if (pageBuffers <= 7) return Finish(st, 10451), 0;
+  if (st.initialised) return Finish(st, kAlreadyStarted), 0;
+  if (pageBuffers <= 7) return Finish(st, kTooFewBuffersAsked), 0;
   st.open.clear();
   st.locks.clear();
   st.stats = EngineStats{};
-  if (mode == 0) {
+  if (mode == EngineMode::kSingleUser) {
     st.singleUser = true;
     st.stationCount = 0;
-  } else if (mode == 2) {
+  } else if (mode == EngineMode::kNetwork) {
     st.singleUser = false;
     st.stationCount = kStationCount;
   } else {
-    return Finish(st, 10310), 0;
+    return Finish(st, kNetworkInit), 0;
   }
   st.mode = mode;
   st.pool.clear();
@@ -331,7 +352,7 @@ int Engine::StartEngine(int mode, int pageBuffers) {
   }
   if (st.pool.size() <= 7) {
     st.pool.clear();
-    return Finish(st, 10000), 0;
+    return Finish(st, kTooFewPageBuffers), 0;
   }
   ops::InitPool(st);
   st.initialised = true;
@@ -341,29 +362,29 @@ int Engine::StartEngine(int mode, int pageBuffers) {
 void Engine::StopEngine() {
   EngineState& st = *state_;
   Begin(st);
-  if (!st.initialised) return Finish(st, 10455);
-  int32_t first = 0;
+  if (!st.initialised) return Finish(st, kNotStarted);
+  Status first;
   std::vector<FileBlock*> open = st.open;
   for (FileBlock* b : open) {
     FileBlock* ref = HandleOf(*b);
     CloseBlock(ref);
-    if (!st.ok && first == 0) first = st.error;
+    if (!st.ok && !first) first = st.error;
   }
-  if (first != 0) return Finish(st, first);
+  if (first) return Finish(st, first);
   st.initialised = false;
   st.pool.clear();
   st.lru = -1;
   st.locks.clear();
-  Finish(st, 0);
+  Finish(st, kNone);
 }
 
 void Engine::CreateBlock(std::string_view name, int32_t recordLength, int keyCount,
                          const KeyDesc* keys) {
   EngineState& st = *state_;
   Begin(st);
-  if (!st.initialised) return Finish(st, 10455);
-  if (recordLength < kMinSlotLength) return Finish(st, 10020);
-  if (keyCount > kMaxKeys || keyCount < 0) return Finish(st, 10050);
+  if (!st.initialised) return Finish(st, kNotStarted);
+  if (recordLength < kMinSlotLength) return Finish(st, kBadRecordLength);
+  if (keyCount > kMaxKeys || keyCount < 0) return Finish(st, kBadKeyCount);
 
   const BaseNames names = SplitBaseName(name);
   const std::string dataName = ForceExtension(names.data, "DAT");
@@ -374,36 +395,36 @@ void Engine::CreateBlock(std::string_view name, int32_t recordLength, int keyCou
   platform::DeleteFile(dataName);
 
   File data;
-  int32_t err = CreateFileReplacing(dataName, data);
-  if (err != 0) return Finish(st, err);
+  Status err = CreateFileReplacing(dataName, data);
+  if (err) return Finish(st, err);
   DataHeader header;
   header.slotLength = recordLength;
   header.keyCount = static_cast<uint8_t>(keyCount);
   uint8_t raw[kDataHeaderSize];
   EncodeDataHeader(header, raw);
   err = WriteZeros(data, 0, static_cast<uint64_t>(recordLength));
-  if (err == 0) err = ops::WriteExact(data, 0, raw, sizeof raw);
+  if (!err) err = ops::WriteExact(data, 0, raw, sizeof raw);
   const int32_t os = data.Close();
-  if (err == 0 && os != 0) err = TranslateOsError(OsOp::kReadWrite, os);
-  if (err != 0) {
+  if (!err && os != 0) err = TranslateOsError(OsOp::kReadWrite, os);
+  if (err) {
     platform::DeleteFile(dataName);
     return Finish(st, err);
   }
-  if (keyCount == 0) return Finish(st, 0);
+  if (keyCount == 0) return Finish(st, kNone);
 
   File index;
   err = CreateFileReplacing(indexName, index);
-  if (err != 0) {
+  if (err) {
     platform::DeleteFile(dataName);
     return Finish(st, err);
   }
   std::vector<KeyHeader> headers;
   std::vector<int64_t> offsets;
   int64_t running = 0;
-  for (int k = 0; k < keyCount && err == 0; ++k) {
+  for (int k = 0; k < keyCount && !err; ++k) {
     const int length = keys == nullptr ? 0 : keys[k].length;
     if (length == 0 || length > kMaxKeyLength) {
-      err = 10055;
+      err = kKeyTooLong;
       break;
     }
     KeyHeader h;
@@ -414,192 +435,224 @@ void Engine::CreateBlock(std::string_view name, int32_t recordLength, int keyCou
     offsets.push_back(running);
     running += h.sectionLength;
   }
-  if (err == 0) err = WriteZeros(index, 0, static_cast<uint64_t>(running));
-  for (size_t k = 0; k < headers.size() && err == 0; ++k) {
+  if (!err) err = WriteZeros(index, 0, static_cast<uint64_t>(running));
+  for (size_t k = 0; k < headers.size() && !err; ++k) {
     uint8_t kh[kKeyHeaderSize];
     EncodeKeyHeader(headers[k], kh);
     err = ops::WriteExact(index, static_cast<uint64_t>(offsets[k]), kh, sizeof kh);
   }
   const int32_t ios = index.Close();
-  if (err == 0 && ios != 0) err = TranslateOsError(OsOp::kReadWrite, ios);
-  if (err != 0) {
+  if (!err && ios != 0) err = TranslateOsError(OsOp::kReadWrite, ios);
+  if (err) {
     platform::DeleteFile(indexName);
     platform::DeleteFile(dataName);
   }
   Finish(st, err);
 }
 
-void Engine::OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, bool noLocks,
-                       bool saveMode, bool allowNetwork) {
-  EngineState& st = *state_;
-  Begin(st);
-  if (!st.initialised) return Finish(st, 10455);
-  if (st.open.size() >= kMaxOpenBlocks) return Finish(st, 10090);
+namespace {
 
-  if (noLocks) readOnly = true;
-  if (readOnly) saveMode = false;
-  const bool network = allowNetwork;
-  const bool shared = network && st.mode == 2;
-  const bool locking = shared && !noLocks;
-  const bool required = (allowNetwork && !noLocks) || (!allowNetwork && saveMode);
-
-  const BaseNames names = SplitBaseName(name);
-  const std::string dataName = ForceExtension(names.data, "DAT");
-  const std::string indexName = ForceExtension(names.index, "IX");
-  const std::string coordName = ForceExtension(names.data, "DIA");
-
-  auto owned = std::make_unique<FileBlock>();
-  FileBlock& b = *owned;
-  bool createdNow = false, openLock = false, claimed = false;
-  int32_t err = 0;
-
-  // Step 3: the coordination file, created with a single byte when it is missing. The
-  // loop is bounded: a file that vanishes again and again ends the open with 9903.
-  auto openCoordinationFile = [&]() {
-    createdNow = false;
-    for (int attempt = 0;; ++attempt) {
-      err = ops::OpenFile(b.coord, coordName, readOnly, shared);
-      if (err != 9903 || !required) break;
-      if (readOnly) {
-        err = 10440;
-        break;
-      }
-      if (attempt >= 3) break;
-      File fresh;
-      const int32_t os = File::Create(coordName, false, fresh);
-      if (os == platform::kErrFileExists) continue;  // another program was quicker
-      if (os != 0) {
-        err = TranslateOsError(OsOp::kCreate, os);
-        break;
-      }
-      const uint8_t one = 0;
-      err = ops::WriteExact(fresh, 0, &one, 1);
-      fresh.Close();
-      if (err != 0) {
-        platform::DeleteFile(coordName);
-        break;
-      }
-      createdNow = true;
-    }
-    if (err == 9903 && !required) err = 0;  // none there and none needed
-  };
-  openCoordinationFile();
-
-  if (err == 0 && locking) {
-    // A file deleted while this open waited for its open lock (a failing opener removes
-    // the file it created) is opened again: staying on it would leave this station on
-    // a file no other station can see, with locks that exclude nobody.
-    for (int reopen = 0; err == 0; ++reopen) {
-      if (ops::LockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength, ops::kLongWaitStep, ops::kLongWaitTotal) != 0) {
-        err = 10355;
-        break;
-      }
-      openLock = true;
-      bool same = true;
-      if (reopen >= 3 || b.coord.file.StillNamed(same) != 0 || same) break;
-      openLock = false;
-      ops::UnlockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength);
-      ops::CloseFile(st, b.coord);
-      openCoordinationFile();
-    }
+// What one open of a block is doing: its options as they apply, the file names, and
+// what the steps so far have taken (which the undo gives back).
+struct Opening {
+  Opening(EngineState& state, FileBlock& block, std::string_view name, OpenOptions o)
+      : st(state), b(block) {
+    if (o.noLocks) o.readOnly = true;
+    if (o.readOnly) o.saveMode = false;
+    options = o;
+    shared = o.network && st.mode == EngineMode::kNetwork;
+    locking = shared && !o.noLocks;
+    required = (o.network && !o.noLocks) || (!o.network && o.saveMode);
+    const BaseNames names = SplitBaseName(name);
+    dataName = ForceExtension(names.data, "DAT");
+    indexName = ForceExtension(names.index, "IX");
+    coordName = ForceExtension(names.data, "DIA");
   }
-  const bool existedBefore = b.coord.file.IsOpen() && !createdNow;
 
+  EngineState& st;
+  FileBlock& b;
+  OpenOptions options;    // with noLocks making it read-only, read-only ending save mode
+  bool shared = false;    // opened for sharing with other stations
+  bool locking = false;   // takes part in the locking
+  bool required = false;  // needs the coordination file
+  std::string dataName, indexName, coordName;
+
+  bool createdNow = false;  // the coordination file was created by this open
+  bool openLock = false;    // the open lock is held
+  bool claimed = false;     // a station is claimed
   CoordState coordState = CoordState::kNone;
   int64_t coordLength = 0;
-  int m = 0;
+  int slotLength = 0;  // m, the coordination slot length for the block's keys
+};
 
-  if (err == 0) err = OpenDataAndIndex(st, b, dataName, indexName, readOnly, shared);
-  if (err == 0) {
-    m = CoordSlotLength(b.keyCount);
-    coordLength = kSlotAreaOffset + static_cast<int64_t>(m) * (st.stationCount + 1);
-    // A file this open created is judged by what it holds now, like any other: between
-    // its creation and the open lock another station may have set it up and claimed a
-    // station on it, and it is then a valid layout, not a new file.
-    if (b.coord.file.IsOpen()) {
-      uint64_t size = 0;
-      err = ops::FileSize(b.coord.file, size);
-      if (err == 0 && readOnly && (required || size > 1)) err = 10440;
-      if (err == 0) {
-        coordState = CoordState::kDamaged;
-        if (size == 1) {
-          coordState = CoordState::kNew;
-        } else if (size >= kSlotAreaOffset && (size - kSlotAreaOffset) % static_cast<uint64_t>(m) == 0) {
-          const uint64_t k = (size - kSlotAreaOffset) / static_cast<uint64_t>(m);
-          uint8_t marker[2];
-          // Station claims sit at the top 65535 offsets below 2^31, so no layout can
-          // hold more slots than that; a longer file is not one.
-          if (k <= kMaxCoordSlots && ops::ReadExact(b.coord.file, kLayoutMarkerOffset, marker, 2) == 0 &&
-              GetI16(marker) == kLayoutMarker && (shared ? k >= 2 : k == 1)) {
-            coordState = CoordState::kValid;
-            coordLength = static_cast<int64_t>(size);
-          }
-        }
-      }
+// The loop is bounded: a file that vanishes again and again ends the open with
+// kFileNotFound.
+Status OpenCoordinationFile(Opening& o) {
+  o.createdNow = false;
+  Status err;
+  for (int attempt = 0;; ++attempt) {
+    err = ops::OpenFile(o.b.coord, o.coordName, o.options.readOnly, o.shared);
+    if (err != EngineError::kFileNotFound || !o.required) break;
+    if (o.options.readOnly) return EngineError::kNoCoordReadOnly;
+    if (attempt >= 3) break;
+    File fresh;
+    const int32_t os = File::Create(o.coordName, false, fresh);
+    if (os == platform::kErrFileExists) continue;  // another program was quicker
+    if (os != 0) return TranslateOsError(OsOp::kCreate, os);
+    const uint8_t one = 0;
+    err = ops::WriteExact(fresh, 0, &one, 1);
+    fresh.Close();
+    if (err) {
+      platform::DeleteFile(o.coordName);
+      return err;
+    }
+    o.createdNow = true;
+  }
+  if (err == EngineError::kFileNotFound && !o.required) return {};  // none there and none needed
+  return err;
+}
+
+// A file deleted while this open waited for its open lock (a failing opener
+// removes the file it created) is opened again: staying on it would leave this station
+// on a file no other station can see, with locks that exclude nobody.
+Status TakeOpenLock(Opening& o) {
+  for (int reopen = 0;; ++reopen) {
+    if (ops::LockRange(o.st, o.b.coord.file, kOpenLockOffset, kOpenLockLength, ops::kLongWaitStep,
+                       ops::kLongWaitTotal)) {
+      return EngineError::kOpenLocked;
+    }
+    o.openLock = true;
+    bool same = true;
+    if (reopen >= 3 || o.b.coord.file.StillNamed(same) != 0 || same) return {};
+    o.openLock = false;
+    (void)ops::UnlockRange(o.st, o.b.coord.file, kOpenLockOffset, kOpenLockLength);
+    (void)ops::CloseFile(o.st, o.b.coord);
+    if (Status e = OpenCoordinationFile(o)) return e;
+  }
+}
+
+// A file this open created is judged by what it holds now, like any other:
+// between its creation and the open lock another station may have set it up and claimed
+// a station on it, and it is then a valid layout, not a new file.
+Status JudgeCoordinationFile(Opening& o) {
+  const int m = o.slotLength = CoordSlotLength(o.b.keyCount);
+  o.coordLength = kSlotAreaOffset + static_cast<int64_t>(m) * (o.st.stationCount + 1);
+  if (!o.b.coord.file.IsOpen()) return {};
+  uint64_t size = 0;
+  if (Status e = ops::FileSize(o.b.coord.file, size)) return e;
+  if (o.options.readOnly && (o.required || size > 1)) return EngineError::kNoCoordReadOnly;
+  o.coordState = CoordState::kDamaged;
+  if (size == 1) {
+    o.coordState = CoordState::kNew;
+  } else if (size >= kSlotAreaOffset && (size - kSlotAreaOffset) % static_cast<uint64_t>(m) == 0) {
+    const uint64_t k = (size - kSlotAreaOffset) / static_cast<uint64_t>(m);
+    uint8_t marker[2];
+    // Station claims sit at the top 65535 offsets below 2^31, so no layout can hold
+    // more slots than that; a longer file is not one.
+    if (k <= kMaxCoordSlots && !ops::ReadExact(o.b.coord.file, kLayoutMarkerOffset, marker, 2) &&
+        GetI16(marker) == kLayoutMarker && (o.shared ? k >= 2 : k == 1)) {
+      o.coordState = CoordState::kValid;
+      o.coordLength = static_cast<int64_t>(size);
     }
   }
-  // Step 8: a new or damaged file may only be set up by its sole user.
-  if (err == 0 && locking &&
-      (coordState == CoordState::kNew || coordState == CoordState::kDamaged) &&
-      !ops::TestExclusiveUse(st, b.coord.file)) {
-    err = 10360;
+  return {};
+}
+
+Status JoinNetwork(Opening& o) {
+  FileBlock& b = o.b;
+  b.readOnly = o.options.readOnly;
+  b.saveMode = o.options.saveMode;
+  if (!o.options.network) return {};
+  b.net = std::make_unique<NetState>();
+  NetState& n = *b.net;
+  n.noLocks = o.options.noLocks;
+  n.slotLength = o.slotLength;
+  n.slotAreaLength = static_cast<int32_t>(o.coordLength - kSlotAreaOffset);
+  n.stationSlots = n.slotAreaLength / o.slotLength - 1;
+  if (!o.locking) return {};
+  if (Status e = ops::ClaimStation(o.st, b)) return e;
+  o.claimed = true;
+  return {};
+}
+
+Status SetUpCoordinationFile(Opening& o) {
+  if (o.coordState == CoordState::kDamaged) {
+    if (Status e = ops::ReplayJournal(o.st, o.b)) return e;
+    o.coordState = CoordState::kNew;
   }
-  if (err == 0) {
-    b.readOnly = readOnly;
-    b.saveMode = saveMode;
-    if (network) {
-      b.net = std::make_unique<NetState>();
-      NetState& n = *b.net;
-      n.noLocks = noLocks;
-      n.slotLength = m;
-      n.slotAreaLength = static_cast<int32_t>(coordLength - kSlotAreaOffset);
-      n.stationSlots = n.slotAreaLength / m - 1;
-      if (locking) {
-        err = ops::ClaimStation(st, b);
-        claimed = err == 0;
-      }
+  if (o.options.network && o.coordState == CoordState::kNew && !o.options.readOnly) {
+    std::vector<uint8_t> all(static_cast<size_t>(o.slotLength), 0xFF);
+    return ops::WriteLayout(o.st, o.b, all.data());
+  }
+  return {};
+}
+
+// `existedBefore`: the coordination file was there before this open.
+Status ReleaseOpenLock(Opening& o, bool existedBefore) {
+  if (o.openLock) {
+    o.openLock = false;
+    if (ops::UnlockRange(o.st, o.b.coord.file, kOpenLockOffset, kOpenLockLength)) {
+      return EngineError::kOpenUnlockFailed;
     }
   }
-  if (err == 0 && coordState == CoordState::kDamaged) {
-    err = ops::ReplayJournal(st, b);
-    coordState = CoordState::kNew;
+  if (!o.required && o.b.coord.file.IsOpen()) {
+    (void)ops::CloseFile(o.st, o.b.coord);
+    if (existedBefore && !o.options.readOnly) platform::DeleteFile(o.coordName);
   }
-  if (err == 0 && network && coordState == CoordState::kNew && !readOnly) {
-    std::vector<uint8_t> all(static_cast<size_t>(m), 0xFF);
-    err = ops::WriteLayout(st, b, all.data());
-  }
-  if (err == 0 && openLock) {
-    openLock = false;
-    if (ops::UnlockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength) != 0) err = 10342;
-  }
-  if (err == 0 && !required && b.coord.file.IsOpen()) {
-    ops::CloseFile(st, b.coord);
-    if (existedBefore && !readOnly) platform::DeleteFile(coordName);
-  }
-  if (err == 0) {
-    b.validity = static_cast<uint32_t>(kValidityMark);
-    block = Publish(st, *owned.release());
-    return Finish(st, 0);
-  }
+  return {};
+}
 
-  // Undo in reverse order; the first error stays.
-  if (claimed) {
-    ops::UnlockRange(st, b.coord.file,
-                     StationClaimOffset(b.net->station), 1);
-  }
+// Undoes the steps in reverse order; nothing it meets replaces the first error.
+void UndoOpen(Opening& o) {
+  EngineState& st = o.st;
+  FileBlock& b = o.b;
+  if (o.claimed) (void)ops::UnlockRange(st, b.coord.file, StationClaimOffset(b.net->station), 1);
   b.net.reset();
   ops::DropPages(st, b, 0);
   RemoveFromOpenList(st, &b);
-  ops::CloseFile(st, b.index);
-  ops::CloseFile(st, b.data);
+  (void)ops::CloseFile(st, b.index);
+  (void)ops::CloseFile(st, b.data);
   // The coordination file this open created goes again only while nobody else uses it:
   // a station that opened it meanwhile would otherwise be left on a file no other
   // station can see, and its locks would exclude nobody.
-  const bool mayDelete = createdNow && (!b.coord.file.IsOpen() || ops::TestExclusiveUse(st, b.coord.file));
-  if (openLock) ops::UnlockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength);
-  ops::CloseFile(st, b.coord);
-  if (mayDelete) platform::DeleteFile(coordName);
-  if (network && err == 10140) err = 10355;
+  const bool mayDelete =
+      o.createdNow && (!b.coord.file.IsOpen() || ops::TestExclusiveUse(st, b.coord.file));
+  if (o.openLock) (void)ops::UnlockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength);
+  (void)ops::CloseFile(st, b.coord);
+  if (mayDelete) platform::DeleteFile(o.coordName);
+}
+
+}  // namespace
+
+void Engine::OpenBlock(FileBlock*& block, std::string_view name, OpenOptions options) {
+  EngineState& st = *state_;
+  Begin(st);
+  if (!st.initialised) return Finish(st, kNotStarted);
+  if (st.open.size() >= kMaxOpenBlocks) return Finish(st, kTooManyBlocks);
+
+  auto owned = std::make_unique<FileBlock>();
+  Opening o(st, *owned, name, options);
+  Status err = OpenCoordinationFile(o);
+  if (!err && o.locking) err = TakeOpenLock(o);
+  const bool existedBefore = o.b.coord.file.IsOpen() && !o.createdNow;
+  if (!err) err = OpenDataAndIndex(st, o.b, o.dataName, o.indexName, o.options.readOnly, o.shared);
+  if (!err) err = JudgeCoordinationFile(o);
+  // A new or damaged file may only be set up by its sole user.
+  if (!err && o.locking &&
+      (o.coordState == CoordState::kNew || o.coordState == CoordState::kDamaged) &&
+      !ops::TestExclusiveUse(st, o.b.coord.file)) {
+    err = kNotExclusive;
+  }
+  if (!err) err = JoinNetwork(o);
+  if (!err) err = SetUpCoordinationFile(o);
+  if (!err) err = ReleaseOpenLock(o, existedBefore);
+  if (!err) {
+    o.b.validity = static_cast<uint32_t>(kValidityMark);
+    block = Publish(st, *owned.release());
+    return Finish(st, kNone);
+  }
+  UndoOpen(o);
+  if (o.options.network && err == kUndefined) err = kOpenLocked;
   Finish(st, err);
 }
 
@@ -613,16 +666,16 @@ void Engine::CloseBlock(FileBlock*& block) {
   // Steps that may still keep the block open.
   if (b.net) {
     while (!b.net->recordLocks.empty()) {
-      if (ops::UnlockSlot(st, b, b.net->recordLocks.back()) != 0) return Finish(st, 10323);
+      if (ops::UnlockSlot(st, b, b.net->recordLocks.back())) return Finish(st, kCloseRecordLocked);
     }
     if (b.net->locked || b.net->readLocked) {
-      int32_t e = b.net->locked ? ops::UnlockBlock(st, b) : ops::ReadUnlock(st, b);
-      if (e != 0) return Finish(st, 10322);
+      Status e = b.net->locked ? ops::UnlockBlock(st, b) : ops::ReadUnlock(st, b);
+      if (e) return Finish(st, kCloseBlockLocked);
     }
   }
   if ((!b.net || st.singleUser) && !b.readOnly && !b.saveMode) {
-    if (int32_t e = ops::WriteBackChanges(st, b)) return Finish(st, e);
-    if (int32_t e = ops::WriteDataHeader(b)) return Finish(st, e);
+    if (Status e = ops::WriteBackChanges(st, b)) return Finish(st, e);
+    if (Status e = ops::WriteDataHeader(b)) return Finish(st, e);
   }
 
   // From here on the block goes away whatever fails.
@@ -630,25 +683,25 @@ void Engine::CloseBlock(FileBlock*& block) {
   if (b.net) {
     if (b.net->station > 0 &&
         ops::UnlockRange(st, b.coord.file,
-                         StationClaimOffset(b.net->station), 1) != 0) {
+                         StationClaimOffset(b.net->station), 1)) {
       failed = true;
     }
     const bool noLocks = b.net->noLocks;
     b.net.reset();
-    if (!noLocks && ops::CloseFile(st, b.coord) != 0) failed = true;
+    if (!noLocks && ops::CloseFile(st, b.coord)) failed = true;
   } else if (b.saveMode) {
-    if (ops::CloseFile(st, b.coord) != 0) failed = true;
+    if (ops::CloseFile(st, b.coord)) failed = true;
   }
   ops::DropPages(st, b, 0);
-  if (b.keyCount > 0 && ops::CloseFile(st, b.index) != 0) failed = true;
-  if (ops::CloseFile(st, b.data) != 0) failed = true;
-  ops::CloseFile(st, b.coord);  // only still open where the open left it so
+  if (b.keyCount > 0 && ops::CloseFile(st, b.index)) failed = true;
+  if (ops::CloseFile(st, b.data)) failed = true;
+  (void)ops::CloseFile(st, b.coord);  // only still open where the open left it so
   RemoveFromOpenList(st, &b);
   Unpublish(st, b);
   b.validity = 0;
   delete &b;
   block = nullptr;
-  Finish(st, failed ? 10160 : 0);
+  Finish(st, failed ? kNotClosed : kNone);
 }
 
 void Engine::FlushBlock(FileBlock* block) {
@@ -656,24 +709,24 @@ void Engine::FlushBlock(FileBlock* block) {
   BlockOp op(st, block, OpKind::kPlain);
   if (!op) return;
   FileBlock& b = op.block();
-  if (b.readOnly || b.saveMode) return op.Done(0);
-  if (b.net && !b.net->locked) return op.Done(0);
+  if (b.readOnly || b.saveMode) return op.Done(kNone);
+  if (b.net && !b.net->locked) return op.Done(kNone);
   const bool networkMode = b.net != nullptr && !st.singleUser;
-  int32_t err = 0;
+  Status err;
   const bool wasModified = b.modified;
   if (b.net) {
     if (wasModified) err = ops::SignalChanges(st, b);
-    if (err == 0) err = ops::FlushFile(b.data, networkMode);
-    if (err == 0 && wasModified && b.coord.file.IsOpen()) err = ops::FlushFile(b.coord, networkMode);
+    if (!err) err = ops::FlushFile(b.data, networkMode);
+    if (!err && wasModified && b.coord.file.IsOpen()) err = ops::FlushFile(b.coord, networkMode);
   } else {
     if (wasModified) {
       err = ops::WriteBackChanges(st, b);
-      if (err == 0) err = ops::WriteDataHeader(b);
+      if (!err) err = ops::WriteDataHeader(b);
     }
-    if (err == 0) err = ops::FlushFile(b.data, networkMode);
+    if (!err) err = ops::FlushFile(b.data, networkMode);
   }
-  if (err == 0 && b.keyCount > 0 && wasModified) err = ops::FlushFile(b.index, networkMode);
-  if (err == 0) b.modified = false;
+  if (!err && b.keyCount > 0 && wasModified) err = ops::FlushFile(b.index, networkMode);
+  if (!err) b.modified = false;
   op.Done(err);
 }
 
@@ -704,12 +757,12 @@ void Engine::UnlockSlot(FileBlock* block, int32_t recordNumber) {
 namespace {
 
 // Reads `count` slots from `first` on; offsets in 64 bits.
-int32_t ReadSlotRange(FileBlock& b, int32_t first, int64_t count, std::span<uint8_t> buffer) {
+Status ReadSlotRange(FileBlock& b, int32_t first, int64_t count, std::span<uint8_t> buffer) {
   const int64_t slot = b.SlotLength();
   const int64_t bytes = count * slot;
-  if (first < 0) return 10070;
-  if (static_cast<int64_t>(buffer.size()) < bytes) return 10170;
-  if (bytes == 0) return 0;
+  if (first < 0) return kReadError;
+  if (static_cast<int64_t>(buffer.size()) < bytes) return kInconsistent;
+  if (bytes == 0) return {};
   return ops::ReadExact(b.data.file, static_cast<uint64_t>(first) * static_cast<uint64_t>(slot),
                         buffer.data(), static_cast<size_t>(bytes));
 }
@@ -723,19 +776,19 @@ void Engine::ReadSlot(FileBlock* block, int32_t recordNumber, std::span<uint8_t>
 
 void Engine::ReadSlots(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
   BlockOp op(*state_, block, OpKind::kRead);
-  if (op) op.Done(count < 0 ? 10170 : ReadSlotRange(op.block(), first, count, buffer));
+  if (op) op.Done(count < 0 ? Status(kInconsistent) : ReadSlotRange(op.block(), first, count, buffer));
 }
 
 void Engine::WriteSlot(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer) {
   BlockOp op(*state_, block, OpKind::kWrite);
   if (!op) return;
   FileBlock& b = op.block();
-  int32_t err = 0;
+  Status err;
   const int64_t slot = b.SlotLength();
   if (recordNumber <= 0) {
-    err = 10130;
+    err = kRecordZero;
   } else if (static_cast<int64_t>(buffer.size()) < slot) {
-    err = 10170;
+    err = kInconsistent;
   } else {
     err = ops::WriteExact(b.data.file,
                           static_cast<uint64_t>(recordNumber) * static_cast<uint64_t>(slot),
@@ -752,11 +805,11 @@ int32_t Engine::AppendSlot(FileBlock* block, std::span<const uint8_t> buffer) {
   FileBlock& b = op.block();
   DataHeader& header = b.sections[0].data;
   const int64_t slot = b.SlotLength();
-  int32_t err = 0;
+  Status err;
   if (header.highestSlot < 0 || header.highestSlot >= INT32_MAX - 1) {
-    err = 10170;
+    err = kInconsistent;
   } else if (static_cast<int64_t>(buffer.size()) < slot) {
-    err = 10170;
+    err = kInconsistent;
   } else {
     const int32_t number = header.highestSlot + 1;
     err = ops::WriteExact(b.data.file, static_cast<uint64_t>(number) * static_cast<uint64_t>(slot),
@@ -764,12 +817,12 @@ int32_t Engine::AppendSlot(FileBlock* block, std::span<const uint8_t> buffer) {
     b.modified = true;
     // The slot counts as added only when it was written whole; the header in memory is
     // written back (and signalled) by the unlock.
-    if (err == 0) {
+    if (!err) {
       header.highestSlot = number;
       b.sections[0].headerChanged = true;
     }
   }
-  const int32_t added = err == 0 ? header.highestSlot : 0;
+  const int32_t added = !err ? header.highestSlot : 0;
   op.Done(err);
   return state_->ok ? added : 0;
 }
@@ -779,7 +832,7 @@ int32_t Engine::SlotTotal(FileBlock* block) {
   if (!op) return 0;
   const int32_t highest = op.block().sections[0].data.highestSlot;
   // A negative count or one at the top of the range cannot describe a real file.
-  op.Done((highest < 0 || highest == INT32_MAX) ? 10170 : 0);
+  op.Done((highest < 0 || highest == INT32_MAX) ? kInconsistent : kNone);
   return state_->ok ? highest + 1 : 0;
 }
 

@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "isam/Errors.h"
+
 namespace kv::isam {
 
 struct KeyDesc {
@@ -37,6 +39,22 @@ inline constexpr int32_t kValidityMark = 0x11195851;
 class FileBlock;
 struct EngineState;
 
+// How the engine shares its files. The numbers are the ones the suite's programs start
+// their engines with.
+enum class EngineMode : int {
+  kSingleUser = 0,  // no locks: the files are this program's alone
+  kNetwork = 2,     // network blocks coordinate with the other stations
+};
+
+// How OpenBlock opens a block; every flag is off unless named, so a call reads
+// `OpenBlock(b, name, {.network = true})`.
+struct OpenOptions {
+  bool readOnly = false;
+  bool noLocks = false;   // read without taking part in the locking; implies readOnly
+  bool saveMode = false;  // the suite's save mode (ignored when read-only)
+  bool network = false;   // a network block: coordinates through the .DIA file
+};
+
 // Counters of the page cache, for tests and benchmarks.
 struct EngineStats {
   uint64_t pageReads = 0;   // pages read from an index file
@@ -52,15 +70,17 @@ class Engine {
   Engine& operator=(const Engine&) = delete;
 
   bool LastOpOK() const;
+  // The number of LastError(), as it is shown and compared.
   int32_t LastOpError() const;
+  EngineError LastError() const;
 
-  // mode 0 single-user, 2 network. Returns the number of page buffers obtained.
-  int StartEngine(int mode, int pageBuffers);
+  // Returns the number of page buffers obtained.
+  int StartEngine(EngineMode mode, int pageBuffers);
   void StopEngine();
   bool Initialised() const;
 
-  void OpenBlock(FileBlock*& block, std::string_view name, bool readOnly, bool noLocks,
-                 bool saveMode, bool allowNetwork);
+  // Engine.cpp lists the steps of an open.
+  void OpenBlock(FileBlock*& block, std::string_view name, OpenOptions options);
   void CreateBlock(std::string_view name, int32_t recordLength, int keyCount,
                    const KeyDesc* keys);
   void CloseBlock(FileBlock*& block);

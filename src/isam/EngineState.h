@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "isam/Engine.h"
+#include "isam/Errors.h"
 #include "isam/Format.h"
 #include "platform/File.h"
 
@@ -107,11 +108,11 @@ struct LockEntry {
 
 struct EngineState {
   bool initialised = false;
-  int mode = 0;
+  EngineMode mode = EngineMode::kSingleUser;
   bool singleUser = true;
   int stationCount = 0;
   bool ok = true;
-  int32_t error = 0;
+  EngineError error = EngineError::kNone;
 
   std::vector<std::unique_ptr<PageBuffer>> pool;
   int lru = -1;  // least recently used buffer; pool[lru].prev is the most recently used

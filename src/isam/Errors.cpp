@@ -116,26 +116,37 @@ constexpr bool Sorted() {
 }
 static_assert(Sorted(), "ErrorText looks numbers up by binary search");
 
+// Numbers worth retrying: a lock another program holds, or a path or drive that may
+// come back.
 constexpr int32_t kConflicts[] = {9900,  10065, 10110, 10306, 10330, 10332,
                                   10335, 10355, 10360, 10390, 10397, 10399};
+// The ranges of the classes (first, last).
+constexpr int32_t kNotFoundFirst = 10200, kNotFoundLast = 10299;
+constexpr int32_t kSaveModeFirst = 10001, kSaveModeLast = 10009;
+constexpr int32_t kDataFileNotFound = 10410;
+// Numbers of the suite's old system errors: 9500 + the system's number.
+constexpr int32_t kDosFirst = 9500, kDosLast = 9899;
 
 // The network path of a share that cannot be reached counts as a missing path.
 constexpr int32_t kErrBadNetPath = 53;
 
 }  // namespace
 
-int32_t ErrorClass(int32_t error) {
-  if (error == 0) return 0;
-  if (error == 9903 || (error >= 10200 && error <= 10299) || error == 10410) return 1;
+ErrorClass ClassOf(int32_t error) {
+  if (error == 0) return ErrorClass::kNone;
+  if (error == Code(EngineError::kFileNotFound) || (error >= kNotFoundFirst && error <= kNotFoundLast) ||
+      error == kDataFileNotFound) {
+    return ErrorClass::kNotFound;
+  }
   if (std::find(std::begin(kConflicts), std::end(kConflicts), error) != std::end(kConflicts))
-    return 2;
-  if (error >= 10001 && error <= 10009) return 3;
-  return 4;
+    return ErrorClass::kConflict;
+  if (error >= kSaveModeFirst && error <= kSaveModeLast) return ErrorClass::kSaveModeFailure;
+  return ErrorClass::kError;
 }
 
 std::string ErrorText(int32_t error) {
-  if (error >= 9500 && error <= 9899) {
-    std::string text = "DOS error code <" + ui::IntToText(error - 9500);
+  if (error >= kDosFirst && error <= kDosLast) {
+    std::string text = "DOS error code <" + ui::IntToText(error - kDosFirst);
     if (text.size() > 26) text.resize(26);
     text += ">";
     if (text.size() > 27) text.resize(27);
@@ -147,26 +158,26 @@ std::string ErrorText(int32_t error) {
   return {};
 }
 
-int32_t TranslateOsError(OsOp op, int32_t winError) {
-  constexpr int32_t kUndefined = 10140;
+EngineError TranslateOsError(OsOp op, int32_t winError) {
+  using enum EngineError;
   const bool pathNotFound = winError == platform::kErrPathNotFound || winError == kErrBadNetPath;
   switch (op) {
     case OsOp::kOpen:
-      if (winError == platform::kErrFileNotFound) return 9903;
-      if (pathNotFound) return 9900;
-      if (winError == platform::kErrTooManyOpenFiles) return 9901;
-      if (winError == platform::kErrInvalidAccess) return 9908;
+      if (winError == platform::kErrFileNotFound) return kFileNotFound;
+      if (pathNotFound) return kInvalidPath;
+      if (winError == platform::kErrTooManyOpenFiles) return kTooManyOpenFiles;
+      if (winError == platform::kErrInvalidAccess) return kInvalidAccess;
       return kUndefined;
     case OsOp::kCreate:
-      if (pathNotFound) return 9900;
-      if (winError == platform::kErrTooManyOpenFiles) return 9901;
+      if (pathNotFound) return kInvalidPath;
+      if (winError == platform::kErrTooManyOpenFiles) return kTooManyOpenFiles;
       return kUndefined;
     case OsOp::kDelete:
-      if (winError == platform::kErrFileNotFound) return 9903;
-      if (pathNotFound) return 9900;
+      if (winError == platform::kErrFileNotFound) return kFileNotFound;
+      if (pathNotFound) return kInvalidPath;
       return kUndefined;
     case OsOp::kReadWrite:
-      if (winError == platform::kErrInvalidHandle) return 9904;
+      if (winError == platform::kErrInvalidHandle) return kInvalidHandle;
       return kUndefined;
   }
   return kUndefined;

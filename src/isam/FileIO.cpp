@@ -13,53 +13,58 @@
 
 namespace kv::isam::ops {
 
+using enum EngineError;
+
 using platform::File;
 
-int32_t ReadSome(File& file, uint64_t offset, void* buffer, size_t length, size_t& done) {
+Status ReadSome(File& file, uint64_t offset, void* buffer, size_t length, size_t& done) {
   done = 0;
   const int32_t os = file.ReadAt(offset, buffer, length, done);
   if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
-  return 0;
+  return {};
 }
 
-int32_t ReadExact(File& file, uint64_t offset, void* buffer, size_t length) {
+Status ReadExact(File& file, uint64_t offset, void* buffer, size_t length) {
   size_t done = 0;
-  if (int32_t e = ReadSome(file, offset, buffer, length, done)) return e;
-  return done == length ? 0 : 10070;
+  if (Status e = ReadSome(file, offset, buffer, length, done)) return e;
+  return done == length ? kNone : kReadError;
 }
 
-int32_t WriteExact(File& file, uint64_t offset, const void* buffer, size_t length) {
+Status WriteExact(File& file, uint64_t offset, const void* buffer, size_t length) {
   size_t done = 0;
   const int32_t os = file.WriteAt(offset, buffer, length, done);
   if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
-  return done == length ? 0 : 10075;
+  return done == length ? kNone : kWriteError;
 }
 
-int32_t FileSize(File& file, uint64_t& size) {
+Status FileSize(File& file, uint64_t& size) {
   const int32_t os = file.Size(size);
-  return os != 0 ? TranslateOsError(OsOp::kReadWrite, os) : 0;
+  if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
+  return {};
 }
 
-int32_t Truncate(File& file, uint64_t size) {
+Status Truncate(File& file, uint64_t size) {
   const int32_t os = file.Truncate(size);
-  return os != 0 ? TranslateOsError(OsOp::kReadWrite, os) : 0;
+  if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
+  return {};
 }
 
-int32_t OpenFile(FileRecord& rec, const std::string& name, bool readOnly, bool shared) {
+Status OpenFile(FileRecord& rec, const std::string& name, bool readOnly, bool shared) {
   rec.name = name.size() > kMaxNameLength ? name.substr(0, kMaxNameLength) : name;
   rec.notShared = !shared;
   const int32_t os = File::Open(rec.name,
                                 readOnly ? platform::Access::kReadOnly : platform::Access::kReadWrite,
                                 shared ? platform::Share::kShared : platform::Share::kExclusive,
                                 rec.file);
-  return os != 0 ? TranslateOsError(OsOp::kOpen, os) : 0;
+  if (os != 0) return TranslateOsError(OsOp::kOpen, os);
+  return {};
 }
 
-int32_t FlushFile(FileRecord& rec, bool networkBlock) {
+Status FlushFile(FileRecord& rec, bool networkBlock) {
   const int32_t os = rec.file.Flush();
-  if (os == 0) return 0;
+  if (os == 0) return {};
   if (os == platform::kErrTooManyOpenFiles) {
-    if (networkBlock) return 10150;
+    if (networkBlock) return kFlushHandles;
     // Out of handles for the flush (a system that needs a handle of its own to flush):
     // the file is closed and opened again instead. A close hands this process's
     // buffers to the operating system, so other programs see the data, but it does not
@@ -69,32 +74,34 @@ int32_t FlushFile(FileRecord& rec, bool networkBlock) {
     const int32_t again = File::Open(rec.name, platform::Access::kReadWrite,
                                      platform::Share::kExclusive, rec.file);
     rec.notShared = true;
-    return again != 0 ? TranslateOsError(OsOp::kOpen, again) : 0;
+    if (again != 0) return TranslateOsError(OsOp::kOpen, again);
+    return {};
   }
-  return os == platform::kErrInvalidHandle ? 9904 : 10140;
+  return os == platform::kErrInvalidHandle ? kInvalidHandle : kUndefined;
 }
 
-int32_t CloseFile(EngineState& st, FileRecord& rec) {
-  if (!rec.file.IsOpen()) return 0;
+Status CloseFile(EngineState& st, FileRecord& rec) {
+  if (!rec.file.IsOpen()) return {};
   auto it = st.locks.find(&rec.file);
   if (it != st.locks.end()) {
-    for (const LockEntry& e : it->second) rec.file.UnlockRange(e.offset, e.length);
+    for (const LockEntry& e : it->second) (void)rec.file.UnlockRange(e.offset, e.length);
     st.locks.erase(it);
   }
   const int32_t os = rec.file.Close();
-  return os != 0 ? TranslateOsError(OsOp::kReadWrite, os) : 0;
+  if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
+  return {};
 }
 
-int32_t LockRange(EngineState& st, File& file, uint64_t offset, uint64_t length,
-                  uint32_t waitStep, uint32_t waitTotal) {
-  if (st.singleUser) return 0;
+Status LockRange(EngineState& st, File& file, uint64_t offset, uint64_t length,
+                 uint32_t waitStep, uint32_t waitTotal) {
+  if (st.singleUser) return {};
   std::vector<LockEntry>& held = st.locks[&file];
   auto it = std::lower_bound(held.begin(), held.end(), offset,
                              [](const LockEntry& e, uint64_t off) { return e.offset < off; });
   if (it != held.end() && it->offset == offset) {
-    if (it->length != length) return 10140;
+    if (it->length != length) return kUndefined;
     ++it->count;
-    return 0;
+    return {};
   }
   // The wait is bounded by waitTotal: each failed attempt adds one step. Only another
   // station's lock is worth waiting for; a lock that fails for any other reason (an I/O
@@ -105,7 +112,9 @@ int32_t LockRange(EngineState& st, File& file, uint64_t offset, uint64_t length,
     const int32_t os = file.LockRange(offset, length);
     if (os == 0) break;
     waited += waitStep;
-    if (os != platform::kErrLockViolation || waitStep == 0 || waited >= waitTotal) return os;
+    if (os != platform::kErrLockViolation || waitStep == 0 || waited >= waitTotal) {
+      return TranslateOsError(OsOp::kReadWrite, os);
+    }
     platform::SleepMs(waitStep);
   }
   // The sleep above cannot have changed the table (one thread), so `it` would still be
@@ -113,23 +122,24 @@ int32_t LockRange(EngineState& st, File& file, uint64_t offset, uint64_t length,
   it = std::lower_bound(held.begin(), held.end(), offset,
                         [](const LockEntry& e, uint64_t off) { return e.offset < off; });
   held.insert(it, LockEntry{offset, length, 1});
-  return 0;
+  return {};
 }
 
-int32_t UnlockRange(EngineState& st, File& file, uint64_t offset, uint64_t length) {
-  if (st.singleUser) return 0;
+Status UnlockRange(EngineState& st, File& file, uint64_t offset, uint64_t length) {
+  if (st.singleUser) return {};
   auto tab = st.locks.find(&file);
-  if (tab == st.locks.end()) return 10140;
+  if (tab == st.locks.end()) return kUndefined;
   std::vector<LockEntry>& held = tab->second;
   auto it = std::lower_bound(held.begin(), held.end(), offset,
                              [](const LockEntry& e, uint64_t off) { return e.offset < off; });
-  if (it == held.end() || it->offset != offset || it->length != length) return 10140;
-  if (--it->count > 0) return 0;
+  if (it == held.end() || it->offset != offset || it->length != length) return kUndefined;
+  if (--it->count > 0) return {};
   // An empty list stays until the file is closed, so that the next lock of the same
   // file (a read lock per record read) allocates nothing.
   held.erase(it);
   const int32_t os = file.UnlockRange(offset, length);
-  return os != 0 ? TranslateOsError(OsOp::kReadWrite, os) : 0;
+  if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
+  return {};
 }
 
 }  // namespace kv::isam::ops

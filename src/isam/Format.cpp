@@ -72,17 +72,17 @@ void EncodeKeyHeader(const KeyHeader& h, uint8_t* out) {
   PutI16(out + 26, h.storedPageSize);
 }
 
-int32_t DeriveKeyLength(const KeyHeader& header, int& keyLength) {
+EngineError DeriveKeyLength(const KeyHeader& header, int& keyLength) {
   const int pageSize = header.PageSize();
   // A negative stored size would divide by a negative number below; such a header is
   // no more usable than one that is too large.
-  if (pageSize >= 63 || pageSize < 1) return 10122;
+  if (pageSize >= 63 || pageSize < 1) return EngineError::kPageSizeTooSmall;
   const int64_t g = (static_cast<int64_t>(header.sectionLength) * 10000 - 60000) / pageSize;
   const int64_t h = g - 90000;
-  if (h % 10000 != 0) return 10120;
-  if (h > 1000000 || h < 10000) return 10121;
+  if (h % 10000 != 0) return EngineError::kPageSizeMismatch;
+  if (h > 1000000 || h < 10000) return EngineError::kKeyLengthTooSmall;
   keyLength = static_cast<int>(h / 10000);
-  return 0;
+  return EngineError::kNone;
 }
 
 int32_t ExpandedPage::Record(int j) const { return GetI32(Item(j)); }

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "isam/Errors.h"
+
 namespace kv::isam {
 
 // ---- Names -----------------------------------------------------------------------------
@@ -79,9 +81,10 @@ void EncodeKeyHeader(const KeyHeader& header, uint8_t* out);
 inline int32_t SectionLengthFor(int keyLength) { return keyLength * 62 + 564; }
 
 // The key length that a stored section length and page size stand for, or an error:
-// 10122 page size of 63 or more (or below 1), 10120 the lengths do not fit together,
-// 10121 a key length outside 1..100. Returns 0 on success.
-int32_t DeriveKeyLength(const KeyHeader& header, int& keyLength);
+// kPageSizeTooSmall (10122) for a page size of 63 or more (or below 1),
+// kPageSizeMismatch (10120) when the lengths do not fit together, kKeyLengthTooSmall
+// (10121) for a key length outside 1..100.
+[[nodiscard]] EngineError DeriveKeyLength(const KeyHeader& header, int& keyLength);
 
 // A page in the expanded in-memory form: a fixed 109-byte item width so that every
 // key shares one buffer size and the bisection indexes items directly.

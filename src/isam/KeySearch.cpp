@@ -19,6 +19,8 @@
 
 namespace kv::isam::ops {
 
+using enum EngineError;
+
 namespace {
 
 constexpr size_t kMaxSectionLength =
@@ -52,18 +54,18 @@ uint64_t PageOffset(const FileBlock& b, int key, int32_t page) {
          static_cast<uint64_t>(b.sections[static_cast<size_t>(key)].offset);
 }
 
-int32_t WriteBackOne(EngineState& st, PageBuffer& p) {
+Status WriteBackOne(EngineState& st, PageBuffer& p) {
   FileBlock& b = *p.owner;
   const Section& s = b.sections[static_cast<size_t>(p.key)];
   std::array<uint8_t, kMaxSectionLength> raw;
   CompactPage(p.content, s.keyLength, raw.data());
-  if (int32_t e = WriteExact(b.index.file, PageOffset(b, p.key, p.page), raw.data(),
+  if (Status e = WriteExact(b.index.file, PageOffset(b, p.key, p.page), raw.data(),
                              CompactPageSize(p.content.count, s.keyLength))) {
     return e;
   }
   p.dirty = false;
   ++st.stats.pageWrites;
-  return 0;
+  return {};
 }
 
 // Search key against item j: negative, 0 or positive as the search key sorts before,
@@ -94,9 +96,9 @@ void InitPool(EngineState& st) {
   st.lru = n > 0 ? 0 : -1;
 }
 
-int32_t GetPage(EngineState& st, FileBlock& b, int key, int32_t page, PageBuffer*& out) {
+Status GetPage(EngineState& st, FileBlock& b, int key, int32_t page, PageBuffer*& out) {
   out = nullptr;
-  if (page < 1) return 10170;
+  if (page < 1) return kInconsistent;
   const int n = static_cast<int>(st.pool.size());
   for (int i = Buf(st, st.lru).prev, seen = 0; seen < n; i = Buf(st, i).prev, ++seen) {
     PageBuffer& p = Buf(st, i);
@@ -104,13 +106,13 @@ int32_t GetPage(EngineState& st, FileBlock& b, int key, int32_t page, PageBuffer
       MakeMostRecent(st, i);
       ++st.stats.pageHits;
       out = &p;
-      return 0;
+      return {};
     }
   }
   const int victim = st.lru;
   PageBuffer& p = Buf(st, victim);
   if (p.owner != nullptr && p.dirty) {
-    if (int32_t e = WriteBackOne(st, p)) return e;
+    if (Status e = WriteBackOne(st, p)) return e;
   }
   p.owner = nullptr;
   p.dirty = false;
@@ -119,17 +121,17 @@ int32_t GetPage(EngineState& st, FileBlock& b, int key, int32_t page, PageBuffer
   std::array<uint8_t, kMaxSectionLength> raw;
   const size_t want = std::min<size_t>(static_cast<size_t>(s.key.sectionLength), raw.size());
   size_t done = 0;
-  if (int32_t e = ReadSome(b.index.file, PageOffset(b, key, page), raw.data(), want, done)) return e;
+  if (Status e = ReadSome(b.index.file, PageOffset(b, key, page), raw.data(), want, done)) return e;
   // A page that is not wholly there lies beyond the end of the file: a child link or
   // root that points nowhere.
-  if (!ExpandPage(raw.data(), done, s.keyLength, s.key.PageSize(), p.content)) return 10170;
+  if (!ExpandPage(raw.data(), done, s.keyLength, s.key.PageSize(), p.content)) return kInconsistent;
   p.owner = &b;
   p.key = key;
   p.page = page;
   ++st.stats.pageReads;
   MakeMostRecent(st, victim);
   out = &p;
-  return 0;
+  return {};
 }
 
 void DropPages(EngineState& st, const FileBlock& b, int key) {
@@ -141,16 +143,16 @@ void DropPages(EngineState& st, const FileBlock& b, int key) {
   }
 }
 
-int32_t WriteBackPages(EngineState& st, FileBlock& b) {
+Status WriteBackPages(EngineState& st, FileBlock& b) {
   for (auto& p : st.pool) {
     if (p->owner == &b && p->dirty) {
-      if (int32_t e = WriteBackOne(st, *p)) return e;
+      if (Status e = WriteBackOne(st, *p)) return e;
     }
   }
-  return 0;
+  return {};
 }
 
-int32_t ExactSearch(EngineState& st, FileBlock& b, int key, std::string_view text,
+Status ExactSearch(EngineState& st, FileBlock& b, int key, std::string_view text,
                     int32_t& recordNumber, bool& found) {
   Section& s = b.sections[static_cast<size_t>(key)];
   SearchPath& path = s.path;
@@ -160,9 +162,9 @@ int32_t ExactSearch(EngineState& st, FileBlock& b, int key, std::string_view tex
   found = false;
   int32_t page = s.key.rootPage;
   while (page != 0) {
-    if (path.depth >= kMaxTreeDepth) return 10170;
+    if (path.depth >= kMaxTreeDepth) return kInconsistent;
     PageBuffer* pb = nullptr;
-    if (int32_t e = GetPage(st, b, key, page, pb)) return e;
+    if (Status e = GetPage(st, b, key, page, pb)) return e;
     const ExpandedPage& pg = pb->content;
     const int level = path.depth++;
     path.page[level] = page;
@@ -178,37 +180,37 @@ int32_t ExactSearch(EngineState& st, FileBlock& b, int key, std::string_view tex
       path.index[level] = static_cast<uint8_t>(mid);
       found = true;
       path.valid = true;
-      return 0;
+      return {};
     }
     path.index[level] = static_cast<uint8_t>(hi);
     page = pg.Child(hi);
   }
   while (path.depth > 0 && path.index[path.depth - 1] == 0) --path.depth;
   path.valid = true;
-  return 0;
+  return {};
 }
 
-int32_t StepNext(EngineState& st, FileBlock& b, int key, int32_t& recordNumber,
+Status StepNext(EngineState& st, FileBlock& b, int key, int32_t& recordNumber,
                  std::string& keyText) {
   Section& s = b.sections[static_cast<size_t>(key)];
   SearchPath& path = s.path;
   if (!path.valid) {
     bool found = false;
     int32_t start = recordNumber;
-    if (int32_t e = ExactSearch(st, b, key, keyText, start, found)) return e;
+    if (Status e = ExactSearch(st, b, key, keyText, start, found)) return e;
   }
   path.valid = false;
 
   PageBuffer* pb = nullptr;
   int32_t page = s.key.rootPage;
   if (path.depth > 0) {
-    if (int32_t e = GetPage(st, b, key, path.page[path.depth - 1], pb)) return e;
+    if (Status e = GetPage(st, b, key, path.page[path.depth - 1], pb)) return e;
     const int at = std::min<int>(path.index[path.depth - 1], pb->content.count);
     page = pb->content.Child(at);
   }
   while (page != 0) {  // down to the smallest entry of the subtree
-    if (path.depth >= kMaxTreeDepth) return 10170;
-    if (int32_t e = GetPage(st, b, key, page, pb)) return e;
+    if (path.depth >= kMaxTreeDepth) return kInconsistent;
+    if (Status e = GetPage(st, b, key, page, pb)) return e;
     path.page[path.depth] = page;
     path.index[path.depth] = 0;
     ++path.depth;
@@ -216,10 +218,10 @@ int32_t StepNext(EngineState& st, FileBlock& b, int key, int32_t& recordNumber,
   }
   if (path.depth == 0) {
     path.valid = true;
-    return 10250;
+    return kNoNextKey;
   }
   for (;;) {
-    if (int32_t e = GetPage(st, b, key, path.page[path.depth - 1], pb)) return e;
+    if (Status e = GetPage(st, b, key, path.page[path.depth - 1], pb)) return e;
     if (path.depth >= 2 && path.index[path.depth - 1] >= pb->content.count) {
       --path.depth;  // this page is done: climb to its parent
       continue;
@@ -233,34 +235,34 @@ int32_t StepNext(EngineState& st, FileBlock& b, int key, int32_t& recordNumber,
     recordNumber = pg.Record(index);
     keyText.assign(pg.Text(index));
     path.valid = true;
-    return 0;
+    return {};
   }
   path.depth = 0;
   path.valid = true;
-  return 10250;
+  return kNoNextKey;
 }
 
-int32_t Lookup(EngineState& st, FileBlock& b, int key, int32_t& recordNumber,
-               std::string_view keyText) {
+Status Lookup(EngineState& st, FileBlock& b, int key, int32_t& recordNumber,
+              std::string_view keyText) {
   const std::string_view text = keyText.substr(0, std::min<size_t>(keyText.size(), kMaxKeyLength));
   recordNumber = 0;
   int32_t found_record = 0;
   bool found = false;
-  int32_t err = ExactSearch(st, b, key, text, found_record, found);
-  if (err == 0 && !found && b.sections[static_cast<size_t>(key)].key.allowDuplicates != 0) {
+  Status err = ExactSearch(st, b, key, text, found_record, found);
+  if (!err && !found && b.sections[static_cast<size_t>(key)].key.allowDuplicates != 0) {
     std::string next;
     int32_t nextRecord = 0;
     err = StepNext(st, b, key, nextRecord, next);
-    if (err == 0 && next == text) {
+    if (!err && next == text) {
       found = true;
       found_record = nextRecord;
     }
   }
   if (found) {
     recordNumber = found_record;
-    return 0;
+    return {};
   }
-  if (err == 0 || (err >= 10200 && err <= 10299)) err = 10200;
+  if (!err || ClassOf(err.error()) == ErrorClass::kNotFound) err = kNoMatchingKey;
   return err;
 }
 

@@ -24,6 +24,8 @@
 
 namespace kv::isam::ops {
 
+using enum EngineError;
+
 namespace {
 
 constexpr int kMaxSlotBytes = (kMaxKeys + 1) / 8 + 1;
@@ -47,12 +49,12 @@ Mask FullMask() {
 
 // Applies a change mask read from the own slot: re-reads the headers it names and
 // forgets what was cached of those keys.
-int32_t Refresh(EngineState& st, FileBlock& b, const uint8_t* mask) {
+Status Refresh(EngineState& st, FileBlock& b, const uint8_t* mask) {
   NetState& n = *b.net;
-  if (!Bit(mask, b.keyCount + 1)) return 0;
+  if (!Bit(mask, b.keyCount + 1)) return {};
   if (!b.readOnly) {
     static const uint8_t zeros[kMaxSlotBytes] = {};
-    if (int32_t e = WriteExact(b.coord.file, OwnSlotOffset(b), zeros,
+    if (Status e = WriteExact(b.coord.file, OwnSlotOffset(b), zeros,
                                static_cast<size_t>(n.slotLength))) {
       n.refreshAll = true;  // the signal is gone from the file: re-read everything next time
       n.areaKnown = false;
@@ -62,7 +64,7 @@ int32_t Refresh(EngineState& st, FileBlock& b, const uint8_t* mask) {
   }
   for (int i = 0; i <= b.keyCount; ++i) {
     if (!Bit(mask, i)) continue;
-    if (int32_t e = RereadSection(b, i)) {
+    if (Status e = RereadSection(b, i)) {
       n.refreshAll = true;
       return e;
     }
@@ -71,38 +73,38 @@ int32_t Refresh(EngineState& st, FileBlock& b, const uint8_t* mask) {
       DropPages(st, b, i);
     }
   }
-  return 0;
+  return {};
 }
 
-int32_t LockOtherSlots(EngineState& st, FileBlock& b, bool lock) {
+Status LockOtherSlots(EngineState& st, FileBlock& b, bool lock) {
   const NetState& n = *b.net;
   const uint64_t own = OwnSlotOffset(b);
   const uint64_t end = kSlotAreaOffset + static_cast<uint64_t>(n.slotAreaLength);
   const uint64_t after = own + n.slotLength;
   if (!lock) {
-    int32_t e = 0;
+    Status e;
     if (own > kSlotAreaOffset) e = UnlockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset);
     if (end > after) {
-      const int32_t e2 = UnlockRange(st, b.coord.file, after, end - after);
-      if (e == 0) e = e2;
+      const Status e2 = UnlockRange(st, b.coord.file, after, end - after);
+      if (!e) e = e2;
     }
     return e;
   }
   if (own > kSlotAreaOffset &&
-      LockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset, 0, 0) != 0) {
-    return 10330;
+      LockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset, 0, 0)) {
+    return kLockFailed;
   }
-  if (end > after && LockRange(st, b.coord.file, after, end - after, 0, 0) != 0) {
-    if (own > kSlotAreaOffset) UnlockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset);
-    return 10330;
+  if (end > after && LockRange(st, b.coord.file, after, end - after, 0, 0)) {
+    if (own > kSlotAreaOffset) (void)UnlockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset);
+    return kLockFailed;
   }
-  return 0;
+  return {};
 }
 
 // Reads the marker and the own slot with one read and applies the signal, or replays
 // the journal the file holds instead. `takeOthers` is set under a read lock, where the
 // other stations must be kept out for the replay; the write lock already does that.
-int32_t LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
+Status LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
   NetState& n = *b.net;
   const size_t own = kSlotAreaOffset + static_cast<size_t>(n.station + 1) * n.slotLength;
   // Under the write lock the same one read takes the whole slot area (a few hundred
@@ -112,7 +114,7 @@ int32_t LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
   n.areaKnown = false;
   if (n.scratch.size() < want) n.scratch.resize(want);
   size_t done = 0;
-  if (int32_t e = ReadSome(b.coord.file, 0, n.scratch.data(), want, done)) return e;
+  if (Status e = ReadSome(b.coord.file, 0, n.scratch.data(), want, done)) return e;
   // The marker alone does not make a layout: a file cut short before the own slot (a
   // save that crashed while it rewrote the file, or a layout of fewer slots written by
   // a station that opened it meanwhile) has no signal to read. It is handled as any
@@ -129,95 +131,95 @@ int32_t LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
     return Refresh(st, b, mask.data());
   }
   if (takeOthers) {
-    if (int32_t e = LockOtherSlots(st, b, true)) return e;
+    if (Status e = LockOtherSlots(st, b, true)) return e;
   }
-  int32_t err = ReplayJournal(st, b);
+  Status err = ReplayJournal(st, b);
   const Mask all = FullMask();
   // The layout goes back first: the replay leaves a file of one byte, and the refresh
   // writes into the own slot, which would otherwise extend that byte with zeros into a
   // file whose marker is 0 - a journal no station could ever replay - whenever the
   // refresh then failed.
-  if (err == 0) err = WriteLayout(st, b, all.data());
-  if (err == 0) err = Refresh(st, b, all.data());
-  if (takeOthers) LockOtherSlots(st, b, false);
+  if (!err) err = WriteLayout(st, b, all.data());
+  if (!err) err = Refresh(st, b, all.data());
+  if (takeOthers) (void)LockOtherSlots(st, b, false);
   return err;
 }
 
 }  // namespace
 
-int32_t ClaimStation(EngineState& st, FileBlock& b) {
+Status ClaimStation(EngineState& st, FileBlock& b) {
   NetState& n = *b.net;
   const int slots = n.stationSlots;
-  if (slots < 1) return 10306;
+  if (slots < 1) return kNoStationFree;
   const int start = platform::RandomInRange(1, slots);
   auto tryClaim = [&](int s) {
-    return LockRange(st, b.coord.file, StationClaimOffset(s), 1, 0, 0) == 0;
+    return !LockRange(st, b.coord.file, StationClaimOffset(s), 1, 0, 0);
   };
   for (int s = start; s >= 1; --s) {
-    if (tryClaim(s)) return n.station = s, 0;
+    if (tryClaim(s)) return n.station = s, kNone;
   }
   for (int s = slots; s > start; --s) {
-    if (tryClaim(s)) return n.station = s, 0;
+    if (tryClaim(s)) return n.station = s, kNone;
   }
-  return 10306;
+  return kNoStationFree;
 }
 
 bool TestExclusiveUse(EngineState& st, platform::File& coord) {
-  if (LockRange(st, coord, kExclusiveUseOffset, kExclusiveUseLength, 0, 0) != 0) return false;
-  UnlockRange(st, coord, kExclusiveUseOffset, kExclusiveUseLength);
+  if (LockRange(st, coord, kExclusiveUseOffset, kExclusiveUseLength, 0, 0)) return false;
+  (void)UnlockRange(st, coord, kExclusiveUseOffset, kExclusiveUseLength);
   return true;
 }
 
-int32_t ReadLock(EngineState& st, FileBlock& b) {
+Status ReadLock(EngineState& st, FileBlock& b) {
   NetState& n = *b.net;
   if (LockRange(st, b.coord.file, OwnSlotOffset(b), static_cast<uint64_t>(n.slotLength),
-                kShortWaitStep, kShortWaitTotal) != 0) {
-    return 10140;
+                kShortWaitStep, kShortWaitTotal)) {
+    return kUndefined;
   }
-  if (int32_t e = LoadSignals(st, b, true)) {
-    UnlockRange(st, b.coord.file, OwnSlotOffset(b), static_cast<uint64_t>(n.slotLength));
+  if (Status e = LoadSignals(st, b, true)) {
+    (void)UnlockRange(st, b.coord.file, OwnSlotOffset(b), static_cast<uint64_t>(n.slotLength));
     return e;
   }
   n.readLocked = true;
-  return 0;
+  return {};
 }
 
-int32_t ReadUnlock(EngineState& st, FileBlock& b) {
+Status ReadUnlock(EngineState& st, FileBlock& b) {
   NetState& n = *b.net;
   n.readLocked = false;
-  if (UnlockRange(st, b.coord.file, OwnSlotOffset(b), static_cast<uint64_t>(n.slotLength)) != 0) {
-    return 10341;
+  if (UnlockRange(st, b.coord.file, OwnSlotOffset(b), static_cast<uint64_t>(n.slotLength))) {
+    return kReadUnlockFailed;
   }
-  return 0;
+  return {};
 }
 
-int32_t LockBlock(EngineState& st, FileBlock& b) {
-  if (!b.net || b.net->noLocks || b.net->locked) return 0;
+Status LockBlock(EngineState& st, FileBlock& b) {
+  if (!b.net || b.net->noLocks || b.net->locked) return {};
   NetState& n = *b.net;
   if (LockRange(st, b.coord.file, kSlotAreaOffset, static_cast<uint64_t>(n.slotAreaLength),
-                kLongWaitStep, kLongWaitTotal) != 0) {
-    return 10330;
+                kLongWaitStep, kLongWaitTotal)) {
+    return kLockFailed;
   }
-  if (int32_t e = LoadSignals(st, b, false)) {
+  if (Status e = LoadSignals(st, b, false)) {
     n.areaKnown = false;
-    UnlockRange(st, b.coord.file, kSlotAreaOffset, static_cast<uint64_t>(n.slotAreaLength));
+    (void)UnlockRange(st, b.coord.file, kSlotAreaOffset, static_cast<uint64_t>(n.slotAreaLength));
     return e;
   }
   n.locked = true;
   for (Section& s : b.sections) s.changedSinceLock = false;
-  return 0;
+  return {};
 }
 
-int32_t SignalChanges(EngineState& st, FileBlock& b) {
-  if (!b.modified) return 0;  // a block that changed nothing writes nothing
-  if (int32_t e = WriteBackChanges(st, b)) return e;
+Status SignalChanges(EngineState& st, FileBlock& b) {
+  if (!b.modified) return {};  // a block that changed nothing writes nothing
+  if (Status e = WriteBackChanges(st, b)) return e;
   Section& data = b.sections[0];
   if (data.headerChanged) {
     data.changedSinceLock = true;
-    if (int32_t e = WriteDataHeader(b)) return e;
+    if (Status e = WriteDataHeader(b)) return e;
   } else {
     const uint8_t zero = 0;
-    if (int32_t e = WriteExact(b.data.file, kDefectFlagOffset, &zero, 1)) return e;
+    if (Status e = WriteExact(b.data.file, kDefectFlagOffset, &zero, 1)) return e;
   }
   Mask mask{};
   const int any = b.keyCount + 1;
@@ -230,23 +232,23 @@ int32_t SignalChanges(EngineState& st, FileBlock& b) {
   return WriteLayout(st, b, mask.data());
 }
 
-int32_t UnlockBlock(EngineState& st, FileBlock& b) {
-  if (!b.net || b.net->noLocks || !b.net->locked) return 0;
+Status UnlockBlock(EngineState& st, FileBlock& b) {
+  if (!b.net || b.net->noLocks || !b.net->locked) return {};
   NetState& n = *b.net;
   if (!b.readOnly) {
-    if (int32_t e = SignalChanges(st, b)) return e;  // the block stays locked
+    if (Status e = SignalChanges(st, b)) return e;  // the block stays locked
   }
   n.areaKnown = false;  // from now on other stations may change the slot area
-  const int32_t e = UnlockRange(st, b.coord.file, kSlotAreaOffset,
+  const Status e = UnlockRange(st, b.coord.file, kSlotAreaOffset,
                                 static_cast<uint64_t>(n.slotAreaLength));
   // The table has let go of the range either way; a block that claimed to be locked
   // without it could never be unlocked again.
   n.locked = false;
   if (!st.singleUser) b.modified = false;
-  return e != 0 ? 10340 : 0;
+  return e ? kUnlockFailed : kNone;
 }
 
-int32_t WriteLayout(EngineState&, FileBlock& b, const uint8_t* mask) {
+Status WriteLayout(EngineState&, FileBlock& b, const uint8_t* mask) {
   NetState& n = *b.net;
   const int m = n.slotLength;
   const int slots = n.stationSlots + 1;
@@ -265,7 +267,7 @@ int32_t WriteLayout(EngineState&, FileBlock& b, const uint8_t* mask) {
       std::memcpy(area, n.scratch.data() + offset, bytes);
     } else if (!full) {
       size_t done = 0;
-      if (int32_t e = ReadSome(b.coord.file, offset, area, bytes, done)) return e;
+      if (Status e = ReadSome(b.coord.file, offset, area, bytes, done)) return e;
     }
     for (int s = 0; s < count; ++s) {
       uint8_t* slot = area + static_cast<size_t>(s) * m;
@@ -275,50 +277,50 @@ int32_t WriteLayout(EngineState&, FileBlock& b, const uint8_t* mask) {
         for (int i = 0; i < m; ++i) slot[i] |= mask[i];
       }
     }
-    int32_t e = 0;
+    Status e;
     if (first == 0) {
       PutI16(buf.data(), kLayoutMarker);
       e = WriteExact(b.coord.file, kLayoutMarkerOffset, buf.data(), bytes + 2);
     } else {
       e = WriteExact(b.coord.file, offset, area, bytes);
     }
-    if (e != 0) {
+    if (e) {
       n.areaKnown = false;
       return e;
     }
     if (n.areaKnown) std::memcpy(n.scratch.data() + offset, area, bytes);
   }
-  return 0;
+  return {};
 }
 
-int32_t LockSlot(EngineState& st, FileBlock& b, int32_t recordNumber) {
-  if (!b.net) return 0;
+Status LockSlot(EngineState& st, FileBlock& b, int32_t recordNumber) {
+  if (!b.net) return {};
   NetState& n = *b.net;
   if (std::find(n.recordLocks.begin(), n.recordLocks.end(), recordNumber) != n.recordLocks.end()) {
-    return 0;
+    return {};
   }
-  if (recordNumber < 0) return 10135;
+  if (recordNumber < 0) return kNegativeRecord;
   try {
     n.recordLocks.push_back(recordNumber);
   } catch (const std::bad_alloc&) {
-    return 10337;
+    return kRecordLockMemory;
   }
   const uint64_t offset = static_cast<uint64_t>(recordNumber) * static_cast<uint64_t>(b.SlotLength());
-  if (LockRange(st, b.data.file, offset, 4, kShortWaitStep, kShortWaitTotal) != 0) {
+  if (LockRange(st, b.data.file, offset, 4, kShortWaitStep, kShortWaitTotal)) {
     n.recordLocks.pop_back();
-    return 10335;
+    return kRecordLockFailed;
   }
-  return 0;
+  return {};
 }
 
-int32_t UnlockSlot(EngineState& st, FileBlock& b, int32_t recordNumber) {
-  if (!b.net) return 0;
+Status UnlockSlot(EngineState& st, FileBlock& b, int32_t recordNumber) {
+  if (!b.net) return {};
   NetState& n = *b.net;
   auto it = std::find(n.recordLocks.begin(), n.recordLocks.end(), recordNumber);
-  if (it == n.recordLocks.end()) return 0;
+  if (it == n.recordLocks.end()) return {};
   n.recordLocks.erase(it);
   const uint64_t offset = static_cast<uint64_t>(recordNumber) * static_cast<uint64_t>(b.SlotLength());
-  return UnlockRange(st, b.data.file, offset, 4) != 0 ? 10345 : 0;
+  return UnlockRange(st, b.data.file, offset, 4) ? kRecordUnlockFailed : kNone;
 }
 
 // ---- Journal replay ----------------------------------------------------------------------
@@ -434,7 +436,7 @@ bool JournalFits(const FileBlock& b, const std::vector<JournalEntry>& entries,
   return true;
 }
 
-int32_t ApplyEntry(FileBlock& b, const std::vector<uint8_t>& j, const JournalEntry& e) {
+Status ApplyEntry(FileBlock& b, const std::vector<uint8_t>& j, const JournalEntry& e) {
   if (e.isPage) {
     const Section& s = b.sections[static_cast<size_t>(e.section)];
     const size_t width = static_cast<size_t>(s.keyLength) + kItemFixedPart;
@@ -451,7 +453,7 @@ int32_t ApplyEntry(FileBlock& b, const std::vector<uint8_t>& j, const JournalEnt
   if (e.section == 0) {
     if (e.link != kJournalNoLink) {
       const uint64_t at = static_cast<uint64_t>(e.freeHead) * static_cast<uint64_t>(b.SlotLength());
-      if (int32_t err = WriteExact(b.data.file, at, link, 4)) return err;
+      if (Status err = WriteExact(b.data.file, at, link, 4)) return err;
     }
     DataHeader& h = b.sections[0].data;
     h.freeHead = e.freeHead;
@@ -466,7 +468,7 @@ int32_t ApplyEntry(FileBlock& b, const std::vector<uint8_t>& j, const JournalEnt
   if (e.link != kJournalNoLink) {
     const uint64_t at = static_cast<uint64_t>(e.freeHead) * static_cast<uint64_t>(b.indexRecordLength) +
                         static_cast<uint64_t>(s.offset);
-    if (int32_t err = WriteExact(b.index.file, at, link, 4)) return err;
+    if (Status err = WriteExact(b.index.file, at, link, 4)) return err;
   }
   KeyHeader& h = s.key;
   h.freeHead = e.freeHead;
@@ -481,36 +483,36 @@ int32_t ApplyEntry(FileBlock& b, const std::vector<uint8_t>& j, const JournalEnt
 
 }  // namespace
 
-int32_t ReplayJournal(EngineState& st, FileBlock& b) {
-  if (b.readOnly) return 10430;
+Status ReplayJournal(EngineState& st, FileBlock& b) {
+  if (b.readOnly) return kNoRepairReadOnly;
   DropPages(st, b, 0);
   for (Section& s : b.sections) s.path = SearchPath{};
 
   uint64_t size = 0;
-  if (FileSize(b.coord.file, size) != 0 || size > kMaxJournalBytes) return 10180;
+  if (FileSize(b.coord.file, size) || size > kMaxJournalBytes) return kRepairFailed;
   std::vector<uint8_t> journal(static_cast<size_t>(size));
   size_t done = 0;
-  if (ReadSome(b.coord.file, 0, journal.data(), journal.size(), done) != 0) return 10180;
+  if (ReadSome(b.coord.file, 0, journal.data(), journal.size(), done)) return kRepairFailed;
   journal.resize(done);
 
   std::vector<JournalEntry> entries;
   const Parse parsed = ParseJournal(b, journal, entries);
-  if (parsed == Parse::kBad) return 10180;
+  if (parsed == Parse::kBad) return kRepairFailed;
   if (parsed == Parse::kComplete) {
     uint64_t indexSize = 0;
-    if (b.keyCount > 0 && FileSize(b.index.file, indexSize) != 0) return 10180;
-    if (!JournalFits(b, entries, indexSize)) return 10180;
+    if (b.keyCount > 0 && FileSize(b.index.file, indexSize)) return kRepairFailed;
+    if (!JournalFits(b, entries, indexSize)) return kRepairFailed;
     for (const JournalEntry& e : entries) {
-      if (ApplyEntry(b, journal, e) != 0) return 10180;
+      if (ApplyEntry(b, journal, e)) return kRepairFailed;
     }
     if (st.singleUser || !b.net) {
-      if (WriteDataHeader(b) != 0) return 10180;
-      if (FlushFile(b.data, false) != 0) return 10180;
-      if (b.keyCount > 0 && FlushFile(b.index, false) != 0) return 10180;
+      if (WriteDataHeader(b)) return kRepairFailed;
+      if (FlushFile(b.data, false)) return kRepairFailed;
+      if (b.keyCount > 0 && FlushFile(b.index, false)) return kRepairFailed;
     }
   }
-  if (Truncate(b.coord.file, 1) != 0) return 10180;
-  return 0;
+  if (Truncate(b.coord.file, 1)) return kRepairFailed;
+  return {};
 }
 
 }  // namespace kv::isam::ops

@@ -43,7 +43,7 @@ struct Run {
 // itself.
 class RunReader {
  public:
-  static constexpr int32_t kReadPastEnd = 10070;
+  static constexpr isam::EngineError kReadPastEnd = isam::EngineError::kReadError;
 
   RunReader(isam::AccessLayer& access, isam::FileBlock* block, size_t slotLength, WalkStats& stats)
       : access_(access), block_(block), slotLength_(slotLength), stats_(stats) {
@@ -81,7 +81,7 @@ class RunReader {
       // A slot past the end of the file: every later slot lies further out, so the rest
       // of the count cannot be read either. Trying each of them would turn a header that
       // promises two billion records into a walk of hours. Such slots are no records.
-      if (access_.engine().LastOpError() == kReadPastEnd) {
+      if (access_.engine().LastError() == kReadPastEnd) {
         stats_.unreadable += (run.count - i - 1) + (total_ - next_);
         next_ = total_;
         break;

@@ -243,13 +243,13 @@ inline std::string CheckCoordinationFiles(const std::string& dir) {
 // first failure, empty when every lock was had.
 inline std::string CheckNothingLocked(const std::string& dir) {
   isam::Engine e;
-  e.StartEngine(2, 16);
+  e.StartEngine(kv::isam::EngineMode::kNetwork, 16);
   std::string fault;
   for (const auto& ent : fs::directory_iterator(dir)) {
     const std::string name = ent.path().filename().string();
     if (!EndsWith(name, ".DAT") || modules::FindDataFile(BaseOf(name)) == nullptr) continue;
     isam::FileBlock* b = nullptr;
-    e.OpenBlock(b, (fs::path(dir) / BaseOf(name)).string(), false, false, false, true);
+    e.OpenBlock(b, (fs::path(dir) / BaseOf(name)).string(), {.network = true});
     if (b == nullptr) {
       fault = name + ": open failed with " + std::to_string(e.LastOpError());
       break;

@@ -109,9 +109,9 @@ class RunTest : public test::CompanyDirTest {
   // True when a fresh station can take the write lock of a file: nobody holds a lock.
   bool Unlocked(const std::string& name) {
     isam::Engine probe;
-    probe.StartEngine(2, 500);
+    probe.StartEngine(kv::isam::EngineMode::kNetwork, 500);
     isam::FileBlock* block = nullptr;
-    probe.OpenBlock(block, company_ + "/" + name, false, false, false, true);
+    probe.OpenBlock(block, company_ + "/" + name, {.network = true});
     if (!probe.LastOpOK()) return false;
     probe.LockBlock(block);
     const bool ok = probe.LastOpOK();
@@ -495,9 +495,9 @@ TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
     const std::string before = Read("company/GLFILE03.DAT");
     const bool held = std::string(c.reason) == "LOCKED";
     isam::Engine other;
-    other.StartEngine(2, 16);
+    other.StartEngine(kv::isam::EngineMode::kNetwork, 16);
     isam::FileBlock* theirs = nullptr;
-    other.OpenBlock(theirs, company_ + "/GLFILE03", false, false, false, true);
+    other.OpenBlock(theirs, company_ + "/GLFILE03", {.network = true});
     ASSERT_TRUE(other.LastOpOK());
     if (held) {
       other.LockSlot(theirs, 2);
@@ -632,9 +632,9 @@ class UndoTest : public RunTest {
   // Writes `money` at `offset` of `record` as another station does: locks, fresh read.
   void StationWrites(const std::string& file, int32_t record, int offset, const std::array<uint8_t, 10>& money) {
     isam::Engine other;
-    other.StartEngine(2, 16);
+    other.StartEngine(kv::isam::EngineMode::kNetwork, 16);
     isam::FileBlock* block = nullptr;
-    other.OpenBlock(block, company_ + "/" + file, false, false, false, true);
+    other.OpenBlock(block, company_ + "/" + file, {.network = true});
     ASSERT_TRUE(other.LastOpOK());
     std::vector<uint8_t> slot(static_cast<size_t>(other.SlotLength(block)));
     other.LockSlot(block, record);

@@ -210,9 +210,9 @@ TEST_F(CliTest, ARecordHeldThroughTheRunIsLeftAndExitsFour) {
   for (const std::string& line : findings) records.insert(line.substr(0, line.find('\t', file.size() + 1)));
 
   kv::isam::Engine station;
-  station.StartEngine(2, 16);
+  station.StartEngine(kv::isam::EngineMode::kNetwork, 16);
   kv::isam::FileBlock* block = nullptr;
-  station.OpenBlock(block, Company() + "/" + file, false, false, false, true);
+  station.OpenBlock(block, Company() + "/" + file, {.network = true});
   ASSERT_TRUE(station.LastOpOK()) << station.LastOpError();
   station.LockSlot(block, std::stoi(record));
   ASSERT_TRUE(station.LastOpOK());

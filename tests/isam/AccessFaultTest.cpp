@@ -31,11 +31,11 @@ TEST_F(AccessFaultTest, AShortRepairWriteIsUndone) {
             "");
   const std::string before = ReadRaw("W.DAT");
   Engine engine;
-  engine.StartEngine(2, 16);
+  engine.StartEngine(EngineMode::kNetwork, 16);
   test::RecordingDialogs dialogs;
   AccessLayer access(engine, dialogs, {});
   FileBlock* block = nullptr;
-  engine.OpenBlock(block, Path("W"), false, false, false, true);
+  engine.OpenBlock(block, Path("W"), {.network = true});
   ASSERT_OK(engine);
 
   // The next write moves half of what it is asked to (the slot of record 2); the one
@@ -75,11 +75,11 @@ TEST_F(AccessFaultTest, AReadRefusedByAnotherHoldersLockIsRetried) {
                                }),
             "");
   Engine engine;
-  engine.StartEngine(2, 16);
+  engine.StartEngine(EngineMode::kNetwork, 16);
   test::RecordingDialogs dialogs;
   AccessLayer access(engine, dialogs, {});
   FileBlock* block = nullptr;
-  engine.OpenBlock(block, Path("M"), false, false, false, true);
+  engine.OpenBlock(block, Path("M"), {.network = true});
   ASSERT_OK(engine);
   const struct {
     const char* what;

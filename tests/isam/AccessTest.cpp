@@ -33,7 +33,7 @@ class AccessTest : public test::CompanyDirTest {
     CompanyDirTest::SetUp();
     old_ = fs::current_path();
     fs::current_path(dir_);
-    ASSERT_GE(engine_.StartEngine(2, 500), 8);
+    ASSERT_GE(engine_.StartEngine(EngineMode::kNetwork, 500), 8);
     hooks_.clearAutoSelect = [this] { ++clears_; };
     hooks_.printErrorHelp = [this](int32_t n) { helped_.push_back(n); };
     access_ = std::make_unique<AccessLayer>(engine_, dialogs_, hooks_);
@@ -121,7 +121,7 @@ TEST_F(AccessTest, FilesThatCannotBeOpenedAreReportedFatallyAndLeftAlone) {
     // Nothing stays open: the engine stops cleanly.
     engine_.StopEngine();
     EXPECT_TRUE(engine_.LastOpOK());
-    ASSERT_GE(engine_.StartEngine(2, 500), 8);
+    ASSERT_GE(engine_.StartEngine(EngineMode::kNetwork, 500), 8);
   }
 }
 
@@ -150,13 +150,13 @@ TEST_F(AccessTest, WritesGoOnlyIntoLiveSlots) {
 
   access_->WriteRecordAt(block, 2, buffer);
   EXPECT_FALSE(access_->AccessOK);
-  EXPECT_EQ(access_->WriteStatus, 12);
+  EXPECT_EQ(Code(access_->WriteStatus), 12);
   EXPECT_EQ(Read("GLFILE04.DAT"), before);
 
   // Only the slot on disk is tested, not the buffer's first four bytes.
   access_->WriteRecordAt(block, 3, buffer);
   EXPECT_TRUE(access_->AccessOK);
-  EXPECT_EQ(access_->WriteStatus, 0);
+  EXPECT_EQ(Code(access_->WriteStatus), 0);
   std::vector<uint8_t> back(151);
   access_->ReadRecordAt(block, 3, back);
   EXPECT_TRUE(access_->AccessOK);
@@ -181,9 +181,9 @@ TEST_F(AccessTest, ARepairNeverLosesAnotherStationsChange) {
 
   {  // the second station
     Engine other;
-    ASSERT_GE(other.StartEngine(2, 500), 8);
+    ASSERT_GE(other.StartEngine(EngineMode::kNetwork, 500), 8);
     FileBlock* theirs = nullptr;
-    other.OpenBlock(theirs, "GLFILE03", false, false, false, true);
+    other.OpenBlock(theirs, "GLFILE03", {.network = true});
     ASSERT_TRUE(other.LastOpOK()) << other.LastOpError();
     std::vector<uint8_t> slot(220);
     other.LockBlock(theirs);
@@ -236,9 +236,9 @@ using test::ReleasingDialogs;
 TEST_F(AccessTest, ALockConflictIsRetriedThenAsked) {
   ASSERT_EQ(test::BuildModuleFile(dir_, "GLFILE04", {Slot(151)}), "");
   Engine other;
-  ASSERT_GE(other.StartEngine(2, 500), 8);
+  ASSERT_GE(other.StartEngine(EngineMode::kNetwork, 500), 8);
   FileBlock* theirs = nullptr;
-  other.OpenBlock(theirs, "GLFILE04", false, false, false, true);
+  other.OpenBlock(theirs, "GLFILE04", {.network = true});
   ASSERT_TRUE(other.LastOpOK());
   ReleasingDialogs dialogs;
   dialogs.answers = {true};

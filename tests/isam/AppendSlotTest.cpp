@@ -16,8 +16,8 @@ class AppendSlotTest : public IsamTest {
  protected:
   void SetUp() override {
     IsamTest::SetUp();
-    ASSERT_EQ(a.StartEngine(2, 16), 16);
-    ASSERT_EQ(b.StartEngine(2, 16), 16);
+    ASSERT_EQ(a.StartEngine(EngineMode::kNetwork, 16), 16);
+    ASSERT_EQ(b.StartEngine(EngineMode::kNetwork, 16), 16);
     testkit::FileLayout fileLayout;
     fileLayout.dataPath = Path("F.DAT");
     fileLayout.slotLength = 40;
@@ -29,9 +29,9 @@ class AppendSlotTest : public IsamTest {
                                    sink.Add(1, "K" + std::to_string(rec));
                                  }),
               "");
-    a.OpenBlock(fa, Path("F"), false, false, false, true);
+    a.OpenBlock(fa, Path("F"), {.network = true});
     ASSERT_OK(a);
-    b.OpenBlock(fb, Path("F"), false, false, false, true);
+    b.OpenBlock(fb, Path("F"), {.network = true});
     ASSERT_OK(b);
   }
   void TearDown() override {

@@ -61,13 +61,13 @@ class LargeFileTest : public IsamTest {
 
 TEST_F(LargeFileTest, ReadsWritesLocksAndAppendsPastFourGiB) {
   Engine a, b;
-  a.StartEngine(2, 16);
-  b.StartEngine(2, 16);
+  a.StartEngine(EngineMode::kNetwork, 16);
+  b.StartEngine(EngineMode::kNetwork, 16);
   FileBlock* fa = nullptr;
   FileBlock* fb = nullptr;
-  a.OpenBlock(fa, Path("BIG"), false, false, false, true);
+  a.OpenBlock(fa, Path("BIG"), {.network = true});
   ASSERT_OK(a);
-  b.OpenBlock(fb, Path("BIG"), false, false, false, true);
+  b.OpenBlock(fb, Path("BIG"), {.network = true});
   ASSERT_OK(b);
   EXPECT_EQ(a.SlotTotal(fa), kPast4G + 1);
 

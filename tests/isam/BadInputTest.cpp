@@ -71,12 +71,12 @@ class BadInputTest : public IsamTest {
   Probe Run() {
     Probe p;
     Engine e;
-    e.StartEngine(2, 16);
+    e.StartEngine(EngineMode::kNetwork, 16);
     auto note = [&] {
       if (!e.LastOpOK() && p.firstError == 0) p.firstError = e.LastOpError();
     };
     FileBlock* b = nullptr;
-    e.OpenBlock(b, Path("F"), false, false, false, true);
+    e.OpenBlock(b, Path("F"), {.network = true});
     note();
     if (b == nullptr) return p;
     p.opened = true;
@@ -325,9 +325,9 @@ TEST_F(BadInputTest, EveryCaseEndsCleanlyAndWritesNothingUnasked) {
     // when it opens at all: nothing was left locked.
     if (p.opened) {
       Engine other;
-      other.StartEngine(2, 16);
+      other.StartEngine(EngineMode::kNetwork, 16);
       FileBlock* b = nullptr;
-      other.OpenBlock(b, Path("F"), false, false, false, true);
+      other.OpenBlock(b, Path("F"), {.network = true});
       if (b != nullptr) {
         other.LockBlock(b);
         EXPECT_TRUE(other.LastOpOK()) << other.LastOpError();

@@ -33,8 +33,8 @@ class BatchRepairTest : public IsamTest {
  protected:
   void SetUp() override {
     IsamTest::SetUp();
-    ASSERT_EQ(ours_.StartEngine(2, 16), 16);
-    ASSERT_EQ(theirs_.StartEngine(2, 16), 16);
+    ASSERT_EQ(ours_.StartEngine(EngineMode::kNetwork, 16), 16);
+    ASSERT_EQ(theirs_.StartEngine(EngineMode::kNetwork, 16), 16);
     access_ = std::make_unique<AccessLayer>(ours_, dialogs_, AccessHooks{});
     access_->SaveMode = 0;
     access_->FlushAfterWrite = 0;
@@ -66,9 +66,9 @@ class BatchRepairTest : public IsamTest {
                                    }
                                  }),
               "");
-    ours_.OpenBlock(mine_, Path("B"), false, false, false, true);
+    ours_.OpenBlock(mine_, Path("B"), {.network = true});
     ASSERT_OK(ours_);
-    theirs_.OpenBlock(other_, Path("B"), false, false, false, true);
+    theirs_.OpenBlock(other_, Path("B"), {.network = true});
     ASSERT_OK(theirs_);
   }
 
@@ -176,7 +176,7 @@ TEST_F(BatchRepairTest, AChangeMadeBeforeTheLocksSurvives) {
     EXPECT_EQ(outcomes, (std::vector<RepairOutcome>{RepairOutcome::kWritten, c.outcome5, RepairOutcome::kWritten}));
     const bool deleted = c.outcome5 == RepairOutcome::kDeleted;
     EXPECT_EQ(access_->AccessOK, !deleted);
-    EXPECT_EQ(access_->WriteStatus, deleted ? 12 : 0);
+    EXPECT_EQ(Code(access_->WriteStatus), deleted ? 12 : 0);
     EXPECT_EQ(fixed_, deleted ? (std::vector<int32_t>{2, 7}) : (std::vector<int32_t>{2, 5, 7}));
 
     const std::string r5 = Record(5);
@@ -291,7 +291,7 @@ TEST_F(BatchRepairTest, AFailedWriteInTheMiddleLeavesThatSlotWhole) {
     EXPECT_EQ(outcomes, (std::vector<RepairOutcome>{RepairOutcome::kWritten, RepairOutcome::kFailed,
                                                     RepairOutcome::kWritten}));
     EXPECT_FALSE(access_->AccessOK);
-    EXPECT_EQ(access_->WriteStatus, c.writeStatus);
+    EXPECT_EQ(Code(access_->WriteStatus), c.writeStatus);
     EXPECT_EQ(Record(5), before5);
     for (int32_t r : {2, 7}) {
       const std::string rec = Record(r);
@@ -321,7 +321,7 @@ TEST_F(BatchRepairTest, WhatAnotherStationHoldsComesBackLockedWithoutAQuestion) 
     const std::vector<RepairOutcome> outcomes = Repair({2, 5, 7});
     EXPECT_TRUE(dialogs_.events.empty());
     EXPECT_FALSE(access_->AccessOK);
-    EXPECT_EQ(access_->WriteStatus, 2);
+    EXPECT_EQ(Code(access_->WriteStatus), 2);
     if (wholeFile) {
       EXPECT_EQ(outcomes, std::vector<RepairOutcome>(3, RepairOutcome::kLocked));
       EXPECT_TRUE(fixed_.empty());
@@ -345,7 +345,7 @@ TEST_F(BatchRepairTest, AListOutOfOrderIsRefusedWhole) {
        {std::vector<int32_t>{5, 2}, std::vector<int32_t>{2, 2}, std::vector<int32_t>{0, 2}}) {
     EXPECT_EQ(Repair(records), std::vector<RepairOutcome>(records.size(), RepairOutcome::kFailed));
     EXPECT_FALSE(access_->AccessOK);
-    EXPECT_EQ(access_->WriteStatus, 4);
+    EXPECT_EQ(Code(access_->WriteStatus), 4);
   }
   EXPECT_TRUE(fixed_.empty());
   EXPECT_EQ(ReadRaw("B.DAT"), before);

@@ -64,10 +64,10 @@ TEST_F(BuilderEngineTest, EngineFindsEveryKeyAndStepsInOrder) {
   std::sort(dups.begin(), dups.end(), IndexLess);
 
   isam::Engine engine;
-  engine.StartEngine(0, 500);
+  engine.StartEngine(kv::isam::EngineMode::kSingleUser, 500);
   ASSERT_TRUE(engine.LastOpOK()) << engine.LastOpError();
   isam::FileBlock* block = nullptr;
-  engine.OpenBlock(block, dir_ + "/BIG", false, false, false, false);
+  engine.OpenBlock(block, dir_ + "/BIG", {});
   ASSERT_TRUE(engine.LastOpOK()) << engine.LastOpError();
 
   for (const Entry& e : unique) {
@@ -140,9 +140,9 @@ TEST_F(BuilderEngineTest, EngineReplaysAWrittenJournal) {
   ASSERT_EQ(WriteBytes(dir_ + "/J.DIA", journal.Bytes()), "");
 
   isam::Engine engine;
-  engine.StartEngine(0, 500);
+  engine.StartEngine(kv::isam::EngineMode::kSingleUser, 500);
   isam::FileBlock* block = nullptr;
-  engine.OpenBlock(block, dir_ + "/J", false, false, false, true);
+  engine.OpenBlock(block, dir_ + "/J", {.network = true});
   ASSERT_TRUE(engine.LastOpOK()) << engine.LastOpError();
   int32_t record = 0;
   engine.LookupKey(block, 1, record, "NEW2");

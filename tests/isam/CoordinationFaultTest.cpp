@@ -22,9 +22,9 @@ TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
   fileLayout.highestSlot = 2;
   ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
   Engine e;
-  e.StartEngine(2, 16);
+  e.StartEngine(EngineMode::kNetwork, 16);
   FileBlock* b = nullptr;
-  e.OpenBlock(b, Path("L"), false, false, false, true);
+  e.OpenBlock(b, Path("L"), {.network = true});
   ASSERT_OK(e);
   platform::FaultPlan plan;
   plan.op = platform::Op::kLock;
@@ -57,9 +57,9 @@ TEST_F(CoordinationFaultTest, AReplayWhoseRefreshFailsLeavesASoundLayout) {
   fileLayout.highestSlot = 3;
   ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
   Engine e;
-  e.StartEngine(2, 16);
+  e.StartEngine(EngineMode::kNetwork, 16);
   FileBlock* b = nullptr;
-  e.OpenBlock(b, Path("J"), false, false, false, true);
+  e.OpenBlock(b, Path("J"), {.network = true});
   ASSERT_OK(e);
   const int64_t layoutLength = Size("J.DIA");
 
@@ -96,9 +96,9 @@ TEST_F(CoordinationFaultTest, AReplayWhoseRefreshFailsLeavesASoundLayout) {
   e.UnlockBlock(b);
   e.CloseBlock(b);
   Engine other;
-  other.StartEngine(2, 16);
+  other.StartEngine(EngineMode::kNetwork, 16);
   FileBlock* ob = nullptr;
-  other.OpenBlock(ob, Path("J"), false, false, false, true);
+  other.OpenBlock(ob, Path("J"), {.network = true});
   EXPECT_OK(other);
   other.StopEngine();
   e.StopEngine();

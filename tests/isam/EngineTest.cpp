@@ -56,20 +56,20 @@ class EngineTest : public IsamTest {
 };
 
 TEST_F(EngineTest, StartAndStopChecks) {
-  EXPECT_EQ(engine.StartEngine(2, 7), 0);
+  EXPECT_EQ(engine.StartEngine(EngineMode::kNetwork, 7), 0);
   EXPECT_ERR(engine, 10451);
-  EXPECT_EQ(engine.StartEngine(1, 500), 0);
+  EXPECT_EQ(engine.StartEngine(static_cast<EngineMode>(1), 500), 0);
   EXPECT_ERR(engine, 10310);
   EXPECT_FALSE(engine.Initialised());
   engine.StopEngine();
   EXPECT_ERR(engine, 10455);
-  EXPECT_EQ(engine.StartEngine(2, 500), 500);
+  EXPECT_EQ(engine.StartEngine(EngineMode::kNetwork, 500), 500);
   EXPECT_OK(engine);
-  EXPECT_EQ(engine.StartEngine(2, 500), 0);
+  EXPECT_EQ(engine.StartEngine(EngineMode::kNetwork, 500), 0);
   EXPECT_ERR(engine, 10450);
   engine.StopEngine();
   EXPECT_OK(engine);
-  EXPECT_EQ(engine.StartEngine(0, 8), 8);
+  EXPECT_EQ(engine.StartEngine(EngineMode::kSingleUser, 8), 8);
   EXPECT_OK(engine);
 }
 
@@ -80,7 +80,7 @@ TEST_F(EngineTest, OperationsNeedAnInitialisedEngineAndAnOpenBlock) {
   EXPECT_ERR(engine, 10455);
   engine.CreateBlock(Path("X"), 100, 0, nullptr);
   EXPECT_ERR(engine, 10455);
-  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   engine.ReadSlot(none, 1, buf);
   EXPECT_ERR(engine, 10445);
   engine.CloseBlock(none);
@@ -91,7 +91,7 @@ TEST_F(EngineTest, OperationsNeedAnInitialisedEngineAndAnOpenBlock) {
 }
 
 TEST_F(EngineTest, CreateGivesTheWorkedExampleFiles) {
-  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   const KeyDesc one[] = {{10, true}};
   engine.CreateBlock(Path("ONE"), 100, 1, one);
   EXPECT_OK(engine);
@@ -136,7 +136,7 @@ TEST_F(EngineTest, CreateGivesTheWorkedExampleFiles) {
 }
 
 TEST_F(EngineTest, CreateRefusals) {
-  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   engine.CreateBlock(Path("R20"), 20, 0, nullptr);
   EXPECT_ERR(engine, 10020);
   EXPECT_FALSE(Exists("R20.DAT"));
@@ -158,10 +158,10 @@ TEST_F(EngineTest, CreateRefusals) {
 }
 
 TEST_F(EngineTest, SingleUserOpenReadWriteClose) {
-  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("WALK", 40, 5, {4, 2});
   FileBlock* b = nullptr;
-  engine.OpenBlock(b, Path("WALK"), false, false, false, false);
+  engine.OpenBlock(b, Path("WALK"), {});
   ASSERT_OK(engine);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(engine.SlotLength(b), 40);
@@ -233,10 +233,10 @@ TEST_F(EngineTest, SingleUserOpenReadWriteClose) {
 }
 
 TEST_F(EngineTest, StaleBlockPointerIsRefusedWithoutBeingTouched) {
-  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("STALE", 40, 1);
   FileBlock* b = nullptr;
-  engine.OpenBlock(b, Path("STALE"), false, false, false, false);
+  engine.OpenBlock(b, Path("STALE"), {});
   ASSERT_OK(engine);
   FileBlock* copy = b;
   engine.CloseBlock(b);
@@ -245,8 +245,8 @@ TEST_F(EngineTest, StaleBlockPointerIsRefusedWithoutBeingTouched) {
   engine.ReadSlot(copy, 1, slot);
   EXPECT_ERR(engine, 10445);
   Engine other;
-  ASSERT_EQ(other.StartEngine(0, 8), 8);
-  engine.OpenBlock(b, Path("STALE"), false, false, false, false);
+  ASSERT_EQ(other.StartEngine(EngineMode::kSingleUser, 8), 8);
+  engine.OpenBlock(b, Path("STALE"), {});
   ASSERT_OK(engine);
   other.ReadSlot(b, 1, slot);  // a block of another engine
   EXPECT_ERR(other, 10445);
@@ -256,11 +256,11 @@ TEST_F(EngineTest, StaleBlockPointerIsRefusedWithoutBeingTouched) {
 // A handle kept past its close must not reach the block a later open puts in the same
 // place or memory: each row closes one block and opens another, then uses the old handle.
 TEST_F(EngineTest, StaleHandleIsRefusedAfterItsPlaceIsReused) {
-  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("OLD", 40, 2);
   Build("NEW", 40, 2);
   Engine other;
-  ASSERT_EQ(other.StartEngine(0, 8), 8);
+  ASSERT_EQ(other.StartEngine(EngineMode::kSingleUser, 8), 8);
   const std::vector<uint8_t> ones(40, 0x11);
   struct Row {
     const char* what;
@@ -272,14 +272,14 @@ TEST_F(EngineTest, StaleHandleIsRefusedAfterItsPlaceIsReused) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     FileBlock* old = nullptr;
-    engine.OpenBlock(old, Path("OLD"), false, false, false, false);
+    engine.OpenBlock(old, Path("OLD"), {});
     ASSERT_OK(engine);
     FileBlock* stale = old;
     engine.CloseBlock(old);
     ASSERT_OK(engine);
     Engine& opener = row.otherEngine ? other : engine;
     FileBlock* fresh = nullptr;
-    opener.OpenBlock(fresh, Path(row.reopen), false, false, false, false);
+    opener.OpenBlock(fresh, Path(row.reopen), {});
     ASSERT_OK(opener);
     EXPECT_NE(fresh, stale);
     std::vector<uint8_t> slot(40);
@@ -305,10 +305,10 @@ TEST_F(EngineTest, StaleHandleIsRefusedAfterItsPlaceIsReused) {
 }
 
 TEST_F(EngineTest, ReadOnlyBlockRefusesWrites) {
-  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("RO", 40, 2);
   FileBlock* b = nullptr;
-  engine.OpenBlock(b, Path("RO"), true, false, false, false);
+  engine.OpenBlock(b, Path("RO"), {.readOnly = true});
   ASSERT_OK(engine);
   std::vector<uint8_t> rec(40, 0);
   engine.WriteSlot(b, 1, rec);
@@ -318,10 +318,10 @@ TEST_F(EngineTest, ReadOnlyBlockRefusesWrites) {
 }
 
 TEST_F(EngineTest, NetworkBlockNeedsTheLockToWrite) {
-  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   Build("NET", 40, 3);
   FileBlock* b = nullptr;
-  engine.OpenBlock(b, Path("NET"), false, false, false, true);
+  engine.OpenBlock(b, Path("NET"), {.network = true});
   ASSERT_OK(engine);
   EXPECT_GE(engine.StationNumber(b), 1);
   EXPECT_LE(engine.StationNumber(b), 50);
@@ -345,13 +345,13 @@ TEST_F(EngineTest, NetworkBlockNeedsTheLockToWrite) {
 }
 
 TEST_F(EngineTest, StopEngineClosesEverything) {
-  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   Build("S1", 40, 1);
   Build("S2", 40, 1);
   FileBlock* a = nullptr;
   FileBlock* c = nullptr;
-  engine.OpenBlock(a, Path("S1"), false, false, false, true);
-  engine.OpenBlock(c, Path("S2"), false, false, false, true);
+  engine.OpenBlock(a, Path("S1"), {.network = true});
+  engine.OpenBlock(c, Path("S2"), {.network = true});
   ASSERT_OK(engine);
   engine.LockBlock(c);
   engine.StopEngine();
@@ -359,9 +359,9 @@ TEST_F(EngineTest, StopEngineClosesEverything) {
   EXPECT_FALSE(engine.Initialised());
   // Everything was released: another engine gets the write lock at once.
   Engine other;
-  ASSERT_EQ(other.StartEngine(2, 8), 8);
+  ASSERT_EQ(other.StartEngine(EngineMode::kNetwork, 8), 8);
   FileBlock* o = nullptr;
-  other.OpenBlock(o, Path("S2"), false, false, false, true);
+  other.OpenBlock(o, Path("S2"), {.network = true});
   ASSERT_OK(other);
   other.LockBlock(o);
   EXPECT_OK(other);
@@ -369,21 +369,21 @@ TEST_F(EngineTest, StopEngineClosesEverything) {
 }
 
 TEST_F(EngineTest, MissingFilesAndDirectories) {
-  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   FileBlock* b = nullptr;
-  engine.OpenBlock(b, Path("NONE"), false, false, false, true);
+  engine.OpenBlock(b, Path("NONE"), {.network = true});
   EXPECT_ERR(engine, 9903);
   EXPECT_EQ(b, nullptr);
   // The coordination file this open created is gone again.
   EXPECT_FALSE(Exists("NONE.DIA"));
-  engine.OpenBlock(b, Path("nodir/NONE"), false, false, false, true);
+  engine.OpenBlock(b, Path("nodir/NONE"), {.network = true});
   EXPECT_ERR(engine, 9900);
-  engine.OpenBlock(b, Path("NONE"), false, false, false, false);
+  engine.OpenBlock(b, Path("NONE"), {});
   EXPECT_ERR(engine, 9903);
 }
 
 TEST_F(EngineTest, NewCoordinationFileIsCreatedAndLaidOut) {
-  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   std::vector<KeyDesc> five(5, KeyDesc{4, false});
   std::vector<KeyDesc> seven(7, KeyDesc{4, false});
   engine.CreateBlock(Path("FIVE"), 30, 5, five.data());
@@ -391,9 +391,9 @@ TEST_F(EngineTest, NewCoordinationFileIsCreatedAndLaidOut) {
   ASSERT_OK(engine);
   FileBlock* f = nullptr;
   FileBlock* s = nullptr;
-  engine.OpenBlock(f, Path("FIVE"), false, false, false, true);
+  engine.OpenBlock(f, Path("FIVE"), {.network = true});
   ASSERT_OK(engine);
-  engine.OpenBlock(s, Path("SEVEN"), false, false, false, true);
+  engine.OpenBlock(s, Path("SEVEN"), {.network = true});
   ASSERT_OK(engine);
   const std::string dia5 = ReadRaw("FIVE.DIA");
   ASSERT_EQ(dia5.size(), 54u);
@@ -414,22 +414,22 @@ TEST_F(EngineTest, NewCoordinationFileIsCreatedAndLaidOut) {
 }
 
 TEST_F(EngineTest, CoordinationFileOfABlockOutsideNetworkMode) {
-  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("PLAIN", 40, 1);
   // Not required and existing: deleted by an open for writing.
   WriteRaw("PLAIN.DIA", std::string(1, '\0'));
   FileBlock* b = nullptr;
-  engine.OpenBlock(b, Path("PLAIN"), false, false, false, false);
+  engine.OpenBlock(b, Path("PLAIN"), {});
   ASSERT_OK(engine);
   EXPECT_FALSE(Exists("PLAIN.DIA"));
   engine.CloseBlock(b);
   // Save mode needs one: created, and laid out only for network blocks.
-  engine.OpenBlock(b, Path("PLAIN"), false, false, true, false);
+  engine.OpenBlock(b, Path("PLAIN"), {.saveMode = true});
   ASSERT_OK(engine);
   EXPECT_EQ(Size("PLAIN.DIA"), 1);
   engine.CloseBlock(b);
   // Single-user network block: one slot, the block's own (station 0).
-  engine.OpenBlock(b, Path("PLAIN"), false, false, false, true);
+  engine.OpenBlock(b, Path("PLAIN"), {.network = true});
   ASSERT_OK(engine);
   EXPECT_EQ(engine.StationNumber(b), 0);
   EXPECT_EQ(Size("PLAIN.DIA"), 4);
@@ -438,14 +438,14 @@ TEST_F(EngineTest, CoordinationFileOfABlockOutsideNetworkMode) {
   EXPECT_OK(engine);
   engine.CloseBlock(b);
   // A read-only open refuses an existing coordination file it would need.
-  engine.OpenBlock(b, Path("PLAIN"), true, false, false, true);
+  engine.OpenBlock(b, Path("PLAIN"), {.readOnly = true, .network = true});
   EXPECT_ERR(engine, 10440);
-  engine.OpenBlock(b, Path("PLAIN"), false, true, false, true);  // no locks: read-only
+  engine.OpenBlock(b, Path("PLAIN"), {.noLocks = true, .network = true});  // no locks: read-only
   EXPECT_ERR(engine, 10440);
 }
 
 TEST_F(EngineTest, BadFilesFailTheOpenCleanly) {
-  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   const std::vector<KeyDesc> key = {{10, false}};
   struct Case {
     const char* name;
@@ -470,7 +470,7 @@ TEST_F(EngineTest, BadFilesFailTheOpenCleanly) {
                         {"PAGE", 10122},   {"NOIX", 10010}, {"TINY", 10170}, {"SHORT", 10070}};
   for (const Case& c : cases) {
     FileBlock* b = nullptr;
-    engine.OpenBlock(b, Path(c.name), false, false, false, true);
+    engine.OpenBlock(b, Path(c.name), {.network = true});
     EXPECT_ERR(engine, c.error);
     EXPECT_EQ(b, nullptr) << c.name;
     EXPECT_FALSE(Exists(std::string(c.name) + ".DIA")) << c.name;
@@ -479,7 +479,7 @@ TEST_F(EngineTest, BadFilesFailTheOpenCleanly) {
   const std::vector<KeyDesc> widest = {{100, false}};
   Build("WIDE", 40, 1, {}, widest);
   FileBlock* b = nullptr;
-  engine.OpenBlock(b, Path("WIDE"), false, false, false, true);
+  engine.OpenBlock(b, Path("WIDE"), {.network = true});
   EXPECT_OK(engine);
   engine.CloseBlock(b);
   // Nothing of the failed opens stayed open.
@@ -488,11 +488,11 @@ TEST_F(EngineTest, BadFilesFailTheOpenCleanly) {
 }
 
 TEST_F(EngineTest, FileShorterThanItsSlots) {
-  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   Build("CUT", 40, 4);
   std::filesystem::resize_file(Path("CUT.DAT"), 40 * 3 + 10);
   FileBlock* b = nullptr;
-  engine.OpenBlock(b, Path("CUT"), false, false, false, true);
+  engine.OpenBlock(b, Path("CUT"), {.network = true});
   ASSERT_OK(engine);
   EXPECT_EQ(engine.SlotTotal(b), 5);
   std::vector<uint8_t> slot(40);
@@ -508,7 +508,7 @@ TEST_F(EngineTest, FileShorterThanItsSlots) {
   // A slot count that no file can have.
   for (int32_t highest : {-5, 2147483647}) {
     PatchI32("CUT.DAT", 8, highest);
-    engine.OpenBlock(b, Path("CUT"), false, false, false, true);
+    engine.OpenBlock(b, Path("CUT"), {.network = true});
     ASSERT_OK(engine);
     EXPECT_EQ(engine.SlotTotal(b), 0);
     EXPECT_ERR(engine, 10170);
@@ -517,11 +517,11 @@ TEST_F(EngineTest, FileShorterThanItsSlots) {
 }
 
 TEST_F(EngineTest, OffsetsAreComputedIn64Bits) {
-  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   // 100000 x 30000 lies beyond 2^31: a 32-bit product would wrap into the file.
   Build("BIG", 30000, 1);
   FileBlock* b = nullptr;
-  engine.OpenBlock(b, Path("BIG"), false, false, false, false);
+  engine.OpenBlock(b, Path("BIG"), {});
   ASSERT_OK(engine);
   std::vector<uint8_t> slot(30000);
   engine.ReadSlot(b, 100000, slot);
@@ -530,10 +530,10 @@ TEST_F(EngineTest, OffsetsAreComputedIn64Bits) {
 }
 
 TEST_F(EngineTest, ReadErrorsAreTranslated) {
-  ASSERT_EQ(engine.StartEngine(0, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("FAULT", 40, 2);
   FileBlock* b = nullptr;
-  engine.OpenBlock(b, Path("FAULT"), false, false, false, false);
+  engine.OpenBlock(b, Path("FAULT"), {});
   ASSERT_OK(engine);
   std::vector<uint8_t> slot(40);
   platform::FaultPlan plan;

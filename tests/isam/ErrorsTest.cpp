@@ -8,7 +8,8 @@
 
 namespace {
 
-using kv::isam::ErrorClass;
+using kv::isam::ClassOf;
+using kv::isam::Code;
 using kv::isam::ErrorText;
 using kv::isam::OsOp;
 using kv::isam::TranslateOsError;
@@ -24,7 +25,7 @@ TEST(EngineErrors, Classes) {
       {10001, 3}, {10005, 3}, {10009, 3}, {10000, 4}, {10010, 4}, {10140, 4},
       {10300, 4}, {9901, 4},  {-1, 4},    {10398, 4}, {10411, 4},
   };
-  for (const auto& c : cases) EXPECT_EQ(ErrorClass(c.error), c.cls) << c.error;
+  for (const auto& c : cases) EXPECT_EQ(Code(ClassOf(c.error)), c.cls) << c.error;
 }
 
 TEST(EngineErrors, Texts) {
@@ -72,12 +73,12 @@ TEST(EngineErrors, OsErrorsTranslatePerOperation) {
   };
   for (const auto& row : rows)
     for (size_t i = 0; i < std::size(os); ++i)
-      EXPECT_EQ(TranslateOsError(row.op, os[i]), row.expected[i])
+      EXPECT_EQ(Code(TranslateOsError(row.op, os[i])), row.expected[i])
           << static_cast<int>(row.op) << " os " << os[i];
   // What the record access layer does with them: a missing file is "not found", a
   // missing directory is worth retrying.
-  EXPECT_EQ(ErrorClass(TranslateOsError(OsOp::kOpen, kErrFileNotFound)), 1);
-  EXPECT_EQ(ErrorClass(TranslateOsError(OsOp::kOpen, kErrPathNotFound)), 2);
+  EXPECT_EQ(Code(ClassOf(TranslateOsError(OsOp::kOpen, kErrFileNotFound))), 1);
+  EXPECT_EQ(Code(ClassOf(TranslateOsError(OsOp::kOpen, kErrPathNotFound))), 2);
 }
 
 TEST(EngineErrors, FatalReportShowsNumberAndTextThenHelpThenMessageThenCloses) {

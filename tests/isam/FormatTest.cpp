@@ -116,7 +116,7 @@ TEST(FormatKeys, KeyLengthDerivation) {
     h.sectionLength = c.section;
     h.storedPageSize = c.pageSize;
     int length = 0;
-    EXPECT_EQ(DeriveKeyLength(h, length), c.error) << c.section << "/" << c.pageSize;
+    EXPECT_EQ(Code(DeriveKeyLength(h, length)), c.error) << c.section << "/" << c.pageSize;
     if (c.error == 0) {
       EXPECT_EQ(length, c.length);
     }

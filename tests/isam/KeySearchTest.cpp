@@ -66,7 +66,7 @@ class KeySearchTest : public IsamTest {
 
   FileBlock* Open(const std::string& base) {
     FileBlock* b = nullptr;
-    engine.OpenBlock(b, Path(base), false, false, false, true);
+    engine.OpenBlock(b, Path(base), {.network = true});
     EXPECT_TRUE(engine.LastOpOK()) << engine.LastOpError();
     return b;
   }
@@ -81,7 +81,7 @@ class KeySearchTest : public IsamTest {
 };
 
 TEST_F(KeySearchTest, EmptyTreeAndKeyNumbers) {
-  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   const KeyDesc keys[] = {{10, false}};
   engine.CreateBlock(Path("EMPTY"), 30, 1, keys);
   FileBlock* b = Open("EMPTY");
@@ -101,7 +101,7 @@ TEST_F(KeySearchTest, EmptyTreeAndKeyNumbers) {
 }
 
 TEST_F(KeySearchTest, ExactPrefixesAndAbsentKeys) {
-  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   BuildKeyed("ACE", {10, false}, {{"A", 4}, {"C", 7}, {"E", 2}, {"ABC", 9}});
   FileBlock* b = Open("ACE");
   EXPECT_EQ(Find(b, "C"), 7);
@@ -119,7 +119,7 @@ TEST_F(KeySearchTest, ExactPrefixesAndAbsentKeys) {
 }
 
 TEST_F(KeySearchTest, DuplicatesResolveToTheLowestRecord) {
-  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   BuildKeyed("DUP", {5, true}, {{"X", 12}, {"X", 9}, {"Y", 3}, {"W", 1}, {"X", 20}});
   FileBlock* b = Open("DUP");
   EXPECT_EQ(Find(b, "X"), 9);
@@ -141,7 +141,7 @@ TEST_F(KeySearchTest, DuplicatesResolveToTheLowestRecord) {
 }
 
 TEST_F(KeySearchTest, DeepTreeLookupsAndFullStep) {
-  ASSERT_EQ(engine.StartEngine(2, 500), 500);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 500), 500);
   std::vector<Entry> entries;
   const int n = 30000;
   for (int32_t r = 1; r <= n; ++r) {
@@ -188,7 +188,7 @@ TEST_F(KeySearchTest, DeepTreeLookupsAndFullStep) {
 }
 
 TEST_F(KeySearchTest, StepFromAnExactHitAndAfterTheLastKey) {
-  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   BuildKeyed("STEP", {10, false}, {{"A", 1}, {"C", 2}, {"E", 3}});
   FileBlock* b = Open("STEP");
   EXPECT_EQ(Find(b, "C"), 2);
@@ -207,7 +207,7 @@ TEST_F(KeySearchTest, StepFromAnExactHitAndAfterTheLastKey) {
 }
 
 TEST_F(KeySearchTest, PageCacheEvictsTheLeastRecentlyUsed) {
-  ASSERT_EQ(engine.StartEngine(2, 8), 8);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 8), 8);
   std::vector<Entry> entries;
   for (int32_t r = 1; r <= 2000; ++r) {
     char text[16];
@@ -243,7 +243,7 @@ size_t PageAt(int32_t page, int keyLength) {
 }
 
 TEST_F(KeySearchTest, DamagedTreesFailWith10170AndTheEngineStaysUsable) {
-  ASSERT_EQ(engine.StartEngine(2, 16), 16);
+  ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   std::vector<Entry> entries;
   for (int32_t r = 1; r <= 200; ++r) {
     char text[16];

@@ -14,7 +14,7 @@ class LayoutTest : public IsamTest {
  protected:
   // A block of `keys` keys whose coordination file is `name`, station `station`.
   void Prepare(const std::string& name, int keys, int station) {
-    ASSERT_EQ(ops::OpenFile(block.coord, Path(name), false, true), 0);
+    ASSERT_EQ(ops::OpenFile(block.coord, Path(name), false, true).Code(), 0);
     block.keyCount = keys;
     block.net = std::make_unique<NetState>();
     block.net->slotLength = CoordSlotLength(keys);
@@ -23,7 +23,7 @@ class LayoutTest : public IsamTest {
     block.net->station = station;
   }
   void TearDown() override {
-    ops::CloseFile(state, block.coord);
+    (void)ops::CloseFile(state, block.coord);
     IsamTest::TearDown();
   }
   EngineState state;
@@ -34,7 +34,7 @@ TEST_F(LayoutTest, EveryBitSetForStation3) {
   WriteRaw("L.DIA", std::string(1, '\x42'));
   Prepare("L.DIA", 5, 3);
   const uint8_t all[1] = {0xFF};
-  ASSERT_EQ(ops::WriteLayout(state, block, all), 0);
+  ASSERT_EQ(ops::WriteLayout(state, block, all).Code(), 0);
   const std::string dia = ReadRaw("L.DIA");
   ASSERT_EQ(dia.size(), 54u);
   EXPECT_EQ(dia[0], '\x42');  // the first byte is left alone
@@ -52,7 +52,7 @@ TEST_F(LayoutTest, PartialMaskIsAddedToWhatTheSlotsHold) {
   uint8_t mask[13] = {};
   mask[0] = 0x02;   // key 1
   mask[12] = 0x20;  // bit 101: something changed
-  ASSERT_EQ(ops::WriteLayout(state, block, mask), 0);
+  ASSERT_EQ(ops::WriteLayout(state, block, mask).Code(), 0);
   const std::string after = ReadRaw("M.DIA");
   ASSERT_EQ(after.size(), dia.size());
   for (int s = 0; s <= 50; ++s) {

@@ -46,8 +46,8 @@ class NetworkTest : public IsamTest {
  protected:
   void SetUp() override {
     IsamTest::SetUp();
-    ASSERT_EQ(a.StartEngine(2, 16), 16);
-    ASSERT_EQ(b.StartEngine(2, 16), 16);
+    ASSERT_EQ(a.StartEngine(EngineMode::kNetwork, 16), 16);
+    ASSERT_EQ(b.StartEngine(EngineMode::kNetwork, 16), 16);
   }
   void TearDown() override {
     if (a.Initialised()) a.StopEngine();
@@ -72,7 +72,7 @@ class NetworkTest : public IsamTest {
 
   FileBlock* Open(Engine& e, const std::string& base) {
     FileBlock* blk = nullptr;
-    e.OpenBlock(blk, Path(base), false, false, false, true);
+    e.OpenBlock(blk, Path(base), {.network = true});
     EXPECT_TRUE(e.LastOpOK()) << e.LastOpError();
     return blk;
   }
@@ -201,12 +201,12 @@ TEST_F(NetworkTest, FiftyStationsThenNoMore) {
     EXPECT_EQ(seen[static_cast<size_t>(s)]++, 0) << "station " << s << " twice";
   }
   FileBlock* extra = nullptr;
-  b.OpenBlock(extra, Path("MANY"), false, false, false, true);
+  b.OpenBlock(extra, Path("MANY"), {.network = true});
   EXPECT_ERR(b, 10306);
   EXPECT_EQ(extra, nullptr);
   a.CloseBlock(blocks[17]);
   ASSERT_OK(a);
-  b.OpenBlock(extra, Path("MANY"), false, false, false, true);
+  b.OpenBlock(extra, Path("MANY"), {.network = true});
   EXPECT_OK(b);
   EXPECT_EQ(Size("MANY.DIA"), 54);
 }
@@ -248,10 +248,10 @@ TEST_F(NetworkTest, NewCoordinationFileNeedsExclusiveUse) {
   // opener may not set it up while a has the block open.
   std::filesystem::resize_file(Path("EXCL.DIA"), 1);
   FileBlock* fb = nullptr;
-  b.OpenBlock(fb, Path("EXCL"), false, false, false, true);
+  b.OpenBlock(fb, Path("EXCL"), {.network = true});
   EXPECT_ERR(b, 10360);
   a.CloseBlock(fa);
-  b.OpenBlock(fb, Path("EXCL"), false, false, false, true);
+  b.OpenBlock(fb, Path("EXCL"), {.network = true});
   EXPECT_OK(b);
   EXPECT_EQ(Size("EXCL.DIA"), 54);
 }
@@ -274,7 +274,7 @@ TEST_F(NetworkTest, OpenerWaitingWhileTheCoordinationFileIsDeletedOpensItAgain) 
   // The open takes no lock before the open lock: a second lock call is its retry, so
   // from then on it waits on the file that is about to be deleted.
   const uint64_t before = LockCalls();
-  std::thread opener([&] { a.OpenBlock(fa, Path("GONE"), false, false, false, true); });
+  std::thread opener([&] { a.OpenBlock(fa, Path("GONE"), {.network = true}); });
   const bool waiting = WaitForLockCalls(before + 2);
   EXPECT_TRUE(waiting) << "the opener never came to wait for the open lock";
   EXPECT_EQ(platform::DeleteFile(Path("GONE.DIA")), 0);
@@ -317,9 +317,9 @@ class CrossProcessTest : public NetworkTest {
       int code = 0;
       {
         Engine child;
-        child.StartEngine(2, 8);
+        child.StartEngine(EngineMode::kNetwork, 8);
         FileBlock* blk = nullptr;
-        child.OpenBlock(blk, Path(base), false, false, false, true);
+        child.OpenBlock(blk, Path(base), {.network = true});
         if (!child.LastOpOK()) code = 10;
         child.LockBlock(blk);
         if (!child.LastOpOK()) code = 11;

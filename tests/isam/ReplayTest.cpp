@@ -27,7 +27,7 @@ class ReplayTest : public IsamTest {
  protected:
   void SetUp() override {
     IsamTest::SetUp();
-    ASSERT_EQ(engine.StartEngine(2, 16), 16);
+    ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
     // Records 1..10 with keys K1..K10: a single root page, page 1.
     FileLayout fileLayout;
     fileLayout.dataPath = Path("JR.DAT");
@@ -61,7 +61,7 @@ class ReplayTest : public IsamTest {
 
   FileBlock* Open() {
     FileBlock* b = nullptr;
-    engine.OpenBlock(b, Path("JR"), false, false, false, true);
+    engine.OpenBlock(b, Path("JR"), {.network = true});
     return b;
   }
 
@@ -295,7 +295,7 @@ TEST_F(ReplayTest, PageOfTheSecondKeyLandsAtItsSectionOffset) {
   j.End();
   WriteRaw("TWO.DIA", j.Bytes());
   FileBlock* b = nullptr;
-  engine.OpenBlock(b, Path("TWO"), false, false, false, true);
+  engine.OpenBlock(b, Path("TWO"), {.network = true});
   ASSERT_OK(engine);
   const std::string x = ReadRaw("TWO.IX");
   ASSERT_GE(x.size(), 12008u + 6 + 2 * 39);
@@ -320,7 +320,7 @@ TEST_F(ReplayTest, DamagedLengthWithTwoByteSlots) {
   ASSERT_EQ(dia.size(), 3u + 51 * 2 + 1);
   WriteRaw("SEV.DIA", dia);
   FileBlock* b = nullptr;
-  engine.OpenBlock(b, Path("SEV"), false, false, false, true);
+  engine.OpenBlock(b, Path("SEV"), {.network = true});
   ASSERT_OK(engine);
   const std::string after = ReadRaw("SEV.DIA");
   ASSERT_EQ(after.size(), 105u);
@@ -331,14 +331,14 @@ TEST_F(ReplayTest, DamagedLengthWithTwoByteSlots) {
   std::vector<KeyDesc> five(5, KeyDesc{4, false});
   engine.CreateBlock(Path("FIV"), 30, 5, five.data());
   WriteRaw("FIV.DIA", testkit::CoordinationLayout(5, 52, 0));
-  engine.OpenBlock(b, Path("FIV"), false, false, false, true);
+  engine.OpenBlock(b, Path("FIV"), {.network = true});
   ASSERT_OK(engine);
   EXPECT_EQ(Size("FIV.DIA"), 55);
   engine.CloseBlock(b);
 
   // More slots than station claims can exist for: not a layout, whatever its marker.
   WriteRaw("FIV.DIA", testkit::CoordinationLayout(5, 70000, 0));
-  engine.OpenBlock(b, Path("FIV"), false, false, false, true);
+  engine.OpenBlock(b, Path("FIV"), {.network = true});
   ASSERT_OK(engine);
   EXPECT_EQ(Size("FIV.DIA"), 54);
   engine.CloseBlock(b);
@@ -446,13 +446,13 @@ TEST_F(ReplayTest, MarkerWithoutTheOwnSlotIsLaidOutAgain) {
 
 TEST_F(ReplayTest, JournalOfABlockOutsideNetworkMode) {
   Engine single;
-  ASSERT_EQ(single.StartEngine(0, 8), 8);
+  ASSERT_EQ(single.StartEngine(EngineMode::kSingleUser, 8), 8);
   JournalWriter j;
   j.AddPage(1, kL, 1, NewRoot());
   j.End();
   WriteRaw("JR.DIA", j.Bytes());
   FileBlock* b = nullptr;
-  single.OpenBlock(b, Path("JR"), false, false, false, false);
+  single.OpenBlock(b, Path("JR"), {});
   ASSERT_OK(single);
   EXPECT_FALSE(Exists("JR.DIA"));  // replayed, and not needed any more
   int32_t rec = 0;
@@ -462,7 +462,7 @@ TEST_F(ReplayTest, JournalOfABlockOutsideNetworkMode) {
   single.CloseBlock(b);
   // A read-only block cannot repair.
   WriteRaw("JR.DIA", j.Bytes());
-  single.OpenBlock(b, Path("JR"), true, false, false, false);
+  single.OpenBlock(b, Path("JR"), {.readOnly = true});
   EXPECT_ERR(single, 10440);
   single.StopEngine();
 }

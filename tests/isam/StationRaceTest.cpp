@@ -25,12 +25,12 @@ int Child(const std::vector<std::string>& bases, const std::string& go, int adds
   while (!std::filesystem::exists(go)) {
   }
   Engine e;
-  e.StartEngine(2, 16);
+  e.StartEngine(EngineMode::kNetwork, 16);
   std::vector<FileBlock*> blocks;
   for (const std::string& base : bases) {
     FileBlock* b = nullptr;
     for (int attempt = 0; attempt < 500 && b == nullptr; ++attempt) {
-      e.OpenBlock(b, base, false, false, false, true);
+      e.OpenBlock(b, base, {.network = true});
       if (e.LastOpOK()) break;
       if (e.LastOpError() != 10360 && e.LastOpError() != 10355) return 2;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -18,7 +18,7 @@ class WriteSignalTest : public IsamTest {
  protected:
   void SetUp() override {
     IsamTest::SetUp();
-    for (Engine* e : {&a, &b, &c}) ASSERT_EQ(e->StartEngine(2, 16), 16);
+    for (Engine* e : {&a, &b, &c}) ASSERT_EQ(e->StartEngine(EngineMode::kNetwork, 16), 16);
     testkit::FileLayout fileLayout;
     fileLayout.dataPath = Path("SIG.DAT");
     fileLayout.slotLength = 30;
@@ -39,7 +39,7 @@ class WriteSignalTest : public IsamTest {
   }
   FileBlock* Open(Engine& e) {
     FileBlock* blk = nullptr;
-    e.OpenBlock(blk, Path("SIG"), false, false, false, true);
+    e.OpenBlock(blk, Path("SIG"), {.network = true});
     EXPECT_TRUE(e.LastOpOK()) << e.LastOpError();
     return blk;
   }

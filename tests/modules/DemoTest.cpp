@@ -223,11 +223,11 @@ TEST_F(DemoTest, EngineReadsEveryFileAndKey) {
   const DemoCompany c = MakeDemoCompany(dir_, kN, 9);
   ASSERT_EQ(c.error, "");
   isam::Engine engine;
-  engine.StartEngine(0, 500);
+  engine.StartEngine(kv::isam::EngineMode::kSingleUser, 500);
   for (const modules::DataFileDef& def : modules::AllDataFiles()) {
     const std::string base(def.baseName);
     isam::FileBlock* block = nullptr;
-    engine.OpenBlock(block, dir_ + "/" + base, false, false, false, true);
+    engine.OpenBlock(block, dir_ + "/" + base, {.network = true});
     ASSERT_TRUE(engine.LastOpOK()) << base << " " << engine.LastOpError();
     EXPECT_EQ(engine.SlotTotal(block), kN + 1) << base;
     for (int key = 1; key <= static_cast<int>(def.keys.size()); ++key) {

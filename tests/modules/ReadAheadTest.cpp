@@ -31,7 +31,7 @@ struct OtherStation {
   isam::FileBlock* block = nullptr;
 
   explicit OtherStation(const std::string& name) {
-    engine.StartEngine(2, 500);
+    engine.StartEngine(kv::isam::EngineMode::kNetwork, 500);
     access = std::make_unique<isam::AccessLayer>(engine, dialogs, isam::AccessHooks{});
     access->SaveMode = 0;
     access->FlushAfterWrite = 0;
@@ -116,7 +116,7 @@ TEST_F(ReadAheadTest, AChangeAfterTheReadAheadIsKept) {
       if (progress_.waits.size() != 1) return;
       other.access->WriteRecordAt(other.block, 9,
                                   std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(theirs.data()), theirs.size()));
-      ASSERT_TRUE(other.access->AccessOK) << other.access->WriteStatus;
+      ASSERT_TRUE(other.access->AccessOK) << isam::Code(other.access->WriteStatus);
     };
     isam::AccessLayer access(*engine_, dialogs, isam::AccessHooks{});
     access.SaveMode = 0;

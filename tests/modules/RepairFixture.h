@@ -80,7 +80,7 @@ class RepairFixture : public CompanyDirTest {
   void SetUp() override {
     CompanyDirTest::SetUp();
     engine_ = std::make_unique<isam::Engine>();
-    engine_->StartEngine(2, 500);
+    engine_->StartEngine(kv::isam::EngineMode::kNetwork, 500);
     access_ = std::make_unique<isam::AccessLayer>(*engine_, dialogs_, isam::AccessHooks{});
     access_->SaveMode = 0;
     access_->FlushAfterWrite = 0;

@@ -158,9 +158,9 @@ TEST_F(WalkBatchTest, ARecordHeldElsewhereIsTriedInRoundsThenLeft) {
     dialogs_.events.clear();
     BuildWith(12, {3, 6, 9});
     isam::Engine other;
-    ASSERT_GE(other.StartEngine(2, 16), 8);
+    ASSERT_GE(other.StartEngine(kv::isam::EngineMode::kNetwork, 16), 8);
     isam::FileBlock* theirs = nullptr;
-    other.OpenBlock(theirs, "GLFILE04", false, false, false, true);
+    other.OpenBlock(theirs, "GLFILE04", {.network = true});
     ASSERT_TRUE(other.LastOpOK()) << other.LastOpError();
     other.LockSlot(theirs, 6);
     ASSERT_TRUE(other.LastOpOK());

@@ -36,9 +36,9 @@ int main(int argc, char** argv) {
   const std::string started = HostPath(argv[3]), stop = HostPath(argv[4]), done = HostPath(argv[5]);
   const int records = std::atoi(argv[2]);
   kv::isam::Engine engine;
-  engine.StartEngine(2, 500);
+  engine.StartEngine(kv::isam::EngineMode::kNetwork, 500);
   kv::isam::FileBlock* block = nullptr;
-  engine.OpenBlock(block, base, false, false, false, true);
+  engine.OpenBlock(block, base, {.network = true});
   if (!engine.LastOpOK()) {
     std::fprintf(stderr, "kv_station: open failed with %d\n", engine.LastOpError());
     return 1;

@@ -130,7 +130,7 @@ class Peer {
   Peer(const Options& o, std::FILE* log) : o_(o), log_(log), rng_(o.seed * 1000003u + static_cast<uint64_t>(o.peer)) {}
 
   bool Open() {
-    engine_.StartEngine(2, 64);
+    engine_.StartEngine(kv::isam::EngineMode::kNetwork, 64);
     if (!engine_.LastOpOK()) return Fail("start", engine_.LastOpError());
     std::vector<std::string> names = o_.files;
     if (names.empty()) {
@@ -207,7 +207,7 @@ class Peer {
 
   bool OpenOne(PeerFile& f) {
     for (int attempt = 0;; ++attempt) {
-      engine_.OpenBlock(f.block, f.name, false, false, false, true);
+      engine_.OpenBlock(f.block, f.name, {.network = true});
       if (engine_.LastOpOK()) break;
       // Another station may hold the open lock for a moment, or be setting up a new
       // coordination file.
