@@ -222,7 +222,7 @@ TEST(FormatFixtures, FilesWrittenOutByteByByte) {
   EXPECT_EQ(k.allowDuplicates, 0);
   EXPECT_EQ(k.entryCount, 2);
   int keyLength = 0;
-  ASSERT_EQ(DeriveKeyLength(k, keyLength), 0);
+  ASSERT_EQ(Code(DeriveKeyLength(k, keyLength)), 0);
   ASSERT_EQ(keyLength, 2);
   ASSERT_EQ(CompactPageSize(2, keyLength), page.size());
   ExpandedPage expanded;
