@@ -47,16 +47,22 @@ else
 fi
 rm -rf "$work"
 
-# The stop by keys under a window manager (openbox, when installed): a demo company of
-# many records is chosen by Enter, Y to the first question, Enter on "Fix..." and on the
-# second question, Esc on the
-# main window while it walks, and the result closed by Enter. The program must end with
+# The stop by keys under a window manager (openbox, when installed): a demo company is
+# chosen by Enter, Y to the first question, Enter on "Fix..." and on the second question,
+# Esc on the main window while it walks, and the result closed by Enter. Another station
+# holds the first damaged record, so the run waits there (its 30 s held-record wait)
+# however fast the machine is. The program must end with
 # status 1 and its result must say it stopped, with damage left for the next run.
 if command -v openbox >/dev/null && command -v xdotool >/dev/null; then
-  cmake --build "$dir" --target kvfix207-cli | tail -1
+  cmake --build "$dir" --target kvfix207-cli kv_station | tail -1
   flow=$(mktemp -d)
   mkdir -p "$flow/start" "$flow/appdata" "$flow/temp"
-  "$dir/src/kvfix207-cli" make-demo --records 200000 "$flow/company" >/dev/null
+  "$dir/src/kvfix207-cli" make-demo --records 4000 "$flow/company" >/dev/null
+  first=$( ("$dir/src/kvfix207-cli" scan "$flow/company" 2>/dev/null || true) | head -1)
+  "$dir/tests/kv_station" --hold "$flow/company/$(cut -f1 <<<"$first")" "$(cut -f2 <<<"$first")" \
+    "$flow/held" "$flow/let-go" &
+  holder=$!
+  for _ in $(seq 1 100); do [ -f "$flow/held" ] && break; sleep 0.1; done
   printf 'Demo;%s\r\n' "$flow/company" >"$flow/start/USERDRV.INI"
   cat >"$flow/keys.sh" <<KEYS
 #!/usr/bin/env bash
@@ -87,6 +93,8 @@ echo \$? >"$flow/rc"
 KEYS
   chmod +x "$flow/keys.sh"
   timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" "$flow/keys.sh" || true
+  touch "$flow/let-go"
+  wait "$holder" || true
   rc=$(cat "$flow/rc" 2>/dev/null || echo none)
   left=$( ("$dir/src/kvfix207-cli" scan "$flow/company" 2>/dev/null || true) | wc -l)
   if [ "$rc" = 1 ] && [ "$left" -gt 0 ]; then

@@ -3,8 +3,8 @@
 # (Xvfb with openbox) by keys, as a person would, on a demo company: the company is
 # chosen by Enter, "y" answers the technical-support question, Enter on "Fix..." and on
 # the question that follows, and Enter closes the result. Then the company's files are
-# checked: a scan finds no unsound field left, and the repair report exists. A second run
-# on a larger company is stopped by Esc mid-run (exit status 1, damage left). Any step
+# checked: a scan finds no unsound field left, and the repair report exists. A second run,
+# waiting for a record another station holds, is stopped by Esc (exit status 1, damage left). Any step
 # that fails stops the script with a message and a picture of the screen.
 #   bash scripts/test-windows-desktop.sh      (builds kvfix207.exe first when needed)
 # Needs: wine, Xvfb, openbox, xdotool, python3, fonts-thai-tlwg. Tahoma is mapped to a
@@ -71,27 +71,46 @@ after=$( (cli scan "$company" 2>/dev/null || true) | wc -l)
 ls "$company"/KVFIX207-*.LOG >/dev/null 2>&1 || fail "no repair report in the company directory"
 echo "test-windows-desktop: kvfix207.exe repaired $before unsound fields by keys under Wine in $((t1 - t0)) s; a scan finds none left; report $(basename "$(ls "$company"/KVFIX207-*.LOG | head -1)")"
 
-# The stop: a larger company, Esc on the main window while it walks. The program ends
-# with status 1 after a result that says it stopped, and what it did not reach is left
-# for the next run, its files consistent (the scan reads them all).
+# The stop: Esc on the main window mid-run. Another station holds the lock of the first
+# damaged record, so the run waits there (up to its 30 s held-record wait) however fast
+# the machine is; Esc ends it. The program ends with status 1 after a result that says it
+# stopped, and what it did not reach is left for the next run, its files consistent (the
+# scan reads them all).
 big="$work/BIGCO"
-cli make-demo --records "${KV_DEMO_STOP_RECORDS:-40000}" "$big" >/dev/null 2>&1 || fail "no large demo company"
+cli make-demo --records "${KV_DEMO_STOP_RECORDS:-4000}" "$big" >/dev/null 2>&1 || fail "no demo company for the stop"
+first=$( (cli scan "$big" 2>/dev/null || true) | head -1)
+held_file=$(cut -f1 <<<"$first")
+held_record=$(cut -f2 <<<"$first")
+[ -n "$held_record" ] || fail "stop: no damaged record to hold"
+rm -f "$work/held" "$work/let-go"
+if [ -x "$root/build/tests/kv_station" ]; then
+  "$root/build/tests/kv_station" --hold "$big/$held_file" "$held_record" "$work/held" "$work/let-go" &
+else
+  cmake --build "$build" --target kv_station -j"${KV_JOBS:-2}" >/dev/null
+  wine "$build/tests/kv_station.exe" --hold "$(winepath -w "$big/$held_file")" "$held_record" \
+    "$(winepath -w "$work/held")" "$(winepath -w "$work/let-go")" &
+fi
+holder=$!
+let_go() { touch "$work/let-go"; wait "$holder" 2>/dev/null || true; }
+for _ in $(seq 1 150); do [ -f "$work/held" ] && break; sleep 0.2; done
+[ -f "$work/held" ] || { let_go; fail "stop: the other station did not take the record"; }
 printf 'Big;%s\r\n' "$(winepath -w "$big")" >"$start/USERDRV.INI"
 rm -f "$work/appdata"/*/KORVA.CFG 2>/dev/null || true
 APPDATA=$(winepath -w "$work/appdata") TEMP=$(winepath -w "$work/temp") wine_run "$start" "$exe"
-answer '^Select Directory$' Return '^Caution!$' || fail "stop: the company list did not take Enter"
-answer '^Caution!$' y 'BIGCO$' || fail "stop: the technical-support question did not take Y"
-answer 'BIGCO$' Return '^Confirm$' || fail "stop: Enter on Fix... did not ask"
-answer '^Confirm$' Return || fail "stop: the question for Fix... did not take Enter"
-sleep 1
-press 'BIGCO$' Escape || fail "stop: no main window for Esc"
-wait_window '^(Information|Warning)$' 120 >/dev/null || fail "stop: no result after Esc"
+stop_fail() { let_go; fail "$@"; }
+answer '^Select Directory$' Return '^Caution!$' || stop_fail "stop: the company list did not take Enter"
+answer '^Caution!$' y 'BIGCO$' || stop_fail "stop: the technical-support question did not take Y"
+answer 'BIGCO$' Return '^Confirm$' || stop_fail "stop: Enter on Fix... did not ask"
+answer '^Confirm$' Return || stop_fail "stop: the question for Fix... did not take Enter"
+press 'BIGCO$' Escape || stop_fail "stop: no main window for Esc"
+wait_window '^(Information|Warning)$' 60 >/dev/null || stop_fail "stop: no result after Esc"
+let_go
 capture '^(Information|Warning)$' "$root/out/windows-desktop-stopped.png" || true
 answer '^(Information|Warning)$' Return || fail "stop: the result did not take Enter"
 for _ in $(seq 1 100); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.2; done
 rc=0
 wait "$run_pid" || rc=$?
-[ "$rc" = 1 ] || fail "stop: kvfix207.exe ended with $rc, not 1 (a run that finished before Esc?)"
+[ "$rc" = 1 ] || fail "stop: kvfix207.exe ended with $rc, not 1"
 left=$( (cli scan "$big" 2>/dev/null || true) | wc -l)
 [ "$left" -gt 0 ] || fail "stop: nothing left for the next run"
-echo "test-windows-desktop: Esc stopped the run of a larger company: exit 1, $left unsound fields left for the next run"
+echo "test-windows-desktop: Esc stopped a run waiting for $held_file record $held_record (held by another station): exit 1, $left unsound fields left for the next run"

@@ -5,7 +5,13 @@
 //   kv_station BASE RECORDS STARTED_FILE STOP_FILE DONE_FILE
 //
 // Writes STARTED_FILE once the file is open, and DONE_FILE with the last round number
-// when STOP_FILE appears. Started by a Windows program under Wine, a Linux station gets
+// when STOP_FILE appears.
+//
+//   kv_station --hold BASE RECORD STARTED_FILE STOP_FILE
+//
+// Holds the record lock of RECORD (another copy of the suite editing it) from STARTED_FILE
+// until STOP_FILE appears: a run beside it waits for that record, whatever the machine's
+// speed. Started by a Windows program under Wine, a Linux station gets
 // Wine's names for the Linux paths ("Z:/tmp/..." for "/tmp/..."): it takes them back.
 #include <cstdio>
 #include <cstdlib>
@@ -25,11 +31,35 @@ std::string HostPath(std::string path) {
     path.erase(0, 2);
   return path;
 }
+
+int Hold(const std::string& base, int record, const std::string& started, const std::string& stop) {
+  kv::isam::Engine engine;
+  engine.StartEngine(kv::isam::EngineMode::kNetwork, 500);
+  kv::isam::FileBlock* block = nullptr;
+  engine.OpenBlock(block, base, {.network = true});
+  if (!engine.LastOpOK()) {
+    std::fprintf(stderr, "kv_station: open failed with %d\n", engine.LastOpError());
+    return 1;
+  }
+  engine.LockSlot(block, record);
+  if (!engine.LastOpOK()) {
+    std::fprintf(stderr, "kv_station: the lock of record %d failed with %d\n", record, engine.LastOpError());
+    return 1;
+  }
+  std::ofstream(started) << "holding\n";
+  while (!std::filesystem::exists(stop)) kv::platform::SleepMs(50);
+  engine.UnlockSlot(block, record);
+  engine.CloseBlock(block);
+  engine.StopEngine();
+  return 0;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 6 && std::string(argv[1]) == "--hold")
+    return Hold(HostPath(argv[2]), std::atoi(argv[3]), HostPath(argv[4]), HostPath(argv[5]));
   if (argc != 6) {
-    std::fprintf(stderr, "usage: kv_station BASE RECORDS STARTED STOP DONE\n");
+    std::fprintf(stderr, "usage: kv_station BASE RECORDS STARTED STOP DONE | --hold BASE RECORD STARTED STOP\n");
     return 2;
   }
   const std::string base = HostPath(argv[1]);
