@@ -246,7 +246,7 @@ std::array<uint32_t, 7> ComputeGridBands(const uint8_t* schemeRecord) {
 
 uint32_t GridBandColour(const Settings& settings) {
   const int32_t scheme = settings.userColorType;
-  return settings.gridBand[(scheme >= 1 && scheme <= 6) ? scheme : 1];
+  return settings.gridBand[static_cast<size_t>((scheme >= 1 && scheme <= 6) ? scheme : 1)];
 }
 
 Settings InitSettings() {

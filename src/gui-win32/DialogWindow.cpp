@@ -27,7 +27,7 @@ void DialogWindow::Create(HWND owner, const std::wstring& title, DWORD style, DW
   // dialog units, so the layouts stand as they are given.
   std::vector<WORD> buffer(64, 0);
   auto* dialog = reinterpret_cast<DLGTEMPLATE*>(buffer.data());
-  dialog->style = style & ~WS_VISIBLE;
+  dialog->style = style & ~static_cast<DWORD>(WS_VISIBLE);
   dialog->dwExtendedStyle = exStyle;
   dialog->cdit = 0;
   // Menu, class and title words follow the header, all zero (the buffer is zeroed and

@@ -102,7 +102,7 @@ struct ExpandedPage {
 
 // Bytes a page of `count` items occupies in the file.
 inline size_t CompactPageSize(int count, int keyLength) {
-  return kPageHeaderSize + static_cast<size_t>(count) * (keyLength + kItemFixedPart);
+  return kPageHeaderSize + static_cast<size_t>(count) * static_cast<size_t>(keyLength + kItemFixedPart);
 }
 
 // Expands a page from its file form. `available` is the number of bytes that could be

@@ -80,7 +80,7 @@ Status LockOtherSlots(EngineState& st, FileBlock& b, bool lock) {
   const NetState& n = *b.net;
   const uint64_t own = OwnSlotOffset(b);
   const uint64_t end = kSlotAreaOffset + static_cast<uint64_t>(n.slotAreaLength);
-  const uint64_t after = own + n.slotLength;
+  const uint64_t after = own + static_cast<uint64_t>(n.slotLength);
   if (!lock) {
     Status e;
     if (own > kSlotAreaOffset) e = UnlockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset);
@@ -106,7 +106,7 @@ Status LockOtherSlots(EngineState& st, FileBlock& b, bool lock) {
 // other stations must be kept out for the replay; the write lock already does that.
 Status LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
   NetState& n = *b.net;
-  const size_t own = kSlotAreaOffset + static_cast<size_t>(n.station + 1) * n.slotLength;
+  const size_t own = kSlotAreaOffset + static_cast<size_t>(n.station + 1) * static_cast<size_t>(n.slotLength);
   // Under the write lock the same one read takes the whole slot area (a few hundred
   // bytes at most), which the signal at the unlock then needs not read again.
   const size_t area = kSlotAreaOffset + static_cast<size_t>(n.slotAreaLength);
@@ -260,8 +260,8 @@ Status WriteLayout(EngineState&, FileBlock& b, const uint8_t* mask) {
   uint8_t* area = buf.data() + 2;
   for (int first = 0; first < slots; first += perChunk) {
     const int count = std::min(perChunk, slots - first);
-    const size_t bytes = static_cast<size_t>(count) * m;
-    const uint64_t offset = kSlotAreaOffset + static_cast<uint64_t>(first) * m;
+    const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(m);
+    const uint64_t offset = kSlotAreaOffset + static_cast<uint64_t>(first) * static_cast<uint64_t>(m);
     std::memset(area, 0, bytes);
     if (!full && n.areaKnown) {
       std::memcpy(area, n.scratch.data() + offset, bytes);
@@ -270,7 +270,7 @@ Status WriteLayout(EngineState&, FileBlock& b, const uint8_t* mask) {
       if (Status e = ReadSome(b.coord.file, offset, area, bytes, done)) return e;
     }
     for (int s = 0; s < count; ++s) {
-      uint8_t* slot = area + static_cast<size_t>(s) * m;
+      uint8_t* slot = area + static_cast<size_t>(s) * static_cast<size_t>(m);
       if (first + s == n.station) {
         std::memset(slot, 0, static_cast<size_t>(m));
       } else {

@@ -150,8 +150,8 @@ const DataFileDef* const kWalked[] = {
 };
 
 // Where each module's walked files begin in kWalked, and how many there are.
-constexpr int kWalkFirst[kModuleCount] = {0, 3, 7, 11, 15, 17};
-constexpr int kWalkCount[kModuleCount] = {3, 4, 4, 4, 2, 2};
+constexpr size_t kWalkFirst[kModuleCount] = {0, 3, 7, 11, 15, 17};
+constexpr size_t kWalkCount[kModuleCount] = {3, 4, 4, 4, 2, 2};
 
 //                fileName      module        len   cap first slots  info
 const SideFileDef kSideFiles[] = {
@@ -184,7 +184,7 @@ std::span<const DataFileDef> AllDataFiles() { return kDataFiles; }
 std::span<const DataFileDef* const> WalkedFiles() { return kWalked; }
 
 std::span<const DataFileDef* const> WalkedFiles(Module module) {
-  const int m = static_cast<int>(module);
+  const size_t m = static_cast<size_t>(module);
   return std::span<const DataFileDef* const>(kWalked).subspan(kWalkFirst[m], kWalkCount[m]);
 }
 

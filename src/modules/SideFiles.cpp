@@ -88,7 +88,7 @@ void PutShortString(uint8_t* field, int capacity, std::string_view text) {
 SideTable::SideTable(std::string_view fileName) : def_(&SideFile(fileName)) { Reset(); }
 
 void SideTable::Reset() {
-  slots_.assign(static_cast<size_t>(def_->tableSlots) * def_->recordLength, 0);
+  slots_.assign(static_cast<size_t>(def_->tableSlots) * static_cast<size_t>(def_->recordLength), 0);
   count_ = 0;
   tail_.clear();
   readFailed_ = false;

@@ -46,9 +46,9 @@ class SideTable {
   explicit SideTable(std::string_view fileName);
 
   const SideFileDef& def() const { return *def_; }
-  uint8_t* Slot(int index) { return slots_.data() + static_cast<size_t>(index) * def_->recordLength; }
+  uint8_t* Slot(int index) { return slots_.data() + static_cast<size_t>(index) * static_cast<size_t>(def_->recordLength); }
   const uint8_t* Slot(int index) const {
-    return slots_.data() + static_cast<size_t>(index) * def_->recordLength;
+    return slots_.data() + static_cast<size_t>(index) * static_cast<size_t>(def_->recordLength);
   }
   std::vector<uint8_t>& bytes() { return slots_; }
   int32_t count() const { return count_; }
@@ -90,7 +90,8 @@ class InfoRecord {
 
   const SideFileDef& def() const { return *def_; }
   uint8_t* data() { return bytes_.data(); }
-  uint8_t& operator[](size_t offset) { return bytes_.at(offset); }
+  // Offsets are the record layout's (int); a negative one is refused as out of range.
+  uint8_t& operator[](int offset) { return bytes_.at(static_cast<size_t>(offset)); }
   const std::vector<uint8_t>& bytes() const { return bytes_; }
 
   // Fills the record with zero bytes; the caller then sets its defaults.

@@ -34,6 +34,10 @@
 #include "platform/Path.h"
 
 namespace kv::platform {
+namespace {
+// The handle holds a descriptor in this half.
+int Fd(NativeFile handle) { return static_cast<int>(handle); }
+}  // namespace
 
 using detail::OsCall;
 using detail::OsTransfer;
@@ -246,7 +250,7 @@ int32_t File::StillNamed(bool& same) {
   same = false;
   if (fd_ < 0) return kErrInvalidHandle;
   struct stat mine;
-  if (OsCall(Op::kStat, [&] { return ::fstat(fd_, &mine); }) != 0) return WinErrorFromErrno(errno);
+  if (OsCall(Op::kStat, [&] { return ::fstat(Fd(fd_), &mine); }) != 0) return WinErrorFromErrno(errno);
   struct stat named;
   const int err = detail::StatPath(ResolvePath(name_), named);
   if (err == ENOENT || err == ENOTDIR) return kErrNone;  // gone: not the same
@@ -264,7 +268,7 @@ int32_t File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& done)
   while (done < length) {
     bool stop = false;
     ssize_t n = OsTransfer(Op::kRead, length - done, stop, [&](size_t len) {
-      return ::pread(fd_, p + done, len, static_cast<off_t>(offset + done));
+      return ::pread(Fd(fd_), p + done, len, static_cast<off_t>(offset + done));
     });
     if (n < 0) return WinErrorFromErrno(errno);
     done += static_cast<size_t>(n);
@@ -282,7 +286,7 @@ int32_t File::WriteAt(uint64_t offset, const void* buffer, size_t length, size_t
   while (done < length) {
     bool stop = false;
     ssize_t n = OsTransfer(Op::kWrite, length - done, stop, [&](size_t len) {
-      return ::pwrite(fd_, p + done, len, static_cast<off_t>(offset + done));
+      return ::pwrite(Fd(fd_), p + done, len, static_cast<off_t>(offset + done));
     });
     if (n < 0) return WinErrorFromErrno(errno);
     done += static_cast<size_t>(n);
@@ -295,7 +299,7 @@ int32_t File::Size(uint64_t& size) {
   size = 0;
   if (fd_ < 0) return kErrInvalidHandle;
   struct stat st;
-  if (OsCall(Op::kSize, [&] { return ::fstat(fd_, &st); }) != 0) return WinErrorFromErrno(errno);
+  if (OsCall(Op::kSize, [&] { return ::fstat(Fd(fd_), &st); }) != 0) return WinErrorFromErrno(errno);
   size = static_cast<uint64_t>(st.st_size);
   return kErrNone;
 }
@@ -303,20 +307,20 @@ int32_t File::Size(uint64_t& size) {
 int32_t File::Truncate(uint64_t size) {
   if (fd_ < 0) return kErrInvalidHandle;
   if (size > static_cast<uint64_t>(INT64_MAX)) return kErrInvalidAccess;
-  if (OsCall(Op::kTruncate, [&] { return ::ftruncate(fd_, static_cast<off_t>(size)); }) != 0)
+  if (OsCall(Op::kTruncate, [&] { return ::ftruncate(Fd(fd_), static_cast<off_t>(size)); }) != 0)
     return WinErrorFromErrno(errno);
   return kErrNone;
 }
 
 int32_t File::Flush() {
   if (fd_ < 0) return kErrInvalidHandle;
-  if (OsCall(Op::kFlush, [&] { return ::fdatasync(fd_); }) != 0) return WinErrorFromErrno(errno);
+  if (OsCall(Op::kFlush, [&] { return ::fdatasync(Fd(fd_)); }) != 0) return WinErrorFromErrno(errno);
   return kErrNone;
 }
 
 int32_t File::Close() {
   if (fd_ < 0) return kErrInvalidHandle;
-  int fd = std::exchange(fd_, -1);
+  const int fd = Fd(std::exchange(fd_, -1));
   name_.clear();
   // The descriptor is gone whatever close() says (Linux never leaves it open), so it is
   // called once and not repeated after EINTR. Its locks go with it.
@@ -350,11 +354,11 @@ int32_t SetLock(int fd, short type, uint64_t offset, uint64_t length, Op op) {
 
 int32_t File::LockRange(uint64_t offset, uint64_t length) {
   if (fd_ < 0) return kErrInvalidHandle;
-  return SetLock(fd_, readOnly_ ? F_RDLCK : F_WRLCK, offset, length, Op::kLock);
+  return SetLock(Fd(fd_), readOnly_ ? F_RDLCK : F_WRLCK, offset, length, Op::kLock);
 }
 
 int32_t File::UnlockRange(uint64_t offset, uint64_t length) {
-  return SetLock(fd_, F_UNLCK, offset, length, Op::kUnlock);
+  return SetLock(Fd(fd_), F_UNLCK, offset, length, Op::kUnlock);
 }
 
 // ---------------------------------------------------------------------------------
