@@ -1,22 +1,48 @@
-// Accounts payable, and what it shares with its twin, accounts receivable: the
-// information record with its two fix-ups and the type file with its defaults.
+// Accounts payable and its twin, accounts receivable: their plans, their information
+// records with the two fix-ups, and the type file with its defaults. The BI and PO
+// plans read the AR and AP records and type files as well.
 #include "isam/Coding.h"
 #include "isam/Extended.h"
-#include "modules/ModuleState.h"
+#include "modules/ModulePlans.h"
+#include "modules/SharedFiles.h"
 #include "platform/Cp874.h"
 
 namespace kv::modules {
 namespace {
 
-// AP and AR information records (same layout for these fields).
-constexpr int kCloseDate = 246;  // string[8]: date of the last close
-constexpr int kType1 = 307;      // string[10]: goes into the first type record
-constexpr int kType2 = 318;      // string[10]: goes into the second, then emptied
-constexpr int kInt601 = 601;     // int16: source of the value at 606 when that is zero
-constexpr int kValue606 = 606;   // extended, default 7.0
-constexpr int kByte616 = 616;    // source of the byte below when that is zero
-constexpr int kAPByte630 = 630;
-constexpr int kARByte619 = 619;
+// AP and AR information records (1107 bytes; the same layout for these fields).
+constexpr int kCloseDate = 246;    // string[8]: date of the last close
+constexpr int kFirstType = 307;    // string[10]: goes into the first type record
+constexpr int kSecondType = 318;   // string[10]: goes into the second, then emptied
+constexpr int kValueSource = 601;  // int16: fills kValue when that is zero
+constexpr int kValue = 606;        // extended, default 7.0
+constexpr int kByteSource = 616;   // fills the module's byte below when that is zero
+constexpr int kAPFilledByte = 630;
+constexpr int kARFilledByte = 619;
+
+constexpr FieldDefault kLedgerDefaults[] = {
+    {282, 1, kNewCompany}, {283, 1, kNewCompany}, {603, 1, kNewCompany},
+    {kValue, 7, "value filled from the int16 before it when zero", true},
+};
+
+void FixLedgerInfo(InfoRecord& r, bool existed, size_t filledByte) {
+  if (!existed) return;  // created empty: nothing else happens
+  const int16_t source = isam::GetI16(r.data() + kValueSource);
+  if (isam::ExtendedIsZero(r.data() + kValue) && source != 0) {
+    isam::EncodeExtended(source, r.data() + kValue);
+    r.WriteOnce();
+  }
+  if (r[filledByte] == 0 && r[kByteSource] != 0) {
+    r[filledByte] = r[kByteSource];
+    r.WriteOnce();
+  }
+}
+
+void FixAPInfo(InfoRecord& r, bool existed, const RunContext&) { FixLedgerInfo(r, existed, kAPFilledByte); }
+void FixARInfo(InfoRecord& r, bool existed, const RunContext&) { FixLedgerInfo(r, existed, kARFilledByte); }
+
+const InfoLayout kAPInfo{"APINFO.DAT", kLedgerDefaults, kCloseDate, true, &FixAPInfo};
+const InfoLayout kARInfo{"ARINFO.DAT", kLedgerDefaults, kCloseDate, true, &FixARInfo};
 
 // APTYPE.DAT / ARTYPE.DAT records: a name at 0, a string[10] at 31.
 constexpr int kTypeName = 0;
@@ -25,31 +51,12 @@ constexpr int kTypeCode = 31;
 
 }  // namespace
 
-void ModuleState::ReadLedgerInfo(Module module) {
-  InfoRecord& r = module == Module::kAP ? apInfo : arInfo;
-  const int target = module == Module::kAP ? kAPByte630 : kARByte619;
-  r.Clear();
-  r[282] = 1;
-  r[283] = 1;
-  r[603] = 1;
-  isam::EncodeExtended(7, r.data() + kValue606);
-  if (!r.Read()) return;  // created empty: nothing else happens
-
-  const int16_t days = isam::GetI16(r.data() + kInt601);
-  if (isam::ExtendedIsZero(r.data() + kValue606) && days != 0) {
-    isam::EncodeExtended(days, r.data() + kValue606);
-    r.Write(1);
-  }
-  if (r[target] == 0 && r[kByte616] != 0) {
-    r[target] = r[kByte616];
-    r.Write(1);
-  }
-}
-
-void ModuleState::ReadLedgerTypes(Module module) {
-  const bool ap = module == Module::kAP;
-  SideTable& types = ap ? apType : arType;
-  InfoRecord& r = ap ? apInfo : arInfo;
+// A type file whose first two records are both empty gets the two default types, their
+// codes taken from the information record (the second then emptied there).
+void ReadLedgerTypes(SharedFiles& files, std::string_view fileName) {
+  SideTable& types = files.Table(fileName);
+  const bool ap = types.def().module == Module::kAP;
+  InfoRecord& r = files.Info(ap ? "APINFO.DAT" : "ARINFO.DAT");
   types.Read();
 
   uint8_t* first = types.Slot(0);
@@ -60,68 +67,58 @@ void ModuleState::ReadLedgerTypes(Module module) {
   }
   PutShortString(first + kTypeName, kTypeNameCapacity,
                  platform::Th(ap ? "เจ้าหนี้การค้า" : "ลูกหนี้การค้า"));
-  PutShortString(first + kTypeCode, 10, ShortString(r.data() + kType1, 10));
+  PutShortString(first + kTypeCode, 10, ShortString(r.data() + kFirstType, 10));
   PutShortString(second + kTypeName, kTypeNameCapacity,
                  platform::Th(ap ? "เจ้าหนี้อื่น" : "ลูกหนี้อื่น"));
-  PutShortString(second + kTypeCode, 10, ShortString(r.data() + kType2, 10));
-  types.Write(types.def().capacity);
-  if (r[kType2] != 0) {
-    r[kType2] = 0;
+  PutShortString(second + kTypeCode, 10, ShortString(r.data() + kSecondType, 10));
+  types.WriteAll();
+  if (r[kSecondType] != 0) {
+    r[kSecondType] = 0;
     r.Write();
   }
 }
 
-void ModuleState::OpenAPFiles() {
-  ReadLedgerInfo(Module::kAP);
-  ReadLedgerTypes(Module::kAP);
-  apTbuf.Read(SideTable::OnBadRecord::kEmptyTable);
-  OpenData({"APFILE01", "APFILE02", "APFILE03", "APFILE04", "APFILE05"});
-  ReadGLInfo();
-  OpenData("GLFILE01");
-  ReadGLBook();
-  ReadICInfo();
-  ReadICSubw();
-}
+constexpr PlanStep kAPOpen[] = {
+    {Step::kReadInfo, "APINFO.DAT"},
+    {Step::kCall, "APTYPE.DAT", &ReadLedgerTypes},
+    {Step::kReadOrEmpty, "APTBUF.DAT"},
+    {Step::kOpen, "APFILE01 APFILE02 APFILE03 APFILE04 APFILE05"},
+    {Step::kReadInfo, "GLINFO.DAT"},
+    {Step::kOpen, "GLFILE01"},
+    {Step::kRead, "GLBOOK.DAT"},
+    {Step::kReadInfo, "ICINFO.DAT"},
+    {Step::kCall, "ICSUBW.DAT", &ReadWarehouses},
+};
+// ICFILE04 is not open here (the IC close closed it); closing it does nothing.
+constexpr PlanStep kAPClose[] = {
+    {Step::kClose, "APFILE01 APFILE02 APFILE03 APFILE04 APFILE05"},
+    {Step::kStampAndWrite, "APINFO.DAT"},
+    {Step::kWriteBack, "APTBUF.DAT"},
+    {Step::kClose, "ICFILE04 GLFILE01"},
+    {Step::kWriteBook, "GLBOOK.DAT"},
+    {Step::kRelease, "APTYPE.DAT ICSUBW.DAT APTBUF.DAT"},
+};
 
-void ModuleState::CloseAPFiles() {
-  CloseData({"APFILE01", "APFILE02", "APFILE03", "APFILE04", "APFILE05"});
-  PutShortString(apInfo.data() + kCloseDate, 8, ThaiDateStamp());
-  apInfo.Write();
-  // An APTBUF.DAT that could not be read whole was emptied in memory, as the suite
-  // does; the file itself is left as it was rather than rewritten empty, which would
-  // throw away every record in it.
-  if (!apTbuf.readFailed()) apTbuf.WriteBack();
-  CloseData("ICFILE04");
-  CloseData("GLFILE01");
-  WriteGLBook();
-  apType.Reset();
-  icSubw.Reset();
-  apTbuf.Reset();
-}
+constexpr PlanStep kAROpen[] = {
+    {Step::kReadInfo, "ARINFO.DAT"},
+    {Step::kRead, "ARTBUF.DAT"},
+    {Step::kCall, "ARTYPE.DAT", &ReadLedgerTypes},
+    {Step::kOpen, "ARFILE01 ARFILE02 ARFILE03 ARFILE04 ARFILE05"},
+    {Step::kReadInfo, "GLINFO.DAT ICINFO.DAT"},
+    {Step::kCall, "ICSUBW.DAT", &ReadWarehouses},
+    {Step::kOpen, "GLFILE01"},
+    {Step::kRead, "GLBOOK.DAT"},
+};
+constexpr PlanStep kARClose[] = {
+    {Step::kClose, "ARFILE01 ARFILE02 ARFILE03 ARFILE04 ARFILE05"},
+    {Step::kStampAndWrite, "ARINFO.DAT"},
+    {Step::kWriteBack, "ARTBUF.DAT"},
+    {Step::kClose, "ICFILE04 GLFILE01"},
+    {Step::kWriteBook, "GLBOOK.DAT"},
+    {Step::kRelease, "ARTYPE.DAT ICSUBW.DAT ARTBUF.DAT"},
+};
 
-void ModuleState::OpenARFiles() {
-  ReadLedgerInfo(Module::kAR);
-  arTbuf.Read(SideTable::OnBadRecord::kRaise);
-  ReadLedgerTypes(Module::kAR);
-  OpenData({"ARFILE01", "ARFILE02", "ARFILE03", "ARFILE04", "ARFILE05"});
-  ReadGLInfo();
-  ReadICInfo();
-  ReadICSubw();
-  OpenData("GLFILE01");
-  ReadGLBook();
-}
-
-void ModuleState::CloseARFiles() {
-  CloseData({"ARFILE01", "ARFILE02", "ARFILE03", "ARFILE04", "ARFILE05"});
-  PutShortString(arInfo.data() + kCloseDate, 8, ThaiDateStamp());
-  arInfo.Write();
-  arTbuf.WriteBack();
-  CloseData("ICFILE04");
-  CloseData("GLFILE01");
-  WriteGLBook();
-  arType.Reset();
-  icSubw.Reset();
-  arTbuf.Reset();
-}
+const ModulePlan kAPPlan{Module::kAP, kAPInfo, true, kAPOpen, kAPClose};
+const ModulePlan kARPlan{Module::kAR, kARInfo, true, kAROpen, kARClose};
 
 }  // namespace kv::modules

@@ -1,83 +1,70 @@
-// General ledger: its files, its information record and the GL pieces that the other
-// modules' opens and closes reuse (GLFILE01, GLINFO.DAT, GLBOOK.DAT).
-#include <cstring>
+// General ledger: its plan, its information record and the book-name lookup at open.
+// GLFILE01, GLINFO.DAT and GLBOOK.DAT are opened, read and written by the other
+// modules' plans as well.
+#include <string>
 #include <vector>
 
-#include "modules/ModuleState.h"
+#include "modules/ModulePlans.h"
+#include "modules/SharedFiles.h"
 
 namespace kv::modules {
 namespace {
 
-// GL information record.
-constexpr int kCloseDate = 284;    // string[8]: date of the last close
-constexpr int kBookKey = 405;      // string[10]: key looked up in GLFILE02
-constexpr int kBookName = 416;     // string[10]: taken from the GLFILE02 record found
-constexpr int kGL02Name = 15;      // string in the GLFILE02 record copied to kBookName
+// GL information record (2406 bytes).
+constexpr int kCloseDate = 284;  // string[8]: date of the last close
+constexpr int kBookKey = 405;    // string[10]: key looked up in GLFILE02 at open
+constexpr int kBookName = 416;   // string[10]: taken from the GLFILE02 record found
+constexpr int kGL02Name = 15;    // string in the GLFILE02 record copied to kBookName
 
-constexpr int kBookLimit = 30;     // GLBOOK.DAT: read at most, always written
+constexpr FieldDefault kGLDefaults[] = {
+    {293, 0, kNewCompany},  {294, 1, kNewCompany},  {295, 3, kNewCompany},
+    {296, 1, kNewCompany},  {2205, 1, kNewCompany}, {2209, 1, kNewCompany},
+    {2212, 2, kNewCompany}, {2214, 0, kNewCompany}, {2215, 1, kNewCompany},
+};
+const InfoLayout kGLInfo{"GLINFO.DAT", kGLDefaults, kCloseDate, true};
 
-}  // namespace
-
-void ModuleState::ReadGLInfo() {
-  InfoRecord& r = glInfo;
-  r.Clear();
-  r[293] = 0;
-  r[294] = 1;
-  r[295] = 3;
-  r[296] = 1;
-  r[2205] = 1;
-  r[2209] = 1;
-  r[2212] = 2;
-  r[2214] = 0;
-  r[2215] = 1;
-  r.Read();
-}
-
-void ModuleState::ReadGLBook() { glBook.Read(); }
-
-// Written by the modules that book into the general ledger. A failure to re-create the
-// file leaves it as it was, silently, as the suite does.
-void ModuleState::WriteGLBook() { glBook.Write(kBookLimit, /*silent=*/true); }
-
-void ModuleState::OpenGLFiles() {
-  OpenData({"GLFILE01", "GLFILE03", "GLFILE05", "GLFILE04", "GLFILE06", "GLFILE02",
-            "GLFILE07", "GLFILE08"});
-  ReadGLInfo();
-  ReadGLBook();
-  glTbuf.Read();
-  glTbfs.Read();
-
-  uint8_t* info = glInfo.data();
+// The book name shown with the ledger: looked up by the key the information record
+// holds, emptied when there is none or it is not found.
+void LookUpBookName(SharedFiles& files, std::string_view gl02Name) {
+  RunContext& ctx = files.ctx;
+  uint8_t* info = files.Info("GLINFO.DAT").data();
   info[kBookName] = 0;
   const std::string key(ShortString(info + kBookKey, 10));
-  if (!key.empty()) {
-    isam::FileBlock* gl02 = Block("GLFILE02");
-    int32_t record = 0;
-    ctx.access.FindRecordByKey(gl02, 1, record, key);
-    if (ctx.access.AccessOK) {
-      // Sized by the file's own slot length when that is sane, so the read cannot fail
-      // for a file made with another record length.
-      int32_t length = DataFile("GLFILE02").recordLength;
-      const int32_t slot = gl02 ? ctx.access.engine().SlotLength(gl02) : 0;
-      if (slot > length && slot <= isam::kMaxRecordLength) length = slot;
-      std::vector<uint8_t> buffer(static_cast<size_t>(length), 0);
-      ctx.access.ReadRecordAt(gl02, record, buffer);
-      if (ctx.access.AccessOK) {
-        PutShortString(info + kBookName, 10, ShortString(buffer.data() + kGL02Name, 10));
-      }
-    }
+  if (key.empty()) return;
+  isam::FileBlock* gl02 = files.Block(gl02Name);
+  int32_t record = 0;
+  ctx.access.FindRecordByKey(gl02, 1, record, key);
+  if (!ctx.access.AccessOK) return;
+  // Sized by the file's own slot length when that is sane, so the read cannot fail for
+  // a file made with another record length.
+  int32_t length = DataFile(gl02Name).recordLength;
+  const int32_t slot = gl02 ? ctx.access.engine().SlotLength(gl02) : 0;
+  if (slot > length && slot <= isam::kMaxRecordLength) length = slot;
+  std::vector<uint8_t> buffer(static_cast<size_t>(length), 0);
+  ctx.access.ReadRecordAt(gl02, record, buffer);
+  if (ctx.access.AccessOK) {
+    PutShortString(info + kBookName, 10, ShortString(buffer.data() + kGL02Name, 10));
   }
 }
 
-void ModuleState::CloseGLFiles() {
-  CloseData({"GLFILE01", "GLFILE03", "GLFILE05", "GLFILE04", "GLFILE06", "GLFILE02",
-             "GLFILE07", "GLFILE08"});
-  PutShortString(glInfo.data() + kCloseDate, 8, ThaiDateStamp());
-  glInfo.Write();
-  glTbuf.WriteBack();
-  glTbfs.WriteBack();
-  glBook.Reset();
-  glTbuf.Reset();
-}
+}  // namespace
+
+constexpr std::string_view kGLFiles =
+    "GLFILE01 GLFILE03 GLFILE05 GLFILE04 GLFILE06 GLFILE02 GLFILE07 GLFILE08";
+
+constexpr PlanStep kOpen[] = {
+    {Step::kOpen, kGLFiles},
+    {Step::kReadInfo, "GLINFO.DAT"},
+    {Step::kRead, "GLBOOK.DAT GLTBUF.DAT GLTBFS.DAT"},
+    {Step::kCall, "GLFILE02", &LookUpBookName},
+};
+constexpr PlanStep kClose[] = {
+    {Step::kClose, kGLFiles},
+    {Step::kStampAndWrite, "GLINFO.DAT"},
+    {Step::kWriteBack, "GLTBUF.DAT GLTBFS.DAT"},
+    {Step::kRelease, "GLBOOK.DAT GLTBUF.DAT"},
+};
+
+const ModulePlan kGLPlan{Module::kGL, kGLInfo, false, kOpen, kClose};
 
 }  // namespace kv::modules

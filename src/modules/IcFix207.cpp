@@ -1,14 +1,29 @@
-// Inventory: its files, its information record and the IC pieces that the AP, AR, BI
-// and PO opens reuse (ICINFO.DAT, ICDPMT.DAT, ICSUBW.DAT, the IC data files).
-#include "modules/ModuleState.h"
+// Inventory: its plan, its information record and the warehouse table, which the AP,
+// AR, BI and PO plans read as well (with ICINFO.DAT, ICDPMT.DAT and IC data files).
+#include "modules/ModulePlans.h"
+#include "modules/SharedFiles.h"
 #include "platform/Cp874.h"
 
 namespace kv::modules {
 namespace {
 
-// IC information record.
-constexpr int kCloseDate = 264;  // string[8]: date of the last close
-constexpr int kByte285 = 285;    // default 2; a stored 0 is replaced by 2 at once
+// IC information record (388 bytes).
+constexpr int kCloseDate = 264;   // string[8]: date of the last close
+constexpr int kNeverZero = 285;   // default 2; a stored 0 is replaced by 2 at once
+
+constexpr FieldDefault kICDefaults[] = {
+    {274, 1, kNewCompany}, {275, 1, kNewCompany}, {278, 0, kNewCompany},
+    {kNeverZero, 2, "setting that is never 0"},   {288, 1, kNewCompany},
+};
+
+void FixICInfo(InfoRecord& r, bool existed, const RunContext&) {
+  if (existed && r[kNeverZero] == 0) {
+    r[kNeverZero] = 2;
+    r.WriteOnce();
+  }
+}
+
+const InfoLayout kICInfo{"ICINFO.DAT", kICDefaults, kCloseDate, true, &FixICInfo};
 
 // The record is 141 bytes; the name is cut only by that.
 constexpr int kWarehouseNameCapacity = 140;
@@ -19,55 +34,42 @@ void PutDefaultWarehouse(SideTable& table) {
 
 }  // namespace
 
-void ModuleState::ReadICInfo() {
-  InfoRecord& r = icInfo;
-  r.Clear();
-  r[274] = 1;
-  r[275] = 1;
-  r[278] = 0;
-  r[kByte285] = 2;
-  r[288] = 1;
-  if (r.Read() && r[kByte285] == 0) {
-    r[kByte285] = 2;
-    r.Write(1);
-  }
-}
-
-void ModuleState::ReadICDpmt() { icDpmt.Read(); }
-
-void ModuleState::ReadICSubw() {
-  icSubw.Reset();
-  PutDefaultWarehouse(icSubw);
-  if (!icSubw.Read(SideTable::OnBadRecord::kRaise, /*createMissing=*/false)) {
+// ICSUBW.DAT always names at least the main warehouse.
+void ReadWarehouses(SharedFiles& files, std::string_view fileName) {
+  SideTable& table = files.Table(fileName);
+  table.Reset();
+  PutDefaultWarehouse(table);
+  if (!table.Read(SideTable::OnBadRecord::kRaise, /*createMissing=*/false)) {
     // A missing file is created with a full table: the default warehouse in the first
     // record, the rest zero.
-    PutDefaultWarehouse(icSubw);
-    icSubw.Write(icSubw.def().capacity);
+    PutDefaultWarehouse(table);
+    table.WriteAll();
     return;
   }
   // Read() starts from a zeroed table; an empty file keeps the default warehouse.
-  if (icSubw.count() == 0) PutDefaultWarehouse(icSubw);
+  if (table.count() == 0) PutDefaultWarehouse(table);
 }
 
-void ModuleState::OpenICFiles() {
-  ReadICInfo();
-  ReadICDpmt();
-  ReadICSubw();
-  ReadGLInfo();
-  OpenData({"ICFILE01", "ICFILE03", "ICFILE04", "ICFILE02", "ICFILE05", "ICFILE07",
-            "ICFILE06", "GLFILE01"});
-}
+constexpr std::string_view kICFiles =
+    "ICFILE01 ICFILE03 ICFILE04 ICFILE02 ICFILE05 ICFILE07 ICFILE06";
 
+constexpr PlanStep kOpen[] = {
+    {Step::kReadInfo, "ICINFO.DAT"},
+    {Step::kRead, "ICDPMT.DAT"},
+    {Step::kCall, "ICSUBW.DAT", &ReadWarehouses},
+    {Step::kReadInfo, "GLINFO.DAT"},
+    {Step::kOpen, kICFiles},
+    {Step::kOpen, "GLFILE01"},
+};
 // GLFILE01 stays open: the next module that books into the ledger opens it again (and
 // keeps this handle) and closes it; otherwise it is closed at the end of the run. The
 // GL information record read at open is not written back here.
-void ModuleState::CloseICFiles() {
-  CloseData({"ICFILE01", "ICFILE03", "ICFILE04", "ICFILE02", "ICFILE05", "ICFILE07",
-             "ICFILE06"});
-  PutShortString(icInfo.data() + kCloseDate, 8, ThaiDateStamp());
-  icInfo.Write();
-  icDpmt.Reset();
-  icSubw.Reset();
-}
+constexpr PlanStep kClose[] = {
+    {Step::kClose, kICFiles},
+    {Step::kStampAndWrite, "ICINFO.DAT"},
+    {Step::kRelease, "ICDPMT.DAT ICSUBW.DAT"},
+};
+
+const ModulePlan kICPlan{Module::kIC, kICInfo, true, kOpen, kClose};
 
 }  // namespace kv::modules

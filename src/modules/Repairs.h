@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "isam/Access.h"
+#include "modules/ModuleTables.h"
 #include "modules/Progress.h"
 
 namespace kv::modules {
@@ -21,7 +22,7 @@ struct RunContext {
   bool invoiceOldForm = false;     // KORVA.INI INVOICEOLDFORM=TRUE
 };
 
-struct ModuleState;  // tables and information records of all modules
+class SharedFiles;  // data files, tables and information records of all modules
 
 // Module repairs share state (GLFILE01, GLINFO.DAT, GLBOOK.DAT, the IC, AP and AR
 // files): one object holds it for the run. Run them in the order GL, IC, AP, AR, BI,
@@ -44,7 +45,9 @@ class ModuleRepairs {
   void CloseAll();
 
  private:
-  std::unique_ptr<ModuleState> state_;  // holds the context for the run
+  void Repair(Module module);
+
+  std::unique_ptr<SharedFiles> files_;  // holds the context for the run
 };
 
 }  // namespace kv::modules

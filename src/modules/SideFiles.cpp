@@ -88,7 +88,7 @@ void PutShortString(uint8_t* field, int capacity, std::string_view text) {
 SideTable::SideTable(std::string_view fileName) : def_(&SideFile(fileName)) { Reset(); }
 
 void SideTable::Reset() {
-  slots_.assign(static_cast<size_t>(def_->tableSlots) * static_cast<size_t>(def_->recordLength), 0);
+  slots_.assign(SlotOffset(def_->tableSlots), 0);
   count_ = 0;
   tail_.clear();
   readFailed_ = false;
@@ -125,7 +125,7 @@ bool SideTable::Read(OnBadRecord onBad, bool createMissing) {
   return true;
 }
 
-bool SideTable::Write(int32_t records, bool silent) const {
+bool SideTable::WriteRecords(int32_t records, OnWriteFailure onFailure) const {
   records = std::clamp(records, 0, def_->capacity);
   const size_t length = static_cast<size_t>(def_->recordLength);
   std::string out;
@@ -136,7 +136,7 @@ bool SideTable::Write(int32_t records, bool silent) const {
   if (records == def_->capacity) out += tail_;
   int32_t rc = platform::ReplaceFileAtomically(def_->fileName, out);
   if (rc != 0) {
-    if (silent) return false;
+    if (onFailure == OnWriteFailure::kLeaveFile) return false;
     throw IoError(rc, std::string(def_->fileName));
   }
   return true;
@@ -177,7 +177,7 @@ bool InfoRecord::Read(bool retry255) {
   return true;
 }
 
-void InfoRecord::Write(int attempts) const {
+void InfoRecord::Replace(int attempts) const {
   const std::string_view content(reinterpret_cast<const char*>(bytes_.data()), bytes_.size());
   int32_t rc = 0;
   for (int attempt = 0; attempt < std::max(attempts, 1); ++attempt) {

@@ -46,10 +46,8 @@ class SideTable {
   explicit SideTable(std::string_view fileName);
 
   const SideFileDef& def() const { return *def_; }
-  uint8_t* Slot(int index) { return slots_.data() + static_cast<size_t>(index) * static_cast<size_t>(def_->recordLength); }
-  const uint8_t* Slot(int index) const {
-    return slots_.data() + static_cast<size_t>(index) * static_cast<size_t>(def_->recordLength);
-  }
+  uint8_t* Slot(int index) { return slots_.data() + SlotOffset(index); }
+  const uint8_t* Slot(int index) const { return slots_.data() + SlotOffset(index); }
   std::vector<uint8_t>& bytes() { return slots_; }
   int32_t count() const { return count_; }
   const std::string& tail() const { return tail_; }
@@ -68,14 +66,25 @@ class SideTable {
   // aside. Returns false when the file was missing.
   bool Read(OnBadRecord onBad = OnBadRecord::kRaise, bool createMissing = true);
 
+  enum class OnWriteFailure {
+    kRaise,      // platform::IoError
+    kLeaveFile,  // the old file stays as it was; false is returned
+  };
   // Writes `records` table records (from firstSlot) followed by the kept records
-  // beyond the capacity. Throws platform::IoError on failure unless `silent`, in which
-  // case the old file is left as it was and false is returned.
-  bool Write(int32_t records, bool silent = false) const;
+  // beyond the capacity.
+  bool WriteRecords(int32_t records, OnWriteFailure onFailure = OnWriteFailure::kRaise) const;
+  // Every slot of the table, as the suite writes a table it has filled with defaults.
+  bool WriteAll(OnWriteFailure onFailure = OnWriteFailure::kRaise) const {
+    return WriteRecords(def_->capacity, onFailure);
+  }
   // The number of records read, as the suite writes most side files back.
-  void WriteBack() const { Write(count_); }
+  void WriteBack() const { WriteRecords(count_); }
 
  private:
+  size_t SlotOffset(int index) const {
+    return static_cast<size_t>(index) * static_cast<size_t>(def_->recordLength);
+  }
+
   const SideFileDef* def_;
   std::vector<uint8_t> slots_;
   int32_t count_ = 0;
@@ -90,8 +99,7 @@ class InfoRecord {
 
   const SideFileDef& def() const { return *def_; }
   uint8_t* data() { return bytes_.data(); }
-  // Offsets are the record layout's (int); a negative one is refused as out of range.
-  uint8_t& operator[](int offset) { return bytes_.at(static_cast<size_t>(offset)); }
+  uint8_t& operator[](size_t offset) { return bytes_.at(offset); }
   const std::vector<uint8_t>& bytes() const { return bytes_; }
 
   // Fills the record with zero bytes; the caller then sets its defaults.
@@ -101,10 +109,15 @@ class InfoRecord {
   // the defaults; otherwise the first record is read. Returns true when an existing
   // file was opened (the suite's fix-ups apply only then).
   bool Read(bool retry255 = true);
-  // Re-creates the file with the one record; `attempts` tries before the I/O error.
-  void Write(int attempts = kIoAttempts) const;
+  // Re-creates the file with the one record, retrying a failed re-creation up to
+  // kIoAttempts times before the I/O error.
+  void Write() const { Replace(kIoAttempts); }
+  // The same with a single attempt, as the suite writes its fix-ups at open.
+  void WriteOnce() const { Replace(1); }
 
  private:
+  void Replace(int attempts) const;
+
   const SideFileDef* def_;
   std::vector<uint8_t> bytes_;
 };

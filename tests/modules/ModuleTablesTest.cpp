@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "modules/ModulePlans.h"
 
 namespace kv::modules {
 namespace {
@@ -110,6 +114,85 @@ TEST(ModuleTables, LookupByName) {
     EXPECT_EQ(def->capacity, s.capacity) << s.name;
     EXPECT_EQ(def->tableSlots, s.slots) << s.name;
     EXPECT_EQ(def->firstSlot + def->capacity <= def->tableSlots, true) << s.name;
+  }
+}
+
+// A plan that names a file of the wrong kind, walks a file it never opened, leaves one
+// open, or writes back a table or record it never read (emptying the file) is a fault.
+TEST(ModuleTables, PlansOpenWhatTheyWalkAndWriteOnlyWhatTheyRead) {
+  std::set<std::string_view> openInRun;
+  for (int m = 0; m < kModuleCount; ++m) {
+    const ModulePlan& plan = PlanOf(static_cast<Module>(m));
+    SCOPED_TRACE(std::string(ModuleCode(plan.module)));
+    EXPECT_EQ(plan.module, static_cast<Module>(m));
+    std::multiset<std::string_view> opened, read, closed;
+    for (const auto* steps : {&plan.open, &plan.close}) {
+      for (const PlanStep& step : *steps) {
+        const bool dataStep = step.step == Step::kOpen || step.step == Step::kClose;
+        EXPECT_EQ(step.call != nullptr, step.step == Step::kCall);
+        for (std::string_view name : StepFiles(step)) {
+          SCOPED_TRACE(std::string(name));
+          const SideFileDef* side = FindSideFile(name);
+          if (dataStep || step.step == Step::kCall) {
+            EXPECT_TRUE(FindDataFile(name) != nullptr || (side && step.step == Step::kCall));
+          } else {
+            ASSERT_NE(side, nullptr);
+            EXPECT_EQ(side->informationRecord, FindInfoLayout(name) != nullptr);
+          }
+          switch (step.step) {
+            case Step::kOpen: opened.insert(name); openInRun.insert(name); break;
+            case Step::kClose: closed.insert(name); openInRun.erase(name); break;
+            case Step::kReadInfo: case Step::kRead: case Step::kReadOrEmpty: case Step::kCall:
+              EXPECT_EQ(steps, &plan.open);
+              read.insert(name);
+              break;
+            case Step::kStampAndWrite:
+              EXPECT_GE(FindInfoLayout(name)->closeDate, 0);
+              [[fallthrough]];
+            case Step::kWriteInfo: case Step::kWriteInfoOnce: case Step::kWriteBack:
+            case Step::kWriteBook:
+              EXPECT_EQ(read.count(name), 1u) << "written back without being read";
+              break;
+            case Step::kRelease: break;
+          }
+          if (side && side->informationRecord) {
+            EXPECT_TRUE(step.step != Step::kRead && step.step != Step::kWriteBack &&
+                        step.step != Step::kRelease && step.step != Step::kCall);
+          }
+        }
+      }
+    }
+    for (std::string_view name : opened) {
+      EXPECT_EQ(opened.count(name), 1u) << name;
+      // IC leaves GLFILE01 open on purpose; the next module that books closes it.
+      const bool keptOpen = plan.module == Module::kIC && name == "GLFILE01";
+      EXPECT_EQ(closed.count(name), keptOpen ? 0u : 1u) << name;
+    }
+    for (const DataFileDef* walked : WalkedFiles(plan.module)) {
+      EXPECT_EQ(opened.count(walked->baseName), 1u) << walked->baseName;
+    }
+  }
+  EXPECT_TRUE(openInRun.empty());
+}
+
+// Defaults and the close date lie inside their record, none overlapping another.
+TEST(ModuleTables, InformationRecordDefaultsFitTheirRecord) {
+  for (int m = 0; m < kModuleCount; ++m) {
+    const InfoLayout& info = PlanOf(static_cast<Module>(m)).info;
+    SCOPED_TRACE(std::string(info.fileName));
+    const SideFileDef& def = SideFile(info.fileName);
+    EXPECT_TRUE(def.informationRecord);
+    EXPECT_LE(info.closeDate + 9, def.recordLength);
+    std::vector<bool> taken(static_cast<size_t>(def.recordLength), false);
+    for (const FieldDefault& field : info.defaults) {
+      const int width = field.extended ? 10 : 1;
+      ASSERT_LE(field.offset + width, def.recordLength) << field.offset;
+      EXPECT_FALSE(field.what.empty());
+      for (int k = 0; k < width; ++k) {
+        EXPECT_FALSE(taken[field.offset + static_cast<size_t>(k)]) << field.offset;
+        taken[field.offset + static_cast<size_t>(k)] = true;
+      }
+    }
   }
 }
 

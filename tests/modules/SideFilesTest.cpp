@@ -61,7 +61,7 @@ TEST_F(SideTableTest, BookFileIsFilledToThirtyRecords) {
   SideTable t("GLBOOK.DAT");
   EXPECT_TRUE(t.Read());
   EXPECT_EQ(t.count(), 12);
-  t.Write(30);
+  t.WriteAll();
   std::string expected = Records(12, 230) + std::string(18 * 230, '\0');
   EXPECT_EQ(Read("GLBOOK.DAT"), expected);
 }
@@ -88,7 +88,7 @@ TEST_F(SideTableTest, OversizedFilesAreNeverShortened) {
     EXPECT_EQ(t.count(), def.capacity);
     EXPECT_EQ(Bytes(t.Slot(def.capacity - 1), 1)[0], static_cast<char>(def.capacity));
     if (row.fixedWrite) {
-      t.Write(def.capacity);
+      t.WriteAll();
     } else {
       t.WriteBack();
     }
@@ -131,7 +131,7 @@ TEST_F(SideTableTest, FailedReplaceLeavesTheOldContentAndRaises) {
   platform::SetFaultPlan({platform::Op::kRename, 1, true, platform::FaultKind::kError, 5});
   EXPECT_THROW(t.WriteBack(), platform::IoError);
   SideTable book("GLBOOK.DAT");
-  EXPECT_FALSE(book.Write(30, /*silent=*/true));  // silently left as it was
+  EXPECT_FALSE(book.WriteAll(SideTable::OnWriteFailure::kLeaveFile));  // silently left as it was
   platform::ClearFaults();
   EXPECT_EQ(Read("GLTBUF.DAT"), Records(2, 220));
   EXPECT_FALSE(Exists("GLBOOK.DAT"));
@@ -159,7 +159,7 @@ TEST_F(InfoRecordTest, FirstRecordIsReadAndExactlyOneWritten) {
   InfoRecord r("BIINFO.DAT");
   EXPECT_TRUE(r.Read(false));
   EXPECT_EQ(r[5], 9);
-  r.Write(1);
+  r.WriteOnce();
   EXPECT_EQ(Read("BIINFO.DAT"), stored.substr(0, 960));
 }
 
