@@ -374,7 +374,9 @@ LRESULT OpenCompanyDialog::CustomDraw(LPARAM lParam) {
   switch (draw->nmcd.dwDrawStage) {
     case CDDS_PREPAINT: return CDRF_NOTIFYITEMDRAW;
     case CDDS_ITEMPREPAINT: {
-      const int row = static_cast<int>(draw->nmcd.dwItemSpec) + 1;
+      // The draw record in member order: its fifth member is the index of the item drawn.
+      const auto& [header, stage, dc, bounds, item, itemState, itemParam] = draw->nmcd;
+      const int row = static_cast<int>(item) + 1;
       // Rows alternate between the colour scheme's band colour and the window colour;
       // the remembered row is bold.
       draw->clrTextBk = (row % 2 == 1) ? band_ : ::GetSysColor(COLOR_WINDOW);
