@@ -48,7 +48,7 @@ constexpr int32_t kRecords = 20000;
 class SilentDialogs : public kv::ui::Dialogs {
  public:
   void DisplayMessage(int, const std::string&) override {}
-  bool AskQuestion(int, bool, const std::string&) override { return true; }
+  bool AskQuestion(kv::ui::Question, int, const std::string&) override { return true; }
   bool AskRecovery(const kv::ui::RecoveryQuestion&) override { return false; }
   void ProcessPendingMessages() override {}
   void RequestClose() override {}

@@ -235,7 +235,7 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
   completed_ = false;
   stopped_ = false;
   if (!m.access) throw ui::EndRun(1);  // Startup did not get the run ready
-  if (!m.dialogs.AskForYesNo(FixQuestionText())) return false;
+  if (!m.dialogs.AskForYesNo(ui::Question::kFix, FixQuestionText())) return false;
   m.dialogs.ProcessPendingMessages();
   m.access->SaveMode = 0;
   m.access->FlushAfterWrite = 0;

@@ -73,8 +73,6 @@ std::string UndoQuestionText(int64_t fields, int files) {
          platform::Th(" แฟ้ม");
 }
 
-bool IsUndoQuestion(std::string_view text) { return text.substr(0, UndoQuestionStart().size()) == UndoQuestionStart(); }
-
 struct UndoRun::Impl {
   explicit Impl(ui::Dialogs& d) : dialogs(d) {}
 

@@ -59,7 +59,7 @@ bool AccessLayer::RetryAfterConflict() {
   std::string question = "(";
   question += ui::IntToText(error);
   question += platform::Th(") มีการล็อคข้อมูลซ้อนกัน. โปรดลองใหม่อีกครั้ง");
-  if (dialogs_.AskForYesNo(question)) {
+  if (dialogs_.AskForYesNo(ui::Question::kLockConflict, question)) {
     return true;
   }
   dialogs_.RequestClose();

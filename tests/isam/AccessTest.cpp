@@ -256,6 +256,7 @@ TEST_F(AccessTest, ALockConflictIsRetriedThenAsked) {
   EXPECT_TRUE(access.AccessOK);
   ASSERT_EQ(dialogs.events.size(), 1u);
   EXPECT_EQ(dialogs.events[0].title, "Confirm");
+  EXPECT_EQ(dialogs.events[0].question, ui::Question::kLockConflict);
   const std::string text = platform::Cp874ToUtf8(dialogs.events[0].text);
   EXPECT_EQ(text.front(), '(');
   EXPECT_NE(text.find(") มีการล็อคข้อมูลซ้อนกัน. โปรดลองใหม่อีกครั้ง"), std::string::npos) << text;
