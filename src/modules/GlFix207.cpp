@@ -53,16 +53,14 @@ void ModuleState::OpenGLFiles() {
   if (!key.empty()) {
     isam::FileBlock* gl02 = Block("GLFILE02");
     int32_t record = 0;
-    ctx.access.FindRecordByKey(gl02, 1, record, key);
-    if (ctx.access.AccessOK) {
+    if (ctx.access.FindRecordByKey(gl02, 1, record, key)) {
       // Sized by the file's own slot length when that is sane, so the read cannot fail
       // for a file made with another record length.
       int32_t length = DataFile("GLFILE02").recordLength;
       const int32_t slot = gl02 ? ctx.access.engine().SlotLength(gl02) : 0;
       if (slot > length && slot <= isam::kMaxRecordLength) length = slot;
       std::vector<uint8_t> buffer(static_cast<size_t>(length), 0);
-      ctx.access.ReadRecordAt(gl02, record, buffer);
-      if (ctx.access.AccessOK) {
+      if (ctx.access.ReadRecordAt(gl02, record, buffer)) {
         PutShortString(info + kBookName, 10, ShortString(buffer.data() + kGL02Name, 10));
       }
     }
