@@ -48,7 +48,7 @@ constexpr int32_t kRecords = 20000;
 class SilentDialogs : public kv::ui::Dialogs {
  public:
   void DisplayMessage(int, const std::string&) override {}
-  bool AskQuestion(int, bool, const std::string&) override { return true; }
+  bool AskQuestion(kv::ui::Question, int, const std::string&) override { return true; }
   bool AskRecovery(const kv::ui::RecoveryQuestion&) override { return false; }
   void ProcessPendingMessages() override {}
   void RequestClose() override {}
@@ -110,12 +110,12 @@ struct Station {
 
   explicit Station(const kv::modules::DataFileDef& def) {
     if (engine.StartEngine(kv::isam::EngineMode::kNetwork, 500) < 8) std::abort();
-    access = std::make_unique<AccessLayer>(engine, dialogs, kv::isam::AccessHooks{});
-    access->SaveMode = 0;
-    access->FlushAfterWrite = 0;
-    access->OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(),
-                           static_cast<int>(def.keys.size()));
-    if (!access->AccessOK) std::abort();
+    access = std::make_unique<AccessLayer>(engine, dialogs, kv::isam::AccessHooks{},
+                                           kv::isam::AccessSettings{.saveMode = false, .flushAfterWrite = false});
+    if (!access->OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(),
+                                static_cast<int>(def.keys.size()))) {
+      std::abort();
+    }
   }
   ~Station() {
     access->CloseModuleFile(block);
@@ -144,12 +144,13 @@ void BM_ReadRecordAt(benchmark::State& state) {
   BenchFile file(def, false);
   Station station(def);
   std::vector<uint8_t> buffer(static_cast<size_t>(def.recordLength));
-  const int32_t total = station.access->RecordCount(station.block);
+  const int32_t total = station.access->RecordCount(station.block).count;
   int64_t records = 0;
   const uint64_t before = kv::platform::GetCallCounts().Total();
   for (auto _ : state) {
     for (int32_t r = 1; r < total; ++r) {
-      station.access->ReadRecordAt(station.block, r, buffer);
+      const bool read = station.access->ReadRecordAt(station.block, r, buffer);
+      benchmark::DoNotOptimize(read);
       benchmark::DoNotOptimize(buffer.data());
     }
     records += total - 1;
@@ -165,7 +166,7 @@ void BM_ReadSlots(benchmark::State& state) {
   Station station(def);
   const int32_t perBatch = std::max<int32_t>(1, (1024 * 1024) / def.recordLength);
   std::vector<uint8_t> buffer(static_cast<size_t>(perBatch) * static_cast<size_t>(def.recordLength));
-  const int32_t total = station.access->RecordCount(station.block);
+  const int32_t total = station.access->RecordCount(station.block).count;
   int64_t records = 0;
   const uint64_t before = kv::platform::GetCallCounts().Total();
   for (auto _ : state) {

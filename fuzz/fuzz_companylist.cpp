@@ -27,7 +27,7 @@ class ScriptedDialogs : public kv::ui::Dialogs {
  public:
   bool answer = false;
   void DisplayMessage(int, const std::string&) override {}
-  bool AskQuestion(int, bool, const std::string&) override { return answer; }
+  bool AskQuestion(kv::ui::Question, int, const std::string&) override { return answer; }
   bool AskRecovery(const kv::ui::RecoveryQuestion&) override { return false; }
   void ProcessPendingMessages() override {}
   void RequestClose() override {}

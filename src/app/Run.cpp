@@ -200,8 +200,7 @@ bool RepairRun::Startup(const std::string& companyDir) {
         m.helpOut.flush();
       }
     };
-    m.access.emplace(*m.engine, m.dialogs, std::move(accessHooks));
-    m.access->SaveMode = 0;
+    m.access.emplace(*m.engine, m.dialogs, std::move(accessHooks), isam::AccessSettings{.saveMode = false});
 
     bool found = false;
     for (const char* name : kInformationFiles) {
@@ -235,12 +234,14 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
   completed_ = false;
   stopped_ = false;
   if (!m.access) throw ui::EndRun(1);  // Startup did not get the run ready
-  if (!m.dialogs.AskForYesNo(FixQuestionText())) return false;
+  if (!m.dialogs.AskForYesNo(ui::Question::kFix, FixQuestionText())) return false;
   m.dialogs.ProcessPendingMessages();
-  m.access->SaveMode = 0;
-  m.access->FlushAfterWrite = 0;
-  m.access->HeldRecordWaitMs = heldWaitMs_;
-  m.access->HeldRecordRounds = heldRounds_;
+  isam::AccessSettings settings = m.access->Settings();
+  settings.saveMode = false;
+  settings.flushAfterWrite = false;
+  settings.heldRecordWaitMs = heldWaitMs_;
+  settings.heldRecordRounds = heldRounds_;
+  m.access->Configure(settings);
 
   try {
     // The report comes first: nothing is changed unless its record can be kept.

@@ -19,7 +19,6 @@
 namespace kv::app {
 
 // The start-up question (as shown, "?" rule applied) and the "Fix..." question, CP874.
-// Front ends that answer questions from options recognise them by these texts.
 std::string TechSupportQuestionText();
 std::string FixQuestionText();
 // The one standard message for an I/O error of a side, information or settings file.

@@ -73,8 +73,6 @@ std::string UndoQuestionText(int64_t fields, int files) {
          platform::Th(" แฟ้ม");
 }
 
-bool IsUndoQuestion(std::string_view text) { return text.substr(0, UndoQuestionStart().size()) == UndoQuestionStart(); }
-
 struct UndoRun::Impl {
   explicit Impl(ui::Dialogs& d) : dialogs(d) {}
 
@@ -170,15 +168,15 @@ bool UndoRun::Impl::Open(std::string& error) {
     engine.reset();
     return false;
   }
-  access.emplace(*engine, dialogs, isam::AccessHooks{});
-  access->SaveMode = 0;
-  access->FlushAfterWrite = 0;
-  access->HeldRecordWaitMs = heldWaitMs;
-  access->HeldRecordRounds = heldRounds;
+  access.emplace(*engine, dialogs, isam::AccessHooks{},
+                 isam::AccessSettings{.saveMode = false,
+                                      .flushAfterWrite = false,
+                                      .heldRecordRounds = heldRounds,
+                                      .heldRecordWaitMs = heldWaitMs});
   for (FileWork& w : files) {
     const modules::DataFileDef& def = *modules::FindDataFile(w.name);
-    access->OpenModuleFile(w.block, def.baseName, def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
-    if (!access->AccessOK) {
+    if (!access->OpenModuleFile(w.block, def.baseName, def.recordLength, def.keys.data(),
+                                static_cast<int>(def.keys.size()))) {
       w.block = nullptr;
       error = w.name + " could not be opened";
       return false;
@@ -344,8 +342,7 @@ void UndoRun::PutBack(bool dryRun, const std::function<void(const UndoLine&)>& o
       std::vector<uint8_t> slot(static_cast<size_t>(w.slotLength));
       std::vector<size_t> done;
       for (size_t k = 0; k < records.size(); ++k) {
-        access.ReadRecordAt(w.block, records[k], slot);
-        if (!access.AccessOK) {
+        if (!access.ReadRecordAt(w.block, records[k], slot)) {
           setAll(k, UndoOutcome::kReadFailed);
         } else if (!SlotIsLive(slot)) {
           setAll(k, UndoOutcome::kDeleted);
@@ -420,8 +417,8 @@ void UndoRun::PutBack(bool dryRun, const std::function<void(const UndoLine&)>& o
 
     // Held records again after the rest of the file, in rounds spread over the time
     // given, each try with the engine's one wait.
-    const int rounds = std::max(1, access.HeldRecordRounds);
-    const uint64_t wait = static_cast<uint64_t>(std::max(0, access.HeldRecordWaitMs));
+    const int rounds = std::max(1, access.Settings().heldRecordRounds);
+    const uint64_t wait = static_cast<uint64_t>(std::max(0, access.Settings().heldRecordWaitMs));
     const uint64_t start = platform::MonotonicMs();
     for (int round = 1; round <= rounds && !held.empty(); ++round) {
       const uint64_t due = start + wait * static_cast<uint64_t>(round - 1) / static_cast<uint64_t>(rounds);

@@ -48,10 +48,8 @@ struct UndoLine {
   std::array<uint8_t, 10> now{};
 };
 
-// The question before an undo (CP874); front ends that answer from options recognise
-// it with IsUndoQuestion.
+// The question before an undo (CP874), asked as ui::Question::kUndo.
 std::string UndoQuestionText(int64_t fields, int files);
-bool IsUndoQuestion(std::string_view text);
 
 class UndoRun {
  public:

@@ -1,7 +1,5 @@
 #include "cli/CliDialogs.h"
 
-#include "app/Run.h"
-#include "app/Undo.h"
 #include "platform/Cp874.h"
 
 namespace kv::cli {
@@ -28,10 +26,11 @@ bool CliDialogs::AskTerminal() {
   return reply == "y" || reply == "Y" || reply == "yes" || reply == "Yes" || reply == "YES";
 }
 
-bool CliDialogs::AskQuestion(int /*questionKind*/, bool technicalSupport, const std::string& text) {
-  Line(technicalSupport ? "Caution!" : "Confirm", text);
+bool CliDialogs::AskQuestion(ui::Question question, int /*questionKind*/, const std::string& text) {
+  Line(question == ui::Question::kTechnicalSupport ? "Caution!" : "Confirm", text);
   bool answer = false;
-  const bool startQuestion = technicalSupport || text == app::FixQuestionText() || app::IsUndoQuestion(text);
+  const bool startQuestion = question == ui::Question::kTechnicalSupport || question == ui::Question::kFix ||
+                             question == ui::Question::kUndo;
   if (startQuestion) {
     answer = answers_.yes || (answers_.interactive && AskTerminal());
   }

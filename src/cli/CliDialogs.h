@@ -24,7 +24,7 @@ class CliDialogs : public ui::Dialogs {
       : answers_(answers), out_(out), err_(err), in_(in) {}
 
   void DisplayMessage(int kind, const std::string& text) override;
-  bool AskQuestion(int questionKind, bool technicalSupport, const std::string& text) override;
+  bool AskQuestion(ui::Question question, int questionKind, const std::string& text) override;
   bool AskRecovery(const ui::RecoveryQuestion& question) override;
   // The run calls this once, right after its question was answered Yes.
   void ProcessPendingMessages() override {

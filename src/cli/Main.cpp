@@ -240,7 +240,7 @@ int Undo(const std::vector<std::string>& args) {
     std::cerr << "the report lists no field the repair wrote: nothing to undo\n";
     return kExitOk;
   }
-  if (!dryRun && !dialogs.AskForYesNo(app::UndoQuestionText(undo.FieldCount(), undo.FileCount()))) {
+  if (!dryRun && !dialogs.AskForYesNo(ui::Question::kUndo, app::UndoQuestionText(undo.FieldCount(), undo.FileCount()))) {
     std::cerr << "nothing written\n";
     return kExitEarly;
   }

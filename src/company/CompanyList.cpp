@@ -101,7 +101,7 @@ void EnterDirectory(const std::string& dir) {
 
 bool ValidateEntryDirectory(const std::string& dir, ui::Dialogs& dialogs) {
   if (!dir.empty() && platform::DirectoryExists(dir)) return true;
-  if (!dialogs.AskForYesNo(Th(kAskCreate))) return false;
+  if (!dialogs.AskForYesNo(ui::Question::kCreateDirectory, Th(kAskCreate))) return false;
   // An empty field names no directory: nothing can be made of it.
   if (dir.empty() || platform::CreateDirectories(dir) != 0 || !platform::DirectoryExists(dir)) {
     dialogs.ShowError(Th(kMsgCannotCreate));
@@ -112,7 +112,7 @@ bool ValidateEntryDirectory(const std::string& dir, ui::Dialogs& dialogs) {
 
 bool ValidateTemplateDirectory(const std::string& dir, ui::Dialogs& dialogs) {
   if (dir.empty() || !platform::DirectoryExists(dir)) {
-    if (!dialogs.AskForYesNo(Th(kAskCreate))) return false;
+    if (!dialogs.AskForYesNo(ui::Question::kCreateDirectory, Th(kAskCreate))) return false;
     if (dir.empty() || platform::CreateDirectory(dir) != 0) {
       dialogs.ShowError(Th(kMsgCannotCreate));
       return false;
@@ -330,7 +330,7 @@ bool CompanySelection::Select() {
   const int row = Current();
   const CompanyEntry entry = Row(row);
   if (entry.directory.empty()) {
-    if (dialogs_.AskForYesNo(Th(kAskUndefined))) Edit();
+    if (dialogs_.AskForYesNo(ui::Question::kDefineCompany, Th(kAskUndefined))) Edit();
     return false;
   }
   if (!CheckDirectory(entry.directory)) return false;
@@ -373,7 +373,7 @@ void CompanySelection::Insert() {
 
 void CompanySelection::Delete() {
   const int row = Current();
-  if (Row(row).HasNameOrDirectory() && !dialogs_.AskForYesNo(Th(kAskDelete))) return;
+  if (Row(row).HasNameOrDirectory() && !dialogs_.AskForYesNo(ui::Question::kDeleteCompany, Th(kAskDelete))) return;
   for (int k = row; k < kCompanyRows; ++k) rows_[static_cast<size_t>(k)] = std::move(rows_[static_cast<size_t>(k + 1)]);
   rows_[kCompanyRows] = CompanyEntry{};
   listModified_ = true;

@@ -23,9 +23,9 @@ bool QtDialogs::TakeErrorHelp(const std::string& help) {
   return true;
 }
 
-bool QtDialogs::AskQuestion(int questionKind, bool technicalSupport, const std::string& text) {
+bool QtDialogs::AskQuestion(ui::Question question, int questionKind, const std::string& text) {
   QWidget* parent = QApplication::activeWindow();
-  if (technicalSupport) {
+  if (question == ui::Question::kTechnicalSupport) {
     AskForYesNoTechnicalSupportDialog dialog(questionKind, FromCp874(text), parent);
     return dialog.exec() == QDialog::Accepted;
   }

@@ -12,7 +12,7 @@ namespace kv::gui {
 class QtDialogs : public ui::Dialogs {
  public:
   void DisplayMessage(int kind, const std::string& text) override;
-  bool AskQuestion(int questionKind, bool technicalSupport, const std::string& text) override;
+  bool AskQuestion(ui::Question question, int questionKind, const std::string& text) override;
   bool AskRecovery(const ui::RecoveryQuestion& question) override;
   // Runs `beforePendingMessages` (the run uses this moment, right after its question was
   // answered Yes, to disable the window's buttons), then handles waiting events once.

@@ -39,9 +39,9 @@ bool Win32Dialogs::TakeErrorHelp(const std::string& help) {
   return true;
 }
 
-bool Win32Dialogs::AskQuestion(int questionKind, bool technicalSupport, const std::string& text) {
+bool Win32Dialogs::AskQuestion(ui::Question question, int questionKind, const std::string& text) {
   HWND owner = ::GetActiveWindow();
-  if (technicalSupport) {
+  if (question == ui::Question::kTechnicalSupport) {
     AskForYesNoTechnicalSupportDialog dialog(questionKind, FromCp874(text), owner);
     return dialog.Run();
   }

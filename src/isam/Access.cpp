@@ -1,7 +1,7 @@
 // The record access layer.
 //
-// Every operation clears AccessOK on entry and sets it at its end. Reads, counts and key
-// searches retry a lock conflict (ErrorClass::kConflict) silently up to SilentRetryLimit times,
+// Every operation returns its outcome. Reads, counts and key searches retry a lock
+// conflict (ErrorClass::kConflict) silently up to the settings' silent retries,
 // then ask the user; the engine's own lock attempts already wait, so the layer adds no
 // pause. Opens are never retried: a file that cannot be opened is reported once and the
 // caller ends the run, so a permanent failure cannot hang the program.
@@ -17,6 +17,11 @@
 // holds past the engine's wait comes back as kLocked, for the walk to try again after the
 // rest of the file. Every wait is bounded; no two stations can wait for each other for
 // good.
+//
+// The locks a write takes live in a HeldLocks guard, so they go back on every way out of
+// the write: a fix that throws, or the user ending the run, leaves nothing locked for
+// the other stations. (The temporary read lock of a plain read is the engine's own,
+// taken and given back inside the one engine call.)
 #include "isam/Access.h"
 
 #include <algorithm>
@@ -43,27 +48,75 @@ bool SlotIsLive(std::span<const uint8_t> slot) {
 
 }  // namespace
 
-AccessLayer::AccessLayer(Engine& engine, ui::Dialogs& dialogs, AccessHooks hooks)
-    : engine_(engine), dialogs_(dialogs), hooks_(std::move(hooks)) {}
+// The locks one write holds in its file: record locks, then the block lock, each taken
+// with one attempt. They go back when Release() is called or the guard goes out of
+// scope, whichever comes first, in the order the other stations rely on: the block
+// first (its unlock writes changed headers back and signals the others), then the
+// records in the order they were taken. Each lock is given back once; one whose release
+// fails is not tried again. The engine never throws, so neither does the release.
+class AccessLayer::HeldLocks {
+ public:
+  HeldLocks(Engine& engine, FileBlock* block) : engine_(engine), block_(block) {}
+  ~HeldLocks() { static_cast<void>(Release()); }
+  HeldLocks(const HeldLocks&) = delete;
+  HeldLocks& operator=(const HeldLocks&) = delete;
+
+  FileBlock* block() const { return block_; }
+
+  bool LockRecord(int32_t recordNumber) {
+    engine_.LockSlot(block_, recordNumber);
+    if (!engine_.LastOpOK()) return false;
+    records_.push_back(recordNumber);
+    return true;
+  }
+  bool LockBlock() {
+    engine_.LockBlock(block_);
+    blockLocked_ = engine_.LastOpOK();
+    return blockLocked_;
+  }
+  // False when a lock could not be given back.
+  [[nodiscard]] bool Release() {
+    bool released = true;
+    if (blockLocked_) {
+      blockLocked_ = false;
+      engine_.UnlockBlock(block_);
+      released = engine_.LastOpOK();
+    }
+    for (int32_t recordNumber : records_) {
+      engine_.UnlockSlot(block_, recordNumber);
+      released = engine_.LastOpOK() && released;
+    }
+    records_.clear();
+    return released;
+  }
+
+ private:
+  Engine& engine_;
+  FileBlock* block_;
+  bool blockLocked_ = false;
+  std::vector<int32_t> records_;
+};
+
+AccessLayer::AccessLayer(Engine& engine, ui::Dialogs& dialogs, AccessHooks hooks, AccessSettings settings)
+    : engine_(engine), dialogs_(dialogs), hooks_(std::move(hooks)), settings_(settings) {}
 
 bool AccessLayer::RetryAfterConflict() {
   if (engine_.LastOpOK() || ClassOf(engine_.LastError()) != ErrorClass::kConflict) {
-    LockRetryCount = 0;
+    lockRetryCount_ = 0;
     return false;
   }
-  ++LockRetryCount;
-  if (LockRetryCount <= SilentRetryLimit) return true;
+  ++lockRetryCount_;
+  if (lockRetryCount_ <= settings_.silentRetries) return true;
   const int32_t error = engine_.LastOpError();
-  LockRetryCount = 0;
+  lockRetryCount_ = 0;
   // Built by appending: GCC 12 at -O3 warns (-Wrestrict) inside "(" + std::string.
   std::string question = "(";
   question += ui::IntToText(error);
   question += platform::Th(") มีการล็อคข้อมูลซ้อนกัน. โปรดลองใหม่อีกครั้ง");
-  if (dialogs_.AskForYesNo(question)) {
+  if (dialogs_.AskForYesNo(ui::Question::kLockConflict, question)) {
     return true;
   }
   dialogs_.RequestClose();
-  AccessOK = false;
   throw ui::EndRun(1);
 }
 
@@ -72,9 +125,8 @@ void AccessLayer::ReportFatal(int32_t error, const std::string& message) {
   ShowFatalEngineError(dialogs_, error, message, hooks_.printErrorHelp);
 }
 
-void AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, int32_t recordLength,
+bool AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, int32_t recordLength,
                                  const KeyDesc* keys, int keyCount) {
-  AccessOK = false;
   const std::string name(baseName);
   if (recordLength > kMaxRecordLength) {
     dialogs_.ShowError(name + ": Record size too big.! " + "(Size = " + ui::IntToText(recordLength) +
@@ -83,235 +135,164 @@ void AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, i
   }
 
   // Leftovers of an interrupted repair by the suite. A No ends the run before this file
-  // is opened: the close has been requested and the caller ends on AccessOK false.
-  if (!ui::CheckSavedDataFile(dialogs_, name)) return;
-  if (!ui::CheckTempIndexFile(dialogs_, name)) return;
+  // is opened: the close has been requested and the caller ends on the false.
+  if (!ui::CheckSavedDataFile(dialogs_, name)) return false;
+  if (!ui::CheckTempIndexFile(dialogs_, name)) return false;
 
   bool created = false;
   for (;;) {
-    AccessOK = false;
     FileBlock* opened = nullptr;
-    engine_.OpenBlock(opened, name, {.saveMode = SaveMode != 0, .network = true});
+    engine_.OpenBlock(opened, name, {.saveMode = settings_.saveMode, .network = true});
     if (engine_.LastOpOK()) {
       // A slot length other than the declared record length would make every read and
       // write of the caller's buffers land on the wrong bytes: refuse the file whole.
       if (engine_.SlotLength(opened) != recordLength) {
         engine_.CloseBlock(opened);
         ReportFatal(Code(EngineError::kInconsistent), platform::Th("ไม่สามารถเปิดแฟ้มข้อมูล ") + name + platform::Th(" ได้."));
-        return;
+        return false;
       }
       block = opened;
-      AccessOK = true;
-      return;
+      return true;
     }
     const int32_t error = engine_.LastOpError();
     if (error == Code(EngineError::kFileNotFound) && !created) {
       engine_.CreateBlock(name, recordLength, keyCount, keys);
       if (!engine_.LastOpOK()) {
         ReportFatal(engine_.LastOpError(), platform::Th("ไม่สามารถสร้างแฟ้มข้อมูล ") + name);
-        return;
+        return false;
       }
       created = true;  // open the new, empty file; a second "not found" is fatal below
       continue;
     }
     ReportFatal(error, platform::Th("ไม่สามารถเปิดแฟ้มข้อมูล ") + name + platform::Th(" ได้."));
-    return;
+    return false;
   }
 }
 
-void AccessLayer::CloseModuleFile(FileBlock*& block) {
-  AccessOK = false;
-  if (block == nullptr) {  // closing a file that is not open does nothing
-    AccessOK = true;
-    return;
-  }
+bool AccessLayer::CloseModuleFile(FileBlock*& block) {
+  if (block == nullptr) return true;  // closing a file that is not open does nothing
   engine_.CloseBlock(block);
-  AccessOK = engine_.LastOpOK();
   block = nullptr;
+  return engine_.LastOpOK();
 }
 
-int32_t AccessLayer::RecordCount(FileBlock* block) {
-  AccessOK = false;
+RecordTotal AccessLayer::RecordCount(FileBlock* block) {
+  HeldLocks locks(engine_, block);
   do {
-    engine_.LockBlock(block);
+    locks.LockBlock();
   } while (RetryAfterConflict());
-  if (!engine_.LastOpOK()) return 0;
-  int32_t result = engine_.SlotTotal(block);
-  const bool counted = engine_.LastOpOK();
-  if (!counted) result = 0;
-  engine_.UnlockBlock(block);
-  AccessOK = counted && engine_.LastOpOK();
-  return result;
+  if (!engine_.LastOpOK()) return {};
+  RecordTotal total{engine_.SlotTotal(block), engine_.LastOpOK()};
+  if (!total.ok) total.count = 0;
+  if (!locks.Release()) total.ok = false;
+  return total;
 }
 
-void AccessLayer::ReadRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer) {
-  AccessOK = false;
+bool AccessLayer::ReadRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer) {
   do {
     engine_.ReadSlot(block, recordNumber, buffer);
   } while (RetryAfterConflict());
-  AccessOK = engine_.LastOpOK();
+  return engine_.LastOpOK();
 }
 
-void AccessLayer::ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
-  AccessOK = false;
+bool AccessLayer::ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
   do {
     engine_.ReadSlots(block, first, count, buffer);
   } while (RetryAfterConflict());
-  AccessOK = engine_.LastOpOK();
+  return engine_.LastOpOK();
 }
 
-bool AccessLayer::LockForWrite(FileBlock* block, int32_t recordNumber, WriteResult& worst, bool& recordLocked,
-                               bool& blockLocked, bool& held) {
+bool AccessLayer::LockForWrite(HeldLocks& locks, int32_t recordNumber, WriteResult& worst, bool& held) {
   held = false;
-  engine_.LockSlot(block, recordNumber);
-  if (engine_.LastOpOK()) {
-    recordLocked = true;
-    engine_.LockBlock(block);
-    if (engine_.LastOpOK()) blockLocked = true;
-  }
-  if (recordLocked && blockLocked) return true;
+  if (locks.LockRecord(recordNumber) && locks.LockBlock()) return true;
   const ErrorClass cls = ClassOf(engine_.LastError());
   held = cls == ErrorClass::kConflict;
   Raise(worst, cls);
-  ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
+  if (!locks.Release()) worst = WriteResult::kReleaseFailed;
   return false;
 }
 
-void AccessLayer::ReleaseWriteLocks(FileBlock* block, int32_t recordNumber, WriteResult& worst,
-                                    bool& recordLocked, bool& blockLocked) {
-  if (blockLocked) {
-    engine_.UnlockBlock(block);  // writes changed headers back and signals the others
-    if (engine_.LastOpOK()) {
-      blockLocked = false;
-    } else {
-      worst = WriteResult::kReleaseFailed;
-    }
-  }
-  if (recordLocked) {
-    engine_.UnlockSlot(block, recordNumber);
-    if (engine_.LastOpOK()) {
-      recordLocked = false;
-    } else {
-      worst = WriteResult::kReleaseFailed;
-    }
-  }
-}
-
 void AccessLayer::FlushIfWanted(FileBlock* block, WriteResult& worst) {
-  if (SaveMode == 0 && FlushAfterWrite == 1) {
+  if (!settings_.saveMode && settings_.flushAfterWrite) {
     engine_.FlushBlock(block);
     if (!engine_.LastOpOK()) Raise(worst, ClassOf(engine_.LastError()));
   }
 }
 
-void AccessLayer::WriteRecordAt(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer) {
-  AccessOK = false;
-  WriteStatus = WriteResult::kOk;
+WriteReport AccessLayer::WriteRecordAt(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer) {
   WriteResult worst = WriteResult::kOk;
-  bool recordLocked = false;
-  bool blockLocked = false;
   const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
   if (block == nullptr || slotLength <= 0 || buffer.size() < static_cast<size_t>(slotLength)) {
-    WriteStatus = WriteResult::kError;  // nothing to write from, or a buffer shorter than the slot
-    return;
+    return {false, WriteResult::kError};  // nothing to write from, or a buffer shorter than the slot
   }
+  HeldLocks locks(engine_, block);
   bool held = false;
-  if (!LockForWrite(block, recordNumber, worst, recordLocked, blockLocked, held)) {
-    WriteStatus = worst;
-    return;
-  }
+  if (!LockForWrite(locks, recordNumber, worst, held)) return {false, worst};
   work_.resize(static_cast<size_t>(slotLength));
   engine_.ReadSlot(block, recordNumber, work_);
   if (!engine_.LastOpOK()) {
     Raise(worst, ClassOf(engine_.LastError()));
-    ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
-    WriteStatus = worst;
-    return;
+    if (!locks.Release()) worst = WriteResult::kReleaseFailed;
+    return {false, worst};
   }
   if (!SlotIsLive(work_)) {
-    ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
-    WriteStatus = WriteResult::kDeleted;
-    return;
+    static_cast<void>(locks.Release());  // a deleted slot says so, whatever else went wrong
+    return {false, WriteResult::kDeleted};
   }
   engine_.WriteSlot(block, recordNumber, buffer.first(static_cast<size_t>(slotLength)));
   const bool written = engine_.LastOpOK();
   if (!written) Raise(worst, ClassOf(engine_.LastError()));
   FlushIfWanted(block, worst);
-  ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
-  WriteStatus = worst;
-  AccessOK = written;
+  if (!locks.Release()) worst = WriteResult::kReleaseFailed;
+  return {written, worst};
 }
 
 RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> work,
                                           const std::function<int(std::span<uint8_t>)>& fix) {
-  AccessOK = false;
-  WriteStatus = WriteResult::kOk;
   WriteResult worst = WriteResult::kOk;
-  bool recordLocked = false;
-  bool blockLocked = false;
   const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
   if (block == nullptr || slotLength <= 0 || work.size() < static_cast<size_t>(slotLength)) {
-    WriteStatus = WriteResult::kError;
     return RepairOutcome::kFailed;
   }
   const std::span<uint8_t> slot = work.first(static_cast<size_t>(slotLength));
+  HeldLocks locks(engine_, block);
   bool held = false;
-  if (!LockForWrite(block, recordNumber, worst, recordLocked, blockLocked, held)) {
-    WriteStatus = worst;
+  if (!LockForWrite(locks, recordNumber, worst, held)) {
     return held ? RepairOutcome::kLocked : RepairOutcome::kFailed;
   }
 
-  RepairOutcome outcome = RepairOutcome::kFailed;
-  try {
-    engine_.ReadSlot(block, recordNumber, slot);
-    if (!engine_.LastOpOK()) {
-      Raise(worst, ClassOf(engine_.LastError()));
-      outcome = RepairOutcome::kReadFailed;
-    } else if (!SlotIsLive(slot)) {
-      outcome = RepairOutcome::kDeleted;
-      Raise(worst, WriteResult::kDeleted);
-    } else {
-      // The slot as read under the locks, to put back if the write fails part-way.
-      work_.assign(slot.begin(), slot.end());
-      if (fix(slot) == 0) {
-        outcome = RepairOutcome::kNothingToDo;
-      } else {
-        engine_.WriteSlot(block, recordNumber, slot);
-        if (engine_.LastOpOK()) {
-          outcome = RepairOutcome::kWritten;
-        } else {
-          Raise(worst, ClassOf(engine_.LastError()));
-          // A short write leaves the slot half old, half repaired. Writing the old
-          // bytes back makes it whole again, as the report says (not written); when
-          // that fails too, the disk is failing and the run's error says so.
-          engine_.WriteSlot(block, recordNumber, work_);
-        }
-        FlushIfWanted(block, worst);
-      }
-    }
-  } catch (...) {
-    ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
-    throw;
+  engine_.ReadSlot(block, recordNumber, slot);
+  if (!engine_.LastOpOK()) return RepairOutcome::kReadFailed;
+  if (!SlotIsLive(slot)) return RepairOutcome::kDeleted;
+  // The slot as read under the locks, to put back if the write fails part-way.
+  work_.assign(slot.begin(), slot.end());
+  if (fix(slot) == 0) return RepairOutcome::kNothingToDo;
+  RepairOutcome outcome = RepairOutcome::kWritten;
+  engine_.WriteSlot(block, recordNumber, slot);
+  if (!engine_.LastOpOK()) {
+    outcome = RepairOutcome::kFailed;
+    // A short write leaves the slot half old, half repaired. Writing the old bytes back
+    // makes it whole again, as the report says (not written); when that fails too, the
+    // disk is failing and the run's error says so.
+    engine_.WriteSlot(block, recordNumber, work_);
   }
-  ReleaseWriteLocks(block, recordNumber, worst, recordLocked, blockLocked);
-  WriteStatus = worst;
-  AccessOK = outcome == RepairOutcome::kWritten || outcome == RepairOutcome::kNothingToDo;
+  FlushIfWanted(block, worst);
   return outcome;
 }
 
-void AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers,
-                                  const RecordFix& fix, std::span<RepairOutcome> outcomes) {
-  AccessOK = false;
-  WriteStatus = WriteResult::kError;
+WriteReport AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers,
+                                         const RecordFix& fix, std::span<RepairOutcome> outcomes) {
+  const WriteReport refused{false, WriteResult::kError};
   const size_t count = recordNumbers.size();
-  if (outcomes.size() < count) return;
-  std::fill(outcomes.begin(), outcomes.begin() + static_cast<std::ptrdiff_t>(count), RepairOutcome::kFailed);
+  if (outcomes.size() < count) return refused;
+  const auto done = outcomes.first(count);
+  std::fill(done.begin(), done.end(), RepairOutcome::kFailed);
   const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
-  if (block == nullptr || slotLength <= 0) return;
+  if (block == nullptr || slotLength <= 0) return refused;
   // Ascending order is what keeps two stations that lock several records from each
   // waiting for the other; a list out of order is refused whole.
   for (size_t i = 0; i < count; ++i) {
-    if (recordNumbers[i] <= 0 || (i > 0 && recordNumbers[i] <= recordNumbers[i - 1])) return;
+    if (recordNumbers[i] <= 0 || (i > 0 && recordNumbers[i] <= recordNumbers[i - 1])) return refused;
   }
 
   WriteResult worst = WriteResult::kOk;
@@ -319,11 +300,7 @@ void AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32_t> rec
     const size_t n = std::min(kMaxRepairRun, count - first);
     RepairLockedRun(block, recordNumbers.subspan(first, n), first, fix, outcomes, worst);
   }
-
-  WriteStatus = worst;
-  AccessOK = std::all_of(outcomes.begin(), outcomes.begin() + static_cast<std::ptrdiff_t>(count), [](RepairOutcome o) {
-    return o == RepairOutcome::kWritten || o == RepairOutcome::kNothingToDo;
-  });
+  return {std::all_of(done.begin(), done.end(), Succeeded), worst};
 }
 
 void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first,
@@ -333,11 +310,11 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
 
   // The record locks, lowest first, one attempt each. One that another station holds is
   // not waited for here: the caller tries its record again later.
+  HeldLocks locks(engine_, block);
   runLocked_.assign(n, 0);
   size_t lo = n, hi = 0;
   for (size_t i = 0; i < n; ++i) {
-    engine_.LockSlot(block, records[i]);
-    if (engine_.LastOpOK()) {
+    if (locks.LockRecord(records[i])) {
       runLocked_[i] = 1;
       lo = std::min(lo, i);
       hi = i;
@@ -349,107 +326,79 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
   }
   if (lo == n) return;
 
-  bool blockLocked = false;
-  auto release = [&] {
-    if (blockLocked) {
-      engine_.UnlockBlock(block);  // one header write-back and one signal for the run
-      if (engine_.LastOpOK()) {
-        blockLocked = false;
-      } else {
-        worst = WriteResult::kReleaseFailed;
+  if (!locks.LockBlock()) {
+    // Held by another station past the engine's wait: the run's records are tried again
+    // later, like a held record.
+    const ErrorClass cls = ClassOf(engine_.LastError());
+    Raise(worst, cls);
+    if (cls == ErrorClass::kConflict) {
+      for (size_t i = lo; i <= hi; ++i) {
+        if (runLocked_[i]) outcomes[first + i] = RepairOutcome::kLocked;
       }
     }
-    for (size_t i = 0; i < n; ++i) {
-      if (!runLocked_[i]) continue;
-      engine_.UnlockSlot(block, records[i]);
-      if (engine_.LastOpOK()) {
-        runLocked_[i] = 0;
-      } else {
-        worst = WriteResult::kReleaseFailed;
-      }
-    }
-  };
-
-  try {
-    engine_.LockBlock(block);
-    if (!engine_.LastOpOK()) {
-      // Held by another station past the engine's wait: the run's records are tried
-      // again later, like a held record.
-      const ErrorClass cls = ClassOf(engine_.LastError());
-      Raise(worst, cls);
-      if (cls == ErrorClass::kConflict) {
-        for (size_t i = lo; i <= hi; ++i) {
-          if (runLocked_[i]) outcomes[first + i] = RepairOutcome::kLocked;
-        }
-      }
-      release();
-      return;
-    }
-    blockLocked = true;
-
-    // The locked slots afresh: with one read when they lie close together.
-    const size_t spread = static_cast<size_t>(records[hi] - records[lo]) + 1;
-    bool oneRead = false;
-    if (spread <= kMaxLockedReadBytes / slot) {
-      runBytes_.resize(std::max(spread * slot, runBytes_.size()));
-      engine_.ReadSlots(block, records[lo], static_cast<int32_t>(spread), std::span<uint8_t>(runBytes_).first(spread * slot));
-      oneRead = engine_.LastOpOK();
-    }
-    if (runBytes_.size() < slot) runBytes_.resize(slot);
-    if (work_.size() < slot) work_.resize(slot);
-    bool wrote = false;
-    for (size_t i = lo; i <= hi; ++i) {
-      if (!runLocked_[i]) continue;
-      const int32_t r = records[i];
-      std::span<uint8_t> bytes;
-      if (oneRead) {
-        bytes = std::span<uint8_t>(runBytes_).subspan(static_cast<size_t>(r - records[lo]) * slot, slot);
-      } else {
-        bytes = std::span<uint8_t>(runBytes_).first(slot);
-        engine_.ReadSlot(block, r, bytes);
-        if (!engine_.LastOpOK()) {
-          Raise(worst, ClassOf(engine_.LastError()));
-          outcomes[first + i] = RepairOutcome::kReadFailed;
-          continue;
-        }
-      }
-      RepairOutcome& outcome = outcomes[first + i];
-      if (!SlotIsLive(bytes)) {
-        outcome = RepairOutcome::kDeleted;
-        Raise(worst, WriteResult::kDeleted);
-        continue;
-      }
-      // The slot as read under the locks, to put back if the write fails part-way.
-      std::copy(bytes.begin(), bytes.end(), work_.begin());
-      if (fix(r, bytes) == 0) {
-        outcome = RepairOutcome::kNothingToDo;
-        continue;
-      }
-      wrote = true;
-      engine_.WriteSlot(block, r, bytes);
-      if (engine_.LastOpOK()) {
-        outcome = RepairOutcome::kWritten;
-      } else {
-        Raise(worst, ClassOf(engine_.LastError()));
-        engine_.WriteSlot(block, r, std::span<const uint8_t>(work_).first(slot));
-      }
-    }
-    if (wrote) FlushIfWanted(block, worst);
-  } catch (...) {
-    release();
-    throw;
+    if (!locks.Release()) worst = WriteResult::kReleaseFailed;
+    return;
   }
-  release();
+
+  // The locked slots afresh: with one read when they lie close together.
+  const size_t spread = static_cast<size_t>(records[hi] - records[lo]) + 1;
+  bool oneRead = false;
+  if (spread <= kMaxLockedReadBytes / slot) {
+    runBytes_.resize(std::max(spread * slot, runBytes_.size()));
+    engine_.ReadSlots(block, records[lo], static_cast<int32_t>(spread), std::span<uint8_t>(runBytes_).first(spread * slot));
+    oneRead = engine_.LastOpOK();
+  }
+  if (runBytes_.size() < slot) runBytes_.resize(slot);
+  if (work_.size() < slot) work_.resize(slot);
+  bool wrote = false;
+  for (size_t i = lo; i <= hi; ++i) {
+    if (!runLocked_[i]) continue;
+    const int32_t r = records[i];
+    std::span<uint8_t> bytes;
+    if (oneRead) {
+      bytes = std::span<uint8_t>(runBytes_).subspan(static_cast<size_t>(r - records[lo]) * slot, slot);
+    } else {
+      bytes = std::span<uint8_t>(runBytes_).first(slot);
+      engine_.ReadSlot(block, r, bytes);
+      if (!engine_.LastOpOK()) {
+        Raise(worst, ClassOf(engine_.LastError()));
+        outcomes[first + i] = RepairOutcome::kReadFailed;
+        continue;
+      }
+    }
+    RepairOutcome& outcome = outcomes[first + i];
+    if (!SlotIsLive(bytes)) {
+      outcome = RepairOutcome::kDeleted;
+      Raise(worst, WriteResult::kDeleted);
+      continue;
+    }
+    // The slot as read under the locks, to put back if the write fails part-way.
+    std::copy(bytes.begin(), bytes.end(), work_.begin());
+    if (fix(r, bytes) == 0) {
+      outcome = RepairOutcome::kNothingToDo;
+      continue;
+    }
+    wrote = true;
+    engine_.WriteSlot(block, r, bytes);
+    if (engine_.LastOpOK()) {
+      outcome = RepairOutcome::kWritten;
+    } else {
+      Raise(worst, ClassOf(engine_.LastError()));
+      engine_.WriteSlot(block, r, std::span<const uint8_t>(work_).first(slot));
+    }
+  }
+  if (wrote) FlushIfWanted(block, worst);
+  // One header write-back and one signal for the run.
+  if (!locks.Release()) worst = WriteResult::kReleaseFailed;
 }
 
-void AccessLayer::FindRecordByKey(FileBlock* block, int keyNumber, int32_t& recordNumber, std::string_view keyText) {
+bool AccessLayer::FindRecordByKey(FileBlock* block, int keyNumber, int32_t& recordNumber, std::string_view keyText) {
   if (keyText.size() > static_cast<size_t>(kMaxKeyLength)) keyText = keyText.substr(0, kMaxKeyLength);
-  AccessOK = false;
   do {
     recordNumber = 0;
     engine_.LookupKey(block, keyNumber, recordNumber, keyText);
   } while (RetryAfterConflict());
-  AccessOK = engine_.LastOpOK();
+  return engine_.LastOpOK();
 }
 
 }  // namespace kv::isam

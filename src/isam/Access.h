@@ -3,8 +3,9 @@
 // records by number under the engine's locks with silent retries, finds records by key,
 // and reports a failed open fatally.
 //
-// THIS HEADER IS A CONTRACT between the access layer and the module repairs. Keep the
-// public signatures; add what you need.
+// THIS HEADER IS A CONTRACT between the access layer and the module repairs. Every
+// operation returns its outcome; nothing of it is left in the layer for a caller to
+// read afterwards.
 #pragma once
 
 #include <cstdint>
@@ -71,26 +72,52 @@ enum class RepairOutcome {
   kReadFailed,   // the slot could not be read under the locks - nothing written
 };
 
+// The record is as it should be: repaired, or found sound under the locks.
+constexpr bool Succeeded(RepairOutcome outcome) {
+  return outcome == RepairOutcome::kWritten || outcome == RepairOutcome::kNothingToDo;
+}
+
+// What RecordCount found: `ok` false when the count could not be had (then `count` is 0)
+// or the lock taken for it could not be given back.
+struct RecordTotal {
+  int32_t count = 0;
+  bool ok = false;
+};
+
+// What a write returns: `ok` when it wrote (for a run of repairs: when every record
+// ended kWritten or kNothingToDo), and the worst it met.
+struct WriteReport {
+  bool ok = false;
+  WriteResult status = WriteResult::kOk;
+};
+
+// How the layer works, set by the run. The save-mode switch and the flush after every
+// write are the suite's; the rest are the waits of this program: tests and the command
+// line's --held-wait lower them, the program's defaults never change.
+struct AccessSettings {
+  bool saveMode = true;         // passed to every open as the file block's save mode
+  bool flushAfterWrite = true;  // with saveMode off: flush the block after each write
+  // Silent retries of a lock conflict before the lock-conflict question.
+  int32_t silentRetries = kSilentLockRetries;
+  // Rounds and time per file for records another station holds (see the walk).
+  int32_t heldRecordRounds = kHeldRecordRounds;
+  int32_t heldRecordWaitMs = kHeldRecordWaitMs;
+};
+
 // The fix of RepairRecordsAt: given a record number and its slot as read under the
 // locks, zeroes the unsound money fields in place and returns how many it zeroed.
 using RecordFix = std::function<int(int32_t recordNumber, std::span<uint8_t> slot)>;
 
 class AccessLayer {
  public:
-  AccessLayer(Engine& engine, ui::Dialogs& dialogs, AccessHooks hooks);
+  AccessLayer(Engine& engine, ui::Dialogs& dialogs, AccessHooks hooks, AccessSettings settings = {});
 
-  // Layer state (see the record access rules).
-  bool AccessOK = false;
-  WriteResult WriteStatus = WriteResult::kOk;
-  int32_t LockRetryCount = 0;
-  uint8_t SaveMode = 1;
-  uint8_t FlushAfterWrite = 1;
-  // Silent retries before the lock-conflict question; tests lower it, the program never.
-  int32_t SilentRetryLimit = kSilentLockRetries;
-  // Rounds and time per file for records another station holds (see the walk); tests
-  // and the command line's --held-wait lower them.
-  int32_t HeldRecordRounds = kHeldRecordRounds;
-  int32_t HeldRecordWaitMs = kHeldRecordWaitMs;
+  // Takes effect from the next operation.
+  void Configure(const AccessSettings& settings) { settings_ = settings; }
+  const AccessSettings& Settings() const { return settings_; }
+  // Silent retries made so far for the current lock conflict (0 once it cleared or was
+  // asked about).
+  int32_t LockRetryCount() const { return lockRetryCount_; }
 
   // The lock-conflict question answered No: the main window was asked to close and the
   // layer throws ui::EndRun, so no caller walks on into the same conflict again.
@@ -98,22 +125,27 @@ class AccessLayer {
   Engine& engine() { return engine_; }
   ui::Dialogs& dialogs() { return dialogs_; }
 
-  // keys: the first keyCount key descriptions, used only when the file is created.
+  // True when `block` is open. keys: the first keyCount key descriptions, used only when
+  // the file is created.
   // A file whose slot length differs from recordLength is refused (10170, reported like
-  // any failed open). A No in the temporary-file recovery leaves AccessOK false without a
-  // further message; the caller ends the run as after any failed open.
-  void OpenModuleFile(FileBlock*& block, std::string_view baseName, int32_t recordLength,
-                      const KeyDesc* keys, int keyCount);
-  void CloseModuleFile(FileBlock*& block);
-  int32_t RecordCount(FileBlock* block);
-  void ReadRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer);
+  // any failed open). A No in the temporary-file recovery gives false without a further
+  // message; the caller ends the run as after any failed open.
+  [[nodiscard]] bool OpenModuleFile(FileBlock*& block, std::string_view baseName, int32_t recordLength,
+                                    const KeyDesc* keys, int keyCount);
+  // False when the engine could not close the block cleanly; `block` is no block either
+  // way. Nothing is shown: a caller has nothing left to do about it.
+  bool CloseModuleFile(FileBlock*& block);
+  [[nodiscard]] RecordTotal RecordCount(FileBlock* block);
+  [[nodiscard]] bool ReadRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer);
   // Reads `count` consecutive slots from `first` on into `buffer` (count x SlotLength
   // bytes) with one engine call, so under one temporary read lock, and with the retry
   // rule of ReadRecordAt. The walk's read-ahead: the bytes are only judged; a record is
   // written only through RepairRecordAt, which reads it afresh under its locks.
-  void ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer);
-  void WriteRecordAt(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer);
-  void FindRecordByKey(FileBlock* block, int keyNumber, int32_t& recordNumber, std::string_view keyText);
+  [[nodiscard]] bool ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer);
+  [[nodiscard]] WriteReport WriteRecordAt(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer);
+  // True when a record was found; `recordNumber` is then its number.
+  [[nodiscard]] bool FindRecordByKey(FileBlock* block, int keyNumber, int32_t& recordNumber,
+                                     std::string_view keyText);
 
   // The walk's write: under the record lock and the block lock, reads slot N afresh into
   // `work`, and when it is live calls `fix` on it; `fix` zeroes the unsound money fields
@@ -122,10 +154,10 @@ class AccessLayer {
   // station made in between survives (no lost update).
   // Each lock gets one attempt, with the engine's own wait (768 ms for the record, 3072
   // ms for the file); one that another station holds longer gives kLocked, never the
-  // retry rule's question. AccessOK is true for kWritten and kNothingToDo; WriteStatus
-  // as for WriteRecordAt.
-  RepairOutcome RepairRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> work,
-                               const std::function<int(std::span<uint8_t>)>& fix);
+  // retry rule's question. Whatever way it ends, a `fix` that throws included, no lock
+  // of it is left held.
+  [[nodiscard]] RepairOutcome RepairRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> work,
+                                             const std::function<int(std::span<uint8_t>)>& fix);
 
   // RepairRecordAt for several records of one file, `recordNumbers` strictly ascending
   // and above 0, sharing one block lock, one read and one change signal per run of at
@@ -145,25 +177,27 @@ class AccessLayer {
   // the file); nothing here asks the user or waits beyond the engine's waits, and the
   // block lock is only ever taken after the record locks, as for one record. Nothing
   // read before the locks is ever written.
-  // WriteStatus is the worst over the records (kDeleted for a deleted one,
-  // kReleaseFailed for a failed release); AccessOK is true when every record ended kWritten or kNothingToDo.
-  void RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers, const RecordFix& fix,
-                       std::span<RepairOutcome> outcomes);
+  // The outcomes say what became of each record; the report adds the worst met over
+  // them (kDeleted for a deleted one, kReleaseFailed for a failed release) and is ok
+  // when every record ended kWritten or kNothingToDo.
+  WriteReport RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers, const RecordFix& fix,
+                              std::span<RepairOutcome> outcomes);
 
  private:
+  class HeldLocks;
+
   Engine& engine_;
   ui::Dialogs& dialogs_;
   AccessHooks hooks_;
+  AccessSettings settings_;
+  int32_t lockRetryCount_ = 0;
 
   bool RetryAfterConflict();
   void ReportFatal(int32_t error, const std::string& message);
-  // Takes the record lock and then the block lock, one attempt each; on failure
-  // releases what it took, raises `worst` and sets `held` when another station held
-  // the lock that failed.
-  bool LockForWrite(FileBlock* block, int32_t recordNumber, WriteResult& worst, bool& recordLocked,
-                    bool& blockLocked, bool& held);
-  void ReleaseWriteLocks(FileBlock* block, int32_t recordNumber, WriteResult& worst,
-                         bool& recordLocked, bool& blockLocked);
+  // Takes the record lock and then the block lock, one attempt each, into `locks`; on
+  // failure releases what it took, raises `worst` and sets `held` when another station
+  // held the lock that failed.
+  bool LockForWrite(HeldLocks& locks, int32_t recordNumber, WriteResult& worst, bool& held);
   void FlushIfWanted(FileBlock* block, WriteResult& worst);
 
   // One run of RepairRecordsAt (at most kMaxRepairRun records, `first` the index of its

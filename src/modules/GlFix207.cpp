@@ -33,16 +33,14 @@ void LookUpBookName(SharedFiles& files, std::string_view gl02Name) {
   if (key.empty()) return;
   isam::FileBlock* gl02 = files.Block(gl02Name);
   int32_t record = 0;
-  ctx.access.FindRecordByKey(gl02, 1, record, key);
-  if (!ctx.access.AccessOK) return;
+  if (!ctx.access.FindRecordByKey(gl02, 1, record, key)) return;
   // Sized by the file's own slot length when that is sane, so the read cannot fail for
   // a file made with another record length.
   int32_t length = DataFile(gl02Name).recordLength;
   const int32_t slot = gl02 ? ctx.access.engine().SlotLength(gl02) : 0;
   if (slot > length && slot <= isam::kMaxRecordLength) length = slot;
   std::vector<uint8_t> buffer(static_cast<size_t>(length), 0);
-  ctx.access.ReadRecordAt(gl02, record, buffer);
-  if (ctx.access.AccessOK) {
+  if (ctx.access.ReadRecordAt(gl02, record, buffer)) {
     PutShortString(info + kBookName, 10, ShortString(buffer.data() + kGL02Name, 10));
   }
 }

@@ -40,9 +40,10 @@ void SharedFiles::Open(std::string_view baseName) {
   isam::FileBlock*& block = Block(baseName);
   if (block != nullptr) return;
   const DataFileDef& def = DataFile(baseName);
-  ctx.access.OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(),
-                            static_cast<int>(def.keys.size()));
-  if (!ctx.access.AccessOK) throw ui::EndRun(1);
+  if (!ctx.access.OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(),
+                                 static_cast<int>(def.keys.size()))) {
+    throw ui::EndRun(1);
+  }
 }
 
 void SharedFiles::Close(std::string_view baseName) {

@@ -47,8 +47,9 @@ class RunReader {
 
   RunReader(isam::AccessLayer& access, isam::FileBlock* block, size_t slotLength, WalkStats& stats)
       : access_(access), block_(block), slotLength_(slotLength), stats_(stats) {
-    total_ = access_.RecordCount(block_);
-    countFailed_ = !access_.AccessOK;
+    const isam::RecordTotal total = access_.RecordCount(block_);
+    total_ = total.count;
+    countFailed_ = !total.ok;
     const int32_t wanted = static_cast<int32_t>(std::max<size_t>(1, kReadAheadBytes / slotLength_));
     perRun_ = std::max(1, std::min(wanted, total_ - 1));
   }
@@ -65,15 +66,13 @@ class RunReader {
     next_ += run.count;
     run.storage.resize(static_cast<size_t>(perRun_) * slotLength_);
     run.bytes = std::span<uint8_t>(run.storage).first(static_cast<size_t>(run.count) * slotLength_);
-    access_.ReadRecordsAt(block_, run.first, run.count, run.bytes);
-    run.whole = access_.AccessOK;
+    run.whole = access_.ReadRecordsAt(block_, run.first, run.count, run.bytes);
     run.unread.clear();
     if (run.whole) return true;
 
     run.readable.assign(static_cast<size_t>(run.count), 0);
     for (int32_t i = 0; i < run.count; ++i) {
-      access_.ReadRecordAt(block_, run.first + i, Slot(run, i));
-      if (access_.AccessOK) {
+      if (access_.ReadRecordAt(block_, run.first + i, Slot(run, i))) {
         run.readable[static_cast<size_t>(i)] = 1;
         continue;
       }
@@ -358,8 +357,8 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
 
       // The held records again, in a few rounds spread over the file's time, each try
       // with the engine's one wait. The first round follows the rest of the file at once.
-      const int rounds = std::max(1, access.HeldRecordRounds);
-      const uint64_t wait = static_cast<uint64_t>(std::max(0, access.HeldRecordWaitMs));
+      const int rounds = std::max(1, access.Settings().heldRecordRounds);
+      const uint64_t wait = static_cast<uint64_t>(std::max(0, access.Settings().heldRecordWaitMs));
       const uint64_t start = platform::MonotonicMs();
       std::vector<int32_t> pending;
       std::vector<uint8_t> pendingBytes;

@@ -14,8 +14,8 @@
 //      a change another station made meanwhile is never overwritten with what was read
 //      before the locks were taken.
 //   5. A record another station holds past the engine's lock wait is set aside and
-//      tried again after the rest of the file, in AccessLayer::HeldRecordRounds rounds
-//      spread over at most HeldRecordWaitMs; the progress sink is told what the run
+//      tried again after the rest of the file, in AccessSettings::heldRecordRounds rounds
+//      spread over at most heldRecordWaitMs; the progress sink is told what the run
 //      waits for. What is still held then is left.
 //   6. The record counts once (RepairCount) when it was written, however many fields
 //      were reset. A record with unsound fields that was not written (still held, its

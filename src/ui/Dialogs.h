@@ -16,6 +16,19 @@ namespace kv::ui {
 enum MessageKind : int { kInformation = 1, kError = 2, kWarning = 3 };
 enum QuestionKind : int { kQuestionYesDefault = 1, kQuestionNoDefault = 2 };
 
+// Which question is asked. A front end that answers for the user (the command line from
+// its options) goes by this, never by the text, which carries numbers and names. The
+// technical-support question is the one shown with the technical-support warning.
+enum class Question {
+  kTechnicalSupport,  // at start-up: repair error 207 at all?
+  kFix,               // before the repair run
+  kUndo,              // before an undo puts the reported amounts back
+  kLockConflict,      // a lock conflict outlasted the silent retries: try again?
+  kCreateDirectory,   // a company's directory is missing: create it?
+  kDefineCompany,     // a row without a company: define one?
+  kDeleteCompany,     // remove a company from the list?
+};
+
 // What the temporary-file recovery question shows.
 struct RecoveryQuestion {
   std::string fileName;   // e.g. "GLFILE01.SAV" (CP874)
@@ -34,7 +47,8 @@ class Dialogs {
   // A modal message with an OK button.
   virtual void DisplayMessage(int kind, const std::string& text) = 0;
   // A yes/no question; `text` already has the "?" rule applied. True only for Yes.
-  virtual bool AskQuestion(int questionKind, bool technicalSupport, const std::string& text) = 0;
+  // Question::kTechnicalSupport is shown as the technical-support question.
+  virtual bool AskQuestion(Question question, int questionKind, const std::string& text) = 0;
   // The temporary-file recovery question. True only for Yes.
   virtual bool AskRecovery(const RecoveryQuestion& question) = 0;
   // Let the window system handle what is waiting (once).
@@ -50,11 +64,11 @@ class Dialogs {
   void ShowInformation(const std::string& text) { DisplayMessage(kInformation, text); }
   void ShowError(const std::string& text) { DisplayMessage(kError, text); }
   void ShowWarning(const std::string& text) { DisplayMessage(kWarning, text); }
-  bool AskForYesNo(std::string_view text) {
-    return AskQuestion(kQuestionYesDefault, false, ApplyQuestionRule(text));
+  bool AskForYesNo(Question question, std::string_view text) {
+    return AskQuestion(question, kQuestionYesDefault, ApplyQuestionRule(text));
   }
   bool AskForYesNoTechnicalSupport(int kind, std::string_view text) {
-    return AskQuestion(kind, true, ApplyQuestionRule(text));
+    return AskQuestion(Question::kTechnicalSupport, kind, ApplyQuestionRule(text));
   }
 };
 

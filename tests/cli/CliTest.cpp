@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/Run.h"
+#include "cli/CliDialogs.h"
 #include "isam/Engine.h"
 #include "support/TempDir.h"
 
@@ -44,6 +46,32 @@ std::vector<std::string> Lines(const std::string& text) {
     out.push_back(line);
   }
   return out;
+}
+
+// Under --yes the start-up, repair and undo questions are answered Yes and every other
+// question No, told apart by which question it is: a lock conflict stays No even when
+// its text reads like the repair's question.
+TEST(CliDialogs, AnswersByWhichQuestionNeverByItsText) {
+  using kv::ui::Question;
+  const struct {
+    Question question;
+    const char* title;
+    bool yes;
+  } rows[] = {
+      {Question::kTechnicalSupport, "Caution!", true}, {Question::kFix, "Confirm", true},
+      {Question::kUndo, "Confirm", true},              {Question::kLockConflict, "Confirm", false},
+      {Question::kCreateDirectory, "Confirm", false},  {Question::kDefineCompany, "Confirm", false},
+      {Question::kDeleteCompany, "Confirm", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.question));
+    std::ostringstream out, err;
+    std::istringstream in;
+    kv::cli::CliDialogs dialogs({.yes = true}, out, err, in);
+    EXPECT_EQ(dialogs.AskForYesNo(row.question, kv::app::FixQuestionText()), row.yes);
+    EXPECT_EQ(out.str(), std::string(row.title) + ": ต้องการแก้ไขข้อผิดพลาด 207?\n");
+    EXPECT_EQ(err.str(), row.yes ? "-> Yes\n" : "-> No\n");
+  }
 }
 
 class CliTest : public ::testing::Test {

@@ -237,7 +237,7 @@ TEST_F(DialogTest, EmptyQuestionShowsAnEmptyLineInTheSmallestWindow) {
     width = d->frameGeometry().width();
     PressKey(w, Qt::Key_Return);
   });
-  EXPECT_TRUE(dialogs.AskForYesNo(""));
+  EXPECT_TRUE(dialogs.AskForYesNo(kv::ui::Question::kFix, ""));
   EXPECT_EQ(shown, QString());
   EXPECT_EQ(width, 200);
 }
@@ -261,7 +261,7 @@ TEST_F(DialogTest, QuestionRuleReachesTheDialog) {
         PressKey(w, Qt::Key_Escape);
       });
       const bool yes = technicalSupport ? dialogs.AskForYesNoTechnicalSupport(2, Th(c.given))
-                                        : dialogs.AskForYesNo(Th(c.given));
+                                        : dialogs.AskForYesNo(kv::ui::Question::kFix, Th(c.given));
       EXPECT_FALSE(yes);
       EXPECT_EQ(shown, QString::fromUtf8(c.shown));
     }

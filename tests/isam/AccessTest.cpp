@@ -45,9 +45,9 @@ class AccessTest : public test::CompanyDirTest {
     CompanyDirTest::TearDown();
   }
 
-  void Open(FileBlock*& block, const std::string& name) {
+  bool Open(FileBlock*& block, const std::string& name) {
     const auto& def = modules::DataFile(name);
-    access_->OpenModuleFile(block, name, def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
+    return access_->OpenModuleFile(block, name, def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
   }
 
   Engine engine_;
@@ -61,33 +61,30 @@ class AccessTest : public test::CompanyDirTest {
 
 TEST_F(AccessTest, AMissingFileIsCreatedEmptyAndOpened) {
   FileBlock* block = nullptr;
-  access_->OpenModuleFile(block, "GLFILE03", 220, kGl03Keys, 5);
-  ASSERT_TRUE(access_->AccessOK);
+  ASSERT_TRUE(access_->OpenModuleFile(block, "GLFILE03", 220, kGl03Keys, 5));
   ASSERT_NE(block, nullptr);
   EXPECT_TRUE(dialogs_.events.empty());
-  EXPECT_EQ(access_->RecordCount(block), 1);  // header only: a walk visits nothing
-  EXPECT_TRUE(access_->AccessOK);
+  const RecordTotal total = access_->RecordCount(block);
+  EXPECT_EQ(total.count, 1);  // header only: a walk visits nothing
+  EXPECT_TRUE(total.ok);
   EXPECT_EQ(fs::file_size("GLFILE03.DAT"), 220u);
   EXPECT_TRUE(fs::exists("GLFILE03.IX"));
-  access_->CloseModuleFile(block);
-  EXPECT_TRUE(access_->AccessOK);
+  EXPECT_TRUE(access_->CloseModuleFile(block));
   EXPECT_EQ(block, nullptr);
-  access_->CloseModuleFile(block);  // closing what is not open does nothing
-  EXPECT_TRUE(access_->AccessOK);
+  EXPECT_TRUE(access_->CloseModuleFile(block));  // closing what is not open does nothing
 }
 
 TEST_F(AccessTest, TheSizeGuardWarnsButTheOpenGoesOn) {
   const KeyDesc keys[] = {{10, false}};
   FileBlock* block = nullptr;
-  access_->OpenModuleFile(block, "BIGFILE", 6000, keys, 1);
-  EXPECT_TRUE(access_->AccessOK);
+  EXPECT_TRUE(access_->OpenModuleFile(block, "BIGFILE", 6000, keys, 1));
   EXPECT_TRUE(dialogs_.events.empty());
   access_->CloseModuleFile(block);
 
-  access_->OpenModuleFile(block, "HUGEFILE", 6001, keys, 1);
+  const bool opened = access_->OpenModuleFile(block, "HUGEFILE", 6001, keys, 1);
   ASSERT_EQ(dialogs_.Lines(), std::vector<std::string>{"Error: HUGEFILE: Record size too big.! (Size = 6001, Max = 6000)"});
   EXPECT_EQ(dialogs_.closeRequests, 1);
-  EXPECT_TRUE(access_->AccessOK);
+  EXPECT_TRUE(opened);
   access_->CloseModuleFile(block);
 }
 
@@ -110,8 +107,7 @@ TEST_F(AccessTest, FilesThatCannotBeOpenedAreReportedFatallyAndLeftAlone) {
     helped_.clear();
     clears_ = 0;
     FileBlock* block = nullptr;
-    Open(block, "GLFILE04");
-    EXPECT_FALSE(access_->AccessOK);
+    EXPECT_FALSE(Open(block, "GLFILE04"));
     EXPECT_EQ(block, nullptr);
     EXPECT_EQ(dialogs_.Lines(), (std::vector<std::string>{c.numberLine, "Error: ไม่สามารถเปิดแฟ้มข้อมูล GLFILE04 ได้."}));
     EXPECT_EQ(clears_, 1);
@@ -130,8 +126,7 @@ TEST_F(AccessTest, ANoInTheRecoveryStopsBeforeTheOpen) {
   Write("GLFILE04.SAV", "leftover");
   dialogs_.answers = {false};
   FileBlock* block = nullptr;
-  Open(block, "GLFILE04");
-  EXPECT_FALSE(access_->AccessOK);
+  EXPECT_FALSE(Open(block, "GLFILE04"));
   EXPECT_EQ(block, nullptr);
   ASSERT_EQ(dialogs_.events.size(), 1u);  // the question, and no further message
   EXPECT_EQ(dialogs_.events[0].title, "Attention!");
@@ -142,29 +137,26 @@ TEST_F(AccessTest, ANoInTheRecoveryStopsBeforeTheOpen) {
 TEST_F(AccessTest, WritesGoOnlyIntoLiveSlots) {
   ASSERT_EQ(test::BuildModuleFile(dir_, "GLFILE04", {Slot(151), Slot(151, -1), Slot(151)}), "");
   FileBlock* block = nullptr;
-  Open(block, "GLFILE04");
-  ASSERT_TRUE(access_->AccessOK);
-  EXPECT_EQ(access_->RecordCount(block), 4);
+  ASSERT_TRUE(Open(block, "GLFILE04"));
+  EXPECT_EQ(access_->RecordCount(block).count, 4);
   std::vector<uint8_t> buffer(151, 0x5A);
   const std::string before = Read("GLFILE04.DAT");
 
-  access_->WriteRecordAt(block, 2, buffer);
-  EXPECT_FALSE(access_->AccessOK);
-  EXPECT_EQ(Code(access_->WriteStatus), 12);
+  WriteReport written = access_->WriteRecordAt(block, 2, buffer);
+  EXPECT_FALSE(written.ok);
+  EXPECT_EQ(Code(written.status), 12);
   EXPECT_EQ(Read("GLFILE04.DAT"), before);
 
   // Only the slot on disk is tested, not the buffer's first four bytes.
-  access_->WriteRecordAt(block, 3, buffer);
-  EXPECT_TRUE(access_->AccessOK);
-  EXPECT_EQ(Code(access_->WriteStatus), 0);
+  written = access_->WriteRecordAt(block, 3, buffer);
+  EXPECT_TRUE(written.ok);
+  EXPECT_EQ(Code(written.status), 0);
   std::vector<uint8_t> back(151);
-  access_->ReadRecordAt(block, 3, back);
-  EXPECT_TRUE(access_->AccessOK);
+  EXPECT_TRUE(access_->ReadRecordAt(block, 3, back));
   EXPECT_EQ(back, buffer);
 
   std::vector<uint8_t> shortBuffer(100);
-  access_->WriteRecordAt(block, 1, shortBuffer);
-  EXPECT_FALSE(access_->AccessOK);
+  EXPECT_FALSE(access_->WriteRecordAt(block, 1, shortBuffer).ok);
   access_->CloseModuleFile(block);
 }
 
@@ -173,10 +165,9 @@ TEST_F(AccessTest, WritesGoOnlyIntoLiveSlots) {
 TEST_F(AccessTest, ARepairNeverLosesAnotherStationsChange) {
   ASSERT_EQ(test::BuildModuleFile(dir_, "GLFILE03", {Slot(220).Put(103, NaNMoney())}), "");
   FileBlock* block = nullptr;
-  Open(block, "GLFILE03");
-  ASSERT_TRUE(access_->AccessOK);
+  ASSERT_TRUE(Open(block, "GLFILE03"));
   std::vector<uint8_t> walk(220);
-  access_->ReadRecordAt(block, 1, walk);
+  ASSERT_TRUE(access_->ReadRecordAt(block, 1, walk));
   ASSERT_FALSE(modules::IsMoneySound(walk.data() + 103));
 
   {  // the second station
@@ -204,7 +195,6 @@ TEST_F(AccessTest, ARepairNeverLosesAnotherStationsChange) {
     return changed ? 1 : 0;
   });
   EXPECT_EQ(outcome, RepairOutcome::kWritten);
-  EXPECT_TRUE(access_->AccessOK);
   access_->CloseModuleFile(block);
 
   const std::string data = Read("GLFILE03.DAT");
@@ -215,8 +205,7 @@ TEST_F(AccessTest, ARepairNeverLosesAnotherStationsChange) {
 TEST_F(AccessTest, RepairWritesNothingWhenThereIsNothingLeftToFix) {
   ASSERT_EQ(test::BuildModuleFile(dir_, "GLFILE03", {Slot(220).Put(103, Money(5.0L)), Slot(220, -1)}), "");
   FileBlock* block = nullptr;
-  Open(block, "GLFILE03");
-  ASSERT_TRUE(access_->AccessOK);
+  ASSERT_TRUE(Open(block, "GLFILE03"));
   const std::string before = Read("GLFILE03.DAT");
   std::vector<uint8_t> work(220);
   int calls = 0;
@@ -243,30 +232,29 @@ TEST_F(AccessTest, ALockConflictIsRetriedThenAsked) {
   ReleasingDialogs dialogs;
   dialogs.answers = {true};
   dialogs.onQuestion = [&] { other.UnlockBlock(theirs); };
-  AccessLayer access(engine_, dialogs, hooks_);
-  access.SilentRetryLimit = 1;
+  AccessLayer access(engine_, dialogs, hooks_, {.silentRetries = 1});
   FileBlock* block = nullptr;
   const auto& def = modules::DataFile("GLFILE04");
-  access.OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
-  ASSERT_TRUE(access.AccessOK);
+  ASSERT_TRUE(
+      access.OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size())));
   other.LockBlock(theirs);  // the writer's lock keeps every reader out
   ASSERT_TRUE(other.LastOpOK());
   std::vector<uint8_t> buffer(151);
-  access.ReadRecordAt(block, 1, buffer);
-  EXPECT_TRUE(access.AccessOK);
+  EXPECT_TRUE(access.ReadRecordAt(block, 1, buffer));
   ASSERT_EQ(dialogs.events.size(), 1u);
   EXPECT_EQ(dialogs.events[0].title, "Confirm");
+  EXPECT_EQ(dialogs.events[0].question, ui::Question::kLockConflict);
   const std::string text = platform::Cp874ToUtf8(dialogs.events[0].text);
   EXPECT_EQ(text.front(), '(');
   EXPECT_NE(text.find(") มีการล็อคข้อมูลซ้อนกัน. โปรดลองใหม่อีกครั้ง"), std::string::npos) << text;
-  EXPECT_EQ(access.LockRetryCount, 0);
+  EXPECT_EQ(access.LockRetryCount(), 0);
 
   // Locked again and answered No: the run ends.
   other.LockBlock(theirs);
   ASSERT_TRUE(other.LastOpOK());
   dialogs.onQuestion = nullptr;
   dialogs.answers = {false};
-  EXPECT_THROW(access.ReadRecordAt(block, 1, buffer), ui::EndRun);
+  EXPECT_THROW(static_cast<void>(access.ReadRecordAt(block, 1, buffer)), ui::EndRun);
   EXPECT_EQ(dialogs.closeRequests, 1);
   other.UnlockBlock(theirs);
   other.CloseBlock(theirs);
@@ -276,14 +264,11 @@ TEST_F(AccessTest, ALockConflictIsRetriedThenAsked) {
 TEST_F(AccessTest, KeySearchUsesAtMostHundredCharacters) {
   ASSERT_EQ(test::BuildModuleFile(dir_, "GLFILE04", {Slot(151), Slot(151)}), "");
   FileBlock* block = nullptr;
-  Open(block, "GLFILE04");
-  ASSERT_TRUE(access_->AccessOK);
+  ASSERT_TRUE(Open(block, "GLFILE04"));
   int32_t record = -1;
-  access_->FindRecordByKey(block, 1, record, "R00000002");
-  EXPECT_TRUE(access_->AccessOK);
+  EXPECT_TRUE(access_->FindRecordByKey(block, 1, record, "R00000002"));
   EXPECT_EQ(record, 2);
-  access_->FindRecordByKey(block, 1, record, "R00000009");
-  EXPECT_FALSE(access_->AccessOK);
+  EXPECT_FALSE(access_->FindRecordByKey(block, 1, record, "R00000009"));
   access_->CloseModuleFile(block);
 
   testkit::FileLayout fileLayout;
@@ -295,11 +280,9 @@ TEST_F(AccessTest, KeySearchUsesAtMostHundredCharacters) {
     keys.Add(1, std::string(100, 'A'));
   }), "");
   const KeyDesc keys[] = {{100, false}};
-  access_->OpenModuleFile(block, "LONGKEY", 120, keys, 1);
-  ASSERT_TRUE(access_->AccessOK);
+  ASSERT_TRUE(access_->OpenModuleFile(block, "LONGKEY", 120, keys, 1));
   record = -1;
-  access_->FindRecordByKey(block, 1, record, std::string(120, 'A'));
-  EXPECT_TRUE(access_->AccessOK);
+  EXPECT_TRUE(access_->FindRecordByKey(block, 1, record, std::string(120, 'A')));
   EXPECT_EQ(record, 1);
   access_->CloseModuleFile(block);
 }

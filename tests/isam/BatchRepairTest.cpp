@@ -35,10 +35,8 @@ class BatchRepairTest : public IsamTest {
     IsamTest::SetUp();
     ASSERT_EQ(ours_.StartEngine(EngineMode::kNetwork, 16), 16);
     ASSERT_EQ(theirs_.StartEngine(EngineMode::kNetwork, 16), 16);
-    access_ = std::make_unique<AccessLayer>(ours_, dialogs_, AccessHooks{});
-    access_->SaveMode = 0;
-    access_->FlushAfterWrite = 0;
-    access_->SilentRetryLimit = 0;
+    access_ = std::make_unique<AccessLayer>(ours_, dialogs_, AccessHooks{},
+                                            AccessSettings{.saveMode = false, .flushAfterWrite = false, .silentRetries = 0});
   }
   void TearDown() override {
     platform::ClearFaults();
@@ -107,7 +105,7 @@ class BatchRepairTest : public IsamTest {
 
   std::vector<RepairOutcome> Repair(const std::vector<int32_t>& records) {
     std::vector<RepairOutcome> outcomes(records.size(), RepairOutcome::kNothingToDo);
-    access_->RepairRecordsAt(mine_, records, Fix(), outcomes);
+    report_ = access_->RepairRecordsAt(mine_, records, Fix(), outcomes);
     return outcomes;
   }
 
@@ -132,6 +130,7 @@ class BatchRepairTest : public IsamTest {
   FileBlock* mine_ = nullptr;
   FileBlock* other_ = nullptr;
   std::vector<int32_t> fixed_;
+  WriteReport report_;  // of the last Repair
 };
 
 // Between the walk's unlocked read and the run's write another station changes record
@@ -167,16 +166,15 @@ TEST_F(BatchRepairTest, AChangeMadeBeforeTheLocksSurvives) {
     fixed_.clear();
     Build(10, {2, 5, 7});
     std::vector<uint8_t> unlocked(static_cast<size_t>(kSlot) * 10);
-    access_->ReadRecordsAt(mine_, 1, 10, unlocked);  // what the walk judges
-    ASSERT_TRUE(access_->AccessOK);
+    ASSERT_TRUE(access_->ReadRecordsAt(mine_, 1, 10, unlocked));  // what the walk judges
     TheyChange(5, c.change);
     const std::string before5 = Record(5);
 
     const std::vector<RepairOutcome> outcomes = Repair({2, 5, 7});
     EXPECT_EQ(outcomes, (std::vector<RepairOutcome>{RepairOutcome::kWritten, c.outcome5, RepairOutcome::kWritten}));
     const bool deleted = c.outcome5 == RepairOutcome::kDeleted;
-    EXPECT_EQ(access_->AccessOK, !deleted);
-    EXPECT_EQ(Code(access_->WriteStatus), deleted ? 12 : 0);
+    EXPECT_EQ(report_.ok, !deleted);
+    EXPECT_EQ(Code(report_.status), deleted ? 12 : 0);
     EXPECT_EQ(fixed_, deleted ? (std::vector<int32_t>{2, 7}) : (std::vector<int32_t>{2, 5, 7}));
 
     const std::string r5 = Record(5);
@@ -234,7 +232,7 @@ TEST_F(BatchRepairTest, OneLockReadAndSignalPerRun) {
     const platform::CallCounts end = platform::GetCallCounts();
     auto delta = [&](Op op) { return end.calls[static_cast<int>(op)] - start.calls[static_cast<int>(op)]; };
     EXPECT_EQ(outcomes, std::vector<RepairOutcome>(c.records.size(), RepairOutcome::kWritten));
-    EXPECT_TRUE(access_->AccessOK);
+    EXPECT_TRUE(report_.ok);
     const uint64_t n = c.records.size();
     EXPECT_EQ(delta(Op::kLock), n + c.runs);
     EXPECT_EQ(delta(Op::kUnlock), n + c.runs);
@@ -257,7 +255,9 @@ TEST_F(BatchRepairTest, OneLockReadAndSignalPerRun) {
 // With the suite's flush switch on, a run flushes once, not once per record.
 TEST_F(BatchRepairTest, ARunFlushesOnce) {
   Build(12, {2, 5, 11});
-  access_->FlushAfterWrite = 1;
+  AccessSettings settings = access_->Settings();
+  settings.flushAfterWrite = true;
+  access_->Configure(settings);
   const uint64_t before = platform::GetCallCounts().calls[static_cast<int>(platform::Op::kFlush)];
   EXPECT_EQ(Repair({2, 5, 11}), std::vector<RepairOutcome>(3, RepairOutcome::kWritten));
   const uint64_t after = platform::GetCallCounts().calls[static_cast<int>(platform::Op::kFlush)];
@@ -290,8 +290,8 @@ TEST_F(BatchRepairTest, AFailedWriteInTheMiddleLeavesThatSlotWhole) {
     platform::ClearFaults();
     EXPECT_EQ(outcomes, (std::vector<RepairOutcome>{RepairOutcome::kWritten, RepairOutcome::kFailed,
                                                     RepairOutcome::kWritten}));
-    EXPECT_FALSE(access_->AccessOK);
-    EXPECT_EQ(Code(access_->WriteStatus), c.writeStatus);
+    EXPECT_FALSE(report_.ok);
+    EXPECT_EQ(Code(report_.status), c.writeStatus);
     EXPECT_EQ(Record(5), before5);
     for (int32_t r : {2, 7}) {
       const std::string rec = Record(r);
@@ -320,8 +320,8 @@ TEST_F(BatchRepairTest, WhatAnotherStationHoldsComesBackLockedWithoutAQuestion) 
     ASSERT_OK(theirs_);
     const std::vector<RepairOutcome> outcomes = Repair({2, 5, 7});
     EXPECT_TRUE(dialogs_.events.empty());
-    EXPECT_FALSE(access_->AccessOK);
-    EXPECT_EQ(Code(access_->WriteStatus), 2);
+    EXPECT_FALSE(report_.ok);
+    EXPECT_EQ(Code(report_.status), 2);
     if (wholeFile) {
       EXPECT_EQ(outcomes, std::vector<RepairOutcome>(3, RepairOutcome::kLocked));
       EXPECT_TRUE(fixed_.empty());
@@ -338,14 +338,48 @@ TEST_F(BatchRepairTest, WhatAnotherStationHoldsComesBackLockedWithoutAQuestion) 
   }
 }
 
+// The fix throws half-way through a run (out of memory, a bug, the user ending the run):
+// every lock taken is let go on the way out, so the other stations are not locked out
+// of the file for the rest of this program's life, and the record it threw on is left
+// as it was.
+TEST_F(BatchRepairTest, AFixThatThrowsLeavesNoLockHeld) {
+  struct Thrown {};
+  for (const bool oneRecord : {false, true}) {
+    SCOPED_TRACE(oneRecord ? "RepairRecordAt" : "RepairRecordsAt");
+    if (mine_) ours_.CloseBlock(mine_);
+    if (other_) theirs_.CloseBlock(other_);
+    Build(10, {2, 5, 7});
+    const std::string before5 = Record(5);
+    if (oneRecord) {
+      std::vector<uint8_t> work(kSlot);
+      EXPECT_THROW(static_cast<void>(access_->RepairRecordAt(mine_, 5, work, [](std::span<uint8_t>) -> int {
+                     throw Thrown{};
+                   })),
+                   Thrown);
+    } else {
+      const RecordFix fix = Fix();
+      std::vector<RepairOutcome> outcomes(3);
+      EXPECT_THROW(access_->RepairRecordsAt(mine_, std::vector<int32_t>{2, 5, 7},
+                                            [&](int32_t r, std::span<uint8_t> slot) {
+                                              if (r == 5) throw Thrown{};
+                                              return fix(r, slot);
+                                            },
+                                            outcomes),
+                   Thrown);
+    }
+    EXPECT_EQ(Record(5), before5);
+    EXPECT_TRUE(AllFree({2, 5, 7}));
+  }
+}
+
 TEST_F(BatchRepairTest, AListOutOfOrderIsRefusedWhole) {
   Build(10, {2, 5, 7});
   const std::string before = ReadRaw("B.DAT");
   for (const std::vector<int32_t>& records :
        {std::vector<int32_t>{5, 2}, std::vector<int32_t>{2, 2}, std::vector<int32_t>{0, 2}}) {
     EXPECT_EQ(Repair(records), std::vector<RepairOutcome>(records.size(), RepairOutcome::kFailed));
-    EXPECT_FALSE(access_->AccessOK);
-    EXPECT_EQ(Code(access_->WriteStatus), 4);
+    EXPECT_FALSE(report_.ok);
+    EXPECT_EQ(Code(report_.status), 4);
   }
   EXPECT_TRUE(fixed_.empty());
   EXPECT_EQ(ReadRaw("B.DAT"), before);

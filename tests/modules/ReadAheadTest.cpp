@@ -29,14 +29,14 @@ struct OtherStation {
   test::RecordingDialogs dialogs;
   std::unique_ptr<isam::AccessLayer> access;
   isam::FileBlock* block = nullptr;
+  bool opened = false;
 
   explicit OtherStation(const std::string& name) {
     engine.StartEngine(kv::isam::EngineMode::kNetwork, 500);
-    access = std::make_unique<isam::AccessLayer>(engine, dialogs, isam::AccessHooks{});
-    access->SaveMode = 0;
-    access->FlushAfterWrite = 0;
+    access = std::make_unique<isam::AccessLayer>(engine, dialogs, isam::AccessHooks{},
+                                                 isam::AccessSettings{.saveMode = false, .flushAfterWrite = false});
     const DataFileDef& def = DataFile(name);
-    access->OpenModuleFile(block, name, def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
+    opened = access->OpenModuleFile(block, name, def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
   }
   ~OtherStation() {
     access->CloseModuleFile(block);
@@ -66,9 +66,8 @@ class ReadAheadTest : public RepairFixture {
   WalkStats Walk(isam::AccessLayer& access, RepairReport& report) {
     const DataFileDef& def = DataFile("GLFILE04");
     isam::FileBlock* block = nullptr;
-    access.OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(),
-                          static_cast<int>(def.keys.size()));
-    EXPECT_TRUE(access.AccessOK);
+    EXPECT_TRUE(access.OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(),
+                                      static_cast<int>(def.keys.size())));
     const WalkStats stats = WalkModuleFile(access, block, def, progress_, &report);
     access.CloseModuleFile(block);
     return stats;
@@ -103,7 +102,7 @@ TEST_F(ReadAheadTest, AChangeAfterTheReadAheadIsKept) {
     c.change(theirs);
 
     OtherStation other("GLFILE04");
-    ASSERT_TRUE(other.access->AccessOK);
+    ASSERT_TRUE(other.opened);
     // The other station holds record 9's lock while the walk reads ahead and repairs the
     // run: record 2 is written with the run and record 9, still with its NaN in the
     // read-ahead, is set aside. When the walk says it waits for record 9, the other
@@ -114,14 +113,12 @@ TEST_F(ReadAheadTest, AChangeAfterTheReadAheadIsKept) {
     progress_.waits.clear();
     progress_.onWaiting = [&] {
       if (progress_.waits.size() != 1) return;
-      other.access->WriteRecordAt(other.block, 9,
-                                  std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(theirs.data()), theirs.size()));
-      ASSERT_TRUE(other.access->AccessOK) << isam::Code(other.access->WriteStatus);
+      const isam::WriteReport written = other.access->WriteRecordAt(
+          other.block, 9, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(theirs.data()), theirs.size()));
+      ASSERT_TRUE(written.ok) << isam::Code(written.status);
     };
-    isam::AccessLayer access(*engine_, dialogs, isam::AccessHooks{});
-    access.SaveMode = 0;
-    access.FlushAfterWrite = 0;
-    access.SilentRetryLimit = 0;
+    isam::AccessLayer access(*engine_, dialogs, isam::AccessHooks{},
+                             {.saveMode = false, .flushAfterWrite = false, .silentRetries = 0});
     RecordingReport report;
     const int32_t countBefore = progress_.RepairCount();
     const WalkStats stats = Walk(access, report);
@@ -147,26 +144,23 @@ TEST_F(ReadAheadTest, AChangeAfterTheReadAheadIsKept) {
 TEST_F(ReadAheadTest, ABatchReadFollowsTheRetryRule) {
   BuildDamaged();
   OtherStation other("GLFILE04");
-  ASSERT_TRUE(other.access->AccessOK);
+  ASSERT_TRUE(other.opened);
   ReleasingDialogs dialogs;
   dialogs.answers = {true};
   dialogs.onQuestion = [&] { other.engine.UnlockBlock(other.block); };
-  isam::AccessLayer access(*engine_, dialogs, isam::AccessHooks{});
-  access.SaveMode = 0;
-  access.SilentRetryLimit = 1;
+  isam::AccessLayer access(*engine_, dialogs, isam::AccessHooks{}, {.saveMode = false, .silentRetries = 1});
   const DataFileDef& def = DataFile("GLFILE04");
   isam::FileBlock* block = nullptr;
-  access.OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
-  ASSERT_TRUE(access.AccessOK);
+  ASSERT_TRUE(
+      access.OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size())));
 
   other.engine.LockBlock(other.block);  // a writer keeps every reader out
   ASSERT_TRUE(other.engine.LastOpOK());
   std::vector<uint8_t> batch(static_cast<size_t>(kRecords) * static_cast<size_t>(def.recordLength));
-  access.ReadRecordsAt(block, 1, kRecords, batch);
-  EXPECT_TRUE(access.AccessOK);
+  EXPECT_TRUE(access.ReadRecordsAt(block, 1, kRecords, batch));
   ASSERT_EQ(dialogs.events.size(), 1u);  // after one silent retry, the question once
   EXPECT_EQ(dialogs.events[0].title, "Confirm");
-  EXPECT_EQ(access.LockRetryCount, 0);
+  EXPECT_EQ(access.LockRetryCount(), 0);
   for (int32_t r = 1; r <= kRecords; ++r) {
     const std::string slot = Slot("GLFILE04", r);
     EXPECT_EQ(std::memcmp(batch.data() + static_cast<size_t>(r - 1) * def.recordLength, slot.data(), slot.size()), 0)
@@ -178,7 +172,7 @@ TEST_F(ReadAheadTest, ABatchReadFollowsTheRetryRule) {
   ASSERT_TRUE(other.engine.LastOpOK());
   dialogs.onQuestion = nullptr;
   dialogs.answers = {false};
-  EXPECT_THROW(access.ReadRecordsAt(block, 1, kRecords, batch), ui::EndRun);
+  EXPECT_THROW(static_cast<void>(access.ReadRecordsAt(block, 1, kRecords, batch)), ui::EndRun);
   EXPECT_EQ(dialogs.closeRequests, 1);
   other.engine.UnlockBlock(other.block);
   access.CloseModuleFile(block);
@@ -208,8 +202,8 @@ TEST_F(ReadAheadTest, AnInjectedReadFailureCostsOnlyItsBatch) {
   RecordingReport report;
   const DataFileDef& def = DataFile("GLFILE04");
   isam::FileBlock* block = nullptr;
-  access_->OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
-  ASSERT_TRUE(access_->AccessOK);
+  ASSERT_TRUE(
+      access_->OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size())));
   // Reads from here: RecordCount's signal read (1), the batch's signal read (2), the
   // batch (3).
   platform::SetFaultPlan({platform::Op::kRead, 3, false, platform::FaultKind::kError, 5});

@@ -81,9 +81,8 @@ class RepairFixture : public CompanyDirTest {
     CompanyDirTest::SetUp();
     engine_ = std::make_unique<isam::Engine>();
     engine_->StartEngine(kv::isam::EngineMode::kNetwork, 500);
-    access_ = std::make_unique<isam::AccessLayer>(*engine_, dialogs_, isam::AccessHooks{});
-    access_->SaveMode = 0;
-    access_->FlushAfterWrite = 0;
+    access_ = std::make_unique<isam::AccessLayer>(*engine_, dialogs_, isam::AccessHooks{},
+                                                  isam::AccessSettings{.saveMode = false, .flushAfterWrite = false});
     ctx_ = std::make_unique<RunContext>(RunContext{*access_, progress_, &report_, false});
   }
   void TearDown() override {

@@ -77,8 +77,8 @@ class WalkBatchTest : public RepairFixture {
   isam::FileBlock* Open() {
     const DataFileDef& def = DataFile("GLFILE04");
     isam::FileBlock* block = nullptr;
-    access_->OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
-    EXPECT_TRUE(access_->AccessOK);
+    EXPECT_TRUE(
+        access_->OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size())));
     return block;
   }
 
@@ -183,8 +183,10 @@ TEST_F(WalkBatchTest, ARecordHeldElsewhereIsTriedInRoundsThenLeft) {
     progress.onRound = [&](int round) {
       if (round == c.releaseAtRound) other.UnlockSlot(theirs, 6);
     };
-    access_->HeldRecordRounds = 3;
-    access_->HeldRecordWaitMs = c.waitMs;
+    isam::AccessSettings settings = access_->Settings();
+    settings.heldRecordRounds = 3;
+    settings.heldRecordWaitMs = c.waitMs;
+    access_->Configure(settings);
     isam::FileBlock* block = Open();
     const uint64_t t0 = platform::MonotonicMs();
     const WalkStats stats = WalkModuleFile(*access_, block, DataFile("GLFILE04"), progress, &report_);

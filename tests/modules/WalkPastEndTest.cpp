@@ -27,8 +27,8 @@ TEST_F(WalkPastEndTest, AHeaderPromisingTwoBillionRecordsEndsAtTheFilesEnd) {
 
   const DataFileDef& def = DataFile("GLFILE03");
   isam::FileBlock* block = nullptr;
-  access_->OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
-  ASSERT_TRUE(access_->AccessOK);
+  ASSERT_TRUE(
+      access_->OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(), static_cast<int>(def.keys.size())));
   const auto t0 = std::chrono::steady_clock::now();
   const WalkStats stats = WalkModuleFile(*access_, block, def, progress_, &report_);
   const auto took = std::chrono::steady_clock::now() - t0;

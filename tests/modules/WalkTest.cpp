@@ -25,9 +25,9 @@ class WalkTest : public RepairFixture {
   isam::FileBlock* Open(const std::string& name) {
     const DataFileDef& def = DataFile(name);
     isam::FileBlock* block = nullptr;
-    access_->OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(),
-                            static_cast<int>(def.keys.size()));
-    EXPECT_TRUE(access_->AccessOK) << name;
+    EXPECT_TRUE(access_->OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(),
+                                        static_cast<int>(def.keys.size())))
+        << name;
     return block;
   }
   WalkStats Walk(const std::string& name) {
@@ -185,8 +185,10 @@ TEST_F(WalkTest, AFailingReadOrWriteNeverPassesForARepair) {
         SetUp();
         report_.lines.clear();
         report_.unread.clear();
-        access_->SilentRetryLimit = 0;
-        access_->HeldRecordWaitMs = 0;  // a lock that fails is tried no more
+        isam::AccessSettings settings = access_->Settings();
+        settings.silentRetries = 0;
+        settings.heldRecordWaitMs = 0;  // a lock that fails is tried no more
+        access_->Configure(settings);
         RecordingProgress progress;
         Build("GLFILE03", {{false}, {false, Put(103, kNaN)}, {false}});
         isam::FileBlock* block = Open("GLFILE03");

@@ -19,9 +19,9 @@ void RecordingDialogs::DisplayMessage(int kind, const std::string& text) {
   events.push_back({title, text, kind, false});
 }
 
-bool RecordingDialogs::AskQuestion(int questionKind, bool technicalSupport, const std::string& text) {
+bool RecordingDialogs::AskQuestion(ui::Question question, int questionKind, const std::string& text) {
   bool a = NextAnswer();
-  events.push_back({technicalSupport ? "Caution!" : "Confirm", text, questionKind, a});
+  events.push_back({question == ui::Question::kTechnicalSupport ? "Caution!" : "Confirm", text, questionKind, a, question});
   return a;
 }
 

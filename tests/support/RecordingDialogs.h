@@ -16,6 +16,7 @@ struct DialogEvent {
   std::string text;   // CP874 as shown (questions with the "?" rule applied)
   int kind = 0;       // message kind or question kind
   bool answer = false;
+  ui::Question question = ui::Question::kFix;  // for questions: which one
   std::string Utf8() const;  // "title: text" in UTF-8, for readable failures
 };
 
@@ -30,7 +31,7 @@ class RecordingDialogs : public ui::Dialogs {
   int closeRequests = 0;
 
   void DisplayMessage(int kind, const std::string& text) override;
-  bool AskQuestion(int questionKind, bool technicalSupport, const std::string& text) override;
+  bool AskQuestion(ui::Question question, int questionKind, const std::string& text) override;
   bool AskRecovery(const ui::RecoveryQuestion& question) override;
   void ProcessPendingMessages() override { ++pendingMessagesProcessed; }
   void RequestClose() override { ++closeRequests; }
@@ -48,9 +49,9 @@ class RecordingDialogs : public ui::Dialogs {
 class ReleasingDialogs : public RecordingDialogs {
  public:
   std::function<void()> onQuestion;
-  bool AskQuestion(int kind, bool tech, const std::string& text) override {
+  bool AskQuestion(ui::Question question, int kind, const std::string& text) override {
     if (onQuestion) onQuestion();
-    return RecordingDialogs::AskQuestion(kind, tech, text);
+    return RecordingDialogs::AskQuestion(question, kind, text);
   }
 };
 

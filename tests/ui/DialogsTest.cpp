@@ -19,7 +19,7 @@ TEST(RecordingDialogs, RecordsTitlesAndAnswersFromScript) {
   kv::test::RecordingDialogs d;
   d.answers = {true};
   EXPECT_TRUE(d.AskForYesNoTechnicalSupport(2, "x"));
-  EXPECT_FALSE(d.AskForYesNo("y"));
+  EXPECT_FALSE(d.AskForYesNo(kv::ui::Question::kLockConflict, "y"));
   d.ShowError("e");
   ASSERT_EQ(d.events.size(), 3u);
   EXPECT_EQ(d.events[0].title, "Caution!");
