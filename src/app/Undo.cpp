@@ -260,6 +260,188 @@ bool UndoRun::Prepare(const std::string& reportPath, std::string& error) {
   return true;
 }
 
+namespace {
+
+// The put-back of one file's reported fields: its records in ascending order, each with
+// its fields, judged and written under the access layer's locks, held records tried
+// again in rounds, and every field's outcome handed on and reported in record order.
+class FilePutBack {
+ public:
+  using OnLine = std::function<void(const UndoLine&)>;
+
+  FilePutBack(std::string name, int32_t slotLength, isam::FileBlock* block,
+              const std::vector<const ReportedField*>& fields, isam::AccessLayer& access, ReportWriter* report,
+              const OnLine& onLine, int64_t& putBack, int64_t& left)
+      : name_(std::move(name)), slotLength_(slotLength), block_(block), access_(access), report_(report),
+        onLine_(onLine), putBack_(putBack), left_(left), lines_(fields.size()) {
+    for (size_t i = 0; i < fields.size(); ++i) {
+      lines_[i].field = fields[i];
+      if (records_.empty() || records_.back() != fields[i]->record) {
+        records_.push_back(fields[i]->record);
+        firstField_.push_back(i);
+      }
+    }
+    firstField_.push_back(fields.size());
+  }
+
+  // Reads and judges every record without writing.
+  void DryRun() {
+    std::vector<uint8_t> slot(static_cast<size_t>(slotLength_));
+    for (size_t k = 0; k < records_.size(); ++k) {
+      if (!access_.ReadRecordAt(block_, records_[k], slot)) {
+        SetAll(k, UndoOutcome::kReadFailed);
+      } else if (!SlotIsLive(slot)) {
+        SetAll(k, UndoOutcome::kDeleted);
+      } else {
+        Judge(k, slot, /*write=*/false);
+      }
+      Emit({k});
+    }
+  }
+
+  // Puts back every record; held records again after the rest of the file, in rounds
+  // spread over the time given, each try with the engine's one wait.
+  void Write() {
+    std::vector<size_t> all(records_.size());
+    for (size_t k = 0; k < all.size(); ++k) all[k] = k;
+    Run(all);
+    const int rounds = std::max(1, access_.Settings().heldRecordRounds);
+    const uint64_t wait = static_cast<uint64_t>(std::max(0, access_.Settings().heldRecordWaitMs));
+    const uint64_t start = platform::MonotonicMs();
+    for (int round = 1; round <= rounds && !held_.empty(); ++round) {
+      const uint64_t due = start + wait * static_cast<uint64_t>(round - 1) / static_cast<uint64_t>(rounds);
+      const uint64_t now = platform::MonotonicMs();
+      if (now >= start + wait) break;
+      if (now < due) platform::SleepMs(static_cast<uint32_t>(due - now));
+      std::vector<size_t> again;
+      again.swap(held_);
+      Run(again);
+    }
+    for (size_t k : held_) SetAll(k, UndoOutcome::kLocked);
+    std::sort(held_.begin(), held_.end());
+    if (!held_.empty()) Emit(held_);
+  }
+
+ private:
+  // Hands on the lines of records_[k] for k in `done`, with one report write.
+  void Emit(const std::vector<size_t>& done) {
+    std::string text;
+    if (!fileLineDone_) {
+      text += "FILE\t" + name_ + "\tSLOT\t" + std::to_string(slotLength_) + "\r\n";
+      fileLineDone_ = true;
+    }
+    for (size_t k : done) {
+      for (size_t i = firstField_[k]; i < firstField_[k + 1]; ++i) {
+        const UndoLine& line = lines_[i];
+        const ReportedField& f = *line.field;
+        (line.outcome == UndoOutcome::kPutBack ? putBack_ : left_) += 1;
+        onLine_(line);
+        text += f.file + '\t' + std::to_string(f.record) + '\t' + std::to_string(f.offset) + '\t' +
+                HexBytes(f.original.data(), f.original.size()) + '\t' + ExtendedValueText(f.original.data()) + '\t';
+        text += UndoOutcomeText(line.outcome);
+        if (line.outcome == UndoOutcome::kChanged && line.haveNow) text += '\t' + HexBytes(line.now.data(), line.now.size());
+        text += "\r\n";
+      }
+    }
+    if (report_ != nullptr) report_->AppendText(text);
+  }
+
+  void SetAll(size_t k, UndoOutcome outcome) {
+    for (size_t i = firstField_[k]; i < firstField_[k + 1]; ++i) lines_[i].outcome = outcome;
+  }
+
+  // Judges the fields of records_[k] in `slot`; with `write`, puts back those that hold
+  // the repair's zero. Returns how many hold it.
+  int Judge(size_t k, std::span<uint8_t> slot, bool write) {
+    int count = 0;
+    for (size_t i = firstField_[k]; i < firstField_[k + 1]; ++i) {
+      UndoLine& line = lines_[i];
+      uint8_t* field = slot.data() + line.field->offset;
+      line.haveNow = true;
+      std::copy(field, field + modules::kMoneySize, line.now.begin());
+      if (HoldsRepairZero(field)) {
+        if (write) std::copy(line.field->original.begin(), line.field->original.end(), field);
+        line.outcome = UndoOutcome::kPutBack;
+        ++count;
+      } else {
+        line.outcome = UndoOutcome::kChanged;
+      }
+    }
+    return count;
+  }
+
+  // Puts back the fields of `which` (indices into records_, ascending), at most
+  // kMaxRepairRun records under one block lock; held records go to held_.
+  void Run(const std::vector<size_t>& which) {
+    std::vector<int32_t> batch;
+    std::vector<size_t> batchIndex;  // index into records_ per entry of batch
+    std::vector<uint8_t> judged;
+    const isam::RecordFix fix = [&](int32_t recordNumber, std::span<uint8_t> slot) {
+      const auto at = std::lower_bound(batch.begin(), batch.end(), recordNumber);
+      if (at == batch.end() || *at != recordNumber || slot.size() < static_cast<size_t>(slotLength_)) return 0;
+      const size_t b = static_cast<size_t>(at - batch.begin());
+      judged[b] = 1;
+      return Judge(batchIndex[b], slot, /*write=*/true);
+    };
+    std::vector<isam::RepairOutcome> outcomes;
+    std::vector<size_t> done;
+    for (size_t from = 0; from < which.size(); from += isam::kMaxRepairRun) {
+      const size_t n = std::min(isam::kMaxRepairRun, which.size() - from);
+      batch.clear();
+      batchIndex.clear();
+      for (size_t j = from; j < from + n; ++j) {
+        batchIndex.push_back(which[j]);
+        batch.push_back(records_[which[j]]);
+      }
+      outcomes.assign(n, isam::RepairOutcome::kFailed);
+      judged.assign(n, 0);
+      access_.RepairRecordsAt(block_, batch, fix, outcomes);
+      done.clear();
+      for (size_t b = 0; b < n; ++b) {
+        const size_t k = batchIndex[b];
+        switch (outcomes[b]) {
+          case isam::RepairOutcome::kWritten:
+          case isam::RepairOutcome::kNothingToDo:
+            break;  // as judged under the locks
+          case isam::RepairOutcome::kDeleted:
+            SetAll(k, UndoOutcome::kDeleted);
+            break;
+          case isam::RepairOutcome::kLocked:
+            held_.push_back(k);
+            continue;
+          case isam::RepairOutcome::kReadFailed:
+            SetAll(k, UndoOutcome::kReadFailed);
+            break;
+          case isam::RepairOutcome::kFailed:
+            // The slot keeps the bytes it had: what was to be put back was not.
+            for (size_t i = firstField_[k]; i < firstField_[k + 1]; ++i) {
+              if (!judged[b] || lines_[i].outcome == UndoOutcome::kPutBack) lines_[i].outcome = UndoOutcome::kWriteFailed;
+            }
+            break;
+        }
+        done.push_back(k);
+      }
+      Emit(done);
+    }
+  }
+
+  const std::string name_;
+  const int32_t slotLength_;
+  isam::FileBlock* const block_;
+  isam::AccessLayer& access_;
+  ReportWriter* const report_;
+  const OnLine& onLine_;
+  int64_t& putBack_;
+  int64_t& left_;
+  std::vector<UndoLine> lines_;     // one per field, by record then offset
+  std::vector<int32_t> records_;    // the records, ascending
+  std::vector<size_t> firstField_;  // per record its first line; one past the last at the end
+  std::vector<size_t> held_;        // records another station held at the last try
+  bool fileLineDone_ = false;
+};
+
+}  // namespace
+
 void UndoRun::PutBack(bool dryRun, const std::function<void(const UndoLine&)>& onLine) {
   Impl& m = *impl_;
   putBack_ = left_ = 0;
@@ -275,163 +457,15 @@ void UndoRun::PutBack(bool dryRun, const std::function<void(const UndoLine&)>& o
     report->Append("UNDO OF\t" + m.reportName);
     report->Force();
   }
-  isam::AccessLayer& access = *m.access;
-
-  for (Impl::FileWork& w : m.files) {
+  for (const Impl::FileWork& w : m.files) {
     if (w.fields.empty()) continue;
-    // The records of the file, each with its first field.
-    std::vector<int32_t> records;
-    std::vector<size_t> firstField;
-    for (size_t i = 0; i < w.fields.size(); ++i) {
-      if (records.empty() || records.back() != w.fields[i]->record) {
-        records.push_back(w.fields[i]->record);
-        firstField.push_back(i);
-      }
-    }
-    firstField.push_back(w.fields.size());
-    std::vector<UndoLine> lines(w.fields.size());
-    for (size_t i = 0; i < lines.size(); ++i) lines[i].field = w.fields[i];
-    bool fileLineDone = false;
-
-    // Hands the lines of records[k] for k in `done` on, with one report write.
-    auto emit = [&](const std::vector<size_t>& done) {
-      std::string text;
-      if (!fileLineDone) {
-        text += "FILE\t" + w.name + "\tSLOT\t" + std::to_string(w.slotLength) + "\r\n";
-        fileLineDone = true;
-      }
-      for (size_t k : done) {
-        for (size_t i = firstField[k]; i < firstField[k + 1]; ++i) {
-          const UndoLine& line = lines[i];
-          const ReportedField& f = *line.field;
-          (line.outcome == UndoOutcome::kPutBack ? putBack_ : left_) += 1;
-          onLine(line);
-          text += f.file + '\t' + std::to_string(f.record) + '\t' + std::to_string(f.offset) + '\t' +
-                  HexBytes(f.original.data(), f.original.size()) + '\t' + ExtendedValueText(f.original.data()) + '\t';
-          text += UndoOutcomeText(line.outcome);
-          if (line.outcome == UndoOutcome::kChanged && line.haveNow) text += '\t' + HexBytes(line.now.data(), line.now.size());
-          text += "\r\n";
-        }
-      }
-      if (report) report->AppendText(text);
-    };
-    auto setAll = [&](size_t k, UndoOutcome outcome) {
-      for (size_t i = firstField[k]; i < firstField[k + 1]; ++i) lines[i].outcome = outcome;
-    };
-    // Judges the fields of records[k] in `slot`; with `write`, puts back those that hold
-    // the repair's zero. Returns how many hold it.
-    auto judge = [&](size_t k, std::span<uint8_t> slot, bool write) {
-      int count = 0;
-      for (size_t i = firstField[k]; i < firstField[k + 1]; ++i) {
-        UndoLine& line = lines[i];
-        uint8_t* field = slot.data() + line.field->offset;
-        line.haveNow = true;
-        std::copy(field, field + modules::kMoneySize, line.now.begin());
-        if (HoldsRepairZero(field)) {
-          if (write) std::copy(line.field->original.begin(), line.field->original.end(), field);
-          line.outcome = UndoOutcome::kPutBack;
-          ++count;
-        } else {
-          line.outcome = UndoOutcome::kChanged;
-        }
-      }
-      return count;
-    };
-
+    FilePutBack file(w.name, w.slotLength, w.block, w.fields, *m.access, report ? &*report : nullptr, onLine,
+                     putBack_, left_);
     if (dryRun) {
-      std::vector<uint8_t> slot(static_cast<size_t>(w.slotLength));
-      std::vector<size_t> done;
-      for (size_t k = 0; k < records.size(); ++k) {
-        if (!access.ReadRecordAt(w.block, records[k], slot)) {
-          setAll(k, UndoOutcome::kReadFailed);
-        } else if (!SlotIsLive(slot)) {
-          setAll(k, UndoOutcome::kDeleted);
-        } else {
-          judge(k, slot, /*write=*/false);
-        }
-        done.assign(1, k);
-        emit(done);
-      }
-      continue;
+      file.DryRun();
+    } else {
+      file.Write();
     }
-
-    std::vector<int32_t> batch;
-    std::vector<size_t> batchIndex;  // index into records per entry of batch
-    std::vector<isam::RepairOutcome> outcomes;
-    std::vector<uint8_t> judged;
-    std::vector<size_t> held;
-    std::vector<size_t> done;
-    const isam::RecordFix fix = [&](int32_t recordNumber, std::span<uint8_t> slot) {
-      const auto at = std::lower_bound(batch.begin(), batch.end(), recordNumber);
-      if (at == batch.end() || *at != recordNumber || slot.size() < static_cast<size_t>(w.slotLength)) return 0;
-      const size_t b = static_cast<size_t>(at - batch.begin());
-      judged[b] = 1;
-      return judge(batchIndex[b], slot, /*write=*/true);
-    };
-    // Puts back the fields of `which` (indices into records, ascending), at most
-    // kMaxRepairRun records under one block lock; held records go to `held`.
-    auto run = [&](const std::vector<size_t>& which) {
-      for (size_t from = 0; from < which.size(); from += isam::kMaxRepairRun) {
-        const size_t n = std::min(isam::kMaxRepairRun, which.size() - from);
-        batch.clear();
-        batchIndex.clear();
-        for (size_t j = from; j < from + n; ++j) {
-          batchIndex.push_back(which[j]);
-          batch.push_back(records[which[j]]);
-        }
-        outcomes.assign(n, isam::RepairOutcome::kFailed);
-        judged.assign(n, 0);
-        access.RepairRecordsAt(w.block, batch, fix, outcomes);
-        done.clear();
-        for (size_t b = 0; b < n; ++b) {
-          const size_t k = batchIndex[b];
-          switch (outcomes[b]) {
-            case isam::RepairOutcome::kWritten:
-            case isam::RepairOutcome::kNothingToDo:
-              break;  // as judged under the locks
-            case isam::RepairOutcome::kDeleted:
-              setAll(k, UndoOutcome::kDeleted);
-              break;
-            case isam::RepairOutcome::kLocked:
-              held.push_back(k);
-              continue;
-            case isam::RepairOutcome::kReadFailed:
-              setAll(k, UndoOutcome::kReadFailed);
-              break;
-            case isam::RepairOutcome::kFailed:
-              // The slot keeps the bytes it had: what was to be put back was not.
-              for (size_t i = firstField[k]; i < firstField[k + 1]; ++i) {
-                if (!judged[b] || lines[i].outcome == UndoOutcome::kPutBack) lines[i].outcome = UndoOutcome::kWriteFailed;
-              }
-              break;
-          }
-          done.push_back(k);
-        }
-        emit(done);
-      }
-    };
-
-    std::vector<size_t> all(records.size());
-    for (size_t k = 0; k < all.size(); ++k) all[k] = k;
-    run(all);
-
-    // Held records again after the rest of the file, in rounds spread over the time
-    // given, each try with the engine's one wait.
-    const int rounds = std::max(1, access.Settings().heldRecordRounds);
-    const uint64_t wait = static_cast<uint64_t>(std::max(0, access.Settings().heldRecordWaitMs));
-    const uint64_t start = platform::MonotonicMs();
-    for (int round = 1; round <= rounds && !held.empty(); ++round) {
-      const uint64_t due = start + wait * static_cast<uint64_t>(round - 1) / static_cast<uint64_t>(rounds);
-      const uint64_t now = platform::MonotonicMs();
-      if (now >= start + wait) break;
-      if (now < due) platform::SleepMs(static_cast<uint32_t>(due - now));
-      std::vector<size_t> again;
-      again.swap(held);
-      run(again);
-    }
-    for (size_t k : held) setAll(k, UndoOutcome::kLocked);
-    std::sort(held.begin(), held.end());
-    if (!held.empty()) emit(held);
   }
   if (report) {
     report->Force();
