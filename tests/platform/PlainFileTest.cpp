@@ -189,16 +189,5 @@ TEST_F(PlainFileTest, ReadOnlyFileIsNotReplaced) {
   EXPECT_EQ(ReadRaw("KORVA.CFG"), "keep");
 }
 
-TEST(IoErrorTest, CarriesCodeAndName) {
-  try {
-    throw IoError(103, "GLTBUF.DAT");
-  } catch (const std::runtime_error& e) {
-    auto& io = dynamic_cast<const IoError&>(e);
-    EXPECT_EQ(io.code(), 103);
-    EXPECT_EQ(io.name(), "GLTBUF.DAT");
-    EXPECT_STREQ(e.what(), "I/O error 103");
-  }
-}
-
 }  // namespace
 }  // namespace kv::platform

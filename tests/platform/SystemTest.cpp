@@ -131,15 +131,6 @@ TEST_F(SystemTest, EnvironmentFallbacks) {
   EXPECT_EQ(TempDirectoryFromEnv(), "/tmp");
 }
 
-TEST(ClockTest, TodayIsTheLocalDate) {
-  Date d = Today();
-  const std::tm local = kv::test::LocalTimeNow();
-  if (local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec < 2) GTEST_SKIP() << "midnight";
-  EXPECT_EQ(d.year, local.tm_year + 1900);
-  EXPECT_EQ(d.month, local.tm_mon + 1);
-  EXPECT_EQ(d.day, local.tm_mday);
-}
-
 TEST(ClockTest, RandomStaysInRangeAndCoversIt) {
   std::set<int32_t> seen;
   for (int i = 0; i < 5000; ++i) {

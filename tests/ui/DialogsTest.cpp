@@ -15,19 +15,6 @@ TEST(QuestionRule, AppendsQuestionMarkOnlyWhenTextEndsInNeitherMarkNorStop) {
   EXPECT_EQ(kv::ui::ApplyQuestionRule(""), "");
 }
 
-TEST(RecordingDialogs, RecordsTitlesAndAnswersFromScript) {
-  kv::test::RecordingDialogs d;
-  d.answers = {true};
-  EXPECT_TRUE(d.AskForYesNoTechnicalSupport(2, "x"));
-  EXPECT_FALSE(d.AskForYesNo(kv::ui::Question::kLockConflict, "y"));
-  d.ShowError("e");
-  ASSERT_EQ(d.events.size(), 3u);
-  EXPECT_EQ(d.events[0].title, "Caution!");
-  EXPECT_EQ(d.events[0].text, "x?");
-  EXPECT_EQ(d.events[1].title, "Confirm");
-  EXPECT_EQ(d.events[2].title, "Error");
-}
-
 // What both desktop front ends share: where a dialog goes, how it stays on the screen,
 // and which key answers a question with the Thai layout active.
 TEST(DesktopRules, PlacementKeepsWindowsOnTheScreenAndYesNoKeysWorkInThai) {
