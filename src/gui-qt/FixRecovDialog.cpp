@@ -4,39 +4,30 @@
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
+#include <iterator>
 
 #include "gui-qt/MessageDialogs.h"
 #include "gui-qt/PlaceDialog.h"
 #include "gui-qt/QtText.h"
+#include "ui/Recovery.h"
 
 namespace kv::gui {
 namespace {
 
-constexpr int kClientWidth = 496;
-constexpr int kClientHeight = 345;
-constexpr int kParagraphWidth = 429;
-constexpr int kParagraphHeight = 144;
-
-const char kParagraph[] =
-    "เนื่องจาก โปรแกรมได้ตรวจพบแฟ้ม .SAV หรือ .IX~ ซึ่งเป็นแฟ้มชั่วคราวที่ถูกสร้างขึ้นขณะทำการ "
-    "\"แก้ไขแฟ้มข้อมูลที่เสียหาย\" ซึ่งจะถูกลบเมื่อการทำงานเสร็จสมบูรณ์ แต่หากการทำงานยังไม่สมบูรณ์ "
-    "เช่น ผู้ใช้ยกเลิกเอง, ไฟดับ หรือปิดเครื่องกลางคัน แฟ้มดังกล่าวจะยังคงอยู่ ดังนั้น "
-    "จึงขอให้ท่านทำการตรวจสอบขนาดของแฟ้มทั้งสอง ซึ่งถ้าหากแฟ้มใดมีขนาดใหญ่กว่า "
-    "ก็น่าจะเป็นแฟ้มข้อมูลจริงของท่าน จึงควรลบแฟ้มข้อมูลที่ไม่ถูกต้องและเปลี่ยนแฟ้ม .SAV หรือ .IX~ "
-    "กลับมาใช้งาน (หรือแก้ไข) ตามปกติ (ควรมีการสำรองข้อมูลก่อนทำขั้นตอนนี้)";
+using W = ui::RecoveryWindow;
 
 QLabel* MakeLabel(const QString& text, int left, int top, bool bold, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setTextFormat(Qt::PlainText);
   if (bold) label->setFont(TahomaFont(15, true));
   label->move(left, top);
-  label->resize(kClientWidth - left - 8, label->sizeHint().height());
+  label->resize(W::kClientWidth - left - 8, label->sizeHint().height());
   return label;
 }
 
 }  // namespace
 
-QString FixRecovDialog::ParagraphText() { return QString::fromUtf8(kParagraph); }
+QString FixRecovDialog::ParagraphText() { return QString::fromUtf8(W::kParagraph); }
 
 FixRecovDialog::FixRecovDialog(const QString& fileName, const QString& tempSize, const QString& normalSize,
                                QWidget* parent)
@@ -56,18 +47,17 @@ FixRecovDialog::FixRecovDialog(const QString& fileName, const QString& tempSize,
   // The layout is measured for Tahoma. A stand-in Thai font with taller lines would cut
   // the explanation off; the window then grows by what is missing and everything below
   // the paragraph moves down with it, so the whole text stays readable.
-  const int grow = std::max(0, paragraph_->heightForWidth(kParagraphWidth) - kParagraphHeight);
-  paragraph_->setGeometry(32, 20, kParagraphWidth, kParagraphHeight + grow);
-  setFixedSize(kClientWidth, kClientHeight + grow);
+  const int grow = std::max(0, paragraph_->heightForWidth(W::kParagraphWidth) - W::kParagraphHeight);
+  paragraph_->setGeometry(W::kCaptionLeft, 20, W::kParagraphWidth, W::kParagraphHeight + grow);
+  setFixedSize(W::kClientWidth, W::kClientHeight + grow);
 
-  MakeLabel(QString::fromUtf8("แฟ้มข้อมูลที่ตรวจพบ:"), 32, 184 + grow, false, this);
-  fileName_ = MakeLabel(fileName, 240, 184 + grow, true, this);
-  MakeLabel(QString::fromUtf8("ขนาดของ .SAV หรือ .IX~:"), 32, 208 + grow, false, this);
-  tempSize_ = MakeLabel(tempSize, 240, 208 + grow, true, this);
-  MakeLabel(QString::fromUtf8("ขนาดของ .DAT หรือ .IX:"), 32, 232 + grow, false, this);
-  normalSize_ = MakeLabel(normalSize, 240, 232 + grow, true, this);
-  MakeLabel(QString::fromUtf8("ท่านต้องการเปลี่ยนแฟ้มชั่วคราวกลับมาเป็นแฟ้มข้อมูลปกติ?"), 32, 268 + grow, false,
-            this);
+  const QString* values[] = {&fileName, &tempSize, &normalSize};
+  QLabel** valueLabels[] = {&fileName_, &tempSize_, &normalSize_};
+  for (size_t i = 0; i < std::size(W::kRows); ++i) {
+    const int top = W::kRows[i].top + grow;
+    MakeLabel(QString::fromUtf8(W::kRows[i].caption), W::kCaptionLeft, top, false, this);
+    if (i < std::size(values)) *valueLabels[i] = MakeLabel(*values[i], W::kValueLeft, top, true, this);
+  }
 
   // The two buttons stand centred in a row 150 wide at (173, 310).
   yes_ = new QPushButton(QStringLiteral("&Yes"), this);

@@ -11,16 +11,10 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
-#include <algorithm>
-#include <exception>
 
-#include "app/Run.h"
 #include "gui-qt/PlaceDialog.h"
 #include "gui-qt/QtDialogs.h"
 #include "gui-qt/QtText.h"
-#include "platform/PlainFile.h"
-#include "platform/System.h"
-#include "ui/Dialogs.h"
 
 namespace kv::gui {
 namespace {
@@ -41,53 +35,29 @@ void BarProgress::SetStatus(const std::string& cp874) {
   if (status_) status_->setText(FromCp874(cp874));
 }
 
+void BarProgress::SetBar(int value) {
+  if (bar_) bar_->setValue(value);
+}
+
 void BarProgress::HandleEvents() {
   // The window's own events only: no timers of other code run inside the walk.
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void BarProgress::ShowStopping() {
-  SetStatus(app::RunStatus::Stopping(RepairCount()));
-}
-
-void BarProgress::OnStep(std::string_view module, std::string_view file) {
-  if (bar_) bar_->setValue(app::RunStatus::BarValue(Position(), 0, 0));
-  if (StopRequested()) {
-    ShowStopping();
-  } else {
-    SetStatus(app::RunStatus::Finished(module, file, RepairCount()));
-  }
-  lastRefresh_ = platform::MonotonicMs();
-  HandleEvents();
-}
-
-void BarProgress::OnWalking(std::string_view module, std::string_view file, int32_t done, int32_t total) {
-  const uint64_t now = platform::MonotonicMs();
-  if (now - lastRefresh_ >= app::RunStatus::kRefreshMs) {
-    lastRefresh_ = now;
-    if (bar_) bar_->setValue(app::RunStatus::BarValue(Position(), done, total));
-    if (StopRequested()) {
-      ShowStopping();
-    } else {
-      SetStatus(app::RunStatus::Walking(module, file, done, total, RepairCount()));
-    }
-  }
-  HandleEvents();
-}
-
-void BarProgress::OnWaiting(std::string_view file, int32_t record, int round, int rounds) {
-  SetStatus(app::RunStatus::Waiting(file, record, round, rounds));
-  HandleEvents();
-}
-
-void BarProgress::OnIdle() { HandleEvents(); }
-
-MainWindow::MainWindow(RunControl& run, QtDialogs& dialogs, QWidget* parent)
+MainWindow::MainWindow(app::RunControl& run, QtDialogs& dialogs, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      run_(run),
-      dialogs_(dialogs) {
+      run_(run, dialogs, progress_,
+           {.showCompany = [this](const std::string& dir) { setWindowTitle(FromCp874(dir)); },
+            .beginRunning = [this] { BeginRunning(); },
+            .waitAgain =
+                [this] {
+                  fix_->setEnabled(true);
+                  cancel_->setEnabled(true);
+                },
+            .close = [this] { close(); },
+            .closeLater = [this] { QTimer::singleShot(0, this, [this] { close(); }); }}) {
   setWindowTitle(QStringLiteral("Form1"));
   setFont(TahomaFont(15));
   setFixedSize(kClientWidth, kClientHeight);
@@ -144,100 +114,20 @@ MainWindow::MainWindow(RunControl& run, QtDialogs& dialogs, QWidget* parent)
     move(desktop.x() + (desktop.width() - kClientWidth) / 2, desktop.y() + (desktop.height() - kClientHeight) / 2);
   }
   fix_->setFocus(Qt::OtherFocusReason);
-
-  dialogs_.closeRequested = [this] { OnCloseRequested(); };
 }
 
-MainWindow::~MainWindow() {
-  dialogs_.closeRequested = nullptr;
-  dialogs_.beforePendingMessages = nullptr;
-  StopEngine();
-}
-
-bool MainWindow::Startup(const std::function<std::string()>& chooseCompany) {
-  inFix_ = true;  // no close while start-up runs
-  bool ready = false;
-  try {
-    const std::string dir = chooseCompany();
-    if (dir.empty()) {
-      // No company chosen: the program ends at once, without a word (no engine runs
-      // yet; stopping it does nothing).
-      inFix_ = false;
-      exitCode_ = 0;
-      StopEngine();
-      return false;
-    }
-    setWindowTitle(FromCp874(dir));
-    ready = run_.Startup(dir);
-    if (!ready) exitCode_ = run_.ExitCode();
-  } catch (const ui::EndRun& end) {
-    exitCode_ = end.exitCode();
-  } catch (const platform::IoError& error) {
-    ShowIoError(error.name(), error.code());
-  } catch (const std::exception& error) {
-    dialogs_.ShowError(error.what());
-    exitCode_ = kIoErrorExitCode;
-  }
-  inFix_ = false;
-  if (ready && closeRequested_) ready = false;
-  if (!ready) StopEngine();
-  return ready;
-}
-
-void MainWindow::ShowIoError(const std::string& name, int code) {
-  dialogs_.ShowError(app::IoErrorMessage(code, name));
-  exitCode_ = kIoErrorExitCode;
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::BeginRunning() {
-  // The question was answered Yes: from here on the run owns the window; "ยกเลิก"
-  // stays, to stop it.
-  running_ = true;
   fix_->setEnabled(false);
   if (focusWidget() == nullptr || focusWidget() == fix_) cancel_->setFocus(Qt::OtherFocusReason);
 }
 
-void MainWindow::RequestStop() {
-  if (progress_.StopRequested()) return;
-  progress_.RequestStop();
-  progress_.ShowStopping();
-}
-
-void MainWindow::FixButtonClick() {
-  if (inFix_ || running_) return;
-  inFix_ = true;
-  dialogs_.beforePendingMessages = [this] { BeginRunning(); };
-  bool finished = false;
-  bool ended = false;
-  try {
-    finished = run_.Fix(progress_);
-  } catch (const ui::EndRun& end) {
-    exitCode_ = end.exitCode();
-    ended = true;
-  } catch (const platform::IoError& error) {
-    ShowIoError(error.name(), error.code());
-    ended = true;
-  } catch (const std::exception& error) {
-    dialogs_.ShowError(error.what());
-    exitCode_ = kIoErrorExitCode;
-    ended = true;
-  }
-  dialogs_.beforePendingMessages = nullptr;
-  inFix_ = false;
-  running_ = false;
-  if (finished) exitCode_ = run_.ExitCode();  // 1 after a stopped run
-  if (finished || ended || closeRequested_) {
-    close();
-    return;
-  }
-  // Answered No: nothing changed, the window waits as before.
-  fix_->setEnabled(true);
-  cancel_->setEnabled(true);
-}
+void MainWindow::FixButtonClick() { run_.Fix(); }
 
 void MainWindow::CancelButtonClick() {
-  if (running_) {
-    RequestStop();
+  if (run_.Running()) {
+    run_.RequestStop();
     return;
   }
   close();
@@ -263,33 +153,13 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
-void MainWindow::OnCloseRequested() {
-  closeRequested_ = true;
-  // Takes effect when control is back in the event loop; a run or start-up in progress
-  // goes on until it returns.
-  if (!inFix_) QTimer::singleShot(0, this, [this] { close(); });
-}
-
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (inFix_ || running_) {
-    // The close box during the run stops it; the window closes at its end.
-    if (running_) RequestStop();
+  if (!run_.MayClose()) {
     event->ignore();
     return;
   }
-  StopEngine();
   event->accept();
   emit Closed();
-}
-
-void MainWindow::StopEngine() {
-  if (engineStopped_) return;
-  engineStopped_ = true;
-  try {
-    run_.Close();
-  } catch (...) {
-    // Stopping closes what it can; nothing is left to report to.
-  }
 }
 
 }  // namespace kv::gui

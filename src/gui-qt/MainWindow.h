@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "modules/Progress.h"
+#include "app/DesktopRun.h"
 
 class QLabel;
 class QProgressBar;
@@ -18,67 +18,39 @@ namespace kv::gui {
 
 class QtDialogs;
 
-// What the window needs of the repair run (app::RepairRun in the program, a fake in
-// tests).
-class RunControl {
- public:
-  virtual ~RunControl() = default;
-  virtual bool Startup(const std::string& companyDir) = 0;
-  virtual bool Fix(modules::ProgressSink& progress) = 0;
-  virtual void Close() = 0;
-  virtual int ExitCode() const = 0;
-};
-
-// The progress bar and the status line under it as the run's progress sink. The run
-// stays on the window's thread and this sink lets the window handle its events at every
-// call (after each read-ahead run of the walk, each finished file, and every 100 ms of a
-// wait): the window repaints when uncovered or restored, "ยกเลิก" and Esc are heard,
-// and the questions the run raises midway (a held record, temporary files, a fatal
-// error) are plain modal dialogs on that same thread. A worker thread would need every
-// one of those questions sent across and answered back, and the engine handed between
-// threads; one thread keeps the run as simple as it is on the command line.
-class BarProgress : public modules::ProgressSink {
+// The progress bar and the status line under it as the run's progress sink.
+class BarProgress : public app::WindowProgress {
  public:
   void Attach(QProgressBar* bar, QLabel* status) {
     bar_ = bar;
     status_ = status;
   }
-  // Shows that a stop was asked for; the run stops at its next check.
-  void ShowStopping();
 
  protected:
-  void OnStep(std::string_view module, std::string_view file) override;
-  void OnWaiting(std::string_view file, int32_t record, int round, int rounds) override;
-  void OnWalking(std::string_view module, std::string_view file, int32_t done, int32_t total) override;
-  void OnIdle() override;
+  void SetStatus(const std::string& cp874) override;
+  void SetBar(int value) override;
+  void HandleEvents() override;
 
  private:
-  void SetStatus(const std::string& cp874);
-  void HandleEvents();
-
   QProgressBar* bar_ = nullptr;
   QLabel* status_ = nullptr;
-  uint64_t lastRefresh_ = 0;
 };
 
 class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
-  // Exit code after an I/O error that ended start-up or the run.
-  static constexpr int kIoErrorExitCode = 1;
-
-  MainWindow(RunControl& run, QtDialogs& dialogs, QWidget* parent = nullptr);
+  MainWindow(app::RunControl& run, QtDialogs& dialogs, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   // The start-up at the creation of the window: `chooseCompany` returns the chosen
   // company directory (CP874) or empty. True when the window is to be shown; otherwise
   // the program ends with ExitCode() (the engine already stopped).
-  bool Startup(const std::function<std::string()>& chooseCompany);
+  bool Startup(const std::function<std::string()>& chooseCompany) { return run_.Startup(chooseCompany); }
 
-  int ExitCode() const { return exitCode_; }
-  bool Running() const { return running_; }
-  bool EngineStopped() const { return engineStopped_; }
+  int ExitCode() const { return run_.ExitCode(); }
+  bool Running() const { return run_.Running(); }
+  bool EngineStopped() const { return run_.EngineStopped(); }
 
   QFrame* warningPanel() const { return panel_; }
   QLabel* warningPicture() const { return picture_; }
@@ -108,14 +80,8 @@ class MainWindow : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  void StopEngine();
-  void ShowIoError(const std::string& name, int code);
   void BeginRunning();
-  void OnCloseRequested();
-  void RequestStop();
 
-  RunControl& run_;
-  QtDialogs& dialogs_;
   QFrame* panel_;
   QLabel* picture_;
   QLabel* heading_;
@@ -126,11 +92,7 @@ class MainWindow : public QWidget {
   QPushButton* cancel_;
   QLabel* footer_;
   BarProgress progress_;
-  bool inFix_ = false;
-  bool running_ = false;
-  bool closeRequested_ = false;
-  bool engineStopped_ = false;
-  int exitCode_ = 0;
+  app::DesktopRun run_;
 };
 
 }  // namespace kv::gui

@@ -11,16 +11,10 @@ namespace kv::gui {
 
 void QtDialogs::DisplayMessage(int kind, const std::string& text) {
   DisplayMessageDialog dialog(kind, FromCp874(text), QApplication::activeWindow());
-  if (kind == ui::kError && !errorHelp_.empty()) {
-    dialog.SetDetails(FromCp874(errorHelp_).remove(QLatin1Char('\r')).trimmed());
-    errorHelp_.clear();
+  if (const std::string help = HelpFor(kind); !help.empty()) {
+    dialog.SetDetails(FromCp874(help).remove(QLatin1Char('\r')).trimmed());
   }
   dialog.exec();
-}
-
-bool QtDialogs::TakeErrorHelp(const std::string& help) {
-  errorHelp_ = help;
-  return true;
 }
 
 bool QtDialogs::AskQuestion(ui::Question question, int questionKind, const std::string& text) {
@@ -39,16 +33,9 @@ bool QtDialogs::AskRecovery(const ui::RecoveryQuestion& question) {
   return dialog.exec() == QDialog::Accepted;
 }
 
-void QtDialogs::ProcessPendingMessages() {
-  if (beforePendingMessages) beforePendingMessages();
-  QCoreApplication::processEvents();
-}
+void QtDialogs::HandlePendingEvents() { QCoreApplication::processEvents(); }
 
-void QtDialogs::RequestClose() {
-  if (closeRequested) {
-    closeRequested();
-    return;
-  }
+void QtDialogs::QuitEventLoop() {
   QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 

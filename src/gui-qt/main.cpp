@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <iostream>
 
-#include "app/Run.h"
+#include "app/DesktopRun.h"
 #include "company/Settings.h"
 #include "gui-qt/MainWindow.h"
 #include "gui-qt/MessageDialogs.h"
@@ -11,7 +11,6 @@
 #include "platform/System.h"
 #include "gui-qt/QtDialogs.h"
 #include "gui-qt/QtText.h"
-#include "gui-qt/RepairRunControl.h"
 #include "gui-qt/SelectCompany.h"
 
 int main(int argc, char** argv) {
@@ -37,7 +36,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   kv::app::RepairRun run(dialogs, settings, std::cout);
-  kv::gui::RepairRunControl control(run);
+  kv::app::RepairRunControl control(run);
   kv::gui::MainWindow window(control, dialogs);
   if (!window.Startup([&] { return kv::gui::SelectCompanyDirectory(settings, dialogs); })) {
     return window.ExitCode();

@@ -1,36 +1,25 @@
 #include "gui-win32/FixRecovDialog.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "gui-win32/MessageDialogs.h"
 #include "gui-win32/PlaceDialog.h"
 #include "gui-win32/WinText.h"
+#include "ui/Recovery.h"
 
 namespace kv::gui {
-namespace {
 
-constexpr int kClientWidth = 496;
-constexpr int kClientHeight = 345;
-constexpr int kParagraphWidth = 429;
-constexpr int kParagraphHeight = 144;
+using W = ui::RecoveryWindow;
 
-const char kParagraph[] =
-    "เนื่องจาก โปรแกรมได้ตรวจพบแฟ้ม .SAV หรือ .IX~ ซึ่งเป็นแฟ้มชั่วคราวที่ถูกสร้างขึ้นขณะทำการ "
-    "\"แก้ไขแฟ้มข้อมูลที่เสียหาย\" ซึ่งจะถูกลบเมื่อการทำงานเสร็จสมบูรณ์ แต่หากการทำงานยังไม่สมบูรณ์ "
-    "เช่น ผู้ใช้ยกเลิกเอง, ไฟดับ หรือปิดเครื่องกลางคัน แฟ้มดังกล่าวจะยังคงอยู่ ดังนั้น "
-    "จึงขอให้ท่านทำการตรวจสอบขนาดของแฟ้มทั้งสอง ซึ่งถ้าหากแฟ้มใดมีขนาดใหญ่กว่า "
-    "ก็น่าจะเป็นแฟ้มข้อมูลจริงของท่าน จึงควรลบแฟ้มข้อมูลที่ไม่ถูกต้องและเปลี่ยนแฟ้ม .SAV หรือ .IX~ "
-    "กลับมาใช้งาน (หรือแก้ไข) ตามปกติ (ควรมีการสำรองข้อมูลก่อนทำขั้นตอนนี้)";
-
-}  // namespace
-
-std::wstring FixRecovDialog::ParagraphText() { return FromUtf8(kParagraph); }
+std::wstring FixRecovDialog::ParagraphText() { return FromUtf8(W::kParagraph); }
 
 FixRecovDialog::FixRecovDialog(const std::wstring& fileName, const std::wstring& tempSize,
                                const std::wstring& normalSize, HWND owner) {
   Create(owner, L"Attention!", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME);
   const std::wstring paragraph = ParagraphText();
-  paragraph_ = AddControl(L"STATIC", paragraph, SS_LEFT | SS_NOPREFIX, 32, 20, kParagraphWidth, kParagraphHeight, 10);
+  paragraph_ = AddControl(L"STATIC", paragraph, SS_LEFT | SS_NOPREFIX, W::kCaptionLeft, 20, W::kParagraphWidth,
+                          W::kParagraphHeight, 10);
 
   // The layout is measured for Tahoma. A stand-in Thai font with taller lines would cut
   // the explanation off; the window then grows by what is missing and everything below
@@ -38,28 +27,26 @@ FixRecovDialog::FixRecovDialog(const std::wstring& fileName, const std::wstring&
   int grow = 0;
   if (HDC dc = ::GetDC(hwnd())) {
     HGDIOBJ old = ::SelectObject(dc, Font());
-    RECT rect{0, 0, S(kParagraphWidth), 0};
+    RECT rect{0, 0, S(W::kParagraphWidth), 0};
     ::DrawTextW(dc, paragraph.c_str(), static_cast<int>(paragraph.size()), &rect,
                 DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
     ::SelectObject(dc, old);
     ::ReleaseDC(hwnd(), dc);
-    grow = std::max(0, static_cast<int>(rect.bottom) - S(kParagraphHeight));
+    grow = std::max(0, static_cast<int>(rect.bottom) - S(W::kParagraphHeight));
   }
   const int g = MulDiv(grow, 96, static_cast<int>(dpi()));  // back to layout pixels
-  if (g > 0) Place(paragraph_, S(32), S(20), S(kParagraphWidth), S(kParagraphHeight + g));
-  SetClientSize(kClientWidth, kClientHeight + g);
+  if (g > 0) Place(paragraph_, S(W::kCaptionLeft), S(20), S(W::kParagraphWidth), S(W::kParagraphHeight + g));
+  SetClientSize(W::kClientWidth, W::kClientHeight + g);
 
   auto label = [&](const std::wstring& text, int left, int top, bool bold) {
-    AddControl(L"STATIC", text, SS_LEFT | SS_NOPREFIX, left, top + g, kClientWidth - left - 8, 20, 0,
+    AddControl(L"STATIC", text, SS_LEFT | SS_NOPREFIX, left, top + g, W::kClientWidth - left - 8, 20, 0,
                Font(15, bold));
   };
-  label(Caption("แฟ้มข้อมูลที่ตรวจพบ:"), 32, 184, false);
-  label(fileName, 240, 184, true);
-  label(Caption("ขนาดของ .SAV หรือ .IX~:"), 32, 208, false);
-  label(tempSize, 240, 208, true);
-  label(Caption("ขนาดของ .DAT หรือ .IX:"), 32, 232, false);
-  label(normalSize, 240, 232, true);
-  label(Caption("ท่านต้องการเปลี่ยนแฟ้มชั่วคราวกลับมาเป็นแฟ้มข้อมูลปกติ?"), 32, 268, false);
+  const std::wstring* values[] = {&fileName, &tempSize, &normalSize};
+  for (size_t i = 0; i < std::size(W::kRows); ++i) {
+    label(Caption(W::kRows[i].caption), W::kCaptionLeft, W::kRows[i].top, false);
+    if (i < std::size(values)) label(*values[i], W::kValueLeft, W::kRows[i].top, true);
+  }
 
   // The two buttons stand centred in a row 150 wide at (173, 310).
   AddControl(L"BUTTON", L"&Yes", BS_DEFPUSHBUTTON | WS_TABSTOP, 179, 310 + g, 66, 25, IDYES);

@@ -3,16 +3,11 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <exception>
 
-#include "app/Run.h"
 #include "gui-win32/MessageDialogs.h"
 #include "gui-win32/PlaceDialog.h"
 #include "gui-win32/Win32Dialogs.h"
 #include "gui-win32/WinText.h"
-#include "platform/PlainFile.h"
-#include "platform/System.h"
-#include "ui/Dialogs.h"
 
 namespace kv::gui {
 namespace {
@@ -32,41 +27,20 @@ void BarProgress::SetBar(int value) {
   if (bar_) ::SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(value), 0);
 }
 
-void BarProgress::ShowStopping() { SetStatus(app::RunStatus::Stopping(RepairCount())); }
+void BarProgress::HandleEvents() { DialogWindow::PumpPending(); }
 
-void BarProgress::OnStep(std::string_view module, std::string_view file) {
-  SetBar(app::RunStatus::BarValue(Position(), 0, 0));
-  if (StopRequested()) {
-    ShowStopping();
-  } else {
-    SetStatus(app::RunStatus::Finished(module, file, RepairCount()));
-  }
-  lastRefresh_ = platform::MonotonicMs();
-  DialogWindow::PumpPending();
-}
-
-void BarProgress::OnWalking(std::string_view module, std::string_view file, int32_t done, int32_t total) {
-  const uint64_t now = platform::MonotonicMs();
-  if (now - lastRefresh_ >= app::RunStatus::kRefreshMs) {
-    lastRefresh_ = now;
-    SetBar(app::RunStatus::BarValue(Position(), done, total));
-    if (StopRequested()) {
-      ShowStopping();
-    } else {
-      SetStatus(app::RunStatus::Walking(module, file, done, total, RepairCount()));
-    }
-  }
-  DialogWindow::PumpPending();
-}
-
-void BarProgress::OnWaiting(std::string_view file, int32_t record, int round, int rounds) {
-  SetStatus(app::RunStatus::Waiting(file, record, round, rounds));
-  DialogWindow::PumpPending();
-}
-
-void BarProgress::OnIdle() { DialogWindow::PumpPending(); }
-
-MainWindow::MainWindow(RunControl& run, Win32Dialogs& dialogs) : run_(run), dialogs_(dialogs) {
+MainWindow::MainWindow(app::RunControl& run, Win32Dialogs& dialogs)
+    : run_(run, dialogs, progress_,
+           {.showCompany = [this](const std::string& dir) { ::SetWindowTextW(hwnd(), FromCp874(dir).c_str()); },
+            .beginRunning = [this] { BeginRunning(); },
+            .waitAgain =
+                [this] {
+                  ::EnableWindow(fixButton(), TRUE);
+                  ::EnableWindow(cancelButton(), TRUE);
+                  SetDefaultButton(kFixId);
+                },
+            .close = [this] { CloseWindow(); },
+            .closeLater = [this] { ::PostMessageW(hwnd(), WM_CLOSE, 0, 0); }}) {
   // A fixed single border with the system menu and the minimise box; shown on the task bar.
   Create(nullptr, L"Form1", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, WS_EX_APPWINDOW);
   SetClientSize(kClientWidth, kClientHeight);
@@ -105,43 +79,9 @@ MainWindow::MainWindow(RunControl& run, Win32Dialogs& dialogs) : run_(run), dial
 
   // Centred on the desktop.
   CentreOnScreen(*this);
-  dialogs_.closeRequested = [this] { OnCloseRequested(); };
 }
 
-MainWindow::~MainWindow() {
-  dialogs_.closeRequested = nullptr;
-  dialogs_.beforePendingMessages = nullptr;
-  StopEngine();
-}
-
-bool MainWindow::Startup(const std::function<std::string()>& chooseCompany) {
-  inFix_ = true;  // no close while start-up runs
-  bool ready = false;
-  try {
-    const std::string dir = chooseCompany();
-    if (dir.empty()) {
-      // No company chosen: the program ends at once, without a word (no engine runs yet).
-      inFix_ = false;
-      exitCode_ = 0;
-      StopEngine();
-      return false;
-    }
-    ::SetWindowTextW(hwnd(), FromCp874(dir).c_str());
-    ready = run_.Startup(dir);
-    if (!ready) exitCode_ = run_.ExitCode();
-  } catch (const ui::EndRun& end) {
-    exitCode_ = end.exitCode();
-  } catch (const platform::IoError& error) {
-    ShowIoError(error.name(), error.code());
-  } catch (const std::exception& error) {
-    dialogs_.ShowError(error.what());
-    exitCode_ = kIoErrorExitCode;
-  }
-  inFix_ = false;
-  if (ready && closeRequested_) ready = false;
-  if (!ready) StopEngine();
-  return ready;
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::Show() {
   ::ShowWindow(hwnd(), SW_SHOW);
@@ -149,15 +89,7 @@ void MainWindow::Show() {
   FocusControl(fixButton());
 }
 
-void MainWindow::ShowIoError(const std::string& name, int code) {
-  dialogs_.ShowError(app::IoErrorMessage(code, name));
-  exitCode_ = kIoErrorExitCode;
-}
-
 void MainWindow::BeginRunning() {
-  // The question was answered Yes: from here on the run owns the window; "ยกเลิก"
-  // stays, to stop it.
-  running_ = true;
   HWND focus = ::GetFocus();
   if (focus == nullptr || focus == fixButton() || ::GetAncestor(focus, GA_ROOT) != hwnd()) {
     FocusControl(cancelButton());
@@ -166,52 +98,8 @@ void MainWindow::BeginRunning() {
   ::EnableWindow(fixButton(), FALSE);
 }
 
-void MainWindow::RequestStop() {
-  if (progress_.StopRequested()) return;
-  progress_.RequestStop();
-  progress_.ShowStopping();
-}
-
-void MainWindow::FixButtonClick() {
-  if (inFix_ || running_) return;
-  inFix_ = true;
-  dialogs_.beforePendingMessages = [this] { BeginRunning(); };
-  bool finished = false;
-  bool ended = false;
-  try {
-    finished = run_.Fix(progress_);
-  } catch (const ui::EndRun& end) {
-    exitCode_ = end.exitCode();
-    ended = true;
-  } catch (const platform::IoError& error) {
-    ShowIoError(error.name(), error.code());
-    ended = true;
-  } catch (const std::exception& error) {
-    dialogs_.ShowError(error.what());
-    exitCode_ = kIoErrorExitCode;
-    ended = true;
-  }
-  dialogs_.beforePendingMessages = nullptr;
-  inFix_ = false;
-  running_ = false;
-  if (finished) exitCode_ = run_.ExitCode();  // 1 after a stopped run
-  if (finished || ended || closeRequested_) {
-    CloseWindow();
-    return;
-  }
-  // Answered No: nothing changed, the window waits as before.
-  ::EnableWindow(fixButton(), TRUE);
-  ::EnableWindow(cancelButton(), TRUE);
-  SetDefaultButton(kFixId);
-}
-
 void MainWindow::CancelButtonClick() {
-  if (running_) {
-    RequestStop();
-    return;
-  }
-  if (inFix_) return;
-  CloseWindow();
+  if (run_.MayClose()) CloseWindow();
 }
 
 void MainWindow::OnCommand(int id, int /*code*/, HWND /*control*/) {
@@ -223,15 +111,7 @@ void MainWindow::OnCancel() {
   if (::IsWindowEnabled(cancelButton())) CancelButtonClick();
 }
 
-void MainWindow::OnClose() {
-  // The close box during the run stops it; the window closes at its end.
-  if (running_) {
-    RequestStop();
-    return;
-  }
-  if (inFix_) return;
-  CloseWindow();
-}
+void MainWindow::OnClose() { CancelButtonClick(); }
 
 bool MainWindow::PreTranslate(MSG& msg) {
   // Buttons take Enter as the window's default button; here it presses the one that has
@@ -254,29 +134,12 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_P
   return DialogWindow::HandleMessage(message, wParam, lParam, result);
 }
 
-void MainWindow::OnCloseRequested() {
-  closeRequested_ = true;
-  // Takes effect when control is back in the message loop; a run or start-up in progress
-  // goes on until it returns.
-  if (!inFix_) ::PostMessageW(hwnd(), WM_CLOSE, 0, 0);
-}
-
 void MainWindow::CloseWindow() {
   if (closed_) return;
-  StopEngine();
+  run_.StopEngine();
   closed_ = true;
   ::ShowWindow(hwnd(), SW_HIDE);
-  ::PostQuitMessage(exitCode_);
-}
-
-void MainWindow::StopEngine() {
-  if (engineStopped_) return;
-  engineStopped_ = true;
-  try {
-    run_.Close();
-  } catch (...) {
-    // Stopping closes what it can; nothing is left to report to.
-  }
+  ::PostQuitMessage(run_.ExitCode());
 }
 
 }  // namespace kv::gui

@@ -27,16 +27,8 @@ std::wstring HelpText(const std::string& cp874) {
 
 void Win32Dialogs::DisplayMessage(int kind, const std::string& text) {
   DisplayMessageDialog dialog(kind, FromCp874(text), ::GetActiveWindow());
-  if (kind == ui::kError && !errorHelp_.empty()) {
-    dialog.SetDetails(HelpText(errorHelp_));
-    errorHelp_.clear();
-  }
+  if (const std::string help = HelpFor(kind); !help.empty()) dialog.SetDetails(HelpText(help));
   dialog.Run();
-}
-
-bool Win32Dialogs::TakeErrorHelp(const std::string& help) {
-  errorHelp_ = help;
-  return true;
 }
 
 bool Win32Dialogs::AskQuestion(ui::Question question, int questionKind, const std::string& text) {
@@ -55,17 +47,8 @@ bool Win32Dialogs::AskRecovery(const ui::RecoveryQuestion& question) {
   return dialog.Run();
 }
 
-void Win32Dialogs::ProcessPendingMessages() {
-  if (beforePendingMessages) beforePendingMessages();
-  DialogWindow::PumpPending();
-}
+void Win32Dialogs::HandlePendingEvents() { DialogWindow::PumpPending(); }
 
-void Win32Dialogs::RequestClose() {
-  if (closeRequested) {
-    closeRequested();
-    return;
-  }
-  ::PostQuitMessage(0);
-}
+void Win32Dialogs::QuitEventLoop() { ::PostQuitMessage(0); }
 
 }  // namespace kv::gui

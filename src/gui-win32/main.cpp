@@ -6,11 +6,10 @@
 
 #include <iostream>
 
-#include "app/Run.h"
+#include "app/DesktopRun.h"
 #include "company/Settings.h"
 #include "gui-win32/MainWindow.h"
 #include "gui-win32/MessageDialogs.h"
-#include "gui-win32/RepairRunControl.h"
 #include "gui-win32/SelectCompany.h"
 #include "gui-win32/Win32Dialogs.h"
 #include "gui-win32/WinText.h"
@@ -39,7 +38,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     exitCode = 1;
   } else {
     kv::app::RepairRun run(dialogs, settings, std::cout);
-    kv::gui::RepairRunControl control(run);
+    kv::app::RepairRunControl control(run);
     kv::gui::MainWindow window(control, dialogs);
     if (!window.Startup([&] { return kv::gui::SelectCompanyDirectory(settings, dialogs); })) {
       exitCode = window.ExitCode();

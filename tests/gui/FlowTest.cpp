@@ -18,13 +18,12 @@
 #include <sstream>
 
 #include "GuiTestSupport.h"
-#include "app/Run.h"
+#include "app/DesktopRun.h"
 #include "app/Scan.h"
 #include "company/Settings.h"
 #include "gui-qt/MainWindow.h"
 #include "gui-qt/MessageDialogs.h"
 #include "gui-qt/QtDialogs.h"
-#include "gui-qt/RepairRunControl.h"
 #include "gui-qt/SelectCompany.h"
 #include "platform/Cp874.h"
 #include "platform/System.h"
@@ -98,7 +97,7 @@ class FlowTest : public ::testing::Test {
     QtDialogs dialogs;
     std::ostringstream help;
     app::RepairRun run(dialogs, settings, help);
-    RepairRunControl control(run);
+    app::RepairRunControl control(run);
     ModalScript script(std::move(steps));
     {
       MainWindow window(control, dialogs);
