@@ -7,8 +7,8 @@ namespace {
 
 // Code points of bytes 0x80..0xFF; 0 where CP874 has no character.
 constexpr char32_t HighByte(uint8_t b) {
-  if (b >= 0xA1 && b <= 0xDA) return 0x0E01 + (b - 0xA1);
-  if (b >= 0xDF && b <= 0xFB) return 0x0E3F + (b - 0xDF);
+  if (b >= 0xA1 && b <= 0xDA) return static_cast<char32_t>(0x0E01 + (b - 0xA1));
+  if (b >= 0xDF && b <= 0xFB) return static_cast<char32_t>(0x0E3F + (b - 0xDF));
   switch (b) {
     case 0x80: return 0x20AC;
     case 0x85: return 0x2026;
