@@ -32,7 +32,7 @@ std::string ReportFileName(const platform::LocalTime& t, int suffix, std::string
 }
 
 std::string ReportCreateError::Message() const {
-  return platform::Th("ไม่สามารถสร้างแฟ้มรายงาน ") + name() + ": " + platform::SystemErrorText(code()) + " (" +
+  return platform::Th("ไม่สามารถสร้างแฟ้มรายงาน ") + name() + ": " + platform::SystemErrorText(platform::OsErrorOf(code())) + " (" +
          std::to_string(code()) + ")";
 }
 
@@ -74,12 +74,12 @@ ReportWriter::ReportWriter(const std::string& directory, const platform::LocalTi
   if (!dir.empty() && dir.back() != '/') dir += '/';
   // A new file every time: another run's report (of the same second, or a leftover of
   // any kind under that name) is never written into.
-  int32_t rc = platform::kErrFileExists;
-  for (int suffix = 1; rc == platform::kErrFileExists && suffix <= kMaxReportSuffix; ++suffix) {
+  platform::OsStatus rc = platform::OsError::kFileExists;
+  for (int suffix = 1; rc == platform::OsError::kFileExists && suffix <= kMaxReportSuffix; ++suffix) {
     path_ = dir + ReportFileName(t, suffix, prefix);
     rc = platform::File::Create(path_, /*replace=*/false, file_);
   }
-  if (rc != 0) throw ReportCreateError(rc, path_);
+  if (rc) throw ReportCreateError(rc.Code(), path_);
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d ", t.year, t.month, t.day, t.hour, t.minute,
                 t.second);
@@ -88,8 +88,9 @@ ReportWriter::ReportWriter(const std::string& directory, const platform::LocalTi
   if (!writeFailed_) Force();
   if (writeFailed_) {
     // A report without its header is no report: it goes, and the run does not start.
-    file_.Close();
-    platform::DeleteFile(path_);
+    // The write's error is the one reported; closing and removing only tidy up.
+    (void)file_.Close();
+    (void)platform::DeleteFile(path_);
     throw ReportCreateError(lastError_, path_);
   }
 }
@@ -98,10 +99,9 @@ ReportWriter::~ReportWriter() { Force(); }
 
 void ReportWriter::Force() {
   if (!file_.IsOpen()) return;
-  const int32_t rc = file_.Flush();
-  if (rc != 0) {
+  if (const platform::OsStatus rc = file_.Flush()) {
     writeFailed_ = true;
-    lastError_ = rc;
+    lastError_ = rc.Code();
   }
 }
 
@@ -109,11 +109,11 @@ void ReportWriter::Append(const std::string& line) { AppendText(line + "\r\n"); 
 
 void ReportWriter::AppendText(const std::string& bytes) {
   size_t done = 0;
-  const int32_t rc = file_.WriteAt(end_, bytes.data(), bytes.size(), done);
+  const platform::OsStatus rc = file_.WriteAt(end_, bytes.data(), bytes.size(), done);
   end_ += done;
-  if (rc != 0 || done != bytes.size()) {
+  if (rc || done != bytes.size()) {
     writeFailed_ = true;
-    lastError_ = rc != 0 ? rc : platform::kErrDiskFull;
+    lastError_ = rc ? rc.Code() : platform::Code(platform::OsError::kDiskFull);
   }
 }
 

@@ -49,8 +49,7 @@ const char* const kInformationFiles[] = {"ICINFO.DAT", "APINFO.DAT", "GLINFO.DAT
                                          "ARINFO.DAT", "BIINFO.DAT", "POINFO.DAT"};
 
 void ChangeDirectoryOrThrow(const std::string& dir) {
-  const int32_t rc = platform::ChangeDirectory(dir);
-  if (rc != 0) throw platform::IoError(rc, dir);
+  if (const platform::OsStatus rc = platform::ChangeDirectory(dir)) throw platform::IoError(rc, dir);
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ class ChunkReader {
       c->count = std::min<int32_t>(perChunk_, highest_ - first + 1);
       const size_t bytes = static_cast<size_t>(c->count) * slot_;
       size_t done = 0;
-      c->ok = file_.ReadAt(static_cast<uint64_t>(first) * slot_, c->bytes.data(), bytes, done) == 0 &&
+      c->ok = file_.ReadAt(static_cast<uint64_t>(first) * slot_, c->bytes.data(), bytes, done) == platform::OsError::kNone &&
               done == bytes;
       first += c->count;
       {
@@ -119,24 +119,24 @@ bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const
               ScanSummary& summary, std::string& error, bool& missing) {
   missing = false;
   platform::File file;
-  int32_t rc = platform::File::Open(path, platform::Access::kReadOnly, platform::Share::kShared, file);
-  if (rc == platform::kErrFileNotFound) {
+  const platform::OsStatus rc = platform::File::Open(path, platform::Access::kReadOnly, platform::Share::kShared, file);
+  if (rc == platform::OsError::kFileNotFound) {
     missing = true;
     return true;
   }
   const std::string label = std::string(walked.baseName) + ".DAT";
-  if (rc != 0) {
-    error = label + ": cannot be opened (error " + std::to_string(rc) + ")";
+  if (rc) {
+    error = label + ": cannot be opened (error " + std::to_string(rc.Code()) + ")";
     return false;
   }
   uint64_t size = 0;
-  if (file.Size(size) != 0) {
+  if (file.Size(size)) {
     error = label + ": cannot read its size";
     return false;
   }
   uint8_t raw[isam::kDataHeaderSize];
   size_t done = 0;
-  if (file.ReadAt(0, raw, sizeof raw, done) != 0 || done != sizeof raw) {
+  if (file.ReadAt(0, raw, sizeof raw, done) || done != sizeof raw) {
     error = label + ": header cannot be read (file too short)";
     return false;
   }
@@ -206,11 +206,11 @@ std::string SkipReason(const std::string& dir, modules::Module module, bool& mis
     return missing ? info + " is missing" + skips : std::string();
   }
   platform::File file;
-  const int32_t rc = platform::File::Open(dir + info, platform::Access::kReadWrite, platform::Share::kShared, file);
-  if (rc == 0) return {};
-  missing = rc == platform::kErrFileNotFound || rc == platform::kErrPathNotFound;
+  const platform::OsStatus rc = platform::File::Open(dir + info, platform::Access::kReadWrite, platform::Share::kShared, file);
+  if (!rc) return {};
+  missing = rc == platform::OsError::kFileNotFound || rc == platform::OsError::kPathNotFound;
   if (missing) return info + " is missing" + skips;
-  return info + " cannot be opened for reading and writing (error " + std::to_string(rc) + ")" + skips;
+  return info + " cannot be opened for reading and writing (error " + std::to_string(rc.Code()) + ")" + skips;
 }
 
 // The billing and purchasing repairs, which come last, write back the information

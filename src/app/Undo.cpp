@@ -146,9 +146,9 @@ bool UndoRun::Impl::Open(std::string& error) {
     platform::File data;
     uint8_t header[kHeaderBytes] = {};
     size_t done = 0;
-    int32_t rc = platform::File::Open(w.name + ".DAT", platform::Access::kReadOnly, platform::Share::kShared, data);
-    if (rc == 0) rc = data.ReadAt(0, header, sizeof header, done);
-    if (rc != 0) {
+    platform::OsStatus rc = platform::File::Open(w.name + ".DAT", platform::Access::kReadOnly, platform::Share::kShared, data);
+    if (!rc) rc = data.ReadAt(0, header, sizeof header, done);
+    if (rc) {
       error = "cannot read " + w.name + ".DAT: " + platform::SystemErrorText(rc);
       return false;
     }
@@ -195,7 +195,9 @@ void UndoRun::Impl::Close() {
     engine.reset();
   }
   if (entered) {
-    platform::ChangeDirectory(startDir);
+    // Back to where the run started, on the way out: a failure leaves the process in the
+    // company directory, which nothing after this relies on.
+    (void)platform::ChangeDirectory(startDir);
     entered = false;
   }
 }
@@ -229,9 +231,9 @@ bool UndoRun::Prepare(const std::string& reportPath, std::string& error) {
   m.Close();
   m.files.clear();
   std::string text;
-  const int32_t rc = platform::ReadWholeFile(reportPath, text);
-  if (rc != 0) {
-    error = "cannot read the report " + platform::Cp874ToUtf8(reportPath) + ": " + platform::SystemErrorText(rc);
+  if (const platform::IoStatus rc = platform::ReadWholeFile(reportPath, text)) {
+    error = "cannot read the report " + platform::Cp874ToUtf8(reportPath) + ": " +
+            platform::SystemErrorText(platform::OsErrorOf(rc.Code()));
     return false;
   }
   if (!ParseRepairReport(text, m.report, error)) return false;
@@ -246,8 +248,7 @@ bool UndoRun::Prepare(const std::string& reportPath, std::string& error) {
       error = "the start directory cannot be named in code page 874";
       return false;
     }
-    const int32_t cd = platform::ChangeDirectory(m.companyDir);
-    if (cd != 0) {
+    if (const platform::OsStatus cd = platform::ChangeDirectory(m.companyDir)) {
       error = "cannot enter " + platform::Cp874ToUtf8(m.companyDir) + ": " + platform::SystemErrorText(cd);
       return false;
     }

@@ -28,15 +28,13 @@ constexpr std::string_view kMsgNoDefaultName = "ไม่อนุญาตใ�
 constexpr int kRowsBelowTop = 6;
 
 void ReadLinesOrThrow(const std::string& path, std::vector<std::string>& lines) {
-  int32_t rc = platform::ReadTextLines(path, lines);
-  if (rc != platform::kIoOk) throw platform::IoError(rc, path);
+  if (const platform::IoStatus rc = platform::ReadTextLines(path, lines)) throw platform::IoError(rc, path);
 }
 
 void WriteLinesOrThrow(const std::string& path, const std::vector<std::string>& lines) {
   // Company data copied from Windows may hold the list as "userdrv.ini": the platform
   // rewrites that file rather than create a second one beside it.
-  int32_t rc = platform::WriteTextLines(path, lines);
-  if (rc != platform::kIoOk) throw platform::IoError(rc, path);
+  if (const platform::IoStatus rc = platform::WriteTextLines(path, lines)) throw platform::IoError(rc, path);
 }
 
 }  // namespace
@@ -93,8 +91,7 @@ std::string JoinPath(std::string_view dir, std::string_view name) {
 }
 
 void EnterDirectory(const std::string& dir) {
-  int32_t rc = platform::ChangeDirectory(dir);
-  if (rc != 0) throw platform::IoError(rc, dir);
+  if (const platform::OsStatus rc = platform::ChangeDirectory(dir)) throw platform::IoError(rc, dir);
 }
 
 // ---- Directory checks --------------------------------------------------------------
@@ -103,7 +100,7 @@ bool ValidateEntryDirectory(const std::string& dir, ui::Dialogs& dialogs) {
   if (!dir.empty() && platform::DirectoryExists(dir)) return true;
   if (!dialogs.AskForYesNo(ui::Question::kCreateDirectory, Th(kAskCreate))) return false;
   // An empty field names no directory: nothing can be made of it.
-  if (dir.empty() || platform::CreateDirectories(dir) != 0 || !platform::DirectoryExists(dir)) {
+  if (dir.empty() || platform::CreateDirectories(dir) || !platform::DirectoryExists(dir)) {
     dialogs.ShowError(Th(kMsgCannotCreate));
     return false;
   }
@@ -113,7 +110,7 @@ bool ValidateEntryDirectory(const std::string& dir, ui::Dialogs& dialogs) {
 bool ValidateTemplateDirectory(const std::string& dir, ui::Dialogs& dialogs) {
   if (dir.empty() || !platform::DirectoryExists(dir)) {
     if (!dialogs.AskForYesNo(ui::Question::kCreateDirectory, Th(kAskCreate))) return false;
-    if (dir.empty() || platform::CreateDirectory(dir) != 0) {
+    if (dir.empty() || platform::CreateDirectory(dir)) {
       dialogs.ShowError(Th(kMsgCannotCreate));
       return false;
     }
@@ -201,7 +198,7 @@ bool CompanySelection::EnsureCompanyList() {
   // file cannot be made, the caller reports the missing list.
   std::string entry = ";";
   entry += JoinPath(settings_.dirs.start, "DATAFILE");
-  platform::WriteTextLines(ini, {entry});
+  (void)platform::WriteTextLines(ini, {entry});  // whether it was made is checked below
   listCreated_ = true;
   return platform::FileExists(ini);
 }
@@ -278,7 +275,7 @@ bool CompanySelection::SelectCompany() {
   try {
     chosen = TryAutoSelect();
   } catch (...) {
-    platform::ChangeDirectory(saved);
+    (void)platform::ChangeDirectory(saved);  // best effort: the first failure is the one thrown
     throw;
   }
   EnterDirectory(saved);
@@ -320,7 +317,7 @@ void CompanySelection::Close() {
     }
   } catch (...) {
     // The caller gets its directory back whatever failed.
-    if (wasShown) platform::ChangeDirectory(shownDirectory_);
+    if (wasShown) (void)platform::ChangeDirectory(shownDirectory_);  // best effort: the first failure is thrown
     throw;
   }
   if (wasShown) EnterDirectory(shownDirectory_);

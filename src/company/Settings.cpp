@@ -172,21 +172,21 @@ void ApplyIniLine(Settings& settings, const std::vector<KeyRule>& keys, std::str
 // it cannot be opened; a read error after the open is the run-time's I/O error.
 bool ReadSettingsFile(const std::string& name, std::vector<std::string>& lines) {
   platform::File file;
-  int32_t result = kIoBusy;
-  for (int attempt = 0; attempt < kOpenAttempts && result == kIoBusy; ++attempt)
+  platform::OsStatus result = platform::OsErrorOf(kIoBusy);
+  for (int attempt = 0; attempt < kOpenAttempts && result.Code() == kIoBusy; ++attempt)
     result = platform::File::Open(name, platform::Access::kReadOnly, platform::Share::kShared, file);
-  if (result != 0) return false;
+  if (result) return false;
 
   std::string bytes;
   char buffer[65536];
   for (;;) {
     size_t done = 0;
-    const int32_t err = file.ReadAt(bytes.size(), buffer, sizeof buffer, done);
-    if (err != 0) throw platform::IoError(err, name);
+    if (const platform::OsStatus err = file.ReadAt(bytes.size(), buffer, sizeof buffer, done))
+      throw platform::IoError(err, name);
     if (done == 0) break;
     bytes.append(buffer, done);
   }
-  file.Close();
+  (void)file.Close();  // opened for reading only: every byte is in hand already
   lines = platform::SplitLines(bytes);
   return true;
 }
@@ -265,7 +265,7 @@ Settings InitSettings(const StartupPlaces& places) {
 
   std::string scheme;
   const bool haveScheme =
-      platform::ReadWholeFile(Join(dirs.start, "KVSCHEME.SET"), scheme) == 0 &&
+      platform::ReadWholeFile(Join(dirs.start, "KVSCHEME.SET"), scheme) == platform::kIoOk &&
       scheme.size() >= kSchemeRecordSize;
   settings.gridBand =
       ComputeGridBands(haveScheme ? reinterpret_cast<const uint8_t*>(scheme.data()) : nullptr);
@@ -275,11 +275,11 @@ Settings InitSettings(const StartupPlaces& places) {
     // A program run from a stick keeps its settings and temporary files on the stick.
     dirs.settings = dirs.start;
     temp = Join(dirs.start, "TEMP");
-    if (!platform::DirectoryExists(temp) && platform::CreateDirectory(temp) != 0) temp = dirs.start;
+    if (!platform::DirectoryExists(temp) && platform::CreateDirectory(temp)) temp = dirs.start;
   } else {
     // Without APPDATA the settings directory is "Velmora" at the root.
     dirs.settings = places.appData.empty() ? "/Velmora" : Join(places.appData, "Velmora");
-    if (!platform::DirectoryExists(dirs.settings) && platform::CreateDirectory(dirs.settings) != 0)
+    if (!platform::DirectoryExists(dirs.settings) && platform::CreateDirectory(dirs.settings))
       dirs.settings = dirs.start;
     temp = places.temp;
   }
@@ -295,7 +295,7 @@ Settings InitSettings(const StartupPlaces& places) {
   // now but a company directory later).
   const std::string tempBase = dirs.temp.empty() ? WithSlash(dirs.start) : dirs.temp;
   dirs.workData = tempBase + "korva_data/";
-  if (!platform::DirectoryExists(dirs.workData) && platform::CreateDirectory(dirs.workData) != 0)
+  if (!platform::DirectoryExists(dirs.workData) && platform::CreateDirectory(dirs.workData))
     dirs.workData = tempBase;
   return settings;
 }
@@ -335,9 +335,8 @@ void SaveSelectionSettings(const Settings& settings) {
   // kept, however many there are, and a file that exists but cannot be read is left
   // alone rather than replaced by the four keys alone.
   std::vector<std::string> lines;
-  const int32_t read = platform::ReadTextLines(path, lines);
-  if (read != 0) {
-    if (platform::FileExists(path) || read != platform::kErrFileNotFound)
+  if (const platform::IoStatus read = platform::ReadTextLines(path, lines)) {
+    if (platform::FileExists(path) || read != platform::OsError::kFileNotFound)
       throw platform::IoError(read, path);
     lines.clear();
   }
@@ -351,8 +350,7 @@ void SaveSelectionSettings(const Settings& settings) {
   lines.erase(std::remove_if(lines.begin(), lines.end(),
                              [](const std::string& l) { return l.empty(); }),
               lines.end());
-  const int32_t written = platform::WriteTextLines(path, lines);
-  if (written != 0) throw platform::IoError(written, path);
+  if (const platform::IoStatus written = platform::WriteTextLines(path, lines)) throw platform::IoError(written, path);
 }
 
 }  // namespace kv::company

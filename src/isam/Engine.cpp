@@ -183,8 +183,8 @@ Status WriteZeros(File& f, uint64_t offset, uint64_t length) {
 }
 
 Status CreateFileReplacing(const std::string& name, File& out) {
-  const int32_t os = File::Create(name, true, out);
-  if (os != 0) return TranslateOsError(OsOp::kCreate, os);
+  const platform::OsStatus os = File::Create(name, true, out);
+  if (os) return TranslateOsError(OsOp::kCreate, os);
   return {};
 }
 
@@ -390,9 +390,11 @@ void Engine::CreateBlock(std::string_view name, int32_t recordLength, int keyCou
   const std::string dataName = ForceExtension(names.data, "DAT");
   const std::string indexName = ForceExtension(names.index, "IX");
   const std::string coordName = ForceExtension(names.data, "DIA");
-  platform::DeleteFile(indexName);
-  platform::DeleteFile(coordName);
-  platform::DeleteFile(dataName);
+  // Old files of the name go first; one that is missing or stays is met by the
+  // replacing creates below, which report what matters.
+  (void)platform::DeleteFile(indexName);
+  (void)platform::DeleteFile(coordName);
+  (void)platform::DeleteFile(dataName);
 
   File data;
   Status err = CreateFileReplacing(dataName, data);
@@ -404,10 +406,10 @@ void Engine::CreateBlock(std::string_view name, int32_t recordLength, int keyCou
   EncodeDataHeader(header, raw);
   err = WriteZeros(data, 0, static_cast<uint64_t>(recordLength));
   if (!err) err = ops::WriteExact(data, 0, raw, sizeof raw);
-  const int32_t os = data.Close();
-  if (!err && os != 0) err = TranslateOsError(OsOp::kReadWrite, os);
+  const platform::OsStatus os = data.Close();
+  if (!err && os) err = TranslateOsError(OsOp::kReadWrite, os);
   if (err) {
-    platform::DeleteFile(dataName);
+    (void)platform::DeleteFile(dataName);  // a half-made file goes; `err` is what is reported
     return Finish(st, err);
   }
   if (keyCount == 0) return Finish(st, kNone);
@@ -415,7 +417,7 @@ void Engine::CreateBlock(std::string_view name, int32_t recordLength, int keyCou
   File index;
   err = CreateFileReplacing(indexName, index);
   if (err) {
-    platform::DeleteFile(dataName);
+    (void)platform::DeleteFile(dataName);  // a half-made file goes; `err` is what is reported
     return Finish(st, err);
   }
   std::vector<KeyHeader> headers;
@@ -441,11 +443,12 @@ void Engine::CreateBlock(std::string_view name, int32_t recordLength, int keyCou
     EncodeKeyHeader(headers[k], kh);
     err = ops::WriteExact(index, static_cast<uint64_t>(offsets[k]), kh, sizeof kh);
   }
-  const int32_t ios = index.Close();
-  if (!err && ios != 0) err = TranslateOsError(OsOp::kReadWrite, ios);
+  const platform::OsStatus ios = index.Close();
+  if (!err && ios) err = TranslateOsError(OsOp::kReadWrite, ios);
   if (err) {
-    platform::DeleteFile(indexName);
-    platform::DeleteFile(dataName);
+    // Half-made files go; `err` is what is reported.
+    (void)platform::DeleteFile(indexName);
+    (void)platform::DeleteFile(dataName);
   }
   Finish(st, err);
 }
@@ -496,14 +499,15 @@ Status OpenCoordinationFile(Opening& o) {
     if (o.options.readOnly) return EngineError::kNoCoordReadOnly;
     if (attempt >= 3) break;
     File fresh;
-    const int32_t os = File::Create(o.coordName, false, fresh);
-    if (os == platform::kErrFileExists) continue;  // another program was quicker
-    if (os != 0) return TranslateOsError(OsOp::kCreate, os);
+    const platform::OsStatus os = File::Create(o.coordName, false, fresh);
+    if (os == platform::OsError::kFileExists) continue;  // another program was quicker
+    if (os) return TranslateOsError(OsOp::kCreate, os);
     const uint8_t one = 0;
     err = ops::WriteExact(fresh, 0, &one, 1);
-    fresh.Close();
+    // The byte only makes the file; the open below, not this close, tells whether it is usable.
+    (void)fresh.Close();
     if (err) {
-      platform::DeleteFile(o.coordName);
+      (void)platform::DeleteFile(o.coordName);  // the write's error is the one reported
       return err;
     }
     o.createdNow = true;
@@ -523,7 +527,7 @@ Status TakeOpenLock(Opening& o) {
     }
     o.openLock = true;
     bool same = true;
-    if (reopen >= 3 || o.b.coord.file.StillNamed(same) != 0 || same) return {};
+    if (reopen >= 3 || o.b.coord.file.StillNamed(same) || same) return {};
     o.openLock = false;
     (void)ops::UnlockRange(o.st, o.b.coord.file, kOpenLockOffset, kOpenLockLength);
     (void)ops::CloseFile(o.st, o.b.coord);
@@ -597,7 +601,8 @@ Status ReleaseOpenLock(Opening& o, bool existedBefore) {
   }
   if (!o.required && o.b.coord.file.IsOpen()) {
     (void)ops::CloseFile(o.st, o.b.coord);
-    if (existedBefore && !o.options.readOnly) platform::DeleteFile(o.coordName);
+    // Tidying only: a coordination file that stays is harmless.
+    if (existedBefore && !o.options.readOnly) (void)platform::DeleteFile(o.coordName);
   }
   return {};
 }
@@ -619,7 +624,7 @@ void UndoOpen(Opening& o) {
       o.createdNow && (!b.coord.file.IsOpen() || ops::TestExclusiveUse(st, b.coord.file));
   if (o.openLock) (void)ops::UnlockRange(st, b.coord.file, kOpenLockOffset, kOpenLockLength);
   (void)ops::CloseFile(st, b.coord);
-  if (mayDelete) platform::DeleteFile(o.coordName);
+  if (mayDelete) (void)platform::DeleteFile(o.coordName);  // undoing: the first error stands
 }
 
 }  // namespace

@@ -158,26 +158,26 @@ std::string ErrorText(int32_t error) {
   return {};
 }
 
-EngineError TranslateOsError(OsOp op, int32_t winError) {
+EngineError TranslateOsError(OsOp op, platform::OsStatus winError) {
   using enum EngineError;
-  const bool pathNotFound = winError == platform::kErrPathNotFound || winError == kErrBadNetPath;
+  const bool pathNotFound = winError == platform::OsError::kPathNotFound || winError.Code() == kErrBadNetPath;
   switch (op) {
     case OsOp::kOpen:
-      if (winError == platform::kErrFileNotFound) return kFileNotFound;
+      if (winError == platform::OsError::kFileNotFound) return kFileNotFound;
       if (pathNotFound) return kInvalidPath;
-      if (winError == platform::kErrTooManyOpenFiles) return kTooManyOpenFiles;
-      if (winError == platform::kErrInvalidAccess) return kInvalidAccess;
+      if (winError == platform::OsError::kTooManyOpenFiles) return kTooManyOpenFiles;
+      if (winError == platform::OsError::kInvalidAccess) return kInvalidAccess;
       return kUndefined;
     case OsOp::kCreate:
       if (pathNotFound) return kInvalidPath;
-      if (winError == platform::kErrTooManyOpenFiles) return kTooManyOpenFiles;
+      if (winError == platform::OsError::kTooManyOpenFiles) return kTooManyOpenFiles;
       return kUndefined;
     case OsOp::kDelete:
-      if (winError == platform::kErrFileNotFound) return kFileNotFound;
+      if (winError == platform::OsError::kFileNotFound) return kFileNotFound;
       if (pathNotFound) return kInvalidPath;
       return kUndefined;
     case OsOp::kReadWrite:
-      if (winError == platform::kErrInvalidHandle) return kInvalidHandle;
+      if (winError == platform::OsError::kInvalidHandle) return kInvalidHandle;
       return kUndefined;
   }
   return kUndefined;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/File.h"
+
 namespace kv::ui {
 class Dialogs;
 }
@@ -110,7 +112,7 @@ std::string ErrorText(int32_t error);
 // The kind of operation an OS failure happened in; the same OS error means different
 // things to the engine depending on it.
 enum class OsOp { kOpen, kCreate, kDelete, kReadWrite /* read, write, seek, truncate, close */ };
-[[nodiscard]] EngineError TranslateOsError(OsOp op, int32_t winError);
+[[nodiscard]] EngineError TranslateOsError(OsOp op, platform::OsStatus winError);
 
 // Shows "<n>: <text>", hands `error` to printErrorHelp, shows `message` as an error
 // (with the help, where the front end took it), and asks the main window to close.

@@ -19,8 +19,8 @@ using platform::File;
 
 Status ReadSome(File& file, uint64_t offset, void* buffer, size_t length, size_t& done) {
   done = 0;
-  const int32_t os = file.ReadAt(offset, buffer, length, done);
-  if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
+  const platform::OsStatus os = file.ReadAt(offset, buffer, length, done);
+  if (os) return TranslateOsError(OsOp::kReadWrite, os);
   return {};
 }
 
@@ -32,52 +32,52 @@ Status ReadExact(File& file, uint64_t offset, void* buffer, size_t length) {
 
 Status WriteExact(File& file, uint64_t offset, const void* buffer, size_t length) {
   size_t done = 0;
-  const int32_t os = file.WriteAt(offset, buffer, length, done);
-  if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
+  const platform::OsStatus os = file.WriteAt(offset, buffer, length, done);
+  if (os) return TranslateOsError(OsOp::kReadWrite, os);
   return done == length ? kNone : kWriteError;
 }
 
 Status FileSize(File& file, uint64_t& size) {
-  const int32_t os = file.Size(size);
-  if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
+  const platform::OsStatus os = file.Size(size);
+  if (os) return TranslateOsError(OsOp::kReadWrite, os);
   return {};
 }
 
 Status Truncate(File& file, uint64_t size) {
-  const int32_t os = file.Truncate(size);
-  if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
+  const platform::OsStatus os = file.Truncate(size);
+  if (os) return TranslateOsError(OsOp::kReadWrite, os);
   return {};
 }
 
 Status OpenFile(FileRecord& rec, const std::string& name, bool readOnly, bool shared) {
   rec.name = name.size() > kMaxNameLength ? name.substr(0, kMaxNameLength) : name;
   rec.notShared = !shared;
-  const int32_t os = File::Open(rec.name,
+  const platform::OsStatus os = File::Open(rec.name,
                                 readOnly ? platform::Access::kReadOnly : platform::Access::kReadWrite,
                                 shared ? platform::Share::kShared : platform::Share::kExclusive,
                                 rec.file);
-  if (os != 0) return TranslateOsError(OsOp::kOpen, os);
+  if (os) return TranslateOsError(OsOp::kOpen, os);
   return {};
 }
 
 Status FlushFile(FileRecord& rec, bool networkBlock) {
-  const int32_t os = rec.file.Flush();
-  if (os == 0) return {};
-  if (os == platform::kErrTooManyOpenFiles) {
+  const platform::OsStatus os = rec.file.Flush();
+  if (!os) return {};
+  if (os == platform::OsError::kTooManyOpenFiles) {
     if (networkBlock) return kFlushHandles;
     // Out of handles for the flush (a system that needs a handle of its own to flush):
     // the file is closed and opened again instead. A close hands this process's
     // buffers to the operating system, so other programs see the data, but it does not
     // force the system's cache to the disk (on Linux a close never does); that
     // difference is accepted for a block no other station shares.
-    rec.file.Close();
-    const int32_t again = File::Open(rec.name, platform::Access::kReadWrite,
+    (void)rec.file.Close();  // the flush already failed; the open below tells whether the file is usable
+    const platform::OsStatus again = File::Open(rec.name, platform::Access::kReadWrite,
                                      platform::Share::kExclusive, rec.file);
     rec.notShared = true;
-    if (again != 0) return TranslateOsError(OsOp::kOpen, again);
+    if (again) return TranslateOsError(OsOp::kOpen, again);
     return {};
   }
-  return os == platform::kErrInvalidHandle ? kInvalidHandle : kUndefined;
+  return os == platform::OsError::kInvalidHandle ? kInvalidHandle : kUndefined;
 }
 
 Status CloseFile(EngineState& st, FileRecord& rec) {
@@ -87,8 +87,8 @@ Status CloseFile(EngineState& st, FileRecord& rec) {
     for (const LockEntry& e : it->second) (void)rec.file.UnlockRange(e.offset, e.length);
     st.locks.erase(it);
   }
-  const int32_t os = rec.file.Close();
-  if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
+  const platform::OsStatus os = rec.file.Close();
+  if (os) return TranslateOsError(OsOp::kReadWrite, os);
   return {};
 }
 
@@ -109,10 +109,10 @@ Status LockRange(EngineState& st, File& file, uint64_t offset, uint64_t length,
   // attempt after attempt by every caller.
   uint32_t waited = 0;
   for (;;) {
-    const int32_t os = file.LockRange(offset, length);
-    if (os == 0) break;
+    const platform::OsStatus os = file.LockRange(offset, length);
+    if (!os) break;
     waited += waitStep;
-    if (os != platform::kErrLockViolation || waitStep == 0 || waited >= waitTotal) {
+    if (os != platform::OsError::kLockViolation || waitStep == 0 || waited >= waitTotal) {
       return TranslateOsError(OsOp::kReadWrite, os);
     }
     platform::SleepMs(waitStep);
@@ -137,8 +137,8 @@ Status UnlockRange(EngineState& st, File& file, uint64_t offset, uint64_t length
   // An empty list stays until the file is closed, so that the next lock of the same
   // file (a read lock per record read) allocates nothing.
   held.erase(it);
-  const int32_t os = file.UnlockRange(offset, length);
-  if (os != 0) return TranslateOsError(OsOp::kReadWrite, os);
+  const platform::OsStatus os = file.UnlockRange(offset, length);
+  if (os) return TranslateOsError(OsOp::kReadWrite, os);
   return {};
 }
 

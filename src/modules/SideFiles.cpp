@@ -21,34 +21,34 @@ constexpr uint64_t kMaxSideFileBytes = 64u << 20;
 constexpr int32_t kReadPastEnd = platform::kIoReadPastEnd;
 
 // Opens an existing file for reading and writing, as the suite's typed-file open
-// does. Returns the open's code (0, or 2 for a missing file, ...).
-int32_t OpenExisting(std::string_view name, File& file) {
+// does. Returns the open's result (kFileNotFound for a missing file, ...).
+platform::OsStatus OpenExisting(std::string_view name, File& file) {
   return File::Open(name, platform::Access::kReadWrite, platform::Share::kShared, file);
 }
 
 // Reads the whole content of an open file.
 void ReadAll(File& file, std::string_view name, std::string& out) {
   uint64_t size = 0;
-  int32_t rc = file.Size(size);
-  if (rc != 0) throw IoError(rc, std::string(name));
+  platform::OsStatus rc = file.Size(size);
+  if (rc) throw IoError(rc, std::string(name));
   if (size > kMaxSideFileBytes) throw IoError(kReadPastEnd, std::string(name));
   out.resize(static_cast<size_t>(size));
   size_t done = 0;
   rc = file.ReadAt(0, out.data(), out.size(), done);
-  if (rc != 0) throw IoError(rc, std::string(name));
+  if (rc) throw IoError(rc, std::string(name));
   if (done != out.size()) throw IoError(kReadPastEnd, std::string(name));
 }
 
 void CloseOrRaise(File& file, std::string_view name) {
-  int32_t rc = file.Close();
-  if (rc != 0) throw IoError(rc, std::string(name));
+  platform::OsStatus rc = file.Close();
+  if (rc) throw IoError(rc, std::string(name));
 }
 
 // Creates the file empty where it is missing. The new file gets the name as given
 // (the suite's upper-case name).
 void CreateEmpty(std::string_view name) {
-  int32_t rc = platform::ReplaceFileAtomically(name, std::string_view());
-  if (rc != 0) throw IoError(rc, std::string(name));
+  platform::OsStatus rc = platform::ReplaceFileAtomically(name, std::string_view());
+  if (rc) throw IoError(rc, std::string(name));
 }
 
 }  // namespace
@@ -67,7 +67,7 @@ std::string ThaiDateStamp() { return ThaiDateStamp(platform::Today()); }
 
 bool FileCanOpen(std::string_view name) {
   File file;
-  if (OpenExisting(name, file) != 0) return false;
+  if (OpenExisting(name, file)) return false;
   CloseOrRaise(file, name);
   return true;
 }
@@ -98,12 +98,12 @@ bool SideTable::Read(OnBadRecord onBad, bool createMissing) {
   Reset();
   const std::string_view name = def_->fileName;
   File file;
-  int32_t rc = OpenExisting(name, file);
-  if (rc == platform::kErrFileNotFound) {
+  platform::OsStatus rc = OpenExisting(name, file);
+  if (rc == platform::OsError::kFileNotFound) {
     if (createMissing) CreateEmpty(name);
     return false;
   }
-  if (rc != 0) throw IoError(rc, std::string(name));
+  if (rc) throw IoError(rc, std::string(name));
 
   std::string content;
   ReadAll(file, name, content);
@@ -134,8 +134,8 @@ bool SideTable::WriteRecords(int32_t records, OnWriteFailure onFailure) const {
   // Records beyond the table are kept only behind a full table, so that they stay at
   // their record numbers.
   if (records == def_->capacity) out += tail_;
-  int32_t rc = platform::ReplaceFileAtomically(def_->fileName, out);
-  if (rc != 0) {
+  platform::OsStatus rc = platform::ReplaceFileAtomically(def_->fileName, out);
+  if (rc) {
     if (onFailure == OnWriteFailure::kLeaveFile) return false;
     throw IoError(rc, std::string(def_->fileName));
   }
@@ -151,26 +151,26 @@ void InfoRecord::Clear() { bytes_.assign(static_cast<size_t>(def_->recordLength)
 bool InfoRecord::Read(bool retry255) {
   const std::string_view name = def_->fileName;
   File file;
-  int32_t rc = OpenExisting(name, file);
-  for (int attempt = 1; retry255 && rc == 255 && attempt < kIoAttempts; ++attempt) {
+  platform::OsStatus rc = OpenExisting(name, file);
+  for (int attempt = 1; retry255 && rc.Code() == 255 && attempt < kIoAttempts; ++attempt) {
     rc = OpenExisting(name, file);
   }
-  if (rc == platform::kErrFileNotFound) {
+  if (rc == platform::OsError::kFileNotFound) {
     CreateEmpty(name);
     return false;
   }
   // An information file that exists but cannot be opened is not replaced by defaults:
   // that would throw away the company's settings.
-  if (rc != 0) throw IoError(rc, std::string(name));
+  if (rc) throw IoError(rc, std::string(name));
 
   uint64_t size = 0;
   rc = file.Size(size);
-  if (rc != 0) throw IoError(rc, std::string(name));
+  if (rc) throw IoError(rc, std::string(name));
   if (size > 0) {
     if (size < bytes_.size()) throw IoError(kReadPastEnd, std::string(name));
     size_t done = 0;
     rc = file.ReadAt(0, bytes_.data(), bytes_.size(), done);
-    if (rc != 0) throw IoError(rc, std::string(name));
+    if (rc) throw IoError(rc, std::string(name));
     if (done != bytes_.size()) throw IoError(kReadPastEnd, std::string(name));
   }
   CloseOrRaise(file, name);
@@ -179,10 +179,10 @@ bool InfoRecord::Read(bool retry255) {
 
 void InfoRecord::Replace(int attempts) const {
   const std::string_view content(reinterpret_cast<const char*>(bytes_.data()), bytes_.size());
-  int32_t rc = 0;
+  platform::OsStatus rc;
   for (int attempt = 0; attempt < std::max(attempts, 1); ++attempt) {
     rc = platform::ReplaceFileAtomically(def_->fileName, content);
-    if (rc == 0) return;
+    if (!rc) return;
   }
   throw IoError(rc, std::string(def_->fileName));
 }

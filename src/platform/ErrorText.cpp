@@ -4,20 +4,20 @@
 
 namespace kv::platform {
 
-const char* SystemErrorText(int32_t winError) {
-  switch (winError) {
-    case kErrNone: return "no error";
-    case kErrFileNotFound: return "file not found";
-    case kErrPathNotFound: return "path not found";
-    case kErrTooManyOpenFiles: return "too many open files";
-    case kErrAccessDenied: return "access denied";
-    case kErrInvalidHandle: return "invalid handle";
-    case kErrNotEnoughMemory: return "not enough memory";
-    case kErrInvalidAccess: return "invalid access";
-    case kErrSharingViolation: return "the file is in use";
-    case kErrLockViolation: return "the file is locked";
-    case kErrFileExists: return "the file exists";
-    case kErrDiskFull: return "the disk is full";
+const char* SystemErrorText(OsStatus status) {
+  switch (status.error()) {
+    case OsError::kNone: return "no error";
+    case OsError::kFileNotFound: return "file not found";
+    case OsError::kPathNotFound: return "path not found";
+    case OsError::kTooManyOpenFiles: return "too many open files";
+    case OsError::kAccessDenied: return "access denied";
+    case OsError::kInvalidHandle: return "invalid handle";
+    case OsError::kNotEnoughMemory: return "not enough memory";
+    case OsError::kInvalidAccess: return "invalid access";
+    case OsError::kSharingViolation: return "the file is in use";
+    case OsError::kLockViolation: return "the file is locked";
+    case OsError::kFileExists: return "the file exists";
+    case OsError::kDiskFull: return "the disk is full";
     default: return "input/output error";
   }
 }

@@ -42,34 +42,6 @@ int Fd(NativeFile handle) { return static_cast<int>(handle); }
 using detail::OsCall;
 using detail::OsTransfer;
 
-int32_t WinErrorFromErrno(int err) {
-  switch (err) {
-    case 0: return kErrNone;
-    case ENOENT: return kErrFileNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP: return kErrPathNotFound;
-    case EMFILE:
-    case ENFILE: return kErrTooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR: return kErrAccessDenied;
-    case EBADF:
-    case ESTALE: return kErrInvalidHandle;
-    case ENOMEM: return kErrNotEnoughMemory;
-    case EINVAL: return kErrInvalidAccess;
-    case EBUSY:
-    case ETXTBSY: return kErrSharingViolation;
-    case EAGAIN: return kErrLockViolation;
-    case EEXIST: return kErrFileExists;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG: return kErrDiskFull;
-    default: return kErrGenFailure;
-  }
-}
-
 namespace detail {
 
 // Metadata of a path without following a final symbolic link; 0 or an errno.
@@ -97,11 +69,11 @@ std::string ParentOf(const std::string& path) {
 }
 
 // ENOENT means a missing file when the directory is there, else a missing path.
-int32_t NotFoundError(const std::string& path) {
-  return IsDirectory(ParentOf(path)) ? kErrFileNotFound : kErrPathNotFound;
+OsError NotFoundError(const std::string& path) {
+  return IsDirectory(ParentOf(path)) ? OsError::kFileNotFound : OsError::kPathNotFound;
 }
 
-int32_t ErrorForPath(int err, const std::string& path) {
+OsError ErrorForPath(int err, const std::string& path) {
   return err == ENOENT ? NotFoundError(path) : WinErrorFromErrno(err);
 }
 
@@ -191,24 +163,9 @@ std::string ResolveName(std::string_view name) { return ResolvePath(SystemName(n
 // ---------------------------------------------------------------------------------
 // File
 
-File::File(File&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), readOnly_(other.readOnly_), name_(std::move(other.name_)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-    readOnly_ = other.readOnly_;
-    name_ = std::move(other.name_);
-  }
-  return *this;
-}
-
-File::~File() { Close(); }
-
-int32_t File::Open(std::string_view name, Access access, Share share, File& out) {
+OsStatus File::Open(std::string_view name, Access access, Share share, File& out) {
   (void)share;  // no share modes on this platform: see File.h
-  out.Close();
+  (void)out.Close();  // what `out` held is let go; its close is no part of this result
   std::string cut = SystemName(name);
   int flags = (access == Access::kReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
   std::string path = cut;
@@ -224,18 +181,18 @@ int32_t File::Open(std::string_view name, Access access, Share share, File& out)
   struct stat st;
   int r = OsCall(Op::kStat, [&] { return ::fstat(fd, &st); });
   if (r != 0 || S_ISDIR(st.st_mode)) {
-    int32_t err = r != 0 ? WinErrorFromErrno(errno) : kErrAccessDenied;
+    const OsError err = r != 0 ? WinErrorFromErrno(errno) : OsError::kAccessDenied;
     OsCall(Op::kClose, [&] { return ::close(fd); });
     return err;
   }
   out.fd_ = fd;
   out.readOnly_ = access == Access::kReadOnly;
   out.name_ = path;
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::Create(std::string_view name, bool replace, File& out) {
-  out.Close();
+OsStatus File::Create(std::string_view name, bool replace, File& out) {
+  (void)out.Close();  // what `out` held is let go; its close is no part of this result
   std::string path = ResolveName(name);
   int flags = O_RDWR | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
   int fd = OsCall(Op::kCreate, [&] { return ::open(path.c_str(), flags, 0666); });
@@ -243,27 +200,26 @@ int32_t File::Create(std::string_view name, bool replace, File& out) {
   out.fd_ = fd;
   out.readOnly_ = false;
   out.name_ = path;
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::StillNamed(bool& same) {
+OsStatus File::StillNamed(bool& same) {
   same = false;
-  if (fd_ < 0) return kErrInvalidHandle;
+  if (fd_ < 0) return OsError::kInvalidHandle;
   struct stat mine;
   if (OsCall(Op::kStat, [&] { return ::fstat(Fd(fd_), &mine); }) != 0) return WinErrorFromErrno(errno);
   struct stat named;
   const int err = detail::StatPath(ResolvePath(name_), named);
-  if (err == ENOENT || err == ENOTDIR) return kErrNone;  // gone: not the same
+  if (err == ENOENT || err == ENOTDIR) return OsError::kNone;  // gone: not the same
   if (err != 0) return WinErrorFromErrno(err);
   same = mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& done) {
+OsStatus File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& done) {
   done = 0;
-  if (fd_ < 0) return kErrInvalidHandle;
-  if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX) - offset)
-    return kErrInvalidAccess;
+  if (fd_ < 0) return OsError::kInvalidHandle;
+  if (!detail::RangeFits(offset, length)) return OsError::kInvalidAccess;
   auto* p = static_cast<char*>(buffer);
   while (done < length) {
     bool stop = false;
@@ -274,14 +230,13 @@ int32_t File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& done)
     done += static_cast<size_t>(n);
     if (n == 0 || stop) break;  // end of file
   }
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::WriteAt(uint64_t offset, const void* buffer, size_t length, size_t& done) {
+OsStatus File::WriteAt(uint64_t offset, const void* buffer, size_t length, size_t& done) {
   done = 0;
-  if (fd_ < 0) return kErrInvalidHandle;
-  if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX) - offset)
-    return kErrInvalidAccess;
+  if (fd_ < 0) return OsError::kInvalidHandle;
+  if (!detail::RangeFits(offset, length)) return OsError::kInvalidAccess;
   const auto* p = static_cast<const char*>(buffer);
   while (done < length) {
     bool stop = false;
@@ -292,34 +247,34 @@ int32_t File::WriteAt(uint64_t offset, const void* buffer, size_t length, size_t
     done += static_cast<size_t>(n);
     if (n == 0 || stop) break;
   }
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::Size(uint64_t& size) {
+OsStatus File::Size(uint64_t& size) {
   size = 0;
-  if (fd_ < 0) return kErrInvalidHandle;
+  if (fd_ < 0) return OsError::kInvalidHandle;
   struct stat st;
   if (OsCall(Op::kSize, [&] { return ::fstat(Fd(fd_), &st); }) != 0) return WinErrorFromErrno(errno);
   size = static_cast<uint64_t>(st.st_size);
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::Truncate(uint64_t size) {
-  if (fd_ < 0) return kErrInvalidHandle;
-  if (size > static_cast<uint64_t>(INT64_MAX)) return kErrInvalidAccess;
+OsStatus File::Truncate(uint64_t size) {
+  if (fd_ < 0) return OsError::kInvalidHandle;
+  if (size > static_cast<uint64_t>(INT64_MAX)) return OsError::kInvalidAccess;
   if (OsCall(Op::kTruncate, [&] { return ::ftruncate(Fd(fd_), static_cast<off_t>(size)); }) != 0)
     return WinErrorFromErrno(errno);
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::Flush() {
-  if (fd_ < 0) return kErrInvalidHandle;
+OsStatus File::Flush() {
+  if (fd_ < 0) return OsError::kInvalidHandle;
   if (OsCall(Op::kFlush, [&] { return ::fdatasync(Fd(fd_)); }) != 0) return WinErrorFromErrno(errno);
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::Close() {
-  if (fd_ < 0) return kErrInvalidHandle;
+OsStatus File::Close() {
+  if (fd_ < 0) return OsError::kInvalidHandle;
   const int fd = Fd(std::exchange(fd_, -1));
   name_.clear();
   // The descriptor is gone whatever close() says (Linux never leaves it open), so it is
@@ -328,53 +283,52 @@ int32_t File::Close() {
   int r = ::close(fd);
   if (g.err != 0) return WinErrorFromErrno(g.err);
   if (r != 0 && errno != EINTR) return WinErrorFromErrno(errno);
-  return kErrNone;
+  return OsError::kNone;
 }
 
 namespace {
 
-int32_t SetLock(int fd, short type, uint64_t offset, uint64_t length, Op op) {
-  if (fd < 0) return kErrInvalidHandle;
-  if (length == 0) return kErrNone;  // locks no byte; for fcntl 0 would mean "to the end"
-  if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX) - offset)
-    return kErrInvalidAccess;
+OsStatus SetLock(int fd, short type, uint64_t offset, uint64_t length, Op op) {
+  if (fd < 0) return OsError::kInvalidHandle;
+  if (length == 0) return OsError::kNone;  // locks no byte; for fcntl 0 would mean "to the end"
+  if (!detail::RangeFits(offset, length)) return OsError::kInvalidAccess;
   struct flock fl {};
   fl.l_type = type;
   fl.l_whence = SEEK_SET;
   fl.l_start = static_cast<off_t>(offset);
   fl.l_len = static_cast<off_t>(length);
   fl.l_pid = 0;  // required for open-file-description locks
-  if (OsCall(op, [&] { return ::fcntl(fd, F_OFD_SETLK, &fl); }) == 0) return kErrNone;
+  if (OsCall(op, [&] { return ::fcntl(fd, F_OFD_SETLK, &fl); }) == 0) return OsError::kNone;
   int err = errno;
-  if (err == EAGAIN || err == EACCES) return kErrLockViolation;
+  if (err == EAGAIN || err == EACCES) return OsError::kLockViolation;
   return WinErrorFromErrno(err);
 }
 
 }  // namespace
 
-int32_t File::LockRange(uint64_t offset, uint64_t length) {
-  if (fd_ < 0) return kErrInvalidHandle;
+OsStatus File::LockRange(uint64_t offset, uint64_t length) {
+  if (fd_ < 0) return OsError::kInvalidHandle;
   return SetLock(Fd(fd_), readOnly_ ? F_RDLCK : F_WRLCK, offset, length, Op::kLock);
 }
 
-int32_t File::UnlockRange(uint64_t offset, uint64_t length) {
+OsStatus File::UnlockRange(uint64_t offset, uint64_t length) {
   return SetLock(Fd(fd_), F_UNLCK, offset, length, Op::kUnlock);
 }
 
 // ---------------------------------------------------------------------------------
 // Whole files
 
-int32_t DeleteFile(std::string_view name) {
+OsStatus DeleteFile(std::string_view name) {
   std::string path = ResolveName(name);
   if (OsCall(Op::kDelete, [&] { return ::unlink(path.c_str()); }) != 0) return ErrorForPath(errno, path);
-  return kErrNone;
+  return OsError::kNone;
 }
 
 namespace detail {
 
 // Renames without replacing an existing target, as the suite's platform does: a
 // restore that could not delete the old file must leave both files in place.
-int32_t RenameNoReplace(const std::string& from, const std::string& to) {
+OsStatus RenameNoReplace(const std::string& from, const std::string& to) {
   int r = OsCall(Op::kRename, [&] { return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE); });
   if (r != 0 && (errno == EINVAL || errno == ENOSYS)) {
     // The file system cannot refuse to replace (some network file systems): check first.
@@ -385,7 +339,7 @@ int32_t RenameNoReplace(const std::string& from, const std::string& to) {
       r = OsCall(Op::kRename, [&] { return ::rename(from.c_str(), to.c_str()); });
     }
   }
-  if (r == 0) return kErrNone;
+  if (r == 0) return OsError::kNone;
   int err = errno;
   if (err != ENOENT) return WinErrorFromErrno(err);
   struct stat st;
@@ -395,12 +349,12 @@ int32_t RenameNoReplace(const std::string& from, const std::string& to) {
 
 }  // namespace detail
 
-int32_t RenameFile(std::string_view from, std::string_view to) {
+OsStatus RenameFile(std::string_view from, std::string_view to) {
   std::string source = ResolveName(from);
   std::string target = ResolveName(to);
   if (source == target) {  // same name, perhaps in another letter case
     struct stat st;
-    return detail::LstatPath(source, st) == 0 ? kErrNone : detail::NotFoundError(source);
+    return detail::LstatPath(source, st) == 0 ? OsError::kNone : detail::NotFoundError(source);
   }
   return detail::RenameNoReplace(source, target);
 }
@@ -412,9 +366,9 @@ bool FileExists(std::string_view name) {
 
 int64_t FileSizeOf(std::string_view name) {
   File f;
-  if (File::Open(name, Access::kReadOnly, Share::kShared, f) != kErrNone) return -1;
+  if (File::Open(name, Access::kReadOnly, Share::kShared, f) != OsError::kNone) return -1;
   uint64_t size = 0;
-  if (f.Size(size) != kErrNone) return -1;
+  if (f.Size(size) != OsError::kNone) return -1;
   return static_cast<int64_t>(size);
 }
 
@@ -501,7 +455,7 @@ bool TakeOwnerAndMode(int fd, const struct stat& old) {
   return OsCall(Op::kStat, [&] { return ::fchmod(fd, old.st_mode & 07777); }) == 0;
 }
 
-int32_t WriteAllAt0(int fd, std::string_view bytes) {
+OsStatus WriteAllAt0(int fd, std::string_view bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     bool stop = false;
@@ -509,30 +463,30 @@ int32_t WriteAllAt0(int fd, std::string_view bytes) {
       return ::pwrite(fd, bytes.data() + done, len, static_cast<off_t>(done));
     });
     if (n < 0) return WinErrorFromErrno(errno);
-    if (n == 0 || (stop && done + static_cast<size_t>(n) < bytes.size())) return kErrDiskFull;
+    if (n == 0 || (stop && done + static_cast<size_t>(n) < bytes.size())) return OsError::kDiskFull;
     done += static_cast<size_t>(n);
   }
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t CloseChecked(int fd) {
+OsStatus CloseChecked(int fd) {
   if (OsCall(Op::kClose, [&] { return ::close(fd); }) != 0 && errno != EINTR) return WinErrorFromErrno(errno);
-  return kErrNone;
+  return OsError::kNone;
 }
 
 // The in-place rewrite described above: owner, group, mode and identity stay.
-int32_t RewriteInPlace(const std::string& target, std::string_view bytes, bool& writeFailed) {
+OsStatus RewriteInPlace(const std::string& target, std::string_view bytes, bool& writeFailed) {
   const int fd = OsCall(Op::kOpen, [&] { return ::open(target.c_str(), O_WRONLY | O_CLOEXEC); });
   if (fd < 0) return ErrorForPath(errno, target);
   writeFailed = true;
-  int32_t err = WriteAllAt0(fd, bytes);
-  if (err == kErrNone &&
+  OsStatus err = WriteAllAt0(fd, bytes);
+  if (!err &&
       OsCall(Op::kTruncate, [&] { return ::ftruncate(fd, static_cast<off_t>(bytes.size())); }) != 0)
     err = WinErrorFromErrno(errno);
-  if (err == kErrNone && OsCall(Op::kFlush, [&] { return ::fsync(fd); }) != 0) err = WinErrorFromErrno(errno);
-  const int32_t closed = CloseChecked(fd);
-  if (err == kErrNone) err = closed;
-  if (err == kErrNone) writeFailed = false;
+  if (!err && OsCall(Op::kFlush, [&] { return ::fsync(fd); }) != 0) err = WinErrorFromErrno(errno);
+  const OsStatus closed = CloseChecked(fd);
+  if (!err) err = closed;
+  if (!err) writeFailed = false;
   return err;
 }
 
@@ -541,7 +495,7 @@ int32_t RewriteInPlace(const std::string& target, std::string_view bytes, bool& 
 // On any failure the temporary is removed and the target is left as it was (for the
 // in-place rewrite: see above). `writeFailed` tells a failure after the temporary (or
 // the target, in place) was opened from one of the opening itself.
-int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFailed) {
+OsStatus ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFailed) {
   writeFailed = false;
   std::string target = ResolveName(name);
   std::string temp = TemporaryOf(target, static_cast<uint64_t>(::getpid()));
@@ -573,13 +527,13 @@ int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFa
     return RewriteInPlace(target, bytes, writeFailed);
   }
 
-  int32_t err = WriteAllAt0(fd, bytes);
-  if (err == kErrNone && OsCall(Op::kFlush, [&] { return ::fsync(fd); }) != 0) err = WinErrorFromErrno(errno);
-  const int32_t closed = CloseChecked(fd);
-  if (err == kErrNone) err = closed;
-  if (err == kErrNone && OsCall(Op::kRename, [&] { return ::rename(temp.c_str(), target.c_str()); }) != 0)
+  OsStatus err = WriteAllAt0(fd, bytes);
+  if (!err && OsCall(Op::kFlush, [&] { return ::fsync(fd); }) != 0) err = WinErrorFromErrno(errno);
+  const OsStatus closed = CloseChecked(fd);
+  if (!err) err = closed;
+  if (!err && OsCall(Op::kRename, [&] { return ::rename(temp.c_str(), target.c_str()); }) != 0)
     err = ErrorForPath(errno, target);
-  if (err != kErrNone) {
+  if (err) {
     writeFailed = true;
     dropTemporary();
     return err;
@@ -593,14 +547,9 @@ int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFa
     OsCall(Op::kFlush, [&] { return ::fsync(dfd); });
     OsCall(Op::kClose, [&] { return ::close(dfd); });
   }
-  return kErrNone;
+  return OsError::kNone;
 }
 
 }  // namespace detail
-
-int32_t ReplaceFileAtomically(std::string_view name, std::string_view bytes) {
-  bool writeFailed = false;
-  return detail::ReplaceFile(name, bytes, writeFailed);
-}
 
 }  // namespace kv::platform

@@ -16,34 +16,63 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
 namespace kv::platform {
 
-// Windows error numbers the platform reports (0 = success).
-enum WinError : int32_t {
-  kErrNone = 0,
-  kErrFileNotFound = 2,
-  kErrPathNotFound = 3,
-  kErrTooManyOpenFiles = 4,
-  kErrAccessDenied = 5,
-  kErrInvalidHandle = 6,
-  kErrNotEnoughMemory = 8,
-  kErrInvalidAccess = 12,
-  kErrGenFailure = 31,  // "other": an I/O error with no closer number
-  kErrSharingViolation = 32,
-  kErrLockViolation = 33,
-  kErrFileExists = 80,
-  kErrDiskFull = 112,
+// A Windows error number as the platform reports it. Only the numbers the platform
+// produces itself or that callers test for are named; any other number the system
+// gives is held as it is (on Windows, GetLastError's own), since the engine maps the
+// numbers onward and messages print them: a number is never changed.
+enum class OsError : int32_t {
+  kNone = 0,
+  kFileNotFound = 2,
+  kPathNotFound = 3,
+  kTooManyOpenFiles = 4,
+  kAccessDenied = 5,
+  kInvalidHandle = 6,
+  kNotEnoughMemory = 8,
+  kInvalidAccess = 12,
+  kGenFailure = 31,  // "other": an I/O error with no closer number
+  kSharingViolation = 32,
+  kLockViolation = 33,
+  kFileExists = 80,
+  kDiskFull = 112,
 };
 
+// The number of an error, where a number is printed, stored or mapped.
+constexpr int32_t Code(OsError error) { return static_cast<int32_t>(error); }
+// The error a bare number names (any Windows number, named above or not).
+constexpr OsError OsErrorOf(int32_t code) { return static_cast<OsError>(code); }
+
+// The result of one call of the platform: kNone, or the error it failed with. It tests
+// true when it holds a failure: `if (OsStatus e = f.Flush()) ...`. A failed write,
+// flush or lock must not go unseen, so it cannot be dropped without saying so.
+class [[nodiscard]] OsStatus {
+ public:
+  constexpr OsStatus() = default;
+  constexpr OsStatus(OsError error) : error_(error) {}  // NOLINT: implicit on purpose
+  constexpr explicit operator bool() const { return error_ != OsError::kNone; }
+  constexpr OsError error() const { return error_; }
+  constexpr int32_t Code() const { return static_cast<int32_t>(error_); }
+  friend constexpr bool operator==(OsStatus, OsStatus) = default;
+
+ private:
+  OsError error_ = OsError::kNone;
+};
+
+// Writes the number, for messages and test failures.
+std::ostream& operator<<(std::ostream& out, OsError error);
+std::ostream& operator<<(std::ostream& out, OsStatus status);
+
 // Maps an errno value to the Windows number above.
-int32_t WinErrorFromErrno(int err);
+OsError WinErrorFromErrno(int err);
 
 // A short English text for a Windows number above ("access denied"), for messages that
 // name a path and the reason it failed; the same on every system and in every locale.
-const char* SystemErrorText(int32_t winError);
+const char* SystemErrorText(OsStatus status);
 
 // Names handed to the OS relative to the company directory are cut to their first 64
 // characters; absolute paths never are (Path.h).
@@ -74,11 +103,12 @@ class File {
   File& operator=(const File&) = delete;
   ~File();
 
-  // Opens an existing file. Missing file 2, missing directory 3.
-  static int32_t Open(std::string_view name, Access access, Share share, File& out);
+  // Opens an existing file. Missing file kFileNotFound, missing directory
+  // kPathNotFound.
+  static OsStatus Open(std::string_view name, Access access, Share share, File& out);
   // Creates a file for reading and writing. With replace, an existing file is
-  // truncated; without it, an existing file fails with kErrFileExists.
-  static int32_t Create(std::string_view name, bool replace, File& out);
+  // truncated; without it, an existing file fails with OsError::kFileExists.
+  static OsStatus Create(std::string_view name, bool replace, File& out);
 
   bool IsOpen() const { return fd_ >= 0; }
   NativeFile NativeHandle() const { return fd_; }
@@ -87,25 +117,25 @@ class File {
 
   // Read/write at an absolute offset. `done` receives the byte count actually moved;
   // a short count at end of file is not an error (the caller decides).
-  int32_t ReadAt(uint64_t offset, void* buffer, size_t length, size_t& done);
-  int32_t WriteAt(uint64_t offset, const void* buffer, size_t length, size_t& done);
-  int32_t Size(uint64_t& size);
-  int32_t Truncate(uint64_t size);
-  int32_t Flush();
-  int32_t Close();
+  OsStatus ReadAt(uint64_t offset, void* buffer, size_t length, size_t& done);
+  OsStatus WriteAt(uint64_t offset, const void* buffer, size_t length, size_t& done);
+  OsStatus Size(uint64_t& size);
+  OsStatus Truncate(uint64_t size);
+  OsStatus Flush();
+  OsStatus Close();
 
   // One attempt, no waiting (the engine does its own waiting). A conflict gives
-  // kErrLockViolation. Ranges may lie beyond the end of the file. The lock is a write
+  // OsError::kLockViolation. Ranges may lie beyond the end of the file. The lock is a write
   // lock, exclusive against every other File; a file opened read-only can hold only a
   // read lock, which excludes writers' locks but not another read-only File's. A
   // length of 0 locks nothing and succeeds.
-  int32_t LockRange(uint64_t offset, uint64_t length);
-  int32_t UnlockRange(uint64_t offset, uint64_t length);
+  OsStatus LockRange(uint64_t offset, uint64_t length);
+  OsStatus UnlockRange(uint64_t offset, uint64_t length);
 
   // Whether the name this file was opened by still names this very file: false once it
   // was deleted, or deleted and made anew, by this or another program. A shared file
   // that is replaced under its open handle no longer meets the others that use it.
-  int32_t StillNamed(bool& same);
+  OsStatus StillNamed(bool& same);
 
  private:
   NativeFile fd_ = -1;
@@ -113,8 +143,8 @@ class File {
   std::string name_;
 };
 
-int32_t DeleteFile(std::string_view name);
-int32_t RenameFile(std::string_view from, std::string_view to);
+OsStatus DeleteFile(std::string_view name);
+OsStatus RenameFile(std::string_view from, std::string_view to);
 // True when a regular file of that name exists (case-insensitive fallback applies).
 bool FileExists(std::string_view name);
 // Byte length of a file, or -1 when it cannot be opened.
@@ -125,6 +155,6 @@ int64_t FileSizeOf(std::string_view name);
 // file keeps the old one's owner, group and mode; where this user may not give it the
 // old owner or group, `name` is rewritten in place instead (not atomic; File.cpp says
 // why). Temporaries that a killed run left beside `name` are removed first.
-int32_t ReplaceFileAtomically(std::string_view name, std::string_view bytes);
+OsStatus ReplaceFileAtomically(std::string_view name, std::string_view bytes);
 
 }  // namespace kv::platform

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "platform/Faults.h"
+#include "platform/File.h"
 
 namespace kv::platform::detail {
 
@@ -72,15 +73,18 @@ std::string ParentOf(const std::string& path);
 // The case-insensitive lookup of a path in the system's encoding (see Path.h for the
 // conversion and the cut that come before it).
 std::string ResolvePath(std::string_view path);
-// ENOENT told apart: 2 when the parent directory exists, else 3.
-int32_t NotFoundError(const std::string& path);
-int32_t ErrorForPath(int err, const std::string& path);
+// ENOENT told apart: kFileNotFound when the parent directory exists, else kPathNotFound.
+OsError NotFoundError(const std::string& path);
+OsError ErrorForPath(int err, const std::string& path);
 // The temporary a replace writes beside `target`: "<target>.~tmp<process number>".
 std::string TemporaryOf(std::string_view target, uint64_t process);
 // True for a directory entry that is such a temporary of the file named `base` (the
 // marker and 1 to 10 decimal digits after it, nothing else).
 bool IsTemporaryOf(std::string_view entry, std::string_view base);
 // ReplaceFileAtomically, telling a failed write (true) from a failed creation.
-int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFailed);
+OsStatus ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFailed);
+// True when `length` bytes from `offset` lie within what a signed 64-bit file offset
+// can name (both halves hand offsets to the system as signed numbers).
+bool RangeFits(uint64_t offset, uint64_t length);
 
 }  // namespace kv::platform::detail

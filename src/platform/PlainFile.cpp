@@ -2,50 +2,51 @@
 
 #include "platform/OsCall.h"
 
+#include <ostream>
+
 namespace kv::platform {
 
 IoError::IoError(int32_t code, std::string name)
     : std::runtime_error("I/O error " + std::to_string(code)), code_(code), name_(std::move(name)) {}
 
+std::ostream& operator<<(std::ostream& out, IoStatus status) { return out << status.Code(); }
+
 // ---------------------------------------------------------------------------------
 // RecordFile
 
-int32_t RecordFile::Open(std::string_view name, size_t recordLength) {
-  Close();
-  if (recordLength == 0) return kErrInvalidAccess;
-  int32_t err = File::Open(name, Access::kReadWrite, Share::kShared, file_);
-  if (err != kErrNone) return err;
+IoStatus RecordFile::Open(std::string_view name, size_t recordLength) {
+  (void)Close();  // a file still open is let go; its close is no part of this result
+  if (recordLength == 0) return OsError::kInvalidAccess;
+  if (OsStatus err = File::Open(name, Access::kReadWrite, Share::kShared, file_)) return err;
   recordLength_ = recordLength;
   position_ = 0;
   return kIoOk;
 }
 
-int32_t RecordFile::Create(std::string_view name, size_t recordLength) {
-  Close();
-  if (recordLength == 0) return kErrInvalidAccess;
-  int32_t err = File::Create(name, true, file_);
-  if (err != kErrNone) return err;
+IoStatus RecordFile::Create(std::string_view name, size_t recordLength) {
+  (void)Close();  // a file still open is let go; its close is no part of this result
+  if (recordLength == 0) return OsError::kInvalidAccess;
+  if (OsStatus err = File::Create(name, true, file_)) return err;
   recordLength_ = recordLength;
   position_ = 0;
   return kIoOk;
 }
 
-int32_t RecordFile::Read(void* record) {
+IoStatus RecordFile::Read(void* record) {
   if (!file_.IsOpen()) return kIoNotOpen;
   size_t done = 0;
-  int32_t err = file_.ReadAt(position_, record, recordLength_, done);
-  if (err != kErrNone) return err;
+  if (OsStatus err = file_.ReadAt(position_, record, recordLength_, done)) return err;
   // A partial last record is not a record: the position stays before it.
   if (done < recordLength_) return kIoReadPastEnd;
   position_ += recordLength_;
   return kIoOk;
 }
 
-int32_t RecordFile::Write(const void* record) {
+IoStatus RecordFile::Write(const void* record) {
   if (!file_.IsOpen()) return kIoNotOpen;
   size_t done = 0;
-  int32_t err = file_.WriteAt(position_, record, recordLength_, done);
-  if (err != kErrNone || done < recordLength_) return kIoWriteFailed;
+  const OsStatus err = file_.WriteAt(position_, record, recordLength_, done);
+  if (err || done < recordLength_) return kIoWriteFailed;
   position_ += recordLength_;
   return kIoOk;
 }
@@ -53,14 +54,14 @@ int32_t RecordFile::Write(const void* record) {
 bool RecordFile::Eof() {
   if (!file_.IsOpen()) return true;
   uint64_t size = 0;
-  if (file_.Size(size) != kErrNone) return true;
+  if (file_.Size(size)) return true;
   // True when no whole record is left: a trailing partial record does not count.
   return size < position_ || size - position_ < recordLength_;
 }
 
-int32_t RecordFile::Close() {
+IoStatus RecordFile::Close() {
   if (!file_.IsOpen()) return kIoNotOpen;
-  int32_t err = file_.Close();
+  const OsStatus err = file_.Close();
   recordLength_ = 0;
   position_ = 0;
   return err;
@@ -69,17 +70,16 @@ int32_t RecordFile::Close() {
 // ---------------------------------------------------------------------------------
 // Whole files
 
-int32_t ReadWholeFile(std::string_view name, std::string& bytes) {
+IoStatus ReadWholeFile(std::string_view name, std::string& bytes) {
   bytes.clear();
   File f;
-  int32_t err = File::Open(name, Access::kReadOnly, Share::kShared, f);
-  if (err != kErrNone) return err;
+  if (OsStatus err = File::Open(name, Access::kReadOnly, Share::kShared, f)) return err;
   uint64_t size = 0;
-  if ((err = f.Size(size)) != kErrNone) return err;
-  if (size > kMaxWholeFile) return kErrNotEnoughMemory;
+  if (OsStatus err = f.Size(size)) return err;
+  if (size > kMaxWholeFile) return OsError::kNotEnoughMemory;
   bytes.resize(static_cast<size_t>(size));
   size_t done = 0;
-  if ((err = f.ReadAt(0, bytes.data(), bytes.size(), done)) != kErrNone) {
+  if (OsStatus err = f.ReadAt(0, bytes.data(), bytes.size(), done)) {
     bytes.clear();
     return err;
   }
@@ -108,16 +108,15 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
-int32_t ReadTextLines(std::string_view name, std::vector<std::string>& lines) {
+IoStatus ReadTextLines(std::string_view name, std::vector<std::string>& lines) {
   lines.clear();
   std::string bytes;
-  int32_t err = ReadWholeFile(name, bytes);
-  if (err != kIoOk) return err;
+  if (IoStatus err = ReadWholeFile(name, bytes)) return err;
   lines = SplitLines(bytes);
   return kIoOk;
 }
 
-int32_t WriteTextLines(std::string_view name, const std::vector<std::string>& lines) {
+IoStatus WriteTextLines(std::string_view name, const std::vector<std::string>& lines) {
   std::string text;
   size_t total = 0;
   for (const std::string& line : lines) total += line.size() + 2;
@@ -127,9 +126,10 @@ int32_t WriteTextLines(std::string_view name, const std::vector<std::string>& li
     text += "\r\n";
   }
   bool writeFailed = false;
-  int32_t err = detail::ReplaceFile(name, text, writeFailed);
-  if (err == kErrNone) return kIoOk;
-  return writeFailed ? kIoWriteFailed : err;
+  const OsStatus err = detail::ReplaceFile(name, text, writeFailed);
+  if (!err) return kIoOk;
+  if (writeFailed) return kIoWriteFailed;
+  return err;
 }
 
 }  // namespace kv::platform

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -24,11 +25,31 @@ enum IoResult : int32_t {
   kIoNotOpen = 103,
 };
 
+// The result of a plain-file operation: kIoOk, one of the codes above, or the Windows
+// number of the failure. It tests true when it holds a failure; Code() is the number
+// the suite's code tests and messages print.
+class [[nodiscard]] IoStatus {
+ public:
+  constexpr IoStatus() = default;
+  constexpr IoStatus(IoResult result) : code_(result) {}             // NOLINT: implicit on purpose
+  constexpr IoStatus(OsStatus os) : code_(os.Code()) {}              // NOLINT: implicit on purpose
+  constexpr IoStatus(OsError os) : code_(platform::Code(os)) {}      // NOLINT: implicit on purpose
+  constexpr explicit operator bool() const { return code_ != kIoOk; }
+  constexpr int32_t Code() const { return code_; }
+  friend constexpr bool operator==(IoStatus, IoStatus) = default;
+
+ private:
+  int32_t code_ = kIoOk;
+};
+
+std::ostream& operator<<(std::ostream& out, IoStatus status);  // the number
+
 // The run-time's I/O error: raised where the suite's code tests an I/O result and
 // gives up. Caught once, at the top of a run, and shown with one standard message.
 class IoError : public std::runtime_error {
  public:
   IoError(int32_t code, std::string name);
+  IoError(IoStatus status, std::string name) : IoError(status.Code(), std::move(name)) {}
   int32_t code() const { return code_; }
   const std::string& name() const { return name_; }
 
@@ -41,14 +62,14 @@ class IoError : public std::runtime_error {
 class RecordFile {
  public:
   // Opens an existing file for reading and writing.
-  int32_t Open(std::string_view name, size_t recordLength);
+  IoStatus Open(std::string_view name, size_t recordLength);
   // Creates the file anew (truncating an existing one).
-  int32_t Create(std::string_view name, size_t recordLength);
+  IoStatus Create(std::string_view name, size_t recordLength);
   // Reads the next whole record. kIoReadPastEnd at end of file or on a partial record.
-  int32_t Read(void* record);
-  int32_t Write(const void* record);
+  IoStatus Read(void* record);
+  IoStatus Write(const void* record);
   bool Eof();
-  int32_t Close();
+  IoStatus Close();
   bool IsOpen() const { return file_.IsOpen(); }
 
  private:
@@ -59,14 +80,14 @@ class RecordFile {
 
 // Whole-file helpers.
 // Reads a whole file; one larger than kMaxWholeFile (far more than any settings file,
-// list or catalogue holds) is refused with kErrNotEnoughMemory rather than loaded.
+// list or catalogue holds) is refused with OsError::kNotEnoughMemory rather than loaded.
 inline constexpr uint64_t kMaxWholeFile = 64u << 20;
-int32_t ReadWholeFile(std::string_view name, std::string& bytes);
+IoStatus ReadWholeFile(std::string_view name, std::string& bytes);
 // Splits text into lines; CR LF, LF and a lone CR each end a line. A final line
 // without an end counts; an empty file has no lines.
 std::vector<std::string> SplitLines(std::string_view text);
-int32_t ReadTextLines(std::string_view name, std::vector<std::string>& lines);
+IoStatus ReadTextLines(std::string_view name, std::vector<std::string>& lines);
 // Writes every line followed by CR LF, replacing the file atomically.
-int32_t WriteTextLines(std::string_view name, const std::vector<std::string>& lines);
+IoStatus WriteTextLines(std::string_view name, const std::vector<std::string>& lines);
 
 }  // namespace kv::platform

@@ -57,14 +57,14 @@ std::string CurrentDirectoryAsUtf8() { return SystemCurrentDirectory(); }
 
 bool IsAbsolutePath(std::string_view path) { return !path.empty() && path.front() == '/'; }
 
-int32_t ChangeDirectory(std::string_view path) {
+OsStatus ChangeDirectory(std::string_view path) {
   std::string dir = SystemDirectory(path);
-  if (dir.empty()) return kErrPathNotFound;
+  if (dir.empty()) return OsError::kPathNotFound;
   if (OsCall(Op::kDirectory, [&] { return ::chdir(dir.c_str()); }) != 0) {
     int err = errno;
-    return err == ENOENT ? kErrPathNotFound : WinErrorFromErrno(err);
+    return err == ENOENT ? OsError::kPathNotFound : WinErrorFromErrno(err);
   }
-  return kErrNone;
+  return OsError::kNone;
 }
 
 bool DirectoryExists(std::string_view path) {
@@ -82,20 +82,20 @@ std::string WithoutTrailingSlashes(std::string_view path) {
 
 }  // namespace
 
-int32_t CreateDirectory(std::string_view path) {
+OsStatus CreateDirectory(std::string_view path) {
   std::string dir = SystemDirectory(WithoutTrailingSlashes(path));
-  if (dir.empty()) return kErrPathNotFound;
+  if (dir.empty()) return OsError::kPathNotFound;
   if (OsCall(Op::kDirectory, [&] { return ::mkdir(dir.c_str(), 0777); }) != 0) {
     int err = errno;
-    return err == ENOENT ? kErrPathNotFound : WinErrorFromErrno(err);
+    return err == ENOENT ? OsError::kPathNotFound : WinErrorFromErrno(err);
   }
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t CreateDirectories(std::string_view path) {
+OsStatus CreateDirectories(std::string_view path) {
   std::string dir = SystemDirectory(WithoutTrailingSlashes(path));
-  if (dir.empty()) return kErrPathNotFound;
-  if (detail::IsDirectory(dir)) return kErrNone;
+  if (dir.empty()) return OsError::kPathNotFound;
+  if (detail::IsDirectory(dir)) return OsError::kNone;
   // Create each missing level from the top; levels that exist (or appear meanwhile) are
   // fine, anything else on the way that is not a directory fails.
   size_t pos = 0;
@@ -107,10 +107,10 @@ int32_t CreateDirectories(std::string_view path) {
     int err = errno;
     if (err == EEXIST && detail::IsDirectory(level)) continue;
     // A file standing where a directory should be makes the path impossible.
-    if (err == EEXIST || err == ENOENT || err == ENOTDIR) return kErrPathNotFound;
+    if (err == EEXIST || err == ENOENT || err == ENOTDIR) return OsError::kPathNotFound;
     return WinErrorFromErrno(err);
   } while (pos != std::string::npos);
-  return kErrNone;
+  return OsError::kNone;
 }
 
 namespace {
@@ -119,10 +119,10 @@ namespace {
 // size of a whole page, so they are read up to their real end, not by their size.)
 bool SysfsFlag(const std::string& path) {
   File f;
-  if (File::Open(path, Access::kReadOnly, Share::kShared, f) != kErrNone) return false;
+  if (File::Open(path, Access::kReadOnly, Share::kShared, f)) return false;
   char text[8] = {};
   size_t done = 0;
-  return f.ReadAt(0, text, sizeof text, done) == kErrNone && done > 0 && text[0] == '1';
+  return !f.ReadAt(0, text, sizeof text, done) && done > 0 && text[0] == '1';
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/File.h"
+
 namespace kv::platform {
 
 // Paths in and out are CP874; the conversion to the system's names is Path.h's.
@@ -14,13 +16,14 @@ namespace kv::platform {
 // (CurrentDirectoryAsUtf8 then names it for a message).
 std::string CurrentDirectory();
 std::string CurrentDirectoryAsUtf8();
-// 0 on success, else a Windows error number (3 for a missing directory).
-int32_t ChangeDirectory(std::string_view path);
+// kNone on success, else the Windows error number (kPathNotFound for a missing
+// directory).
+OsStatus ChangeDirectory(std::string_view path);
 bool DirectoryExists(std::string_view path);
 // One level: the parent must exist.
-int32_t CreateDirectory(std::string_view path);
+OsStatus CreateDirectory(std::string_view path);
 // Every missing level.
-int32_t CreateDirectories(std::string_view path);
+OsStatus CreateDirectories(std::string_view path);
 // True when the file system holding `path` lies on a removable block device.
 bool IsRemovableDrive(std::string_view path);
 

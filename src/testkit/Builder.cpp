@@ -26,19 +26,19 @@ class OutFile {
   // `keep` opens an existing file; otherwise the file is made anew, empty.
   bool Open(const std::string& path, bool keep) {
     return (keep ? platform::File::Open(path, platform::Access::kReadWrite, platform::Share::kShared, file_)
-                 : platform::File::Create(path, true, file_)) == platform::kErrNone;
+                 : platform::File::Create(path, true, file_)) == platform::OsError::kNone;
   }
   bool WriteAt(uint64_t offset, const void* data, size_t length) {
     size_t done = 0;
-    return file_.WriteAt(offset, data, length, done) == platform::kErrNone && done == length;
+    return file_.WriteAt(offset, data, length, done) == platform::OsError::kNone && done == length;
   }
   bool Append(const void* data, size_t length) {
     const bool ok = WriteAt(end_, data, length);
     end_ += length;
     return ok;
   }
-  bool Resize(uint64_t size) { return file_.Truncate(size) == platform::kErrNone; }
-  bool Close() { return file_.Close() == platform::kErrNone; }
+  bool Resize(uint64_t size) { return file_.Truncate(size) == platform::OsError::kNone; }
+  bool Close() { return file_.Close() == platform::OsError::kNone; }
 
  private:
   platform::File file_;
@@ -468,7 +468,7 @@ std::string BuildFile(const FileLayout& fileLayout, const SlotFiller& filler, Fi
 
   // A coordination file left from an earlier file of this name would be judged (or
   // replayed) against the new one; the engine's own creation removes it too.
-  platform::DeleteFile(WithExtension(fileLayout.dataPath, "DIA"));
+  (void)platform::DeleteFile(WithExtension(fileLayout.dataPath, "DIA"));  // usually there is none
   OutFile f;
   if (!f.Open(fileLayout.dataPath, false)) return "cannot create " + fileLayout.dataPath;
   // Whole slots go out in chunks of about 4 MB.
@@ -597,12 +597,12 @@ std::string WriteBytes(const std::string& path, std::string_view bytes) {
 std::string ReadBytes(const std::string& path, std::string& bytes) {
   bytes.clear();
   platform::File f;
-  if (platform::File::Open(path, platform::Access::kReadOnly, platform::Share::kShared, f) != platform::kErrNone)
+  if (platform::File::Open(path, platform::Access::kReadOnly, platform::Share::kShared, f) != platform::OsError::kNone)
     return "cannot open " + path;
   char buf[1 << 16];
   for (uint64_t at = 0;;) {
     size_t got = 0;
-    if (f.ReadAt(at, buf, sizeof buf, got) != platform::kErrNone) return "cannot read " + path;
+    if (f.ReadAt(at, buf, sizeof buf, got) != platform::OsError::kNone) return "cannot read " + path;
     if (got == 0) break;
     bytes.append(buf, got);
     at += got;

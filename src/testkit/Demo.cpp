@@ -254,7 +254,7 @@ DemoCompany MakeDemoCompany(const std::string& dir, const DemoOptions& options) 
     company.error = "a demo company needs at least one record per file";
     return company;
   }
-  if (const int32_t err = platform::CreateDirectories(dir); err != platform::kErrNone) {
+  if (const platform::OsStatus err = platform::CreateDirectories(dir)) {
     company.error = "cannot create " + dir + ": " + platform::SystemErrorText(err);
     return company;
   }
@@ -366,7 +366,7 @@ DemoCompany MakeDemoCompany(const std::string& dir, const DemoOptions& options) 
     };
 
     // Leftovers of an interrupted repair by the suite would belong to other data.
-    for (const char* stale : {".SAV", ".IX~"}) platform::DeleteFile(dir + "/" + base + stale);
+    for (const char* stale : {".SAV", ".IX~"}) (void)platform::DeleteFile(dir + "/" + base + stale);  // usually none
     FileLayout fileLayout;
     fileLayout.dataPath = dir + "/" + base + ".DAT";
     fileLayout.slotLength = slotLength;

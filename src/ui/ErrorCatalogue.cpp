@@ -27,7 +27,7 @@ void PrintErrorHelp(int32_t errorNumber, std::string_view startDirectory, std::o
   // This runs on the way to closing the program after a fatal error, so no failure of
   // the catalogue may stop it: a missing or unreadable file is silent.
   std::string bytes;
-  if (platform::ReadWholeFile(path, bytes) != 0) return;
+  if (platform::ReadWholeFile(path, bytes)) return;
 
   bool inEntry = false;
   for (const std::string& line : platform::SplitLines(bytes)) {

@@ -20,23 +20,25 @@ std::string SizeText(int64_t size) { return WholeMoneyText(0, static_cast<long d
 
 int64_t RecoverySizeOf(std::string_view fileName) {
   platform::File file;
-  if (platform::File::Open(fileName, platform::Access::kReadWrite, platform::Share::kShared, file) != 0) {
+  if (platform::File::Open(fileName, platform::Access::kReadWrite, platform::Share::kShared, file)) {
     return -1;
   }
   uint64_t size = 0;
-  if (file.Size(size) != 0) return -1;
-  file.Close();
+  if (file.Size(size)) return -1;
+  (void)file.Close();  // only its size was asked for
   return static_cast<int64_t>(size);
 }
 
 void RestoreTempFiles(std::string_view name) {
   const std::string base = Short(name);
   if (platform::FileExists(base + ".SAV") && platform::FileExists(base + ".DAT")) {
-    if (platform::DeleteFile(base + ".DAT") == 0) platform::RenameFile(base + ".SAV", base + ".DAT");
+    // A rename never replaces a file, so whatever fails here leaves both files in place
+    // for the next check to offer again; nothing is lost.
+    if (!platform::DeleteFile(base + ".DAT")) (void)platform::RenameFile(base + ".SAV", base + ".DAT");
   }
   if (platform::FileExists(base + ".IX~")) {
-    if (platform::FileExists(base + ".IX")) platform::DeleteFile(base + ".IX");
-    platform::RenameFile(base + ".IX~", base + ".IX");
+    if (platform::FileExists(base + ".IX")) (void)platform::DeleteFile(base + ".IX");
+    (void)platform::RenameFile(base + ".IX~", base + ".IX");
   }
 }
 
@@ -64,8 +66,9 @@ bool CheckTempIndexFile(Dialogs& dialogs, std::string_view name) {
   RecoveryQuestion question{std::string(name) + ".IX~", SizeText(temp), index < 0 ? std::string("-") : SizeText(index)};
   if (dialogs.AskRecovery(question)) {
     const std::string full(name);
-    if (platform::FileExists(full + ".IX")) platform::DeleteFile(full + ".IX");
-    platform::RenameFile(full + ".IX~", full + ".IX");
+    // As above: a failed delete or rename leaves the .IX~ in place, never replaced.
+    if (platform::FileExists(full + ".IX")) (void)platform::DeleteFile(full + ".IX");
+    (void)platform::RenameFile(full + ".IX~", full + ".IX");
     return true;
   }
   dialogs.RequestClose();

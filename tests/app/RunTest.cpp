@@ -277,7 +277,7 @@ TEST_F(RunTest, TheReportListsExactlyWhatTheScanFound) {
       ASSERT_FALSE(w->threw);
       ASSERT_FALSE(w->run.ReportPath().empty());
       std::string text;
-      ASSERT_EQ(platform::ReadWholeFile(w->run.ReportPath(), text), 0);
+      ASSERT_EQ(platform::ReadWholeFile(w->run.ReportPath(), text), platform::kIoOk);
       fs::remove(w->run.ReportPath());  // the next pass may fall in the same second
       std::vector<std::string> reported;
       for (const std::string& line : platform::SplitLines(text)) {
@@ -349,8 +349,8 @@ TEST_F(RunTest, FatalOpenErrorsEndTheRunAndChangeNoDataFile) {
     if (what == "no station slot") {
       // Another program holds every station slot of GLFILE03.
       Write("company/GLFILE03.DIA", testkit::CoordinationLayout(5));
-      ASSERT_EQ(platform::File::Open(company_ + "/GLFILE03.DIA", platform::Access::kReadWrite, platform::Share::kShared, holder), 0);
-      ASSERT_EQ(holder.LockRange(2147483647ull - 50, 50), 0);
+      ASSERT_EQ(platform::File::Open(company_ + "/GLFILE03.DIA", platform::Access::kReadWrite, platform::Share::kShared, holder), platform::OsError::kNone);
+      ASSERT_EQ(holder.LockRange(2147483647ull - 50, 50), platform::OsError::kNone);
     }
     const auto before = DataFiles();
     Dialogs dialogs;
@@ -537,7 +537,7 @@ TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
     EXPECT_EQ(dialogs.events[2].kind, ui::kWarning);
     EXPECT_EQ(dialogs.Lines()[2], "Warning: " + Found(1).substr(std::string("Information: ").size()) + "\n" + Left(1));
     std::string text;
-    ASSERT_EQ(platform::ReadWholeFile(run.ReportPath(), text), 0);
+    ASSERT_EQ(platform::ReadWholeFile(run.ReportPath(), text), platform::kIoOk);
     const std::vector<std::string> lines = platform::SplitLines(text);
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[2], "FILE\tGLFILE03\tSLOT\t220");
@@ -667,7 +667,7 @@ TEST_F(UndoTest, RepairThenUndoGivesBackTheWalkedFiles) {
     ASSERT_GE(planted, 6);
     const testkit::PlantedField& changed = demo.planted[2];
     std::string text;
-    ASSERT_EQ(platform::ReadWholeFile(report, text), 0);
+    ASSERT_EQ(platform::ReadWholeFile(report, text), platform::kIoOk);
     if (kind == kChanged) StationWrites(changed.file, changed.record, changed.offset, Money(5.0L));
     size_t kept = static_cast<size_t>(planted);
     if (kind == kCut) {
@@ -713,7 +713,7 @@ TEST_F(UndoTest, RepairThenUndoGivesBackTheWalkedFiles) {
     }
     EXPECT_EQ(Walked(), expected);
     std::string undoText;
-    ASSERT_EQ(platform::ReadWholeFile(done.reportPath, undoText), 0);
+    ASSERT_EQ(platform::ReadWholeFile(done.reportPath, undoText), platform::kIoOk);
     EXPECT_EQ(done.reportPath.substr(company_.size() + 1, 14), "KVFIX207-UNDO-");
     size_t putBackLines = 0;
     for (const std::string& line : platform::SplitLines(undoText)) putBackLines += line.find("\tPUT BACK") != std::string::npos;
@@ -747,7 +747,7 @@ TEST_F(UndoTest, AReportOfOtherDataIsRefusedAndNothingIsWritten) {
     testkit::DemoCompany demo;
     const std::string report = DemoRepaired(demo);
     std::string text;
-    ASSERT_EQ(platform::ReadWholeFile(report, text), 0);
+    ASSERT_EQ(platform::ReadWholeFile(report, text), platform::kIoOk);
     const size_t fileLine = text.rfind("\r\nFILE\t", text.find("\tSLOT\t")) + 2;
     const std::string name = text.substr(fileLine + 5, 8);  // "GLFILE01"
     const std::string what = c.what;

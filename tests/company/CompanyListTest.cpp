@@ -477,7 +477,7 @@ TEST_F(SelectTest, AMissingOrUndefinedDirectoryKeepsTheDialogOpen) {
 
 TEST_F(SelectTest, CloseSavesTheColumnWidthAndReturnsToTheDirectoryOfTheShow) {
   const std::string elsewhere = files.Dir("elsewhere");
-  ASSERT_EQ(platform::ChangeDirectory(elsewhere), 0);
+  ASSERT_EQ(platform::ChangeDirectory(elsewhere), platform::OsError::kNone);
   ASSERT_TRUE(sel.Show());
   EXPECT_EQ(view.width, 335);
   EXPECT_EQ(platform::CurrentDirectory(), files.start);
@@ -501,7 +501,7 @@ TEST_F(SelectTest, AutomaticChoiceTakesTheRememberedCompanyWithoutTheWindow) {
   WriteList({"Acme;" + acme, "Beta;" + beta});
   WriteCfg("OPENCOMPANY_DIR=" + beta + "\r\nOPENCOMPANY_COMPANY=beta\r\nOPENCOMPANY_SELECT=1");
   const std::string elsewhere = files.Dir("elsewhere");
-  ASSERT_EQ(platform::ChangeDirectory(elsewhere), 0);
+  ASSERT_EQ(platform::ChangeDirectory(elsewhere), platform::OsError::kNone);
   int shown = 0;
   view.modal = [&] { return ++shown, false; };
   EXPECT_TRUE(sel.SelectCompany());
@@ -547,7 +547,7 @@ TEST_F(SelectTest, ClearAutoSelectSwitchesTheChoiceOffAndKeepsOtherLines) {
 
 TEST_F(SelectTest, AListThatCannotBeWrittenIsAnIoErrorAndTheDirectoryComesBack) {
   const std::string elsewhere = files.Dir("elsewhere");
-  ASSERT_EQ(platform::ChangeDirectory(elsewhere), 0);
+  ASSERT_EQ(platform::ChangeDirectory(elsewhere), platform::OsError::kNone);
   ASSERT_TRUE(sel.Show());
   sel.Insert();
   platform::SetFaultPlan({platform::Op::kRename, 1, true, platform::FaultKind::kError, 5});

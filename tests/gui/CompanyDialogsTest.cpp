@@ -154,7 +154,7 @@ TEST_F(CompanyDialogsTest, ChoosingByKeysReturnsTheDirectoryAndRewritesBothFiles
   WriteCfg({"; kept", "OPENCOMPANY_DIR=" + acme, "OPENCOMPANY_COMPANY=ACME", "OPENCOMPANY_SELECT=0",
             "OPENCOMPANY_COLPOSITION=335", "USER_COLOR_TYPE=2"});
   const std::string elsewhere = files.Dir("elsewhere");
-  ASSERT_EQ(platform::ChangeDirectory(elsewhere), 0);
+  ASSERT_EQ(platform::ChangeDirectory(elsewhere), platform::OsError::kNone);
 
   ModalScript script;
   script.On<OpenCompanyDialog>("the list", [](OpenCompanyDialog& d) {
@@ -565,11 +565,11 @@ TEST_F(CompanyDialogsTest, EditorsTakeEnterOnTheFocusedButtonAndStoreOnlyWhatCp8
     EXPECT_TRUE(e.isVisible()) << "a snowman is no CP874 letter";
     e.NameField()->setText(QString::fromUtf8("บริษัท ก"));
     const std::string here = platform::CurrentDirectory();
-    ASSERT_EQ(platform::ChangeDirectory(files.start), 0);
+    ASSERT_EQ(platform::ChangeDirectory(files.start), platform::OsError::kNone);
     e.DirectoryField()->setText(QStringLiteral("./Acme"));
-    platform::CreateDirectory(files.start + "/Acme");
+    ASSERT_EQ(platform::CreateDirectory(files.start + "/Acme"), platform::OsError::kNone);
     QTest::keyClick(e.NameField(), Qt::Key_Return);
-    platform::ChangeDirectory(here);
+    ASSERT_EQ(platform::ChangeDirectory(here), platform::OsError::kNone);
   });
   EXPECT_EQ(e.result(), QDialog::Accepted);
   EXPECT_EQ(e.Name(), Th("บริษัท ก"));

@@ -49,11 +49,11 @@ class FlowTest : public ::testing::Test {
     savedCwd_ = platform::CurrentDirectory();
     SaveEnv("APPDATA", (root_ / "appdata").string());
     SaveEnv("TEMP", (root_ / "temp").string());
-    ASSERT_EQ(platform::ChangeDirectory((root_ / "start").string()), 0);
+    ASSERT_EQ(platform::ChangeDirectory((root_ / "start").string()), platform::OsError::kNone);
   }
 
   void TearDown() override {
-    platform::ChangeDirectory(savedCwd_);
+    EXPECT_EQ(platform::ChangeDirectory(savedCwd_), platform::OsError::kNone);
     for (const auto& [name, value] : savedEnv_) {
       if (value.has_value()) {
         setenv(name.c_str(), value->c_str(), 1);

@@ -43,17 +43,17 @@ class LargeFileTest : public IsamTest {
   }
   void WriteAt(int32_t record, const std::vector<uint8_t>& bytes) {
     platform::File f;
-    ASSERT_EQ(platform::File::Open(Path("BIG.DAT"), platform::Access::kReadWrite, platform::Share::kShared, f), 0);
+    ASSERT_EQ(platform::File::Open(Path("BIG.DAT"), platform::Access::kReadWrite, platform::Share::kShared, f), platform::OsError::kNone);
     size_t done = 0;
-    ASSERT_EQ(f.WriteAt(static_cast<uint64_t>(record) * kSlot, bytes.data(), bytes.size(), done), 0);
+    ASSERT_EQ(f.WriteAt(static_cast<uint64_t>(record) * kSlot, bytes.data(), bytes.size(), done), platform::OsError::kNone);
     ASSERT_EQ(done, bytes.size());
   }
   std::vector<uint8_t> ReadAt(int32_t record) {
     std::vector<uint8_t> bytes(kSlot);
     platform::File f;
-    EXPECT_EQ(platform::File::Open(Path("BIG.DAT"), platform::Access::kReadOnly, platform::Share::kShared, f), 0);
+    EXPECT_EQ(platform::File::Open(Path("BIG.DAT"), platform::Access::kReadOnly, platform::Share::kShared, f), platform::OsError::kNone);
     size_t done = 0;
-    EXPECT_EQ(f.ReadAt(static_cast<uint64_t>(record) * kSlot, bytes.data(), bytes.size(), done), 0);
+    EXPECT_EQ(f.ReadAt(static_cast<uint64_t>(record) * kSlot, bytes.data(), bytes.size(), done), platform::OsError::kNone);
     EXPECT_EQ(done, bytes.size());
     return bytes;
   }

@@ -60,8 +60,8 @@ TEST(EngineErrors, OsErrorsTranslatePerOperation) {
   using namespace kv::platform;
   // Columns: file not found, path not found, bad network path, too many files,
   // invalid handle, invalid access, access denied (an "other" number).
-  const int32_t os[] = {kErrFileNotFound, kErrPathNotFound, 53, kErrTooManyOpenFiles,
-                        kErrInvalidHandle, kErrInvalidAccess, kErrAccessDenied};
+  const OsError os[] = {OsError::kFileNotFound, OsError::kPathNotFound, OsErrorOf(53), OsError::kTooManyOpenFiles,
+                        OsError::kInvalidHandle, OsError::kInvalidAccess, OsError::kAccessDenied};
   const struct {
     OsOp op;
     std::vector<int32_t> expected;
@@ -74,11 +74,11 @@ TEST(EngineErrors, OsErrorsTranslatePerOperation) {
   for (const auto& row : rows)
     for (size_t i = 0; i < std::size(os); ++i)
       EXPECT_EQ(Code(TranslateOsError(row.op, os[i])), row.expected[i])
-          << static_cast<int>(row.op) << " os " << os[i];
+          << static_cast<int>(row.op) << " os " << Code(os[i]);
   // What the record access layer does with them: a missing file is "not found", a
   // missing directory is worth retrying.
-  EXPECT_EQ(Code(ClassOf(TranslateOsError(OsOp::kOpen, kErrFileNotFound))), 1);
-  EXPECT_EQ(Code(ClassOf(TranslateOsError(OsOp::kOpen, kErrPathNotFound))), 2);
+  EXPECT_EQ(Code(ClassOf(TranslateOsError(OsOp::kOpen, OsError::kFileNotFound))), 1);
+  EXPECT_EQ(Code(ClassOf(TranslateOsError(OsOp::kOpen, OsError::kPathNotFound))), 2);
 }
 
 TEST(EngineErrors, FatalReportShowsNumberAndTextThenHelpThenMessageThenCloses) {

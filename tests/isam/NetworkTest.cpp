@@ -268,8 +268,8 @@ TEST_F(NetworkTest, OpenerWaitingWhileTheCoordinationFileIsDeletedOpensItAgain) 
   platform::File holder;  // plays the opener that holds the open lock, then gives up
   ASSERT_EQ(platform::File::Open(Path("GONE.DIA"), platform::Access::kReadWrite, platform::Share::kShared,
                                  holder),
-            0);
-  ASSERT_EQ(holder.LockRange(3, 1), 0);
+            platform::OsError::kNone);
+  ASSERT_EQ(holder.LockRange(3, 1), platform::OsError::kNone);
   FileBlock* fa = nullptr;
   // The open takes no lock before the open lock: a second lock call is its retry, so
   // from then on it waits on the file that is about to be deleted.
@@ -277,9 +277,9 @@ TEST_F(NetworkTest, OpenerWaitingWhileTheCoordinationFileIsDeletedOpensItAgain) 
   std::thread opener([&] { a.OpenBlock(fa, Path("GONE"), {.network = true}); });
   const bool waiting = WaitForLockCalls(before + 2);
   EXPECT_TRUE(waiting) << "the opener never came to wait for the open lock";
-  EXPECT_EQ(platform::DeleteFile(Path("GONE.DIA")), 0);
-  ASSERT_EQ(holder.UnlockRange(3, 1), 0);
-  holder.Close();
+  EXPECT_EQ(platform::DeleteFile(Path("GONE.DIA")), platform::OsError::kNone);
+  ASSERT_EQ(holder.UnlockRange(3, 1), platform::OsError::kNone);
+  ASSERT_EQ(holder.Close(), platform::OsError::kNone);
   opener.join();
   ASSERT_TRUE(a.LastOpOK()) << a.LastOpError();
   ASSERT_TRUE(Exists("GONE.DIA"));

@@ -25,21 +25,21 @@ TEST_F(FileTest, ErrorNumbersOfOpenCreateDeleteRename) {
   File f;
   struct Case {
     const char* what;
-    int32_t got;
-    int32_t want;
+    OsStatus got;
+    OsError want;
   };
   std::vector<Case> cases = {
-      {"open missing file", File::Open(Path("NONE.DAT"), Access::kReadWrite, Share::kShared, f), kErrFileNotFound},
-      {"open in missing dir", File::Open(Path("NODIR/A.DAT"), Access::kReadOnly, Share::kShared, f), kErrPathNotFound},
-      {"open below a file", File::Open(Path("A.DAT/X"), Access::kReadOnly, Share::kShared, f), kErrPathNotFound},
-      {"open a directory", File::Open(Path("SUB"), Access::kReadOnly, Share::kShared, f), kErrAccessDenied},
-      {"create in missing dir", File::Create(Path("NODIR/B.DAT"), true, f), kErrPathNotFound},
-      {"create existing, no replace", File::Create(Path("A.DAT"), false, f), kErrFileExists},
-      {"delete missing file", DeleteFile(Path("NONE.DAT")), kErrFileNotFound},
-      {"delete in missing dir", DeleteFile(Path("NODIR/A.DAT")), kErrPathNotFound},
-      {"delete a directory", DeleteFile(Path("SUB")), kErrAccessDenied},
-      {"rename missing file", RenameFile(Path("NONE.DAT"), Path("B.DAT")), kErrFileNotFound},
-      {"rename into missing dir", RenameFile(Path("A.DAT"), Path("NODIR/B.DAT")), kErrPathNotFound},
+      {"open missing file", File::Open(Path("NONE.DAT"), Access::kReadWrite, Share::kShared, f), OsError::kFileNotFound},
+      {"open in missing dir", File::Open(Path("NODIR/A.DAT"), Access::kReadOnly, Share::kShared, f), OsError::kPathNotFound},
+      {"open below a file", File::Open(Path("A.DAT/X"), Access::kReadOnly, Share::kShared, f), OsError::kPathNotFound},
+      {"open a directory", File::Open(Path("SUB"), Access::kReadOnly, Share::kShared, f), OsError::kAccessDenied},
+      {"create in missing dir", File::Create(Path("NODIR/B.DAT"), true, f), OsError::kPathNotFound},
+      {"create existing, no replace", File::Create(Path("A.DAT"), false, f), OsError::kFileExists},
+      {"delete missing file", DeleteFile(Path("NONE.DAT")), OsError::kFileNotFound},
+      {"delete in missing dir", DeleteFile(Path("NODIR/A.DAT")), OsError::kPathNotFound},
+      {"delete a directory", DeleteFile(Path("SUB")), OsError::kAccessDenied},
+      {"rename missing file", RenameFile(Path("NONE.DAT"), Path("B.DAT")), OsError::kFileNotFound},
+      {"rename into missing dir", RenameFile(Path("A.DAT"), Path("NODIR/B.DAT")), OsError::kPathNotFound},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
   EXPECT_FALSE(f.IsOpen());
@@ -52,11 +52,11 @@ TEST_F(FileTest, PermissionDeniedIsFive) {
   WriteRaw("RO.DAT", "x");
   fs::permissions(Path("RO.DAT"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   File f;
-  EXPECT_EQ(File::Open(Path("RO.DAT"), Access::kReadWrite, Share::kShared, f), kErrAccessDenied);
-  EXPECT_EQ(File::Open(Path("RO.DAT"), Access::kReadOnly, Share::kShared, f), kErrNone);
+  EXPECT_EQ(File::Open(Path("RO.DAT"), Access::kReadWrite, Share::kShared, f), OsError::kAccessDenied);
+  EXPECT_EQ(File::Open(Path("RO.DAT"), Access::kReadOnly, Share::kShared, f), OsError::kNone);
   std::filesystem::create_directory(Path("LOCKED"));
   fs::permissions(Path("LOCKED"), fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write));
-  EXPECT_EQ(File::Create(Path("LOCKED/N.DAT"), true, f), kErrAccessDenied);
+  EXPECT_EQ(File::Create(Path("LOCKED/N.DAT"), true, f), OsError::kAccessDenied);
 }
 
 TEST_F(FileTest, ErrnoMapping) {
@@ -66,64 +66,64 @@ TEST_F(FileTest, ErrnoMapping) {
   } table[] = {{0, 0},          {ENOENT, 2}, {ENOTDIR, 3},  {EMFILE, 4},  {ENFILE, 4},   {EACCES, 5},
                {EPERM, 5},      {EROFS, 5},  {EBADF, 6},    {ENOMEM, 8},  {EINVAL, 12},  {EBUSY, 32},
                {EAGAIN, 33},    {EEXIST, 80}, {ENOSPC, 112}, {kv::test::QuotaFullErrno(), 112}, {EIO, 31},   {EXDEV, 31}};
-  for (auto& row : table) EXPECT_EQ(WinErrorFromErrno(row.err), row.win) << "errno " << row.err;
+  for (auto& row : table) EXPECT_EQ(Code(WinErrorFromErrno(row.err)), row.win) << "errno " << row.err;
 }
 
 TEST_F(FileTest, ReadWriteAtOffsetsAndShortCounts) {
   File f;
-  ASSERT_EQ(File::Create(Path("R.DAT"), false, f), kErrNone);
+  ASSERT_EQ(File::Create(Path("R.DAT"), false, f), OsError::kNone);
   size_t done = 0;
-  ASSERT_EQ(f.WriteAt(10, "hello", 5, done), kErrNone);
+  ASSERT_EQ(f.WriteAt(10, "hello", 5, done), OsError::kNone);
   EXPECT_EQ(done, 5u);
   uint64_t size = 0;
-  ASSERT_EQ(f.Size(size), kErrNone);
+  ASSERT_EQ(f.Size(size), OsError::kNone);
   EXPECT_EQ(size, 15u);
 
   char buf[32] = {};
-  ASSERT_EQ(f.ReadAt(8, buf, 10, done), kErrNone);  // crosses the end: short, no error
+  ASSERT_EQ(f.ReadAt(8, buf, 10, done), OsError::kNone);  // crosses the end: short, no error
   EXPECT_EQ(done, 7u);
   EXPECT_EQ(std::string(buf, 7), std::string("\0\0hello", 7));
-  ASSERT_EQ(f.ReadAt(100, buf, 4, done), kErrNone);  // wholly beyond the end
+  ASSERT_EQ(f.ReadAt(100, buf, 4, done), OsError::kNone);  // wholly beyond the end
   EXPECT_EQ(done, 0u);
 
-  ASSERT_EQ(f.Truncate(12), kErrNone);
-  ASSERT_EQ(f.Size(size), kErrNone);
+  ASSERT_EQ(f.Truncate(12), OsError::kNone);
+  ASSERT_EQ(f.Size(size), OsError::kNone);
   EXPECT_EQ(size, 12u);
-  EXPECT_EQ(f.Flush(), kErrNone);
-  EXPECT_EQ(f.Close(), kErrNone);
+  EXPECT_EQ(f.Flush(), OsError::kNone);
+  EXPECT_EQ(f.Close(), OsError::kNone);
   EXPECT_EQ(ReadRaw("R.DAT"), std::string("\0\0\0\0\0\0\0\0\0\0he", 12));
 
   // Everything on a closed file is an invalid handle.
-  EXPECT_EQ(f.ReadAt(0, buf, 1, done), kErrInvalidHandle);
-  EXPECT_EQ(f.WriteAt(0, buf, 1, done), kErrInvalidHandle);
-  EXPECT_EQ(f.Size(size), kErrInvalidHandle);
-  EXPECT_EQ(f.Flush(), kErrInvalidHandle);
-  EXPECT_EQ(f.LockRange(0, 1), kErrInvalidHandle);
-  EXPECT_EQ(f.Close(), kErrInvalidHandle);
+  EXPECT_EQ(f.ReadAt(0, buf, 1, done), OsError::kInvalidHandle);
+  EXPECT_EQ(f.WriteAt(0, buf, 1, done), OsError::kInvalidHandle);
+  EXPECT_EQ(f.Size(size), OsError::kInvalidHandle);
+  EXPECT_EQ(f.Flush(), OsError::kInvalidHandle);
+  EXPECT_EQ(f.LockRange(0, 1), OsError::kInvalidHandle);
+  EXPECT_EQ(f.Close(), OsError::kInvalidHandle);
 }
 
 TEST_F(FileTest, CreateReplaceTruncatesAndReadOnlyCannotWrite) {
   WriteRaw("C.DAT", "old content");
   File f;
-  ASSERT_EQ(File::Create(Path("C.DAT"), true, f), kErrNone);
+  ASSERT_EQ(File::Create(Path("C.DAT"), true, f), OsError::kNone);
   uint64_t size = 99;
-  ASSERT_EQ(f.Size(size), kErrNone);
+  ASSERT_EQ(f.Size(size), OsError::kNone);
   EXPECT_EQ(size, 0u);
-  f.Close();
+  EXPECT_EQ(f.Close(), OsError::kNone);
 
   WriteRaw("C.DAT", "abc");
   File ro;
-  ASSERT_EQ(File::Open(Path("C.DAT"), Access::kReadOnly, Share::kExclusive, ro), kErrNone);
+  ASSERT_EQ(File::Open(Path("C.DAT"), Access::kReadOnly, Share::kExclusive, ro), OsError::kNone);
   size_t done = 0;
   // EBADF on POSIX; Windows refuses the access itself.
-  EXPECT_EQ(ro.WriteAt(0, "x", 1, done), kv::test::HostIsWindows() ? kErrAccessDenied : kErrInvalidHandle);
-  ro.Close();  // an exclusive open keeps every other reader out on Windows
+  EXPECT_EQ(ro.WriteAt(0, "x", 1, done), kv::test::HostIsWindows() ? OsError::kAccessDenied : OsError::kInvalidHandle);
+  EXPECT_EQ(ro.Close(), OsError::kNone);  // an exclusive open keeps every other reader out on Windows
   EXPECT_EQ(ReadRaw("C.DAT"), "abc");
 }
 
 TEST_F(FileTest, MoveKeepsOneOwner) {
   File a;
-  ASSERT_EQ(File::Create(Path("M.DAT"), true, a), kErrNone);
+  ASSERT_EQ(File::Create(Path("M.DAT"), true, a), OsError::kNone);
   int fd = a.NativeHandle();
   File b(std::move(a));
   EXPECT_FALSE(a.IsOpen());
@@ -132,7 +132,7 @@ TEST_F(FileTest, MoveKeepsOneOwner) {
   c = std::move(b);
   EXPECT_EQ(c.NativeHandle(), fd);
   size_t done = 0;
-  EXPECT_EQ(c.WriteAt(0, "z", 1, done), kErrNone);
+  EXPECT_EQ(c.WriteAt(0, "z", 1, done), OsError::kNone);
 }
 
 TEST_F(FileTest, NamesResolveIgnoringAsciiCase) {
@@ -143,7 +143,7 @@ TEST_F(FileTest, NamesResolveIgnoringAsciiCase) {
 
   // Both directory levels and the file are found whatever their case.
   File f;
-  ASSERT_EQ(File::Open(Path("COMPANY/DATA/GLFILE01.DAT"), Access::kReadWrite, Share::kShared, f), kErrNone);
+  ASSERT_EQ(File::Open(Path("COMPANY/DATA/GLFILE01.DAT"), Access::kReadWrite, Share::kShared, f), OsError::kNone);
   EXPECT_EQ(f.Name(), Path("Company/Data/glFile01.dat"));
   EXPECT_TRUE(FileExists(Path("company/data/GLFILE01.DAT")));
   EXPECT_EQ(FileSizeOf(Path("COMPANY/Data/glfile01.DAT")), 5);
@@ -160,8 +160,8 @@ TEST_F(FileTest, NamesResolveIgnoringAsciiCase) {
   // Create uses the existing file rather than adding a second spelling beside it.
   std::filesystem::remove(Path("Company/Data/GLFILE01.DAT"));
   File g;
-  ASSERT_EQ(File::Create(Path("COMPANY/DATA/GLFILE01.DAT"), true, g), kErrNone);
-  g.Close();
+  ASSERT_EQ(File::Create(Path("COMPANY/DATA/GLFILE01.DAT"), true, g), OsError::kNone);
+  EXPECT_EQ(g.Close(), OsError::kNone);
   EXPECT_EQ(ReadRaw("Company/Data/glFile01.dat"), "");
   EXPECT_FALSE(Exists("Company/Data/GLFILE01.DAT"));
 
@@ -185,12 +185,12 @@ TEST_F(FileTest, OnlyNamesRelativeToTheCurrentDirectoryAreCutTo64Characters) {
   std::string longName = std::string(62, 'N') + "\xA1\xA2" + "X.DAT";
   std::string cut = longName.substr(0, kMaxFileName);
   File f;
-  ASSERT_EQ(File::Create(longName, true, f), kErrNone);
+  ASSERT_EQ(File::Create(longName, true, f), OsError::kNone);
   EXPECT_EQ(f.Name(), std::string(62, 'N') + "\u0E01\u0E02");
-  f.Close();
+  EXPECT_EQ(f.Close(), OsError::kNone);
   EXPECT_TRUE(Exists(std::string(62, 'N') + "\u0E01\u0E02"));
   EXPECT_TRUE(FileExists(longName));
-  EXPECT_EQ(DeleteFile(longName + "ignored"), kErrNone);
+  EXPECT_EQ(DeleteFile(longName + "ignored"), OsError::kNone);
   EXPECT_FALSE(FileExists(cut));
   std::filesystem::current_path(here);
 
@@ -201,12 +201,12 @@ TEST_F(FileTest, OnlyNamesRelativeToTheCurrentDirectoryAreCutTo64Characters) {
     ASSERT_TRUE(std::filesystem::create_directories(dir) || std::filesystem::is_directory(dir));
     const std::string name = dir + "/GLFILE01.DAT";
     File g;
-    ASSERT_EQ(File::Create(name, false, g), kErrNone) << length;
+    ASSERT_EQ(File::Create(name, false, g), OsError::kNone) << length;
     EXPECT_EQ(g.Name(), name);
-    g.Close();
+    EXPECT_EQ(g.Close(), OsError::kNone);
     EXPECT_TRUE(FileExists(name));
-    EXPECT_EQ(DeleteFile(name), kErrNone);
-    EXPECT_EQ(CreateDirectories(dir + "/\xA1/b"), kErrNone);
+    EXPECT_EQ(DeleteFile(name), OsError::kNone);
+    EXPECT_EQ(CreateDirectories(dir + "/\xA1/b"), OsError::kNone);
     EXPECT_TRUE(std::filesystem::is_directory(kv::test::FsPath(dir + "/\u0E01/b")));
   }
 }
@@ -228,18 +228,18 @@ TEST_F(FileTest, PathsCrossToTheSystemWithoutLoss) {
   const std::string withNul = Path("A") + std::string(1, '\0') + "B";
   EXPECT_FALSE(FileExists(withNul));
   File f;
-  EXPECT_NE(File::Open(withNul, Access::kReadOnly, Share::kShared, f), kErrNone);
+  EXPECT_NE(File::Open(withNul, Access::kReadOnly, Share::kShared, f), OsError::kNone);
   EXPECT_FALSE(DirectoryExists(Path("") + std::string(1, '\0')));
 }
 
 TEST_F(FileTest, RenameNeverReplacesAnExistingFile) {
   WriteRaw("X.SAV", "saved");
   WriteRaw("X.DAT", "current");
-  EXPECT_EQ(RenameFile(Path("X.SAV"), Path("x.dat")), kErrFileExists);
+  EXPECT_EQ(RenameFile(Path("X.SAV"), Path("x.dat")), OsError::kFileExists);
   EXPECT_EQ(ReadRaw("X.SAV"), "saved");
   EXPECT_EQ(ReadRaw("X.DAT"), "current");
-  ASSERT_EQ(DeleteFile(Path("x.dat")), kErrNone);
-  ASSERT_EQ(RenameFile(Path("x.sav"), Path("X.DAT")), kErrNone);
+  ASSERT_EQ(DeleteFile(Path("x.dat")), OsError::kNone);
+  ASSERT_EQ(RenameFile(Path("x.sav"), Path("X.DAT")), OsError::kNone);
   EXPECT_EQ(ReadRaw("X.DAT"), "saved");
   EXPECT_FALSE(Exists("X.SAV"));
   EXPECT_EQ(FileSizeOf(Path("X.SAV")), -1);

@@ -24,8 +24,8 @@ class LockTest : public testing::TempDirTest {
     TempDirTest::SetUp();
     WriteRaw("L.DIA", std::string(54, '\0'));
     name_ = Path("L.DIA");
-    ASSERT_EQ(File::Open(name_, Access::kReadWrite, Share::kShared, a_), kErrNone);
-    ASSERT_EQ(File::Open(name_, Access::kReadWrite, Share::kShared, b_), kErrNone);
+    ASSERT_EQ(File::Open(name_, Access::kReadWrite, Share::kShared, a_), OsError::kNone);
+    ASSERT_EQ(File::Open(name_, Access::kReadWrite, Share::kShared, b_), OsError::kNone);
   }
   std::string name_;
   File a_, b_;
@@ -37,48 +37,48 @@ TEST_F(LockTest, TwoFilesOfOneProcessConflict) {
   } ranges[] = {{3, 1}, {3, 51}, {kStationClaim, 1}, {kExclusiveUse, 65535}, {1000000 * 1248ULL, 4}};
   for (const Range& r : ranges) {
     SCOPED_TRACE(r.offset);
-    ASSERT_EQ(a_.LockRange(r.offset, r.length), kErrNone);
-    EXPECT_EQ(b_.LockRange(r.offset, r.length), kErrLockViolation);
-    EXPECT_EQ(b_.LockRange(r.offset + r.length - 1, 10), kErrLockViolation);  // overlap at the end
-    EXPECT_EQ(b_.LockRange(r.offset + r.length, 1), kErrNone);                // adjacent: free
-    ASSERT_EQ(a_.UnlockRange(r.offset, r.length), kErrNone);
-    EXPECT_EQ(b_.LockRange(r.offset, r.length), kErrNone);
+    ASSERT_EQ(a_.LockRange(r.offset, r.length), OsError::kNone);
+    EXPECT_EQ(b_.LockRange(r.offset, r.length), OsError::kLockViolation);
+    EXPECT_EQ(b_.LockRange(r.offset + r.length - 1, 10), OsError::kLockViolation);  // overlap at the end
+    EXPECT_EQ(b_.LockRange(r.offset + r.length, 1), OsError::kNone);                // adjacent: free
+    ASSERT_EQ(a_.UnlockRange(r.offset, r.length), OsError::kNone);
+    EXPECT_EQ(b_.LockRange(r.offset, r.length), OsError::kNone);
     if (kv::test::HostIsWindows()) {  // there an unlock names exactly one range that was locked
-      ASSERT_EQ(b_.UnlockRange(r.offset, r.length), kErrNone);
-      ASSERT_EQ(b_.UnlockRange(r.offset + r.length, 1), kErrNone);
+      ASSERT_EQ(b_.UnlockRange(r.offset, r.length), OsError::kNone);
+      ASSERT_EQ(b_.UnlockRange(r.offset + r.length, 1), OsError::kNone);
     } else {
-      ASSERT_EQ(b_.UnlockRange(r.offset, r.length + 1), kErrNone);
+      ASSERT_EQ(b_.UnlockRange(r.offset, r.length + 1), OsError::kNone);
     }
   }
   // The exclusive-use range covers every station claim: one claim blocks the test.
-  ASSERT_EQ(a_.LockRange(kStationClaim, 1), kErrNone);
-  EXPECT_EQ(b_.LockRange(kExclusiveUse, 65535), kErrLockViolation);
+  ASSERT_EQ(a_.LockRange(kStationClaim, 1), OsError::kNone);
+  EXPECT_EQ(b_.LockRange(kExclusiveUse, 65535), OsError::kLockViolation);
 }
 
 TEST_F(LockTest, ClosingOneFileKeepsTheLocksOfAnother) {
   File c;
-  ASSERT_EQ(File::Open(name_, Access::kReadWrite, Share::kShared, c), kErrNone);
-  ASSERT_EQ(a_.LockRange(10, 4), kErrNone);
-  ASSERT_EQ(c.LockRange(20, 4), kErrNone);
-  ASSERT_EQ(c.Close(), kErrNone);  // drops c's lock only
-  EXPECT_EQ(b_.LockRange(10, 4), kErrLockViolation);
-  EXPECT_EQ(b_.LockRange(20, 4), kErrNone);
+  ASSERT_EQ(File::Open(name_, Access::kReadWrite, Share::kShared, c), OsError::kNone);
+  ASSERT_EQ(a_.LockRange(10, 4), OsError::kNone);
+  ASSERT_EQ(c.LockRange(20, 4), OsError::kNone);
+  ASSERT_EQ(c.Close(), OsError::kNone);  // drops c's lock only
+  EXPECT_EQ(b_.LockRange(10, 4), OsError::kLockViolation);
+  EXPECT_EQ(b_.LockRange(20, 4), OsError::kNone);
 }
 
 TEST_F(LockTest, ReadOnlyFilesTakeReadLocks) {
   File ro1, ro2;
-  ASSERT_EQ(File::Open(name_, Access::kReadOnly, Share::kShared, ro1), kErrNone);
-  ASSERT_EQ(File::Open(name_, Access::kReadOnly, Share::kShared, ro2), kErrNone);
-  ASSERT_EQ(ro1.LockRange(5, 1), kErrNone);
-  EXPECT_EQ(a_.LockRange(5, 1), kErrLockViolation);  // a writer is kept out
-  EXPECT_EQ(ro2.LockRange(5, 1), kErrNone);          // two readers share
-  ASSERT_EQ(a_.LockRange(6, 1), kErrNone);
-  EXPECT_EQ(ro1.LockRange(6, 1), kErrLockViolation);
+  ASSERT_EQ(File::Open(name_, Access::kReadOnly, Share::kShared, ro1), OsError::kNone);
+  ASSERT_EQ(File::Open(name_, Access::kReadOnly, Share::kShared, ro2), OsError::kNone);
+  ASSERT_EQ(ro1.LockRange(5, 1), OsError::kNone);
+  EXPECT_EQ(a_.LockRange(5, 1), OsError::kLockViolation);  // a writer is kept out
+  EXPECT_EQ(ro2.LockRange(5, 1), OsError::kNone);          // two readers share
+  ASSERT_EQ(a_.LockRange(6, 1), OsError::kNone);
+  EXPECT_EQ(ro1.LockRange(6, 1), OsError::kLockViolation);
 }
 
 TEST_F(LockTest, ZeroLengthLocksNothing) {
-  ASSERT_EQ(a_.LockRange(0, 0), kErrNone);
-  EXPECT_EQ(b_.LockRange(0, 1000), kErrNone);  // fcntl's 0 would have meant "to the end"
+  ASSERT_EQ(a_.LockRange(0, 0), OsError::kNone);
+  EXPECT_EQ(b_.LockRange(0, 1000), OsError::kNone);  // fcntl's 0 would have meant "to the end"
 }
 
 // A lock held by another process blocks until that process releases it or ends.
@@ -95,14 +95,14 @@ TEST_F(LockTest, ChildProcessLockBlocksParent) {
       // The child opens its own description: one inherited from the parent would share
       // the parent's locks.
       File own;
-      char c = File::Open(name_, Access::kReadWrite, Share::kShared, own) == kErrNone &&
-                       own.LockRange(kStationClaim, 1) == kErrNone
+      char c = File::Open(name_, Access::kReadWrite, Share::kShared, own) == OsError::kNone &&
+                       own.LockRange(kStationClaim, 1) == OsError::kNone
                    ? 'L'
                    : 'E';
       (void)!::write(toParent[1], &c, 1);
       (void)!::read(toChild[0], &c, 1);
       if (!exitWithoutUnlock) {
-        c = own.UnlockRange(kStationClaim, 1) == kErrNone ? 'U' : 'E';
+        c = own.UnlockRange(kStationClaim, 1) == OsError::kNone ? 'U' : 'E';
         (void)!::write(toParent[1], &c, 1);
         (void)!::read(toChild[0], &c, 1);
       }
@@ -111,30 +111,30 @@ TEST_F(LockTest, ChildProcessLockBlocksParent) {
     char c = 0;
     ASSERT_EQ(::read(toParent[0], &c, 1), 1);
     ASSERT_EQ(c, 'L');
-    EXPECT_EQ(a_.LockRange(kStationClaim, 1), kErrLockViolation);
-    EXPECT_EQ(a_.LockRange(kExclusiveUse, 65535), kErrLockViolation);
-    EXPECT_EQ(a_.LockRange(kStationClaim - 1, 1), kErrNone);
+    EXPECT_EQ(a_.LockRange(kStationClaim, 1), OsError::kLockViolation);
+    EXPECT_EQ(a_.LockRange(kExclusiveUse, 65535), OsError::kLockViolation);
+    EXPECT_EQ(a_.LockRange(kStationClaim - 1, 1), OsError::kNone);
     c = 'g';
     ASSERT_EQ(::write(toChild[1], &c, 1), 1);
     if (!exitWithoutUnlock) {
       ASSERT_EQ(::read(toParent[0], &c, 1), 1);
       EXPECT_EQ(c, 'U');
-      EXPECT_EQ(a_.LockRange(kStationClaim, 1), kErrNone);
+      EXPECT_EQ(a_.LockRange(kStationClaim, 1), OsError::kNone);
       ASSERT_EQ(::write(toChild[1], &c, 1), 1);
     }
     ASSERT_EQ(kv::test::WaitForExit(pid), 0);
-    EXPECT_EQ(a_.LockRange(kStationClaim, 1), kErrNone);
-    a_.UnlockRange(kStationClaim - 1, 2);
+    EXPECT_EQ(a_.LockRange(kStationClaim, 1), OsError::kNone);
+    EXPECT_EQ(a_.UnlockRange(kStationClaim - 1, 2), OsError::kNone);
     for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);
   }
 }
 
 TEST_F(LockTest, LocksBeyondEndOfFileLeaveItsSizeAlone) {
-  ASSERT_EQ(a_.LockRange(kExclusiveUse, 65535), kErrNone);
+  ASSERT_EQ(a_.LockRange(kExclusiveUse, 65535), OsError::kNone);
   uint64_t size = 0;
-  ASSERT_EQ(a_.Size(size), kErrNone);
+  ASSERT_EQ(a_.Size(size), OsError::kNone);
   EXPECT_EQ(size, 54u);
-  EXPECT_EQ(a_.LockRange(UINT64_MAX - 1, 4), kErrInvalidAccess);  // beyond what an offset holds
+  EXPECT_EQ(a_.LockRange(UINT64_MAX - 1, 4), OsError::kInvalidAccess);  // beyond what an offset holds
 }
 
 }  // namespace

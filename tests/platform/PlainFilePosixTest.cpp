@@ -45,7 +45,7 @@ TEST_F(PlainFilePosixTest, ReplacedFileKeepsOwnerGroupAndMode) {
   ASSERT_EQ(::chown(Path("GLINFO.DAT").c_str(), 65534, 65534), 0);
   ASSERT_EQ(::chmod(Path("GLINFO.DAT").c_str(), 0640), 0);
   const ino_t oldInode = statOf("GLINFO.DAT").st_ino;
-  ASSERT_EQ(ReplaceFileAtomically(Path("GLINFO.DAT"), "new content"), kErrNone);
+  ASSERT_EQ(ReplaceFileAtomically(Path("GLINFO.DAT"), "new content"), OsError::kNone);
   statOf("GLINFO.DAT");
   EXPECT_NE(st.st_ino, oldInode);  // renamed over the old file
   EXPECT_EQ(st.st_uid, 65534u);
@@ -65,7 +65,7 @@ TEST_F(PlainFilePosixTest, ReplacedFileKeepsOwnerGroupAndMode) {
     if (child == 0) {
       const bool dropped = ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
                            ::setresuid(65534, 65534, 65534) == 0;
-      ::_exit(!dropped ? 99 : ReplaceFileAtomically(Path("KORVA.CFG"), bytes) == kErrNone ? 0 : 1);
+      ::_exit(!dropped ? 99 : ReplaceFileAtomically(Path("KORVA.CFG"), bytes) == OsError::kNone ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -101,12 +101,12 @@ TEST_F(PlainFilePosixTest, LeftoverTemporaryIsRemovedByTheNextReplace) {
   std::vector<std::string> after = stay;
   after.push_back("USERDRV.INI.~tmp67");
 
-  ASSERT_EQ(ReplaceFileAtomically(Path("USERDRV.INI"), "new"), kErrNone);
+  ASSERT_EQ(ReplaceFileAtomically(Path("USERDRV.INI"), "new"), OsError::kNone);
   EXPECT_EQ(ReadRaw("USERDRV.INI"), "new");
   EXPECT_TRUE(Others(after).empty());
   for (const std::string& name : after) EXPECT_TRUE(Exists(name)) << name;
   ::close(held);
-  ASSERT_EQ(ReplaceFileAtomically(Path("USERDRV.INI"), "again"), kErrNone);
+  ASSERT_EQ(ReplaceFileAtomically(Path("USERDRV.INI"), "again"), OsError::kNone);
   EXPECT_FALSE(Exists("USERDRV.INI.~tmp55"));
 }
 

@@ -77,9 +77,9 @@ TEST_F(PlainFileTest, RecordFileReadsWholeRecordsOnly) {
 
 TEST_F(PlainFileTest, RecordFileOpenFailuresAndCreate) {
   RecordFile f;
-  EXPECT_EQ(f.Open(Path("NONE.DAT"), 4), kErrFileNotFound);
-  EXPECT_EQ(f.Open(Path("NODIR/X.DAT"), 4), kErrPathNotFound);
-  EXPECT_EQ(f.Create(Path("NODIR/X.DAT"), 4), kErrPathNotFound);
+  EXPECT_EQ(f.Open(Path("NONE.DAT"), 4), OsError::kFileNotFound);
+  EXPECT_EQ(f.Open(Path("NODIR/X.DAT"), 4), OsError::kPathNotFound);
+  EXPECT_EQ(f.Create(Path("NODIR/X.DAT"), 4), OsError::kPathNotFound);
   EXPECT_FALSE(f.IsOpen());
 
   WriteRaw("INFO.DAT", "old old old");
@@ -109,7 +109,7 @@ TEST_F(PlainFileTest, TextLinesRoundTripWithCrLf) {
   std::vector<std::string> back;
   ASSERT_EQ(ReadTextLines(Path("korva.cfg"), back), kIoOk);
   EXPECT_EQ(back, lines);
-  EXPECT_EQ(ReadTextLines(Path("NONE.INI"), back), kErrFileNotFound);
+  EXPECT_EQ(ReadTextLines(Path("NONE.INI"), back), OsError::kFileNotFound);
   EXPECT_TRUE(back.empty());
   EXPECT_TRUE(Others({"KORVA.CFG"}).empty());
 }
@@ -131,8 +131,8 @@ TEST_F(PlainFileTest, AtomicReplaceKeepsOldContentOnFailure) {
   for (const auto& row : table) {
     SCOPED_TRACE(row.what);
     SetFaultPlan(row.plan);
-    int32_t err = ReplaceFileAtomically(Path("USERDRV.INI"), std::string(1000, 'n'));
-    EXPECT_NE(err, kErrNone);
+    const OsStatus err = ReplaceFileAtomically(Path("USERDRV.INI"), std::string(1000, 'n'));
+    EXPECT_NE(err, OsError::kNone);
     EXPECT_EQ(FaultsInjected(), 1u);
     ClearFaults();
     EXPECT_EQ(ReadRaw("USERDRV.INI"), "old\r\n");
@@ -143,10 +143,10 @@ TEST_F(PlainFileTest, AtomicReplaceKeepsOldContentOnFailure) {
   ClearFaults();
   EXPECT_EQ(ReadRaw("USERDRV.INI"), "old\r\n");
 
-  ASSERT_EQ(ReplaceFileAtomically(Path("userdrv.ini"), "new"), kErrNone);
+  ASSERT_EQ(ReplaceFileAtomically(Path("userdrv.ini"), "new"), OsError::kNone);
   EXPECT_EQ(ReadRaw("USERDRV.INI"), "new");  // the existing spelling is replaced
   EXPECT_EQ(Others({"USERDRV.INI"}), std::vector<std::string>{});
-  EXPECT_EQ(ReplaceFileAtomically(Path("NODIR/A.INI"), "x"), kErrPathNotFound);
+  EXPECT_EQ(ReplaceFileAtomically(Path("NODIR/A.INI"), "x"), OsError::kPathNotFound);
 }
 
 // A temporary left by a killed run is removed by the next replace of its file (on every
@@ -156,7 +156,7 @@ TEST_F(PlainFileTest, LeftoverTemporaryOfAKilledRunGoes) {
                                          "B.INI.~tmp77", "AA.INI.~tmp5"};
   for (const std::string& name : stay) WriteRaw(name, "x");
   WriteRaw("A.INI.~tmp4194999", "left by a killed run");
-  ASSERT_EQ(ReplaceFileAtomically(Path("A.INI"), "new"), kErrNone);
+  ASSERT_EQ(ReplaceFileAtomically(Path("A.INI"), "new"), OsError::kNone);
   EXPECT_EQ(ReadRaw("A.INI"), "new");
   EXPECT_TRUE(Others(stay).empty());
   for (const std::string& name : stay) EXPECT_TRUE(Exists(name)) << name;
@@ -171,13 +171,13 @@ TEST_F(PlainFileTest, ReadWholeFile) {
   ASSERT_EQ(ReadWholeFile(Path("B.DAT"), bytes), kIoOk);
   EXPECT_EQ(bytes, std::string("\0\x01\xFF", 3));
   SetFaultPlan({Op::kRead, 1, false, FaultKind::kError, EIO});
-  EXPECT_EQ(ReadWholeFile(Path("B.DAT"), bytes), kErrGenFailure);
+  EXPECT_EQ(ReadWholeFile(Path("B.DAT"), bytes), OsError::kGenFailure);
   EXPECT_TRUE(bytes.empty());
   ClearFaults();
 
   // An absurdly large file is refused, not loaded (a sparse file costs no disk).
   std::filesystem::resize_file(Path("B.DAT"), kMaxWholeFile + 1);
-  EXPECT_EQ(ReadWholeFile(Path("B.DAT"), bytes), kErrNotEnoughMemory);
+  EXPECT_EQ(ReadWholeFile(Path("B.DAT"), bytes), OsError::kNotEnoughMemory);
   EXPECT_TRUE(bytes.empty());
 }
 
@@ -185,7 +185,7 @@ TEST_F(PlainFileTest, ReadOnlyFileIsNotReplaced) {
   if (const std::string why = kv::test::NoPermissionBitsReason(); !why.empty()) GTEST_SKIP() << why;
   WriteRaw("KORVA.CFG", "keep");
   std::filesystem::permissions(Path("KORVA.CFG"), std::filesystem::perms::owner_read);
-  EXPECT_EQ(WriteTextLines(Path("KORVA.CFG"), {"x"}), kErrAccessDenied);
+  EXPECT_EQ(WriteTextLines(Path("KORVA.CFG"), {"x"}), OsError::kAccessDenied);
   EXPECT_EQ(ReadRaw("KORVA.CFG"), "keep");
 }
 

@@ -22,7 +22,7 @@ class SystemTest : public testing::TempDirTest {
     start_ = CurrentDirectory();
   }
   void TearDown() override {
-    ChangeDirectory(start_);
+    EXPECT_EQ(ChangeDirectory(start_), OsError::kNone);
     TempDirTest::TearDown();
   }
   std::string start_;
@@ -50,13 +50,13 @@ class EnvGuard {
 
 TEST_F(SystemTest, Directories) {
   EXPECT_FALSE(DirectoryExists(Path("A")));
-  EXPECT_EQ(CreateDirectory(Path("A/B")), kErrPathNotFound);  // one level only
-  ASSERT_EQ(CreateDirectory(Path("A")), kErrNone);
-  EXPECT_EQ(CreateDirectory(Path("a")), kErrFileExists);     // same directory, other case
+  EXPECT_EQ(CreateDirectory(Path("A/B")), OsError::kPathNotFound);  // one level only
+  ASSERT_EQ(CreateDirectory(Path("A")), OsError::kNone);
+  EXPECT_EQ(CreateDirectory(Path("a")), OsError::kFileExists);     // same directory, other case
   EXPECT_TRUE(DirectoryExists(Path("a")));
-  ASSERT_EQ(CreateDirectories(Path("a/Korva_Data/X/Y/")), kErrNone);
+  ASSERT_EQ(CreateDirectories(Path("a/Korva_Data/X/Y/")), OsError::kNone);
   EXPECT_TRUE(std::filesystem::is_directory(Path("A/Korva_Data/X/Y")));
-  EXPECT_EQ(CreateDirectories(Path("A/korva_data/x")), kErrNone);  // all there already
+  EXPECT_EQ(CreateDirectories(Path("A/korva_data/x")), OsError::kNone);  // all there already
   // (On Windows the file system itself ignores the case, and gives the current
   // directory in its own form.)
   const bool windows = kv::test::HostIsWindows();
@@ -66,16 +66,16 @@ TEST_F(SystemTest, Directories) {
 
   WriteRaw("FILE", "");
   EXPECT_FALSE(DirectoryExists(Path("FILE")));
-  EXPECT_EQ(CreateDirectories(Path("FILE/SUB")), kErrPathNotFound);
-  EXPECT_EQ(ChangeDirectory(Path("FILE")), kErrPathNotFound);
-  EXPECT_EQ(ChangeDirectory(Path("NONE")), kErrPathNotFound);
+  EXPECT_EQ(CreateDirectories(Path("FILE/SUB")), OsError::kPathNotFound);
+  EXPECT_EQ(ChangeDirectory(Path("FILE")), OsError::kPathNotFound);
+  EXPECT_EQ(ChangeDirectory(Path("NONE")), OsError::kPathNotFound);
 
-  ASSERT_EQ(ChangeDirectory(Path("a/KORVA_DATA")), kErrNone);
+  ASSERT_EQ(ChangeDirectory(Path("a/KORVA_DATA")), OsError::kNone);
   if (!windows) {
     EXPECT_EQ(CurrentDirectory(), Path("A/Korva_Data"));
   }
   EXPECT_TRUE(DirectoryExists("x"));
-  ASSERT_EQ(ChangeDirectory(".."), kErrNone);
+  ASSERT_EQ(ChangeDirectory(".."), OsError::kNone);
   if (!windows) {
     EXPECT_EQ(CurrentDirectory(), Path("A"));
   }

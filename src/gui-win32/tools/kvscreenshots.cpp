@@ -98,7 +98,8 @@ void CompanySelection(bool menu) {
     }
   }
   kv::company::Settings settings = kv::company::InitSettings();
-  kv::platform::CreateDirectories(settings.dirs.settings);
+  // Only pictures are made here: a failure shows in them (the settings file below is not written).
+  (void)kv::platform::CreateDirectories(settings.dirs.settings);
   {
     std::ofstream cfg(std::filesystem::path(kv::gui::FromCp874(settings.KorvaCfgPath())), std::ios::binary);
     cfg << "OPENCOMPANY_DIR=" << Th(names[0][1]) << "\r\n"

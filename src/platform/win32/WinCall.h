@@ -34,7 +34,7 @@ DWORD WinCall(Op op, Fn&& fn) {
   if (g.err != 0) return static_cast<DWORD>(WinErrorFromErrno(g.err));
   if (fn()) return 0;
   DWORD err = ::GetLastError();
-  return err != 0 ? err : static_cast<DWORD>(kErrGenFailure);
+  return err != 0 ? err : static_cast<DWORD>(OsError::kGenFailure);
 }
 
 // For ReadFile and WriteFile: fn(length, moved) moves up to `length` bytes. On an
@@ -52,7 +52,7 @@ DWORD WinTransfer(Op op, DWORD length, bool& stop, DWORD& moved, Fn&& fn) {
   }
   if (fn(length, moved)) return 0;
   DWORD err = ::GetLastError();
-  return err != 0 ? err : static_cast<DWORD>(kErrGenFailure);
+  return err != 0 ? err : static_cast<DWORD>(OsError::kGenFailure);
 }
 
 // CP874 bytes to UTF-16 with code page 874 (the one place this conversion happens).

@@ -25,45 +25,17 @@ using detail::SystemPath;
 using detail::WinCall;
 using detail::WinTransfer;
 
-int32_t WinErrorFromErrno(int err) {
-  switch (err) {
-    case 0: return kErrNone;
-    case ENOENT: return kErrFileNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-#ifdef ELOOP
-    case ELOOP:
-#endif
-      return kErrPathNotFound;
-    case EMFILE:
-    case ENFILE: return kErrTooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR: return kErrAccessDenied;
-    case EBADF: return kErrInvalidHandle;
-    case ENOMEM: return kErrNotEnoughMemory;
-    case EINVAL: return kErrInvalidAccess;
-    case EBUSY: return kErrSharingViolation;
-    case EAGAIN: return kErrLockViolation;
-    case EEXIST: return kErrFileExists;
-    case ENOSPC:
-    case EFBIG: return kErrDiskFull;
-    default: return kErrGenFailure;
-  }
-}
-
 namespace {
 
 HANDLE H(NativeFile f) { return reinterpret_cast<HANDLE>(f); }
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
+OsError FromWin(DWORD err) { return OsErrorOf(static_cast<int32_t>(err)); }
+
 // 183 (ERROR_ALREADY_EXISTS) from a rename or a new directory is the "file exists" the
 // callers test for.
-int32_t Reported(DWORD err) {
-  return err == ERROR_ALREADY_EXISTS ? kErrFileExists : static_cast<int32_t>(err);
-}
+OsError Reported(DWORD err) { return err == ERROR_ALREADY_EXISTS ? OsError::kFileExists : FromWin(err); }
 
 OVERLAPPED At(uint64_t offset) {
   OVERLAPPED ov{};
@@ -128,7 +100,7 @@ void RemoveLeftoverTemporaries(const std::string& target) {
 // A file written beside the target, flushed, closed and moved over it. ReplaceFileW
 // keeps the security, attributes and owner of the file it replaces; without a target,
 // or where the file system cannot do that, the move replaces it.
-int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFailed) {
+OsStatus ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFailed) {
   writeFailed = false;
   const std::string target = CutName(name);
   std::wstring wideTarget = SystemPath(target);
@@ -141,8 +113,8 @@ int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFa
     return (attributes = ::GetFileAttributesW(wideTarget.c_str())) != INVALID_FILE_ATTRIBUTES;
   });
   const bool exists = statErr == 0;
-  if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) return kErrAccessDenied;
-  if (!exists && statErr != ERROR_FILE_NOT_FOUND) return static_cast<int32_t>(statErr);
+  if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) return OsError::kAccessDenied;
+  if (!exists && statErr != ERROR_FILE_NOT_FOUND) return FromWin(statErr);
   if (exists) {
     // The replaced file keeps the spelling it has (the move would give it the one asked for).
     WIN32_FIND_DATAW found{};
@@ -162,7 +134,7 @@ int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFa
                       FILE_ATTRIBUTE_NORMAL, nullptr);
     return h != INVALID_HANDLE_VALUE;
   });
-  if (err != 0) return static_cast<int32_t>(err);
+  if (err != 0) return FromWin(err);
 
   size_t done = 0;
   while (err == 0 && done < bytes.size()) {
@@ -174,7 +146,7 @@ int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFa
       return ::WriteFile(h, bytes.data() + done, len, &n, &ov);
     });
     if (err != 0) break;
-    if (moved == 0 || (stop && done + moved < bytes.size())) err = kErrDiskFull;
+    if (moved == 0 || (stop && done + moved < bytes.size())) err = static_cast<DWORD>(OsError::kDiskFull);
     done += moved;
   }
   if (err == 0) err = WinCall(Op::kFlush, [&] { return ::FlushFileBuffers(h); });
@@ -198,7 +170,7 @@ int32_t ReplaceFile(std::string_view name, std::string_view bytes, bool& writeFa
     WinCall(Op::kDelete, [&] { return ::DeleteFileW(wideTemp.c_str()); });
     return Reported(err);
   }
-  return kErrNone;
+  return OsError::kNone;
 }
 
 }  // namespace detail
@@ -208,23 +180,8 @@ std::string ResolveName(std::string_view name) { return detail::CutName(name); }
 // ---------------------------------------------------------------------------------
 // File
 
-File::File(File&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), readOnly_(other.readOnly_), name_(std::move(other.name_)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-    readOnly_ = other.readOnly_;
-    name_ = std::move(other.name_);
-  }
-  return *this;
-}
-
-File::~File() { Close(); }
-
-int32_t File::Open(std::string_view name, Access access, Share share, File& out) {
-  out.Close();
+OsStatus File::Open(std::string_view name, Access access, Share share, File& out) {
+  (void)out.Close();  // what `out` held is let go; its close is no part of this result
   const std::string path = detail::CutName(name);
   const std::wstring wide = SystemPath(path);
   const DWORD desired = access == Access::kReadOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
@@ -234,15 +191,15 @@ int32_t File::Open(std::string_view name, Access access, Share share, File& out)
     h = ::CreateFileW(wide.c_str(), desired, shareMode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h != INVALID_HANDLE_VALUE;
   });
-  if (err != 0) return static_cast<int32_t>(err);
+  if (err != 0) return FromWin(err);
   out.fd_ = reinterpret_cast<NativeFile>(h);
   out.readOnly_ = access == Access::kReadOnly;
   out.name_ = PathToSystem(path);
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::Create(std::string_view name, bool replace, File& out) {
-  out.Close();
+OsStatus File::Create(std::string_view name, bool replace, File& out) {
+  (void)out.Close();  // what `out` held is let go; its close is no part of this result
   const std::string path = detail::CutName(name);
   const std::wstring wide = SystemPath(path);
   HANDLE h = INVALID_HANDLE_VALUE;
@@ -255,15 +212,15 @@ int32_t File::Create(std::string_view name, bool replace, File& out) {
   out.fd_ = reinterpret_cast<NativeFile>(h);
   out.readOnly_ = false;
   out.name_ = PathToSystem(path);
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::StillNamed(bool& same) {
+OsStatus File::StillNamed(bool& same) {
   same = false;
-  if (fd_ < 0) return kErrInvalidHandle;
+  if (fd_ < 0) return OsError::kInvalidHandle;
   BY_HANDLE_FILE_INFORMATION mine{};
   if (DWORD err = WinCall(Op::kStat, [&] { return ::GetFileInformationByHandle(H(fd_), &mine); }))
-    return static_cast<int32_t>(err);
+    return FromWin(err);
   // Opening for no access at all is allowed beside every share mode.
   std::string cp874;  // the name was CP874 before it became the system's form
   Utf8ToCp874Exact(name_, cp874);
@@ -274,22 +231,21 @@ int32_t File::StillNamed(bool& same) {
                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     return other != INVALID_HANDLE_VALUE;
   });
-  if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return kErrNone;  // gone
-  if (err != 0) return static_cast<int32_t>(err);
+  if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return OsError::kNone;  // gone
+  if (err != 0) return FromWin(err);
   BY_HANDLE_FILE_INFORMATION named{};
   const BOOL ok = ::GetFileInformationByHandle(other, &named);
   ::CloseHandle(other);
-  if (!ok) return kErrGenFailure;
+  if (!ok) return OsError::kGenFailure;
   same = mine.dwVolumeSerialNumber == named.dwVolumeSerialNumber && mine.nFileIndexHigh == named.nFileIndexHigh &&
          mine.nFileIndexLow == named.nFileIndexLow;
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& done) {
+OsStatus File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& done) {
   done = 0;
-  if (fd_ < 0) return kErrInvalidHandle;
-  if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX) - offset)
-    return kErrInvalidAccess;
+  if (fd_ < 0) return OsError::kInvalidHandle;
+  if (!detail::RangeFits(offset, length)) return OsError::kInvalidAccess;
   auto* p = static_cast<char*>(buffer);
   while (done < length) {
     bool stop = false;
@@ -300,18 +256,17 @@ int32_t File::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& done)
       return ::ReadFile(H(fd_), p + done, len, &n, &ov);
     });
     if (err == ERROR_HANDLE_EOF) break;  // at or beyond the end: a short count, no error
-    if (err != 0) return static_cast<int32_t>(err);
+    if (err != 0) return FromWin(err);
     done += moved;
     if (moved == 0 || stop) break;
   }
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::WriteAt(uint64_t offset, const void* buffer, size_t length, size_t& done) {
+OsStatus File::WriteAt(uint64_t offset, const void* buffer, size_t length, size_t& done) {
   done = 0;
-  if (fd_ < 0) return kErrInvalidHandle;
-  if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX) - offset)
-    return kErrInvalidAccess;
+  if (fd_ < 0) return OsError::kInvalidHandle;
+  if (!detail::RangeFits(offset, length)) return OsError::kInvalidAccess;
   const auto* p = static_cast<const char*>(buffer);
   while (done < length) {
     bool stop = false;
@@ -321,55 +276,54 @@ int32_t File::WriteAt(uint64_t offset, const void* buffer, size_t length, size_t
       OVERLAPPED ov = At(offset + done);
       return ::WriteFile(H(fd_), p + done, len, &n, &ov);
     });
-    if (err != 0) return static_cast<int32_t>(err);
+    if (err != 0) return FromWin(err);
     done += moved;
     if (moved == 0 || stop) break;
   }
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::Size(uint64_t& size) {
+OsStatus File::Size(uint64_t& size) {
   size = 0;
-  if (fd_ < 0) return kErrInvalidHandle;
+  if (fd_ < 0) return OsError::kInvalidHandle;
   LARGE_INTEGER n{};
-  if (DWORD err = WinCall(Op::kSize, [&] { return ::GetFileSizeEx(H(fd_), &n); })) return static_cast<int32_t>(err);
+  if (DWORD err = WinCall(Op::kSize, [&] { return ::GetFileSizeEx(H(fd_), &n); })) return FromWin(err);
   size = static_cast<uint64_t>(n.QuadPart);
-  return kErrNone;
+  return OsError::kNone;
 }
 
-int32_t File::Truncate(uint64_t size) {
-  if (fd_ < 0) return kErrInvalidHandle;
-  if (size > static_cast<uint64_t>(INT64_MAX)) return kErrInvalidAccess;
+OsStatus File::Truncate(uint64_t size) {
+  if (fd_ < 0) return OsError::kInvalidHandle;
+  if (size > static_cast<uint64_t>(INT64_MAX)) return OsError::kInvalidAccess;
   // The file pointer serves nothing else (every transfer names its offset).
   const DWORD err = WinCall(Op::kTruncate, [&] {
     LARGE_INTEGER to{};
     to.QuadPart = static_cast<LONGLONG>(size);
     return ::SetFilePointerEx(H(fd_), to, nullptr, FILE_BEGIN) && ::SetEndOfFile(H(fd_));
   });
-  return static_cast<int32_t>(err);
+  return FromWin(err);
 }
 
-int32_t File::Flush() {
-  if (fd_ < 0) return kErrInvalidHandle;
-  return static_cast<int32_t>(WinCall(Op::kFlush, [&] { return ::FlushFileBuffers(H(fd_)); }));
+OsStatus File::Flush() {
+  if (fd_ < 0) return OsError::kInvalidHandle;
+  return FromWin(WinCall(Op::kFlush, [&] { return ::FlushFileBuffers(H(fd_)); }));
 }
 
-int32_t File::Close() {
-  if (fd_ < 0) return kErrInvalidHandle;
+OsStatus File::Close() {
+  if (fd_ < 0) return OsError::kInvalidHandle;
   HANDLE h = H(std::exchange(fd_, -1));
   name_.clear();
   // The handle is gone whatever the gate says; its locks go with it.
   detail::Gate g = detail::EnterCall(Op::kClose);
   const BOOL ok = ::CloseHandle(h);
   if (g.err != 0) return WinErrorFromErrno(g.err);
-  return ok ? kErrNone : static_cast<int32_t>(::GetLastError());
+  return ok ? OsError::kNone : FromWin(::GetLastError());
 }
 
-int32_t File::LockRange(uint64_t offset, uint64_t length) {
-  if (fd_ < 0) return kErrInvalidHandle;
-  if (length == 0) return kErrNone;
-  if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX) - offset)
-    return kErrInvalidAccess;
+OsStatus File::LockRange(uint64_t offset, uint64_t length) {
+  if (fd_ < 0) return OsError::kInvalidHandle;
+  if (length == 0) return OsError::kNone;
+  if (!detail::RangeFits(offset, length)) return OsError::kInvalidAccess;
   // A read-only handle takes a shared lock, as the POSIX half takes a read lock there.
   const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (readOnly_ ? 0 : LOCKFILE_EXCLUSIVE_LOCK);
   const DWORD err = WinCall(Op::kLock, [&] {
@@ -378,16 +332,15 @@ int32_t File::LockRange(uint64_t offset, uint64_t length) {
                         static_cast<DWORD>(length >> 32), &ov);
   });
   // A lock held elsewhere: 33, or 32 from some network redirectors.
-  if (err == ERROR_SHARING_VIOLATION || err == ERROR_IO_PENDING) return kErrLockViolation;
-  return static_cast<int32_t>(err);
+  if (err == ERROR_SHARING_VIOLATION || err == ERROR_IO_PENDING) return OsError::kLockViolation;
+  return FromWin(err);
 }
 
-int32_t File::UnlockRange(uint64_t offset, uint64_t length) {
-  if (fd_ < 0) return kErrInvalidHandle;
-  if (length == 0) return kErrNone;
-  if (offset > static_cast<uint64_t>(INT64_MAX) || length > static_cast<uint64_t>(INT64_MAX) - offset)
-    return kErrInvalidAccess;
-  return static_cast<int32_t>(WinCall(Op::kUnlock, [&] {
+OsStatus File::UnlockRange(uint64_t offset, uint64_t length) {
+  if (fd_ < 0) return OsError::kInvalidHandle;
+  if (length == 0) return OsError::kNone;
+  if (!detail::RangeFits(offset, length)) return OsError::kInvalidAccess;
+  return FromWin(WinCall(Op::kUnlock, [&] {
     OVERLAPPED ov = At(offset);
     return ::UnlockFileEx(H(fd_), 0, static_cast<DWORD>(length & 0xFFFFFFFFu), static_cast<DWORD>(length >> 32), &ov);
   }));
@@ -396,15 +349,15 @@ int32_t File::UnlockRange(uint64_t offset, uint64_t length) {
 // ---------------------------------------------------------------------------------
 // Whole files
 
-int32_t DeleteFile(std::string_view name) {
+OsStatus DeleteFile(std::string_view name) {
   const std::wstring wide = SystemPath(detail::CutName(name));
-  return static_cast<int32_t>(WinCall(Op::kDelete, [&] { return ::DeleteFileW(wide.c_str()); }));
+  return FromWin(WinCall(Op::kDelete, [&] { return ::DeleteFileW(wide.c_str()); }));
 }
 
-int32_t RenameFile(std::string_view from, std::string_view to) {
+OsStatus RenameFile(std::string_view from, std::string_view to) {
   const std::string source = detail::CutName(from);
   const std::string target = detail::CutName(to);
-  if (source == target) return FileExists(source) ? kErrNone : kErrFileNotFound;
+  if (source == target) return FileExists(source) ? OsError::kNone : OsError::kFileNotFound;
   const std::wstring a = SystemPath(source);
   const std::wstring b = SystemPath(target);
   // Never over an existing file: a restore that could not delete the old file must
@@ -426,11 +379,6 @@ int64_t FileSizeOf(std::string_view name) {
     return -1;
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
   return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-}
-
-int32_t ReplaceFileAtomically(std::string_view name, std::string_view bytes) {
-  bool writeFailed = false;
-  return detail::ReplaceFile(name, bytes, writeFailed);
 }
 
 }  // namespace kv::platform

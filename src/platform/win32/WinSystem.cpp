@@ -88,12 +88,12 @@ bool IsAbsolutePath(std::string_view path) {
   return !path.empty() && sep(path[0]);
 }
 
-int32_t ChangeDirectory(std::string_view path) {
-  if (path.empty()) return kErrPathNotFound;
+OsStatus ChangeDirectory(std::string_view path) {
+  if (path.empty()) return OsError::kPathNotFound;
   const std::wstring wide = SystemPath(path);
   const DWORD err = WinCall(Op::kDirectory, [&] { return ::SetCurrentDirectoryW(wide.c_str()); });
-  if (err == ERROR_FILE_NOT_FOUND || err == ERROR_DIRECTORY) return kErrPathNotFound;
-  return static_cast<int32_t>(err);
+  if (err == ERROR_FILE_NOT_FOUND || err == ERROR_DIRECTORY) return OsError::kPathNotFound;
+  return OsErrorOf(static_cast<int32_t>(err));
 }
 
 bool DirectoryExists(std::string_view path) {
@@ -101,19 +101,19 @@ bool DirectoryExists(std::string_view path) {
   return detail::IsDirectory(std::string(path));
 }
 
-int32_t CreateDirectory(std::string_view path) {
+OsStatus CreateDirectory(std::string_view path) {
   const std::string dir = WithoutTrailingSeparators(path);
-  if (dir.empty()) return kErrPathNotFound;
+  if (dir.empty()) return OsError::kPathNotFound;
   const std::wstring wide = SystemPath(dir);
   const DWORD err = WinCall(Op::kDirectory, [&] { return ::CreateDirectoryW(wide.c_str(), nullptr); });
-  if (err == ERROR_ALREADY_EXISTS) return kErrFileExists;
-  return static_cast<int32_t>(err);
+  if (err == ERROR_ALREADY_EXISTS) return OsError::kFileExists;
+  return OsErrorOf(static_cast<int32_t>(err));
 }
 
-int32_t CreateDirectories(std::string_view path) {
+OsStatus CreateDirectories(std::string_view path) {
   const std::string dir = WithoutTrailingSeparators(path);
-  if (dir.empty()) return kErrPathNotFound;
-  if (detail::IsDirectory(dir)) return kErrNone;
+  if (dir.empty()) return OsError::kPathNotFound;
+  if (detail::IsDirectory(dir)) return OsError::kNone;
   // The levels that cannot be made: a drive's root ("C:\"), a UNC share's server and
   // share ("\\server\share"), the \\?\ prefix.
   size_t first = 0;
@@ -125,7 +125,7 @@ int32_t CreateDirectories(std::string_view path) {
   } else if (dir.size() >= 2 && dir[1] == ':') {
     first = 2;
   }
-  if (first == std::string::npos) return kErrPathNotFound;
+  if (first == std::string::npos) return OsError::kPathNotFound;
   size_t pos = first;
   while (true) {
     pos = dir.find_first_of("/\\", pos + 1);
@@ -139,13 +139,13 @@ int32_t CreateDirectories(std::string_view path) {
         // A file standing where a directory should be makes the path impossible.
         if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ||
             err == ERROR_DIRECTORY)
-          return kErrPathNotFound;
-        return static_cast<int32_t>(err);
+          return OsError::kPathNotFound;
+        return OsErrorOf(static_cast<int32_t>(err));
       }
     }
     if (pos == std::string::npos) break;
   }
-  return kErrNone;
+  return OsError::kNone;
 }
 
 bool IsRemovableDrive(std::string_view path) {
