@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
       if (modified) {
         std::vector<std::string> lines;
-        KV_FUZZ_CHECK(kv::platform::ReadTextLines(ScratchDirectory() + "/USERDRV.INI", lines) == 0, "list not saved");
+        KV_FUZZ_CHECK(kv::platform::ReadTextLines(ScratchDirectory() + "/USERDRV.INI", lines).Code() == kv::platform::kIoOk, "list not saved");
         KV_FUZZ_CHECK(lines.size() == static_cast<size_t>(kCompanyRows),
                       std::to_string(lines.size()) + " lines");
         FakeView view2;
