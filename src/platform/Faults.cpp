@@ -38,6 +38,16 @@ std::atomic<uint32_t>& Delay() {
   return delay;
 }
 
+bool WindowsLocksFromEnvironment() {
+  const char* v = std::getenv("KVFIX_WINDOWS_LOCKS");
+  return v != nullptr && *v != '\0' && !(v[0] == '0' && v[1] == '\0');
+}
+
+std::atomic<bool>& WindowsLocks() {
+  static std::atomic<bool> on{WindowsLocksFromEnvironment()};
+  return on;
+}
+
 void SleepMicros(uint32_t micros) { std::this_thread::sleep_for(std::chrono::microseconds(micros)); }
 
 }  // namespace
@@ -78,6 +88,10 @@ uint64_t FaultsInjected() { return g_injected.load(std::memory_order_relaxed); }
 void SetCallDelayMicros(uint32_t micros) { Delay().store(micros, std::memory_order_relaxed); }
 
 uint64_t DelayedCalls() { return g_delayed.load(std::memory_order_relaxed); }
+
+void SetWindowsLockRule(bool on) { WindowsLocks().store(on, std::memory_order_relaxed); }
+
+bool WindowsLockRule() { return WindowsLocks().load(std::memory_order_relaxed); }
 
 namespace detail {
 

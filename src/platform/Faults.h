@@ -49,4 +49,17 @@ uint64_t FaultsInjected();
 void SetCallDelayMicros(uint32_t micros);
 uint64_t DelayedCalls();
 
+// Windows' rule for byte-range locks, imposed on a system whose locks are advisory (a
+// test mode of the POSIX half; the Win32 half has the real rule). On Windows a lock is
+// mandatory: a read of a range that another handle has locked fails with
+// kLockViolation, and so does a write. Neither Linux nor Wine enforces that, so without
+// this mode no test would ever meet a record another station holds the way the
+// program meets it where the suite runs. When on, every read first asks whether another
+// open file holds a write lock over its range, every write whether another holds any
+// lock, and fails with kLockViolation if so; a file's own locks never stand in its way,
+// as for the locking handle on Windows. Off unless KVFIX_WINDOWS_LOCKS is set (to
+// anything but "" or "0"), read once at first use; tests may switch it.
+void SetWindowsLockRule(bool on);
+bool WindowsLockRule();
+
 }  // namespace kv::platform

@@ -8,6 +8,7 @@
 
 #include "TempDir.h"
 #include "support/Host.h"
+#include "platform/Faults.h"
 #include "platform/File.h"
 
 namespace kv::platform {
@@ -135,6 +136,50 @@ TEST_F(LockTest, LocksBeyondEndOfFileLeaveItsSizeAlone) {
   ASSERT_EQ(a_.Size(size), OsError::kNone);
   EXPECT_EQ(size, 54u);
   EXPECT_EQ(a_.LockRange(UINT64_MAX - 1, 4), OsError::kInvalidAccess);  // beyond what an offset holds
+}
+
+// Windows' rule, imposed in the test mode: a transfer over another file's lock is refused
+// with 33 (a read only by a write lock), the file's own locks and the bytes beside a
+// lock are free. On Windows the system itself decides (and Wine does not), so the rows
+// hold for the POSIX half only.
+TEST_F(LockTest, WindowsRuleRefusesTransfersOverAnothersLock) {
+  if (kv::test::HostIsWindows()) GTEST_SKIP() << "the system's own rule applies";
+  const bool was = WindowsLockRule();
+  SetWindowsLockRule(true);
+  File ro;
+  ASSERT_EQ(File::Open(name_, Access::kReadOnly, Share::kShared, ro), OsError::kNone);
+  char buf[8] = {};
+  size_t done = 0;
+  ASSERT_EQ(a_.LockRange(10, 4), OsError::kNone);
+  struct Row {
+    File* file;
+    bool write;
+    uint64_t offset;
+    size_t length;
+    OsError want;
+  } rows[] = {
+      {&b_, false, 10, 4, OsError::kLockViolation}, {&b_, false, 6, 5, OsError::kLockViolation},
+      {&b_, false, 13, 8, OsError::kLockViolation}, {&b_, true, 12, 1, OsError::kLockViolation},
+      {&b_, false, 14, 8, OsError::kNone},          {&b_, false, 2, 8, OsError::kNone},
+      {&a_, false, 8, 8, OsError::kNone},           {&a_, true, 10, 4, OsError::kNone},
+      {&ro, false, 11, 1, OsError::kLockViolation},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(::testing::Message() << r.offset << "+" << r.length << (r.write ? " write" : " read"));
+    const OsStatus got = r.write ? r.file->WriteAt(r.offset, buf, r.length, done) : r.file->ReadAt(r.offset, buf, r.length, done);
+    EXPECT_EQ(got, r.want);
+    if (r.want != OsError::kNone) {
+      EXPECT_EQ(done, 0u);
+    }
+  }
+  ASSERT_EQ(a_.UnlockRange(10, 4), OsError::kNone);
+  // A read-only file's lock is a read lock: reads pass it, writes do not.
+  ASSERT_EQ(ro.LockRange(20, 4), OsError::kNone);
+  EXPECT_EQ(b_.ReadAt(20, buf, 4, done), OsError::kNone);
+  EXPECT_EQ(b_.WriteAt(20, buf, 4, done), OsError::kLockViolation);
+  SetWindowsLockRule(false);
+  EXPECT_EQ(b_.WriteAt(20, buf, 4, done), OsError::kNone);  // advisory again
+  SetWindowsLockRule(was);
 }
 
 }  // namespace
