@@ -160,12 +160,12 @@ void ReportFile::FieldReset(std::string_view file, int32_t record, int offset, c
 
 // No field is known of a slot that could not be read: the offset, bytes and value
 // columns stay empty.
-void ReportFile::RecordUnread(std::string_view file, int32_t record) {
+void ReportFile::RecordUnread(std::string_view file, int32_t record, modules::LeftReason why) {
   std::string line;
   AddFileLine(line, file);
   line += file;
   line += '\t' + std::to_string(record) + "\t\t\t\t";
-  line += modules::LeftReasonText(modules::LeftReason::kReadFailed);
+  line += modules::LeftReasonText(why);
   out_.AppendText(line + "\r\n");
 }
 

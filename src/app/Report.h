@@ -109,7 +109,7 @@ class ReportFile : public modules::RepairReport {
   void FieldReset(std::string_view file, int32_t record, int offset, const uint8_t* original,
                   modules::LeftReason left) override;
   void FieldsReset(std::string_view file, std::span<const modules::ResetField> fields) override;
-  void RecordUnread(std::string_view file, int32_t record) override;
+  void RecordUnread(std::string_view file, int32_t record, modules::LeftReason why) override;
   void FileWalked(std::string_view file, int32_t slotLength) override;
 
   const std::string& Path() const { return out_.Path(); }

@@ -28,6 +28,7 @@
 
 #include "isam/Errors.h"
 #include "platform/Cp874.h"
+#include "platform/System.h"
 #include "ui/Dialogs.h"
 #include "ui/NumberText.h"
 #include "ui/Recovery.h"
@@ -106,7 +107,14 @@ bool AccessLayer::RetryAfterConflict() {
     return false;
   }
   ++lockRetryCount_;
-  if (lockRetryCount_ <= settings_.silentRetries) return true;
+  if (lockRetryCount_ <= settings_.silentRetries) {
+    // A lock attempt of the engine has waited before it failed; a read or write that
+    // met another station's lock (where locks are mandatory) failed at once. Retried at
+    // once, it would spend the silent retries in a few milliseconds and ask the question
+    // while the other station has barely begun its save: it waits one lock step first.
+    if (engine_.LastOpMetHeldRange()) platform::SleepMs(kHeldRangeRetryMs);
+    return true;
+  }
   const int32_t error = engine_.LastOpError();
   lockRetryCount_ = 0;
   // Built by appending: GCC 12 at -O3 warns (-Wrestrict) inside "(" + std::string.
@@ -200,6 +208,18 @@ bool AccessLayer::ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, 
     engine_.ReadSlots(block, first, count, buffer);
   } while (RetryAfterConflict());
   return engine_.LastOpOK();
+}
+
+ReadOutcome AccessLayer::ReadRecordsAround(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
+  for (;;) {
+    engine_.ReadSlots(block, first, count, buffer);
+    if (engine_.LastOpMetHeldRange()) {
+      lockRetryCount_ = 0;
+      return ReadOutcome::kHeld;
+    }
+    if (!RetryAfterConflict()) break;
+  }
+  return engine_.LastOpOK() ? ReadOutcome::kRead : ReadOutcome::kFailed;
 }
 
 bool AccessLayer::LockForWrite(HeldLocks& locks, int32_t recordNumber, WriteResult& worst, bool& held) {

@@ -38,6 +38,9 @@ inline constexpr size_t kMaxLockedReadBytes = 1024 * 1024;
 // waiting for it.
 inline constexpr int32_t kHeldRecordRounds = 3;
 inline constexpr int32_t kHeldRecordWaitMs = 30000;
+// The pause before a silent retry of a read or write that met another station's lock:
+// the step of the engine's own lock waits.
+inline constexpr uint32_t kHeldRangeRetryMs = 64;
 
 // What the layer needs from above, handed in by the run.
 struct AccessHooks {
@@ -82,6 +85,14 @@ constexpr bool Succeeded(RepairOutcome outcome) {
 struct RecordTotal {
   int32_t count = 0;
   bool ok = false;
+};
+
+// What a read that goes around other stations' records met.
+enum class ReadOutcome {
+  kRead,    // every byte asked for arrived
+  kHeld,    // another station holds a lock over part of the range (only where locks are
+            // mandatory does that refuse a read): nothing of it is damage
+  kFailed,  // any other failure, after the retry rule
 };
 
 // What a write returns: `ok` when it wrote (for a run of repairs: when every record
@@ -142,6 +153,13 @@ class AccessLayer {
   // rule of ReadRecordAt. The walk's read-ahead: the bytes are only judged; a record is
   // written only through RepairRecordAt, which reads it afresh under its locks.
   [[nodiscard]] bool ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer);
+  // ReadRecordsAt for the readers that go around what other stations hold (the walk,
+  // the undo): a read refused because another station holds a lock over part of its
+  // range gives kHeld at once, without the retry rule's retries or question, so that the
+  // caller can read the rest and set the held records aside. Any other conflict is
+  // retried as for ReadRecordsAt.
+  [[nodiscard]] ReadOutcome ReadRecordsAround(FileBlock* block, int32_t first, int32_t count,
+                                              std::span<uint8_t> buffer);
   [[nodiscard]] WriteReport WriteRecordAt(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer);
   // True when a record was found; `recordNumber` is then its number.
   [[nodiscard]] bool FindRecordByKey(FileBlock* block, int keyNumber, int32_t& recordNumber,

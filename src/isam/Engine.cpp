@@ -107,11 +107,14 @@ void Unpublish(EngineState& st, FileBlock& b) {
 void Begin(EngineState& st) {
   st.ok = true;
   st.error = kNone;
+  st.heldRange = false;
+  ops::ClearHeldRangeNote();
 }
 
 void Finish(EngineState& st, Status err) {
   st.ok = !err;
   st.error = err.error();
+  st.heldRange = err && ops::MetHeldRange();
 }
 
 // The entry checks of every operation on a block, in their order. On success `out` is
@@ -321,6 +324,8 @@ Engine::~Engine() {
 bool Engine::LastOpOK() const { return state_->ok; }
 int32_t Engine::LastOpError() const { return Code(state_->error); }
 EngineError Engine::LastError() const { return state_->error; }
+
+bool Engine::LastOpMetHeldRange() const { return !state_->ok && state_->heldRange; }
 bool Engine::Initialised() const { return state_->initialised; }
 EngineStats Engine::Stats() const { return state_->stats; }
 

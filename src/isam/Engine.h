@@ -73,6 +73,11 @@ class Engine {
   // The number of LastError(), as it is shown and compared.
   int32_t LastOpError() const;
   EngineError LastError() const;
+  // The last operation failed because a read or write of it met a range that another
+  // open file holds locked (where locks are mandatory: a record another station holds).
+  // Its error is whatever the operation reports for a failed transfer; this tells that
+  // the failure is a conflict to wait for or go around, never damage.
+  bool LastOpMetHeldRange() const;
 
   // Returns the number of page buffers obtained.
   int StartEngine(EngineMode mode, int pageBuffers);

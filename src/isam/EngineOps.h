@@ -27,6 +27,13 @@ Status ReadSome(platform::File& file, uint64_t offset, void* buffer, size_t leng
                  size_t& done);
 // Exactly `length` bytes; a short write gives kWriteError.
 Status WriteExact(platform::File& file, uint64_t offset, const void* buffer, size_t length);
+// Whether a read or write since the last ClearHeldRangeNote was refused because another
+// open file holds a lock over its range (OS error 33). Only systems whose byte-range locks
+// are mandatory refuse a transfer so; it means another station holds that range, which
+// is a conflict to wait for or go around, not damage. Kept per thread: one thread calls
+// an engine.
+void ClearHeldRangeNote();
+bool MetHeldRange();
 Status FileSize(platform::File& file, uint64_t& size);
 Status Truncate(platform::File& file, uint64_t size);
 // The operating system's flush, with the one special case of OS error 4: a file of a

@@ -113,6 +113,7 @@ struct EngineState {
   int stationCount = 0;
   bool ok = true;
   EngineError error = EngineError::kNone;
+  bool heldRange = false;  // the last operation failed on a transfer over another's lock
 
   std::vector<std::unique_ptr<PageBuffer>> pool;
   int lru = -1;  // least recently used buffer; pool[lru].prev is the most recently used

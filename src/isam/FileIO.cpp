@@ -17,10 +17,22 @@ using enum EngineError;
 
 using platform::File;
 
+namespace {
+thread_local bool tMetHeldRange = false;
+
+Status TransferFailed(platform::OsStatus os) {
+  if (os == platform::OsError::kLockViolation) tMetHeldRange = true;
+  return TranslateOsError(OsOp::kReadWrite, os);
+}
+}  // namespace
+
+void ClearHeldRangeNote() { tMetHeldRange = false; }
+bool MetHeldRange() { return tMetHeldRange; }
+
 Status ReadSome(File& file, uint64_t offset, void* buffer, size_t length, size_t& done) {
   done = 0;
   const platform::OsStatus os = file.ReadAt(offset, buffer, length, done);
-  if (os) return TranslateOsError(OsOp::kReadWrite, os);
+  if (os) return TransferFailed(os);
   return {};
 }
 
@@ -33,7 +45,7 @@ Status ReadExact(File& file, uint64_t offset, void* buffer, size_t length) {
 Status WriteExact(File& file, uint64_t offset, const void* buffer, size_t length) {
   size_t done = 0;
   const platform::OsStatus os = file.WriteAt(offset, buffer, length, done);
-  if (os) return TranslateOsError(OsOp::kReadWrite, os);
+  if (os) return TransferFailed(os);
   return done == length ? kNone : kWriteError;
 }
 

@@ -110,8 +110,9 @@ class RepairReport {
   virtual void FieldsReset(std::string_view file, std::span<const ResetField> fields) {
     for (const ResetField& f : fields) FieldReset(file, f.record, f.offset, f.original, f.left);
   }
-  // A live or deleted slot that could not be read at all, so its fields are unknown.
-  virtual void RecordUnread(std::string_view /*file*/, int32_t /*record*/) {}
+  // A live or deleted slot that could not be judged at all, so its fields are unknown:
+  // its read failed (kReadFailed), or another station held it throughout (kLocked).
+  virtual void RecordUnread(std::string_view /*file*/, int32_t /*record*/, LeftReason /*why*/) {}
   // The walk of `file` begins; its slots are `slotLength` bytes. Comes before any line
   // of that file, so that what is reported can be checked against the file later.
   virtual void FileWalked(std::string_view /*file*/, int32_t /*slotLength*/) {}

@@ -31,6 +31,7 @@ struct Run {
   bool whole = false;             // read with one call; else slot by slot, see `readable`
   std::vector<uint8_t> readable;  // per slot, when not whole
   std::vector<int32_t> unread;    // records of the file whose read failed (not past its end)
+  std::vector<int32_t> held;      // records whose read another station's lock refused (unjudged)
 };
 
 // Hands out the records of a file in read-ahead runs, in ascending order. Each run is
@@ -66,27 +67,13 @@ class RunReader {
     next_ += run.count;
     run.storage.resize(static_cast<size_t>(perRun_) * slotLength_);
     run.bytes = std::span<uint8_t>(run.storage).first(static_cast<size_t>(run.count) * slotLength_);
-    run.whole = access_.ReadRecordsAt(block_, run.first, run.count, run.bytes);
     run.unread.clear();
+    run.held.clear();
+    const isam::ReadOutcome whole = access_.ReadRecordsAround(block_, run.first, run.count, run.bytes);
+    run.whole = whole == isam::ReadOutcome::kRead;
     if (run.whole) return true;
-
     run.readable.assign(static_cast<size_t>(run.count), 0);
-    for (int32_t i = 0; i < run.count; ++i) {
-      if (access_.ReadRecordAt(block_, run.first + i, Slot(run, i))) {
-        run.readable[static_cast<size_t>(i)] = 1;
-        continue;
-      }
-      ++stats_.unreadable;
-      // A slot past the end of the file: every later slot lies further out, so the rest
-      // of the count cannot be read either. Trying each of them would turn a header that
-      // promises two billion records into a walk of hours. Such slots are no records.
-      if (access_.engine().LastError() == kReadPastEnd) {
-        stats_.unreadable += (run.count - i - 1) + (total_ - next_);
-        next_ = total_;
-        break;
-      }
-      run.unread.push_back(run.first + i);
-    }
+    ReadPart(run, 0, run.count, whole);
     return true;
   }
 
@@ -120,6 +107,65 @@ class RunReader {
   WalkStats& stats_;
   int32_t total_ = 0;
   int32_t perRun_ = 1;
+
+  void MarkRead(Run& run, int32_t from, int32_t n) const {
+    std::fill_n(run.readable.begin() + from, n, uint8_t{1});
+  }
+
+  // Reads the slots from..from+n-1 of `run`, whose read as one piece gave `outcome`.
+  // A piece refused because another station holds a record in it is read again in
+  // halves, down to the record alone, so a held record costs about 2 log2(n) reads and
+  // keeps nothing else from being judged; the record whose own read is refused is held
+  // (set aside with the held records of the writes). A piece that failed otherwise is
+  // read slot by slot, so one unreadable slot costs only itself. False when a slot lay
+  // past the end of the file: the rest of the run and of the file is not read.
+  bool ReadPart(Run& run, int32_t from, int32_t n, isam::ReadOutcome outcome) {
+    if (outcome == isam::ReadOutcome::kHeld && n > 1) {
+      const int32_t half = n / 2;
+      const int32_t pieces[2][2] = {{from, half}, {from + half, n - half}};
+      for (const auto& piece : pieces) {
+        const isam::ReadOutcome got = access_.ReadRecordsAround(block_, run.first + piece[0], piece[1],
+                                                                 Slots(run, piece[0], piece[1]));
+        if (got == isam::ReadOutcome::kRead) {
+          MarkRead(run, piece[0], piece[1]);
+        } else if (!ReadPart(run, piece[0], piece[1], got)) {
+          return false;
+        }
+      }
+      return true;
+    }
+    if (outcome == isam::ReadOutcome::kHeld) {
+      run.held.push_back(run.first + from);
+      return true;
+    }
+    for (int32_t i = from; i < from + n; ++i) {
+      const isam::ReadOutcome got =
+          n == 1 ? outcome : access_.ReadRecordsAround(block_, run.first + i, 1, Slots(run, i, 1));
+      if (got == isam::ReadOutcome::kRead) {
+        MarkRead(run, i, 1);
+        continue;
+      }
+      if (got == isam::ReadOutcome::kHeld) {
+        run.held.push_back(run.first + i);
+        continue;
+      }
+      ++stats_.unreadable;
+      // A slot past the end of the file: every later slot lies further out, so the rest
+      // of the count cannot be read either. Trying each of them would turn a header that
+      // promises two billion records into a walk of hours. Such slots are no records.
+      if (access_.engine().LastError() == kReadPastEnd) {
+        stats_.unreadable += (run.count - i - 1) + (total_ - next_);
+        next_ = total_;
+        return false;
+      }
+      run.unread.push_back(run.first + i);
+    }
+    return true;
+  }
+
+  std::span<uint8_t> Slots(const Run& run, int32_t from, int32_t n) const {
+    return run.bytes.subspan(static_cast<size_t>(from) * slotLength_, static_cast<size_t>(n) * slotLength_);
+  }
   int32_t next_ = 1;  // first record of the next run
   bool countFailed_ = false;
 };
@@ -259,20 +305,36 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
   };
 
   // Records another station held: set aside with the slot as the read-ahead found it,
-  // and tried again after the rest of the file.
+  // and tried again after the rest of the file. A record whose very read the other
+  // station's lock refused (where locks are mandatory) was never judged: it is set aside
+  // without bytes, and judged under its locks when its turn comes.
   std::vector<int32_t> held;
-  std::vector<uint8_t> heldBytes;  // slotLength bytes per held record
+  std::vector<uint8_t> heldBytes;   // slotLength bytes per held record
+  std::vector<uint8_t> heldJudged;  // per held record: its bytes are the read-ahead's
   auto setAside = [&](int32_t r, const uint8_t* readAhead) {
     held.push_back(r);
-    heldBytes.insert(heldBytes.end(), readAhead, readAhead + slotLength);
-  };
-  auto addFields = [&](int32_t r, const uint8_t* readAhead, LeftReason left) {
-    for (uint16_t offset : fields) {
-      if (!IsMoneySound(readAhead + offset)) lines.push_back({r, offset, readAhead + offset, left});
+    heldJudged.push_back(readAhead != nullptr ? 1 : 0);
+    if (readAhead != nullptr) {
+      heldBytes.insert(heldBytes.end(), readAhead, readAhead + slotLength);
+    } else {
+      heldBytes.resize(heldBytes.size() + slotLength);
     }
   };
   auto report = [&] {
     if (reportTo != nullptr && !lines.empty()) reportTo->FieldsReset(file.baseName, lines);
+  };
+  auto addFields = [&](int32_t r, const uint8_t* readAhead, LeftReason left) {
+    if (readAhead == nullptr) {
+      // Never judged: its fields are unknown. The lines before it go out first, so the
+      // report keeps record order.
+      report();
+      lines.clear();
+      if (reportTo != nullptr) reportTo->RecordUnread(file.baseName, r, left);
+      return;
+    }
+    for (uint16_t offset : fields) {
+      if (!IsMoneySound(readAhead + offset)) lines.push_back({r, offset, readAhead + offset, left});
+    }
   };
   // Counts and reports what RepairRecordsAt did with `records`; readAhead(k) is the
   // slot of records[k] as judged before the locks. A held record is set aside while
@@ -322,12 +384,15 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
   // The records still set aside when the run ends or unwinds: left as LOCKED.
   auto leaveHeld = [&] {
     lines.clear();
-    for (size_t i = 0; i < held.size(); ++i) addFields(held[i], heldBytes.data() + i * slotLength, LeftReason::kLocked);
+    for (size_t i = 0; i < held.size(); ++i) {
+      addFields(held[i], heldJudged[i] ? heldBytes.data() + i * slotLength : nullptr, LeftReason::kLocked);
+    }
     report();
     stats.notWritten += static_cast<int32_t>(held.size());
     progress.AddLeft(static_cast<int32_t>(held.size()));
     held.clear();
     heldBytes.clear();
+    heldJudged.clear();
   };
 
   if (block != nullptr) {
@@ -336,9 +401,10 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
       const bool walked = WalkRuns(access, block, file, slotLength, fields, stats, progress, [&](const Run& run, const RunJudgement& judged) {
         for (int32_t r : run.unread) {
           // Not judged at all: it may hold damage that is still there.
-          if (reportTo != nullptr) reportTo->RecordUnread(file.baseName, r);
+          if (reportTo != nullptr) reportTo->RecordUnread(file.baseName, r, LeftReason::kReadFailed);
           progress.AddLeft();
         }
+        for (int32_t r : run.held) setAside(r, nullptr);
         if (judged.unsound.empty()) return;
         records.resize(judged.unsound.size());
         for (size_t k = 0; k < records.size(); ++k) records[k] = run.first + judged.unsound[k];
@@ -351,7 +417,7 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
       if (!walked) {
         // Not one record could be judged: the file counts as one left, reported as
         // record 0 (its header), rather than as a file without damage.
-        if (reportTo != nullptr) reportTo->RecordUnread(file.baseName, 0);
+        if (reportTo != nullptr) reportTo->RecordUnread(file.baseName, 0, LeftReason::kReadFailed);
         progress.AddLeft();
       }
 
@@ -362,6 +428,7 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
       const uint64_t start = platform::MonotonicMs();
       std::vector<int32_t> pending;
       std::vector<uint8_t> pendingBytes;
+      std::vector<uint8_t> pendingJudged;
       // A stop leaves them at once, counted as left.
       for (int round = 1; round <= rounds && !held.empty() && !progress.StopRequested(); ++round) {
         const uint64_t due = start + wait * static_cast<uint64_t>(round - 1) / static_cast<uint64_t>(rounds);
@@ -376,10 +443,12 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
         }
         pending.swap(held);
         pendingBytes.swap(heldBytes);
+        pendingJudged.swap(heldJudged);
         held.clear();
         heldBytes.clear();
+        heldJudged.clear();
         for (size_t i = 0; i < pending.size(); ++i) {
-          const uint8_t* readAhead = pendingBytes.data() + i * slotLength;
+          const uint8_t* readAhead = pendingJudged[i] ? pendingBytes.data() + i * slotLength : nullptr;
           if (platform::MonotonicMs() >= start + wait) {
             setAside(pending[i], readAhead);  // no time left: stays held
             continue;

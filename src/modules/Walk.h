@@ -5,7 +5,10 @@
 //      file's header).
 //   2. Slots are read ahead in runs (one engine call, one temporary read lock); what
 //      cannot be read that way is read slot by slot. A record that cannot be read is
-//      skipped; nothing is ever written from a buffer that was not filled for it.
+//      skipped; nothing is ever written from a buffer that was not filled for it. Where
+//      locks are mandatory a run that covers a record another station holds is refused:
+//      it is read again in halves around that record, and the record is held (step 5),
+//      to be judged under its own locks.
 //   3. A record whose first four bytes are not 0 is deleted (they hold its free-chain
 //      link) and is skipped.
 //   4. The live records of one read-ahead run that have an unsound field are repaired

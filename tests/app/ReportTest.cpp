@@ -191,7 +191,7 @@ TEST_F(ReportFileTest, AReportReadsBackForAnUndo) {
     report.FieldReset("GLFILE03", 7, 103, nan.data(), modules::LeftReason::kNone);
     const modules::ResetField fields[] = {{9, 103, nan.data()}, {12, 103, nan.data(), modules::LeftReason::kLocked}};
     report.FieldsReset("GLFILE03", fields);
-    report.RecordUnread("GLFILE03", 20);
+    report.RecordUnread("GLFILE03", 20, modules::LeftReason::kReadFailed);
   }
   const std::string text = Read("KVFIX207-20260102-030405.LOG");
   const std::vector<std::string> lines = platform::SplitLines(text);

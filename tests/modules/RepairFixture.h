@@ -41,8 +41,9 @@ class RecordingReport : public RepairReport {
     lines.push_back({std::string(file), record, offset,
                      std::string(reinterpret_cast<const char*>(original), 10), left == LeftReason::kNone, left});
   }
-  void RecordUnread(std::string_view file, int32_t record) override {
-    unread.push_back(std::string(file) + " " + std::to_string(record));
+  void RecordUnread(std::string_view file, int32_t record, LeftReason why) override {
+    unread.push_back(std::string(file) + " " + std::to_string(record) +
+                     (why == LeftReason::kReadFailed ? "" : " " + std::string(LeftReasonText(why))));
   }
   std::vector<ResetLine> lines;
   std::vector<std::string> unread;
