@@ -289,7 +289,12 @@ class FilePutBack {
   void DryRun() {
     std::vector<uint8_t> slot(static_cast<size_t>(slotLength_));
     for (size_t k = 0; k < records_.size(); ++k) {
-      if (!access_.ReadRecordAt(block_, records_[k], slot)) {
+      // A record another station holds cannot be read where locks are mandatory: it is
+      // what a write would meet too, and a dry run does not wait for it.
+      const isam::ReadOutcome read = access_.ReadRecordsAround(block_, records_[k], 1, slot);
+      if (read == isam::ReadOutcome::kHeld) {
+        SetAll(k, UndoOutcome::kLocked);
+      } else if (read == isam::ReadOutcome::kFailed) {
         SetAll(k, UndoOutcome::kReadFailed);
       } else if (!SlotIsLive(slot)) {
         SetAll(k, UndoOutcome::kDeleted);

@@ -107,18 +107,21 @@ Status LockOtherSlots(EngineState& st, FileBlock& b, bool lock) {
 Status LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
   NetState& n = *b.net;
   const size_t own = kSlotAreaOffset + static_cast<size_t>(n.station + 1) * static_cast<size_t>(n.slotLength);
-  // Under the write lock one read takes the marker and the whole slot area (a few
-  // hundred bytes at most), which the signal at the unlock then needs not read again.
-  // Under a read lock only the marker and the own slot are this block's to read: the
-  // slots between are covered by the other stations' read locks (and the first by an
-  // opener's open lock), and where locks are mandatory a read across them is refused
-  // with a lock violation. So there they are two reads.
+  // Under the write lock the same one read takes the whole slot area (a few hundred
+  // bytes at most), which the signal at the unlock then needs not read again.
   const size_t area = kSlotAreaOffset + static_cast<size_t>(n.slotAreaLength);
   const size_t want = takeOthers ? own : std::max(own, area);
   n.areaKnown = false;
   if (n.scratch.size() < want) n.scratch.resize(want);
   size_t done = 0;
-  if (takeOthers) {
+  Status first = ReadSome(b.coord.file, 0, n.scratch.data(), want, done);
+  // Under a read lock only the marker and the own slot are this block's: the slots
+  // between belong to the other stations' read locks (the first also to an opener's
+  // open lock). Where locks are mandatory a read across one that is held is refused,
+  // so then the two are read apart.
+  if (first && takeOthers && MetHeldRange()) {
+    ClearHeldRangeNote();
+    done = 0;
     if (Status e = ReadSome(b.coord.file, 0, n.scratch.data(), kSlotAreaOffset, done)) return e;
     if (done == static_cast<size_t>(kSlotAreaOffset) && GetI16(n.scratch.data() + kLayoutMarkerOffset) == kLayoutMarker) {
       const size_t slot = static_cast<size_t>(n.slotLength);
@@ -126,8 +129,8 @@ Status LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
       if (Status e = ReadSome(b.coord.file, own - slot, n.scratch.data() + (own - slot), slot, got)) return e;
       if (got == slot) done = own;
     }
-  } else {
-    if (Status e = ReadSome(b.coord.file, 0, n.scratch.data(), want, done)) return e;
+  } else if (first) {
+    return first;
   }
   // The marker alone does not make a layout: a file cut short before the own slot (a
   // save that crashed while it rewrote the file, or a layout of fewer slots written by

@@ -415,6 +415,39 @@ TEST_F(NetworkTest, ReadingTakesOnlyTheCallsTheProtocolNeeds) {
   EXPECT_EQ(GetI32(batch.data() + 49 * 30 + 4), 50);
 }
 
+// Where locks are mandatory, a read lock must not read across the bytes another station
+// holds in the coordination file (an opener's open lock on the first slot byte, another
+// reader's own slot), and a read refused by another's record lock is told apart.
+TEST_F(NetworkTest, UnderMandatoryLocksReadsStayOffOtherStationsRanges) {
+  if (kv::test::HostIsWindows()) GTEST_SKIP() << "the system's own rule applies";
+  const bool was = platform::WindowsLockRule();
+  platform::SetWindowsLockRule(true);
+  Build("MAND");
+  FileBlock* fa = Open(a, "MAND");
+  platform::File other;
+  ASSERT_EQ(platform::File::Open(Path("MAND.DIA"), platform::Access::kReadWrite, platform::Share::kShared, other),
+            platform::OsError::kNone);
+  ASSERT_EQ(other.LockRange(3, 1), platform::OsError::kNone);  // an opener's open lock
+  std::vector<uint8_t> slot(30);
+  a.ReadSlot(fa, 1, slot);
+  EXPECT_OK(a);
+  EXPECT_FALSE(a.LastOpMetHeldRange());
+  ASSERT_EQ(other.UnlockRange(3, 1), platform::OsError::kNone);
+
+  platform::File data;
+  ASSERT_EQ(platform::File::Open(Path("MAND.DAT"), platform::Access::kReadWrite, platform::Share::kShared, data),
+            platform::OsError::kNone);
+  ASSERT_EQ(data.LockRange(2 * 30, 4), platform::OsError::kNone);  // record 2, as a station holds it
+  std::vector<uint8_t> batch(3 * 30);
+  a.ReadSlots(fa, 1, 3, batch);
+  EXPECT_FALSE(a.LastOpOK());
+  EXPECT_TRUE(a.LastOpMetHeldRange());
+  a.ReadSlot(fa, 3, slot);
+  EXPECT_OK(a);
+  EXPECT_FALSE(a.LastOpMetHeldRange());
+  platform::SetWindowsLockRule(was);
+}
+
 TEST_F(NetworkTest, FailedWriteBackKeepsTheBlockLocked) {
   Build("WB");
   FileBlock* fa = Open(a, "WB");
