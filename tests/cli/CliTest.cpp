@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@
 #include "app/Run.h"
 #include "cli/CliDialogs.h"
 #include "isam/Engine.h"
+#include "platform/File.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -273,6 +275,103 @@ TEST_F(CliTest, ARecordHeldThroughTheRunIsLeftAndExitsFour) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(Lines(r.out).back(), "Information: การทำงานเสร็จเรียบร้อยแล้ว (พบและแก้ไข 1 ข้อผิดพลาด");
   EXPECT_EQ(Cli("scan '" + Company() + "'").status, 0);
+}
+
+// Where locks are mandatory (the program runs under the platform's Windows rule), what
+// another station holds during a repair and an undo: a record it holds throughout is
+// left as LOCKED (exit 4) within the held wait, damaged or not, since it cannot even be
+// read; an open lock or a write lock that is let go is waited for, and the run completes.
+TEST_F(CliTest, UnderMandatoryLocksWhatAStationHoldsIsWaitedForOrLeft) {
+  enum class Hold { kDamagedRecord, kSoundRecord, kOpenLock, kWriteLock };
+  const struct Row {
+    const char* what;
+    Hold hold;
+    int releaseMs;  // < 0: held through the run
+    int status;
+  } rows[] = {
+      {"a damaged record", Hold::kDamagedRecord, -1, 4},
+      {"a sound record", Hold::kSoundRecord, -1, 4},
+      {"the open lock for a second", Hold::kOpenLock, 1000, 0},
+      {"the write lock for two seconds", Hold::kWriteLock, 2000, 0},
+  };
+  ::setenv("KVFIX_WINDOWS_LOCKS", "1", 1);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(Company());
+    Result r = Cli("make-demo --records 20 --seed 5 '" + Company() + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Cli("scan '" + Company() + "'");
+    ASSERT_EQ(r.status, 3) << r.err;
+    const std::vector<std::string> findings = Lines(r.out);
+    const std::string file = findings.at(0).substr(0, findings[0].find('\t'));
+    std::set<int> damaged;
+    for (const std::string& line : findings) {
+      if (line.rfind(file + "\t", 0) == 0) damaged.insert(std::stoi(line.substr(file.size() + 1)));
+    }
+    int record = *damaged.begin();
+    if (row.hold == Hold::kSoundRecord) {
+      for (record = 1; damaged.count(record) != 0;) ++record;
+    }
+
+    kv::isam::Engine station;
+    station.StartEngine(kv::isam::EngineMode::kNetwork, 16);
+    kv::isam::FileBlock* block = nullptr;
+    station.OpenBlock(block, Company() + "/" + file, {.network = true});
+    ASSERT_TRUE(station.LastOpOK()) << station.LastOpError();
+    kv::platform::File coord;
+    switch (row.hold) {
+      case Hold::kDamagedRecord:
+      case Hold::kSoundRecord:
+        station.LockSlot(block, record);
+        break;
+      case Hold::kOpenLock:
+        ASSERT_EQ(kv::platform::File::Open(Company() + "/" + file + ".DIA", kv::platform::Access::kReadWrite,
+                                           kv::platform::Share::kShared, coord),
+                  kv::platform::OsError::kNone);
+        ASSERT_EQ(coord.LockRange(3, 1), kv::platform::OsError::kNone);
+        break;
+      case Hold::kWriteLock:
+        station.LockBlock(block);
+        break;
+    }
+    ASSERT_TRUE(station.LastOpOK());
+    std::thread release;
+    if (row.releaseMs >= 0) {
+      release = std::thread([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(row.releaseMs));
+        if (row.hold == Hold::kOpenLock) (void)coord.UnlockRange(3, 1);
+        if (row.hold == Hold::kWriteLock) station.UnlockBlock(block);
+      });
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    r = Cli("repair --yes --held-wait 2 '" + Company() + "'");
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (release.joinable()) release.join();
+    EXPECT_EQ(r.status, row.status) << r.out << r.err;
+    EXPECT_LT(took, 12.0);
+    std::string report;
+    for (const auto& e : fs::directory_iterator(Company())) {
+      if (e.path().filename().string().rfind("KVFIX207-", 0) == 0) report = ReadFile(e.path());
+    }
+    const std::string lockedLine = file + "\t" + std::to_string(record) + "\t";
+    size_t locked = 0;
+    for (const std::string& line : Lines(report)) {
+      if (line.size() > 7 && line.compare(line.size() - 7, 7, "\tLOCKED") == 0) {
+        EXPECT_EQ(line.rfind(lockedLine, 0), 0u) << line;
+        ++locked;
+      }
+    }
+    EXPECT_EQ(locked > 0, row.status == 4) << report;
+
+    station.CloseBlock(block);
+    station.StopEngine();
+    if (row.status == 4) {
+      r = Cli("repair --yes '" + Company() + "'");
+      EXPECT_EQ(r.status, 0) << r.out << r.err;
+    }
+    EXPECT_EQ(Cli("scan '" + Company() + "'").status, 0);
+  }
+  ::unsetenv("KVFIX_WINDOWS_LOCKS");
 }
 
 // Repair and undo by the command line: the question (No without a terminal), a dry run
