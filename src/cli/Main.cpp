@@ -89,6 +89,10 @@ class StderrProgress : public modules::ProgressSink {
     std::cerr << "waiting for " << file << " record " << record << ", held by another station (try " << round
               << " of " << rounds << ")\n";
   }
+  void OnWaitingForLock(std::string_view file, int32_t error, uint64_t waitedMs) override {
+    std::cerr << "waiting for " << platform::Cp874ToUtf8(file) << ": another station holds its lock (error " << error
+              << "), " << waitedMs / 1000 << " s so far; Ctrl+C stops\n";
+  }
   void OnWalking(std::string_view module, std::string_view file, int32_t done, int32_t total) override {
     // A line every few seconds for a long file, not one per read-ahead run.
     const uint64_t now = platform::MonotonicMs();
@@ -245,13 +249,17 @@ int Undo(const std::vector<std::string>& args) {
     return kExitEarly;
   }
   int status = kExitEarly;
+  // Ctrl+C, a termination request or a closed terminal stops the undo between batches
+  // and in every wait, as it stops a repair; what was not tried is left as STOPPED.
+  platform::WatchStopSignals();
+  StderrProgress progress;
   try {
     // One line per field on standard output: file, record, offset, what became of it.
     undo.PutBack(dryRun, [](const app::UndoLine& line) {
       std::cout << line.field->file << '\t' << line.field->record << '\t' << line.field->offset << '\t'
                 << app::UndoOutcomeText(line.outcome) << '\n';
-    });
-    status = undo.LeftCount() > 0 ? kExitLeft : kExitOk;
+    }, &progress);
+    status = progress.StopRequested() ? kExitEarly : undo.LeftCount() > 0 ? kExitLeft : kExitOk;
   } catch (const app::ReportCreateError& e) {
     dialogs.ShowError(e.Message());
   } catch (const ui::EndRun&) {
