@@ -11,6 +11,7 @@
 // (exit status 3 when there are any, else 4 when records held by another station were
 // left unjudged); progress, summaries and the damage a repair
 // would leave (a module it skips) go to standard error.
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <iostream>
@@ -65,9 +66,9 @@ int Usage(const std::string& why) {
                "  read because another station holds them are named on standard error.\n"
                "exit status: 0 done (all repaired or none found), 1 ended early (also when\n"
                "  stopped by Ctrl+C after the records in hand), 2 usage,\n"
-               "  3 scan found unsound fields, 4 repair done but records left unrepaired\n"
-               "  (held by another station, or a read or write failed; see the report), or\n"
-               "  scan found none but left records held by another station unjudged.\n"
+               "  3 scan found unsound fields (also when it left held records), 4 repair done\n"
+               "  but records left unrepaired (held by another station, or a read or write\n"
+               "  failed; see the report), or scan found none but left held records unjudged.\n"
                "undo: puts back the original bytes of every field a repair report lists as\n"
                "  written, where the field still holds the repair's zero; exit 0 all put back,\n"
                "  4 some left (changed since, or held), 1 refused or ended early, 2 usage.\n";
@@ -308,8 +309,20 @@ int Scan(const std::vector<std::string>& args) {
     std::cerr << "; " << summary.held.size() << (summary.held.size() == 1 ? " record" : " records")
               << " held by another station, not judged";
   std::cerr << "\n";
-  for (const app::ScanHeldRecord& h : summary.held) {
-    std::cerr << h.file << ".DAT: record " << h.record << " is held by another station, not judged\n";
+  // Each held record by name, but not a screenful per file when something holds many.
+  constexpr size_t kHeldLinesPerFile = 20;
+  for (size_t i = 0; i < summary.held.size();) {
+    const std::string& file = summary.held[i].file;
+    size_t end = i;
+    while (end < summary.held.size() && summary.held[end].file == file) ++end;
+    for (size_t k = i; k < std::min(end, i + kHeldLinesPerFile); ++k) {
+      std::cerr << file << ".DAT: record " << summary.held[k].record << " is held by another station, not judged\n";
+    }
+    if (end - i > kHeldLinesPerFile) {
+      std::cerr << file << ".DAT: " << end - i - kHeldLinesPerFile
+                << " more records held by another station, not judged\n";
+    }
+    i = end;
   }
   for (const std::string& note : summary.notes) std::cerr << note << "\n";
   if (!ok) {
