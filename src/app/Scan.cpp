@@ -255,6 +255,10 @@ bool ScanCompany(std::string_view directory, const std::function<void(const Scan
   summary = {};
   error.clear();
   std::string dir(directory);
+  if (dir.empty()) {
+    error = "an empty path names no company directory";
+    return false;
+  }
   if (!platform::DirectoryExists(dir)) {
     error = dir + ": no such directory";
     return false;
@@ -289,7 +293,10 @@ bool ScanCompany(std::string_view directory, const std::function<void(const Scan
     }
   }
   if (!anyInformation) {
-    summary.notes.push_back("no module information file (GLINFO.DAT, ICINFO.DAT, ...): the repair refuses this directory");
+    // No company at all: nothing was scanned, which is no "nothing to repair".
+    error = std::string(directory) + ": no company here (no module information file GLINFO.DAT, ICINFO.DAT, ...); "
+            "the repair refuses this directory";
+    return false;
   }
   return true;
 }

@@ -158,8 +158,29 @@ std::string ErrorText(int32_t error) {
   return {};
 }
 
+namespace {
+thread_local OsFailure firstOsFailure;
+}  // namespace
+
+void ClearOsFailure() { firstOsFailure = OsFailure{}; }
+
+const OsFailure& FirstOsFailure() { return firstOsFailure; }
+
+void NoteOsFailureFile(std::string_view file) {
+  if (firstOsFailure.status && firstOsFailure.file.empty()) firstOsFailure.file = std::string(file);
+}
+
+std::string OsFailureText() {
+  const OsFailure& f = firstOsFailure;
+  if (!f.status || f.status == platform::OsError::kLockViolation || f.status == platform::OsError::kSharingViolation)
+    return {};
+  std::string text = f.file.empty() ? std::string() : f.file + ": ";
+  return text + platform::SystemErrorText(f.status) + " (" + ui::IntToText(f.status.Code()) + ")";
+}
+
 EngineError TranslateOsError(OsOp op, platform::OsStatus winError) {
   using enum EngineError;
+  if (winError && !firstOsFailure.status) firstOsFailure.status = winError;
   const bool pathNotFound = winError == platform::OsError::kPathNotFound || winError.Code() == kErrBadNetPath;
   switch (op) {
     case OsOp::kOpen:
@@ -184,8 +205,8 @@ EngineError TranslateOsError(OsOp op, platform::OsStatus winError) {
 }
 
 void ShowFatalEngineError(ui::Dialogs& dialogs, int32_t error, std::string_view message,
-                          const std::function<void(int32_t)>& printErrorHelp) {
-  dialogs.ShowError(ui::IntToText(error) + ": " + ErrorText(error));
+                          const std::function<void(int32_t)>& printErrorHelp, std::string_view reason) {
+  dialogs.ShowError(ui::IntToText(error) + ": " + (reason.empty() ? ErrorText(error) : std::string(reason)));
   // The explanation is had before the message, so that a front end can show it with
   // the message rather than after its window is gone.
   if (printErrorHelp) printErrorHelp(error);

@@ -44,6 +44,9 @@ struct WalkStats {
   int32_t unreadable = 0;   // slots whose read failed (skipped), past the file's end too
   int32_t repaired = 0;     // records written back (and counted)
   int32_t notWritten = 0;   // records with unsound fields that were left: held, read or write failed
+  // The header is damage: its slot count is impossible, or promises slots beyond the
+  // end of the file (a file cut mid-slot too). Counted once as left and as damaged.
+  bool damagedHeader = false;
 };
 
 // What the unlocked judging of one read-ahead run found.
