@@ -125,6 +125,19 @@ void AccessLayer::ReportFatal(int32_t error, const std::string& message, const s
   ShowFatalEngineError(dialogs_, error, message, hooks_.printErrorHelp, reason);
 }
 
+// The system's reason for a failed open or creation, for the fatal message: a
+// directory or a dead link where a file should be is named as such (the system says
+// "access denied" or "not found" there); empty when the engine's own text says it.
+std::string AccessLayer::OpenFailureReason() {
+  const OsFailure& f = FirstOsFailure();
+  if (!f.status || f.file.empty()) return OsFailureText();
+  const platform::NameProbe probe = platform::ProbeName(f.file);
+  if (probe.kind == platform::NameKind::kDirectory || probe.kind == platform::NameKind::kDanglingLink ||
+      probe.kind == platform::NameKind::kOther)
+    return f.file + ": " + platform::NameKindText(probe.kind);
+  return OsFailureText();
+}
+
 // The engine found no data file of `name`: true when there is none in any letter case,
 // so that a new one may be made, with an index of the name kept beside first. False,
 // with `why` naming the file and what is in its place, when something stands there (a
@@ -202,14 +215,14 @@ bool AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, i
       ClearOsFailure();
       engine_.CreateBlock(name, recordLength, keyCount, keys);
       if (!engine_.LastOpOK()) {
-        const std::string reason = OsFailureText();
+        const std::string reason = OpenFailureReason();
         ReportFatal(engine_.LastOpError(), platform::Th("ไม่สามารถสร้างแฟ้มข้อมูล ") + name, reason);
         return false;
       }
       created = true;  // open the new, empty file; a second "not found" is fatal below
       continue;
     }
-    ReportFatal(error, cannotOpen, OsFailureText());
+    ReportFatal(error, cannotOpen, OpenFailureReason());
     return false;
   }
 }

@@ -206,6 +206,7 @@ class AccessLayer {
   bool RetryAfterConflict();
   void ReportFatal(int32_t error, const std::string& message, const std::string& reason = {});
   bool MissingForCreation(const std::string& name, std::string& why);
+  std::string OpenFailureReason();
   // Takes the record lock and then the block lock, one attempt each, into `locks`; on
   // failure releases what it took, raises `worst` and sets `held` when another station
   // held the lock that failed.

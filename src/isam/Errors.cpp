@@ -180,7 +180,11 @@ std::string OsFailureText() {
 
 EngineError TranslateOsError(OsOp op, platform::OsStatus winError) {
   using enum EngineError;
-  if (winError && !firstOsFailure.status) firstOsFailure.status = winError;
+  // "Not found" is told by the engine's own numbers (9903, 9900), and met on purpose
+  // where a missing file is made (the coordination file): it is not recorded.
+  if (winError && !firstOsFailure.status && winError != platform::OsError::kFileNotFound &&
+      winError != platform::OsError::kPathNotFound)
+    firstOsFailure.status = winError;
   const bool pathNotFound = winError == platform::OsError::kPathNotFound || winError.Code() == kErrBadNetPath;
   switch (op) {
     case OsOp::kOpen:
