@@ -2,7 +2,9 @@
 // repair of a demo company that mends exactly the planted fields, and a scan that
 // lists exactly those and writes nothing.
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -599,4 +601,39 @@ TEST_F(CliTest, AClosedOutputDoesNotEndTheRun) {
   ASSERT_FALSE(report.empty());
   EXPECT_NE(ReadFile(report).find("\r\nEND\tCOMPLETED\r\n"), std::string::npos);
   EXPECT_EQ(Cli("scan '" + Company() + "'").status, 0);
+}
+
+// Files the program creates in a shared company (run by root) take the owner, group
+// and mode of the company's files, so that the suite's users can still open them.
+TEST_F(CliTest, NewFilesTakeTheOwnerAndModeOfTheCompanysFiles) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+  ASSERT_EQ(Cli("make-demo --records 5 '" + Company() + "'").status, 0);
+  std::vector<fs::path> files;
+  for (const auto& e : fs::directory_iterator(Company())) files.push_back(e.path());
+  for (const fs::path& p : files) {
+    const std::string ext = p.extension().string();
+    if (ext == ".DIA") {
+      fs::remove(p);
+      continue;
+    }
+    ASSERT_EQ(::chown(p.c_str(), 1234, 2345), 0);
+    ASSERT_EQ(::chmod(p.c_str(), 0664), 0);
+  }
+  fs::remove(Company() + "/GLFILE02.DAT");
+  fs::remove(Company() + "/GLFILE02.IX");
+  const Result r = Cli("repair --yes '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  int checked = 0;
+  for (const auto& e : fs::directory_iterator(Company())) {
+    const std::string ext = e.path().extension().string();
+    if (ext != ".DIA" && ext != ".LOG" && e.path().filename() != "GLFILE02.DAT" && e.path().filename() != "GLFILE02.IX")
+      continue;
+    struct stat st {};
+    ASSERT_EQ(::stat(e.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1234u) << e.path();
+    EXPECT_EQ(st.st_gid, 2345u) << e.path();
+    EXPECT_EQ(st.st_mode & 0777, 0664u) << e.path();
+    ++checked;
+  }
+  EXPECT_GT(checked, 3);
 }
