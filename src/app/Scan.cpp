@@ -293,10 +293,8 @@ bool ScanCompany(std::string_view directory, const std::function<void(const Scan
     }
   }
   if (!anyInformation) {
-    // No company at all: nothing was scanned, which is no "nothing to repair".
-    error = std::string(directory) + ": no company here (no module information file GLINFO.DAT, ICINFO.DAT, ...); "
-            "the repair refuses this directory";
-    return false;
+    summary.notes.push_back("no module information file (GLINFO.DAT, ICINFO.DAT, ...): the repair refuses this directory");
+    summary.noCompany = true;
   }
   return true;
 }

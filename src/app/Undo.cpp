@@ -1,7 +1,9 @@
 // Undoing a repair from its report.
 //
 // Prepare (nothing is written until every check has passed):
-//   1. read the report: whole lines only, a torn last line ignored;
+//   1. read the report: whole lines only, a torn last line ignored, only the lines up
+//      to its last checksum line; its checksums must match (else AcceptEdited) and its
+//      first line name the directory it lies in (else AcceptMoved);
 //   2. every file it names is a walked module file with the table's slot length, and
 //      every written field lies on one of that file's money fields;
 //   3. enter the report's directory; each file's data and index exist (an undo never
@@ -11,8 +13,11 @@
 //   1. the undo report first (nothing is changed unless its record can be kept);
 //   2. file by file, the records in ascending order, kMaxRepairRun at a time through
 //      RepairRecordsAt: under the record locks and the block lock each slot is read
-//      afresh, and a field is given its original bytes back only when it holds the ten
-//      zero bytes the repair wrote; a record with nothing to put back is not written;
+//      afresh, and a field is given its original bytes back only when the slot is
+//      exactly as the repair wrote it (the report's CRC-32C fingerprint of the slot; a
+//      report from before fingerprints, forced: the field holds the ten zero bytes); a
+//      field that holds its original bytes is ALREADY PUT BACK; a record with nothing
+//      to put back is not written;
 //   3. records another station holds are tried again after the rest of the file, in
 //      rounds within the time given, then left as LOCKED;
 //   4. each batch's lines go to the undo report with one write.

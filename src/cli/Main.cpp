@@ -319,6 +319,10 @@ int Scan(const std::vector<std::string>& args) {
     std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(error) << "\n";
     return kExitEarly;
   }
+  if (summary.noCompany && summary.findings == 0) {
+    std::cerr << "kvfix207-cli: " << args[0] << ": no company here (no module information file); nothing was scanned\n";
+    return kExitEarly;
+  }
   return summary.findings > 0 ? kExitFindings : kExitOk;
 }
 
