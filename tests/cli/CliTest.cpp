@@ -863,3 +863,30 @@ TEST_F(CliTest, NewFilesTakeTheOwnerAndModeOfTheCompanysFiles) {
   }
   EXPECT_GT(checked, 3);
 }
+
+// A damaged header (a file cut mid-slot, a negative record count): the repair agrees with
+// the scan, warns that a file is damaged (not "another user") and exits 4.
+TEST_F(CliTest, ADamagedHeaderIsNamedAsDamageAndExitsFour) {
+  struct Row {
+    const char* what;
+    std::function<void(const std::string&)> damage;
+  } rows[] = {
+      {"cut mid-slot", [](const std::string& f) { fs::resize_file(f, fs::file_size(f) - 100); }},
+      {"negative count", [](const std::string& f) {
+         std::fstream s(f, std::ios::in | std::ios::out | std::ios::binary);
+         s.seekp(8);
+         const char minusFive[4] = {'\xfb', '\xff', '\xff', '\xff'};
+         s.write(minusFive, 4);
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(Company());
+    ASSERT_EQ(Cli("make-demo --records 8 '" + Company() + "'").status, 0);
+    row.damage(Company() + "/GLFILE03.DAT");
+    const Result r = Cli("repair --yes '" + Company() + "'");
+    EXPECT_EQ(r.status, 4) << r.out << r.err;
+    EXPECT_NE(r.out.find("แฟ้มมีส่วนหัวเสียหาย"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("เนื่องจากมีผู้ใช้อื่นใช้งานอยู่"), std::string::npos) << r.out;
+  }
+}
