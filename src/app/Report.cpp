@@ -7,6 +7,7 @@
 #include <set>
 #include <tuple>
 
+#include "app/Version.h"
 #include "isam/Access.h"
 #include "isam/Coding.h"
 #include "isam/Extended.h"
@@ -83,7 +84,8 @@ ReportWriter::ReportWriter(const std::string& directory, const platform::LocalTi
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d ", t.year, t.month, t.day, t.hour, t.minute,
                 t.second);
-  Append(std::string(title) + stamp + platform::Cp874ToUtf8(directory));
+  // The version that wrote it, before the directory (which runs to the end of the line).
+  Append(std::string(title) + stamp + "version " + std::string(VersionText()) + " " + platform::Cp874ToUtf8(directory));
   if (!writeFailed_) Append(std::string(columns));
   if (!writeFailed_) Force();
   if (writeFailed_) {

@@ -5,6 +5,7 @@
 //   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT
 //   kvfix207-cli scan COMPANY_DIR
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
+//   kvfix207-cli --version
 //
 // Standard output carries only what the desktop program would show (one line per
 // dialog) and the scan's findings, which are exactly the fields a repair would reset
@@ -21,6 +22,7 @@
 #include "app/Run.h"
 #include "app/Scan.h"
 #include "app/Undo.h"
+#include "app/Version.h"
 #include "cli/CliDialogs.h"
 #include "company/Settings.h"
 #include "modules/Progress.h"
@@ -51,22 +53,32 @@ std::string StartDirectoryProblem() {
          " cannot be named in code page 874 (or read); start the program from another directory";
 }
 
+// The usage text. The guides (docs/) and the man page are tested against its command
+// lines and its exit-status table, so a new command or status shows up there too.
+constexpr const char* kUsageText =
+    "usage:\n"
+    "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR\n"
+    "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT\n"
+    "  kvfix207-cli scan COMPANY_DIR\n"
+    "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
+    "  kvfix207-cli --version\n"
+    "  kvfix207-cli --help\n"
+    "repair: --held-wait is how long, per file, records another station holds are\n"
+    "  tried again (default 30, at most 3600; 0 leaves them at once).\n"
+    "undo: puts back the original bytes of every field a repair report lists as\n"
+    "  written, where the field still holds the repair's zero.\n"
+    "exit status:\n"
+    "  0  done: all repaired or none found; scan: nothing to repair; undo: all put back\n"
+    "  1  ended early (also when stopped by Ctrl+C after the records in hand), an error,\n"
+    "     or an undo refused\n"
+    "  2  usage\n"
+    "  3  scan: unsound fields found that a repair would reset\n"
+    "  4  repair or undo done but records or fields left (held by another station,\n"
+    "     a read or write failed, or for an undo changed since; see the report)\n";
+
 int Usage(const std::string& why) {
   if (!why.empty()) std::cerr << "kvfix207-cli: " << why << "\n";
-  std::cerr << "usage:\n"
-               "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR\n"
-               "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT\n"
-               "  kvfix207-cli scan COMPANY_DIR\n"
-               "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
-               "repair: --held-wait is how long, per file, records another station holds are\n"
-               "  tried again (default 30, at most 3600; 0 leaves them at once).\n"
-               "exit status: 0 done (all repaired or none found), 1 ended early (also when\n"
-               "  stopped by Ctrl+C after the records in hand), 2 usage,\n"
-               "  3 scan found unsound fields, 4 repair done but records left unrepaired\n"
-               "  (held by another station, or a read or write failed; see the report).\n"
-               "undo: puts back the original bytes of every field a repair report lists as\n"
-               "  written, where the field still holds the repair's zero; exit 0 all put back,\n"
-               "  4 some left (changed since, or held), 1 refused or ended early, 2 usage.\n";
+  std::cerr << kUsageText;
   return kExitUsage;
 }
 
@@ -365,7 +377,11 @@ int main(int argc, char** argv) {
     if (command == "undo") return Undo(args);
     if (command == "make-demo") return MakeDemo(args);
     if (command == "--help" || command == "-h" || command == "help") {
-      Usage("");
+      std::cout << kUsageText;
+      return kExitOk;
+    }
+    if (command == "--version") {
+      std::cout << app::VersionLine("kvfix207-cli") << "\n";
       return kExitOk;
     }
     return Usage("unknown command " + command);

@@ -1,6 +1,7 @@
 // The repair report: file name, value texts, and lines that are on disk as soon as
 // they are written.
 #include "app/Report.h"
+#include "app/Version.h"
 
 #include <cerrno>
 #include <clocale>
@@ -62,7 +63,7 @@ TEST_F(ReportFileTest, LinesAreOnDiskAsTheyHappen) {
   // Read while the report is still open: nothing waits in a buffer.
   std::vector<std::string> lines = platform::SplitLines(Read("KVFIX207-20260102-030405.LOG"));
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "KVFIX207 repair report 2026-01-02 03:04:05 " + dir_);
+  EXPECT_EQ(lines[0], "KVFIX207 repair report 2026-01-02 03:04:05 version " + std::string(VersionText()) + " " + dir_);
   EXPECT_EQ(lines[2], "GLFILE01\t7\t78\t00000000000000C0FF7F\tNaN");
   report.FieldReset("POFILE02", 12, 260, nan.data(), modules::LeftReason::kLocked);
   lines = platform::SplitLines(Read("KVFIX207-20260102-030405.LOG"));
