@@ -87,9 +87,12 @@ mkdir "$work/zip"
 (cd "$work/zip" && unzip -q "$root/$zip") || fail unzip
 listing=$(cd "$work/zip" && find . -type f | sort | tr '\n' ' ')
 [ "$listing" = "./README.txt ./kvfix207-cli.exe ./kvfix207.exe ./อ่านก่อน.txt " ] || fail "zip-contents" "$listing"
-for guide in "อ่านก่อน.txt" README.txt; do
+for pair in "อ่านก่อน.txt:guide-th.txt" "README.txt:guide-en.txt"; do
+  guide=${pair%%:*}
   [ "$(head -c3 "$work/zip/$guide" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "bom:$guide"
   [ "$(grep -c $'\r$' "$work/zip/$guide")" = "$(wc -l <"$work/zip/$guide")" ] || fail "crlf:$guide"
+  # The text of docs/, which CliTest holds to --help.
+  tail -c +4 "$work/zip/$guide" | tr -d '\r' | cmp -s - "docs/${pair#*:}" || fail "text:$guide"
 done
 # The version resources of both .exe files name the same version.
 python3 - "$work/zip" "$version_text" <<'EOF' || fail "exe-version-resource"
