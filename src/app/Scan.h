@@ -31,6 +31,9 @@ struct ScanSummary {
   int64_t notRepaired = 0;     // unsound fields in the files of modules the repair skips
   // One line each, in UTF-8: what a repair would leave as it is, and why.
   std::vector<std::string> notes;
+  // No module information file at all: the directory is no company (the command line
+  // exits 1 for it, not "nothing to repair").
+  bool noCompany = false;
 };
 
 // Scans `directory`. Findings arrive in walk order (files as above, records and

@@ -2,7 +2,7 @@
 // company.
 //
 //   kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR
-//   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT
+//   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited] [--accept-moved] REPORT
 //   kvfix207-cli scan COMPANY_DIR
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
 //   kvfix207-cli --version
@@ -25,6 +25,7 @@
 #include "app/Version.h"
 #include "cli/CliDialogs.h"
 #include "company/Settings.h"
+#include "modules/ModuleTables.h"
 #include "modules/Progress.h"
 #include "platform/Cp874.h"
 #include "platform/Faults.h"
@@ -58,7 +59,8 @@ std::string StartDirectoryProblem() {
 constexpr const char* kUsageText =
     "usage:\n"
     "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR\n"
-    "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT\n"
+    "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited]\n"
+    "                    [--accept-moved] REPORT\n"
     "  kvfix207-cli scan COMPANY_DIR\n"
     "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
     "  kvfix207-cli --version\n"
@@ -66,7 +68,14 @@ constexpr const char* kUsageText =
     "repair: --held-wait is how long, per file, records another station holds are\n"
     "  tried again (default 30, at most 3600; 0 leaves them at once).\n"
     "undo: puts back the original bytes of every field a repair report lists as\n"
-    "  written, where the field still holds the repair's zero.\n"
+    "  written, where its record is still exactly as the repair wrote it (the\n"
+    "  report's fingerprint of the record matches); a field that holds its original\n"
+    "  bytes already is ALREADY PUT BACK.\n"
+    "  A report is refused when its checksum lines do not match (it was edited) or it\n"
+    "  has none (--accept-edited undoes it all the same), or when its first line\n"
+    "  names another company directory (--accept-moved, for a company that was\n"
+    "  moved). A report without its closing line (a run that was killed) is undone\n"
+    "  up to its last checksum line.\n"
     "exit status:\n"
     "  0  done: all repaired or none found; scan: nothing to repair; undo: all put back\n"
     "  1  ended early (also when stopped by Ctrl+C after the records in hand), an error,\n"
@@ -212,6 +221,8 @@ int Repair(const std::vector<std::string>& args) {
 int Undo(const std::vector<std::string>& args) {
   cli::Answers answers;
   bool dryRun = false;
+  bool acceptEdited = false;
+  bool acceptMoved = false;
   std::string report;
   uint64_t heldWaitSeconds = 30;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -220,6 +231,10 @@ int Undo(const std::vector<std::string>& args) {
       answers.yes = true;
     } else if (a == "--dry-run") {
       dryRun = true;
+    } else if (a == "--accept-edited") {
+      acceptEdited = true;
+    } else if (a == "--accept-moved") {
+      acceptMoved = true;
     } else if (a == "--held-wait") {
       if (i + 1 >= args.size() || !ParseNumber(args[i + 1], heldWaitSeconds) || heldWaitSeconds > 3600) {
         return Usage("--held-wait needs a number of seconds, 0..3600");
@@ -240,12 +255,21 @@ int Undo(const std::vector<std::string>& args) {
   cli::CliDialogs dialogs(answers, std::cout, std::cerr, std::cin);
   app::UndoRun undo(dialogs);
   undo.SetHeldRecordWait(static_cast<int32_t>(heldWaitSeconds * 1000), isam::kHeldRecordRounds);
+  undo.AcceptEdited(acceptEdited);
+  undo.AcceptMoved(acceptMoved);
   std::string error;
   if (!undo.Prepare(report, error)) {
     std::cerr << "kvfix207-cli: undo refused, nothing written: " << error << "\n";
     return kExitEarly;
   }
   if (undo.TornLine()) std::cerr << "the report's last line is cut short and was ignored\n";
+  if (undo.UnsealedLines() > 0)
+    std::cerr << undo.UnsealedLines()
+              << " lines after the report's last checksum line were ignored (a write the run did not finish; "
+                 "its record was not written)\n";
+  if (undo.ReportOutcome().empty())
+    std::cerr << "the report has no closing line: its run was killed or cut off; every field it lists up to "
+                 "its last checksum line is undone\n";
   if (undo.NotWrittenCount() > 0)
     std::cerr << undo.NotWrittenCount() << " lines of the report name fields the repair left; nothing to undo there\n";
   if (undo.FieldCount() == 0) {
@@ -272,7 +296,9 @@ int Undo(const std::vector<std::string>& args) {
   undo.Close();
   std::cout.flush();
   std::cerr << (dryRun ? "dry run, nothing written: fields that would be put back: " : "fields put back: ")
-            << undo.PutBackCount() << "; left: " << undo.LeftCount() << "\n";
+            << undo.PutBackCount();
+  if (undo.AlreadyBackCount() > 0) std::cerr << "; already put back: " << undo.AlreadyBackCount();
+  std::cerr << "; left: " << undo.LeftCount() << "\n";
   if (!undo.ReportPath().empty()) std::cerr << "undo report: " << platform::Cp874ToUtf8(undo.ReportPath()) << "\n";
   if (undo.ReportWriteFailed()) std::cerr << "kvfix207-cli: a line of the undo report could not be written\n";
   return status;
@@ -280,6 +306,10 @@ int Undo(const std::vector<std::string>& args) {
 
 int Scan(const std::vector<std::string>& args) {
   if (args.size() != 1 || (!args[0].empty() && args[0][0] == '-')) return Usage("scan needs exactly a company directory");
+  if (args[0].empty()) {
+    std::cerr << "kvfix207-cli: an empty path names no company directory\n";
+    return kExitEarly;
+  }
   std::string dir;
   if (const std::string problem = ToCompanyPath(args[0], dir); !problem.empty()) return Usage(problem);
   app::ScanSummary summary;
@@ -299,6 +329,10 @@ int Scan(const std::vector<std::string>& args) {
   for (const std::string& note : summary.notes) std::cerr << note << "\n";
   if (!ok) {
     std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(error) << "\n";
+    return kExitEarly;
+  }
+  if (summary.noCompany && summary.findings == 0) {
+    std::cerr << "kvfix207-cli: " << args[0] << ": no company here (no module information file); nothing was scanned\n";
     return kExitEarly;
   }
   return summary.findings > 0 ? kExitFindings : kExitOk;
@@ -331,6 +365,19 @@ int MakeDemo(const std::vector<std::string>& args) {
   if (dir.empty()) return Usage("make-demo needs a company directory");
   // A company the program could not open is not made at all.
   if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
+  // Never over a company: a demo replaces every module file it makes.
+  for (const modules::DataFileDef& def : modules::AllDataFiles()) {
+    std::string base(def.baseName);
+    if (const size_t dot = base.find('.'); dot != std::string::npos) base.resize(dot);
+    for (const char* ext : {".DAT", ".IX", ".DIA"}) {
+      const std::string name = dir + "/" + base + ext;
+      if (platform::ProbeName(name).kind != platform::NameKind::kMissing) {
+        std::cerr << "kvfix207-cli: make-demo refused, nothing written: " << platform::Cp874ToUtf8(name)
+                  << " exists; a demo company is only made in a directory without module files\n";
+        return kExitEarly;
+      }
+    }
+  }
   testkit::DemoOptions options;
   if (haveRecords) options.records = static_cast<int32_t>(records);
   if (haveSeed) options.seed = seed;
@@ -367,6 +414,7 @@ struct CallCountsAtExit {
 int main(int argc, char** argv) {
   const CallCountsAtExit callCounts;
   platform::UseConsoleForText();
+  platform::IgnoreClosedOutput();
   std::vector<std::string> args = platform::ProgramArguments(argc, argv);
   if (args.empty()) return Usage("");
   const std::string command = args.front();
