@@ -3,6 +3,7 @@
 # with mingw-w64 into build-windows/. Installs the Debian packages it needs when they
 # are missing, as scripts/setup.sh does.
 #   bash scripts/build-windows.sh [extra cmake arguments]
+#   KV_WINDOWS_TARGETS="kvfix207 kvfix207-cli" bash scripts/build-windows.sh   (those only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest ccache)
@@ -21,5 +22,6 @@ fi
 build=build-windows
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DKV_WERROR=ON "$@"
-cmake --build "$build" -j"${KV_JOBS:-2}"
+# KV_WINDOWS_TARGETS names the targets to build (the packaging builds only the programs).
+cmake --build "$build" -j"${KV_JOBS:-2}" ${KV_WINDOWS_TARGETS:+--target $KV_WINDOWS_TARGETS}
 echo "build-windows: $build/src/kvfix207.exe and $build/src/kvfix207-cli.exe (static, no DLLs needed)"

@@ -2,7 +2,8 @@
 # Draws the desktop program's icon (a gold coin with a green check mark on a dark-blue
 # tile: money amounts made sound) and writes it as a Windows .ico with 16, 24, 32, 48 and
 # 256 pixel images. The 256 image is stored as PNG, the small ones as 32-bit bitmaps.
-#   python3 scripts/make-icon.py src/gui-win32/kvfix207.ico
+# With a second name, also the 256 pixel image alone as PNG (the Linux desktop entry's).
+#   python3 scripts/make-icon.py src/gui-win32/kvfix207.ico packaging/kvfix207.png
 import math, struct, sys, zlib
 
 def pixel(x, y, n):
@@ -69,3 +70,5 @@ for n, blob in zip(sizes, blobs):
     offset += len(blob)
 out += b''.join(blobs)
 open(sys.argv[1], 'wb').write(out)
+if len(sys.argv) > 2:
+    open(sys.argv[2], 'wb').write(blobs[sizes.index(256)])

@@ -8,6 +8,7 @@
 #include <set>
 #include <tuple>
 
+#include "app/Version.h"
 #include "isam/Access.h"
 #include "isam/Coding.h"
 #include "isam/Extended.h"
@@ -130,9 +131,10 @@ ReportWriter::ReportWriter(const std::string& directory, const platform::LocalTi
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d ", t.year, t.month, t.day, t.hour, t.minute,
                 t.second);
-  // A path with a line feed in it would otherwise end the first line early.
-  AppendText(std::string(title) + stamp + EscapeControls(platform::Cp874ToUtf8(directory)) + "\r\n" +
-             std::string(columns) + "\r\n");
+  // A path with a line feed in it would otherwise end the first line early. The version
+  // that wrote it stands before the directory, which runs to the end of the line.
+  AppendText(std::string(title) + stamp + "version " + std::string(VersionText()) + " " +
+             EscapeControls(platform::Cp874ToUtf8(directory)) + "\r\n" + std::string(columns) + "\r\n");
   if (!writeFailed_) Force();
   if (writeFailed_) {
     // A report without its header is no report: it goes, and the run does not start.
@@ -354,6 +356,21 @@ bool ParseHex32(std::string_view text, uint32_t& value) {
 // "KVFIX207 repair report 2026-01-02 03:04:05 " before the directory.
 constexpr size_t kStampLength = 20;
 
+// After the time, "version 1.0.0 (6f3b8ce) " names the build that wrote the report
+// (older builds wrote none); the directory follows, absolute, so it never starts with
+// "version " or "(".
+std::string_view WithoutVersion(std::string_view rest) {
+  constexpr std::string_view kVersion = "version ";
+  if (!rest.starts_with(kVersion)) return rest;
+  rest.remove_prefix(kVersion.size());
+  const size_t number = rest.find(' ');
+  if (number == std::string_view::npos) return {};
+  rest.remove_prefix(number + 1);
+  if (!rest.starts_with("(")) return rest;
+  const size_t commit = rest.find(") ");
+  return commit == std::string_view::npos ? std::string_view{} : rest.substr(commit + 2);
+}
+
 }  // namespace
 
 bool ParseRepairReport(std::string_view text, ReportContents& out, std::string& error, bool everyLine) {
@@ -379,7 +396,7 @@ bool ParseRepairReport(std::string_view text, ReportContents& out, std::string& 
     return false;
   }
   if (lines[0].size() > kRepairReportTitle.size() + kStampLength)
-    out.directory = UnescapeControls(lines[0].substr(kRepairReportTitle.size() + kStampLength));
+    out.directory = UnescapeControls(WithoutVersion(lines[0].substr(kRepairReportTitle.size() + kStampLength)));
 
   // The sums: each covers every byte before it. Lines after the last one belong to a
   // write that did not end (a kill, a full disk): that record was never written.

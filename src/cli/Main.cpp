@@ -5,6 +5,7 @@
 //   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited] [--accept-moved] REPORT
 //   kvfix207-cli scan [--held-wait SECONDS] COMPANY_DIR
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
+//   kvfix207-cli --version
 //
 // Standard output carries only what the desktop program would show (one line per
 // dialog) and the scan's findings, which are exactly the fields a repair would reset
@@ -23,6 +24,7 @@
 #include "app/Run.h"
 #include "app/Scan.h"
 #include "app/Undo.h"
+#include "app/Version.h"
 #include "cli/CliDialogs.h"
 #include "company/Settings.h"
 #include "modules/ModuleTables.h"
@@ -54,33 +56,44 @@ std::string StartDirectoryProblem() {
          " cannot be named in code page 874 (or read); start the program from another directory";
 }
 
+// The usage text. The guides (docs/) and the man page are tested against its command
+// lines and its exit-status table, so a new command or status shows up there too.
+constexpr const char* kUsageText =
+    "usage:\n"
+    "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR\n"
+    "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited]\n"
+    "                    [--accept-moved] REPORT\n"
+    "  kvfix207-cli scan [--held-wait SECONDS] COMPANY_DIR\n"
+    "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
+    "  kvfix207-cli --version\n"
+    "  kvfix207-cli --help\n"
+    "repair: --held-wait is how long, per file, records another station holds are\n"
+    "  tried again (default 30, at most 3600; 0 leaves them at once).\n"
+    "scan: reads only; --held-wait as for repair (default 5): records it could not\n"
+    "  read because another station holds them are named on standard error.\n"
+    "undo: puts back the original bytes of every field a repair report lists as\n"
+    "  written, where its record is still exactly as the repair wrote it (the\n"
+    "  report's fingerprint of the record matches); a field that holds its original\n"
+    "  bytes already is ALREADY PUT BACK.\n"
+    "  A report is refused when its checksum lines do not match (it was edited) or it\n"
+    "  has none (--accept-edited undoes it all the same), or when its first line\n"
+    "  names another company directory (--accept-moved, for a company that was\n"
+    "  moved). A report without its closing line (a run that was killed) is undone\n"
+    "  up to its last checksum line.\n"
+    "exit status:\n"
+    "  0  done: all repaired or none found; scan: nothing to repair; undo: all put back\n"
+    "  1  ended early (also when stopped by Ctrl+C after the records in hand), an error,\n"
+    "     or an undo refused\n"
+    "  2  usage\n"
+    "  3  scan: unsound fields found that a repair would reset (also when it left\n"
+    "     held records)\n"
+    "  4  repair or undo done but records or fields left (held by another station,\n"
+    "     a read or write failed, or for an undo changed since; see the report);\n"
+    "     scan: none found but records another station held were left unjudged\n";
+
 int Usage(const std::string& why) {
   if (!why.empty()) std::cerr << "kvfix207-cli: " << why << "\n";
-  std::cerr << "usage:\n"
-               "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR\n"
-               "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited]\n"
-               "                    [--accept-moved] REPORT\n"
-               "  kvfix207-cli scan [--held-wait SECONDS] COMPANY_DIR\n"
-               "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
-               "repair: --held-wait is how long, per file, records another station holds are\n"
-               "  tried again (default 30, at most 3600; 0 leaves them at once).\n"
-               "scan: reads only; --held-wait as for repair (default 5): records it could not\n"
-               "  read because another station holds them are named on standard error.\n"
-               "exit status: 0 done (all repaired or none found), 1 ended early (also when\n"
-               "  stopped by Ctrl+C after the records in hand), 2 usage,\n"
-               "  3 scan found unsound fields (also when it left held records), 4 repair done\n"
-               "  but records left unrepaired (held by another station, or a read or write\n"
-               "  failed; see the report), or scan found none but left held records unjudged.\n"
-               "undo: puts back the original bytes of every field a repair report lists as\n"
-               "  written, where its record is still exactly as the repair wrote it (the\n"
-               "  report's fingerprint of the record matches); a field that holds its original\n"
-               "  bytes already is ALREADY PUT BACK. Exit 0 all put back, 4 some left (changed\n"
-               "  since, or held), 1 refused or ended early, 2 usage.\n"
-               "  A report is refused when its checksum lines do not match (it was edited) or it\n"
-               "  has none (--accept-edited undoes it all the same), or when its first line\n"
-               "  names another company directory (--accept-moved, for a company that was\n"
-               "  moved). A report without its closing line (a run that was killed) is undone\n"
-               "  up to its last checksum line.\n";
+  std::cerr << kUsageText;
   return kExitUsage;
 }
 
@@ -467,7 +480,11 @@ int main(int argc, char** argv) {
     if (command == "undo") return Undo(args);
     if (command == "make-demo") return MakeDemo(args);
     if (command == "--help" || command == "-h" || command == "help") {
-      Usage("");
+      std::cout << kUsageText;
+      return kExitOk;
+    }
+    if (command == "--version") {
+      std::cout << app::VersionLine("kvfix207-cli") << "\n";
       return kExitOk;
     }
     return Usage("unknown command " + command);

@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <QTimer>
 
+#include "app/Version.h"
 #include "gui-qt/PlaceDialog.h"
 #include "gui-qt/QtDialogs.h"
 #include "gui-qt/QtText.h"
@@ -59,6 +60,10 @@ MainWindow::MainWindow(app::RunControl& run, QtDialogs& dialogs, QWidget* parent
             .close = [this] { close(); },
             .closeLater = [this] { QTimer::singleShot(0, this, [this] { close(); }); }}) {
   setWindowTitle(QStringLiteral("Form1"));
+  // The version, for a support person to quote: the window's tooltip (the mouse held
+  // anywhere over it), so the layout stays as it is; the window manager owns the title bar.
+  const std::string version = app::VersionLine("KVFIX207");
+  setToolTip(QString::fromUtf8(version.data(), static_cast<qsizetype>(version.size())));
   setFont(TahomaFont(15));
   setFixedSize(kClientWidth, kClientHeight);
 

@@ -2,8 +2,10 @@
 // checks it, "Fix..." repairs it, and closing the window ends the program.
 #include <QApplication>
 #include <iostream>
+#include <string_view>
 
 #include "app/DesktopRun.h"
+#include "app/Version.h"
 #include "company/Settings.h"
 #include "gui-qt/MainWindow.h"
 #include "gui-qt/MessageDialogs.h"
@@ -14,6 +16,11 @@
 #include "gui-qt/SelectCompany.h"
 
 int main(int argc, char** argv) {
+  // Answered before Qt starts, so it needs no display.
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::cout << kv::app::VersionLine("kvfix207") << std::endl;
+    return 0;
+  }
   // The directories are fixed before any window exists.
   kv::company::Settings settings = kv::company::InitSettings();
 

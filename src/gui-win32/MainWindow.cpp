@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/Version.h"
 #include "gui-win32/MessageDialogs.h"
 #include "gui-win32/PlaceDialog.h"
 #include "gui-win32/Win32Dialogs.h"
@@ -76,6 +77,14 @@ MainWindow::MainWindow(app::RunControl& run, Win32Dialogs& dialogs)
 
   MakeRed(AddControl(L"STATIC", L"*** WARNING: FOR TECHNICAL SUPPORT ONLY! ***", SS_CENTER | SS_NOPREFIX, 0,
                      132 + kStatusHeight, kClientWidth, 16, 15, Font(12, true)));
+
+  // The version, for a support person to quote: the last line of the system menu (Alt+Space
+  // or the icon), shown in full but inert, so the window's layout stays as it is.
+  if (HMENU menu = ::GetSystemMenu(hwnd(), FALSE)) {
+    constexpr UINT kVersionMenuId = 0x0010;  // below 0xF000, a multiple of 16: a system command of our own
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu, MF_STRING | MF_DISABLED, kVersionMenuId, FromUtf8(app::VersionLine("KVFIX207")).c_str());
+  }
 
   // Centred on the desktop.
   CentreOnScreen(*this);

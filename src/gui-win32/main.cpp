@@ -5,8 +5,11 @@
 #include <objbase.h>
 
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "app/DesktopRun.h"
+#include "app/Version.h"
 #include "company/Settings.h"
 #include "gui-win32/MainWindow.h"
 #include "gui-win32/MessageDialogs.h"
@@ -14,8 +17,35 @@
 #include "gui-win32/Win32Dialogs.h"
 #include "gui-win32/WinText.h"
 #include "platform/System.h"
+#include "platform/Terminal.h"
+
+namespace {
+
+// kvfix207.exe --version: a windowed program has no console of its own, so the line goes
+// to standard output where there is one (redirected, or a pipe of a script) and into a
+// message otherwise, where a person who typed it in a command prompt sees it.
+bool VersionAsked() {
+  const std::vector<std::string> args = kv::platform::ProgramArguments(0, nullptr);
+  return args.size() == 1 && args[0] == "--version";
+}
+
+void ShowVersion() {
+  const std::string line = kv::app::VersionLine("kvfix207");
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE && ::GetFileType(out) != FILE_TYPE_UNKNOWN) {
+    std::cout << line << std::endl;
+    return;
+  }
+  kv::gui::DisplayMessageDialog(kv::ui::kInformation, kv::gui::FromUtf8(line)).Run();
+}
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
+  if (VersionAsked()) {
+    ShowVersion();
+    return 0;
+  }
   // The directories are fixed before any window exists.
   kv::company::Settings settings = kv::company::InitSettings();
 

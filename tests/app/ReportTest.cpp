@@ -1,6 +1,7 @@
 // The repair report: file name, value texts, and lines that are on disk as soon as
 // they are written.
 #include "app/Report.h"
+#include "app/Version.h"
 
 #include <cerrno>
 #include <clocale>
@@ -72,7 +73,7 @@ TEST_F(ReportFileTest, LinesAreOnDiskAsTheyHappen) {
   // Read while the report is still open: nothing waits in a buffer.
   std::vector<std::string> lines = Lines(Read("KVFIX207-20260102-030405.LOG"));
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "KVFIX207 repair report 2026-01-02 03:04:05 " + dir_);
+  EXPECT_EQ(lines[0], "KVFIX207 repair report 2026-01-02 03:04:05 version " + std::string(VersionText()) + " " + dir_);
   EXPECT_EQ(lines[2], "GLFILE01\t7\t78\t00000000000000C0FF7F\tNaN");
   report.FieldReset("POFILE02", 12, 260, nan.data(), modules::LeftReason::kLocked);
   lines = Lines(Read("KVFIX207-20260102-030405.LOG"));
@@ -295,6 +296,17 @@ TEST_F(ReportFileTest, WrittenAheadWithSumsAndAClosingLine) {
   }
   EXPECT_EQ(EscapeControls("/a\nb"), "/a\\x0Ab");
   EXPECT_EQ(UnescapeControls("/a\\x0Ab"), "/a\nb");
+  // The directory of the first line whichever build wrote it: one that wrote no version,
+  // one built without git, one with the commit.
+  for (const char* version : {"", "version 1.0.0 ", "version 1.0.0 (6f3b8ce-dirty) "}) {
+    SCOPED_TRACE(version);
+    const std::string header = std::string(kRepairReportTitle) + "2026-01-02 03:04:05 " + version +
+                               "/co (1)\r\nFILE\tRECORD\tOFFSET\tBYTES\tVALUE\r\n";
+    ReportContents read;
+    std::string error;
+    ASSERT_TRUE(ParseRepairReport(header, read, error)) << error;
+    EXPECT_EQ(read.directory, "/co (1)");
+  }
 }
 
 // A field written ahead whose record then could not be written follows again with its

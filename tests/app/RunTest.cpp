@@ -19,6 +19,7 @@
 #include "app/Report.h"
 #include "app/Scan.h"
 #include "app/Undo.h"
+#include "app/Version.h"
 #include "company/Settings.h"
 #include "isam/Engine.h"
 #include "modules/MoneyCheck.h"
@@ -743,6 +744,7 @@ TEST_F(UndoTest, RepairThenUndoGivesBackTheWalkedFiles) {
     std::string undoText;
     ASSERT_EQ(platform::ReadWholeFile(done.reportPath, undoText), platform::kIoOk);
     EXPECT_EQ(done.reportPath.substr(company_.size() + 1, 14), "KVFIX207-UNDO-");
+    EXPECT_NE(platform::SplitLines(undoText).at(0).find(" version " + std::string(VersionText()) + " "), std::string::npos);
     size_t putBackLines = 0;
     for (const std::string& line : platform::SplitLines(undoText)) putBackLines += line.find("\tPUT BACK") != std::string::npos;
     EXPECT_EQ(static_cast<int64_t>(putBackLines), done.putBack) << undoText;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Run.h"
+#include "app/Version.h"
 #include "cli/CliDialogs.h"
 #include "isam/Engine.h"
 #include "platform/File.h"
@@ -167,6 +169,78 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndPrintNothingOnStdout) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("usage"), std::string::npos);
+  }
+}
+
+TEST_F(CliTest, VersionNamesTheBuildsVersion) {
+  const Result r = Cli("--version");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "kvfix207-cli " + std::string(kv::app::VersionText()) + "\n");
+  EXPECT_EQ(std::string(kv::app::VersionText()).rfind(std::string(kv::app::VersionNumber()), 0), 0u);
+}
+
+// What the guides and the manual page say of the command line is what --help says:
+// each of its command lines appears in each of them as it is, they show no command the
+// program lacks, and they list exactly its exit statuses. A new command or status in
+// the program fails here until the guides tell of it.
+TEST_F(CliTest, GuidesAndManualPageShowTheCommandsAndExitStatusesOfHelp) {
+  const Result help = Cli("--help");
+  ASSERT_EQ(help.status, 0);
+  const std::string prefix = "kvfix207-cli ";
+  auto commandOf = [&](const std::string& line) { return line.substr(prefix.size(), line.find(' ', prefix.size()) - prefix.size()); };
+  auto trimmed = [](const std::string& line) { return line.substr(std::min(line.find_first_not_of(' '), line.size())); };
+  // A command line too long for one line goes on in the next, indented, from an option.
+  auto joined = [&](const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (const std::string& line : lines) {
+      if (!out.empty() && trimmed(out.back()).rfind(prefix, 0) == 0 && line.rfind("  ", 0) == 0 &&
+          trimmed(line).rfind("[", 0) == 0) {
+        out.back() += " " + trimmed(line);
+      } else {
+        out.push_back(line);
+      }
+    }
+    return out;
+  };
+  std::vector<std::string> usage;
+  std::set<std::string> commands, statuses;
+  bool inStatus = false;
+  for (const std::string& line : joined(Lines(help.out))) {
+    if (line.rfind("  " + prefix, 0) == 0) {
+      usage.push_back(trimmed(line));
+      commands.insert(commandOf(trimmed(line)));
+    }
+    if (line == "exit status:") inStatus = true;
+    if (inStatus && line.size() > 5 && line.rfind("  ", 0) == 0 && std::isdigit(static_cast<unsigned char>(line[2])) &&
+        line.substr(3, 2) == "  ")
+      statuses.insert(line.substr(2, 1));
+  }
+  ASSERT_GE(usage.size(), 4u) << help.out;
+  ASSERT_GE(statuses.size(), 3u) << help.out;
+
+  for (const char* name : {"guide-en.txt", "guide-th.txt", "kvfix207-cli.1"}) {
+    SCOPED_TRACE(name);
+    std::string text = ReadFile(fs::path(KV_DOCS_DIR) / name);
+    ASSERT_FALSE(text.empty());
+    const bool man = std::string(name).ends_with(".1");
+    for (size_t at = 0; man && (at = text.find("\\-", at)) != std::string::npos;) text.replace(at, 2, "-");
+    std::set<std::string> shown, listed;
+    bool inManStatus = false, inManLines = false;  // the manual page's commands stand in .nf blocks
+    for (const std::string& line : joined(Lines(text))) {
+      const std::string t = trimmed(line);
+      if (man && (line == ".nf" || line == ".fi")) inManLines = line == ".nf";
+      if (t.rfind(prefix, 0) == 0 && (!man || inManLines)) shown.insert(t);
+      if (man) {
+        if (line.rfind(".SH", 0) == 0) inManStatus = line == ".SH EXIT STATUS";
+        if (inManStatus && line.size() == 4 && line.rfind(".B ", 0) == 0) listed.insert(line.substr(3));
+      } else if (line.size() > 5 && line.rfind("  ", 0) == 0 && std::isdigit(static_cast<unsigned char>(line[2])) &&
+                 line.substr(3, 2) == "  ") {
+        listed.insert(line.substr(2, 1));
+      }
+    }
+    for (const std::string& u : usage) EXPECT_EQ(shown.count(u), 1u) << "missing: " << u;
+    for (const std::string& s : shown) EXPECT_EQ(commands.count(commandOf(s)), 1u) << "no such command: " << s;
+    EXPECT_EQ(listed, statuses);
   }
 }
 

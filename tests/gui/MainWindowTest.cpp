@@ -12,6 +12,7 @@
 
 #include "GuiTestSupport.h"
 #include "app/Run.h"
+#include "app/Version.h"
 #include "gui-qt/MainWindow.h"
 #include "gui-qt/MessageDialogs.h"
 #include "gui-qt/QtDialogs.h"
@@ -72,6 +73,7 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, Layout) {
   MainWindow w(run, dialogs);
   EXPECT_EQ(w.windowTitle(), QStringLiteral("Form1"));
+  EXPECT_EQ(w.toolTip(), QString::fromStdString(app::VersionLine("KVFIX207")));
   EXPECT_EQ(w.size(), QSize(438, 176));
   EXPECT_EQ(w.minimumSize(), w.maximumSize());
   const Qt::WindowFlags flags = w.windowFlags();
