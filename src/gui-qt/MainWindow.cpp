@@ -44,7 +44,7 @@ void BarProgress::HandleEvents() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-MainWindow::MainWindow(app::RunControl& run, QtDialogs& dialogs, QWidget* parent)
+MainWindow::MainWindow(desktop::RunControl& run, QtDialogs& dialogs, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),

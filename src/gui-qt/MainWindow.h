@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "app/DesktopRun.h"
+#include "desktop/DesktopRun.h"
 
 class QLabel;
 class QProgressBar;
@@ -19,7 +19,7 @@ namespace kv::gui {
 class QtDialogs;
 
 // The progress bar and the status line under it as the run's progress sink.
-class BarProgress : public app::WindowProgress {
+class BarProgress : public desktop::WindowProgress {
  public:
   void Attach(QProgressBar* bar, QLabel* status) {
     bar_ = bar;
@@ -40,7 +40,7 @@ class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
-  MainWindow(app::RunControl& run, QtDialogs& dialogs, QWidget* parent = nullptr);
+  MainWindow(desktop::RunControl& run, QtDialogs& dialogs, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   // The start-up at the creation of the window: `chooseCompany` returns the chosen
@@ -92,7 +92,7 @@ class MainWindow : public QWidget {
   QPushButton* cancel_;
   QLabel* footer_;
   BarProgress progress_;
-  app::DesktopRun run_;
+  desktop::DesktopRun run_;
 };
 
 }  // namespace kv::gui

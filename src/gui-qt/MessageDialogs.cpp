@@ -14,7 +14,7 @@
 
 #include "gui-qt/PlaceDialog.h"
 #include "gui-qt/QtText.h"
-#include "ui/DesktopRules.h"
+#include "desktop/DesktopRules.h"
 
 namespace kv::gui {
 
@@ -213,10 +213,10 @@ YesNoKey YesNoKeyOf(const QKeyEvent* event) {
   if (event->key() == Qt::Key_N) return YesNoKey::kNo;
   const QString text = event->text();
   if (text.size() == 1) {
-    switch (ui::YesNoOfCharacter(text.at(0).unicode())) {
-      case ui::YesNoAnswer::kYes: return YesNoKey::kYes;
-      case ui::YesNoAnswer::kNo: return YesNoKey::kNo;
-      case ui::YesNoAnswer::kNone: break;
+    switch (desktop::YesNoOfCharacter(text.at(0).unicode())) {
+      case desktop::YesNoAnswer::kYes: return YesNoKey::kYes;
+      case desktop::YesNoAnswer::kNo: return YesNoKey::kNo;
+      case desktop::YesNoAnswer::kNone: break;
     }
   }
   const QString platform = QGuiApplication::platformName();

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <iostream>
 
-#include "app/DesktopRun.h"
+#include "desktop/DesktopRun.h"
 #include "company/Settings.h"
 #include "gui-qt/MainWindow.h"
 #include "gui-qt/MessageDialogs.h"
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   kv::app::RepairRun run(dialogs, settings, std::cout);
-  kv::app::RepairRunControl control(run);
+  kv::desktop::RepairRunControl control(run);
   kv::gui::MainWindow window(control, dialogs);
   if (!window.Startup([&] { return kv::gui::SelectCompanyDirectory(settings, dialogs); })) {
     return window.ExitCode();

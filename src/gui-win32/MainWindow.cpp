@@ -29,7 +29,7 @@ void BarProgress::SetBar(int value) {
 
 void BarProgress::HandleEvents() { DialogWindow::PumpPending(); }
 
-MainWindow::MainWindow(app::RunControl& run, Win32Dialogs& dialogs)
+MainWindow::MainWindow(desktop::RunControl& run, Win32Dialogs& dialogs)
     : run_(run, dialogs, progress_,
            {.showCompany = [this](const std::string& dir) { ::SetWindowTextW(hwnd(), FromCp874(dir).c_str()); },
             .beginRunning = [this] { BeginRunning(); },

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "app/DesktopRun.h"
+#include "desktop/DesktopRun.h"
 #include "gui-win32/DialogWindow.h"
 
 namespace kv::gui {
@@ -14,7 +14,7 @@ namespace kv::gui {
 class Win32Dialogs;
 
 // The progress bar and the status line under it as the run's progress sink.
-class BarProgress : public app::WindowProgress {
+class BarProgress : public desktop::WindowProgress {
  public:
   void Attach(HWND bar, HWND status) {
     bar_ = bar;
@@ -38,7 +38,7 @@ class MainWindow : public DialogWindow {
   static constexpr int kClientWidth = 438;
   static constexpr int kClientHeight = 176;
 
-  MainWindow(app::RunControl& run, Win32Dialogs& dialogs);
+  MainWindow(desktop::RunControl& run, Win32Dialogs& dialogs);
   ~MainWindow() override;
 
   // The start-up at the creation of the window: `chooseCompany` returns the chosen
@@ -74,7 +74,7 @@ class MainWindow : public DialogWindow {
   HWND bar_ = nullptr;
   HWND status_ = nullptr;
   BarProgress progress_;
-  app::DesktopRun run_;
+  desktop::DesktopRun run_;
   bool closed_ = false;
 };
 

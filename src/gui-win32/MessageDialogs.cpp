@@ -7,7 +7,7 @@
 
 #include "gui-win32/PlaceDialog.h"
 #include "gui-win32/WinText.h"
-#include "ui/DesktopRules.h"
+#include "desktop/DesktopRules.h"
 
 namespace kv::gui {
 
@@ -83,17 +83,17 @@ HICON StandardIcon(IconKind kind, int size) {
 
 bool ClickYesNoByKey(const MSG& msg, HWND window, int yesId, int noId) {
   if (CtrlDown()) return false;
-  ui::YesNoAnswer answer = ui::YesNoAnswer::kNone;
+  desktop::YesNoAnswer answer = desktop::YesNoAnswer::kNone;
   if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) {
     // The key's position first: the Thai layout gives other letters on these keys.
-    answer = ui::YesNoOfScanCode(static_cast<unsigned>((msg.lParam >> 16) & 0xFF));
-    if (answer == ui::YesNoAnswer::kNone && msg.wParam == 'Y') answer = ui::YesNoAnswer::kYes;
-    if (answer == ui::YesNoAnswer::kNone && msg.wParam == 'N') answer = ui::YesNoAnswer::kNo;
+    answer = desktop::YesNoOfScanCode(static_cast<unsigned>((msg.lParam >> 16) & 0xFF));
+    if (answer == desktop::YesNoAnswer::kNone && msg.wParam == 'Y') answer = desktop::YesNoAnswer::kYes;
+    if (answer == desktop::YesNoAnswer::kNone && msg.wParam == 'N') answer = desktop::YesNoAnswer::kNo;
   } else if (msg.message == WM_CHAR || msg.message == WM_SYSCHAR) {
-    answer = ui::YesNoOfCharacter(static_cast<char32_t>(msg.wParam));
+    answer = desktop::YesNoOfCharacter(static_cast<char32_t>(msg.wParam));
   }
-  if (answer == ui::YesNoAnswer::kNone) return false;
-  HWND button = ::GetDlgItem(window, answer == ui::YesNoAnswer::kYes ? yesId : noId);
+  if (answer == desktop::YesNoAnswer::kNone) return false;
+  HWND button = ::GetDlgItem(window, answer == desktop::YesNoAnswer::kYes ? yesId : noId);
   if (!button || !::IsWindowEnabled(button)) return false;
   ::SendMessageW(button, BM_CLICK, 0, 0);
   return true;
