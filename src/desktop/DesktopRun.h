@@ -65,6 +65,21 @@ class WindowProgress : public modules::ProgressSink {
   uint64_t lastRefresh_ = 0;
 };
 
+// A WindowProgress over the window's bar and status line controls (the toolkit's
+// handles of them), attached once the window has made them.
+template <class Bar, class Status>
+class ControlProgress : public WindowProgress {
+ public:
+  void Attach(Bar bar, Status status) {
+    bar_ = bar;
+    status_ = status;
+  }
+
+ protected:
+  Bar bar_{};
+  Status status_{};
+};
+
 // Start-up, "Fix..." and the close of the main window. Closing it, for any reason,
 // stops the engine.
 class DesktopRun {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "desktop/DesktopRun.h"
+#include "desktop/Layouts.h"
 
 class QLabel;
 class QProgressBar;
@@ -19,21 +20,11 @@ namespace kv::gui {
 class QtDialogs;
 
 // The progress bar and the status line under it as the run's progress sink.
-class BarProgress : public desktop::WindowProgress {
- public:
-  void Attach(QProgressBar* bar, QLabel* status) {
-    bar_ = bar;
-    status_ = status;
-  }
-
+class BarProgress : public desktop::ControlProgress<QProgressBar*, QLabel*> {
  protected:
   void SetStatus(const std::string& cp874) override;
   void SetBar(int value) override;
   void HandleEvents() override;
-
- private:
-  QProgressBar* bar_ = nullptr;
-  QLabel* status_ = nullptr;
 };
 
 class MainWindow : public QWidget {
@@ -62,9 +53,8 @@ class MainWindow : public QWidget {
   QPushButton* fixButton() const { return fix_; }
   QPushButton* cancelButton() const { return cancel_; }
   const modules::ProgressSink& progress() const { return progress_; }
-  // Client area: the layout's 438 × 158 and a line for the run's status under the bar.
-  static constexpr int kClientWidth = 438;
-  static constexpr int kClientHeight = 176;
+  static constexpr int kClientWidth = desktop::MainWindowLayout::kClientWidth;
+  static constexpr int kClientHeight = desktop::MainWindowLayout::kClientHeight;
 
  signals:
   // The window closed for good (the engine is stopped); the program ends.
