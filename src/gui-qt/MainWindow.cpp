@@ -20,9 +20,9 @@
 namespace kv::gui {
 namespace {
 
-constexpr int kClientWidth = MainWindow::kClientWidth;
-constexpr int kClientHeight = MainWindow::kClientHeight;
-constexpr int kStatusHeight = 18;  // the status line pushes the buttons and footer down
+using L = desktop::MainWindowLayout;
+constexpr int kClientWidth = L::kClientWidth;
+constexpr int kClientHeight = L::kClientHeight;
 
 void MakeRed(QLabel* label) {
   QPalette palette = label->palette();
@@ -45,7 +45,7 @@ void BarProgress::HandleEvents() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-MainWindow::MainWindow(app::RunControl& run, QtDialogs& dialogs, QWidget* parent)
+MainWindow::MainWindow(desktop::RunControl& run, QtDialogs& dialogs, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
@@ -72,37 +72,37 @@ MainWindow::MainWindow(app::RunControl& run, QtDialogs& dialogs, QWidget* parent
   panel_->setObjectName(QStringLiteral("warningPanel"));
   panel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   panel_->setLineWidth(1);
-  panel_->setGeometry(19, 8, 400, 49);
+  panel_->setGeometry(ToQRect(L::kPanel));
   auto* inner = new QFrame(panel_);
   inner->setFrameStyle(QFrame::Panel | QFrame::Raised);
   inner->setLineWidth(1);
-  inner->setGeometry(1, 1, 398, 47);
+  inner->setGeometry(ToQRect(L::kPanelInner));
 
   picture_ = new QLabel(panel_);
-  picture_->setGeometry(9, 8, 32, 32);
+  picture_->setGeometry(ToQRect(L::kPicture));
   picture_->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this).pixmap(QSize(32, 32), devicePixelRatioF()));
 
   heading_ = new QLabel(QString::fromUtf8("คำเตือน"), panel_);
   heading_->setFont(TahomaFont(15, true));
   MakeRed(heading_);
-  heading_->setGeometry(52, 4, 340, 20);
+  heading_->setGeometry(ToQRect(L::kHeading));
   backup_ = new QLabel(QString::fromUtf8("โปรดสำรองแฟ้มข้อมูลก่อนทำขั้นตอนนี้."), panel_);
-  backup_->setGeometry(52, 24, 340, 20);
+  backup_->setGeometry(ToQRect(L::kBackupLine));
 
   bar_ = new QProgressBar(this);
   bar_->setRange(0, app::RunStatus::BarMaximum());
   bar_->setValue(0);
   bar_->setTextVisible(false);
-  bar_->setGeometry(19, 66, 401, 17);
+  bar_->setGeometry(ToQRect(L::kBar));
   status_ = new QLabel(this);
   status_->setObjectName(QStringLiteral("runStatus"));
-  status_->setGeometry(19, 85, 401, kStatusHeight);
+  status_->setGeometry(ToQRect(L::kStatus));
   progress_.Attach(bar_, status_);
 
   fix_ = new QPushButton(QStringLiteral("Fix..."), this);
-  fix_->setGeometry(140, 94 + kStatusHeight, 75, 25);
+  fix_->setGeometry(ToQRect(L::kFix));
   cancel_ = new QPushButton(QString::fromUtf8("ยกเลิก"), this);
-  cancel_->setGeometry(223, 94 + kStatusHeight, 75, 25);
+  cancel_->setGeometry(ToQRect(L::kCancel));
   setTabOrder(fix_, cancel_);
   connect(fix_, &QPushButton::clicked, this, &MainWindow::FixButtonClick);
   connect(cancel_, &QPushButton::clicked, this, &MainWindow::CancelButtonClick);
@@ -111,7 +111,7 @@ MainWindow::MainWindow(app::RunControl& run, QtDialogs& dialogs, QWidget* parent
   footer_->setFont(TahomaFont(12, true));
   MakeRed(footer_);
   footer_->setAlignment(Qt::AlignCenter);
-  footer_->setGeometry(0, 132 + kStatusHeight, kClientWidth, 16);
+  footer_->setGeometry(ToQRect(L::kFooter));
 
   // Centred on the desktop.
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -7,7 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "app/DesktopRun.h"
+#include "desktop/DesktopRun.h"
+#include "desktop/Layouts.h"
 
 class QLabel;
 class QProgressBar;
@@ -19,28 +20,18 @@ namespace kv::gui {
 class QtDialogs;
 
 // The progress bar and the status line under it as the run's progress sink.
-class BarProgress : public app::WindowProgress {
- public:
-  void Attach(QProgressBar* bar, QLabel* status) {
-    bar_ = bar;
-    status_ = status;
-  }
-
+class BarProgress : public desktop::ControlProgress<QProgressBar*, QLabel*> {
  protected:
   void SetStatus(const std::string& cp874) override;
   void SetBar(int value) override;
   void HandleEvents() override;
-
- private:
-  QProgressBar* bar_ = nullptr;
-  QLabel* status_ = nullptr;
 };
 
 class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
-  MainWindow(app::RunControl& run, QtDialogs& dialogs, QWidget* parent = nullptr);
+  MainWindow(desktop::RunControl& run, QtDialogs& dialogs, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   // The start-up at the creation of the window: `chooseCompany` returns the chosen
@@ -62,9 +53,8 @@ class MainWindow : public QWidget {
   QPushButton* fixButton() const { return fix_; }
   QPushButton* cancelButton() const { return cancel_; }
   const modules::ProgressSink& progress() const { return progress_; }
-  // Client area: the layout's 438 × 158 and a line for the run's status under the bar.
-  static constexpr int kClientWidth = 438;
-  static constexpr int kClientHeight = 176;
+  static constexpr int kClientWidth = desktop::MainWindowLayout::kClientWidth;
+  static constexpr int kClientHeight = desktop::MainWindowLayout::kClientHeight;
 
  signals:
   // The window closed for good (the engine is stopped); the program ends.
@@ -92,7 +82,7 @@ class MainWindow : public QWidget {
   QPushButton* cancel_;
   QLabel* footer_;
   BarProgress progress_;
-  app::DesktopRun run_;
+  desktop::DesktopRun run_;
 };
 
 }  // namespace kv::gui

@@ -14,22 +14,13 @@
 
 #include "gui-qt/PlaceDialog.h"
 #include "gui-qt/QtText.h"
-#include "ui/DesktopRules.h"
+#include "desktop/DesktopRules.h"
 
 namespace kv::gui {
-
-const SmallDialogGeometry kMessageGeometry = {88, 88, 198, 60, 53};
-const SmallDialogGeometry kQuestionGeometry = {92, 88, 200, 64, 57};
-const SmallDialogGeometry kTechnicalSupportGeometry = {116, 138, 200, 64, 58};
 
 namespace {
 
 constexpr int kIconSize = 32;
-constexpr int kIconLeft = 12;
-constexpr int kTop = 12;
-constexpr int kDetailsWidth = 520;  // client width of a dialog with a details area
-constexpr int kDetailsMargin = 12;
-constexpr int kDetailsGap = 12;
 
 // A dialog frame: a title (and for some a close box), no resizing, no minimise or
 // maximise box.
@@ -56,18 +47,18 @@ int ScreenWidth() {
 
 QPushButton* MakeButton(const QString& caption, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
-  button->setFixedSize(66, 25);
+  button->setFixedSize(desktop::kSmallDialogButtonWidth, desktop::kSmallDialogButtonHeight);
   return button;
 }
 
 }  // namespace
 
-SmallDialog::SmallDialog(const SmallDialogGeometry& geometry, const QString& text, QWidget* parent)
+SmallDialog::SmallDialog(const desktop::SmallDialogGeometry& geometry, const QString& text, QWidget* parent)
     : QDialog(parent), geometry_(geometry), fullText_(text) {
   setFont(TahomaFont(15));
   setModal(true);
   icon_ = new QLabel(this);
-  icon_->setGeometry(kIconLeft, kTop, kIconSize, kIconSize);
+  icon_->setGeometry(ToQRect(desktop::LayOutSmallDialog({.geometry = geometry_}).icon));
   text_ = new QLabel(this);
   text_->setObjectName(QStringLiteral("text"));
   text_->setTextFormat(Qt::PlainText);
@@ -82,43 +73,32 @@ void SmallDialog::SetIcon(IconKind kind) {
 
 void SmallDialog::LayOut() {
   const QFontMetrics metrics(text_->font());
-  const int frameWidth = std::max(0, OuterSize(this).width() - width());
+  desktop::SmallDialogInput in{.geometry = geometry_};
+  in.frameWidth = std::max(0, OuterSize(this).width() - width());
+  in.screenWidth = ScreenWidth();
   // One line as a rule; a text with line feeds (a result that adds what was left) gets
   // a line each, and the dialog grows by their height.
   QStringList lines = fullText_.split(QLatin1Char('\n'));
-  int textWidth = 0;
-  for (const QString& line : lines) textWidth = std::max(textWidth, metrics.horizontalAdvance(line));
-  int clientWidth = std::max(textWidth + geometry_.extraWidth, geometry_.minOuterWidth - frameWidth);
-
-  // Nothing else limits the width; a text wider than the screen gets a dialog as wide as
-  // the screen and is shortened in the middle, so both of its ends stay readable.
-  const int screenWidth = ScreenWidth();
-  if (screenWidth > 0 && clientWidth + frameWidth > screenWidth) {
-    clientWidth = std::max(screenWidth - frameWidth, geometry_.minOuterWidth - frameWidth);
-    textWidth = 0;
-    for (QString& line : lines) {
-      line = metrics.elidedText(line, Qt::ElideMiddle, clientWidth - geometry_.extraWidth);
-      textWidth = std::max(textWidth, metrics.horizontalAdvance(line));
-    }
-  }
-  extraHeight_ = static_cast<int>(lines.size() - 1) * metrics.lineSpacing();
-  text_->setText(lines.join(QLatin1Char('\n')));
-  text_->setGeometry(geometry_.textLeft, kTop, textWidth, metrics.height() + extraHeight_);
+  for (const QString& line : lines) in.textWidth = std::max(in.textWidth, metrics.horizontalAdvance(line));
+  in.lineCount = static_cast<int>(lines.size());
+  in.firstLineHeight = metrics.height();
+  in.lineSpacing = metrics.lineSpacing();
   if (details_) {
-    // Wide enough for a catalogue line, never wider than the screen.
-    int wanted = std::max(clientWidth, kDetailsWidth);
-    if (screenWidth > 0) wanted = std::min(wanted, std::max(clientWidth, screenWidth - frameWidth));
-    clientWidth = wanted;
     const QFontMetrics detailMetrics(details_->font());
     const int lineCount = std::clamp(static_cast<int>(details_->document()->blockCount()), 1, kDetailsLines);
-    const int height = lineCount * detailMetrics.lineSpacing() + 2 * details_->frameWidth() +
+    in.detailsHeight = lineCount * detailMetrics.lineSpacing() + 2 * details_->frameWidth() +
                        static_cast<int>(2 * details_->document()->documentMargin()) + detailMetrics.descent() + 2;
-    details_->setGeometry(kDetailsMargin, geometry_.buttonTop + extraHeight_ - kDetailsGap / 2,
-                          clientWidth - 2 * kDetailsMargin, height);
-    extraHeight_ += height + kDetailsGap;
   }
-  setFixedSize(clientWidth, geometry_.clientHeight + extraHeight_);
-  PlaceButtons(clientWidth);
+  PlaceExtras(in);
+  layout_ = desktop::LayOutSmallDialog(in);
+  if (layout_.elide) {
+    for (QString& line : lines) line = metrics.elidedText(line, Qt::ElideMiddle, layout_.elideWidth);
+  }
+  text_->setText(lines.join(QLatin1Char('\n')));
+  text_->setGeometry(ToQRect(layout_.text));
+  if (details_) details_->setGeometry(ToQRect(layout_.details));
+  setFixedSize(layout_.clientWidth, layout_.clientHeight);
+  PlaceButtons();
 }
 
 void SmallDialog::SetDetails(const QString& details) {
@@ -146,7 +126,7 @@ void SmallDialog::showEvent(QShowEvent* event) {
 }
 
 DisplayMessageDialog::DisplayMessageDialog(int kind, const QString& text, QWidget* parent)
-    : SmallDialog(kMessageGeometry, text, parent) {
+    : SmallDialog(desktop::kMessageGeometry, text, parent) {
   setWindowFlags(DialogFlags(false));
   switch (kind) {
     case 2:
@@ -168,20 +148,18 @@ DisplayMessageDialog::DisplayMessageDialog(int kind, const QString& text, QWidge
   LayOut();
 }
 
-void DisplayMessageDialog::PlaceButtons(int clientWidth) {
-  ok_->move((clientWidth - kButtonWidth) / 2, kMessageGeometry.buttonTop + extraHeight());
-}
+void DisplayMessageDialog::PlaceButtons() { ok_->setGeometry(ToQRect(layout().buttons[0])); }
 
 void DisplayMessageDialog::FocusFirst() { ok_->setFocus(Qt::OtherFocusReason); }
 
 AskForYesNoDialog::AskForYesNoDialog(int questionKind, const QString& text, QWidget* parent)
-    : AskForYesNoDialog(questionKind, text, parent, kQuestionGeometry) {
+    : AskForYesNoDialog(questionKind, text, parent, desktop::kQuestionGeometry) {
   setWindowTitle(QStringLiteral("Confirm"));
   LayOut();
 }
 
 AskForYesNoDialog::AskForYesNoDialog(int questionKind, const QString& text, QWidget* parent,
-                                     const SmallDialogGeometry& geometry)
+                                     const desktop::SmallDialogGeometry& geometry)
     : SmallDialog(geometry, text, parent), yesDefault_(questionKind == 1) {
   setWindowFlags(DialogFlags(true));
   SetIcon(yesDefault_ ? IconKind::kQuestion : IconKind::kWarning);
@@ -192,11 +170,11 @@ AskForYesNoDialog::AskForYesNoDialog(int questionKind, const QString& text, QWid
   connect(no_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void AskForYesNoDialog::PlaceButtons(int clientWidth) {
-  const int left = (clientWidth - (2 * kButtonWidth + kButtonGap)) / 2;
-  const int top = measures().buttonTop + extraHeight();
-  yes_->move(left, top);
-  no_->move(left + kButtonWidth + kButtonGap, top);
+void AskForYesNoDialog::PlaceExtras(desktop::SmallDialogInput& in) const { in.buttonCount = 2; }
+
+void AskForYesNoDialog::PlaceButtons() {
+  yes_->setGeometry(ToQRect(layout().buttons[0]));
+  no_->setGeometry(ToQRect(layout().buttons[1]));
 }
 
 void AskForYesNoDialog::FocusFirst() { (yesDefault_ ? yes_ : no_)->setFocus(Qt::OtherFocusReason); }
@@ -213,10 +191,10 @@ YesNoKey YesNoKeyOf(const QKeyEvent* event) {
   if (event->key() == Qt::Key_N) return YesNoKey::kNo;
   const QString text = event->text();
   if (text.size() == 1) {
-    switch (ui::YesNoOfCharacter(text.at(0).unicode())) {
-      case ui::YesNoAnswer::kYes: return YesNoKey::kYes;
-      case ui::YesNoAnswer::kNo: return YesNoKey::kNo;
-      case ui::YesNoAnswer::kNone: break;
+    switch (desktop::YesNoOfCharacter(text.at(0).unicode())) {
+      case desktop::YesNoAnswer::kYes: return YesNoKey::kYes;
+      case desktop::YesNoAnswer::kNo: return YesNoKey::kNo;
+      case desktop::YesNoAnswer::kNone: break;
     }
   }
   const QString platform = QGuiApplication::platformName();
@@ -254,22 +232,29 @@ void AskForYesNoDialog::keyPressEvent(QKeyEvent* event) {
 
 AskForYesNoTechnicalSupportDialog::AskForYesNoTechnicalSupportDialog(int questionKind, const QString& text,
                                                                      QWidget* parent)
-    : AskForYesNoDialog(questionKind, text, parent, kTechnicalSupportGeometry) {
+    : AskForYesNoDialog(questionKind, text, parent, desktop::kTechnicalSupportGeometry) {
   setWindowTitle(QStringLiteral("Caution!"));
-  warning_ = new QLabel(QStringLiteral("*** WARNING: FOR TECHNICAL SUPPORT ONLY! ***"), this);
+  warning_ = new QLabel(QString::fromLatin1(desktop::kTechnicalSupportWarning), this);
   warning_->setObjectName(QStringLiteral("warning"));
   warning_->setFont(TahomaFont(12, true));
   QPalette palette = warning_->palette();
   palette.setColor(QPalette::WindowText, Qt::red);
   warning_->setPalette(palette);
   warning_->setAlignment(Qt::AlignCenter);
-  warning_->setFixedSize(320, 14);
+  warning_->setFixedSize(desktop::kTechnicalSupportWarningWidth, desktop::kTechnicalSupportWarningHeight);
   LayOut();
 }
 
-void AskForYesNoTechnicalSupportDialog::PlaceButtons(int clientWidth) {
-  AskForYesNoDialog::PlaceButtons(clientWidth);
-  if (warning_) warning_->move((clientWidth - 320) / 2, 93 + extraHeight());
+void AskForYesNoTechnicalSupportDialog::PlaceExtras(desktop::SmallDialogInput& in) const {
+  AskForYesNoDialog::PlaceExtras(in);
+  if (!warning_) return;
+  in.warningWidth = desktop::kTechnicalSupportWarningWidth;
+  in.warningHeight = desktop::kTechnicalSupportWarningHeight;
+}
+
+void AskForYesNoTechnicalSupportDialog::PlaceButtons() {
+  AskForYesNoDialog::PlaceButtons();
+  if (warning_) warning_->move(layout().warning.x, layout().warning.y);
 }
 
 }  // namespace kv::gui

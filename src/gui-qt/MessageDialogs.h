@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QString>
 
+#include "desktop/Layouts.h"
+
 class QAbstractButton;
 class QKeyEvent;
 class QLabel;
@@ -20,15 +22,6 @@ namespace kv::gui {
 bool ClickYesNoByLetter(QKeyEvent* event, QAbstractButton* yes, QAbstractButton* no);
 
 enum class IconKind { kNone, kInformation, kError, kWarning, kQuestion };
-
-// Fixed measures of one dialog kind, client-area pixels.
-struct SmallDialogGeometry {
-  int clientHeight;
-  int extraWidth;     // client width = text width + extraWidth
-  int minOuterWidth;  // smallest width of the window, frame included
-  int textLeft;
-  int buttonTop;
-};
 
 class SmallDialog : public QDialog {
   Q_OBJECT
@@ -45,35 +38,32 @@ class SmallDialog : public QDialog {
   // kDetailsLines lines. Empty removes it.
   void SetDetails(const QString& details);
   QPlainTextEdit* detailsArea() const { return details_; }
-  static constexpr int kDetailsLines = 8;
+  static constexpr int kDetailsLines = desktop::kSmallDialogDetailsLines;
 
   // Sets the client width for the current frame and screen and places the controls.
   // Runs when the dialog shows; public so that tools can lay a dialog out unshown.
   void LayOut();
 
  protected:
-  SmallDialog(const SmallDialogGeometry& geometry, const QString& text, QWidget* parent);
+  SmallDialog(const desktop::SmallDialogGeometry& geometry, const QString& text, QWidget* parent);
 
   void SetIcon(IconKind kind);
-  const SmallDialogGeometry& measures() const { return geometry_; }
-  // Height the text's lines after the first add to the dialog (0 for one line).
-  int extraHeight() const { return extraHeight_; }
-  // Places the buttons (and any other bottom-row control) for a client width.
-  virtual void PlaceButtons(int clientWidth) = 0;
+  // The dialog's layout as LayOut last made it.
+  const desktop::SmallDialogLayout& layout() const { return layout_; }
+  // What a dialog kind adds to the layout: its buttons, the warning line.
+  virtual void PlaceExtras(desktop::SmallDialogInput& /*in*/) const {}
+  // Places the buttons (and any other bottom-row control) where the layout says.
+  virtual void PlaceButtons() = 0;
   // Where the keyboard focus goes once the dialog is placed.
   virtual void FocusFirst() = 0;
 
   void showEvent(QShowEvent* event) override;
 
-  static constexpr int kButtonWidth = 66;
-  static constexpr int kButtonHeight = 25;
-  static constexpr int kButtonGap = 5;
-
  private:
-  SmallDialogGeometry geometry_;
+  desktop::SmallDialogGeometry geometry_;
   QString fullText_;
   IconKind iconKind_ = IconKind::kNone;
-  int extraHeight_ = 0;
+  desktop::SmallDialogLayout layout_;
   QLabel* icon_;
   QLabel* text_;
   QPlainTextEdit* details_ = nullptr;
@@ -89,7 +79,7 @@ class DisplayMessageDialog : public SmallDialog {
   QPushButton* okButton() const { return ok_; }
 
  protected:
-  void PlaceButtons(int clientWidth) override;
+  void PlaceButtons() override;
   void FocusFirst() override;
 
  private:
@@ -110,8 +100,9 @@ class AskForYesNoDialog : public SmallDialog {
 
  protected:
   AskForYesNoDialog(int questionKind, const QString& text, QWidget* parent,
-                    const SmallDialogGeometry& geometry);
-  void PlaceButtons(int clientWidth) override;
+                    const desktop::SmallDialogGeometry& geometry);
+  void PlaceExtras(desktop::SmallDialogInput& in) const override;
+  void PlaceButtons() override;
   void FocusFirst() override;
   void keyPressEvent(QKeyEvent* event) override;
 
@@ -131,15 +122,11 @@ class AskForYesNoTechnicalSupportDialog : public AskForYesNoDialog {
   QLabel* warningLabel() const { return warning_; }
 
  protected:
-  void PlaceButtons(int clientWidth) override;
+  void PlaceExtras(desktop::SmallDialogInput& in) const override;
+  void PlaceButtons() override;
 
  private:
   QLabel* warning_ = nullptr;
 };
-
-// The dialog kinds' measures.
-extern const SmallDialogGeometry kMessageGeometry;
-extern const SmallDialogGeometry kQuestionGeometry;
-extern const SmallDialogGeometry kTechnicalSupportGeometry;
 
 }  // namespace kv::gui

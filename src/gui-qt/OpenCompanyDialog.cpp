@@ -145,31 +145,15 @@ OpenCompanyDialog::OpenCompanyDialog(company::Settings& settings, ui::Dialogs& d
   layout->addWidget(group);
   layout->addLayout(buttons);
 
-  // One set of actions for the menu and the keys; the keys work wherever the focus is
-  // in the window.
-  actSelect_ = MakeAction(Caption("เลือก"), {Qt::Key_Return, Qt::Key_Enter, Qt::Key_F10},
-                          &OpenCompanyDialog::Btn_SelectClick);
-  actEdit_ = MakeAction(Caption("แก้ไข..."), {Qt::Key_F5}, &OpenCompanyDialog::Btn_EditClick);
-  actInsert_ = MakeAction(Caption("แทรก"), {Qt::Key_Insert}, &OpenCompanyDialog::InsertClick);
-  actDelete_ = MakeAction(Caption("ลบ..."), {Qt::Key_Delete}, &OpenCompanyDialog::DeleteClick);
-  actMoveUp_ = MakeAction(Caption("เลื่อนขึ้น"), {Qt::Key_F7}, &OpenCompanyDialog::MoveUpClick);
-  actMoveDown_ = MakeAction(Caption("เลื่อนลง"), {Qt::Key_F8}, &OpenCompanyDialog::MoveDownClick);
-  actTemplate_ = MakeAction(QStringLiteral("Custom Report Template..."), {Qt::Key_F9},
-                            &OpenCompanyDialog::ReportTemplateClick);
-  actTemplate_->setCheckable(true);
-
+  // One set of actions, from the command table, for the menu and the keys.
   menu_ = new QMenu(this);
-  menu_->addAction(actSelect_);
-  menu_->setDefaultAction(actSelect_);
-  menu_->addAction(actEdit_);
-  menu_->addSeparator();
-  menu_->addAction(actInsert_);
-  menu_->addAction(actDelete_);
-  menu_->addSeparator();
-  menu_->addAction(actMoveUp_);
-  menu_->addAction(actMoveDown_);
-  menu_->addSeparator();
-  menu_->addAction(actTemplate_);
+  for (const desktop::CompanyCommandEntry& entry : desktop::CompanyCommands()) {
+    if (entry.separatorBefore) menu_->addSeparator();
+    QAction* action = MakeAction(entry);
+    actions_[static_cast<size_t>(entry.command)] = action;
+    menu_->addAction(action);
+  }
+  menu_->setDefaultAction(SelectAction());
 
   connect(menu_, &QMenu::aboutToShow, this, &OpenCompanyDialog::MenuPopup);
   connect(menu_, &QMenu::aboutToHide, this, &OpenCompanyDialog::MenuClosed);
@@ -192,14 +176,51 @@ OpenCompanyDialog::~OpenCompanyDialog() {
   while (busy_ > 0) SetBusy(false);
 }
 
-QAction* OpenCompanyDialog::MakeAction(const QString& text, std::initializer_list<QKeySequence> keys,
-                                       void (OpenCompanyDialog::*slot)()) {
-  auto* action = new QAction(text, this);
-  action->setShortcuts(QList<QKeySequence>(keys));
+namespace {
+
+QList<QKeySequence> KeysOf(const desktop::CompanyCommandEntry& entry) {
+  QList<QKeySequence> keys;
+  for (const desktop::CommandKey key : entry.keys) {
+    switch (key) {
+      case desktop::CommandKey::kEnter:
+        keys << QKeySequence(Qt::Key_Return) << QKeySequence(Qt::Key_Enter);
+        break;
+      case desktop::CommandKey::kF5: keys << QKeySequence(Qt::Key_F5); break;
+      case desktop::CommandKey::kF7: keys << QKeySequence(Qt::Key_F7); break;
+      case desktop::CommandKey::kF8: keys << QKeySequence(Qt::Key_F8); break;
+      case desktop::CommandKey::kF9: keys << QKeySequence(Qt::Key_F9); break;
+      case desktop::CommandKey::kF10: keys << QKeySequence(Qt::Key_F10); break;
+      case desktop::CommandKey::kInsert: keys << QKeySequence(Qt::Key_Insert); break;
+      case desktop::CommandKey::kDelete: keys << QKeySequence(Qt::Key_Delete); break;
+      case desktop::CommandKey::kNone: break;
+    }
+  }
+  return keys;
+}
+
+}  // namespace
+
+QAction* OpenCompanyDialog::MakeAction(const desktop::CompanyCommandEntry& entry) {
+  auto* action = new QAction(Caption(entry.caption), this);
+  action->setShortcuts(KeysOf(entry));
   action->setShortcutContext(Qt::WindowShortcut);
+  action->setCheckable(entry.checkedForTemplate);
   addAction(action);
-  connect(action, &QAction::triggered, this, slot);
+  const desktop::CompanyCommand command = entry.command;
+  connect(action, &QAction::triggered, this, [this, command] { RunCommand(command); });
   return action;
+}
+
+void OpenCompanyDialog::RunCommand(desktop::CompanyCommand command) {
+  switch (command) {
+    case desktop::CompanyCommand::kSelect: Btn_SelectClick(); break;
+    case desktop::CompanyCommand::kEdit: Btn_EditClick(); break;
+    case desktop::CompanyCommand::kInsert: InsertClick(); break;
+    case desktop::CompanyCommand::kDelete: DeleteClick(); break;
+    case desktop::CompanyCommand::kMoveUp: MoveUpClick(); break;
+    case desktop::CompanyCommand::kMoveDown: MoveDownClick(); break;
+    case desktop::CompanyCommand::kTemplate: ReportTemplateClick(); break;
+  }
 }
 
 template <class F>
@@ -411,18 +432,19 @@ void OpenCompanyDialog::AutoSelectClick() { selection_.AutoSelectClicked(); }
 
 void OpenCompanyDialog::MenuPopup() {
   const company::CompanyEntry& e = selection_.Row(CurrentRow());
-  actSelect_->setEnabled(!e.directory.empty());
-  actTemplate_->setEnabled(!e.directory.empty());
-  actTemplate_->setChecked(!e.templateDir.empty());
-  actDelete_->setText(Caption(e.HasNameOrDirectory() ? "ลบ..." : "ลบ"));
+  for (const desktop::CompanyCommandEntry& entry : desktop::CompanyCommands()) {
+    QAction* action = CommandAction(entry.command);
+    action->setEnabled(desktop::EnabledFor(entry, !e.directory.empty()));
+    if (entry.checkedForTemplate) action->setChecked(!e.templateDir.empty());
+    action->setText(Caption(desktop::CaptionFor(entry, !e.HasNameOrDirectory())));
+  }
 }
 
 void OpenCompanyDialog::MenuClosed() {
   // The menu's enabling describes the row it was opened on; the keys keep working for
   // every row (the commands themselves decide what a row allows).
   QTimer::singleShot(0, this, [this] {
-    actSelect_->setEnabled(true);
-    actTemplate_->setEnabled(true);
+    for (QAction* action : actions_) action->setEnabled(true);
   });
 }
 

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
 #include <exception>
 #include <string>
 
 #include "company/CompanyList.h"
 #include "company/Settings.h"
+#include "desktop/CompanyCommands.h"
 #include "ui/Dialogs.h"
 
 class QAction;
@@ -57,9 +59,10 @@ class OpenCompanyDialog : public QDialog, public company::CompanyView {
   QCheckBox* AutoSelectBox() const { return autoSelect_; }
   QPushButton* SelectButton() const { return select_; }
   QMenu* ContextMenu() const { return menu_; }
-  QAction* SelectAction() const { return actSelect_; }
-  QAction* DeleteAction() const { return actDelete_; }
-  QAction* TemplateAction() const { return actTemplate_; }
+  QAction* CommandAction(desktop::CompanyCommand command) const { return actions_[static_cast<size_t>(command)]; }
+  QAction* SelectAction() const { return CommandAction(desktop::CompanyCommand::kSelect); }
+  QAction* DeleteAction() const { return CommandAction(desktop::CompanyCommand::kDelete); }
+  QAction* TemplateAction() const { return CommandAction(desktop::CompanyCommand::kTemplate); }
 
  public slots:
   void done(int result) override;
@@ -85,7 +88,10 @@ class OpenCompanyDialog : public QDialog, public company::CompanyView {
   void UpdateSelectButton();
 
  private:
-  QAction* MakeAction(const QString& text, std::initializer_list<QKeySequence> keys, void (OpenCompanyDialog::*slot)());
+  // The action of a row of the command table, its keys working wherever the focus is in
+  // the window.
+  QAction* MakeAction(const desktop::CompanyCommandEntry& entry);
+  void RunCommand(desktop::CompanyCommand command);
   // Runs a command of the selection; a file error ends the window and is rethrown by
   // RunModal once the event loop has returned.
   template <class F>
@@ -102,13 +108,7 @@ class OpenCompanyDialog : public QDialog, public company::CompanyView {
   QPushButton* edit_;
   QPushButton* exit_;
   QMenu* menu_;
-  QAction* actSelect_;
-  QAction* actEdit_;
-  QAction* actInsert_;
-  QAction* actDelete_;
-  QAction* actMoveUp_;
-  QAction* actMoveDown_;
-  QAction* actTemplate_;
+  std::array<QAction*, 7> actions_{};
   std::exception_ptr failure_;
   bool shownOnce_ = false;
   bool ready_ = false;

@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <algorithm>
 
-#include "ui/DesktopRules.h"
+#include "desktop/DesktopRules.h"
 
 namespace kv::gui {
 namespace {
@@ -50,12 +50,12 @@ void MoveOnScreen(QWidget* window, QPoint wanted) {
 }  // namespace
 
 QPoint PlacedPosition(QSize window, QSize screen) {
-  const ui::ScreenPoint at = ui::PlacedPosition(window.width(), window.height(), screen.width(), screen.height());
+  const desktop::ScreenPoint at = desktop::PlacedPosition(window.width(), window.height(), screen.width(), screen.height());
   return QPoint(at.x, at.y);
 }
 
 QPoint KeptOnScreen(QPoint wanted, QSize outer, QRect available) {
-  const ui::ScreenPoint at = ui::KeptOnScreen({wanted.x(), wanted.y()}, outer.width(), outer.height(),
+  const desktop::ScreenPoint at = desktop::KeptOnScreen({wanted.x(), wanted.y()}, outer.width(), outer.height(),
                                               {available.x(), available.y(), available.width(), available.height()});
   return QPoint(at.x, at.y);
 }

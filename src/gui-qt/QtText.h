@@ -1,11 +1,15 @@
-// The edge between the core's CP874 texts and Qt, and the window font.
+// The edge between the core's CP874 texts and Qt, the window font, and the shared
+// layouts' rectangles as Qt's.
 #pragma once
 
 #include <QFont>
+#include <QRect>
 #include <QString>
 
 #include <string>
 #include <string_view>
+
+#include "desktop/Layouts.h"
 
 namespace kv::gui {
 
@@ -24,5 +28,7 @@ QFont TahomaFont(int pixelSize = 15, bool bold = false);
 // when Tahoma itself is absent, so that Latin and Thai come from one font. Call once
 // after the application object exists.
 void InstallFontSubstitutes();
+
+inline QRect ToQRect(const desktop::Rect& r) { return QRect(r.x, r.y, r.width, r.height); }
 
 }  // namespace kv::gui

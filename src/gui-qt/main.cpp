@@ -4,8 +4,8 @@
 #include <iostream>
 #include <string_view>
 
-#include "app/DesktopRun.h"
 #include "app/Version.h"
+#include "desktop/DesktopRun.h"
 #include "company/Settings.h"
 #include "gui-qt/MainWindow.h"
 #include "gui-qt/MessageDialogs.h"
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   kv::app::RepairRun run(dialogs, settings, std::cout);
-  kv::app::RepairRunControl control(run);
+  kv::desktop::RepairRunControl control(run);
   kv::gui::MainWindow window(control, dialogs);
   if (!window.Startup([&] { return kv::gui::SelectCompanyDirectory(settings, dialogs); })) {
     return window.ExitCode();

@@ -11,6 +11,8 @@
 #include <set>
 #include <string>
 
+#include "desktop/Layouts.h"
+
 namespace kv::gui {
 
 class DialogWindow {
@@ -56,6 +58,7 @@ class DialogWindow {
                   int height, int id, HFONT font = nullptr, DWORD exStyle = 0);
   // Moves a control, device pixels.
   static void Place(HWND control, int x, int y, int width, int height);
+  static void Place(HWND control, const desktop::Rect& r) { Place(control, r.x, r.y, r.width, r.height); }
   HWND Item(int id) const { return ::GetDlgItem(hwnd_, id); }
   HFONT Font(int pixelSize = 15, bool bold = false) const;
   void MakeRed(HWND control) { red_.insert(control); }

@@ -13,9 +13,7 @@
 namespace kv::gui {
 namespace {
 
-constexpr int kStatusHeight = 18;  // the status line pushes the buttons and footer down
-constexpr int kPanelLeft = 19;
-constexpr int kPanelTop = 8;
+using L = desktop::MainWindowLayout;
 constexpr int kAppIconId = 1;
 
 }  // namespace
@@ -30,7 +28,7 @@ void BarProgress::SetBar(int value) {
 
 void BarProgress::HandleEvents() { DialogWindow::PumpPending(); }
 
-MainWindow::MainWindow(app::RunControl& run, Win32Dialogs& dialogs)
+MainWindow::MainWindow(desktop::RunControl& run, Win32Dialogs& dialogs)
     : run_(run, dialogs, progress_,
            {.showCompany = [this](const std::string& dir) { ::SetWindowTextW(hwnd(), FromCp874(dir).c_str()); },
             .beginRunning = [this] { BeginRunning(); },
@@ -55,28 +53,37 @@ MainWindow::MainWindow(app::RunControl& run, Win32Dialogs& dialogs)
   if (small) ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 
   // The warning panel (its bevels are painted by the window): picture, heading, line.
-  HWND picture = AddControl(L"STATIC", L"", SS_ICON | SS_CENTERIMAGE, kPanelLeft + 9, kPanelTop + 8, 32, 32, 10);
-  ::SendMessageW(picture, STM_SETICON, reinterpret_cast<WPARAM>(StandardIcon(IconKind::kWarning, S(32))), 0);
-  Place(picture, S(kPanelLeft + 9), S(kPanelTop + 8), S(32), S(32));
-  MakeRed(AddControl(L"STATIC", Caption("คำเตือน"), SS_LEFT | SS_NOPREFIX, kPanelLeft + 52, kPanelTop + 4, 340, 20,
-                     11, Font(15, true)));
-  AddControl(L"STATIC", Caption("โปรดสำรองแฟ้มข้อมูลก่อนทำขั้นตอนนี้."), SS_LEFT | SS_NOPREFIX, kPanelLeft + 52,
-             kPanelTop + 24, 340, 20, 12);
+  constexpr desktop::Rect kPicture = L::InWindow(L::kPicture);
+  HWND picture = AddControl(L"STATIC", L"", SS_ICON | SS_CENTERIMAGE, kPicture.x, kPicture.y, kPicture.width,
+                            kPicture.height, 10);
+  ::SendMessageW(picture, STM_SETICON, reinterpret_cast<WPARAM>(StandardIcon(IconKind::kWarning, S(kPicture.width))),
+                 0);
+  Place(picture, S(kPicture.x), S(kPicture.y), S(kPicture.width), S(kPicture.height));
+  constexpr desktop::Rect kHeading = L::InWindow(L::kHeading);
+  MakeRed(AddControl(L"STATIC", Caption("คำเตือน"), SS_LEFT | SS_NOPREFIX, kHeading.x, kHeading.y, kHeading.width,
+                     kHeading.height, 11, Font(15, true)));
+  constexpr desktop::Rect kBackup = L::InWindow(L::kBackupLine);
+  AddControl(L"STATIC", Caption("โปรดสำรองแฟ้มข้อมูลก่อนทำขั้นตอนนี้."), SS_LEFT | SS_NOPREFIX, kBackup.x, kBackup.y,
+             kBackup.width, kBackup.height, 12);
 
-  bar_ = AddControl(PROGRESS_CLASSW, L"", 0, 19, 66, 401, 17, 13);
+  bar_ = AddControl(PROGRESS_CLASSW, L"", 0, L::kBar.x, L::kBar.y, L::kBar.width, L::kBar.height, 13);
   ::SendMessageW(bar_, PBM_SETRANGE32, 0, app::RunStatus::BarMaximum());
   ::SendMessageW(bar_, PBM_SETPOS, 0, 0);
   // One line of text high, whatever the font's descent (the buttons start 9 pixels lower).
-  status_ = AddControl(L"STATIC", L"", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 19, 85, 401, kStatusHeight, 14);
-  Place(status_, S(19), S(85), S(401), std::max<int>(S(kStatusHeight), TextExtent(hwnd(), Font(), L"Ag").cy));
+  status_ = AddControl(L"STATIC", L"", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, L::kStatus.x, L::kStatus.y,
+                       L::kStatus.width, L::kStatus.height, 14);
+  Place(status_, S(L::kStatus.x), S(L::kStatus.y), S(L::kStatus.width),
+        std::max<int>(S(L::kStatus.height), TextExtent(hwnd(), Font(), L"Ag").cy));
   progress_.Attach(bar_, status_);
 
-  AddControl(L"BUTTON", L"Fix...", BS_DEFPUSHBUTTON | WS_TABSTOP, 140, 94 + kStatusHeight, 75, 25, kFixId);
-  AddControl(L"BUTTON", Caption("ยกเลิก"), BS_PUSHBUTTON | WS_TABSTOP, 223, 94 + kStatusHeight, 75, 25, IDCANCEL);
+  AddControl(L"BUTTON", L"Fix...", BS_DEFPUSHBUTTON | WS_TABSTOP, L::kFix.x, L::kFix.y, L::kFix.width, L::kFix.height,
+             kFixId);
+  AddControl(L"BUTTON", Caption("ยกเลิก"), BS_PUSHBUTTON | WS_TABSTOP, L::kCancel.x, L::kCancel.y, L::kCancel.width,
+             L::kCancel.height, IDCANCEL);
   SetDefaultButton(kFixId);
 
-  MakeRed(AddControl(L"STATIC", L"*** WARNING: FOR TECHNICAL SUPPORT ONLY! ***", SS_CENTER | SS_NOPREFIX, 0,
-                     132 + kStatusHeight, kClientWidth, 16, 15, Font(12, true)));
+  MakeRed(AddControl(L"STATIC", Caption(desktop::kTechnicalSupportWarning), SS_CENTER | SS_NOPREFIX, L::kFooter.x,
+                     L::kFooter.y, L::kFooter.width, L::kFooter.height, 15, Font(12, true)));
 
   // The version, for a support person to quote: the last line of the system menu (Alt+Space
   // or the icon), shown in full but inert, so the window's layout stays as it is.
@@ -134,7 +141,7 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_P
     // The warning panel: a lowered outer bevel around a raised inner one.
     PAINTSTRUCT paint;
     HDC dc = ::BeginPaint(hwnd(), &paint);
-    RECT panel{S(kPanelLeft), S(kPanelTop), S(kPanelLeft + 400), S(kPanelTop + 49)};
+    RECT panel{S(L::kPanel.x), S(L::kPanel.y), S(L::kPanel.Right()), S(L::kPanel.Bottom())};
     ::DrawEdge(dc, &panel, BDR_SUNKENOUTER | BDR_RAISEDINNER, BF_RECT);
     ::EndPaint(hwnd(), &paint);
     result = TRUE;

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "app/DesktopRun.h"
+#include "desktop/DesktopRun.h"
 #include "gui-win32/DialogWindow.h"
 
 namespace kv::gui {
@@ -14,31 +14,20 @@ namespace kv::gui {
 class Win32Dialogs;
 
 // The progress bar and the status line under it as the run's progress sink.
-class BarProgress : public app::WindowProgress {
- public:
-  void Attach(HWND bar, HWND status) {
-    bar_ = bar;
-    status_ = status;
-  }
-
+class BarProgress : public desktop::ControlProgress<HWND, HWND> {
  protected:
   void SetStatus(const std::string& cp874) override;
   void SetBar(int value) override;
   void HandleEvents() override;
-
- private:
-  HWND bar_ = nullptr;
-  HWND status_ = nullptr;
 };
 
 class MainWindow : public DialogWindow {
  public:
   static constexpr int kFixId = 100;
-  // Client area: the layout's 438 × 158 and a line for the run's status under the bar.
-  static constexpr int kClientWidth = 438;
-  static constexpr int kClientHeight = 176;
+  static constexpr int kClientWidth = desktop::MainWindowLayout::kClientWidth;
+  static constexpr int kClientHeight = desktop::MainWindowLayout::kClientHeight;
 
-  MainWindow(app::RunControl& run, Win32Dialogs& dialogs);
+  MainWindow(desktop::RunControl& run, Win32Dialogs& dialogs);
   ~MainWindow() override;
 
   // The start-up at the creation of the window: `chooseCompany` returns the chosen
@@ -74,7 +63,7 @@ class MainWindow : public DialogWindow {
   HWND bar_ = nullptr;
   HWND status_ = nullptr;
   BarProgress progress_;
-  app::DesktopRun run_;
+  desktop::DesktopRun run_;
   bool closed_ = false;
 };
 

@@ -7,22 +7,14 @@
 
 #include "gui-win32/PlaceDialog.h"
 #include "gui-win32/WinText.h"
-#include "ui/DesktopRules.h"
+#include "desktop/DesktopRules.h"
+#include "desktop/ElideMiddle.h"
 
 namespace kv::gui {
-
-const SmallDialogGeometry kMessageGeometry = {88, 88, 198, 60, 53};
-const SmallDialogGeometry kQuestionGeometry = {92, 88, 200, 64, 57};
-const SmallDialogGeometry kTechnicalSupportGeometry = {116, 138, 200, 64, 58};
 
 namespace {
 
 constexpr int kIconSize = 32;
-constexpr int kIconLeft = 12;
-constexpr int kTop = 12;
-constexpr int kDetailsWidth = 520;  // client width of a dialog with a details area
-constexpr int kDetailsMargin = 12;
-constexpr int kDetailsGap = 12;
 constexpr int kIconId = 10;
 constexpr int kTextId = 11;
 constexpr int kDetailsId = 12;
@@ -83,38 +75,41 @@ HICON StandardIcon(IconKind kind, int size) {
 
 bool ClickYesNoByKey(const MSG& msg, HWND window, int yesId, int noId) {
   if (CtrlDown()) return false;
-  ui::YesNoAnswer answer = ui::YesNoAnswer::kNone;
+  desktop::YesNoAnswer answer = desktop::YesNoAnswer::kNone;
   if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) {
     // The key's position first: the Thai layout gives other letters on these keys.
-    answer = ui::YesNoOfScanCode(static_cast<unsigned>((msg.lParam >> 16) & 0xFF));
-    if (answer == ui::YesNoAnswer::kNone && msg.wParam == 'Y') answer = ui::YesNoAnswer::kYes;
-    if (answer == ui::YesNoAnswer::kNone && msg.wParam == 'N') answer = ui::YesNoAnswer::kNo;
+    answer = desktop::YesNoOfScanCode(static_cast<unsigned>((msg.lParam >> 16) & 0xFF));
+    if (answer == desktop::YesNoAnswer::kNone && msg.wParam == 'Y') answer = desktop::YesNoAnswer::kYes;
+    if (answer == desktop::YesNoAnswer::kNone && msg.wParam == 'N') answer = desktop::YesNoAnswer::kNo;
   } else if (msg.message == WM_CHAR || msg.message == WM_SYSCHAR) {
-    answer = ui::YesNoOfCharacter(static_cast<char32_t>(msg.wParam));
+    answer = desktop::YesNoOfCharacter(static_cast<char32_t>(msg.wParam));
   }
-  if (answer == ui::YesNoAnswer::kNone) return false;
-  HWND button = ::GetDlgItem(window, answer == ui::YesNoAnswer::kYes ? yesId : noId);
+  if (answer == desktop::YesNoAnswer::kNone) return false;
+  HWND button = ::GetDlgItem(window, answer == desktop::YesNoAnswer::kYes ? yesId : noId);
   if (!button || !::IsWindowEnabled(button)) return false;
   ::SendMessageW(button, BM_CLICK, 0, 0);
   return true;
 }
 
-SmallDialog::SmallDialog(const SmallDialogGeometry& geometry, const std::wstring& title, const std::wstring& text,
-                         HWND owner, bool closeBox)
+SmallDialog::SmallDialog(const desktop::SmallDialogGeometry& geometry, const std::wstring& title,
+                         const std::wstring& text, HWND owner, bool closeBox)
     : geometry_(geometry), fullText_(text) {
   Create(owner, title, DialogStyle(closeBox));
-  icon_ = AddControl(L"STATIC", L"", SS_ICON | SS_CENTERIMAGE, kIconLeft, kTop, kIconSize, kIconSize, kIconId);
-  text_ = AddControl(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, geometry_.textLeft, kTop, 10, 10, kTextId);
+  const desktop::SmallDialogLayout unscaled = desktop::LayOutSmallDialog({.geometry = geometry_});
+  icon_ = AddControl(L"STATIC", L"", SS_ICON | SS_CENTERIMAGE, unscaled.icon.x, unscaled.icon.y, unscaled.icon.width,
+                     unscaled.icon.height, kIconId);
+  text_ = AddControl(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, unscaled.text.x, unscaled.text.y, 10, 10, kTextId);
 }
 
 void SmallDialog::SetIcon(IconKind kind) {
   iconKind_ = kind;
   ::SendMessageW(icon_, STM_SETICON, reinterpret_cast<WPARAM>(StandardIcon(kind, S(kIconSize))), 0);
-  Place(icon_, S(kIconLeft), S(kTop), S(kIconSize), S(kIconSize));
+  Place(icon_, desktop::LayOutSmallDialog({.geometry = geometry_, .dpi = static_cast<int>(dpi())}).icon);
 }
 
 HWND SmallDialog::AddButton(const std::wstring& caption, int id) {
-  return AddControl(L"BUTTON", caption, BS_PUSHBUTTON | WS_TABSTOP, 0, 0, kButtonWidth, kButtonHeight, id);
+  return AddControl(L"BUTTON", caption, BS_PUSHBUTTON | WS_TABSTOP, 0, 0, desktop::kSmallDialogButtonWidth,
+                    desktop::kSmallDialogButtonHeight, id);
 }
 
 void SmallDialog::LayOut() {
@@ -122,42 +117,38 @@ void SmallDialog::LayOut() {
   RECT outer{};
   ::GetClientRect(hwnd(), &client);
   ::GetWindowRect(hwnd(), &outer);
-  const int frameWidth = std::max(0, static_cast<int>((outer.right - outer.left) - client.right));
+  desktop::SmallDialogInput in{.geometry = geometry_, .dpi = static_cast<int>(dpi())};
+  in.frameWidth = std::max(0, static_cast<int>((outer.right - outer.left) - client.right));
+  in.screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
   HFONT font = Font();
   std::vector<std::wstring> lines = SplitLines(fullText_);
-  int textWidth = 0;
-  int lineHeight = TextExtent(hwnd(), font, L"Ag").cy;
-  for (const std::wstring& line : lines) textWidth = std::max<int>(textWidth, TextExtent(hwnd(), font, line).cx);
-  int clientWidth = std::max(textWidth + S(geometry_.extraWidth), S(geometry_.minOuterWidth) - frameWidth);
-
-  // Nothing else limits the width; a text wider than the screen gets a dialog as wide as
-  // the screen, and the text ends in an ellipsis there.
-  const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
-  if (screenWidth > 0 && clientWidth + frameWidth > screenWidth) {
-    clientWidth = std::max(screenWidth - frameWidth, S(geometry_.minOuterWidth) - frameWidth);
-    textWidth = clientWidth - S(geometry_.extraWidth);
-  }
-  extraHeight_ = static_cast<int>(lines.size() - 1) * lineHeight;
-  std::wstring shown;
-  for (const std::wstring& line : lines) shown += (shown.empty() ? L"" : L"\r\n") + line;
-  ::SetWindowTextW(text_, shown.c_str());
-  ::SetWindowLongPtrW(text_, GWL_STYLE, (::GetWindowLongPtrW(text_, GWL_STYLE) & ~SS_TYPEMASK) | SS_LEFT |
-                                            (lines.size() == 1 ? SS_ENDELLIPSIS : 0));
-  Place(text_, S(geometry_.textLeft), S(kTop), textWidth + 1, lineHeight * static_cast<int>(lines.size()));
+  const int lineHeight = TextExtent(hwnd(), font, L"Ag").cy;
+  for (const std::wstring& line : lines) in.textWidth = std::max<int>(in.textWidth, TextExtent(hwnd(), font, line).cx);
+  in.lineCount = static_cast<int>(lines.size());
+  in.firstLineHeight = lineHeight;
+  in.lineSpacing = lineHeight;
+  in.textSlack = 1;  // a static control wants a pixel beyond its text's extent
   if (details_) {
-    // Wide enough for a catalogue line, never wider than the screen.
-    int wanted = std::max(clientWidth, S(kDetailsWidth));
-    if (screenWidth > 0) wanted = std::min(wanted, std::max(clientWidth, screenWidth - frameWidth));
-    clientWidth = wanted;
     const int count = static_cast<int>(::SendMessageW(details_, EM_GETLINECOUNT, 0, 0));
     const int shownLines = std::clamp(count, 1, kDetailsLines);
-    const int height = shownLines * lineHeight + ::GetSystemMetrics(SM_CYHSCROLL) + S(8);
-    Place(details_, S(kDetailsMargin), S(geometry_.buttonTop) + extraHeight_ - S(kDetailsGap / 2),
-          clientWidth - 2 * S(kDetailsMargin), height);
-    extraHeight_ += height + S(kDetailsGap);
+    in.detailsHeight = shownLines * lineHeight + ::GetSystemMetrics(SM_CYHSCROLL) + S(8);
   }
-  SetDeviceClientSize(clientWidth, S(geometry_.clientHeight) + extraHeight_);
-  PlaceButtons(clientWidth);
+  PlaceExtras(in);
+  layout_ = desktop::LayOutSmallDialog(in);
+  std::wstring shown;
+  for (std::wstring& line : lines) {
+    if (layout_.elide) {
+      line = desktop::ElideMiddle(line, layout_.elideWidth, [&](const std::wstring& cut) {
+        return static_cast<int>(TextExtent(hwnd(), font, cut).cx);
+      });
+    }
+    shown += (shown.empty() ? L"" : L"\r\n") + line;
+  }
+  ::SetWindowTextW(text_, shown.c_str());
+  Place(text_, layout_.text);
+  if (details_) Place(details_, layout_.details);
+  SetDeviceClientSize(layout_.clientWidth, layout_.clientHeight);
+  PlaceButtons();
 }
 
 void SmallDialog::SetDetails(const std::wstring& details) {
@@ -195,7 +186,7 @@ bool SmallDialog::Run() {
 }
 
 DisplayMessageDialog::DisplayMessageDialog(int kind, const std::wstring& text, HWND owner)
-    : SmallDialog(kMessageGeometry,
+    : SmallDialog(desktop::kMessageGeometry,
                   kind == 2   ? L"Error"
                   : kind == 3 ? L"Warning"
                               : L"Information",
@@ -206,22 +197,19 @@ DisplayMessageDialog::DisplayMessageDialog(int kind, const std::wstring& text, H
   LayOut();
 }
 
-void DisplayMessageDialog::PlaceButtons(int clientWidth) {
-  Place(okButton(), (clientWidth - S(kButtonWidth)) / 2, S(kMessageGeometry.buttonTop) + extraHeight(),
-        S(kButtonWidth), S(kButtonHeight));
-}
+void DisplayMessageDialog::PlaceButtons() { Place(okButton(), layout().buttons[0]); }
 
 void DisplayMessageDialog::OnCommand(int id, int /*code*/, HWND /*control*/) {
   if (id == IDOK) EndModal(IDOK);
 }
 
 AskForYesNoDialog::AskForYesNoDialog(int questionKind, const std::wstring& text, HWND owner)
-    : AskForYesNoDialog(questionKind, L"Confirm", text, owner, kQuestionGeometry) {
+    : AskForYesNoDialog(questionKind, L"Confirm", text, owner, desktop::kQuestionGeometry) {
   LayOut();
 }
 
 AskForYesNoDialog::AskForYesNoDialog(int questionKind, const std::wstring& title, const std::wstring& text,
-                                     HWND owner, const SmallDialogGeometry& geometry)
+                                     HWND owner, const desktop::SmallDialogGeometry& geometry)
     : SmallDialog(geometry, title, text, owner, true), yesDefault_(questionKind == 1) {
   SetIcon(yesDefault_ ? IconKind::kQuestion : IconKind::kWarning);
   AddButton(L"&Yes", IDYES);
@@ -229,11 +217,11 @@ AskForYesNoDialog::AskForYesNoDialog(int questionKind, const std::wstring& title
   SetDefaultButton(FirstFocus());
 }
 
-void AskForYesNoDialog::PlaceButtons(int clientWidth) {
-  const int left = (clientWidth - S(2 * kButtonWidth + kButtonGap)) / 2;
-  const int top = S(measures().buttonTop) + extraHeight();
-  Place(yesButton(), left, top, S(kButtonWidth), S(kButtonHeight));
-  Place(noButton(), left + S(kButtonWidth + kButtonGap), top, S(kButtonWidth), S(kButtonHeight));
+void AskForYesNoDialog::PlaceExtras(desktop::SmallDialogInput& in) const { in.buttonCount = 2; }
+
+void AskForYesNoDialog::PlaceButtons() {
+  Place(yesButton(), layout().buttons[0]);
+  Place(noButton(), layout().buttons[1]);
 }
 
 void AskForYesNoDialog::OnCommand(int id, int /*code*/, HWND /*control*/) {
@@ -247,22 +235,28 @@ bool AskForYesNoDialog::PreTranslate(MSG& msg) {
 
 AskForYesNoTechnicalSupportDialog::AskForYesNoTechnicalSupportDialog(int questionKind, const std::wstring& text,
                                                                      HWND owner)
-    : AskForYesNoDialog(questionKind, L"Caution!", text, owner, kTechnicalSupportGeometry) {
-  warning_ = AddControl(L"STATIC", L"*** WARNING: FOR TECHNICAL SUPPORT ONLY! ***", SS_CENTER | SS_NOPREFIX, 0, 93,
-                        320, 14, kWarningId, Font(12, true));
+    : AskForYesNoDialog(questionKind, L"Caution!", text, owner, desktop::kTechnicalSupportGeometry) {
+  warning_ = AddControl(L"STATIC", Caption(desktop::kTechnicalSupportWarning), SS_CENTER | SS_NOPREFIX, 0, 93,
+                        desktop::kTechnicalSupportWarningWidth, desktop::kTechnicalSupportWarningHeight, kWarningId,
+                        Font(12, true));
   MakeRed(warning_);
   LayOut();
 }
 
-void AskForYesNoTechnicalSupportDialog::PlaceButtons(int clientWidth) {
-  AskForYesNoDialog::PlaceButtons(clientWidth);
+void AskForYesNoTechnicalSupportDialog::PlaceExtras(desktop::SmallDialogInput& in) const {
+  AskForYesNoDialog::PlaceExtras(in);
   if (!warning_) return;
   // 320 × 14 in Tahoma; a stand-in font that draws the line wider or taller gets the
   // room it needs, within the dialog, so the warning is never cut.
-  const SIZE text = TextExtent(hwnd(), Font(12, true), L"*** WARNING: FOR TECHNICAL SUPPORT ONLY! ***");
-  const int width = std::min<int>(clientWidth, std::max<int>(S(320), text.cx + S(2)));
-  const int height = std::max<int>(S(14), text.cy);
-  Place(warning_, (clientWidth - width) / 2, S(93) + extraHeight(), width, height);
+  const SIZE text = TextExtent(hwnd(), Font(12, true), Caption(desktop::kTechnicalSupportWarning));
+  in.warningWidth = std::max<int>(S(desktop::kTechnicalSupportWarningWidth), text.cx + S(2));
+  in.warningHeight = std::max<int>(S(desktop::kTechnicalSupportWarningHeight), text.cy);
+  in.warningWithinDialog = true;
+}
+
+void AskForYesNoTechnicalSupportDialog::PlaceButtons() {
+  AskForYesNoDialog::PlaceButtons();
+  if (warning_) Place(warning_, layout().warning);
 }
 
 }  // namespace kv::gui

@@ -13,15 +13,6 @@ namespace kv::gui {
 
 enum class IconKind { kNone, kInformation, kError, kWarning, kQuestion };
 
-// Fixed measures of one dialog kind, client-area pixels at 100 %.
-struct SmallDialogGeometry {
-  int clientHeight;
-  int extraWidth;     // client width = text width + extraWidth
-  int minOuterWidth;  // smallest width of the window, frame included
-  int textLeft;
-  int buttonTop;
-};
-
 // The accelerator letters of a yes/no question work alone too (and with Alt), by the
 // key's position or its letter, so they work with the Thai layout active: true when
 // `msg` was Y (yesId clicked) or N (noId clicked) for `window`.
@@ -38,7 +29,7 @@ class SmallDialog : public DialogWindow {
   // kDetailsLines lines. Empty removes it.
   void SetDetails(const std::wstring& details);
   HWND detailsArea() const { return details_; }
-  static constexpr int kDetailsLines = 8;
+  static constexpr int kDetailsLines = desktop::kSmallDialogDetailsLines;
 
   // Sets the client width for the text and the screen and places the controls. Runs
   // when the dialog shows; public so that tools can lay a dialog out unshown.
@@ -47,27 +38,26 @@ class SmallDialog : public DialogWindow {
   bool Run();
 
  protected:
-  SmallDialog(const SmallDialogGeometry& geometry, const std::wstring& title, const std::wstring& text, HWND owner,
-              bool closeBox);
+  SmallDialog(const desktop::SmallDialogGeometry& geometry, const std::wstring& title, const std::wstring& text,
+              HWND owner, bool closeBox);
 
   void SetIcon(IconKind kind);
-  const SmallDialogGeometry& measures() const { return geometry_; }
-  int extraHeight() const { return extraHeight_; }
+  // The dialog's layout as LayOut last made it (device pixels).
+  const desktop::SmallDialogLayout& layout() const { return layout_; }
   HWND AddButton(const std::wstring& caption, int id);
-  virtual void PlaceButtons(int clientWidth) = 0;
+  // What a dialog kind adds to the layout: its buttons, the warning line.
+  virtual void PlaceExtras(desktop::SmallDialogInput& /*in*/) const {}
+  // Places the buttons (and any other bottom-row control) where the layout says.
+  virtual void PlaceButtons() = 0;
   virtual int FirstFocus() const = 0;
   void OnShow() override;
   bool PreTranslate(MSG& msg) override;
 
-  static constexpr int kButtonWidth = 66;
-  static constexpr int kButtonHeight = 25;
-  static constexpr int kButtonGap = 5;
-
  private:
-  SmallDialogGeometry geometry_;
+  desktop::SmallDialogGeometry geometry_;
   std::wstring fullText_;
   IconKind iconKind_ = IconKind::kNone;
-  int extraHeight_ = 0;
+  desktop::SmallDialogLayout layout_;
   HWND icon_ = nullptr;
   HWND text_ = nullptr;
   HWND details_ = nullptr;
@@ -81,7 +71,7 @@ class DisplayMessageDialog : public SmallDialog {
   HWND okButton() const { return Item(IDOK); }
 
  protected:
-  void PlaceButtons(int clientWidth) override;
+  void PlaceButtons() override;
   int FirstFocus() const override { return IDOK; }
   void OnCommand(int id, int code, HWND control) override;
 };
@@ -97,8 +87,9 @@ class AskForYesNoDialog : public SmallDialog {
 
  protected:
   AskForYesNoDialog(int questionKind, const std::wstring& title, const std::wstring& text, HWND owner,
-                    const SmallDialogGeometry& geometry);
-  void PlaceButtons(int clientWidth) override;
+                    const desktop::SmallDialogGeometry& geometry);
+  void PlaceExtras(desktop::SmallDialogInput& in) const override;
+  void PlaceButtons() override;
   int FirstFocus() const override { return yesDefault_ ? IDYES : IDNO; }
   void OnCommand(int id, int code, HWND control) override;
   bool PreTranslate(MSG& msg) override;
@@ -115,15 +106,12 @@ class AskForYesNoTechnicalSupportDialog : public AskForYesNoDialog {
   HWND warningLabel() const { return warning_; }
 
  protected:
-  void PlaceButtons(int clientWidth) override;
+  void PlaceExtras(desktop::SmallDialogInput& in) const override;
+  void PlaceButtons() override;
 
  private:
   HWND warning_ = nullptr;
 };
-
-extern const SmallDialogGeometry kMessageGeometry;
-extern const SmallDialogGeometry kQuestionGeometry;
-extern const SmallDialogGeometry kTechnicalSupportGeometry;
 
 // A standard icon at `size` device pixels, drawn for that size where the system can.
 HICON StandardIcon(IconKind kind, int size);

@@ -3,7 +3,9 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "gui-win32/OpenCompanyCommon.h"
 #include "gui-win32/OpenCompanyEditDialog.h"
@@ -273,8 +275,8 @@ void OpenCompanyDialog::OnCancel() { EndDialog(IDCANCEL); }
 
 void OpenCompanyDialog::OnCommand(int id, int code, HWND /*control*/) {
   switch (id) {
-    case IDOK: RunCommand(kSelect); break;
-    case kEditId: RunCommand(kEdit); break;
+    case IDOK: RunCommand(desktop::CompanyCommand::kSelect); break;
+    case kEditId: RunCommand(desktop::CompanyCommand::kEdit); break;
     case kAutoSelectId:
       if (code == BN_CLICKED) selection_.AutoSelectClicked();
       break;
@@ -282,20 +284,57 @@ void OpenCompanyDialog::OnCommand(int id, int code, HWND /*control*/) {
   }
 }
 
-void OpenCompanyDialog::RunCommand(int command) {
+namespace {
+
+UINT VirtualKeyOf(desktop::CommandKey key) {
+  switch (key) {
+    case desktop::CommandKey::kEnter: return VK_RETURN;
+    case desktop::CommandKey::kF5: return VK_F5;
+    case desktop::CommandKey::kF7: return VK_F7;
+    case desktop::CommandKey::kF8: return VK_F8;
+    case desktop::CommandKey::kF9: return VK_F9;
+    case desktop::CommandKey::kF10: return VK_F10;
+    case desktop::CommandKey::kInsert: return VK_INSERT;
+    case desktop::CommandKey::kDelete: return VK_DELETE;
+    case desktop::CommandKey::kNone: break;
+  }
+  return 0;
+}
+
+struct KeyCommand {
+  UINT key;
+  desktop::CompanyCommand command;
+};
+
+// The command table's keys as virtual keys, built once.
+const std::vector<KeyCommand>& KeyTable() {
+  static const std::vector<KeyCommand> table = [] {
+    std::vector<KeyCommand> keys;
+    for (const desktop::CompanyCommandEntry& entry : desktop::CompanyCommands()) {
+      for (const desktop::CommandKey key : entry.keys) {
+        if (key != desktop::CommandKey::kNone) keys.push_back({VirtualKeyOf(key), entry.command});
+      }
+    }
+    return keys;
+  }();
+  return table;
+}
+
+}  // namespace
+
+void OpenCompanyDialog::RunCommand(desktop::CompanyCommand command) {
   if (closed_) return;
   Guarded([this, command] {
     switch (command) {
-      case kSelect:
+      case desktop::CompanyCommand::kSelect:
         if (selection_.Select()) EndDialog(IDOK);
         break;
-      case kEdit: selection_.Edit(); break;
-      case kInsert: selection_.Insert(); break;
-      case kDelete: selection_.Delete(); break;
-      case kMoveUp: selection_.MoveUp(); break;
-      case kMoveDown: selection_.MoveDown(); break;
-      case kTemplate: selection_.ReportTemplate(); break;
-      default: break;
+      case desktop::CompanyCommand::kEdit: selection_.Edit(); break;
+      case desktop::CompanyCommand::kInsert: selection_.Insert(); break;
+      case desktop::CompanyCommand::kDelete: selection_.Delete(); break;
+      case desktop::CompanyCommand::kMoveUp: selection_.MoveUp(); break;
+      case desktop::CompanyCommand::kMoveDown: selection_.MoveDown(); break;
+      case desktop::CompanyCommand::kTemplate: selection_.ReportTemplate(); break;
     }
   });
   if (!closed_) Refresh();
@@ -305,31 +344,31 @@ bool OpenCompanyDialog::PreTranslate(MSG& msg) {
   if (!KeyDown(msg)) return false;
   const bool shift = ::GetKeyState(VK_SHIFT) < 0;
   if (::GetKeyState(VK_CONTROL) < 0 || ::GetKeyState(VK_MENU) < 0) return false;
-  // The keys of the command table work wherever the focus is in the window.
   switch (msg.wParam) {
     case VK_RETURN:
       // Enter on a focused "แก้ไข" or "ออก" presses that button; anywhere else it is "เลือก".
       if (::GetFocus() != SelectButton() && ClickFocusedButton()) return true;
-      RunCommand(kSelect);
+      RunCommand(desktop::CompanyCommand::kSelect);
       return true;
     case VK_F10:
       if (shift) {
         PopupMenu({0, 0}, true);
-      } else {
-        RunCommand(kSelect);
+        return true;
       }
-      return true;
+      break;
     case VK_APPS:
       PopupMenu({0, 0}, true);
       return true;
-    case VK_F5: RunCommand(kEdit); return true;
-    case VK_INSERT: RunCommand(kInsert); return true;
-    case VK_DELETE: RunCommand(kDelete); return true;
-    case VK_F7: RunCommand(kMoveUp); return true;
-    case VK_F8: RunCommand(kMoveDown); return true;
-    case VK_F9: RunCommand(kTemplate); return true;
-    default: return false;
+    default: break;
   }
+  // The keys of the command table work wherever the focus is in the window.
+  for (const KeyCommand& key : KeyTable()) {
+    if (key.key == msg.wParam) {
+      RunCommand(key.command);
+      return true;
+    }
+  }
+  return false;
 }
 
 void OpenCompanyDialog::PopupMenu(POINT at, bool keyboard) {
@@ -348,25 +387,24 @@ void OpenCompanyDialog::PopupMenu(POINT at, bool keyboard) {
   // The menu's enabling describes the current row; the keys keep working for every row
   // (the commands themselves decide what a row allows).
   const company::CompanyEntry& e = selection_.Row(CurrentRow());
-  const UINT enabled = e.directory.empty() ? MF_GRAYED : MF_ENABLED;
   HMENU menu = ::CreatePopupMenu();
-  ::AppendMenuW(menu, MF_STRING | enabled, kSelect, (Caption("เลือก") + L"\tEnter").c_str());
-  ::AppendMenuW(menu, MF_STRING, kEdit, (Caption("แก้ไข...") + L"\tF5").c_str());
-  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING, kInsert, (Caption("แทรก") + L"\tIns").c_str());
-  ::AppendMenuW(menu, MF_STRING, kDelete,
-                (Caption(e.HasNameOrDirectory() ? "ลบ..." : "ลบ") + L"\tDel").c_str());
-  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING, kMoveUp, (Caption("เลื่อนขึ้น") + L"\tF7").c_str());
-  ::AppendMenuW(menu, MF_STRING, kMoveDown, (Caption("เลื่อนลง") + L"\tF8").c_str());
-  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING | enabled | (e.templateDir.empty() ? MF_UNCHECKED : MF_CHECKED), kTemplate,
-                L"Custom Report Template...\tF9");
-  ::SetMenuDefaultItem(menu, kSelect, FALSE);
+  for (const desktop::CompanyCommandEntry& entry : desktop::CompanyCommands()) {
+    if (entry.separatorBefore) ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    const UINT enabled = desktop::EnabledFor(entry, !e.directory.empty()) ? MF_ENABLED : MF_GRAYED;
+    const UINT checked = e.templateDir.empty() ? MF_UNCHECKED : MF_CHECKED;
+    const UINT flags = MF_STRING | enabled | (entry.checkedForTemplate ? checked : 0u);
+    const std::wstring text = Caption(desktop::CaptionFor(entry, !e.HasNameOrDirectory())) + L"\t" +
+                              Caption(desktop::KeyText(entry.keys[0]));
+    ::AppendMenuW(menu, flags, static_cast<UINT_PTR>(kMenuIdBase + static_cast<int>(entry.command)), text.c_str());
+  }
+  ::SetMenuDefaultItem(menu, kMenuIdBase + static_cast<int>(desktop::CompanyCommand::kSelect), FALSE);
   const int chosen = static_cast<int>(
       ::TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN, at.x, at.y, 0, hwnd(), nullptr));
   ::DestroyMenu(menu);
-  if (chosen != 0) RunCommand(chosen);
+  const int index = chosen - kMenuIdBase;
+  if (chosen != 0 && index >= 0 && static_cast<size_t>(index) < desktop::CompanyCommands().size()) {
+    RunCommand(static_cast<desktop::CompanyCommand>(index));
+  }
 }
 
 LRESULT OpenCompanyDialog::CustomDraw(LPARAM lParam) {
@@ -436,7 +474,7 @@ bool OpenCompanyDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
           return false;
         case NM_DBLCLK: {
           const auto* activate = reinterpret_cast<const NMITEMACTIVATE*>(lParam);
-          if (activate->iItem >= 0) RunCommand(kSelect);
+          if (activate->iItem >= 0) RunCommand(desktop::CompanyCommand::kSelect);
           result = 0;
           return true;
         }

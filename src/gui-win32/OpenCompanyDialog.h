@@ -9,6 +9,7 @@
 
 #include "company/CompanyList.h"
 #include "company/Settings.h"
+#include "desktop/CompanyCommands.h"
 #include "gui-win32/DialogWindow.h"
 #include "ui/Dialogs.h"
 
@@ -64,10 +65,11 @@ class OpenCompanyDialog : public DialogWindow, public company::CompanyView {
   bool PreTranslate(MSG& msg) override;
 
  private:
-  enum Command { kSelect = 401, kEdit, kInsert, kDelete, kMoveUp, kMoveDown, kTemplate };
+  // The menu's item ids: the command's place in the command table after this.
+  static constexpr int kMenuIdBase = 401;
 
   void FormShow();
-  void RunCommand(int command);
+  void RunCommand(desktop::CompanyCommand command);
   void EndDialog(int result);
   // The grid's menu at a screen point, or at the current row when `keyboard`.
   void PopupMenu(POINT at, bool keyboard);

@@ -3,12 +3,12 @@
 #include <algorithm>
 
 #include "gui-win32/DialogWindow.h"
-#include "ui/DesktopRules.h"
+#include "desktop/DesktopRules.h"
 
 namespace kv::gui {
 namespace {
 
-ui::ScreenArea WorkArea() {
+desktop::ScreenArea WorkArea() {
   RECT area{};
   if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0)) return {};
   return {area.left, area.top, area.right - area.left, area.bottom - area.top};
@@ -22,7 +22,7 @@ SIZE OuterSize(HWND window) {
 
 // A window larger than the free area is fitted into it: its client loses what does not fit.
 void FitToScreen(DialogWindow& window) {
-  const ui::ScreenArea area = WorkArea();
+  const desktop::ScreenArea area = WorkArea();
   if (area.Empty()) return;
   const SIZE outer = OuterSize(window.hwnd());
   if (outer.cx <= area.width && outer.cy <= area.height) return;
@@ -34,9 +34,9 @@ void FitToScreen(DialogWindow& window) {
                    std::min<int>(client.bottom, area.height - frameHeight));
 }
 
-void MoveTo(DialogWindow& window, ui::ScreenPoint wanted) {
+void MoveTo(DialogWindow& window, desktop::ScreenPoint wanted) {
   const SIZE outer = OuterSize(window.hwnd());
-  const ui::ScreenPoint at = ui::KeptOnScreen(wanted, outer.cx, outer.cy, WorkArea());
+  const desktop::ScreenPoint at = desktop::KeptOnScreen(wanted, outer.cx, outer.cy, WorkArea());
   ::SetWindowPos(window.hwnd(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -60,7 +60,7 @@ void PlaceDialog(DialogWindow& window) {
   FitToScreen(window);
   const SIZE outer = OuterSize(window.hwnd());
   const int raise = IsNt6OrLater() ? 5 : 3;
-  MoveTo(window, ui::PlacedPosition(outer.cx, outer.cy, ::GetSystemMetrics(SM_CXSCREEN),
+  MoveTo(window, desktop::PlacedPosition(outer.cx, outer.cy, ::GetSystemMetrics(SM_CXSCREEN),
                                     ::GetSystemMetrics(SM_CYSCREEN), raise));
   DialogWindow::PumpPending();
 }

@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "ui/DesktopDialogs.h"
+#include "desktop/DesktopDialogs.h"
 
 namespace kv::gui {
 
-class Win32Dialogs : public ui::DesktopDialogs {
+class Win32Dialogs : public desktop::DesktopDialogs {
  public:
   void DisplayMessage(int kind, const std::string& text) override;
   bool AskQuestion(ui::Question question, int questionKind, const std::string& text) override;

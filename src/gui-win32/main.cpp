@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/DesktopRun.h"
 #include "app/Version.h"
+#include "desktop/DesktopRun.h"
 #include "company/Settings.h"
 #include "gui-win32/MainWindow.h"
 #include "gui-win32/MessageDialogs.h"
@@ -68,7 +68,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     exitCode = 1;
   } else {
     kv::app::RepairRun run(dialogs, settings, std::cout);
-    kv::app::RepairRunControl control(run);
+    kv::desktop::RepairRunControl control(run);
     kv::gui::MainWindow window(control, dialogs);
     if (!window.Startup([&] { return kv::gui::SelectCompanyDirectory(settings, dialogs); })) {
       exitCode = window.ExitCode();

@@ -18,7 +18,7 @@
 #include <sstream>
 
 #include "GuiTestSupport.h"
-#include "app/DesktopRun.h"
+#include "desktop/DesktopRun.h"
 #include "app/Scan.h"
 #include "company/Settings.h"
 #include "gui-qt/MainWindow.h"
@@ -97,7 +97,7 @@ class FlowTest : public ::testing::Test {
     QtDialogs dialogs;
     std::ostringstream help;
     app::RepairRun run(dialogs, settings, help);
-    app::RepairRunControl control(run);
+    desktop::RepairRunControl control(run);
     ModalScript script(std::move(steps));
     {
       MainWindow window(control, dialogs);

@@ -29,7 +29,7 @@ using guitest::WhenModal;
 using platform::Th;
 
 // A run whose start-up and repair are scripted by the test.
-class FakeRun : public app::RunControl {
+class FakeRun : public desktop::RunControl {
  public:
   std::function<bool(const std::string&)> startup = [](const std::string&) { return true; };
   std::function<bool(modules::ProgressSink&)> fix = [](modules::ProgressSink&) { return false; };
@@ -171,7 +171,7 @@ TEST_F(MainWindowTest, IoErrorAtStartupShowsOneErrorAndEnds) {
   EXPECT_EQ(shown, 1);
   EXPECT_EQ(title, QStringLiteral("Error"));
   EXPECT_TRUE(text.contains(QStringLiteral("3")));
-  EXPECT_EQ(w.ExitCode(), app::DesktopRun::kIoErrorExitCode);
+  EXPECT_EQ(w.ExitCode(), desktop::DesktopRun::kIoErrorExitCode);
   EXPECT_EQ(run.closes, 1);
 }
 
@@ -328,7 +328,7 @@ TEST_F(MainWindowTest, EndRunAndIoErrorInTheRunCloseTheWindow) {
   const Case cases[] = {
       {"EndRun", [d](modules::ProgressSink&) -> bool { d->ProcessPendingMessages(); throw ui::EndRun(7); }, 0, 7},
       {"IoError", [d](modules::ProgressSink&) -> bool { d->ProcessPendingMessages(); throw platform::IoError(101, "GLBOOK.DAT"); },
-       1, app::DesktopRun::kIoErrorExitCode},
+       1, desktop::DesktopRun::kIoErrorExitCode},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -69,7 +69,7 @@ void Shoot(QWidget* window, const QString& name) {
 }
 
 // A run that takes the window through a few steps and photographs it mid-run.
-class ShowcaseRun : public kv::app::RunControl {
+class ShowcaseRun : public kv::desktop::RunControl {
  public:
   ShowcaseRun(kv::gui::QtDialogs& dialogs, std::function<void()> midRun)
       : dialogs_(dialogs), midRun_(std::move(midRun)) {}

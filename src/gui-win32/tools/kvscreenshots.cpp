@@ -42,7 +42,7 @@ using kv::platform::Th;
 }
 
 // A run that takes the window through a few steps and stays mid-run.
-class ShowcaseRun : public kv::app::RunControl {
+class ShowcaseRun : public kv::desktop::RunControl {
  public:
   explicit ShowcaseRun(kv::gui::Win32Dialogs& dialogs) : dialogs_(dialogs) {}
   bool Startup(const std::string&) override { return true; }

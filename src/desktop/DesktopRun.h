@@ -10,9 +10,9 @@
 
 #include "app/Run.h"
 #include "modules/Progress.h"
-#include "ui/DesktopDialogs.h"
+#include "desktop/DesktopDialogs.h"
 
-namespace kv::app {
+namespace kv::desktop {
 
 // What the window needs of the repair run (RepairRun in the program, a fake in tests).
 class RunControl {
@@ -26,14 +26,14 @@ class RunControl {
 
 class RepairRunControl : public RunControl {
  public:
-  explicit RepairRunControl(RepairRun& run) : run_(run) {}
+  explicit RepairRunControl(app::RepairRun& run) : run_(run) {}
   bool Startup(const std::string& companyDir) override { return run_.Startup(companyDir); }
   bool Fix(modules::ProgressSink& progress) override { return run_.Fix(progress); }
   void Close() override { run_.Close(); }
   int ExitCode() const override { return run_.ExitCode(); }
 
  private:
-  RepairRun& run_;
+  app::RepairRun& run_;
 };
 
 // The progress bar and the status line under it as the run's progress sink. The run
@@ -47,7 +47,7 @@ class RepairRunControl : public RunControl {
 class WindowProgress : public modules::ProgressSink {
  public:
   // Shows that a stop was asked for; the run stops at its next check.
-  void ShowStopping() { SetStatus(RunStatus::Stopping(RepairCount())); }
+  void ShowStopping() { SetStatus(app::RunStatus::Stopping(RepairCount())); }
 
  protected:
   void OnStep(std::string_view module, std::string_view file) override;
@@ -65,6 +65,21 @@ class WindowProgress : public modules::ProgressSink {
   uint64_t lastRefresh_ = 0;
 };
 
+// A WindowProgress over the window's bar and status line controls (the toolkit's
+// handles of them), attached once the window has made them.
+template <class Bar, class Status>
+class ControlProgress : public WindowProgress {
+ public:
+  void Attach(Bar bar, Status status) {
+    bar_ = bar;
+    status_ = status;
+  }
+
+ protected:
+  Bar bar_{};
+  Status status_{};
+};
+
 // Start-up, "Fix..." and the close of the main window. Closing it, for any reason,
 // stops the engine.
 class DesktopRun {
@@ -80,7 +95,7 @@ class DesktopRun {
     std::function<void()> closeLater;    // once control is back in the event loop
   };
 
-  DesktopRun(RunControl& run, ui::DesktopDialogs& dialogs, WindowProgress& progress, Hooks hooks);
+  DesktopRun(RunControl& run, DesktopDialogs& dialogs, WindowProgress& progress, Hooks hooks);
   ~DesktopRun();
 
   // `chooseCompany` returns the chosen company directory (CP874) or empty. True when
@@ -107,7 +122,7 @@ class DesktopRun {
   bool Guarded(const std::function<void()>& step);
 
   RunControl& run_;
-  ui::DesktopDialogs& dialogs_;
+  DesktopDialogs& dialogs_;
   WindowProgress& progress_;
   Hooks hooks_;
   bool inFix_ = false;
@@ -117,4 +132,4 @@ class DesktopRun {
   int exitCode_ = 0;
 };
 
-}  // namespace kv::app
+}  // namespace kv::desktop

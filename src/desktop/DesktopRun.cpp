@@ -1,4 +1,4 @@
-#include "app/DesktopRun.h"
+#include "desktop/DesktopRun.h"
 
 #include <exception>
 #include <utility>
@@ -6,14 +6,14 @@
 #include "platform/PlainFile.h"
 #include "platform/System.h"
 
-namespace kv::app {
+namespace kv::desktop {
 
 void WindowProgress::OnStep(std::string_view module, std::string_view file) {
-  SetBar(RunStatus::BarValue(Position(), 0, 0));
+  SetBar(app::RunStatus::BarValue(Position(), 0, 0));
   if (StopRequested()) {
     ShowStopping();
   } else {
-    SetStatus(RunStatus::Finished(module, file, RepairCount()));
+    SetStatus(app::RunStatus::Finished(module, file, RepairCount()));
   }
   lastRefresh_ = platform::MonotonicMs();
   HandleEvents();
@@ -21,29 +21,29 @@ void WindowProgress::OnStep(std::string_view module, std::string_view file) {
 
 void WindowProgress::OnWalking(std::string_view module, std::string_view file, int32_t done, int32_t total) {
   const uint64_t now = platform::MonotonicMs();
-  if (now - lastRefresh_ >= RunStatus::kRefreshMs) {
+  if (now - lastRefresh_ >= app::RunStatus::kRefreshMs) {
     lastRefresh_ = now;
-    SetBar(RunStatus::BarValue(Position(), done, total));
+    SetBar(app::RunStatus::BarValue(Position(), done, total));
     if (StopRequested()) {
       ShowStopping();
     } else {
-      SetStatus(RunStatus::Walking(module, file, done, total, RepairCount()));
+      SetStatus(app::RunStatus::Walking(module, file, done, total, RepairCount()));
     }
   }
   HandleEvents();
 }
 
 void WindowProgress::OnWaiting(std::string_view file, int32_t record, int round, int rounds) {
-  SetStatus(RunStatus::Waiting(file, record, round, rounds));
+  SetStatus(app::RunStatus::Waiting(file, record, round, rounds));
   HandleEvents();
 }
 
 void WindowProgress::OnWaitingForLock(std::string_view file, int32_t error, uint64_t waitedMs) {
-  SetStatus(RunStatus::WaitingForLock(file, error, waitedMs));
+  SetStatus(app::RunStatus::WaitingForLock(file, error, waitedMs));
   HandleEvents();
 }
 
-DesktopRun::DesktopRun(RunControl& run, ui::DesktopDialogs& dialogs, WindowProgress& progress, Hooks hooks)
+DesktopRun::DesktopRun(RunControl& run, DesktopDialogs& dialogs, WindowProgress& progress, Hooks hooks)
     : run_(run), dialogs_(dialogs), progress_(progress), hooks_(std::move(hooks)) {
   dialogs_.closeRequested = [this] {
     closeRequested_ = true;
@@ -66,7 +66,7 @@ bool DesktopRun::Guarded(const std::function<void()>& step) {
   } catch (const ui::EndRun& end) {
     exitCode_ = end.exitCode();
   } catch (const platform::IoError& error) {
-    dialogs_.ShowError(IoErrorMessage(error.code(), error.name()));
+    dialogs_.ShowError(app::IoErrorMessage(error.code(), error.name()));
     exitCode_ = kIoErrorExitCode;
   } catch (const std::exception& error) {
     dialogs_.ShowError(error.what());
@@ -138,4 +138,4 @@ void DesktopRun::StopEngine() {
   }
 }
 
-}  // namespace kv::app
+}  // namespace kv::desktop

@@ -9,9 +9,9 @@
 
 #include "ui/Dialogs.h"
 
-namespace kv::ui {
+namespace kv::desktop {
 
-class DesktopDialogs : public Dialogs {
+class DesktopDialogs : public ui::Dialogs {
  public:
   // Runs `beforePendingMessages` (the run uses this moment, right after its question was
   // answered Yes, to set the window's buttons for the run), then handles waiting events
@@ -43,10 +43,10 @@ class DesktopDialogs : public Dialogs {
   virtual void QuitEventLoop() = 0;
   // The kept help for a message of `kind` (CP874): handed to the next error message
   // only, once; empty otherwise.
-  std::string HelpFor(int kind) { return kind == kError ? std::exchange(errorHelp_, {}) : std::string(); }
+  std::string HelpFor(int kind) { return kind == ui::kError ? std::exchange(errorHelp_, {}) : std::string(); }
 
  private:
   std::string errorHelp_;
 };
 
-}  // namespace kv::ui
+}  // namespace kv::desktop

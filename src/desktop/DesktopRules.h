@@ -4,7 +4,7 @@
 // numbers.
 #pragma once
 
-namespace kv::ui {
+namespace kv::desktop {
 
 struct ScreenPoint {
   int x = 0;
@@ -41,4 +41,4 @@ YesNoAnswer YesNoOfCharacter(char32_t c);
 // which do not depend on the active layout.
 YesNoAnswer YesNoOfScanCode(unsigned scanCode);
 
-}  // namespace kv::ui
+}  // namespace kv::desktop

@@ -1,8 +1,8 @@
-#include "ui/DesktopRules.h"
+#include "desktop/DesktopRules.h"
 
 #include <algorithm>
 
-namespace kv::ui {
+namespace kv::desktop {
 
 ScreenPoint PlacedPosition(int width, int height, int screenWidth, int screenHeight, int raise) {
   return {screenWidth / 2 - width / 2, screenHeight / 2 - height / 2 - raise};
@@ -31,4 +31,4 @@ YesNoAnswer YesNoOfScanCode(unsigned scanCode) {
   return YesNoAnswer::kNone;
 }
 
-}  // namespace kv::ui
+}  // namespace kv::desktop

@@ -1,0 +1,73 @@
+#include "desktop/Layouts.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace kv::desktop {
+namespace {
+
+constexpr int kIconSize = 32;
+constexpr int kIconLeft = 12;
+constexpr int kTop = 12;
+constexpr int kDetailsWidth = 520;  // client width of a dialog with a details area
+constexpr int kDetailsMargin = 12;
+constexpr int kDetailsGap = 12;
+constexpr int kWarningTop = 93;
+
+}  // namespace
+
+int Scaled(int px, int dpi) {
+  const int64_t product = static_cast<int64_t>(px) * dpi;
+  const int64_t half = product >= 0 ? 48 : -48;
+  return static_cast<int>((product + half) / 96);
+}
+
+SmallDialogLayout LayOutSmallDialog(const SmallDialogInput& in) {
+  const auto S = [&](int px) { return Scaled(px, in.dpi); };
+  const SmallDialogGeometry& g = in.geometry;
+  SmallDialogLayout out;
+  const int smallest = S(g.minOuterWidth) - in.frameWidth;
+  int clientWidth = std::max(in.textWidth + S(g.extraWidth), smallest);
+  int textWidth = in.textWidth;
+  // Nothing else limits the width.
+  if (in.screenWidth > 0 && clientWidth + in.frameWidth > in.screenWidth) {
+    clientWidth = std::max(in.screenWidth - in.frameWidth, smallest);
+    textWidth = clientWidth - S(g.extraWidth);
+    out.elide = true;
+    out.elideWidth = textWidth;
+  }
+  const int lines = std::max(1, in.lineCount);
+  int extraHeight = (lines - 1) * in.lineSpacing;
+  out.icon = {S(kIconLeft), S(kTop), S(kIconSize), S(kIconSize)};
+  out.text = {S(g.textLeft), S(kTop), textWidth + in.textSlack, in.firstLineHeight + extraHeight};
+  if (in.detailsHeight > 0) {
+    // Wide enough for a catalogue line, never wider than the screen.
+    int wanted = std::max(clientWidth, S(kDetailsWidth));
+    if (in.screenWidth > 0) wanted = std::min(wanted, std::max(clientWidth, in.screenWidth - in.frameWidth));
+    clientWidth = wanted;
+    out.details = {S(kDetailsMargin), S(g.buttonTop) + extraHeight - S(kDetailsGap / 2),
+                   clientWidth - 2 * S(kDetailsMargin), in.detailsHeight};
+    extraHeight += in.detailsHeight + S(kDetailsGap);
+  }
+  out.clientWidth = clientWidth;
+  out.clientHeight = S(g.clientHeight) + extraHeight;
+  out.extraHeight = extraHeight;
+
+  const int top = S(g.buttonTop) + extraHeight;
+  const int buttonWidth = S(kSmallDialogButtonWidth);
+  const int buttonHeight = S(kSmallDialogButtonHeight);
+  if (in.buttonCount >= 2) {
+    const int left = (clientWidth - S(2 * kSmallDialogButtonWidth + kSmallDialogButtonGap)) / 2;
+    out.buttons[0] = {left, top, buttonWidth, buttonHeight};
+    out.buttons[1] = {left + S(kSmallDialogButtonWidth + kSmallDialogButtonGap), top, buttonWidth, buttonHeight};
+  } else {
+    out.buttons[0] = {(clientWidth - buttonWidth) / 2, top, buttonWidth, buttonHeight};
+  }
+  if (in.warningWidth > 0 && in.warningHeight > 0) {
+    const int width = in.warningWithinDialog ? std::min(clientWidth, in.warningWidth) : in.warningWidth;
+    out.warning = {(clientWidth - width) / 2, S(kWarningTop) + extraHeight, width, in.warningHeight};
+  }
+  return out;
+}
+
+}  // namespace kv::desktop
