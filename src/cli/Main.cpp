@@ -4,6 +4,7 @@
 //   kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR
 //   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT
 //   kvfix207-cli scan COMPANY_DIR
+//   kvfix207-cli check [--json] COMPANY_DIR
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
 //
 // Standard output carries only what the desktop program would show (one line per
@@ -17,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/Check.h"
 #include "app/Report.h"
 #include "app/Run.h"
 #include "app/Scan.h"
@@ -57,6 +59,7 @@ int Usage(const std::string& why) {
                "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR\n"
                "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT\n"
                "  kvfix207-cli scan COMPANY_DIR\n"
+               "  kvfix207-cli check [--json] COMPANY_DIR\n"
                "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
                "repair: --held-wait is how long, per file, records another station holds are\n"
                "  tried again (default 30, at most 3600; 0 leaves them at once).\n"
@@ -64,6 +67,14 @@ int Usage(const std::string& why) {
                "  stopped by Ctrl+C after the records in hand), 2 usage,\n"
                "  3 scan found unsound fields, 4 repair done but records left unrepaired\n"
                "  (held by another station, or a read or write failed; see the report).\n"
+               "check: judges the structure of every module file, read-only, without locks:\n"
+               "  data headers, slots and free chains, each key's tree in the index file,\n"
+               "  page free chains, coordination files, information and side file lengths.\n"
+               "  One line per finding: FILE, KIND, PLACE, TEXT (tab-separated; a note's text\n"
+               "  begins with \"note: \"); --json writes JSON Lines instead and the lines go to\n"
+               "  standard error. It cannot tell whether a key's text matches its record (the\n"
+               "  key recipes are the suite's). Exit 0 nothing damaged (notes allowed),\n"
+               "  3 damage found, 1 the directory cannot be checked, 2 usage.\n"
                "undo: puts back the original bytes of every field a repair report lists as\n"
                "  written, where the field still holds the repair's zero; exit 0 all put back,\n"
                "  4 some left (changed since, or held), 1 refused or ended early, 2 usage.\n";
@@ -292,6 +303,37 @@ int Scan(const std::vector<std::string>& args) {
   return summary.findings > 0 ? kExitFindings : kExitOk;
 }
 
+int Check(const std::vector<std::string>& args) {
+  bool json = false;
+  std::string dir;
+  for (const std::string& a : args) {
+    if (a == "--json") {
+      json = true;
+    } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
+      return Usage(problem);
+    }
+  }
+  if (dir.empty()) return Usage("check needs a company directory");
+  if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
+  app::CheckSummary summary;
+  std::string error;
+  const bool ok = app::CheckCompany(
+      dir,
+      [json](const app::CheckFinding& f) {
+        (json ? std::cerr : std::cout) << app::CheckLine(f) << '\n';
+        if (json) std::cout << app::CheckJson(f) << '\n';
+      },
+      summary, error);
+  const int status = !ok ? kExitEarly : (summary.damage > 0 ? kExitFindings : kExitOk);
+  if (json) std::cout << app::CheckSummaryJson(summary, status, platform::Cp874ToUtf8(error)) << '\n';
+  std::cout.flush();
+  std::cerr << "checked " << summary.filesChecked << " files, " << summary.liveRecords << " live records: "
+            << summary.damage << " damage findings, " << summary.notes << " notes (" << summary.busyFiles
+            << " files busy)\n";
+  if (!ok) std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(error) << "\n";
+  return status;
+}
+
 int MakeDemo(const std::vector<std::string>& args) {
   uint64_t records = 0;
   uint64_t seed = 0;
@@ -362,6 +404,7 @@ int main(int argc, char** argv) {
   try {
     if (command == "repair") return Repair(args);
     if (command == "scan") return Scan(args);
+    if (command == "check") return Check(args);
     if (command == "undo") return Undo(args);
     if (command == "make-demo") return MakeDemo(args);
     if (command == "--help" || command == "-h" || command == "help") {
