@@ -30,6 +30,7 @@ constexpr int kFindingsPerKind = 20;
 // while it was read, or when it showed damage (damage counts only when two readings
 // agree); after this many readings it is named busy instead.
 constexpr int kReadings = 3;
+constexpr uint32_t kSettleMs = 250;
 constexpr size_t kChunkBytes = 1 << 20;
 // An index file is judged in memory; a larger one is named and left.
 constexpr uint64_t kMaxIndexBytes = 1ull << 30;
@@ -342,7 +343,7 @@ class TreeJudge {
     }
     if (h.highestPage > 0 && static_cast<int64_t>(h.highestPage) * index_.recordLength >=
                                  static_cast<int64_t>(index_.bytes.size())) {
-      Add(CheckKind::kKeyHeader, KeyPlace(),
+      Add(CheckKind::kKeyPage, KeyPlace(),
           "the highest page " + Num(h.highestPage) + " lies beyond the end of the file");
     }
     if (h.entryCount < 0) Add(CheckKind::kKeyCount, KeyPlace(), "the entry count is " + Num(h.entryCount));
@@ -965,25 +966,34 @@ bool CheckCompany(std::string_view directory, const std::function<void(const Che
     }
   };
   for (const modules::DataFileDef& def : modules::AllDataFiles()) {
+    // Damage counts only when a second reading, a pause later, finds the same and the
+    // file did not change from the start of the first to the end of the second: a
+    // station in the middle of a save (pages written, header not yet) is left time to
+    // finish.
     std::vector<CheckFinding> previous;
+    std::vector<uint8_t> previousBefore;
     bool havePrevious = false;
     bool settled = false;
     bool present = true;
     for (int reading = 1; reading <= kReadings && !settled; ++reading) {
+      if (reading > 1) platform::SleepMs(kSettleMs);
       const std::vector<uint8_t> before = Fingerprint(dir, def.baseName);
       Findings f;
       DataView data;
       present = JudgeFileSet(dir, def, f, data);
       if (!present) break;
       f.Finish();
-      const bool still = Fingerprint(dir, def.baseName) == before;
-      if (still && (!f.AnyDamage() || (havePrevious && SameFindings(previous, f.List())))) {
+      const std::vector<uint8_t> after = Fingerprint(dir, def.baseName);
+      const bool still = after == before;
+      if ((still && !f.AnyDamage()) ||
+          (havePrevious && after == previousBefore && SameFindings(previous, f.List()))) {
         settled = true;
         summary.liveRecords += data.live;
         if (data.heldCount > 0) ++summary.busyFiles;
         deliver(f.List());
       }
       previous = f.List();
+      previousBefore = before;
       havePrevious = still;  // a reading that overlapped a change is no witness
     }
     if (!present) continue;
