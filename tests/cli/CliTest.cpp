@@ -125,7 +125,8 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndPrintNothingOnStdout) {
   for (const char* args : {"", "frobnicate", "repair", "repair --bogus x", "repair a b", "scan", "scan a b",
                            "make-demo", "make-demo --records abc x", "make-demo --records 0 x", "repair --held-wait x",
                            "repair --held-wait 3601 x", "repair x --held-wait",
-                           "undo", "undo a b", "undo --bogus x", "undo --held-wait x"}) {
+                           "undo", "undo a b", "undo --bogus x", "undo --held-wait x", "check", "check a b",
+                           "check --bogus x"}) {
     SCOPED_TRACE(args);
     const Result r = Cli(args);
     EXPECT_EQ(r.status, 2);
@@ -145,6 +146,39 @@ TEST_F(CliTest, ScanOfAMissingDirectoryIsAnError) {
   const Result r = Cli("scan '" + dir_ + "/nowhere'");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
+}
+
+// The check: a sound demo company exits 0 and lists nothing, writing nothing; a damaged
+// file exits 3 with its line, or with --json its object and the summary (the text then on
+// standard error); a missing directory exits 1.
+TEST_F(CliTest, CheckExitsByWhatItFindsAndWritesJsonLines) {
+  Result r = Cli("make-demo --records 40 --seed 7 '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto sound = Snapshot();
+  r = Cli("check '" + Company() + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Snapshot(), sound) << "the check wrote something";
+  {
+    std::fstream f(Company() + "/GLFILE05.DAT", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(20);
+    f.put('\1');
+  }
+  const std::string line = "GLFILE05.DAT\tDATA-HEADER\theader\tthe defect flag is 1: every open fails with error 10010";
+  r = Cli("check '" + Company() + "'");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(Lines(r.out), std::vector<std::string>{line});
+  r = Cli("check --json '" + Company() + "'");
+  EXPECT_EQ(r.status, 3) << r.err;
+  const std::vector<std::string> json = Lines(r.out);
+  ASSERT_EQ(json.size(), 2u) << r.out;
+  EXPECT_EQ(json[0],
+            "{\"type\":\"finding\",\"file\":\"GLFILE05.DAT\",\"kind\":\"DATA-HEADER\",\"place\":\"header\","
+            "\"text\":\"the defect flag is 1: every open fails with error 10010\",\"damage\":true}");
+  EXPECT_EQ(json[1].rfind("{\"type\":\"summary\",\"files\":46,", 0), 0u) << json[1];
+  EXPECT_NE(json[1].find("\"damage\":1,\"notes\":0,\"busy_files\":0,\"exit\":3}"), std::string::npos) << json[1];
+  EXPECT_NE(r.err.find(line + "\n"), std::string::npos) << r.err;
+  EXPECT_EQ(Cli("check '" + dir_ + "/nowhere'").status, 1);
 }
 
 // With only PO's information file the repair skips the other modules: the scan lists
