@@ -243,10 +243,11 @@ void JudgeFreeChain(const std::string& name, const DataView& view, Findings& f) 
   std::vector<bool> onChain(view.marks.size(), false);
   int64_t length = 0;
   bool whole = true;  // the chain was followed to its end
-  std::string from = "header";
+  int32_t previous = 0;  // the slot whose link is followed; 0 for the header
+  const auto from = [&previous] { return previous == 0 ? std::string("header") : "slot " + Num(previous); };
   for (int32_t s = h.freeHead; s != -1;) {
     if (s < 1 || s > h.highestSlot) {
-      f.Add(name, CheckKind::kFreeChain, true, from,
+      f.Add(name, CheckKind::kFreeChain, true, from(),
             "the free chain leaves the file: a link to slot " + Num(s) + ", outside 1.." + Num(h.highestSlot));
       whole = false;
       break;
@@ -261,18 +262,18 @@ void JudgeFreeChain(const std::string& name, const DataView& view, Findings& f) 
       break;
     }
     if (onChain[at]) {
-      f.Add(name, CheckKind::kFreeChain, true, from, "the free chain runs in a circle: it returns to slot " + Num(s));
+      f.Add(name, CheckKind::kFreeChain, true, from(), "the free chain runs in a circle: it returns to slot " + Num(s));
       whole = false;
       break;
     }
     if (view.marks[at] == 0) {
-      f.Add(name, CheckKind::kFreeChain, true, from, "the free chain runs through slot " + Num(s) + ", a live record");
+      f.Add(name, CheckKind::kFreeChain, true, from(), "the free chain runs through slot " + Num(s) + ", a live record");
       whole = false;
       break;
     }
     onChain[at] = true;
     ++length;
-    from = "slot " + Num(s);
+    previous = s;
     s = view.marks[at];
   }
   if (!whole) return;
@@ -386,7 +387,7 @@ class TreeJudge {
   // Visits the tree depth first with an explicit stack of at most 8 pages.
   void Walk() {
     int top = -1;
-    if (Enter(kv_.header.rootPage, 1, Bound{}, Bound{}, KeyPlace(), top)) ++top;
+    if (Enter(kv_.header.rootPage, 1, Bound{}, Bound{}, 0, 0, top)) ++top;
     while (top >= 0) {
       Frame& fr = frames_[static_cast<size_t>(top)];
       if (!fr.inner || fr.next > fr.page.count) {
@@ -410,17 +411,23 @@ class TreeJudge {
       Bound high = fr.high;
       if (j > 0) low = Bound{true, fr.page.Text(j), fr.page.Record(j)};
       if (j < fr.page.count) high = Bound{true, fr.page.Text(j + 1), fr.page.Record(j + 1)};
-      const std::string from = j == 0 ? PagePlace(fr.number) + " leftmost link" : ItemPlace(fr.number, j);
-      if (Enter(child, fr.level + 1, low, high, from, top)) ++top;
+      if (Enter(child, fr.level + 1, low, high, fr.number, j, top)) ++top;
     }
   }
 
-  // Judges one page and makes it the frame above `top`; false when it is not to be
-  // descended into.
-  bool Enter(int32_t page, int level, const Bound& low, const Bound& high, const std::string& from, int top) {
+  // Where the link to a page stands: item j of page `parent` (0: its leftmost link), or
+  // the key header for the root (parent 0).
+  std::string LinkPlace(int32_t parent, int j) const {
+    if (parent == 0) return KeyPlace();
+    return j == 0 ? PagePlace(parent) + " leftmost link" : ItemPlace(parent, j);
+  }
+
+  // Judges one page, reached from item j of `parent`, and makes it the frame above
+  // `top`; false when it is not to be descended into.
+  bool Enter(int32_t page, int level, const Bound& low, const Bound& high, int32_t parent, int j, int top) {
     const isam::KeyHeader& h = kv_.header;
     if (page < 1 || page > h.highestPage) {
-      Add(CheckKind::kKeyLink, from, "a link to page " + Num(page) + ", outside 1.." + Num(h.highestPage));
+      Add(CheckKind::kKeyLink, LinkPlace(parent, j), "a link to page " + Num(page) + ", outside 1.." + Num(h.highestPage));
       broken_ = true;
       return false;
     }
@@ -432,7 +439,7 @@ class TreeJudge {
       return false;
     }
     if (tree_[static_cast<size_t>(page)]) {
-      Add(CheckKind::kKeyLink, from,
+      Add(CheckKind::kKeyLink, LinkPlace(parent, j),
           "page " + Num(page) + " is reached a second time (a loop, or a page two parents share)");
       broken_ = true;
       return false;
@@ -491,48 +498,48 @@ class TreeJudge {
     return a.record < b.record ? -1 : (a.record > b.record ? 1 : 0);
   }
 
-  // `first` must come before `second`; names it where it does not.
-  void InOrder(const Bound& first, const Bound& second, const std::string& place, const char* what) {
+  // `first` must come before `second`; names it (at item j of `page`) where it does not.
+  void InOrder(const Bound& first, const Bound& second, int32_t page, int j, const char* what) {
     bool same = false;
     const int c = Order(first, second, same);
     if (c < 0) return;
     if (same && c == 0) {
-      Add(CheckKind::kKeyDuplicate, place,
+      Add(CheckKind::kKeyDuplicate, ItemPlace(page, j),
           kv_.header.allowDuplicates ? std::string("the same entry (text and record ") + Num(second.record) + ") " + what
                                      : std::string("an equal key text ") + what + ", in a key without duplicates");
       return;
     }
-    Add(CheckKind::kKeyOrder, place, std::string("the key text is out of order: ") + what);
+    Add(CheckKind::kKeyOrder, ItemPlace(page, j), std::string("the key text is out of order: ") + what);
   }
 
+  // Places are made only for findings: a sound tree of millions of entries makes none.
   void JudgeItems(const Frame& fr) {
     const int32_t page = fr.number;
     const bool inner = fr.inner;
     for (int j = 1; j <= fr.page.count; ++j) {
       const Bound item{true, fr.page.Text(j), fr.page.Record(j)};
-      const std::string place = ItemPlace(page, j);
       if (j > 1) {
-        InOrder(Bound{true, fr.page.Text(j - 1), fr.page.Record(j - 1)}, item, place, "after the item before it");
+        InOrder(Bound{true, fr.page.Text(j - 1), fr.page.Record(j - 1)}, item, page, j, "after the item before it");
       } else if (fr.low.has) {
-        InOrder(fr.low, item, place, "below the bound its parent page sets");
+        InOrder(fr.low, item, page, j, "below the bound its parent page sets");
       }
-      if (j == fr.page.count && fr.high.has) InOrder(item, fr.high, place, "above the bound its parent page sets");
+      if (j == fr.page.count && fr.high.has) InOrder(item, fr.high, page, j, "above the bound its parent page sets");
       if ((fr.page.Child(j) != 0) != inner) {
-        Add(CheckKind::kKeyLink, place,
+        Add(CheckKind::kKeyLink, ItemPlace(page, j),
             inner ? std::string("no child link in an inner page") : "a child link " + Num(fr.page.Child(j)) + " in a leaf");
         broken_ = true;
       }
-      JudgeRecord(item.record, place);
+      JudgeRecord(item.record, page, j);
     }
   }
 
-  void JudgeRecord(int32_t record, const std::string& place) {
+  void JudgeRecord(int32_t record, int32_t page, int j) {
     if (!data_.slotsJudged) return;
     if (record < 1 || record > data_.header.highestSlot) {
-      Add(CheckKind::kKeyRecord, place,
+      Add(CheckKind::kKeyRecord, ItemPlace(page, j),
           "the entry names record " + Num(record) + ", outside the data file's 1.." + Num(data_.header.highestSlot));
     } else if (record <= data_.slotsInFile && !data_.IsHeld(record) && data_.marks[static_cast<size_t>(record)] != 0) {
-      Add(CheckKind::kKeyRecord, place, "the entry names record " + Num(record) + ", a deleted slot");
+      Add(CheckKind::kKeyRecord, ItemPlace(page, j), "the entry names record " + Num(record) + ", a deleted slot");
     }
   }
 
