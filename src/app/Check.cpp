@@ -941,14 +941,18 @@ std::string JsonString(std::string_view utf8) {
   return out + '"';
 }
 
-std::string CheckJson(const CheckFinding& finding) {
-  return "{\"type\":\"finding\",\"file\":" + JsonString(finding.file) + ",\"kind\":" +
+std::string CheckJson(const CheckFinding& finding, std::string_view company) {
+  return "{\"type\":\"finding\"," + (company.empty() ? std::string() : "\"company\":" + JsonString(company) + ",") +
+         "\"file\":" + JsonString(finding.file) + ",\"kind\":" +
          JsonString(CheckKindName(finding.kind)) + ",\"place\":" + JsonString(finding.place) +
          ",\"text\":" + JsonString(finding.text) + ",\"damage\":" + (finding.damage ? "true" : "false") + "}";
 }
 
-std::string CheckSummaryJson(const CheckSummary& summary, int exitStatus, std::string_view error) {
-  std::string out = "{\"type\":\"summary\",\"files\":" + Num(summary.filesChecked) +
+std::string CheckSummaryJson(const CheckSummary& summary, int exitStatus, std::string_view error,
+                             std::string_view company) {
+  std::string out = "{\"type\":\"summary\"," +
+                    (company.empty() ? std::string() : "\"company\":" + JsonString(company) + ",") +
+                    "\"files\":" + Num(summary.filesChecked) +
                     ",\"live_records\":" + Num(summary.liveRecords) + ",\"damage\":" + Num(summary.damage) +
                     ",\"notes\":" + Num(summary.notes) + ",\"busy_files\":" + Num(summary.busyFiles) +
                     ",\"exit\":" + Num(exitStatus);

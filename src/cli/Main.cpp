@@ -4,7 +4,7 @@
 //   kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR
 //   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT
 //   kvfix207-cli scan COMPANY_DIR
-//   kvfix207-cli check [--json] COMPANY_DIR
+//   kvfix207-cli check [--json] COMPANY_DIR | --all
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
 //
 // Standard output carries only what the desktop program would show (one line per
@@ -24,6 +24,7 @@
 #include "app/Scan.h"
 #include "app/Undo.h"
 #include "cli/CliDialogs.h"
+#include "company/CompanyList.h"
 #include "company/Settings.h"
 #include "modules/Progress.h"
 #include "platform/Cp874.h"
@@ -59,7 +60,7 @@ int Usage(const std::string& why) {
                "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR\n"
                "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT\n"
                "  kvfix207-cli scan COMPANY_DIR\n"
-               "  kvfix207-cli check [--json] COMPANY_DIR\n"
+               "  kvfix207-cli check [--json] COMPANY_DIR | --all\n"
                "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
                "repair: --held-wait is how long, per file, records another station holds are\n"
                "  tried again (default 30, at most 3600; 0 leaves them at once).\n"
@@ -74,7 +75,10 @@ int Usage(const std::string& why) {
                "  begins with \"note: \"); --json writes JSON Lines instead and the lines go to\n"
                "  standard error. It cannot tell whether a key's text matches its record (the\n"
                "  key recipes are the suite's). Exit 0 nothing damaged (notes allowed),\n"
-               "  3 damage found, 1 the directory cannot be checked, 2 usage.\n"
+               "  3 damage found, 1 the directory cannot be checked, 2 usage. --all checks the\n"
+               "  companies of USERDRV.INI in the start directory in list order, each line\n"
+               "  headed by the company's directory, a table per company on standard error;\n"
+               "  the exit status is the worst (1, then 3, then 0).\n"
                "undo: puts back the original bytes of every field a repair report lists as\n"
                "  written, where the field still holds the repair's zero; exit 0 all put back,\n"
                "  4 some left (changed since, or held), 1 refused or ended early, 2 usage.\n";
@@ -303,35 +307,76 @@ int Scan(const std::vector<std::string>& args) {
   return summary.findings > 0 ? kExitFindings : kExitOk;
 }
 
+// Checks one company; `company` (UTF-8) begins every output line under --all.
+int CheckOne(const std::string& dir, bool json, const std::string& company, app::CheckSummary& summary) {
+  const std::string column = company.empty() ? std::string() : company + '\t';
+  std::string error;
+  const bool ok = app::CheckCompany(
+      dir,
+      [&](const app::CheckFinding& f) {
+        (json ? std::cerr : std::cout) << column << app::CheckLine(f) << '\n';
+        if (json) std::cout << app::CheckJson(f, company) << '\n';
+      },
+      summary, error);
+  const int status = !ok ? kExitEarly : (summary.damage > 0 ? kExitFindings : kExitOk);
+  if (json) std::cout << app::CheckSummaryJson(summary, status, platform::Cp874ToUtf8(error), company) << '\n';
+  std::cout.flush();
+  std::cerr << column << "checked " << summary.filesChecked << " files, " << summary.liveRecords << " live records: "
+            << summary.damage << " damage findings, " << summary.notes << " notes (" << summary.busyFiles
+            << " files busy)\n";
+  if (!ok) std::cerr << column << "kvfix207-cli: " << platform::Cp874ToUtf8(error) << "\n";
+  return status;
+}
+
+// Of two exit statuses the one that says more is wrong: 1, then 4, then 3, then 0.
+int WorseStatus(int a, int b) {
+  auto rank = [](int s) { return s == kExitEarly ? 3 : s == kExitLeft ? 2 : s == kExitFindings ? 1 : 0; };
+  return rank(b) > rank(a) ? b : a;
+}
+
 int Check(const std::vector<std::string>& args) {
   bool json = false;
+  bool all = false;
   std::string dir;
   for (const std::string& a : args) {
     if (a == "--json") {
       json = true;
+    } else if (a == "--all") {
+      all = true;
     } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
       return Usage(problem);
     }
   }
-  if (dir.empty()) return Usage("check needs a company directory");
-  if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
   app::CheckSummary summary;
-  std::string error;
-  const bool ok = app::CheckCompany(
-      dir,
-      [json](const app::CheckFinding& f) {
-        (json ? std::cerr : std::cout) << app::CheckLine(f) << '\n';
-        if (json) std::cout << app::CheckJson(f) << '\n';
-      },
-      summary, error);
-  const int status = !ok ? kExitEarly : (summary.damage > 0 ? kExitFindings : kExitOk);
-  if (json) std::cout << app::CheckSummaryJson(summary, status, platform::Cp874ToUtf8(error)) << '\n';
-  std::cout.flush();
-  std::cerr << "checked " << summary.filesChecked << " files, " << summary.liveRecords << " live records: "
-            << summary.damage << " damage findings, " << summary.notes << " notes (" << summary.busyFiles
-            << " files busy)\n";
-  if (!ok) std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(error) << "\n";
-  return status;
+  if (!all) {
+    if (dir.empty()) return Usage("check needs a company directory, or --all");
+    if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
+    return CheckOne(dir, json, {}, summary);
+  }
+  if (!dir.empty()) return Usage("check --all takes the companies of USERDRV.INI, not a directory");
+  std::vector<company::CompanyEntry> companies;
+  try {
+    if (!company::ReadCompanyList(companies)) {
+      std::cerr << "kvfix207-cli: no " << company::kCompanyListFile << " in the start directory\n";
+      return kExitEarly;
+    }
+  } catch (const platform::IoError& e) {
+    std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(app::IoErrorMessage(e.code(), e.name())) << "\n";
+    return kExitEarly;
+  }
+  int worst = kExitOk;
+  std::vector<std::string> table;
+  for (const company::CompanyEntry& entry : companies) {
+    const std::string shown = platform::Cp874ToUtf8(entry.directory);
+    const int status = CheckOne(entry.directory, json, shown, summary);
+    worst = WorseStatus(worst, status);
+    table.push_back(shown + '\t' + std::to_string(summary.filesChecked) + '\t' + std::to_string(summary.liveRecords) +
+                    '\t' + std::to_string(summary.damage) + '\t' + std::to_string(summary.notes) + '\t' +
+                    std::to_string(summary.busyFiles) + '\t' + std::to_string(status));
+  }
+  std::cerr << "company\tfiles\tlive records\tdamage\tnotes\tbusy files\texit\n";
+  for (const std::string& row : table) std::cerr << row << '\n';
+  return worst;
 }
 
 int MakeDemo(const std::vector<std::string>& args) {

@@ -181,6 +181,34 @@ TEST_F(CliTest, CheckExitsByWhatItFindsAndWritesJsonLines) {
   EXPECT_EQ(Cli("check '" + dir_ + "/nowhere'").status, 1);
 }
 
+// --all: the companies of the start directory's USERDRV.INI in list order, each line
+// headed by the company, a table row each, the worst status (a missing company's 1).
+TEST_F(CliTest, CheckAllGoesThroughTheCompanyList) {
+  const std::string good = dir_ + "/good";
+  const std::string bad = dir_ + "/bad";
+  ASSERT_EQ(Cli("make-demo --records 40 '" + good + "'").status, 0);
+  ASSERT_EQ(Cli("make-demo --records 40 '" + bad + "'").status, 0);
+  {
+    std::fstream f(bad + "/GLFILE05.DAT", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(20);
+    f.put('\1');
+  }
+  std::ofstream(dir_ + "/start/USERDRV.INI")
+      << "Good;" << good << "\r\n\r\nBad;" << bad << "|/templates\r\nGone;" << dir_ << "/gone\r\n";
+  Result r = Cli("check --all");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(Lines(r.out), std::vector<std::string>{bad + "\tGLFILE05.DAT\tDATA-HEADER\theader\tthe defect flag is 1: "
+                                                          "every open fails with error 10010"});
+  const std::string table = r.err.substr(r.err.find("company\tfiles"));
+  EXPECT_EQ(Lines(table), (std::vector<std::string>{"company\tfiles\tlive records\tdamage\tnotes\tbusy files\texit",
+                                                    good + "\t46\t1209\t0\t0\t0\t0", bad + "\t46\t1209\t1\t0\t0\t3",
+                                                    dir_ + "/gone\t0\t0\t0\t0\t0\t1"}));
+  std::remove((dir_ + "/start/USERDRV.INI").c_str());
+  r = Cli("check --all");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Cli("check --all '" + good + "'").status, 2);
+}
+
 // With only PO's information file the repair skips the other modules: the scan lists
 // nothing of theirs, exits 0 (PO's own files are gone, so nothing to reset) and names
 // on stderr the damage the repair would leave, with the reason.
