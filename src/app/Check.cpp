@@ -30,7 +30,6 @@ constexpr int kFindingsPerKind = 20;
 // while it was read, or when it showed damage (damage counts only when two readings
 // agree); after this many readings it is named busy instead.
 constexpr int kReadings = 3;
-constexpr uint32_t kSettleMs = 250;
 constexpr size_t kChunkBytes = 1 << 20;
 // An index file is judged in memory; a larger one is named and left.
 constexpr uint64_t kMaxIndexBytes = 1ull << 30;
@@ -217,7 +216,9 @@ void JudgeDataHeader(const std::string& name, const modules::DataFileDef& def, p
 void ReadAllMarks(const std::string& name, platform::File& file, DataView& view, Findings& f) {
   view.marks.assign(static_cast<size_t>(view.slotsInFile) + 1, 0);
   const auto slot = static_cast<uint64_t>(view.header.slotLength);
-  const auto perChunk = static_cast<int32_t>(std::max<uint64_t>(1, kChunkBytes / slot));
+  // Never more slots than the file holds: a hostile slot length must not size a buffer.
+  const auto perChunk = std::min(static_cast<int32_t>(std::max<uint64_t>(1, kChunkBytes / slot)), view.slotsInFile);
+  if (perChunk <= 0) return;
   std::vector<uint8_t> buffer(static_cast<size_t>(perChunk) * slot);
   for (int32_t first = 1; first <= view.slotsInFile;) {
     const int32_t count = std::min(perChunk, view.slotsInFile - first + 1);
@@ -961,7 +962,7 @@ std::string CheckSummaryJson(const CheckSummary& summary, int exitStatus, std::s
 }
 
 bool CheckCompany(std::string_view directory, const std::function<void(const CheckFinding&)>& onFinding,
-                  CheckSummary& summary, std::string& error) {
+                  CheckSummary& summary, std::string& error, const CheckOptions& options) {
   summary = {};
   error.clear();
   std::string dir(directory);
@@ -987,7 +988,7 @@ bool CheckCompany(std::string_view directory, const std::function<void(const Che
     bool settled = false;
     bool present = true;
     for (int reading = 1; reading <= kReadings && !settled; ++reading) {
-      if (reading > 1) platform::SleepMs(kSettleMs);
+      if (reading > 1 && options.settleMs > 0) platform::SleepMs(options.settleMs);
       const std::vector<uint8_t> before = Fingerprint(dir, def.baseName);
       Findings f;
       DataView data;

@@ -59,11 +59,17 @@ struct CheckSummary {
   int busyFiles = 0;  // data files that kept changing or that another station holds in part
 };
 
+struct CheckOptions {
+  // The pause before a reading that is to confirm damage, for a station's save in
+  // progress to end.
+  uint32_t settleMs = 250;
+};
+
 // Checks `directory` (CP874). Findings arrive file by file in table order. False only
 // when the directory cannot be checked at all (`error` says why; CP874, it names the path); a file that
 // cannot be read is a finding, not a failure.
 bool CheckCompany(std::string_view directory, const std::function<void(const CheckFinding&)>& onFinding,
-                  CheckSummary& summary, std::string& error);
+                  CheckSummary& summary, std::string& error, const CheckOptions& options = {});
 
 // One text line without the line end: FILE, KIND, PLACE, TEXT separated by tabs; a
 // note's text begins with "note: ".
