@@ -38,6 +38,11 @@ void WindowProgress::OnWaiting(std::string_view file, int32_t record, int round,
   HandleEvents();
 }
 
+void WindowProgress::OnWaitingForLock(std::string_view file, int32_t error, uint64_t waitedMs) {
+  SetStatus(RunStatus::WaitingForLock(file, error, waitedMs));
+  HandleEvents();
+}
+
 DesktopRun::DesktopRun(RunControl& run, ui::DesktopDialogs& dialogs, WindowProgress& progress, Hooks hooks)
     : run_(run), dialogs_(dialogs), progress_(progress), hooks_(std::move(hooks)) {
   dialogs_.closeRequested = [this] {

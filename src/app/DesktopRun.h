@@ -52,6 +52,7 @@ class WindowProgress : public modules::ProgressSink {
  protected:
   void OnStep(std::string_view module, std::string_view file) override;
   void OnWaiting(std::string_view file, int32_t record, int round, int rounds) override;
+  void OnWaitingForLock(std::string_view file, int32_t error, uint64_t waitedMs) override;
   void OnWalking(std::string_view module, std::string_view file, int32_t done, int32_t total) override;
   void OnIdle() override { HandleEvents(); }
 

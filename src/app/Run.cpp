@@ -29,6 +29,7 @@
 #include "isam/Access.h"
 #include "isam/Engine.h"
 #include "isam/Errors.h"
+#include "modules/HeldRounds.h"
 #include "modules/Repairs.h"
 #include "platform/Clock.h"
 #include "platform/Cp874.h"
@@ -93,6 +94,11 @@ std::string RunStatus::Finished(std::string_view module, std::string_view file, 
 std::string RunStatus::Waiting(std::string_view file, int32_t record, int round, int rounds) {
   return platform::Th("รอ ") + std::string(file) + platform::Th(" ระเบียนที่ ") + ui::IntToText(record) +
          platform::Th(" ซึ่งผู้ใช้อื่นใช้งานอยู่ (ครั้งที่ ") + ui::IntToText(round) + "/" + ui::IntToText(rounds) + ")";
+}
+
+std::string RunStatus::WaitingForLock(std::string_view file, int32_t error, uint64_t waitedMs) {
+  return platform::Th("รอ ") + std::string(file) + platform::Th(" ซึ่งผู้ใช้อื่นล็อคอยู่ (") + ui::IntToText(error) +
+         platform::Th(") มา ") + ui::IntToText(static_cast<int64_t>(waitedMs / 1000)) + platform::Th(" วินาที");
 }
 
 std::string RunStatus::Stopping(int32_t repaired) {
@@ -241,6 +247,9 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
   settings.heldRecordWaitMs = heldWaitMs_;
   settings.heldRecordRounds = heldRounds_;
   m.access->Configure(settings);
+  // The retry rule's waits tell the progress what they wait for and end at its stop;
+  // the watch goes with the run, whichever way it ends.
+  const isam::ScopedConflictWatch watch(*m.access, modules::ConflictWatchFor(progress));
 
   try {
     // The report comes first: nothing is changed unless its record can be kept.
@@ -276,6 +285,12 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
     repairCount_ = progress.RepairCount();
     leftCount_ = progress.LeftCount();
     exitCode_ = e.exitCode();
+    // A stop in the middle of a wait for another station's lock ends the run there,
+    // without the module's close steps: it still says what it did.
+    if (progress.StopRequested()) {
+      stopped_ = true;
+      m.dialogs.ShowWarning(StoppedMessage(repairCount_, leftCount_));
+    }
     throw;
   }
 

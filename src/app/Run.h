@@ -50,6 +50,8 @@ struct RunStatus {
   static std::string Finished(std::string_view module, std::string_view file, int32_t repaired);
   // The run waits for a record another station holds.
   static std::string Waiting(std::string_view file, int32_t record, int round, int rounds);
+  // The run retries a lock of a file another station holds (engine error `error`).
+  static std::string WaitingForLock(std::string_view file, int32_t error, uint64_t waitedMs);
   // A stop was asked for and the run is finishing the records in hand.
   static std::string Stopping(int32_t repaired);
 };

@@ -25,6 +25,12 @@ constexpr size_t kChunkBytes = 256 * 1024;
 // caller judges the chunk before: on a local disk the copy out of the page cache costs
 // about as much as judging it, so the two together take the time of the slower. Chunks
 // arrive in file order; after a chunk that could not be read no other follows.
+//
+// A chunk whose read meets another station's lock (only where locks are mandatory) is
+// read again in halves, and each half that meets it in halves again, down to the record
+// alone: a record whose own read meets the lock is held, its bytes in the chunk are not
+// the record's, and the chunk lists it. One held record among n costs about 2 log2 n
+// reads, and the records beside it are judged as usual.
 class ChunkReader {
  public:
   struct Chunk {
@@ -32,6 +38,8 @@ class ChunkReader {
     int32_t first = 0;
     int32_t count = 0;
     bool ok = true;
+    int32_t failedAt = 0;       // when !ok: the first record of the read that failed
+    std::vector<int32_t> held;  // ascending: records whose bytes could not be read
   };
 
   ChunkReader(platform::File& file, uint64_t slot, int32_t perChunk, int32_t highest)
@@ -69,6 +77,27 @@ class ChunkReader {
   }
 
  private:
+  // Records first..first + count - 1 into `out`, around the held ones (see above).
+  // False, with the chunk's failedAt set, when a read fails for any other reason or
+  // comes back short.
+  bool ReadAround(Chunk& c, uint8_t* out, int32_t first, int32_t count) {
+    const size_t bytes = static_cast<size_t>(count) * slot_;
+    size_t done = 0;
+    const platform::OsStatus rc = file_.ReadAt(static_cast<uint64_t>(first) * slot_, out, bytes, done);
+    if (!rc && done == bytes) return true;
+    if (rc != platform::OsError::kLockViolation) {
+      c.failedAt = first;
+      return false;
+    }
+    if (count == 1) {
+      c.held.push_back(first);
+      return true;
+    }
+    const int32_t half = count / 2;
+    return ReadAround(c, out, first, half) &&
+           ReadAround(c, out + static_cast<size_t>(half) * slot_, first + half, count - half);
+  }
+
   void Read() {
     for (int32_t first = 1; first <= highest_;) {
       Chunk* c = nullptr;
@@ -81,10 +110,8 @@ class ChunkReader {
       }
       c->first = first;
       c->count = std::min<int32_t>(perChunk_, highest_ - first + 1);
-      const size_t bytes = static_cast<size_t>(c->count) * slot_;
-      size_t done = 0;
-      c->ok = file_.ReadAt(static_cast<uint64_t>(first) * slot_, c->bytes.data(), bytes, done) == platform::OsError::kNone &&
-              done == bytes;
+      c->held.clear();
+      c->ok = ReadAround(*c, c->bytes.data(), c->first, c->count);
       first += c->count;
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -115,9 +142,12 @@ class ChunkReader {
 };
 
 // Scans one data file; false with `error` set when it cannot be read as the table says.
+// `held` receives the records another station still held after the rounds of `options`.
 bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const std::function<void(const ScanFinding&)>& onFinding,
-              ScanSummary& summary, std::string& error, bool& missing) {
+              const ScanOptions& options, ScanSummary& summary, std::vector<int32_t>& held, std::string& error,
+              bool& missing) {
   missing = false;
+  held.clear();
   platform::File file;
   const platform::OsStatus rc = platform::File::Open(path, platform::Access::kReadOnly, platform::Share::kShared, file);
   if (rc == platform::OsError::kFileNotFound) {
@@ -162,31 +192,75 @@ bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const
     return false;
   }
 
-  const int32_t perChunk = static_cast<int32_t>(std::max<uint64_t>(1, kChunkBytes / slot));
-  ChunkReader reader(file, slot, perChunk, highest);
   ScanFinding finding;
   finding.file = std::string(walked.baseName);
-  ChunkReader::Chunk* chunk = nullptr;
-  while ((chunk = reader.Next()) != nullptr) {
-    if (!chunk->ok) {
-      error = label + ": records from " + std::to_string(chunk->first) + " cannot be read";
-      return false;
+  auto judge = [&](const uint8_t* record, int32_t number) {
+    if (isam::GetI32(record) != 0) return;  // deleted slot
+    ++summary.recordsScanned;
+    if (!modules::AnyMoneyUnsound(record, walked.moneyOffsets)) return;
+    for (int offset : walked.moneyOffsets) {
+      if (modules::IsMoneySound(record + offset)) continue;
+      finding.record = number;
+      finding.offset = offset;
+      std::copy(record + offset, record + offset + modules::kMoneySize, finding.bytes.begin());
+      ++summary.findings;
+      onFinding(finding);
     }
-    for (int32_t i = 0; i < chunk->count; ++i) {
-      const uint8_t* record = chunk->bytes.data() + static_cast<size_t>(i) * slot;
-      if (isam::GetI32(record) != 0) continue;  // deleted slot
-      ++summary.recordsScanned;
-      if (!modules::AnyMoneyUnsound(record, walked.moneyOffsets)) continue;
-      for (int offset : walked.moneyOffsets) {
-        if (modules::IsMoneySound(record + offset)) continue;
-        finding.record = chunk->first + i;
-        finding.offset = offset;
-        std::copy(record + offset, record + offset + modules::kMoneySize, finding.bytes.begin());
-        ++summary.findings;
-        onFinding(finding);
+  };
+
+  {
+    const int32_t perChunk = static_cast<int32_t>(std::max<uint64_t>(1, kChunkBytes / slot));
+    ChunkReader reader(file, slot, perChunk, highest);
+    ChunkReader::Chunk* chunk = nullptr;
+    while ((chunk = reader.Next()) != nullptr) {
+      if (!chunk->ok) {
+        error = label + ": records from " + std::to_string(chunk->failedAt) + " cannot be read";
+        return false;
+      }
+      size_t h = 0;
+      for (int32_t i = 0; i < chunk->count; ++i) {
+        const int32_t number = chunk->first + i;
+        if (h < chunk->held.size() && chunk->held[h] == number) {
+          held.push_back(number);
+          ++h;
+          continue;
+        }
+        judge(chunk->bytes.data() + static_cast<size_t>(i) * slot, number);
+      }
+      reader.Done(chunk);
+    }
+  }  // the reader's thread has ended: the file is this thread's alone again
+
+  // The held records again: the first round right after the rest of the file, the last
+  // at the end of the wait. Each try is one read; a lock violation keeps the record held.
+  const int rounds = std::max(1, options.heldRecordRounds);
+  const uint64_t wait = static_cast<uint64_t>(std::max(0, options.heldWaitMs));
+  if (held.empty() || wait == 0) {
+    ++summary.filesScanned;
+    return true;
+  }
+  std::vector<uint8_t> record(slot);
+  std::vector<int32_t> pending;
+  const uint64_t start = platform::MonotonicMs();
+  for (int round = 1; round <= rounds && !held.empty(); ++round) {
+    const uint64_t due = rounds == 1 ? start : start + wait * static_cast<uint64_t>(round - 1) / static_cast<uint64_t>(rounds - 1);
+    if (const uint64_t now = platform::MonotonicMs(); now < due) {
+      if (options.onWaiting) options.onWaiting(walked.baseName, held.front(), round, rounds);
+      platform::SleepMs(static_cast<uint32_t>(due - now));
+    }
+    pending.swap(held);
+    held.clear();
+    for (int32_t number : pending) {
+      const platform::OsStatus got = file.ReadAt(static_cast<uint64_t>(number) * slot, record.data(), record.size(), done);
+      if (got == platform::OsError::kLockViolation) {
+        held.push_back(number);
+      } else if (got || done != record.size()) {
+        error = label + ": record " + std::to_string(number) + " cannot be read";
+        return false;
+      } else {
+        judge(record.data(), number);
       }
     }
-    reader.Done(chunk);
   }
   ++summary.filesScanned;
   return true;
@@ -230,28 +304,41 @@ constexpr InformationWrite kInformationWrites[] = {
 // Judges a walked file of a module the repair skips: its unsound fields are counted
 // and named in a note; a file that cannot be judged is named too, without ending the
 // scan, since the repair would not walk it either.
+// A record another station holds there is named in a note of its own, not waited for:
+// the repair would not walk it either.
 void NoteSkippedFile(const std::string& path, const modules::DataFileDef& walked, const std::string& reason,
                      ScanSummary& summary) {
   int64_t unsound = 0;
   ScanSummary ignored;
+  std::vector<int32_t> held;
   std::string error;
   bool missing = false;
+  ScanOptions noWait;
+  noWait.heldWaitMs = 0;
   const bool judged =
-      ScanFile(path, walked, [&unsound](const ScanFinding&) { ++unsound; }, ignored, error, missing);
+      ScanFile(path, walked, [&unsound](const ScanFinding&) { ++unsound; }, noWait, ignored, held, error, missing);
   summary.notRepaired += unsound;
   const std::string label = std::string(walked.baseName) + ".DAT";
   if (!judged) {
     summary.notes.push_back(error + "; not judged further: " + reason);
-  } else if (unsound > 0) {
+    return;
+  }
+  if (unsound > 0) {
     summary.notes.push_back(label + ": " + std::to_string(unsound) + (unsound == 1 ? " damaged field" : " damaged fields") +
                             " not repaired: " + reason);
+  }
+  if (!held.empty()) {
+    summary.notes.push_back(label + ": " + std::to_string(held.size()) +
+                            (held.size() == 1 ? " record held by another station, not judged: "
+                                              : " records held by another station, not judged: ") +
+                            reason);
   }
 }
 
 }  // namespace
 
 bool ScanCompany(std::string_view directory, const std::function<void(const ScanFinding&)>& onFinding,
-                 ScanSummary& summary, std::string& error) {
+                 ScanSummary& summary, std::string& error, const ScanOptions& options) {
   summary = {};
   error.clear();
   std::string dir(directory);
@@ -275,6 +362,7 @@ bool ScanCompany(std::string_view directory, const std::function<void(const Scan
     missing[written] = false;  // one hint is enough
   }
   bool anyInformation = false;
+  std::vector<int32_t> held;
   for (int m = 0; m < modules::kModuleCount; ++m) {
     const auto module = static_cast<modules::Module>(m);
     if (platform::FileExists(dir + std::string(modules::ModuleCode(module)) + "INFO.DAT")) anyInformation = true;
@@ -285,7 +373,8 @@ bool ScanCompany(std::string_view directory, const std::function<void(const Scan
         continue;
       }
       bool fileMissing = false;
-      if (!ScanFile(path, *walked, onFinding, summary, error, fileMissing)) return false;
+      if (!ScanFile(path, *walked, onFinding, options, summary, held, error, fileMissing)) return false;
+      for (int32_t record : held) summary.held.push_back({std::string(walked->baseName), record});
     }
   }
   if (!anyInformation) {

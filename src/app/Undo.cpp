@@ -14,8 +14,10 @@
 //      afresh, and a field is given its original bytes back only when it holds the ten
 //      zero bytes the repair wrote; a record with nothing to put back is not written;
 //   3. records another station holds are tried again after the rest of the file, in
-//      rounds within the time given, then left as LOCKED;
-//   4. each batch's lines go to the undo report with one write.
+//      the repair's held-record rounds, then left as LOCKED;
+//   4. each batch's lines go to the undo report with one write;
+//   5. a stop (Ctrl+C) is looked at between batches and in every wait: the fields not
+//      yet tried are left as STOPPED, and the report is closed as for any other end.
 #include "app/Undo.h"
 
 #include <algorithm>
@@ -26,6 +28,7 @@
 #include "isam/Coding.h"
 #include "isam/Engine.h"
 #include "isam/Errors.h"
+#include "modules/HeldRounds.h"
 #include "modules/ModuleTables.h"
 #include "modules/MoneyCheck.h"
 #include "platform/Clock.h"
@@ -64,6 +67,7 @@ std::string_view UndoOutcomeText(UndoOutcome outcome) {
     case UndoOutcome::kLocked: return "LOCKED";
     case UndoOutcome::kReadFailed: return "READ FAILED";
     case UndoOutcome::kWriteFailed: return "WRITE FAILED";
+    case UndoOutcome::kStopped: return "STOPPED";
   }
   return {};
 }
@@ -272,9 +276,9 @@ class FilePutBack {
 
   FilePutBack(std::string name, int32_t slotLength, isam::FileBlock* block,
               const std::vector<const ReportedField*>& fields, isam::AccessLayer& access, ReportWriter* report,
-              const OnLine& onLine, int64_t& putBack, int64_t& left)
+              const OnLine& onLine, modules::ProgressSink& progress, int64_t& putBack, int64_t& left)
       : name_(std::move(name)), slotLength_(slotLength), block_(block), access_(access), report_(report),
-        onLine_(onLine), putBack_(putBack), left_(left), lines_(fields.size()) {
+        onLine_(onLine), progress_(progress), putBack_(putBack), left_(left), lines_(fields.size()) {
     for (size_t i = 0; i < fields.size(); ++i) {
       lines_[i].field = fields[i];
       if (records_.empty() || records_.back() != fields[i]->record) {
@@ -289,6 +293,11 @@ class FilePutBack {
   void DryRun() {
     std::vector<uint8_t> slot(static_cast<size_t>(slotLength_));
     for (size_t k = 0; k < records_.size(); ++k) {
+      if (progress_.StopRequested()) {
+        SetAll(k, UndoOutcome::kStopped);
+        Emit({k});
+        continue;
+      }
       // A record another station holds cannot be read where locks are mandatory: it is
       // what a write would meet too, and a dry run does not wait for it.
       const isam::ReadOutcome read = access_.ReadRecordsAround(block_, records_[k], 1, slot);
@@ -305,24 +314,19 @@ class FilePutBack {
     }
   }
 
-  // Puts back every record; held records again after the rest of the file, in rounds
-  // spread over the time given, each try with the engine's one wait.
+  // Puts back every record; held records again after the rest of the file, in the
+  // repair's rounds. A stop leaves what was not tried as STOPPED.
   void Write() {
     std::vector<size_t> all(records_.size());
     for (size_t k = 0; k < all.size(); ++k) all[k] = k;
     Run(all);
-    const int rounds = std::max(1, access_.Settings().heldRecordRounds);
-    const uint64_t wait = static_cast<uint64_t>(std::max(0, access_.Settings().heldRecordWaitMs));
-    const uint64_t start = platform::MonotonicMs();
-    for (int round = 1; round <= rounds && !held_.empty(); ++round) {
-      const uint64_t due = start + wait * static_cast<uint64_t>(round - 1) / static_cast<uint64_t>(rounds);
-      const uint64_t now = platform::MonotonicMs();
-      if (now >= start + wait) break;
-      if (now < due) platform::SleepMs(static_cast<uint32_t>(due - now));
+    modules::HeldRounds rounds(access_.Settings(), progress_, name_);
+    rounds.Run([&] { return held_.empty() ? 0 : records_[held_.front()]; }, [&](int round) {
       std::vector<size_t> again;
       again.swap(held_);
+      for (size_t k : again) rounds.Announce(records_[k], round);
       Run(again);
-    }
+    });
     for (size_t k : held_) SetAll(k, UndoOutcome::kLocked);
     std::sort(held_.begin(), held_.end());
     if (!held_.empty()) Emit(held_);
@@ -393,6 +397,12 @@ class FilePutBack {
     std::vector<size_t> done;
     for (size_t from = 0; from < which.size(); from += isam::kMaxRepairRun) {
       const size_t n = std::min(isam::kMaxRepairRun, which.size() - from);
+      if (progress_.StopRequested()) {
+        done.assign(which.begin() + static_cast<std::ptrdiff_t>(from), which.end());
+        for (size_t k : done) SetAll(k, UndoOutcome::kStopped);
+        Emit(done);
+        return;
+      }
       batch.clear();
       batchIndex.clear();
       for (size_t j = from; j < from + n; ++j) {
@@ -437,6 +447,7 @@ class FilePutBack {
   isam::AccessLayer& access_;
   ReportWriter* const report_;
   const OnLine& onLine_;
+  modules::ProgressSink& progress_;
   int64_t& putBack_;
   int64_t& left_;
   std::vector<UndoLine> lines_;     // one per field, by record then offset
@@ -448,12 +459,16 @@ class FilePutBack {
 
 }  // namespace
 
-void UndoRun::PutBack(bool dryRun, const std::function<void(const UndoLine&)>& onLine) {
+void UndoRun::PutBack(bool dryRun, const std::function<void(const UndoLine&)>& onLine,
+                      modules::ProgressSink* progress) {
   Impl& m = *impl_;
+  modules::ProgressSink quiet;  // no stop, nothing told
+  modules::ProgressSink& sink = progress != nullptr ? *progress : quiet;
   putBack_ = left_ = 0;
   reportPath_.clear();
   reportWriteFailed_ = false;
   if (!m.access) throw ui::EndRun(1);  // Prepare did not succeed
+  const isam::ScopedConflictWatch watch(*m.access, modules::ConflictWatchFor(sink));
 
   std::optional<ReportWriter> report;
   if (!dryRun) {
@@ -466,7 +481,7 @@ void UndoRun::PutBack(bool dryRun, const std::function<void(const UndoLine&)>& o
   for (const Impl::FileWork& w : m.files) {
     if (w.fields.empty()) continue;
     FilePutBack file(w.name, w.slotLength, w.block, w.fields, *m.access, report ? &*report : nullptr, onLine,
-                     putBack_, left_);
+                     sink, putBack_, left_);
     if (dryRun) {
       file.DryRun();
     } else {

@@ -22,6 +22,10 @@
 #include "app/Report.h"
 #include "ui/Dialogs.h"
 
+namespace kv::modules {
+class ProgressSink;
+}
+
 namespace kv::app {
 
 inline constexpr std::string_view kUndoReportPrefix = "KVFIX207-UNDO-";
@@ -34,6 +38,7 @@ enum class UndoOutcome : uint8_t {
   kLocked,       // another station held the record past the waits: left
   kReadFailed,   // the record could not be read: left
   kWriteFailed,  // the write failed; the record keeps its bytes: left
+  kStopped,      // the undo was stopped before this field was tried: left
 };
 
 // "PUT BACK", "CHANGED SINCE", "RECORD DELETED", "LOCKED", "READ FAILED", "WRITE FAILED".
@@ -80,9 +85,12 @@ class UndoRun {
   // After Prepare. With `dryRun`, each field is judged as it stands and nothing is
   // written, no report made. Otherwise the undo report is made first (ReportCreateError
   // when it cannot be: nothing changed), then the fields are put back. `onLine` hears of
-  // every field. May throw ui::EndRun (a read's lock question answered No); the caller
+  // every field. `progress`, when given, hears of the waits for held records, and its
+  // stop ends the undo between batches and in every wait (the fields not tried are left
+  // as kStopped). May throw ui::EndRun (a read's lock question answered No); the caller
   // then calls Close().
-  void PutBack(bool dryRun, const std::function<void(const UndoLine&)>& onLine);
+  void PutBack(bool dryRun, const std::function<void(const UndoLine&)>& onLine,
+               modules::ProgressSink* progress = nullptr);
 
   int64_t PutBackCount() const { return putBack_; }
   int64_t LeftCount() const { return left_; }

@@ -3,14 +3,16 @@
 //
 //   kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR
 //   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT
-//   kvfix207-cli scan COMPANY_DIR
+//   kvfix207-cli scan [--held-wait SECONDS] COMPANY_DIR
 //   kvfix207-cli check [--json] COMPANY_DIR | --all
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
 //
 // Standard output carries only what the desktop program would show (one line per
 // dialog) and the scan's findings, which are exactly the fields a repair would reset
-// (exit status 3 when there are any); progress, summaries and the damage a repair
+// (exit status 3 when there are any, else 4 when records held by another station were
+// left unjudged); progress, summaries and the damage a repair
 // would leave (a module it skips) go to standard error.
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <iostream>
@@ -45,7 +47,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitEarly = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitFindings = 3;
-constexpr int kExitLeft = 4;  // the repair completed but left unsound records
+constexpr int kExitLeft = 4;  // done, but records were left: unrepaired (repair, undo) or unjudged (scan)
 
 // The start directory holds the company list and settings, and the run returns to it:
 // CP874 must be able to name it.
@@ -59,15 +61,18 @@ int Usage(const std::string& why) {
   std::cerr << "usage:\n"
                "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR\n"
                "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT\n"
-               "  kvfix207-cli scan COMPANY_DIR\n"
+               "  kvfix207-cli scan [--held-wait SECONDS] COMPANY_DIR\n"
                "  kvfix207-cli check [--json] COMPANY_DIR | --all\n"
                "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
                "repair: --held-wait is how long, per file, records another station holds are\n"
                "  tried again (default 30, at most 3600; 0 leaves them at once).\n"
+               "scan: reads only; --held-wait as for repair (default 5): records it could not\n"
+               "  read because another station holds them are named on standard error.\n"
                "exit status: 0 done (all repaired or none found), 1 ended early (also when\n"
                "  stopped by Ctrl+C after the records in hand), 2 usage,\n"
-               "  3 scan found unsound fields, 4 repair done but records left unrepaired\n"
-               "  (held by another station, or a read or write failed; see the report).\n"
+               "  3 scan found unsound fields (also when it left held records), 4 repair done\n"
+               "  but records left unrepaired (held by another station, or a read or write\n"
+               "  failed; see the report), or scan found none but left held records unjudged.\n"
                "check: judges the structure of every module file, read-only, without locks:\n"
                "  data headers, slots and free chains, each key's tree in the index file,\n"
                "  page free chains, coordination files, information and side file lengths.\n"
@@ -104,6 +109,10 @@ class StderrProgress : public modules::ProgressSink {
     std::cerr << "waiting for " << file << " record " << record << ", held by another station (try " << round
               << " of " << rounds << ")\n";
   }
+  void OnWaitingForLock(std::string_view file, int32_t error, uint64_t waitedMs) override {
+    std::cerr << "waiting for " << platform::Cp874ToUtf8(file) << ": another station holds its lock (error " << error
+              << "), " << waitedMs / 1000 << " s so far; Ctrl+C stops\n";
+  }
   void OnWalking(std::string_view module, std::string_view file, int32_t done, int32_t total) override {
     // A line every few seconds for a long file, not one per read-ahead run.
     const uint64_t now = platform::MonotonicMs();
@@ -123,6 +132,14 @@ bool ParseNumber(std::string_view text, uint64_t& value) {
   if (text.empty()) return false;
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   return ec == std::errc() && ptr == text.data() + text.size();
+}
+
+// The seconds after --held-wait at args[i], which then moves past them; false when
+// they are missing or beyond an hour.
+bool TakeHeldWait(const std::vector<std::string>& args, size_t& i, uint64_t& seconds) {
+  if (i + 1 >= args.size() || !ParseNumber(args[i + 1], seconds) || seconds > 3600) return false;
+  ++i;
+  return true;
 }
 
 // An argument that is none of the command's options: the company directory, given
@@ -159,10 +176,7 @@ int Repair(const std::vector<std::string>& args) {
     } else if (a == "--restore-temp") {
       answers.restoreTemp = true;
     } else if (a == "--held-wait") {
-      if (i + 1 >= args.size() || !ParseNumber(args[i + 1], heldWaitSeconds) || heldWaitSeconds > 3600) {
-        return Usage("--held-wait needs a number of seconds, 0..3600");
-      }
-      ++i;
+      if (!TakeHeldWait(args, i, heldWaitSeconds)) return Usage("--held-wait needs a number of seconds, 0..3600");
     } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
       return Usage(problem);
     }
@@ -224,10 +238,7 @@ int Undo(const std::vector<std::string>& args) {
     } else if (a == "--dry-run") {
       dryRun = true;
     } else if (a == "--held-wait") {
-      if (i + 1 >= args.size() || !ParseNumber(args[i + 1], heldWaitSeconds) || heldWaitSeconds > 3600) {
-        return Usage("--held-wait needs a number of seconds, 0..3600");
-      }
-      ++i;
+      if (!TakeHeldWait(args, i, heldWaitSeconds)) return Usage("--held-wait needs a number of seconds, 0..3600");
     } else if (!a.empty() && a[0] == '-') {
       return Usage("unknown option " + a);
     } else if (!report.empty()) {
@@ -260,13 +271,17 @@ int Undo(const std::vector<std::string>& args) {
     return kExitEarly;
   }
   int status = kExitEarly;
+  // Ctrl+C, a termination request or a closed terminal stops the undo between batches
+  // and in every wait, as it stops a repair; what was not tried is left as STOPPED.
+  platform::WatchStopSignals();
+  StderrProgress progress;
   try {
     // One line per field on standard output: file, record, offset, what became of it.
     undo.PutBack(dryRun, [](const app::UndoLine& line) {
       std::cout << line.field->file << '\t' << line.field->record << '\t' << line.field->offset << '\t'
                 << app::UndoOutcomeText(line.outcome) << '\n';
-    });
-    status = undo.LeftCount() > 0 ? kExitLeft : kExitOk;
+    }, &progress);
+    status = progress.StopRequested() ? kExitEarly : undo.LeftCount() > 0 ? kExitLeft : kExitOk;
   } catch (const app::ReportCreateError& e) {
     dialogs.ShowError(e.Message());
   } catch (const ui::EndRun&) {
@@ -282,9 +297,24 @@ int Undo(const std::vector<std::string>& args) {
 }
 
 int Scan(const std::vector<std::string>& args) {
-  if (args.size() != 1 || (!args[0].empty() && args[0][0] == '-')) return Usage("scan needs exactly a company directory");
   std::string dir;
-  if (const std::string problem = ToCompanyPath(args[0], dir); !problem.empty()) return Usage(problem);
+  uint64_t heldWaitSeconds = static_cast<uint64_t>(app::kScanHeldWaitMs / 1000);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--held-wait") {
+      if (!TakeHeldWait(args, i, heldWaitSeconds)) return Usage("--held-wait needs a number of seconds, 0..3600");
+    } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
+      return Usage(problem);
+    }
+  }
+  if (dir.empty()) return Usage("scan needs a company directory");
+  if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
+  app::ScanOptions options;
+  options.heldWaitMs = static_cast<int32_t>(heldWaitSeconds * 1000);
+  options.onWaiting = [](std::string_view file, int32_t record, int round, int rounds) {
+    std::cerr << "waiting for " << file << " record " << record << ", held by another station (try " << round << " of "
+              << rounds << ")\n";
+  };
   app::ScanSummary summary;
   std::string error;
   const bool ok = app::ScanCompany(
@@ -293,18 +323,42 @@ int Scan(const std::vector<std::string>& args) {
         std::cout << f.file << '\t' << f.record << '\t' << f.offset << '\t' << app::HexBytes(f.bytes.data(), f.bytes.size())
                   << '\n';
       },
-      summary, error);
+      summary, error, options);
   std::cout.flush();
   std::cerr << "scanned " << summary.filesScanned << " files, " << summary.recordsScanned << " live records; "
             << summary.findings << " unsound money fields a repair would reset";
   if (summary.notRepaired > 0) std::cerr << "; " << summary.notRepaired << " more it would not";
+  if (!summary.held.empty())
+    std::cerr << "; " << summary.held.size() << (summary.held.size() == 1 ? " record" : " records")
+              << " held by another station, not judged";
   std::cerr << "\n";
+  // Each held record by name, but not a screenful per file when something holds many.
+  constexpr size_t kHeldLinesPerFile = 20;
+  for (size_t i = 0; i < summary.held.size();) {
+    const std::string& file = summary.held[i].file;
+    size_t end = i;
+    while (end < summary.held.size() && summary.held[end].file == file) ++end;
+    for (size_t k = i; k < std::min(end, i + kHeldLinesPerFile); ++k) {
+      std::cerr << file << ".DAT: record " << summary.held[k].record << " is held by another station, not judged\n";
+    }
+    if (end - i > kHeldLinesPerFile) {
+      std::cerr << file << ".DAT: " << end - i - kHeldLinesPerFile
+                << " more records held by another station, not judged\n";
+    }
+    i = end;
+  }
   for (const std::string& note : summary.notes) std::cerr << note << "\n";
   if (!ok) {
     std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(error) << "\n";
     return kExitEarly;
   }
-  return summary.findings > 0 ? kExitFindings : kExitOk;
+  // Fields to reset outweigh records left unjudged: a repair has work either way.
+  if (summary.findings > 0) return kExitFindings;
+  if (!summary.held.empty()) {
+    std::cerr << "scan again later for the held records\n";
+    return kExitLeft;
+  }
+  return kExitOk;
 }
 
 // Checks one company; `company` (UTF-8) begins every output line under --all.

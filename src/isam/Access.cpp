@@ -98,15 +98,35 @@ class AccessLayer::HeldLocks {
   std::vector<int32_t> records_;
 };
 
+ScopedConflictWatch::ScopedConflictWatch(AccessLayer& access, ConflictWatch watch) : access_(access) {
+  access_.Watch(std::move(watch));
+}
+
+ScopedConflictWatch::~ScopedConflictWatch() { access_.Watch({}); }
+
 AccessLayer::AccessLayer(Engine& engine, ui::Dialogs& dialogs, AccessHooks hooks, AccessSettings settings)
     : engine_(engine), dialogs_(dialogs), hooks_(std::move(hooks)), settings_(settings) {}
 
-bool AccessLayer::RetryAfterConflict() {
+bool AccessLayer::RetryAfterConflict(FileBlock* block) {
   if (engine_.LastOpOK() || ClassOf(engine_.LastError()) != ErrorClass::kConflict) {
     lockRetryCount_ = 0;
     return false;
   }
+  const uint64_t now = platform::MonotonicMs();
+  if (lockRetryCount_ == 0) conflictSince_ = conflictTold_ = now;
   ++lockRetryCount_;
+  if (watch_.stop && watch_.stop()) {
+    lockRetryCount_ = 0;
+    throw ui::EndRun(1);
+  }
+  // The silent retries of a save another station keeps going can last many minutes: the
+  // user hears what the run waits for once it has waited a second, and every few
+  // seconds after.
+  if (watch_.waiting && now - conflictSince_ >= kConflictNoticeMs &&
+      (conflictTold_ == conflictSince_ || now - conflictTold_ >= 5 * kConflictNoticeMs)) {
+    conflictTold_ = now;
+    watch_.waiting(engine_.DataFileName(block), engine_.LastOpError(), now - conflictSince_);
+  }
   if (lockRetryCount_ <= settings_.silentRetries) {
     // A lock attempt of the engine has waited before it failed; a read or write that
     // met another station's lock (where locks are mandatory) failed at once. Retried at
@@ -188,7 +208,7 @@ RecordTotal AccessLayer::RecordCount(FileBlock* block) {
   HeldLocks locks(engine_, block);
   do {
     locks.LockBlock();
-  } while (RetryAfterConflict());
+  } while (RetryAfterConflict(block));
   if (!engine_.LastOpOK()) return {};
   RecordTotal total{engine_.SlotTotal(block), engine_.LastOpOK()};
   if (!total.ok) total.count = 0;
@@ -199,14 +219,14 @@ RecordTotal AccessLayer::RecordCount(FileBlock* block) {
 bool AccessLayer::ReadRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer) {
   do {
     engine_.ReadSlot(block, recordNumber, buffer);
-  } while (RetryAfterConflict());
+  } while (RetryAfterConflict(block));
   return engine_.LastOpOK();
 }
 
 bool AccessLayer::ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
   do {
     engine_.ReadSlots(block, first, count, buffer);
-  } while (RetryAfterConflict());
+  } while (RetryAfterConflict(block));
   return engine_.LastOpOK();
 }
 
@@ -217,7 +237,7 @@ ReadOutcome AccessLayer::ReadRecordsAround(FileBlock* block, int32_t first, int3
       lockRetryCount_ = 0;
       return ReadOutcome::kHeld;
     }
-    if (!RetryAfterConflict()) break;
+    if (!RetryAfterConflict(block)) break;
   }
   return engine_.LastOpOK() ? ReadOutcome::kRead : ReadOutcome::kFailed;
 }
@@ -417,7 +437,7 @@ bool AccessLayer::FindRecordByKey(FileBlock* block, int keyNumber, int32_t& reco
   do {
     recordNumber = 0;
     engine_.LookupKey(block, keyNumber, recordNumber, keyText);
-  } while (RetryAfterConflict());
+  } while (RetryAfterConflict(block));
   return engine_.LastOpOK();
 }
 

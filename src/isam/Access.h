@@ -115,6 +115,31 @@ struct AccessSettings {
   int32_t heldRecordWaitMs = kHeldRecordWaitMs;
 };
 
+// What a run tells the layer so that no wait of the retry rule is silent or endless for
+// the user: `waiting` hears of a lock conflict that has been retried for a second or
+// more (again every few seconds while it lasts), `stop` is asked before every retry. A
+// stop ends the operation there as the question's No does (ui::EndRun), without the
+// question.
+struct ConflictWatch {
+  std::function<void(std::string_view file, int32_t error, uint64_t waitedMs)> waiting;
+  std::function<bool()> stop;
+};
+inline constexpr uint64_t kConflictNoticeMs = 1000;
+
+class AccessLayer;
+
+// Keeps `watch` on the layer for as long as it lives, however the scope is left.
+class ScopedConflictWatch {
+ public:
+  ScopedConflictWatch(AccessLayer& access, ConflictWatch watch);
+  ~ScopedConflictWatch();
+  ScopedConflictWatch(const ScopedConflictWatch&) = delete;
+  ScopedConflictWatch& operator=(const ScopedConflictWatch&) = delete;
+
+ private:
+  AccessLayer& access_;
+};
+
 // The fix of RepairRecordsAt: given a record number and its slot as read under the
 // locks, zeroes the unsound money fields in place and returns how many it zeroed.
 using RecordFix = std::function<int(int32_t recordNumber, std::span<uint8_t> slot)>;
@@ -125,6 +150,7 @@ class AccessLayer {
 
   // Takes effect from the next operation.
   void Configure(const AccessSettings& settings) { settings_ = settings; }
+  void Watch(ConflictWatch watch) { watch_ = std::move(watch); }
   const AccessSettings& Settings() const { return settings_; }
   // Silent retries made so far for the current lock conflict (0 once it cleared or was
   // asked about).
@@ -209,8 +235,12 @@ class AccessLayer {
   AccessHooks hooks_;
   AccessSettings settings_;
   int32_t lockRetryCount_ = 0;
+  ConflictWatch watch_;
+  uint64_t conflictSince_ = 0;  // when the conflict being retried began
+  uint64_t conflictTold_ = 0;   // when the watch last heard of it
 
-  bool RetryAfterConflict();
+  // `block`: the block of the operation retried, for what the watch is told.
+  bool RetryAfterConflict(FileBlock* block);
   void ReportFatal(int32_t error, const std::string& message);
   // Takes the record lock and then the block lock, one attempt each, into `locks`; on
   // failure releases what it took, raises `worst` and sets `held` when another station

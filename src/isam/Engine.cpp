@@ -863,6 +863,11 @@ int32_t Engine::SlotLength(const FileBlock* block) const {
   return b != nullptr ? b->SlotLength() : 0;
 }
 
+std::string Engine::DataFileName(const FileBlock* block) const {
+  const FileBlock* b = Resolve(*state_, block);
+  return b != nullptr ? b->data.name : std::string();
+}
+
 int Engine::KeyCount(const FileBlock* block) const {
   const FileBlock* b = Resolve(*state_, block);
   return b != nullptr ? b->keyCount : 0;

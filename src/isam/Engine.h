@@ -119,6 +119,8 @@ class Engine {
   // Facts about an open block (no locking, no status change).
   int32_t SlotLength(const FileBlock* block) const;
   int KeyCount(const FileBlock* block) const;
+  // The data file's name as the block was opened by (empty for no block).
+  std::string DataFileName(const FileBlock* block) const;
   int StationNumber(const FileBlock* block) const;  // 0 when the block takes part in no locking
   bool IsLocked(const FileBlock* block) const;
 

@@ -34,6 +34,12 @@ class ProgressSink {
   void Waiting(std::string_view file, int32_t record, int round, int rounds) {
     OnWaiting(file, record, round, rounds);
   }
+  // The run has retried for `waitedMs` a lock of `file` that another station holds
+  // (engine error `error`): a save that another station keeps going, which the run waits
+  // out as the retry rule says. Told after a second, then every few seconds.
+  void WaitingForLock(std::string_view file, int32_t error, uint64_t waitedMs) {
+    OnWaitingForLock(file, error, waitedMs);
+  }
   // Within a file: `done` of its `total` slots have been walked. Called after every
   // read-ahead run, so a front end hears from the walk at least that often.
   void Walking(std::string_view module, std::string_view file, int32_t done, int32_t total) {
@@ -61,6 +67,7 @@ class ProgressSink {
   // Front ends repaint or print here.
   virtual void OnStep(std::string_view /*module*/, std::string_view /*file*/) {}
   virtual void OnWaiting(std::string_view /*file*/, int32_t /*record*/, int /*round*/, int /*rounds*/) {}
+  virtual void OnWaitingForLock(std::string_view /*file*/, int32_t /*error*/, uint64_t /*waitedMs*/) {}
   virtual void OnWalking(std::string_view /*module*/, std::string_view /*file*/, int32_t /*done*/,
                          int32_t /*total*/) {}
   // Between the slices of a Pause: the desktop handles its events here.

@@ -8,6 +8,7 @@
 
 #include "isam/Coding.h"
 #include "modules/BackgroundJob.h"
+#include "modules/HeldRounds.h"
 #include "modules/MoneyCheck.h"
 #include "platform/System.h"
 
@@ -337,9 +338,9 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
     }
   };
   // Counts and reports what RepairRecordsAt did with `records`; readAhead(k) is the
-  // slot of records[k] as judged before the locks. A held record is set aside while
-  // `keepHeld`, else left as LOCKED.
-  auto settle = [&](const auto& readAhead, bool keepHeld) {
+  // slot of records[k] as judged before the locks (null: never judged). A held record
+  // is set aside; what is still set aside at the end is left as LOCKED (leaveHeld).
+  auto settle = [&](const auto& readAhead) {
     lines.clear();
     for (size_t k = 0; k < records.size(); ++k) {
       const int32_t r = records[k];
@@ -353,12 +354,8 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
         case isam::RepairOutcome::kDeleted:      // deleted meanwhile
           continue;
         case isam::RepairOutcome::kLocked:
-          if (keepHeld) {
-            setAside(r, readAhead(k));
-            continue;
-          }
-          left = LeftReason::kLocked;
-          break;
+          setAside(r, readAhead(k));
+          continue;
         case isam::RepairOutcome::kReadFailed:
           left = LeftReason::kReadFailed;
           break;
@@ -411,8 +408,7 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
         outcomes.assign(records.size(), isam::RepairOutcome::kFailed);
         resets.Begin(records.size());
         access.RepairRecordsAt(block, records, fix, outcomes);
-        settle([&](size_t k) { return run.bytes.data() + static_cast<size_t>(records[k] - run.first) * slotLength; },
-               /*keepHeld=*/true);
+        settle([&](size_t k) { return run.bytes.data() + static_cast<size_t>(records[k] - run.first) * slotLength; });
       });
       if (!walked) {
         // Not one record could be judged: the file counts as one left, reported as
@@ -421,26 +417,12 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
         progress.AddLeft();
       }
 
-      // The held records again, in a few rounds spread over the file's time, each try
-      // with the engine's one wait. The first round follows the rest of the file at once.
-      const int rounds = std::max(1, access.Settings().heldRecordRounds);
-      const uint64_t wait = static_cast<uint64_t>(std::max(0, access.Settings().heldRecordWaitMs));
-      const uint64_t start = platform::MonotonicMs();
+      // The held records again. A stop leaves them at once, counted as left.
+      HeldRounds rounds(access.Settings(), progress, file.baseName);
       std::vector<int32_t> pending;
       std::vector<uint8_t> pendingBytes;
       std::vector<uint8_t> pendingJudged;
-      // A stop leaves them at once, counted as left.
-      for (int round = 1; round <= rounds && !held.empty() && !progress.StopRequested(); ++round) {
-        const uint64_t due = start + wait * static_cast<uint64_t>(round - 1) / static_cast<uint64_t>(rounds);
-        uint64_t now = platform::MonotonicMs();
-        if (now >= start + wait) break;
-        int32_t announced = 0;
-        if (now < due) {
-          announced = held.front();
-          progress.Waiting(file.baseName, announced, round, rounds);
-          progress.Pause(static_cast<uint32_t>(due - now));
-          if (progress.StopRequested()) break;
-        }
+      rounds.Run([&] { return held.empty() ? 0 : held.front(); }, [&](int round) {
         pending.swap(held);
         pendingBytes.swap(heldBytes);
         pendingJudged.swap(heldJudged);
@@ -449,18 +431,18 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
         heldJudged.clear();
         for (size_t i = 0; i < pending.size(); ++i) {
           const uint8_t* readAhead = pendingJudged[i] ? pendingBytes.data() + i * slotLength : nullptr;
-          if (platform::MonotonicMs() >= start + wait) {
+          if (rounds.TimeUp()) {
             setAside(pending[i], readAhead);  // no time left: stays held
             continue;
           }
-          if (pending[i] != announced) progress.Waiting(file.baseName, pending[i], round, rounds);
+          rounds.Announce(pending[i], round);
           records.assign(1, pending[i]);
           outcomes.assign(1, isam::RepairOutcome::kFailed);
           resets.Begin(1);
           access.RepairRecordsAt(block, records, fix, outcomes);
-          settle([&](size_t) { return readAhead; }, /*keepHeld=*/true);
+          settle([&](size_t) { return readAhead; });
         }
-      }
+      });
     } catch (...) {
       // The user ended the run at a read's lock question: what was set aside is still
       // reported and counted as left.
