@@ -137,9 +137,9 @@ OsStatus ReadMarks(platform::File& file, DataView& view, int32_t first, int32_t 
   OsStatus rc = ReadExact(file, static_cast<uint64_t>(first) * slot, buffer.data(), bytes);
   if (!rc) {
     for (int32_t i = 0; i < count; ++i) {
-      const int32_t mark = GetI32(buffer.data() + static_cast<size_t>(i) * slot);
-      view.marks[static_cast<size_t>(first + i)] = mark;
-      if (mark == 0) ++view.live;
+      const uint8_t* record = buffer.data() + static_cast<size_t>(i) * slot;
+      view.marks[static_cast<size_t>(first + i)] = GetI32(record);
+      if (isam::SlotIsLive(record)) ++view.live;
     }
     return {};
   }
