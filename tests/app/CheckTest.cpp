@@ -301,6 +301,17 @@ TEST_F(CheckTest, ARecordAnotherStationHoldsIsBusyNotDamage) {
     platform::File station;
     ASSERT_FALSE(platform::File::Open(Path("GLFILE02.DAT"), platform::Access::kReadWrite, platform::Share::kShared, station));
     ASSERT_FALSE(station.LockRange(static_cast<uint64_t>(held) * 128, 4));
+    {
+      // Wine, like Linux without the test mode, does not refuse the read: nothing to see.
+      platform::File reader;
+      ASSERT_FALSE(platform::File::Open(Path("GLFILE02.DAT"), platform::Access::kReadOnly, platform::Share::kShared, reader));
+      uint8_t mark[4];
+      size_t done = 0;
+      if (!reader.ReadAt(static_cast<uint64_t>(held) * 128, mark, sizeof mark, done)) {
+        platform::SetWindowsLockRule(was);
+        GTEST_SKIP() << "this system does not make byte-range locks mandatory";
+      }
+    }
     const Outcome o = Check();
     ASSERT_TRUE(o.ok);
     ASSERT_EQ(o.findings.size(), 1u) << Lines(o);
