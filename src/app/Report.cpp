@@ -4,6 +4,7 @@
 #include <cmath>
 #include <climits>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <tuple>
 
@@ -11,6 +12,7 @@
 #include "isam/Coding.h"
 #include "isam/Extended.h"
 #include "platform/Cp874.h"
+#include "platform/Crc32c.h"
 #include "platform/PlainFile.h"
 
 namespace kv::app {
@@ -34,6 +36,49 @@ std::string ReportFileName(const platform::LocalTime& t, int suffix, std::string
 std::string ReportCreateError::Message() const {
   return platform::Th("ไม่สามารถสร้างแฟ้มรายงาน ") + name() + ": " + platform::SystemErrorText(platform::OsErrorOf(code())) + " (" +
          std::to_string(code()) + ")";
+}
+
+ReportWriteError::ReportWriteError(int32_t code, const std::string& path)
+    : modules::ReportWriteFailed(platform::Th("ไม่สามารถเขียนแฟ้มรายงาน ") + path + ": " +
+                                 platform::SystemErrorText(platform::OsErrorOf(code)) + " (" + std::to_string(code) +
+                                 platform::Th(") การซ่อมหยุดก่อนเขียนระเบียนถัดไป ระเบียนที่แก้ไขแล้วทุกระเบียนอยู่ในรายงาน")) {}
+
+std::string EscapeControls(std::string_view text) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kDigits[c >> 4];
+      out += kDigits[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+std::string UnescapeControls(std::string_view text) {
+  auto digit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' && digit(text[i + 2]) >= 0 &&
+        digit(text[i + 3]) >= 0) {
+      const int value = digit(text[i + 2]) * 16 + digit(text[i + 3]);
+      if (value < 0x20 || value == 0x7F) {
+        out += static_cast<char>(value);
+        i += 3;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
 }
 
 std::string HexBytes(const uint8_t* bytes, size_t count) {
@@ -80,11 +125,14 @@ ReportWriter::ReportWriter(const std::string& directory, const platform::LocalTi
     rc = platform::File::Create(path_, /*replace=*/false, file_);
   }
   if (rc) throw ReportCreateError(rc.Code(), path_);
+  // Made by this program in the company directory: the suite's users keep their access.
+  platform::TakeAccessOf(path_, {});
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d ", t.year, t.month, t.day, t.hour, t.minute,
                 t.second);
-  Append(std::string(title) + stamp + platform::Cp874ToUtf8(directory));
-  if (!writeFailed_) Append(std::string(columns));
+  // A path with a line feed in it would otherwise end the first line early.
+  AppendText(std::string(title) + stamp + EscapeControls(platform::Cp874ToUtf8(directory)) + "\r\n" +
+             std::string(columns) + "\r\n");
   if (!writeFailed_) Force();
   if (writeFailed_) {
     // A report without its header is no report: it goes, and the run does not start.
@@ -95,30 +143,87 @@ ReportWriter::ReportWriter(const std::string& directory, const platform::LocalTi
   }
 }
 
-ReportWriter::~ReportWriter() { Force(); }
+ReportWriter::~ReportWriter() { Close("ENDED EARLY"); }
 
-void ReportWriter::Force() {
-  if (!file_.IsOpen()) return;
+bool ReportWriter::Force() {
+  if (!file_.IsOpen()) return false;
   if (const platform::OsStatus rc = file_.Flush()) {
     writeFailed_ = true;
     lastError_ = rc.Code();
+    return false;
   }
+  return true;
 }
 
-void ReportWriter::Append(const std::string& line) { AppendText(line + "\r\n"); }
+void ReportWriter::Append(const std::string& line) { (void)AppendText(line + "\r\n"); }
 
-void ReportWriter::AppendText(const std::string& bytes) {
+bool ReportWriter::AppendText(const std::string& bytes) {
+  if (!file_.IsOpen() || (writeFailed_ && !closing_)) return false;
+  const uint32_t crc = platform::Crc32c(std::string_view(bytes), crc_);
+  char sum[32];
+  std::snprintf(sum, sizeof sum, "SUM\t%08X\r\n", static_cast<unsigned>(crc));
+  const std::string block = bytes + sum;
   size_t done = 0;
-  const platform::OsStatus rc = file_.WriteAt(end_, bytes.data(), bytes.size(), done);
-  end_ += done;
-  if (rc || done != bytes.size()) {
+  const platform::OsStatus rc = file_.WriteAt(end_, block.data(), block.size(), done);
+  if (rc || done != block.size()) {
     writeFailed_ = true;
     lastError_ = rc ? rc.Code() : platform::Code(platform::OsError::kDiskFull);
+    // What got out of a cut block goes again, so that the closing line follows whole lines.
+    if (done > 0) (void)file_.Truncate(end_);
+    return false;
   }
+  end_ += block.size();
+  crc_ = platform::Crc32c(std::string_view(sum), crc);
+  return true;
+}
+
+bool ReportWriter::AppendForced(const std::string& text) {
+  const uint64_t before = end_;
+  const uint32_t crcBefore = crc_;
+  if (!AppendText(text)) return false;
+  if (Force()) return true;
+  // Not known to be on disk: the block is taken back, its record is not written.
+  (void)file_.Truncate(before);
+  end_ = before;
+  crc_ = crcBefore;
+  return false;
+}
+
+void ReportWriter::Close(std::string_view outcome) {
+  if (closed_ || !file_.IsOpen()) return;
+  closed_ = true;
+  // Tried even after a failed write: the cut block was taken back, and a disk that was
+  // full may have room for one line again.
+  closing_ = true;
+  (void)AppendText("END\t" + std::string(outcome) + "\r\n");
+  (void)Force();
+  closing_ = false;
+  (void)file_.Close();
 }
 
 ReportFile::ReportFile(const std::string& directory, const platform::LocalTime& t)
     : out_(directory, t, kRepairReportPrefix, kRepairReportTitle, "FILE\tRECORD\tOFFSET\tBYTES\tVALUE") {}
+
+ReportFile::~ReportFile() = default;
+
+bool ReportFile::WriteAhead(std::string_view file, int32_t record, std::span<const modules::ResetField> fields,
+                            std::span<const uint8_t> slot) {
+  std::string text;
+  AddFileLine(text, file);
+  for (const modules::ResetField& f : fields) AddLine(text, file, f.record, f.offset, f.original, modules::LeftReason::kNone);
+  char crc[16];
+  std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(platform::Crc32c(slot.data(), slot.size())));
+  text += file;
+  text += '\t' + std::to_string(record) + "\tCRC32C\t" + crc + "\r\n";
+  return out_.AppendForced(text);
+}
+
+void ReportFile::ThrowWriteFailure() const { throw ReportWriteError(out_.LastError(), out_.Path()); }
+
+void ReportFile::FileKept(std::string_view name, std::string_view keptAs, std::string_view why) {
+  (void)out_.AppendForced("KEPT\t" + EscapeControls(platform::Cp874ToUtf8(name)) + "\t" +
+                          EscapeControls(platform::Cp874ToUtf8(keptAs)) + "\t" + std::string(why) + "\r\n");
+}
 
 // A field of a record that was left carries the reason as a sixth column: LOCKED (another
 // station held it past the waits), READ FAILED or WRITE FAILED. Its bytes are still the
@@ -231,9 +336,30 @@ bool IsLeftReason(std::string_view text) {
 
 }  // namespace
 
-bool ParseRepairReport(std::string_view text, ReportContents& out, std::string& error) {
+namespace {
+
+bool ParseHex32(std::string_view text, uint32_t& value) {
+  if (text.size() != 8) return false;
+  value = 0;
+  for (char c : text) {
+    int d = -1;
+    if (c >= '0' && c <= '9') d = c - '0';
+    if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    if (d < 0) return false;
+    value = value * 16 + static_cast<uint32_t>(d);
+  }
+  return true;
+}
+
+// "KVFIX207 repair report 2026-01-02 03:04:05 " before the directory.
+constexpr size_t kStampLength = 20;
+
+}  // namespace
+
+bool ParseRepairReport(std::string_view text, ReportContents& out, std::string& error, bool everyLine) {
   out = ReportContents{};
   std::vector<std::string_view> lines;
+  std::vector<std::string_view> raw;  // each line with its line end, for the sums
   size_t start = 0;
   while (start < text.size()) {
     const size_t end = text.find('\n', start);
@@ -242,6 +368,7 @@ bool ParseRepairReport(std::string_view text, ReportContents& out, std::string& 
       break;
     }
     std::string_view line = text.substr(start, end - start);
+    raw.push_back(text.substr(start, end + 1 - start));
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     lines.push_back(line);
     start = end + 1;
@@ -251,16 +378,47 @@ bool ParseRepairReport(std::string_view text, ReportContents& out, std::string& 
     error = "not a repair report of this program (its first two lines are not the title and the column names)";
     return false;
   }
+  if (lines[0].size() > kRepairReportTitle.size() + kStampLength)
+    out.directory = UnescapeControls(lines[0].substr(kRepairReportTitle.size() + kStampLength));
+
+  // The sums: each covers every byte before it. Lines after the last one belong to a
+  // write that did not end (a kill, a full disk): that record was never written.
+  size_t lastLine = lines.size();
+  {
+    uint32_t crc = 0;
+    size_t sealedUpTo = 0;
+    for (size_t n = 0; n < lines.size(); ++n) {
+      uint32_t value = 0;
+      if (lines[n].substr(0, 4) == "SUM\t") {
+        out.sealed = true;
+        if (!ParseHex32(lines[n].substr(4), value) || value != crc) out.sumsMatch = false;
+        sealedUpTo = n + 1;
+      }
+      crc = platform::Crc32c(raw[n], crc);
+    }
+    if (out.sealed && !everyLine) {
+      lastLine = sealedUpTo;
+      for (size_t n = sealedUpTo; n < lines.size(); ++n) ++out.unsealedLines;
+    }
+  }
 
   std::string section;  // the file of the last slot-length line
-  std::set<std::tuple<std::string, int32_t, int>> seen;
-  for (size_t n = 2; n < lines.size(); ++n) {
+  std::map<std::tuple<std::string, int32_t, int>, size_t> seen;  // written fields, by place
+  std::vector<uint8_t> takenBack;                                 // per written field
+  for (size_t n = 2; n < lastLine; ++n) {
     const std::vector<std::string_view> c = Columns(lines[n]);
     auto fail = [&](const std::string& what) {
       error = "line " + std::to_string(n + 1) + " of the report: " + what;
       return false;
     };
     int64_t number = 0;
+    if (c.size() == 2 && c[0] == "SUM") continue;
+    if (c[0] == "END") {
+      out.outcome.clear();
+      for (size_t k = 1; k < c.size(); ++k) out.outcome += (k > 1 ? " " : "") + std::string(c[k]);
+      continue;
+    }
+    if (c.size() == 4 && c[0] == "KEPT") continue;
     if (c.size() == 4 && c[0] == "FILE" && c[2] == "SLOT") {
       if (c[1].empty() || !ParseInt(c[3], 1, isam::kMaxRecordLength, number)) return fail("a file line that cannot be read");
       section = c[1];
@@ -271,6 +429,16 @@ bool ParseRepairReport(std::string_view text, ReportContents& out, std::string& 
         known = true;
       }
       if (!known) out.slotLengths.emplace_back(section, static_cast<int32_t>(number));
+      continue;
+    }
+    if (c.size() == 4 && c[2] == "CRC32C") {
+      if (c[0].empty() || c[0] != section) return fail("a fingerprint of " + std::string(c[0]) + " without its file's slot length");
+      ReportedSlot slot;
+      slot.file = c[0];
+      if (!ParseInt(c[1], 1, INT32_MAX, number)) return fail("a record number that cannot be read");
+      slot.record = static_cast<int32_t>(number);
+      if (!ParseHex32(c[3], slot.crc)) return fail("a fingerprint that cannot be read");
+      out.fingerprints.push_back(std::move(slot));
       continue;
     }
     if (c.size() != 5 && c.size() != 6) return fail("not a line of a repair report");
@@ -291,13 +459,27 @@ bool ParseRepairReport(std::string_view text, ReportContents& out, std::string& 
     // The value column is made from the bytes: a line whose two disagree was changed.
     if (!ParseHex(c[3], field.original) || ExtendedValueText(field.original.data()) != c[4])
       return fail("original bytes that cannot be read or that disagree with the value beside them");
+    const auto key = std::make_tuple(field.file, field.record, field.offset);
     if (left) {
+      // Written ahead, then not written after all (held, the write failed): taken back.
+      if (auto at = seen.find(key); at != seen.end()) {
+        takenBack[at->second] = 1;
+        seen.erase(at);
+      }
       ++out.notWritten;
       continue;
     }
-    if (!seen.emplace(field.file, field.record, field.offset).second) return fail("a field listed as written twice");
+    if (!seen.emplace(key, out.written.size()).second) return fail("a field listed as written twice");
     out.written.push_back(std::move(field));
+    takenBack.push_back(0);
   }
+  size_t kept = 0;
+  for (size_t i = 0; i < out.written.size(); ++i) {
+    if (takenBack[i]) continue;
+    if (kept != i) out.written[kept] = std::move(out.written[i]);
+    ++kept;
+  }
+  out.written.resize(kept);
   return true;
 }
 

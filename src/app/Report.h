@@ -9,6 +9,21 @@
 // The lines of a file follow one "FILE\t<name>\tSLOT\t<slot length>" line, so an undo
 // can tell whether the files it finds are the ones the report speaks of.
 // Text is UTF-8, lines end in CR LF like the suite's own text files.
+//
+// Written ahead of the data: the lines of a record's fields, and the record's
+// fingerprint ("<file>\t<record>\tCRC32C\t<8 hex digits>", the CRC-32C of the whole
+// slot as the repair writes it), are written and forced to disk before the record is;
+// when that fails the record is not written and the run ends early (ReportWriteFailed),
+// so the report holds exactly the fields written. A field of a record that then could
+// not be written follows again with its reason, which takes its first line back.
+// Every write ends in "SUM\t<8 hex digits>", the CRC-32C of every byte of the report
+// before that line: an undo refuses a report that was edited. The last line before the
+// final sum is the outcome: "END\tCOMPLETED", "END\tLEFT\t<records>", "END\tSTOPPED" or
+// "END\tENDED EARLY"; a report without it is one of a run that was killed, whose lines
+// up to its last sum still count. A file kept beside under another name (an index
+// whose data file was missing, a .DAT that --restore-temp replaced) has a line
+// "KEPT\t<name>\t<kept as>\t<why>". Control characters in the directory of the
+// first line are written as \xNN.
 #pragma once
 
 #include <array>
@@ -55,19 +70,37 @@ struct ReportedField {
   int offset = 0;
   std::array<uint8_t, 10> original{};
 };
+struct ReportedSlot {
+  std::string file;
+  int32_t record = 0;
+  uint32_t crc = 0;  // CRC-32C of the whole slot as the repair wrote it
+};
 struct ReportContents {
   std::vector<std::pair<std::string, int32_t>> slotLengths;  // per file, in report order
   std::vector<ReportedField> written;  // fields the repair wrote, in report order
+  std::vector<ReportedSlot> fingerprints;  // per written record, in report order
   int64_t notWritten = 0;              // lines of fields or records the repair left
   bool tornLine = false;               // a last line without its end was ignored
+  std::string directory;               // the company directory the first line names (UTF-8, unescaped)
+  bool sealed = false;                 // it carries sums (made by a version that writes them)
+  bool sumsMatch = true;               // every sum matches the bytes before it
+  int64_t unsealedLines = 0;           // whole lines after the last sum (a write cut short): ignored
+  std::string outcome;                 // the END line's outcome ("COMPLETED", "LEFT 3", ...), empty: none
 };
 
-// Reads the text of a repair report. Only whole lines count: a last line without its
+// `text` with every control character (and DEL) written as \xNN, and the reverse.
+std::string EscapeControls(std::string_view text);
+std::string UnescapeControls(std::string_view text);
+
+// Reads the text of a repair report. A report with sums counts only the lines up to its
+// last sum (a block cut short by a killed run or a failed write was never acted on);
+// a sum that does not match sets sumsMatch false (the caller decides). Only whole lines count: a last line without its
 // line end (a run killed while writing it) is ignored, since a cut could drop the reason
 // that says its field was never written. False, with `error` (UTF-8) saying what and on
 // which line, for a text that is no repair report, a line that cannot be read, a field
 // of a file without its slot length, or a field listed as written twice.
-bool ParseRepairReport(std::string_view text, ReportContents& out, std::string& error);
+// With `everyLine`, every whole line counts, sums or not (a report forced past its sums).
+bool ParseRepairReport(std::string_view text, ReportContents& out, std::string& error, bool everyLine = false);
 
 // A report file of this program: always a new file in the directory given (empty for
 // the current directory), named <prefix><yyyymmdd>-<hhmmss>.LOG; a run in the same second
@@ -84,20 +117,38 @@ class ReportWriter {
   ReportWriter& operator=(const ReportWriter&) = delete;
 
   void Append(const std::string& line);
-  // Appends `text` (whole lines, each ending in CR LF) with one write.
-  void AppendText(const std::string& text);
-  void Force();
+  // Appends `text` (whole lines, each ending in CR LF) and its sum line with one write;
+  // false when it could not be written. After a failure nothing more is written (a
+  // partly written block is cut off again), except the closing line.
+  bool AppendText(const std::string& text);
+  bool Force();
+  // AppendText and Force; a block that could not be forced is cut off again (false).
+  bool AppendForced(const std::string& text);
+  // The closing line ("END\t<outcome>") and the report forced to disk; once.
+  void Close(std::string_view outcome);
 
   const std::string& Path() const { return path_; }
   // A line could not be written (the run went on; the front end may say so).
   bool WriteFailed() const { return writeFailed_; }
+  // The system's number for the failed write or flush.
+  int32_t LastError() const { return lastError_; }
 
  private:
   platform::File file_;
   std::string path_;
   uint64_t end_ = 0;
+  uint32_t crc_ = 0;  // CRC-32C of the bytes up to end_
   bool writeFailed_ = false;
+  bool closed_ = false;
+  bool closing_ = false;
   int32_t lastError_ = 0;  // the system's number for the last failed write or flush
+};
+
+// The report could not be written ahead of a record: what() (CP874) names the report
+// and the reason; the run ends before any further data write.
+class ReportWriteError : public modules::ReportWriteFailed {
+ public:
+  ReportWriteError(int32_t code, const std::string& path);
 };
 
 class ReportFile : public modules::RepairReport {
@@ -105,12 +156,21 @@ class ReportFile : public modules::RepairReport {
   // Creates a new report in `directory` (the company directory; empty for the current
   // directory) and writes the header line (see ReportWriter).
   ReportFile(const std::string& directory, const platform::LocalTime& time);
+  ~ReportFile() override;
 
   void FieldReset(std::string_view file, int32_t record, int offset, const uint8_t* original,
                   modules::LeftReason left) override;
   void FieldsReset(std::string_view file, std::span<const modules::ResetField> fields) override;
   void RecordUnread(std::string_view file, int32_t record, modules::LeftReason why) override;
   void FileWalked(std::string_view file, int32_t slotLength) override;
+  bool WriteAhead(std::string_view file, int32_t record, std::span<const modules::ResetField> fields,
+                  std::span<const uint8_t> slot) override;
+  void ThrowWriteFailure() const override;
+  // A file kept beside under another name instead of being replaced or deleted.
+  void FileKept(std::string_view name, std::string_view keptAs, std::string_view why);
+  // The closing line: "COMPLETED", "LEFT <n>", "STOPPED", "ENDED EARLY" (the default when
+  // the report is destroyed without it).
+  void Close(std::string_view outcome) { out_.Close(outcome); }
 
   const std::string& Path() const { return out_.Path(); }
   bool WriteFailed() const { return out_.WriteFailed(); }

@@ -115,6 +115,17 @@ std::string StoppedMessage(int32_t repaired, int32_t left) {
   return text;
 }
 
+std::string ResultMessage(int32_t repaired, int32_t left, int32_t damaged) {
+  std::string text = ResultMessage(repaired, left - std::min(left, damaged));
+  if (damaged > 0) {
+    text += '\n';
+    text += ui::IntToText(damaged) +
+            platform::Th(" แฟ้มมีส่วนหัวเสียหาย (จำนวนระเบียนในส่วนหัวไม่ตรงกับขนาดแฟ้ม) จึงตรวจได้ไม่ครบ "
+                         "การเรียกใช้อีกครั้งไม่ช่วย โปรดตรวจด้วยคำสั่ง scan และซ่อมแฟ้มด้วยโปรแกรมของระบบ (ดูรายงาน)");
+  }
+  return text;
+}
+
 std::string ResultMessage(int32_t repaired, int32_t left) {
   std::string text = repaired >= 1 ? platform::Th("การทำงานเสร็จเรียบร้อยแล้ว (พบและแก้ไข ") + ui::IntToText(repaired) +
                                          platform::Th(" ข้อผิดพลาด")
@@ -139,6 +150,7 @@ struct RepairRun::Impl {
   std::string reportDirectory;  // the company directory as chosen, for the report's path
   std::optional<isam::Engine> engine;
   std::optional<isam::AccessLayer> access;
+  ReportFile* report = nullptr;  // the report of the Fix in progress
 
   void ClearAutoSelect() {
     if (hooks.clearAutoSelect) {
@@ -205,6 +217,9 @@ bool RepairRun::Startup(const std::string& companyDir) {
         m.helpOut.flush();
       }
     };
+    accessHooks.fileKept = [&m](std::string_view name, std::string_view keptAs, std::string_view why) {
+      if (m.report != nullptr) m.report->FileKept(name, keptAs, why);
+    };
     m.access.emplace(*m.engine, m.dialogs, std::move(accessHooks), isam::AccessSettings{.saveMode = false});
 
     bool found = false;
@@ -256,6 +271,7 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
     ReportFile report(m.reportDirectory, platform::NowLocal());
     reportPath_ = report.Path();
 
+    m.report = &report;
     modules::RunContext context{*m.access, progress, &report, m.settings.invoiceOldForm};
     {
       modules::ModuleRepairs repairs(context);
@@ -270,18 +286,32 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
     stopped_ = progress.StopRequested();
     repairCount_ = progress.RepairCount();
     leftCount_ = progress.LeftCount();
+    // The outcome closes the report; one destroyed without it (an early end) says so.
+    report.Close(stopped_ ? "STOPPED" : leftCount_ > 0 ? "LEFT\t" + std::to_string(leftCount_) : "COMPLETED");
+    m.report = nullptr;
     ChangeDirectoryOrThrow(m.startDirectory);
   } catch (const ReportCreateError& e) {
+    m.report = nullptr;
     m.dialogs.ShowError(e.Message());
     exitCode_ = 1;
     throw ui::EndRun(1);
+  } catch (const modules::ReportWriteFailed& e) {
+    // The report could not keep the record of the next write: nothing more was written.
+    m.report = nullptr;
+    repairCount_ = progress.RepairCount();
+    leftCount_ = progress.LeftCount();
+    m.dialogs.ShowError(e.what());
+    exitCode_ = 1;
+    throw ui::EndRun(1);
   } catch (const platform::IoError& e) {
+    m.report = nullptr;
     repairCount_ = progress.RepairCount();
     leftCount_ = progress.LeftCount();
     m.ShowIoError(e);
     exitCode_ = 1;
     throw ui::EndRun(1);
   } catch (const ui::EndRun& e) {
+    m.report = nullptr;
     repairCount_ = progress.RepairCount();
     leftCount_ = progress.LeftCount();
     exitCode_ = e.exitCode();
@@ -300,7 +330,7 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
     return true;
   }
   if (leftCount_ > 0) {
-    m.dialogs.ShowWarning(ResultMessage(repairCount_, leftCount_));
+    m.dialogs.ShowWarning(ResultMessage(repairCount_, leftCount_, progress.DamagedCount()));
   } else {
     m.dialogs.ShowInformation(ResultMessage(repairCount_, 0));
   }

@@ -26,6 +26,9 @@ std::string IoErrorMessage(int32_t code, const std::string& name);
 // The result of a run: the count of written records as always, and when records were
 // left, a second line (after a line feed) that names how many and what to do.
 std::string ResultMessage(int32_t repaired, int32_t left);
+// With `damaged` of the left ones files whose header is damage: those get a line of
+// their own that names the damage (no waiting mends them).
+std::string ResultMessage(int32_t repaired, int32_t left, int32_t damaged);
 // The result of a run the user stopped: how many records were repaired until then, and
 // the line of left records as above when there were any.
 std::string StoppedMessage(int32_t repaired, int32_t left);

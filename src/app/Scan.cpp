@@ -322,6 +322,10 @@ bool ScanCompany(std::string_view directory, const std::function<void(const Scan
   summary = {};
   error.clear();
   std::string dir(directory);
+  if (dir.empty()) {
+    error = "an empty path names no company directory";
+    return false;
+  }
   if (!platform::DirectoryExists(dir)) {
     error = dir + ": no such directory";
     return false;
@@ -364,6 +368,7 @@ bool ScanCompany(std::string_view directory, const std::function<void(const Scan
   }
   if (!anyInformation) {
     summary.notes.push_back("no module information file (GLINFO.DAT, ICINFO.DAT, ...): the repair refuses this directory");
+    summary.noCompany = true;
   }
   return true;
 }

@@ -63,6 +63,9 @@ struct ScanSummary {
   std::vector<ScanHeldRecord> held;
   // One line each, in UTF-8: what a repair would leave as it is, and why.
   std::vector<std::string> notes;
+  // No module information file at all: the directory is no company (the command line
+  // exits 1 for it, not "nothing to repair").
+  bool noCompany = false;
 };
 
 // Scans `directory`. Findings arrive in walk order (files as above, records and

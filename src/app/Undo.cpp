@@ -1,7 +1,9 @@
 // Undoing a repair from its report.
 //
 // Prepare (nothing is written until every check has passed):
-//   1. read the report: whole lines only, a torn last line ignored;
+//   1. read the report: whole lines only, a torn last line ignored, only the lines up
+//      to its last checksum line; its checksums must match (else AcceptEdited) and its
+//      first line name the directory it lies in (else AcceptMoved);
 //   2. every file it names is a walked module file with the table's slot length, and
 //      every written field lies on one of that file's money fields;
 //   3. enter the report's directory; each file's data and index exist (an undo never
@@ -11,8 +13,11 @@
 //   1. the undo report first (nothing is changed unless its record can be kept);
 //   2. file by file, the records in ascending order, kMaxRepairRun at a time through
 //      RepairRecordsAt: under the record locks and the block lock each slot is read
-//      afresh, and a field is given its original bytes back only when it holds the ten
-//      zero bytes the repair wrote; a record with nothing to put back is not written;
+//      afresh, and a field is given its original bytes back only when the slot is
+//      exactly as the repair wrote it (the report's CRC-32C fingerprint of the slot; a
+//      report from before fingerprints, forced: the field holds the ten zero bytes); a
+//      field that holds its original bytes is ALREADY PUT BACK; a record with nothing
+//      to put back is not written;
 //   3. records another station holds are tried again after the rest of the file, in
 //      the repair's held-record rounds, then left as LOCKED;
 //   4. each batch's lines go to the undo report with one write;
@@ -21,6 +26,7 @@
 #include "app/Undo.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -34,6 +40,7 @@
 #include "modules/MoneyCheck.h"
 #include "platform/Clock.h"
 #include "platform/Cp874.h"
+#include "platform/Crc32c.h"
 #include "platform/File.h"
 #include "platform/PlainFile.h"
 #include "platform/System.h"
@@ -60,6 +67,7 @@ bool HoldsRepairZero(const uint8_t* field) {
 std::string_view UndoOutcomeText(UndoOutcome outcome) {
   switch (outcome) {
     case UndoOutcome::kPutBack: return "PUT BACK";
+    case UndoOutcome::kAlreadyBack: return "ALREADY PUT BACK";
     case UndoOutcome::kChanged: return "CHANGED SINCE";
     case UndoOutcome::kDeleted: return "RECORD DELETED";
     case UndoOutcome::kLocked: return "LOCKED";
@@ -83,6 +91,7 @@ struct UndoRun::Impl {
     int32_t slotLength = 0;
     isam::FileBlock* block = nullptr;
     std::vector<const ReportedField*> fields;  // by record, then offset
+    std::map<int32_t, uint32_t> fingerprints;  // record -> CRC-32C of the slot as the repair wrote it
   };
 
   ui::Dialogs& dialogs;
@@ -114,7 +123,7 @@ bool UndoRun::Impl::Check(std::string& error) {
               std::to_string(def->recordLength) + " bytes long, so the report belongs to other data";
       return false;
     }
-    files.push_back({name, slot, nullptr, {}});
+    files.push_back({name, slot, nullptr, {}, {}});
   }
   for (const ReportedField& f : report.written) {
     const modules::DataFileDef& def = *modules::FindDataFile(f.file);
@@ -125,6 +134,10 @@ bool UndoRun::Impl::Check(std::string& error) {
     }
     auto at = std::find_if(files.begin(), files.end(), [&](const FileWork& w) { return w.name == f.file; });
     at->fields.push_back(&f);
+  }
+  for (const ReportedSlot& slot : report.fingerprints) {
+    auto at = std::find_if(files.begin(), files.end(), [&](const FileWork& w) { return w.name == slot.file; });
+    if (at != files.end()) at->fingerprints[slot.record] = slot.crc;
   }
   for (FileWork& w : files) {
     std::sort(w.fields.begin(), w.fields.end(), [](const ReportedField* a, const ReportedField* b) {
@@ -221,6 +234,10 @@ int UndoRun::FileCount() const {
 
 int64_t UndoRun::NotWrittenCount() const { return impl_->report.notWritten; }
 
+const std::string& UndoRun::ReportOutcome() const { return impl_->report.outcome; }
+
+int64_t UndoRun::UnsealedLines() const { return impl_->report.unsealedLines; }
+
 bool UndoRun::TornLine() const { return impl_->report.tornLine; }
 
 void UndoRun::SetHeldRecordWait(int32_t milliseconds, int32_t rounds) {
@@ -238,10 +255,29 @@ bool UndoRun::Prepare(const std::string& reportPath, std::string& error) {
             platform::SystemErrorText(platform::OsErrorOf(rc.Code()));
     return false;
   }
-  if (!ParseRepairReport(text, m.report, error)) return false;
+  if (!ParseRepairReport(text, m.report, error, acceptEdited_)) return false;
+  if (!acceptEdited_ && !m.report.sealed) {
+    error = "the report carries no checksum lines: it was edited, or made by an older version of the program; "
+            "--accept-edited undoes it all the same (fields of records changed since are still left)";
+    return false;
+  }
+  if (!acceptEdited_ && !m.report.sumsMatch) {
+    error = "the report was changed after the repair wrote it (its checksum lines do not match its lines); "
+            "--accept-edited undoes it all the same (fields of records changed since are still left)";
+    return false;
+  }
   const size_t slash = reportPath.find_last_of("/\\");
   m.companyDir = slash == std::string::npos ? std::string() : reportPath.substr(0, slash == 0 ? 1 : slash);
   m.reportName = platform::Cp874ToUtf8(slash == std::string::npos ? reportPath : reportPath.substr(slash + 1));
+  if (!acceptMoved_ && !m.report.directory.empty()) {
+    const std::string named = platform::Utf8ToCp874(m.report.directory);
+    const std::string here = m.companyDir.empty() ? std::string(".") : m.companyDir;
+    if (!platform::SameEntry(named, here)) {
+      error = "the report is of the company in " + m.report.directory + ", not of " + platform::Cp874ToUtf8(here) +
+              " where it lies: it belongs to other data; if the company was moved there, --accept-moved undoes it";
+      return false;
+    }
+  }
   if (!m.Check(error)) return false;
 
   m.startDir = platform::CurrentDirectory();
@@ -273,10 +309,14 @@ class FilePutBack {
   using OnLine = std::function<void(const UndoLine&)>;
 
   FilePutBack(std::string name, int32_t slotLength, isam::FileBlock* block,
-              const std::vector<const ReportedField*>& fields, isam::AccessLayer& access, ReportWriter* report,
-              const OnLine& onLine, modules::ProgressSink& progress, int64_t& putBack, int64_t& left)
-      : name_(std::move(name)), slotLength_(slotLength), block_(block), access_(access), report_(report),
-        onLine_(onLine), progress_(progress), putBack_(putBack), left_(left), lines_(fields.size()) {
+              const std::vector<const ReportedField*>& fields, const std::map<int32_t, uint32_t>& fingerprints,
+              bool needFingerprint,
+              isam::AccessLayer& access, ReportWriter* report, const OnLine& onLine, modules::ProgressSink& progress,
+              int64_t& putBack, int64_t& alreadyBack, int64_t& left)
+      : name_(std::move(name)), slotLength_(slotLength), block_(block), fingerprints_(fingerprints),
+        needFingerprint_(needFingerprint), access_(access),
+        report_(report), onLine_(onLine), progress_(progress), putBack_(putBack), alreadyBack_(alreadyBack), left_(left),
+        lines_(fields.size()) {
     for (size_t i = 0; i < fields.size(); ++i) {
       lines_[i].field = fields[i];
       if (records_.empty() || records_.back() != fields[i]->record) {
@@ -342,7 +382,9 @@ class FilePutBack {
       for (size_t i = firstField_[k]; i < firstField_[k + 1]; ++i) {
         const UndoLine& line = lines_[i];
         const ReportedField& f = *line.field;
-        (line.outcome == UndoOutcome::kPutBack ? putBack_ : left_) += 1;
+        (line.outcome == UndoOutcome::kPutBack       ? putBack_
+         : line.outcome == UndoOutcome::kAlreadyBack ? alreadyBack_
+                                                     : left_) += 1;
         onLine_(line);
         text += f.file + '\t' + std::to_string(f.record) + '\t' + std::to_string(f.offset) + '\t' +
                 HexBytes(f.original.data(), f.original.size()) + '\t' + ExtendedValueText(f.original.data()) + '\t';
@@ -358,16 +400,27 @@ class FilePutBack {
     for (size_t i = firstField_[k]; i < firstField_[k + 1]; ++i) lines_[i].outcome = outcome;
   }
 
-  // Judges the fields of records_[k] in `slot`; with `write`, puts back those that hold
-  // the repair's zero. Returns how many hold it.
+  // Judges the fields of records_[k] in `slot`; with `write`, puts them back when the
+  // slot is exactly as the repair wrote it (its fingerprint matches; a report without
+  // one: the field holds the repair's zero). A field that holds its original bytes is
+  // already back. Returns how many are put back.
   int Judge(size_t k, std::span<uint8_t> slot, bool write) {
     int count = 0;
+    const auto fingerprint = fingerprints_.find(records_[k]);
+    // A report that has fingerprints has one for every record it wrote: a record
+    // without one is none the repair wrote (an edited line), never put back.
+    const bool asWritten =
+        fingerprint == fingerprints_.end()
+            ? !needFingerprint_
+            : platform::Crc32c(slot.data(), static_cast<size_t>(slotLength_)) == fingerprint->second;
     for (size_t i = firstField_[k]; i < firstField_[k + 1]; ++i) {
       UndoLine& line = lines_[i];
       uint8_t* field = slot.data() + line.field->offset;
       line.haveNow = true;
       std::copy(field, field + modules::kMoneySize, line.now.begin());
-      if (HoldsRepairZero(field)) {
+      if (std::equal(line.field->original.begin(), line.field->original.end(), field)) {
+        line.outcome = UndoOutcome::kAlreadyBack;
+      } else if (asWritten && HoldsRepairZero(field)) {
         if (write) std::copy(line.field->original.begin(), line.field->original.end(), field);
         line.outcome = UndoOutcome::kPutBack;
         ++count;
@@ -442,11 +495,14 @@ class FilePutBack {
   const std::string name_;
   const int32_t slotLength_;
   isam::FileBlock* const block_;
+  const std::map<int32_t, uint32_t>& fingerprints_;
+  const bool needFingerprint_;
   isam::AccessLayer& access_;
   ReportWriter* const report_;
   const OnLine& onLine_;
   modules::ProgressSink& progress_;
   int64_t& putBack_;
+  int64_t& alreadyBack_;
   int64_t& left_;
   std::vector<UndoLine> lines_;     // one per field, by record then offset
   std::vector<int32_t> records_;    // the records, ascending
@@ -462,7 +518,7 @@ void UndoRun::PutBack(bool dryRun, const std::function<void(const UndoLine&)>& o
   Impl& m = *impl_;
   modules::ProgressSink quiet;  // no stop, nothing told
   modules::ProgressSink& sink = progress != nullptr ? *progress : quiet;
-  putBack_ = left_ = 0;
+  putBack_ = alreadyBack_ = left_ = 0;
   reportPath_.clear();
   reportWriteFailed_ = false;
   if (!m.access) throw ui::EndRun(1);  // Prepare did not succeed
@@ -478,8 +534,8 @@ void UndoRun::PutBack(bool dryRun, const std::function<void(const UndoLine&)>& o
   }
   for (const Impl::FileWork& w : m.files) {
     if (w.fields.empty()) continue;
-    FilePutBack file(w.name, w.slotLength, w.block, w.fields, *m.access, report ? &*report : nullptr, onLine,
-                     sink, putBack_, left_);
+    FilePutBack file(w.name, w.slotLength, w.block, w.fields, w.fingerprints, m.report.sealed, *m.access, report ? &*report : nullptr,
+                     onLine, sink, putBack_, alreadyBack_, left_);
     if (dryRun) {
       file.DryRun();
     } else {
@@ -489,6 +545,7 @@ void UndoRun::PutBack(bool dryRun, const std::function<void(const UndoLine&)>& o
   if (report) {
     report->Force();
     reportWriteFailed_ = report->WriteFailed();
+    report->Close(left_ > 0 ? "LEFT\t" + std::to_string(left_) : "COMPLETED");
   }
 }
 

@@ -1,7 +1,8 @@
 // Undoing a repair from its report: every money field the report lists as written gets
-// its original bytes back, as long as it still holds the zero the repair wrote. A field
-// that holds anything else now (the suite or a later run changed it) is left as it is
-// and listed. Records are read afresh and written under their record lock and the block
+// its original bytes back, as long as its record is still exactly as the repair wrote it
+// (the report's fingerprint of the slot, a CRC-32C, matches). A field of a record that
+// changed since (the suite or a later run wrote it) is left as it is and listed, unless
+// it holds its original bytes already (ALREADY PUT BACK: an undo before this one). Records are read afresh and written under their record lock and the block
 // lock, in batches, exactly as a repair writes them, so what other stations write in
 // the meantime is never lost.
 //
@@ -33,7 +34,8 @@ inline constexpr std::string_view kUndoReportTitle = "KVFIX207 undo report ";
 
 enum class UndoOutcome : uint8_t {
   kPutBack,      // the original bytes are back (a dry run: would be)
-  kChanged,      // the field no longer holds the repair's zero: left
+  kAlreadyBack,  // the field holds its original bytes already (an undo before): done
+  kChanged,      // the record is no longer as the repair left it: left
   kDeleted,      // the record was deleted since: left
   kLocked,       // another station held the record past the waits: left
   kReadFailed,   // the record could not be read: left
@@ -41,7 +43,8 @@ enum class UndoOutcome : uint8_t {
   kStopped,      // the undo was stopped before this field was tried: left
 };
 
-// "PUT BACK", "CHANGED SINCE", "RECORD DELETED", "LOCKED", "READ FAILED", "WRITE FAILED".
+// "PUT BACK", "ALREADY PUT BACK", "CHANGED SINCE", "RECORD DELETED", "LOCKED", "READ FAILED",
+// "WRITE FAILED".
 std::string_view UndoOutcomeText(UndoOutcome outcome);
 
 // One field of the report and what became of it. `now` holds the field's bytes as found
@@ -69,7 +72,19 @@ class UndoRun {
   // engine in network mode. Changes into that directory. False: the undo is refused
   // and nothing was written; `error` (UTF-8) says why (a file that would not open also
   // had its messages shown through the dialogs).
+  // Refused as well: a report whose sums do not match (edited since the repair wrote
+  // it) or that has none (edited, or made before reports had them), unless
+  // AcceptEdited; a report whose first line names another company directory than the
+  // one it lies in, unless AcceptMoved. A report without its closing line (a run that
+  // was killed) is undone up to its last sum.
   bool Prepare(const std::string& reportPath, std::string& error);
+  // Set before Prepare.
+  void AcceptEdited(bool on) { acceptEdited_ = on; }
+  void AcceptMoved(bool on) { acceptMoved_ = on; }
+  // The report's outcome line ("COMPLETED", "LEFT 3", ...); empty when it has none.
+  const std::string& ReportOutcome() const;
+  // Whole lines after the report's last sum, ignored (a write the run did not finish).
+  int64_t UnsealedLines() const;
 
   // Fields the report lists as written, and the files they lie in.
   int64_t FieldCount() const;
@@ -93,6 +108,8 @@ class UndoRun {
                modules::ProgressSink* progress = nullptr);
 
   int64_t PutBackCount() const { return putBack_; }
+  // Fields that held their original bytes already (counted as done, not as left).
+  int64_t AlreadyBackCount() const { return alreadyBack_; }
   int64_t LeftCount() const { return left_; }
   // The undo report of the last PutBack, empty for a dry run.
   const std::string& ReportPath() const { return reportPath_; }
@@ -107,7 +124,10 @@ class UndoRun {
   struct Impl;
   std::unique_ptr<Impl> impl_;
   int64_t putBack_ = 0;
+  int64_t alreadyBack_ = 0;
   int64_t left_ = 0;
+  bool acceptEdited_ = false;
+  bool acceptMoved_ = false;
   std::string reportPath_;
   bool reportWriteFailed_ = false;
 };

@@ -45,6 +45,9 @@ bool CliDialogs::AskRecovery(const ui::RecoveryQuestion& q) {
                          q.tempSize + ", " + platform::Th("ขนาดของ .DAT หรือ .IX: ") + q.normalSize + " - " +
                          platform::Th("ท่านต้องการเปลี่ยนแฟ้มชั่วคราวกลับมาเป็นแฟ้มข้อมูลปกติ?"));
   err_ << (answers_.restoreTemp ? "-> Yes" : "-> No") << '\n';
+  if (!answers_.restoreTemp)
+    err_ << "the run ends here, nothing changed; repair --restore-temp puts the temporary copy back (the file it "
+            "replaces is kept beside as .KEPT and named in the report) and continues\n";
   return answers_.restoreTemp;
 }
 

@@ -2,7 +2,7 @@
 // company.
 //
 //   kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR
-//   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT
+//   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited] [--accept-moved] REPORT
 //   kvfix207-cli scan [--held-wait SECONDS] COMPANY_DIR
 //   kvfix207-cli check [--json] COMPANY_DIR | --all
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
@@ -28,6 +28,7 @@
 #include "cli/CliDialogs.h"
 #include "company/CompanyList.h"
 #include "company/Settings.h"
+#include "modules/ModuleTables.h"
 #include "modules/Progress.h"
 #include "platform/Cp874.h"
 #include "platform/Faults.h"
@@ -60,7 +61,8 @@ int Usage(const std::string& why) {
   if (!why.empty()) std::cerr << "kvfix207-cli: " << why << "\n";
   std::cerr << "usage:\n"
                "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR\n"
-               "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] REPORT\n"
+               "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited]\n"
+               "                    [--accept-moved] REPORT\n"
                "  kvfix207-cli scan [--held-wait SECONDS] COMPANY_DIR\n"
                "  kvfix207-cli check [--json] COMPANY_DIR | --all\n"
                "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
@@ -85,8 +87,15 @@ int Usage(const std::string& why) {
                "  headed by the company's directory, a table per company on standard error;\n"
                "  the exit status is the worst (1, then 3, then 0).\n"
                "undo: puts back the original bytes of every field a repair report lists as\n"
-               "  written, where the field still holds the repair's zero; exit 0 all put back,\n"
-               "  4 some left (changed since, or held), 1 refused or ended early, 2 usage.\n";
+               "  written, where its record is still exactly as the repair wrote it (the\n"
+               "  report's fingerprint of the record matches); a field that holds its original\n"
+               "  bytes already is ALREADY PUT BACK. Exit 0 all put back, 4 some left (changed\n"
+               "  since, or held), 1 refused or ended early, 2 usage.\n"
+               "  A report is refused when its checksum lines do not match (it was edited) or it\n"
+               "  has none (--accept-edited undoes it all the same), or when its first line\n"
+               "  names another company directory (--accept-moved, for a company that was\n"
+               "  moved). A report without its closing line (a run that was killed) is undone\n"
+               "  up to its last checksum line.\n";
   return kExitUsage;
 }
 
@@ -229,6 +238,8 @@ int Repair(const std::vector<std::string>& args) {
 int Undo(const std::vector<std::string>& args) {
   cli::Answers answers;
   bool dryRun = false;
+  bool acceptEdited = false;
+  bool acceptMoved = false;
   std::string report;
   uint64_t heldWaitSeconds = 30;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -237,6 +248,10 @@ int Undo(const std::vector<std::string>& args) {
       answers.yes = true;
     } else if (a == "--dry-run") {
       dryRun = true;
+    } else if (a == "--accept-edited") {
+      acceptEdited = true;
+    } else if (a == "--accept-moved") {
+      acceptMoved = true;
     } else if (a == "--held-wait") {
       if (!TakeHeldWait(args, i, heldWaitSeconds)) return Usage("--held-wait needs a number of seconds, 0..3600");
     } else if (!a.empty() && a[0] == '-') {
@@ -254,12 +269,21 @@ int Undo(const std::vector<std::string>& args) {
   cli::CliDialogs dialogs(answers, std::cout, std::cerr, std::cin);
   app::UndoRun undo(dialogs);
   undo.SetHeldRecordWait(static_cast<int32_t>(heldWaitSeconds * 1000), isam::kHeldRecordRounds);
+  undo.AcceptEdited(acceptEdited);
+  undo.AcceptMoved(acceptMoved);
   std::string error;
   if (!undo.Prepare(report, error)) {
     std::cerr << "kvfix207-cli: undo refused, nothing written: " << error << "\n";
     return kExitEarly;
   }
   if (undo.TornLine()) std::cerr << "the report's last line is cut short and was ignored\n";
+  if (undo.UnsealedLines() > 0)
+    std::cerr << undo.UnsealedLines()
+              << " lines after the report's last checksum line were ignored (a write the run did not finish; "
+                 "its record was not written)\n";
+  if (undo.ReportOutcome().empty())
+    std::cerr << "the report has no closing line: its run was killed or cut off; every field it lists up to "
+                 "its last checksum line is undone\n";
   if (undo.NotWrittenCount() > 0)
     std::cerr << undo.NotWrittenCount() << " lines of the report name fields the repair left; nothing to undo there\n";
   if (undo.FieldCount() == 0) {
@@ -290,7 +314,9 @@ int Undo(const std::vector<std::string>& args) {
   undo.Close();
   std::cout.flush();
   std::cerr << (dryRun ? "dry run, nothing written: fields that would be put back: " : "fields put back: ")
-            << undo.PutBackCount() << "; left: " << undo.LeftCount() << "\n";
+            << undo.PutBackCount();
+  if (undo.AlreadyBackCount() > 0) std::cerr << "; already put back: " << undo.AlreadyBackCount();
+  std::cerr << "; left: " << undo.LeftCount() << "\n";
   if (!undo.ReportPath().empty()) std::cerr << "undo report: " << platform::Cp874ToUtf8(undo.ReportPath()) << "\n";
   if (undo.ReportWriteFailed()) std::cerr << "kvfix207-cli: a line of the undo report could not be written\n";
   return status;
@@ -306,6 +332,10 @@ int Scan(const std::vector<std::string>& args) {
     } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
       return Usage(problem);
     }
+  }
+  if (dir.empty() && std::find(args.begin(), args.end(), std::string()) != args.end()) {
+    std::cerr << "kvfix207-cli: an empty path names no company directory\n";
+    return kExitEarly;
   }
   if (dir.empty()) return Usage("scan needs a company directory");
   if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
@@ -350,6 +380,10 @@ int Scan(const std::vector<std::string>& args) {
   for (const std::string& note : summary.notes) std::cerr << note << "\n";
   if (!ok) {
     std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(error) << "\n";
+    return kExitEarly;
+  }
+  if (summary.noCompany && summary.findings == 0) {
+    std::cerr << "kvfix207-cli: " << dir << ": no company here (no module information file); nothing was scanned\n";
     return kExitEarly;
   }
   // Fields to reset outweigh records left unjudged: a repair has work either way.
@@ -460,6 +494,19 @@ int MakeDemo(const std::vector<std::string>& args) {
   if (dir.empty()) return Usage("make-demo needs a company directory");
   // A company the program could not open is not made at all.
   if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
+  // Never over a company: a demo replaces every module file it makes.
+  for (const modules::DataFileDef& def : modules::AllDataFiles()) {
+    std::string base(def.baseName);
+    if (const size_t dot = base.find('.'); dot != std::string::npos) base.resize(dot);
+    for (const char* ext : {".DAT", ".IX", ".DIA"}) {
+      const std::string name = dir + "/" + base + ext;
+      if (platform::ProbeName(name).kind != platform::NameKind::kMissing) {
+        std::cerr << "kvfix207-cli: make-demo refused, nothing written: " << platform::Cp874ToUtf8(name)
+                  << " exists; a demo company is only made in a directory without module files\n";
+        return kExitEarly;
+      }
+    }
+  }
   testkit::DemoOptions options;
   if (haveRecords) options.records = static_cast<int32_t>(records);
   if (haveSeed) options.seed = seed;
@@ -496,6 +543,7 @@ struct CallCountsAtExit {
 int main(int argc, char** argv) {
   const CallCountsAtExit callCounts;
   platform::UseConsoleForText();
+  platform::IgnoreClosedOutput();
   std::vector<std::string> args = platform::ProgramArguments(argc, argv);
   if (args.empty()) return Usage("");
   const std::string command = args.front();

@@ -147,9 +147,57 @@ bool AccessLayer::RetryAfterConflict(FileBlock* block) {
   throw ui::EndRun(1);
 }
 
-void AccessLayer::ReportFatal(int32_t error, const std::string& message) {
+void AccessLayer::ReportFatal(int32_t error, const std::string& message, const std::string& reason) {
   if (hooks_.clearAutoSelect) hooks_.clearAutoSelect();
-  ShowFatalEngineError(dialogs_, error, message, hooks_.printErrorHelp);
+  ShowFatalEngineError(dialogs_, error, message, hooks_.printErrorHelp, reason);
+}
+
+// The system's reason for a failed open or creation, for the fatal message: a
+// directory or a dead link where a file should be is named as such (the system says
+// "access denied" or "not found" there); empty when the engine's own text says it.
+std::string AccessLayer::OpenFailureReason() {
+  const OsFailure& f = FirstOsFailure();
+  if (!f.status || f.file.empty()) return OsFailureText();
+  const platform::NameProbe probe = platform::ProbeName(f.file);
+  if (probe.kind == platform::NameKind::kDirectory || probe.kind == platform::NameKind::kDanglingLink ||
+      probe.kind == platform::NameKind::kOther)
+    return f.file + ": " + platform::NameKindText(probe.kind);
+  return OsFailureText();
+}
+
+// The engine found no data file of `name`: true when there is none in any letter case,
+// so that a new one may be made, with an index of the name kept beside first. False,
+// with `why` naming the file and what is in its place, when something stands there (a
+// link whose target is gone, a directory, a name that cannot be looked at), or the
+// index could not be kept: nothing is created then.
+bool AccessLayer::MissingForCreation(const std::string& name, std::string& why) {
+  const std::string data = name + ".DAT";
+  const platform::NameProbe probe = platform::ProbeName(data);
+  if (probe.kind != platform::NameKind::kMissing) {
+    why = data + ": " +
+          (probe.kind == platform::NameKind::kUnknown ? std::string(platform::SystemErrorText(probe.error))
+                                                       : std::string(platform::NameKindText(probe.kind))) +
+          "; nothing was created";
+    return false;
+  }
+  const std::string index = name + ".IX";
+  const platform::NameProbe ix = platform::ProbeName(index);
+  if (ix.kind == platform::NameKind::kMissing) return true;
+  if (ix.kind != platform::NameKind::kFile) {
+    why = index + ": " +
+          (ix.kind == platform::NameKind::kUnknown ? std::string(platform::SystemErrorText(ix.error))
+                                                    : std::string(platform::NameKindText(ix.kind))) +
+          "; nothing was created";
+    return false;
+  }
+  // The data file is gone but its index is not: it is kept, never replaced by an empty one.
+  const std::string kept = ui::KeepAside(index);
+  if (kept.empty()) {
+    why = index + ": cannot be kept beside under another name; nothing was created";
+    return false;
+  }
+  if (hooks_.fileKept) hooks_.fileKept(index, kept, "ITS DATA FILE " + data + " WAS MISSING; A NEW EMPTY PAIR WAS CREATED");
+  return true;
 }
 
 bool AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, int32_t recordLength,
@@ -163,12 +211,13 @@ bool AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, i
 
   // Leftovers of an interrupted repair by the suite. A No ends the run before this file
   // is opened: the close has been requested and the caller ends on the false.
-  if (!ui::CheckSavedDataFile(dialogs_, name)) return false;
-  if (!ui::CheckTempIndexFile(dialogs_, name)) return false;
+  if (!ui::CheckSavedDataFile(dialogs_, name, hooks_.fileKept)) return false;
+  if (!ui::CheckTempIndexFile(dialogs_, name, hooks_.fileKept)) return false;
 
   bool created = false;
   for (;;) {
     FileBlock* opened = nullptr;
+    ClearOsFailure();
     engine_.OpenBlock(opened, name, {.saveMode = settings_.saveMode, .network = true});
     if (engine_.LastOpOK()) {
       // A slot length other than the declared record length would make every read and
@@ -182,16 +231,25 @@ bool AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, i
       return true;
     }
     const int32_t error = engine_.LastOpError();
+    const std::string cannotOpen = platform::Th("ไม่สามารถเปิดแฟ้มข้อมูล ") + name + platform::Th(" ได้.");
     if (error == Code(EngineError::kFileNotFound) && !created) {
+      // Only a name that is not there in any letter case is a missing file.
+      std::string why;
+      if (!MissingForCreation(name, why)) {
+        ReportFatal(error, cannotOpen, why);
+        return false;
+      }
+      ClearOsFailure();
       engine_.CreateBlock(name, recordLength, keyCount, keys);
       if (!engine_.LastOpOK()) {
-        ReportFatal(engine_.LastOpError(), platform::Th("ไม่สามารถสร้างแฟ้มข้อมูล ") + name);
+        const std::string reason = OpenFailureReason();
+        ReportFatal(engine_.LastOpError(), platform::Th("ไม่สามารถสร้างแฟ้มข้อมูล ") + name, reason);
         return false;
       }
       created = true;  // open the new, empty file; a second "not found" is fatal below
       continue;
     }
-    ReportFatal(error, platform::Th("ไม่สามารถเปิดแฟ้มข้อมูล ") + name + platform::Th(" ได้."));
+    ReportFatal(error, cannotOpen, OpenFailureReason());
     return false;
   }
 }
@@ -211,6 +269,7 @@ RecordTotal AccessLayer::RecordCount(FileBlock* block) {
   if (!engine_.LastOpOK()) return {};
   RecordTotal total{engine_.SlotTotal(block), engine_.LastOpOK()};
   if (!total.ok) total.count = 0;
+  total.damaged = !total.ok && engine_.LastError() == EngineError::kInconsistent;
   if (!locks.Release()) total.ok = false;
   return total;
 }

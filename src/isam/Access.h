@@ -48,6 +48,10 @@ struct AccessHooks {
   std::function<void()> clearAutoSelect;
   // Writes the error catalogue's explanation of an error number.
   std::function<void(int32_t)> printErrorHelp;
+  // A file of the company was kept beside under another name (CP874 names) instead of
+  // being replaced or deleted; `why` (English) says what took its place. The run names
+  // both in its report.
+  std::function<void(std::string_view name, std::string_view keptAs, std::string_view why)> fileKept;
 };
 
 // What a write met, the worst of it: an error class (ErrorClass, the same numbers) or
@@ -85,6 +89,7 @@ constexpr bool Succeeded(RepairOutcome outcome) {
 struct RecordTotal {
   int32_t count = 0;
   bool ok = false;
+  bool damaged = false;  // not had because the header's count is impossible (negative, the top of the range)
 };
 
 // What a read that goes around other stations' records met.
@@ -164,6 +169,12 @@ class AccessLayer {
 
   // True when `block` is open. keys: the first keyCount key descriptions, used only when
   // the file is created.
+  // Only a data file that does not exist in any letter case is missing and created
+  // (with its index); a link whose target is gone, a directory, or a file that cannot be
+  // opened for another reason than "not found" is reported naming the file and the
+  // reason, and nothing is created. An index of the name is kept beside
+  // (<name>.IX.KEPT, see KeepAside) and named through AccessHooks::fileKept, never
+  // replaced.
   // A file whose slot length differs from recordLength is refused (10170, reported like
   // any failed open). A No in the temporary-file recovery gives false without a further
   // message; the caller ends the run as after any failed open.
@@ -241,7 +252,9 @@ class AccessLayer {
 
   // `block`: the block of the operation retried, for what the watch is told.
   bool RetryAfterConflict(FileBlock* block);
-  void ReportFatal(int32_t error, const std::string& message);
+  void ReportFatal(int32_t error, const std::string& message, const std::string& reason = {});
+  bool MissingForCreation(const std::string& name, std::string& why);
+  std::string OpenFailureReason();
   // Takes the record lock and then the block lock, one attempt each, into `locks`; on
   // failure releases what it took, raises `worst` and sets `held` when another station
   // held the lock that failed.

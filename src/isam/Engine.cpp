@@ -187,7 +187,11 @@ Status WriteZeros(File& f, uint64_t offset, uint64_t length) {
 
 Status CreateFileReplacing(const std::string& name, File& out) {
   const platform::OsStatus os = File::Create(name, true, out);
-  if (os) return TranslateOsError(OsOp::kCreate, os);
+  if (os) {
+    const Status err = TranslateOsError(OsOp::kCreate, os);
+    NoteOsFailureFile(name);
+    return err;
+  }
   return {};
 }
 
@@ -417,6 +421,8 @@ void Engine::CreateBlock(std::string_view name, int32_t recordLength, int keyCou
     (void)platform::DeleteFile(dataName);  // a half-made file goes; `err` is what is reported
     return Finish(st, err);
   }
+  // A new file takes the owner, group and mode of the company's files (File.h).
+  platform::TakeAccessOf(dataName, {});
   if (keyCount == 0) return Finish(st, kNone);
 
   File index;
@@ -454,6 +460,8 @@ void Engine::CreateBlock(std::string_view name, int32_t recordLength, int keyCou
     // Half-made files go; `err` is what is reported.
     (void)platform::DeleteFile(indexName);
     (void)platform::DeleteFile(dataName);
+  } else {
+    platform::TakeAccessOf(indexName, {dataName});
   }
   Finish(st, err);
 }
@@ -506,11 +514,18 @@ Status OpenCoordinationFile(Opening& o) {
     File fresh;
     const platform::OsStatus os = File::Create(o.coordName, false, fresh);
     if (os == platform::OsError::kFileExists) continue;  // another program was quicker
-    if (os) return TranslateOsError(OsOp::kCreate, os);
+    if (os) {
+      const Status created = TranslateOsError(OsOp::kCreate, os);
+      NoteOsFailureFile(o.coordName);
+      return created;
+    }
     const uint8_t one = 0;
     err = ops::WriteExact(fresh, 0, &one, 1);
+    if (err) NoteOsFailureFile(o.coordName);
     // The byte only makes the file; the open below, not this close, tells whether it is usable.
     (void)fresh.Close();
+    // The suite's users must be able to open it as they open the data file beside it.
+    platform::TakeAccessOf(o.coordName, {o.dataName, o.indexName});
     if (err) {
       (void)platform::DeleteFile(o.coordName);  // the write's error is the one reported
       return err;

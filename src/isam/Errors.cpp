@@ -158,8 +158,33 @@ std::string ErrorText(int32_t error) {
   return {};
 }
 
+namespace {
+thread_local OsFailure firstOsFailure;
+}  // namespace
+
+void ClearOsFailure() { firstOsFailure = OsFailure{}; }
+
+const OsFailure& FirstOsFailure() { return firstOsFailure; }
+
+void NoteOsFailureFile(std::string_view file) {
+  if (firstOsFailure.status && firstOsFailure.file.empty()) firstOsFailure.file = std::string(file);
+}
+
+std::string OsFailureText() {
+  const OsFailure& f = firstOsFailure;
+  if (!f.status || f.status == platform::OsError::kLockViolation || f.status == platform::OsError::kSharingViolation)
+    return {};
+  std::string text = f.file.empty() ? std::string() : f.file + ": ";
+  return text + platform::SystemErrorText(f.status) + " (" + ui::IntToText(f.status.Code()) + ")";
+}
+
 EngineError TranslateOsError(OsOp op, platform::OsStatus winError) {
   using enum EngineError;
+  // "Not found" is told by the engine's own numbers (9903, 9900), and met on purpose
+  // where a missing file is made (the coordination file): it is not recorded.
+  if (winError && !firstOsFailure.status && winError != platform::OsError::kFileNotFound &&
+      winError != platform::OsError::kPathNotFound)
+    firstOsFailure.status = winError;
   const bool pathNotFound = winError == platform::OsError::kPathNotFound || winError.Code() == kErrBadNetPath;
   switch (op) {
     case OsOp::kOpen:
@@ -184,8 +209,8 @@ EngineError TranslateOsError(OsOp op, platform::OsStatus winError) {
 }
 
 void ShowFatalEngineError(ui::Dialogs& dialogs, int32_t error, std::string_view message,
-                          const std::function<void(int32_t)>& printErrorHelp) {
-  dialogs.ShowError(ui::IntToText(error) + ": " + ErrorText(error));
+                          const std::function<void(int32_t)>& printErrorHelp, std::string_view reason) {
+  dialogs.ShowError(ui::IntToText(error) + ": " + (reason.empty() ? ErrorText(error) : std::string(reason)));
   // The explanation is had before the message, so that a front end can show it with
   // the message rather than after its window is gone.
   if (printErrorHelp) printErrorHelp(error);

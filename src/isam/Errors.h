@@ -114,9 +114,27 @@ std::string ErrorText(int32_t error);
 enum class OsOp { kOpen, kCreate, kDelete, kReadWrite /* read, write, seek, truncate, close */ };
 [[nodiscard]] EngineError TranslateOsError(OsOp op, platform::OsStatus winError);
 
+// The first failure of the operating system that the engine translated on this thread
+// since ClearOsFailure, and the file it concerned where the engine knew it. The engine's
+// number stays what the suite knows (an open that fails for any reason is 10355 on a
+// network block); this tells a message a permission problem, a full disk or a directory
+// apart from a lock.
+struct OsFailure {
+  platform::OsStatus status;
+  std::string file;  // CP874, empty when not known
+};
+void ClearOsFailure();
+const OsFailure& FirstOsFailure();
+// Names the file of the failure just translated, when none is named yet.
+void NoteOsFailureFile(std::string_view file);
+// "GLFILE02.DIA: access denied (5)", or empty when no failure is recorded or it was a
+// lock or sharing conflict (the engine's own text says that).
+std::string OsFailureText();
+
 // Shows "<n>: <text>", hands `error` to printErrorHelp, shows `message` as an error
 // (with the help, where the front end took it), and asks the main window to close.
+// With `reason` (the system's, see OsFailureText), the first line is "<n>: <reason>".
 void ShowFatalEngineError(ui::Dialogs& dialogs, int32_t error, std::string_view message,
-                          const std::function<void(int32_t)>& printErrorHelp);
+                          const std::function<void(int32_t)>& printErrorHelp, std::string_view reason = {});
 
 }  // namespace kv::isam

@@ -68,7 +68,11 @@ Status OpenFile(FileRecord& rec, const std::string& name, bool readOnly, bool sh
                                 readOnly ? platform::Access::kReadOnly : platform::Access::kReadWrite,
                                 shared ? platform::Share::kShared : platform::Share::kExclusive,
                                 rec.file);
-  if (os) return TranslateOsError(OsOp::kOpen, os);
+  if (os) {
+    const Status err = TranslateOsError(OsOp::kOpen, os);
+    NoteOsFailureFile(rec.name);
+    return err;
+  }
   return {};
 }
 

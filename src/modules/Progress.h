@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <span>
+#include <stdexcept>
+#include <string>
 #include <string_view>
 
 namespace kv::modules {
@@ -24,6 +26,10 @@ class ProgressSink {
   // held by another station past the waits, a read or a write that failed.
   int32_t LeftCount() const { return leftCount_; }
   void AddLeft(int32_t n = 1) { leftCount_ += n; }
+  // Of the left ones: files whose header is damage (an impossible slot count, slots
+  // beyond the end of the file), which waiting for another station will not mend.
+  int32_t DamagedCount() const { return damagedCount_; }
+  void AddDamaged() { ++damagedCount_; }
   // One walked data file finished.
   void Step(std::string_view module, std::string_view file) {
     ++position_;
@@ -79,6 +85,7 @@ class ProgressSink {
   int position_ = 0;
   int32_t repairCount_ = 0;
   int32_t leftCount_ = 0;
+  int32_t damagedCount_ = 0;
   mutable std::atomic<bool> stop_{false};
 };
 
@@ -104,6 +111,13 @@ struct ResetField {
   LeftReason left = LeftReason::kNone;
 };
 
+// The report could not keep the record of a write: the run ends before the next data
+// write. what() is the message for the user (CP874), naming the report and the reason.
+class ReportWriteFailed : public std::runtime_error {
+ public:
+  explicit ReportWriteFailed(const std::string& message) : std::runtime_error(message) {}
+};
+
 // One line per field that was reset, written as it happens.
 class RepairReport {
  public:
@@ -123,6 +137,16 @@ class RepairReport {
   // The walk of `file` begins; its slots are `slotLength` bytes. Comes before any line
   // of that file, so that what is reported can be checked against the file later.
   virtual void FileWalked(std::string_view /*file*/, int32_t /*slotLength*/) {}
+  // Written ahead: the fields about to be reset in `record` and its `slot` as it will be
+  // written, on disk before the record is written. False when that failed: the record
+  // must not be written, and the run ends with ThrowWriteFailure after what is in hand.
+  virtual bool WriteAhead(std::string_view file, int32_t /*record*/, std::span<const ResetField> fields,
+                          std::span<const uint8_t> /*slot*/) {
+    FieldsReset(file, fields);
+    return true;
+  }
+  // Throws the ReportWriteFailed that says why WriteAhead failed.
+  virtual void ThrowWriteFailure() const { throw ReportWriteFailed("the repair report could not be written"); }
 };
 
 }  // namespace kv::modules

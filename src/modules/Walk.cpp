@@ -53,6 +53,7 @@ class RunReader {
     const isam::RecordTotal total = access_.RecordCount(block_);
     total_ = total.count;
     countFailed_ = !total.ok;
+    if (total.damaged) stats_.damagedHeader = true;
     const int32_t wanted = static_cast<int32_t>(std::max<size_t>(1, kReadAheadBytes / slotLength_));
     perRun_ = std::max(1, std::min(wanted, total_ - 1));
   }
@@ -156,6 +157,7 @@ class RunReader {
       // of the count cannot be read either. Trying each of them would turn a header that
       // promises two billion records into a walk of hours. Such slots are no records.
       if (access_.engine().LastError() == kReadPastEnd) {
+        stats_.damagedHeader = true;
         stats_.unreadable += (run.count - i - 1) + (total_ - next_);
         next_ = total_;
         return false;
@@ -287,10 +289,14 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
   std::vector<isam::RepairOutcome> outcomes;
   Resets resets;
   std::vector<ResetField> lines;  // the report lines of one run
+  std::vector<ResetField> ahead;  // the lines of the record about to be written
+  bool reportFailed = false;      // the report could not be written ahead: nothing more is
   // Zeroes the unsound fields of a slot read under the locks and keeps what they held.
+  // Their lines and the slot's fingerprint reach the report, on disk, before the record
+  // is written; when they cannot, the record is not written (0) and the run ends.
   const isam::RecordFix fix = [&](int32_t recordNumber, std::span<uint8_t> slot) {
     const auto at = std::lower_bound(records.begin(), records.end(), recordNumber);
-    if (at == records.end() || *at != recordNumber || slot.size() < slotLength) return 0;
+    if (reportFailed || at == records.end() || *at != recordNumber || slot.size() < slotLength) return 0;
     const size_t k = static_cast<size_t>(at - records.begin());
     resets.fixed[k] = 1;
     resets.start[k] = resets.offsets.size();
@@ -303,6 +309,15 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
       if (changed) resets.Add(offset, original);
     }
     resets.count[k] = resets.offsets.size() - resets.start[k];
+    if (reportTo != nullptr && resets.count[k] > 0) {
+      ahead.clear();
+      for (size_t e = resets.start[k]; e < resets.start[k] + resets.count[k]; ++e)
+        ahead.push_back({recordNumber, resets.offsets[e], &resets.originals[e * kMoneySize], LeftReason::kNone});
+      if (!reportTo->WriteAhead(file.baseName, recordNumber, ahead, slot.first(slotLength))) {
+        reportFailed = true;
+        return 0;
+      }
+    }
     return static_cast<int>(resets.count[k]);
   };
 
@@ -368,6 +383,7 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
         ++stats.notWritten;
         progress.AddLeft();
       }
+      if (resets.fixed[k] && left == LeftReason::kNone && reportTo != nullptr) continue;  // written ahead
       if (resets.fixed[k]) {
         // What the read under the locks found.
         for (size_t e = resets.start[k]; e < resets.start[k] + resets.count[k]; ++e) {
@@ -378,6 +394,7 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
       }
     }
     report();
+    if (reportFailed) reportTo->ThrowWriteFailure();  // before any further data write
   };
   // The records still set aside when the run ends or unwinds: left as LOCKED.
   auto leaveHeld = [&] {
@@ -411,11 +428,13 @@ WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
         access.RepairRecordsAt(block, records, fix, outcomes);
         settle([&](size_t k) { return run.bytes.data() + static_cast<size_t>(records[k] - run.first) * slotLength; });
       });
-      if (!walked) {
-        // Not one record could be judged: the file counts as one left, reported as
-        // record 0 (its header), rather than as a file without damage.
+      if (!walked || stats.damagedHeader) {
+        // Not one record could be judged, or slots the header promises are not there:
+        // the file counts as one left, reported as record 0 (its header), rather than as
+        // a file without damage.
         if (reportTo != nullptr) reportTo->RecordUnread(file.baseName, 0, LeftReason::kReadFailed);
         progress.AddLeft();
+        if (stats.damagedHeader) progress.AddDamaged();
       }
 
       // The held records again. A stop leaves them at once, counted as left.

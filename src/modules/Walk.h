@@ -23,9 +23,13 @@
 //   6. The record counts once (RepairCount) when it was written, however many fields
 //      were reset. A record with unsound fields that was not written (still held, its
 //      read or its write failed), and a slot that could not be read at all, counts as
-//      left (LeftCount); so does, once, a file whose record count cannot be had. Every
-//      reset field goes to the repair report, in record order, with the reason when its
-//      record was left. When the user ends the run at a read's lock question, the
+//      left (LeftCount); so does, once, a file whose record count cannot be had or
+//      whose header promises slots the file does not hold (also counted as damaged).
+//      Every reset field goes to the repair report, in record order: written ahead
+//      (RepairReport::WriteAhead, with the slot's fingerprint) before its record is
+//      written, and again with the reason when its record was then left. When the
+//      report cannot take a record's lines, that record is not written and the walk
+//      ends with ReportWriteFailed once the records in hand are settled. When the user ends the run at a read's lock question, the
 //      records set aside are reported and counted as left first.
 //   7. The progress bar advances by one, whether or not the file held records.
 #pragma once
@@ -47,6 +51,9 @@ struct WalkStats {
   int32_t unreadable = 0;   // slots whose read failed (skipped), past the file's end too
   int32_t repaired = 0;     // records written back (and counted)
   int32_t notWritten = 0;   // records with unsound fields that were left: held, read or write failed
+  // The header is damage: its slot count is impossible, or promises slots beyond the
+  // end of the file (a file cut mid-slot too). Counted once as left and as damaged.
+  bool damagedHeader = false;
 };
 
 // What the unlocked judging of one read-ahead run found.

@@ -22,4 +22,16 @@ const char* SystemErrorText(OsStatus status) {
   }
 }
 
+const char* NameKindText(NameKind kind) {
+  switch (kind) {
+    case NameKind::kMissing: return "not there";
+    case NameKind::kFile: return "a file";
+    case NameKind::kDirectory: return "a directory, not a file";
+    case NameKind::kDanglingLink: return "a link whose target is not there (a share not mounted?)";
+    case NameKind::kOther: return "no regular file (a device, pipe or socket)";
+    case NameKind::kUnknown: break;
+  }
+  return "a name that cannot be looked at";
+}
+
 }  // namespace kv::platform

@@ -387,6 +387,106 @@ bool FileExists(std::string_view name) {
   return detail::StatPath(ResolveName(name), st) == 0 && S_ISREG(st.st_mode);
 }
 
+NameProbe ProbeName(std::string_view name) {
+  const std::string path = ResolveName(name);
+  struct stat st;
+  NameProbe out;
+  int err = detail::LstatPath(path, st);
+  if (err == ENOENT || err == ENOTDIR) {
+    out.kind = NameKind::kMissing;  // the resolution found no entry in any letter case
+    return out;
+  }
+  if (err != 0) {
+    out.error = WinErrorFromErrno(err);
+    return out;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    err = detail::StatPath(path, st);
+    if (err == ENOENT || err == ENOTDIR || err == ELOOP) {
+      out.kind = NameKind::kDanglingLink;
+      return out;
+    }
+    if (err != 0) {
+      out.error = WinErrorFromErrno(err);
+      return out;
+    }
+  }
+  out.kind = S_ISREG(st.st_mode) ? NameKind::kFile : S_ISDIR(st.st_mode) ? NameKind::kDirectory : NameKind::kOther;
+  return out;
+}
+
+namespace detail {
+
+// The owner, group and mode a new file in `dir` takes: those of the directory's first
+// module data file (*.DAT, any letter case, the smallest name), else of the directory
+// itself without its execute bits. False when neither can be looked at.
+bool AccessModelIn(const std::string& dir, struct stat& model, const std::string& exclude = {}) {
+  DIR* d = nullptr;
+  std::string best;
+  if (OsCall(Op::kStat, [&] { return (d = ::opendir(dir.c_str())) != nullptr ? 0 : -1; }) == 0) {
+    while (dirent* e = ::readdir(d)) {
+      const std::string_view entry(e->d_name);
+      if (entry.size() < 5) continue;
+      std::string ext(entry.substr(entry.size() - 4));
+      for (char& c : ext) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+      if (ext != ".DAT") continue;
+      const std::string path = (dir == "/" ? "/" : dir + "/") + std::string(entry);
+      struct stat st;
+      if (path == exclude || StatPath(path, st) != 0 || !S_ISREG(st.st_mode)) continue;
+      if (best.empty() || entry < best) {
+        best.assign(entry);
+        model = st;
+      }
+    }
+    ::closedir(d);
+  }
+  if (!best.empty()) return true;
+  if (StatPath(dir, model) != 0) return false;
+  model.st_mode &= static_cast<mode_t>(~0111);
+  return true;
+}
+
+// Gives `path` (a file this program made) the owner, group and mode of `model`; what
+// this user may not change stays.
+void TakeAccess(const std::string& path, const struct stat& model) {
+  struct stat mine;
+  if (StatPath(path, mine) != 0 || !S_ISREG(mine.st_mode)) return;
+  if (mine.st_uid != model.st_uid || mine.st_gid != model.st_gid) {
+    const uid_t uid = mine.st_uid != model.st_uid ? model.st_uid : static_cast<uid_t>(-1);
+    const gid_t gid = mine.st_gid != model.st_gid ? model.st_gid : static_cast<gid_t>(-1);
+    // Only root may give a file away; a group this user is in may be given all the same.
+    if (OsCall(Op::kStat, [&] { return ::chown(path.c_str(), uid, gid); }) != 0)
+      (void)OsCall(Op::kStat, [&] { return ::chown(path.c_str(), static_cast<uid_t>(-1), gid); });
+  }
+  // After the owner: a change of owner clears the set-user and set-group bits.
+  if ((mine.st_mode & 07777) != (model.st_mode & 0666))
+    (void)OsCall(Op::kStat, [&] { return ::chmod(path.c_str(), model.st_mode & 0666); });
+}
+
+}  // namespace detail
+
+bool SameEntry(std::string_view a, std::string_view b) {
+  struct stat x;
+  struct stat y;
+  return detail::StatPath(ResolveName(a), x) == 0 && detail::StatPath(ResolveName(b), y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+}
+
+void TakeAccessOf(std::string_view name, std::initializer_list<std::string_view> like) {
+  const std::string path = ResolveName(name);
+  struct stat model;
+  bool found = false;
+  for (std::string_view other : like) {
+    const std::string otherPath = ResolveName(other);
+    if (otherPath != path && detail::StatPath(otherPath, model) == 0 && S_ISREG(model.st_mode)) {
+      found = true;
+      break;
+    }
+  }
+  if (!found && !detail::AccessModelIn(detail::ParentOf(path), model, path)) return;
+  detail::TakeAccess(path, model);
+}
+
 int64_t FileSizeOf(std::string_view name) {
   File f;
   if (File::Open(name, Access::kReadOnly, Share::kShared, f) != OsError::kNone) return -1;
@@ -544,7 +644,8 @@ OsStatus ReplaceFile(std::string_view name, std::string_view bytes, bool& writeF
   };
 
   struct stat old;
-  if (StatPath(target, old) == 0 && S_ISREG(old.st_mode) && !TakeOwnerAndMode(fd, old)) {
+  const bool existed = StatPath(target, old) == 0;
+  if (existed && S_ISREG(old.st_mode) && !TakeOwnerAndMode(fd, old)) {
     OsCall(Op::kClose, [&] { return ::close(fd); });
     dropTemporary();
     return RewriteInPlace(target, bytes, writeFailed);
@@ -562,6 +663,9 @@ OsStatus ReplaceFile(std::string_view name, std::string_view bytes, bool& writeF
     return err;
   }
   if (holder >= 0) OsCall(Op::kClose, [&] { return ::close(holder); });
+  // A file that was not there before takes the access of the company's files.
+  struct stat model;
+  if (!existed && AccessModelIn(ParentOf(target), model, target)) TakeAccess(target, model);
 
   std::string dir = ParentOf(target);
   int dfd = OsCall(Op::kOpen, [&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });

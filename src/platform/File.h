@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -149,6 +150,37 @@ OsStatus RenameFile(std::string_view from, std::string_view to);
 bool FileExists(std::string_view name);
 // Byte length of a file, or -1 when it cannot be opened.
 int64_t FileSizeOf(std::string_view name);
+
+// What stands under a name (case-insensitive fallback applies). Only kMissing means
+// that nothing of that name exists in any letter case: a link whose target is gone, a
+// directory, or a name that cannot be looked at is not missing, and no file may be
+// created in its place.
+enum class NameKind {
+  kMissing,       // no entry of that name in any letter case
+  kFile,          // a regular file (also through a link)
+  kDirectory,     // a directory (also through a link)
+  kDanglingLink,  // a symbolic link (Windows: a reparse point) whose target is not there
+  kOther,         // a device, a pipe, a socket
+  kUnknown,       // the name could not be looked at; `error` says why
+};
+struct NameProbe {
+  NameKind kind = NameKind::kUnknown;
+  OsStatus error;  // for kUnknown
+};
+NameProbe ProbeName(std::string_view name);
+// "a symbolic link whose target is missing", "a directory", ...: for messages (English).
+const char* NameKindText(NameKind kind);
+
+// True when both names lead to the same file or directory (links followed); false
+// when they do not or either cannot be looked at.
+bool SameEntry(std::string_view a, std::string_view b);
+
+// Gives the file `name`, which this program has just created, the owner, group and
+// mode of `like` (an existing file; the first of several names that exists), so that
+// the suite's users keep the access they have to the company's files. Nothing happens
+// where none of them exists, or on Windows (a new file takes its directory's access
+// there). Best effort: a change this user may not make is left.
+void TakeAccessOf(std::string_view name, std::initializer_list<std::string_view> like);
 
 // Writes `bytes` to a new file beside `name`, flushes it and renames it over `name`,
 // so a crash leaves either the old or the new content, never a truncated file. The new

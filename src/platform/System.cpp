@@ -222,6 +222,9 @@ void WatchStopSignals() {
   action.sa_flags = SA_RESTART;
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal or a dropped remote connection stops the run like SIGTERM, with
+  // the module closed and the report given its closing line.
+  ::sigaction(SIGHUP, &action, nullptr);
 }
 
 bool StopSignalled() { return stopSignalled.load(std::memory_order_relaxed); }

@@ -51,7 +51,7 @@ uint64_t MonotonicMs();
 int32_t RandomInRange(int32_t lo, int32_t hi);
 
 // From the call on, an interrupt or termination request to the process (Ctrl+C,
-// SIGINT, SIGTERM) no longer ends it; it is remembered for StopSignalled() so that the
+// SIGINT, SIGTERM, SIGHUP: a closed terminal or a dropped remote connection) no longer ends it; it is remembered for StopSignalled() so that the
 // caller can stop at a safe point. Later signals of the same kind are remembered too.
 void WatchStopSignals();
 bool StopSignalled();

@@ -1,5 +1,6 @@
 #include "platform/Terminal.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 namespace kv::platform {
@@ -12,5 +13,12 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }
 
 void UseConsoleForText() {}
+
+void IgnoreClosedOutput() {
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGPIPE, &action, nullptr);
+}
 
 }  // namespace kv::platform

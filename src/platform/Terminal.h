@@ -19,4 +19,9 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 // UTF-8 bytes. Elsewhere the terminal takes UTF-8 as it is and nothing changes.
 void UseConsoleForText();
 
+// A closed output (`kvfix207-cli repair ... | head`) no longer ends the process: SIGPIPE
+// is ignored, a write to the closed pipe fails and is dropped, and the run completes and
+// leaves its result in its report. Nothing to do on Windows, which has no such signal.
+void IgnoreClosedOutput();
+
 }  // namespace kv::platform

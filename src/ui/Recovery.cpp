@@ -29,20 +29,41 @@ int64_t RecoverySizeOf(std::string_view fileName) {
   return static_cast<int64_t>(size);
 }
 
-void RestoreTempFiles(std::string_view name) {
-  const std::string base = Short(name);
-  if (platform::FileExists(base + ".SAV") && platform::FileExists(base + ".DAT")) {
-    // A rename never replaces a file, so whatever fails here leaves both files in place
-    // for the next check to offer again; nothing is lost.
-    if (!platform::DeleteFile(base + ".DAT")) (void)platform::RenameFile(base + ".SAV", base + ".DAT");
+std::string KeepAside(std::string_view file) {
+  for (int n = 1; n <= 99; ++n) {
+    std::string kept = std::string(file) + ".KEPT" + (n > 1 ? std::to_string(n) : std::string());
+    const platform::OsStatus rc = platform::RenameFile(file, kept);
+    if (!rc) return kept;
+    if (rc != platform::OsError::kFileExists) return {};
   }
-  if (platform::FileExists(base + ".IX~")) {
-    if (platform::FileExists(base + ".IX")) (void)platform::DeleteFile(base + ".IX");
-    (void)platform::RenameFile(base + ".IX~", base + ".IX");
-  }
+  return {};
 }
 
-bool CheckSavedDataFile(Dialogs& dialogs, std::string_view name) {
+namespace {
+
+// `temp` becomes `target`; a `target` there is kept beside first. False when the
+// target could not be kept: both stay where they are.
+void MoveOver(const std::string& temp, const std::string& target, const KeptHook& onKept) {
+  if (platform::FileExists(target)) {
+    const std::string kept = KeepAside(target);
+    if (kept.empty()) return;
+    if (onKept) onKept(target, kept, "REPLACED BY " + temp);
+  }
+  (void)platform::RenameFile(temp, target);
+}
+
+}  // namespace
+
+void RestoreTempFiles(std::string_view name, const KeptHook& onKept) {
+  const std::string base = Short(name);
+  // A rename never replaces a file, so whatever fails here leaves both files in place
+  // for the next check to offer again; nothing is lost, and nothing is deleted.
+  if (platform::FileExists(base + ".SAV") && platform::FileExists(base + ".DAT"))
+    MoveOver(base + ".SAV", base + ".DAT", onKept);
+  if (platform::FileExists(base + ".IX~")) MoveOver(base + ".IX~", base + ".IX", onKept);
+}
+
+bool CheckSavedDataFile(Dialogs& dialogs, std::string_view name, const KeptHook& onKept) {
   const std::string base = Short(name);
   const int64_t saved = RecoverySizeOf(base + ".SAV");
   if (saved < 0) return true;
@@ -50,14 +71,14 @@ bool CheckSavedDataFile(Dialogs& dialogs, std::string_view name) {
   if (data < 0) return true;
   RecoveryQuestion question{std::string(name) + ".SAV", SizeText(saved) + " byte(s)", SizeText(data) + " byte(s)"};
   if (dialogs.AskRecovery(question)) {
-    RestoreTempFiles(name);
+    RestoreTempFiles(name, onKept);
     return true;
   }
   dialogs.RequestClose();
   return false;
 }
 
-bool CheckTempIndexFile(Dialogs& dialogs, std::string_view name) {
+bool CheckTempIndexFile(Dialogs& dialogs, std::string_view name, const KeptHook& onKept) {
   const std::string base = Short(name);
   const int64_t temp = RecoverySizeOf(base + ".IX~");
   if (temp < 0) return true;
@@ -66,9 +87,8 @@ bool CheckTempIndexFile(Dialogs& dialogs, std::string_view name) {
   RecoveryQuestion question{std::string(name) + ".IX~", SizeText(temp), index < 0 ? std::string("-") : SizeText(index)};
   if (dialogs.AskRecovery(question)) {
     const std::string full(name);
-    // As above: a failed delete or rename leaves the .IX~ in place, never replaced.
-    if (platform::FileExists(full + ".IX")) (void)platform::DeleteFile(full + ".IX");
-    (void)platform::RenameFile(full + ".IX~", full + ".IX");
+    // As above: the old .IX is kept beside, a failed rename leaves the .IX~ in place.
+    MoveOver(full + ".IX~", full + ".IX", onKept);
     return true;
   }
   dialogs.RequestClose();

@@ -53,6 +53,16 @@ TEST(ReportText, StoredValuesAsText) {
 
 class ReportFileTest : public test::CompanyDirTest {};
 
+// The lines of a report without its checksum and closing lines.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  for (std::string& line : platform::SplitLines(text)) {
+    if (line.rfind("SUM\t", 0) == 0 || line.rfind("END\t", 0) == 0) continue;
+    out.push_back(std::move(line));
+  }
+  return out;
+}
+
 TEST_F(ReportFileTest, LinesAreOnDiskAsTheyHappen) {
   const platform::LocalTime t{2026, 1, 2, 3, 4, 5};
   ReportFile report(dir_, t);
@@ -60,12 +70,12 @@ TEST_F(ReportFileTest, LinesAreOnDiskAsTheyHappen) {
   const auto nan = test::NaNMoney();
   report.FieldReset("GLFILE01", 7, 78, nan.data(), modules::LeftReason::kNone);
   // Read while the report is still open: nothing waits in a buffer.
-  std::vector<std::string> lines = platform::SplitLines(Read("KVFIX207-20260102-030405.LOG"));
+  std::vector<std::string> lines = Lines(Read("KVFIX207-20260102-030405.LOG"));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "KVFIX207 repair report 2026-01-02 03:04:05 " + dir_);
   EXPECT_EQ(lines[2], "GLFILE01\t7\t78\t00000000000000C0FF7F\tNaN");
   report.FieldReset("POFILE02", 12, 260, nan.data(), modules::LeftReason::kLocked);
-  lines = platform::SplitLines(Read("KVFIX207-20260102-030405.LOG"));
+  lines = Lines(Read("KVFIX207-20260102-030405.LOG"));
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[3], "POFILE02\t12\t260\t00000000000000C0FF7F\tNaN\tLOCKED");
   EXPECT_FALSE(report.WriteFailed());
@@ -83,7 +93,7 @@ TEST_F(ReportFileTest, ARunInTheSameSecondAsAnotherGetsAReportOfItsOwn) {
   for (const char* name : {"KVFIX207-20260102-030405-3.LOG", "KVFIX207-20260102-030405-4.LOG"}) {
     ReportFile next(dir_, t);
     EXPECT_EQ(next.Path(), dir_ + "/" + name);
-    EXPECT_EQ(platform::SplitLines(Read(name)).size(), 2u) << name;
+    EXPECT_EQ(Lines(Read(name)).size(), 2u) << name;
   }
   EXPECT_EQ(Read("KVFIX207-20260102-030405.LOG"), first);
   EXPECT_EQ(Read("KVFIX207-20260102-030405-2.LOG"), "someone else's");
@@ -163,7 +173,7 @@ TEST_F(ReportFileTest, LinesOfABatchGoOutWithOneWrite) {
     single.FieldReset("GLFILE01", 7, 78, nan.data(), modules::LeftReason::kNone);
     single.FieldReset("GLFILE01", 7, 1188, inf.data(), modules::LeftReason::kNone);
     single.FieldReset("GLFILE01", 9, 88, nan.data(), modules::LeftReason::kWriteFailed);
-    expected = platform::SplitLines(Read("KVFIX207-20260102-030405.LOG"));
+    expected = Lines(Read("KVFIX207-20260102-030405.LOG"));
   }
   const platform::LocalTime later{2026, 1, 2, 3, 4, 6};
   ReportFile batch(dir_, later);
@@ -173,7 +183,7 @@ TEST_F(ReportFileTest, LinesOfABatchGoOutWithOneWrite) {
   batch.FieldsReset("GLFILE01", fields);
   const uint64_t after = platform::GetCallCounts().calls[static_cast<int>(platform::Op::kWrite)];
   EXPECT_EQ(after - before, 1u);
-  std::vector<std::string> lines = platform::SplitLines(Read("KVFIX207-20260102-030406.LOG"));
+  std::vector<std::string> lines = Lines(Read("KVFIX207-20260102-030406.LOG"));
   ASSERT_EQ(lines.size(), expected.size());
   for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << i;  // line 0 has the time
   EXPECT_FALSE(batch.WriteFailed());
@@ -194,7 +204,7 @@ TEST_F(ReportFileTest, AReportReadsBackForAnUndo) {
     report.RecordUnread("GLFILE03", 20, modules::LeftReason::kReadFailed);
   }
   const std::string text = Read("KVFIX207-20260102-030405.LOG");
-  const std::vector<std::string> lines = platform::SplitLines(text);
+  const std::vector<std::string> lines = Lines(text);
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[2], "FILE\tGLFILE03\tSLOT\t220");
   ReportContents read;
@@ -214,7 +224,8 @@ TEST_F(ReportFileTest, AReportReadsBackForAnUndo) {
   };
   const std::string head = lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2] + "\r\n";
   const Case cases[] = {
-      {"cut inside the reason of a left field", text.substr(0, text.find("\tLOCKED") + 3), nullptr, 2},
+      // A write cut short counts for nothing: its lines follow the last sum.
+      {"cut inside the reason of a left field", text.substr(0, text.find("\tLOCKED") + 3), nullptr, 1},
       {"cut before the line end of a written one", head + lines[3] + "\r\n" + lines[4], nullptr, 1},
       {"no slot length", lines[0] + "\r\n" + lines[1] + "\r\n" + lines[3] + "\r\n", "without its file's slot length", 0},
       {"value and bytes disagree", head + "GLFILE03\t7\t103\t00000000000000C0FF7F\t+Inf\r\n", "disagree", 0},
@@ -232,6 +243,79 @@ TEST_F(ReportFileTest, AReportReadsBackForAnUndo) {
       EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
   }
+}
+
+
+// Written ahead: a record's lines and fingerprint are on disk before it is written; a
+// write that fails leaves no part of its block, the closing line still follows, and
+// the report reads back as exactly the fields before it. An edit breaks the sums.
+TEST_F(ReportFileTest, WrittenAheadWithSumsAndAClosingLine) {
+  const platform::LocalTime t{2026, 1, 2, 3, 4, 5};
+  const auto nan = test::NaNMoney();
+  std::vector<uint8_t> slot(220, 0);
+  struct Case {
+    const char* what;
+    uint64_t failingWrite;  // 0: none; else the Nth write after the header
+    size_t written;
+    bool ahead2;
+  };
+  const Case cases[] = {{"all written", 0, 2, true}, {"the second record's write fails", 2, 1, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(Path("KVFIX207-20260102-030405.LOG"));
+    {
+      ReportFile report(dir_, t);
+      report.FileWalked("GLFILE03", 220);
+      const modules::ResetField f1[] = {{7, 103, nan.data()}};
+      const modules::ResetField f2[] = {{9, 103, nan.data()}};
+      if (c.failingWrite != 0) platform::SetFaultPlan({platform::Op::kWrite, c.failingWrite, false, platform::FaultKind::kShortCount, ENOSPC});
+      EXPECT_TRUE(report.WriteAhead("GLFILE03", 7, f1, slot));
+      EXPECT_EQ(report.WriteAhead("GLFILE03", 9, f2, slot), c.ahead2);
+      platform::ClearFaults();
+      if (!c.ahead2) {
+        EXPECT_THROW(report.ThrowWriteFailure(), modules::ReportWriteFailed);
+      }
+      report.Close(c.ahead2 ? "COMPLETED" : "ENDED EARLY");
+    }
+    const std::string text = Read("KVFIX207-20260102-030405.LOG");
+    ReportContents read;
+    std::string error;
+    ASSERT_TRUE(ParseRepairReport(text, read, error)) << error;
+    EXPECT_TRUE(read.sealed);
+    EXPECT_TRUE(read.sumsMatch);
+    EXPECT_EQ(read.written.size(), c.written);
+    EXPECT_EQ(read.fingerprints.size(), c.written);
+    EXPECT_EQ(read.outcome, c.ahead2 ? "COMPLETED" : "ENDED EARLY");
+    EXPECT_EQ(read.directory, dir_);
+    // One changed byte (a record number) breaks the sums.
+    std::string edited = text;
+    edited[edited.find("GLFILE03\t7\t")+9] = '8';
+    ASSERT_TRUE(ParseRepairReport(edited, read, error)) << error;
+    EXPECT_FALSE(read.sumsMatch);
+  }
+  EXPECT_EQ(EscapeControls("/a\nb"), "/a\\x0Ab");
+  EXPECT_EQ(UnescapeControls("/a\\x0Ab"), "/a\nb");
+}
+
+// A field written ahead whose record then could not be written follows again with its
+// reason: it is taken back, the undo has nothing to do there.
+TEST_F(ReportFileTest, AFieldLeftAfterItsLineWasWrittenAheadIsTakenBack) {
+  const platform::LocalTime t{2026, 1, 2, 3, 4, 5};
+  const auto nan = test::NaNMoney();
+  std::vector<uint8_t> slot(220, 0);
+  {
+    ReportFile report(dir_, t);
+    report.FileWalked("GLFILE03", 220);
+    const modules::ResetField f[] = {{7, 103, nan.data()}};
+    ASSERT_TRUE(report.WriteAhead("GLFILE03", 7, f, slot));
+    report.FieldReset("GLFILE03", 7, 103, nan.data(), modules::LeftReason::kWriteFailed);
+  }
+  ReportContents read;
+  std::string error;
+  ASSERT_TRUE(ParseRepairReport(Read("KVFIX207-20260102-030405.LOG"), read, error)) << error;
+  EXPECT_EQ(read.written.size(), 0u);
+  EXPECT_EQ(read.notWritten, 1);
+  EXPECT_EQ(read.outcome, "ENDED EARLY");  // destroyed without its outcome
 }
 
 // The message names the report's path and the system's reason; a header that cannot be

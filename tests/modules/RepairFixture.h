@@ -36,8 +36,19 @@ struct ResetLine {
 
 class RecordingReport : public RepairReport {
  public:
+  // A field written ahead whose record then was left is the one line with the reason,
+  // as the undo reads the report.
   void FieldReset(std::string_view file, int32_t record, int offset, const uint8_t* original,
                   LeftReason left) override {
+    if (left != LeftReason::kNone) {
+      for (ResetLine& l : lines) {
+        if (l.written && l.file == file && l.record == record && l.offset == offset) {
+          l.written = false;
+          l.left = left;
+          return;
+        }
+      }
+    }
     lines.push_back({std::string(file), record, offset,
                      std::string(reinterpret_cast<const char*>(original), 10), left == LeftReason::kNone, left});
   }
@@ -45,8 +56,18 @@ class RecordingReport : public RepairReport {
     unread.push_back(std::string(file) + " " + std::to_string(record) +
                      (why == LeftReason::kReadFailed ? "" : " " + std::string(LeftReasonText(why))));
   }
+  // Fails from the failAheadAt-th record written ahead on (0: never).
+  bool WriteAhead(std::string_view file, int32_t record, std::span<const ResetField> fields,
+                  std::span<const uint8_t> slot) override {
+    ++aheadCalls;
+    if (failAheadAt != 0 && aheadCalls >= failAheadAt) return false;
+    return RepairReport::WriteAhead(file, record, fields, slot);
+  }
+  void ThrowWriteFailure() const override { throw ReportWriteFailed("the test report failed"); }
   std::vector<ResetLine> lines;
   std::vector<std::string> unread;
+  int aheadCalls = 0;
+  int failAheadAt = 0;
 };
 
 class RecordingProgress : public ProgressSink {

@@ -238,5 +238,24 @@ TEST_F(WalkBatchTest, ARecordHeldElsewhereIsTriedInRoundsThenLeft) {
   platform::SetWindowsLockRule(wasMandatory);
 }
 
+// Written ahead: when the report cannot take a record's lines, that record and every
+// later one stay as they were, and the walk ends with the report's failure.
+TEST_F(WalkBatchTest, AReportThatCannotBeWrittenAheadStopsBeforeTheNextWrite) {
+  BuildWith(12, {3, 6, 9});
+  const std::string before6 = Slot("GLFILE04", 6);
+  const std::string before9 = Slot("GLFILE04", 9);
+  isam::FileBlock* block = Open();
+  report_.failAheadAt = 2;
+  EXPECT_THROW(WalkModuleFile(*access_, block, DataFile("GLFILE04"), progress_, &report_), ReportWriteFailed);
+  access_->CloseModuleFile(block);
+  EXPECT_EQ(progress_.RepairCount(), 1);
+  ASSERT_EQ(report_.lines.size(), 1u);
+  EXPECT_EQ(report_.lines[0].record, 3);
+  EXPECT_TRUE(report_.lines[0].written);
+  EXPECT_EQ(Field(Slot("GLFILE04", 3), kMoney), std::string(10, '\0'));
+  EXPECT_EQ(Slot("GLFILE04", 6), before6);
+  EXPECT_EQ(Slot("GLFILE04", 9), before9);
+}
+
 }  // namespace
 }  // namespace kv::modules::testing

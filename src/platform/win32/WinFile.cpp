@@ -372,6 +372,63 @@ bool FileExists(std::string_view name) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+NameProbe ProbeName(std::string_view name) {
+  const std::wstring wide = SystemPath(detail::CutName(name));
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  const DWORD err =
+      WinCall(Op::kStat, [&] { return (attributes = ::GetFileAttributesW(wide.c_str())) != INVALID_FILE_ATTRIBUTES; });
+  NameProbe out;
+  if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) {
+    out.kind = NameKind::kMissing;  // the file system compares names ignoring case
+    return out;
+  }
+  if (err != 0) {
+    out.error = FromWin(err);
+    return out;
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // A link: whether its target is there shows when it is opened through it.
+    HANDLE h = INVALID_HANDLE_VALUE;
+    const DWORD open = WinCall(Op::kStat, [&] {
+      h = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      return h != INVALID_HANDLE_VALUE;
+    });
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    if (open == ERROR_FILE_NOT_FOUND || open == ERROR_PATH_NOT_FOUND) {
+      out.kind = NameKind::kDanglingLink;
+      return out;
+    }
+  }
+  out.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? NameKind::kDirectory
+             : (attributes & FILE_ATTRIBUTE_DEVICE) != 0  ? NameKind::kOther
+                                                           : NameKind::kFile;
+  return out;
+}
+
+bool SameEntry(std::string_view a, std::string_view b) {
+  auto identity = [](std::string_view name, BY_HANDLE_FILE_INFORMATION& info) {
+    const std::wstring wide = SystemPath(detail::CutName(name));
+    HANDLE h = INVALID_HANDLE_VALUE;
+    WinCall(Op::kStat, [&] {
+      h = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      return h != INVALID_HANDLE_VALUE;
+    });
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = ::GetFileInformationByHandle(h, &info) != 0;
+    ::CloseHandle(h);
+    return ok;
+  };
+  BY_HANDLE_FILE_INFORMATION x{};
+  BY_HANDLE_FILE_INFORMATION y{};
+  return identity(a, x) && identity(b, y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+         x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
+// A new file takes the access its directory gives: nothing to copy.
+void TakeAccessOf(std::string_view, std::initializer_list<std::string_view>) {}
+
 int64_t FileSizeOf(std::string_view name) {
   const std::wstring wide = SystemPath(detail::CutName(name));
   WIN32_FILE_ATTRIBUTE_DATA data{};

@@ -291,6 +291,8 @@ void UseConsoleFor(std::ostream& stream, DWORD which) {
 
 }  // namespace
 
+void IgnoreClosedOutput() {}
+
 void UseConsoleForText() {
   UseConsoleFor(std::cout, STD_OUTPUT_HANDLE);
   UseConsoleFor(std::cerr, STD_ERROR_HANDLE);
