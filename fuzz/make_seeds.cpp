@@ -250,6 +250,45 @@ void CompanyListSeeds() {
 
 }  // namespace
 
+// fuzz_check: a sound GLFILE04 (two keys of 23 and 16 characters, duplicates, trees
+// three levels deep) with a layout, then with a journal, and a side file.
+void CheckSeeds() {
+  FileLayout fileLayout;
+  fileLayout.dataPath = ScratchDirectory() + "/GLFILE04.DAT";
+  fileLayout.slotLength = 151;
+  fileLayout.keys = {{23, true}, {16, true}};
+  fileLayout.highestSlot = 40;
+  fileLayout.freeChain = DescendingChain({5, 17, 33});
+  fileLayout.index.maxItemsPerPage = 3;
+  const std::string error = BuildFile(fileLayout, [](int32_t record, bool deleted, std::span<uint8_t>, KeySink& keys) {
+    if (deleted) return;
+    keys.Add(1, "ACCOUNT" + std::to_string(record % 9));
+    keys.Add(2, std::to_string(1000 + record));
+  });
+  if (!error.empty()) Fail("check seed", error);
+  const std::string dat = ReadScratchFile("GLFILE04.DAT");
+  const std::string ix = ReadScratchFile("GLFILE04.IX");
+  auto pack = [&](std::string_view dia, std::string_view side) {
+    std::string out;
+    AppendPart(out, dat);
+    AppendPart(out, ix);
+    AppendPart(out, dia);
+    return out + std::string(side);
+  };
+  Seed("fuzz_check", "layout", pack(CoordinationLayout(2), std::string(440, '\0')));
+  JournalWriter journal;
+  DataHeader header;
+  header.highestSlot = 40;
+  header.slotLength = 151;
+  header.keyCount = 2;
+  header.freeHead = 33;
+  header.freeCount = 3;
+  journal.AddDataHeader(header);
+  journal.End();
+  Seed("fuzz_check", "journal", pack(journal.Bytes(), ""));
+  Seed("fuzz_check", "data-only", pack("", std::string(221, '\0')));
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s <corpus directory>\n", argv[0]);
@@ -263,5 +302,6 @@ int main(int argc, char** argv) {
   EngineSeeds();
   JournalSeeds();
   CompanyListSeeds();
+  CheckSeeds();
   return 0;
 }

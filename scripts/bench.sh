@@ -11,7 +11,8 @@
 # 3. Makes a benchmark company (make-demo, N slots in every data file, default 100,000;
 #    about 1% of the live records of the walked files carry unsound amounts).
 # 4. After a warm-up read, times R runs each (default 3) of: cat of the walked data
-#    files to /dev/null (the floor), kvfix207-cli scan, and kvfix207-cli repair --yes on
+#    files to /dev/null (the floor), kvfix207-cli scan, kvfix207-cli check (every file's
+#    structure, index files included: at most 1.5 x the scan), and kvfix207-cli repair --yes on
 #    a fresh copy (the copy is not timed); prints the medians, the ratios to cat, the
 #    peak resident memory and the platform's system calls per record (KVFIX_STATS=1).
 #    A second repair of a repaired copy shows the read path alone (nothing to write).
@@ -164,7 +165,7 @@ bytes=$(walked_bytes "$pristine")
 echo "== warm-up read"
 cat $walked_files >/dev/null
 
-cat_times=() scan_times=() repair_times=() again_times=() scan_cpu=() repair_cpu=()
+cat_times=() scan_times=() check_times=() repair_times=() again_times=() scan_cpu=() check_cpu=() repair_cpu=()
 scan_rss=0 repair_rss=0
 for ((i = 1; i <= runs; i++)); do
   read -r t _ _ _ < <(measure cat $walked_files)
@@ -174,6 +175,10 @@ for ((i = 1; i <= runs; i++)); do
   [ "$code" = 3 ] || [ "$code" = 0 ] || { echo "scan failed ($code):"; cat "$base/last.err"; exit 1; }
   scan_times+=("$t"); scan_cpu+=("$cpu"); scan_rss=$(( rss > scan_rss ? rss : scan_rss ))
   cp "$base/last.err" "$base/scan.err"
+
+  read -r t _ code cpu < <(measure "$cli" check "$pristine")
+  [ "$code" = 0 ] || { echo "check failed or found damage ($code):"; cat "$base/last.err"; exit 1; }
+  check_times+=("$t"); check_cpu+=("$cpu")
 
   fresh_copy "$pristine"
   cat $(for f in $walked; do echo "$work/$f.DAT"; done) >/dev/null
@@ -187,11 +192,12 @@ for ((i = 1; i <= runs; i++)); do
   [ "$code" = 0 ] || { echo "second repair failed ($code):"; cat "$base/last.err"; exit 1; }
   again_times+=("$t")
   cp "$base/last.err" "$base/again.err"
-  echo "run $i: cat ${cat_times[-1]} s, scan ${scan_times[-1]} s, repair ${repair_times[-1]} s, repair of the repaired copy ${again_times[-1]} s"
+  echo "run $i: cat ${cat_times[-1]} s, scan ${scan_times[-1]} s, check ${check_times[-1]} s, repair ${repair_times[-1]} s, repair of the repaired copy ${again_times[-1]} s"
 done
 
 cat_med=$(printf '%s\n' "${cat_times[@]}" | median)
 scan_med=$(printf '%s\n' "${scan_times[@]}" | median)
+check_med=$(printf '%s\n' "${check_times[@]}" | median)
 repair_med=$(printf '%s\n' "${repair_times[@]}" | median)
 again_med=$(printf '%s\n' "${again_times[@]}" | median)
 live=$(sed -n 's/^scanned [0-9]* files, \([0-9]*\) live records.*/\1/p' "$base/scan.err")
@@ -204,11 +210,13 @@ echo "== results: $records slots per file, $(( bytes / 1000000 )) MB in the walk
 printf '%-34s %8s  %s\n' "" "median" "runs"
 printf '%-34s %8.3f s  %s\n' "cat of the walked files" "$cat_med" "${cat_times[*]}"
 printf '%-34s %8.3f s  %s\n' "scan" "$scan_med" "${scan_times[*]}"
+printf '%-34s %8.3f s  %s\n' "check (all files, indexes too)" "$check_med" "${check_times[*]}"
 printf '%-34s %8.3f s  %s\n' "repair --yes (fresh copy)" "$repair_med" "${repair_times[*]}"
 printf '%-34s %8.3f s  %s\n' "repair of the repaired copy" "$again_med" "${again_times[*]}"
 awk -v c="$cat_med" -v s="$scan_med" -v r="$repair_med" -v a="$again_med" 'BEGIN {
   printf "scan/cat %.2f   repair/cat %.2f   repair of the repaired copy/cat %.2f\n", s / c, r / c, a / c }'
-echo "CPU time (user + system, all threads; median): scan $(printf '%s\n' "${scan_cpu[@]}" | median) s, repair $(printf '%s\n' "${repair_cpu[@]}" | median) s"
+awk -v s="$scan_med" -v k="$check_med" 'BEGIN { printf "check/scan %.2f (at most 1.50)\n", k / s }'
+echo "CPU time (user + system, all threads; median): scan $(printf '%s\n' "${scan_cpu[@]}" | median) s, check $(printf '%s\n' "${check_cpu[@]}" | median) s, repair $(printf '%s\n' "${repair_cpu[@]}" | median) s"
 echo "records repaired: $repaired (make-demo: $planted)"
 echo "peak resident memory: scan $((scan_rss / 1024)) MB, repair $((repair_rss / 1024)) MB"
 if [ -n "$repair_calls" ] && [ -n "$again_calls" ]; then

@@ -4,6 +4,7 @@
 //   kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR
 //   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited] [--accept-moved] REPORT
 //   kvfix207-cli scan [--held-wait SECONDS] COMPANY_DIR
+//   kvfix207-cli check [--json] COMPANY_DIR | --all
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
 //   kvfix207-cli --version
 //
@@ -20,12 +21,14 @@
 #include <string_view>
 #include <vector>
 
+#include "app/Check.h"
 #include "app/Report.h"
 #include "app/Run.h"
 #include "app/Scan.h"
 #include "app/Undo.h"
 #include "app/Version.h"
 #include "cli/CliDialogs.h"
+#include "company/CompanyList.h"
 #include "company/Settings.h"
 #include "modules/ModuleTables.h"
 #include "modules/Progress.h"
@@ -64,6 +67,7 @@ constexpr const char* kUsageText =
     "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited]\n"
     "                    [--accept-moved] REPORT\n"
     "  kvfix207-cli scan [--held-wait SECONDS] COMPANY_DIR\n"
+    "  kvfix207-cli check [--json] COMPANY_DIR | --all\n"
     "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
     "  kvfix207-cli --version\n"
     "  kvfix207-cli --help\n"
@@ -71,6 +75,15 @@ constexpr const char* kUsageText =
     "  tried again (default 30, at most 3600; 0 leaves them at once).\n"
     "scan: reads only; --held-wait as for repair (default 5): records it could not\n"
     "  read because another station holds them are named on standard error.\n"
+    "check: judges the structure of every module file, read-only, without locks:\n"
+    "  data headers, slots and free chains, each key's tree in the index file,\n"
+    "  page free chains, coordination files, information and side file lengths.\n"
+    "  One line per finding: FILE, KIND, PLACE, TEXT (tab-separated; a note's text\n"
+    "  begins with \"note: \"); --json writes JSON Lines instead and the lines go to\n"
+    "  standard error. It cannot tell whether a key's text matches its record (the\n"
+    "  key recipes are the suite's). --all checks the companies of USERDRV.INI in the\n"
+    "  start directory in list order, each line headed by the company's directory;\n"
+    "  the exit status is the worst of them.\n"
     "undo: puts back the original bytes of every field a repair report lists as\n"
     "  written, where its record is still exactly as the repair wrote it (the\n"
     "  report's fingerprint of the record matches); a field that holds its original\n"
@@ -86,7 +99,7 @@ constexpr const char* kUsageText =
     "     or an undo refused\n"
     "  2  usage\n"
     "  3  scan: unsound fields found that a repair would reset (also when it left\n"
-    "     held records)\n"
+    "     held records); check: damage found\n"
     "  4  repair or undo done but records or fields left (held by another station,\n"
     "     a read or write failed, or for an undo changed since; see the report);\n"
     "     scan: none found but records another station held were left unjudged\n";
@@ -393,6 +406,78 @@ int Scan(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
+// Checks one company; `company` (UTF-8) begins every output line under --all.
+int CheckOne(const std::string& dir, bool json, const std::string& company, app::CheckSummary& summary) {
+  const std::string column = company.empty() ? std::string() : company + '\t';
+  std::string error;
+  const bool ok = app::CheckCompany(
+      dir,
+      [&](const app::CheckFinding& f) {
+        (json ? std::cerr : std::cout) << column << app::CheckLine(f) << '\n';
+        if (json) std::cout << app::CheckJson(f, company) << '\n';
+      },
+      summary, error);
+  const int status = !ok ? kExitEarly : (summary.damage > 0 ? kExitFindings : kExitOk);
+  if (json) std::cout << app::CheckSummaryJson(summary, status, platform::Cp874ToUtf8(error), company) << '\n';
+  std::cout.flush();
+  std::cerr << column << "checked " << summary.filesChecked << " files, " << summary.liveRecords << " live records: "
+            << summary.damage << " damage findings, " << summary.notes << " notes (" << summary.busyFiles
+            << " files busy)\n";
+  if (!ok) std::cerr << column << "kvfix207-cli: " << platform::Cp874ToUtf8(error) << "\n";
+  return status;
+}
+
+// Of two exit statuses the one that says more is wrong: 1, then 4, then 3, then 0.
+int WorseStatus(int a, int b) {
+  auto rank = [](int s) { return s == kExitEarly ? 3 : s == kExitLeft ? 2 : s == kExitFindings ? 1 : 0; };
+  return rank(b) > rank(a) ? b : a;
+}
+
+int Check(const std::vector<std::string>& args) {
+  bool json = false;
+  bool all = false;
+  std::string dir;
+  for (const std::string& a : args) {
+    if (a == "--json") {
+      json = true;
+    } else if (a == "--all") {
+      all = true;
+    } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
+      return Usage(problem);
+    }
+  }
+  app::CheckSummary summary;
+  if (!all) {
+    if (dir.empty()) return Usage("check needs a company directory, or --all");
+    if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
+    return CheckOne(dir, json, {}, summary);
+  }
+  if (!dir.empty()) return Usage("check --all takes the companies of USERDRV.INI, not a directory");
+  std::vector<company::CompanyEntry> companies;
+  try {
+    if (!company::ReadCompanyList(companies)) {
+      std::cerr << "kvfix207-cli: no " << company::kCompanyListFile << " in the start directory\n";
+      return kExitEarly;
+    }
+  } catch (const platform::IoError& e) {
+    std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(app::IoErrorMessage(e.code(), e.name())) << "\n";
+    return kExitEarly;
+  }
+  int worst = kExitOk;
+  std::vector<std::string> table;
+  for (const company::CompanyEntry& entry : companies) {
+    const std::string shown = platform::Cp874ToUtf8(entry.directory);
+    const int status = CheckOne(entry.directory, json, shown, summary);
+    worst = WorseStatus(worst, status);
+    table.push_back(shown + '\t' + std::to_string(summary.filesChecked) + '\t' + std::to_string(summary.liveRecords) +
+                    '\t' + std::to_string(summary.damage) + '\t' + std::to_string(summary.notes) + '\t' +
+                    std::to_string(summary.busyFiles) + '\t' + std::to_string(status));
+  }
+  std::cerr << "company\tfiles\tlive records\tdamage\tnotes\tbusy files\texit\n";
+  for (const std::string& row : table) std::cerr << row << '\n';
+  return worst;
+}
+
 int MakeDemo(const std::vector<std::string>& args) {
   uint64_t records = 0;
   uint64_t seed = 0;
@@ -477,6 +562,7 @@ int main(int argc, char** argv) {
   try {
     if (command == "repair") return Repair(args);
     if (command == "scan") return Scan(args);
+    if (command == "check") return Check(args);
     if (command == "undo") return Undo(args);
     if (command == "make-demo") return MakeDemo(args);
     if (command == "--help" || command == "-h" || command == "help") {

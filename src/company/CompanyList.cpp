@@ -127,6 +127,19 @@ bool ValidateTemplateDirectory(const std::string& dir, ui::Dialogs& dialogs) {
   return true;
 }
 
+bool ReadCompanyList(std::vector<CompanyEntry>& entries) {
+  entries.clear();
+  if (!platform::FileExists(kCompanyListFile)) return false;
+  std::vector<std::string> lines;
+  ReadLinesOrThrow(kCompanyListFile, lines);
+  if (lines.size() > kCompanyRows) lines.resize(kCompanyRows);
+  for (const std::string& line : lines) {
+    CompanyEntry entry;
+    if (ParseCompanyLine(line, entry) && !entry.directory.empty()) entries.push_back(std::move(entry));
+  }
+  return true;
+}
+
 std::string FullDirectoryPath(std::string_view dir) {
   if (dir.empty() || platform::IsAbsolutePath(dir)) return std::string(dir);
   std::string base = platform::CurrentDirectory();

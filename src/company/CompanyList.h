@@ -59,6 +59,11 @@ bool ParseCompanyLine(std::string_view line, CompanyEntry& entry);
 // alone is not kept), else "name;directory" and "|template" when there is one.
 std::string FormatCompanyLine(const CompanyEntry& entry);
 
+// The rows of USERDRV.INI in the current directory that name a directory, in list
+// order (at most 90). False when there is no list; one that cannot be read throws
+// platform::IoError.
+bool ReadCompanyList(std::vector<CompanyEntry>& entries);
+
 // Joins a directory and a name with "/" (no doubled separator).
 std::string JoinPath(std::string_view dir, std::string_view name);
 // Changes the current directory; a failure throws platform::IoError.

@@ -163,7 +163,8 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndPrintNothingOnStdout) {
                            "make-demo", "make-demo --records abc x", "make-demo --records 0 x", "repair --held-wait x",
                            "repair --held-wait 3601 x", "repair x --held-wait",
                            "undo", "undo a b", "undo --bogus x", "undo --held-wait x", "scan --held-wait x",
-                           "scan --held-wait 3601 x", "scan x --held-wait", "scan --bogus x"}) {
+                           "scan --held-wait 3601 x", "scan x --held-wait", "scan --bogus x", "check", "check a b",
+                           "check --bogus x"}) {
     SCOPED_TRACE(args);
     const Result r = Cli(args);
     EXPECT_EQ(r.status, 2);
@@ -255,6 +256,67 @@ TEST_F(CliTest, ScanOfAMissingDirectoryIsAnError) {
   const Result r = Cli("scan '" + dir_ + "/nowhere'");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
+}
+
+// The check: a sound demo company exits 0 and lists nothing, writing nothing; a damaged
+// file exits 3 with its line, or with --json its object and the summary (the text then on
+// standard error); a missing directory exits 1.
+TEST_F(CliTest, CheckExitsByWhatItFindsAndWritesJsonLines) {
+  Result r = Cli("make-demo --records 40 --seed 7 '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto sound = Snapshot();
+  r = Cli("check '" + Company() + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Snapshot(), sound) << "the check wrote something";
+  {
+    std::fstream f(Company() + "/GLFILE05.DAT", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(20);
+    f.put('\1');
+  }
+  const std::string line = "GLFILE05.DAT\tDATA-HEADER\theader\tthe defect flag is 1: every open fails with error 10010";
+  r = Cli("check '" + Company() + "'");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(Lines(r.out), std::vector<std::string>{line});
+  r = Cli("check --json '" + Company() + "'");
+  EXPECT_EQ(r.status, 3) << r.err;
+  const std::vector<std::string> json = Lines(r.out);
+  ASSERT_EQ(json.size(), 2u) << r.out;
+  EXPECT_EQ(json[0],
+            "{\"type\":\"finding\",\"file\":\"GLFILE05.DAT\",\"kind\":\"DATA-HEADER\",\"place\":\"header\","
+            "\"text\":\"the defect flag is 1: every open fails with error 10010\",\"damage\":true}");
+  EXPECT_EQ(json[1].rfind("{\"type\":\"summary\",\"files\":46,", 0), 0u) << json[1];
+  EXPECT_NE(json[1].find("\"damage\":1,\"notes\":0,\"busy_files\":0,\"exit\":3}"), std::string::npos) << json[1];
+  EXPECT_NE(r.err.find(line + "\n"), std::string::npos) << r.err;
+  EXPECT_EQ(Cli("check '" + dir_ + "/nowhere'").status, 1);
+}
+
+// --all: the companies of the start directory's USERDRV.INI in list order, each line
+// headed by the company, a table row each, the worst status (a missing company's 1).
+TEST_F(CliTest, CheckAllGoesThroughTheCompanyList) {
+  const std::string good = dir_ + "/good";
+  const std::string bad = dir_ + "/bad";
+  ASSERT_EQ(Cli("make-demo --records 40 '" + good + "'").status, 0);
+  ASSERT_EQ(Cli("make-demo --records 40 '" + bad + "'").status, 0);
+  {
+    std::fstream f(bad + "/GLFILE05.DAT", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(20);
+    f.put('\1');
+  }
+  std::ofstream(dir_ + "/start/USERDRV.INI")
+      << "Good;" << good << "\r\n\r\nBad;" << bad << "|/templates\r\nGone;" << dir_ << "/gone\r\n";
+  Result r = Cli("check --all");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(Lines(r.out), std::vector<std::string>{bad + "\tGLFILE05.DAT\tDATA-HEADER\theader\tthe defect flag is 1: "
+                                                          "every open fails with error 10010"});
+  const std::string table = r.err.substr(r.err.find("company\tfiles"));
+  EXPECT_EQ(Lines(table), (std::vector<std::string>{"company\tfiles\tlive records\tdamage\tnotes\tbusy files\texit",
+                                                    good + "\t46\t1209\t0\t0\t0\t0", bad + "\t46\t1209\t1\t0\t0\t3",
+                                                    dir_ + "/gone\t0\t0\t0\t0\t0\t1"}));
+  std::remove((dir_ + "/start/USERDRV.INI").c_str());
+  r = Cli("check --all");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Cli("check --all '" + good + "'").status, 2);
 }
 
 // With only PO's information file the repair skips the other modules: the scan lists
