@@ -67,17 +67,15 @@ inline bool AnyMoneyUnsound(const uint8_t* record, std::span<const uint16_t> off
   return AnyMoneyUnsoundInRuns(record, offsets);
 }
 
-// What a faster judge of a record whole finds. It decides the plain values (zero,
-// denormals, normals whose exponent lies below the limit's) and leaves the record to
-// the rule above, field by field, when it meets any other (kAskTheRule).
-enum class MoneyVerdict : uint8_t { kSound, kUnsound, kAskTheRule };
-
 // Every way this build can judge a record whole that this processor runs, the rule
-// itself first; AnyMoneyUnsoundInRuns uses the last. The tests hold each against the
-// rule, the benchmarks time each.
+// field by field first; AnyMoneyUnsoundInRuns uses the last. Each gives the rule's
+// decision. The faster ones decide the plain values of a group of fields (zero,
+// denormals, normals clearly below the limit) at once and leave a group with any
+// other value to the rule; `groupsAsked`, when not null, counts those groups. The
+// tests hold each against the rule, the benchmarks time each.
 struct MoneyRecordJudge {
   const char* name;
-  MoneyVerdict (*judge)(const uint8_t* record, std::span<const uint16_t> offsets);
+  bool (*anyUnsound)(const uint8_t* record, std::span<const uint16_t> offsets, size_t* groupsAsked);
 };
 std::span<const MoneyRecordJudge> MoneyRecordJudges();
 
