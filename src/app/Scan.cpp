@@ -11,6 +11,7 @@
 #include "isam/Coding.h"
 #include "isam/Format.h"
 #include "modules/ModuleTables.h"
+#include "modules/Repairs.h"
 #include "modules/MoneyCheck.h"
 #include "platform/File.h"
 #include "platform/System.h"
@@ -195,7 +196,7 @@ bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const
   ScanFinding finding;
   finding.file = std::string(walked.baseName);
   auto judge = [&](const uint8_t* record, int32_t number) {
-    if (isam::GetI32(record) != 0) return;  // deleted slot
+    if (!isam::SlotIsLive(record)) return;  // deleted slot
     ++summary.recordsScanned;
     if (!modules::AnyMoneyUnsound(record, walked.moneyOffsets)) return;
     for (int offset : walked.moneyOffsets) {
@@ -266,40 +267,19 @@ bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const
   return true;
 }
 
-// Why a repair would leave `module` out; empty when it walks the module. The repair
-// looks for the general ledger's information file only by its existence and opens the
-// others for reading and writing (they are rewritten when the module closes), so an
-// information file this user may not write skips its module as a missing one does.
+// Why a repair would leave `module` out, by the repair's own rule; empty when it walks
+// the module.
 std::string SkipReason(const std::string& dir, modules::Module module, bool& missing) {
+  const modules::ModuleVerdict verdict = modules::JudgeModule(dir, module);
+  missing = verdict.missing;
+  if (verdict.walked) return {};
   const std::string code(modules::ModuleCode(module));
   const std::string info = code + "INFO.DAT";
   const std::string skips = ", the repair skips the " + code + " module";
-  missing = false;
-  if (module == modules::Module::kGL) {
-    missing = !platform::FileExists(dir + info);
-    return missing ? info + " is missing" + skips : std::string();
-  }
-  platform::File file;
-  const platform::OsStatus rc = platform::File::Open(dir + info, platform::Access::kReadWrite, platform::Share::kShared, file);
-  if (!rc) return {};
-  missing = rc == platform::OsError::kFileNotFound || rc == platform::OsError::kPathNotFound;
   if (missing) return info + " is missing" + skips;
-  return info + " cannot be opened for reading and writing (error " + std::to_string(rc.Code()) + ")" + skips;
+  return info + " cannot be opened for reading and writing (error " + std::to_string(platform::Code(verdict.error)) +
+         ")" + skips;
 }
-
-// The billing and purchasing repairs, which come last, write back the information
-// records of the modules they book into when they close, creating a missing one with
-// its defaults: a module skipped for want of its information file is then walked by
-// the next repair.
-struct InformationWrite {
-  modules::Module closing;
-  modules::Module written;
-};
-constexpr InformationWrite kInformationWrites[] = {
-    {modules::Module::kBI, modules::Module::kGL}, {modules::Module::kBI, modules::Module::kAR},
-    {modules::Module::kBI, modules::Module::kIC}, {modules::Module::kPO, modules::Module::kGL},
-    {modules::Module::kPO, modules::Module::kAP}, {modules::Module::kPO, modules::Module::kIC},
-};
 
 // Judges a walked file of a module the repair skips: its unsound fields are counted
 // and named in a note; a file that cannot be judged is named too, without ending the
@@ -352,14 +332,19 @@ bool ScanCompany(std::string_view directory, const std::function<void(const Scan
   std::string reasons[modules::kModuleCount];
   bool missing[modules::kModuleCount] = {};
   for (int m = 0; m < modules::kModuleCount; ++m) reasons[m] = SkipReason(dir, static_cast<modules::Module>(m), missing[m]);
-  for (const InformationWrite& w : kInformationWrites) {
-    const int written = static_cast<int>(w.written);
-    const int closing = static_cast<int>(w.closing);
-    if (!missing[written] || !reasons[closing].empty()) continue;
-    const std::string code(modules::ModuleCode(w.written));
-    reasons[written] += " (the " + std::string(modules::ModuleCode(w.closing)) + " module's repair creates " + code +
-                        "INFO.DAT, so a second repair would walk " + code + ")";
-    missing[written] = false;  // one hint is enough
+  // A module walked later may write the information record of one that is skipped,
+  // creating it: a second repair then walks that one too.
+  for (int closing = 0; closing < modules::kModuleCount; ++closing) {
+    if (!reasons[closing].empty()) continue;
+    const auto by = static_cast<modules::Module>(closing);
+    for (const modules::Module w : modules::InformationWrittenBy(by)) {
+      const int written = static_cast<int>(w);
+      if (!missing[written]) continue;
+      const std::string code(modules::ModuleCode(w));
+      reasons[written] += " (the " + std::string(modules::ModuleCode(by)) + " module's repair creates " + code +
+                          "INFO.DAT, so a second repair would walk " + code + ")";
+      missing[written] = false;  // one hint is enough
+    }
   }
   bool anyInformation = false;
   std::vector<int32_t> held;

@@ -28,6 +28,7 @@
 #include "isam/Coding.h"
 #include "isam/Engine.h"
 #include "isam/Errors.h"
+#include "isam/Format.h"
 #include "modules/HeldRounds.h"
 #include "modules/ModuleTables.h"
 #include "modules/MoneyCheck.h"
@@ -43,8 +44,6 @@ namespace kv::app {
 namespace {
 
 constexpr int kPageBuffers = 500;
-// Bytes of a data file's header read to learn its slot length (at offset 12).
-constexpr size_t kHeaderBytes = 16;
 
 const std::string& UndoQuestionStart() {
   static const std::string text = platform::Th("ต้องการนำค่าเดิมกลับคืน ");
@@ -55,7 +54,6 @@ bool HoldsRepairZero(const uint8_t* field) {
   return std::all_of(field, field + modules::kMoneySize, [](uint8_t b) { return b == 0; });
 }
 
-bool SlotIsLive(std::span<const uint8_t> slot) { return slot.size() >= 4 && isam::GetI32(slot.data()) == 0; }
 
 }  // namespace
 
@@ -148,7 +146,7 @@ bool UndoRun::Impl::Open(std::string& error) {
       }
     }
     platform::File data;
-    uint8_t header[kHeaderBytes] = {};
+    uint8_t header[isam::kDataHeaderSize] = {};
     size_t done = 0;
     platform::OsStatus rc = platform::File::Open(w.name + ".DAT", platform::Access::kReadOnly, platform::Share::kShared, data);
     if (!rc) rc = data.ReadAt(0, header, sizeof header, done);
@@ -156,7 +154,7 @@ bool UndoRun::Impl::Open(std::string& error) {
       error = "cannot read " + w.name + ".DAT: " + platform::SystemErrorText(rc);
       return false;
     }
-    const int32_t slot = done == sizeof header ? isam::GetI32(header + 12) : 0;
+    const int32_t slot = done == sizeof header ? isam::DecodeDataHeader(header).slotLength : 0;
     if (slot != w.slotLength) {
       error = w.name + ".DAT has slots of " + std::to_string(slot) + " bytes, the report " +
               std::to_string(w.slotLength) + ": the report belongs to other data";
@@ -305,7 +303,7 @@ class FilePutBack {
         SetAll(k, UndoOutcome::kLocked);
       } else if (read == isam::ReadOutcome::kFailed) {
         SetAll(k, UndoOutcome::kReadFailed);
-      } else if (!SlotIsLive(slot)) {
+      } else if (slot.size() < 4 || !isam::SlotIsLive(slot.data())) {
         SetAll(k, UndoOutcome::kDeleted);
       } else {
         Judge(k, slot, /*write=*/false);

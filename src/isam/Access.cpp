@@ -27,6 +27,7 @@
 #include <algorithm>
 
 #include "isam/Errors.h"
+#include "isam/Format.h"
 #include "platform/Cp874.h"
 #include "platform/System.h"
 #include "ui/Dialogs.h"
@@ -43,9 +44,7 @@ void Raise(WriteResult& worst, ErrorClass cls) {
   Raise(worst, static_cast<WriteResult>(Code(cls)));
 }
 
-bool SlotIsLive(std::span<const uint8_t> slot) {
-  return slot.size() >= 4 && slot[0] == 0 && slot[1] == 0 && slot[2] == 0 && slot[3] == 0;
-}
+bool LiveSlot(std::span<const uint8_t> slot) { return slot.size() >= 4 && SlotIsLive(slot.data()); }
 
 }  // namespace
 
@@ -275,7 +274,7 @@ WriteReport AccessLayer::WriteRecordAt(FileBlock* block, int32_t recordNumber, s
     if (!locks.Release()) worst = WriteResult::kReleaseFailed;
     return {false, worst};
   }
-  if (!SlotIsLive(work_)) {
+  if (!LiveSlot(work_)) {
     static_cast<void>(locks.Release());  // a deleted slot says so, whatever else went wrong
     return {false, WriteResult::kDeleted};
   }
@@ -303,7 +302,7 @@ RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber
 
   engine_.ReadSlot(block, recordNumber, slot);
   if (!engine_.LastOpOK()) return RepairOutcome::kReadFailed;
-  if (!SlotIsLive(slot)) return RepairOutcome::kDeleted;
+  if (!LiveSlot(slot)) return RepairOutcome::kDeleted;
   // The slot as read under the locks, to put back if the write fails part-way.
   work_.assign(slot.begin(), slot.end());
   if (fix(slot) == 0) return RepairOutcome::kNothingToDo;
@@ -407,7 +406,7 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
       }
     }
     RepairOutcome& outcome = outcomes[first + i];
-    if (!SlotIsLive(bytes)) {
+    if (!LiveSlot(bytes)) {
       outcome = RepairOutcome::kDeleted;
       Raise(worst, WriteResult::kDeleted);
       continue;

@@ -48,6 +48,10 @@ struct DataHeader {
 };
 
 DataHeader DecodeDataHeader(const uint8_t* in);  // 21 bytes
+
+// A slot holds a live record exactly when its first four bytes are zero; a deleted one
+// holds its free-chain link there. `slot` points at a whole slot (at least 4 bytes).
+inline bool SlotIsLive(const uint8_t* slot) { return (slot[0] | slot[1] | slot[2] | slot[3]) == 0; }
 // Writes the 21 header bytes; this program always writes 0 as the defect flag.
 void EncodeDataHeader(const DataHeader& header, uint8_t* out);
 

@@ -1,5 +1,7 @@
 #include "modules/Repairs.h"
 
+#include <algorithm>
+
 #include "modules/ModulePlans.h"
 #include "modules/SharedFiles.h"
 #include "platform/File.h"
@@ -13,12 +15,45 @@ ModuleRepairs::~ModuleRepairs() { CloseAll(); }
 
 void ModuleRepairs::CloseAll() { files_->CloseAll(); }
 
+ModuleVerdict JudgeModule(std::string_view dir, Module module) {
+  const ModulePlan& plan = PlanOf(module);
+  const std::string info = std::string(dir) + std::string(plan.info.fileName);
+  ModuleVerdict verdict;
+  if (!plan.infoMustOpen) {
+    verdict.walked = platform::FileExists(info);
+    verdict.missing = !verdict.walked;
+    return verdict;
+  }
+  platform::File file;
+  const platform::OsStatus rc = platform::File::Open(info, platform::Access::kReadWrite, platform::Share::kShared, file);
+  verdict.walked = !rc;
+  verdict.missing = rc == platform::OsError::kFileNotFound || rc == platform::OsError::kPathNotFound;
+  verdict.error = rc.error();
+  return verdict;
+}
+
+std::vector<Module> InformationWrittenBy(Module module) {
+  std::vector<Module> out;
+  for (const PlanStep& step : PlanOf(module).close) {
+    if (step.step != Step::kWriteInfo && step.step != Step::kWriteInfoOnce && step.step != Step::kStampAndWrite) continue;
+    for (std::string_view name : StepFiles(step)) {
+      for (int m = 0; m < kModuleCount; ++m) {
+        const auto other = static_cast<Module>(m);
+        if (other != module && PlanOf(other).info.fileName == name &&
+            std::find(out.begin(), out.end(), other) == out.end()) {
+          out.push_back(other);
+        }
+      }
+    }
+  }
+  return out;
+}
+
 // A module whose information file is missing (or, for all but GL, cannot be opened)
 // is skipped without a step on the progress bar.
 void ModuleRepairs::Repair(Module module) {
   const ModulePlan& plan = PlanOf(module);
-  const std::string_view info = plan.info.fileName;
-  if (!(plan.infoMustOpen ? FileCanOpen(info) : platform::FileExists(info))) return;
+  if (!JudgeModule({}, module).walked) return;
   RunSteps(*files_, plan.open);
   files_->Walk(module);
   RunSteps(*files_, plan.close);

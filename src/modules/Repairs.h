@@ -8,10 +8,13 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "isam/Access.h"
 #include "modules/ModuleTables.h"
 #include "modules/Progress.h"
+#include "platform/File.h"
 
 namespace kv::modules {
 
@@ -23,6 +26,22 @@ struct RunContext {
 };
 
 class SharedFiles;  // data files, tables and information records of all modules
+
+// Whether a repair walks a module, by the module's own rule: the general ledger needs
+// its information file to exist, every other module needs it to open for reading and
+// writing (it is rewritten at the close).
+struct ModuleVerdict {
+  bool walked = false;
+  bool missing = false;  // not walked because the information file is not there
+  platform::OsError error = platform::OsError::kNone;  // why it would not open, else
+};
+// `dir`: the company directory with its trailing separator, or empty for the current
+// directory (where the run is).
+ModuleVerdict JudgeModule(std::string_view dir, Module module);
+// The modules whose information records the close of `module` writes besides its own,
+// creating one that is missing: a module skipped for want of it is walked by a later
+// repair.
+std::vector<Module> InformationWrittenBy(Module module);
 
 // Module repairs share state (GLFILE01, GLINFO.DAT, GLBOOK.DAT, the IC, AP and AR
 // files): one object holds it for the run. Run them in the order GL, IC, AP, AR, BI,

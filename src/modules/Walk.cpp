@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "isam/Coding.h"
+#include "isam/Format.h"
 #include "modules/BackgroundJob.h"
 #include "modules/HeldRounds.h"
 #include "modules/MoneyCheck.h"
@@ -253,7 +254,7 @@ void JudgeRun(std::span<const uint8_t> bytes, size_t slotLength, int32_t count,
     const uint8_t* record = bytes.data() + static_cast<size_t>(i) * slotLength;
     // The first four bytes are 0 exactly when the record is live; a deleted slot holds
     // its free-chain link there.
-    if (isam::GetI32(record) != 0) {
+    if (!isam::SlotIsLive(record)) {
       ++out.deleted;
       continue;
     }

@@ -107,6 +107,23 @@ class CliTest : public ::testing::Test {
     return r;
   }
 
+  // Cli, with a termination request (SIGTERM, as a closed session or `kill` sends) after
+  // `seconds`; `took` is how long the program ran.
+  Result CliStopped(const std::string& args, int seconds, double& took) {
+    const std::string out = dir_ + "/out.txt", err = dir_ + "/err.txt", status = dir_ + "/status.txt";
+    const std::string cmd = "cd '" + dir_ + "/start' && { APPDATA='" + dir_ + "/appdata' TEMP='" + dir_ + "/temp' '" +
+                            binary_ + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null & pid=$!; sleep " +
+                            std::to_string(seconds) + "; kill -TERM $pid; wait $pid; echo $? >'" + status + "'; }";
+    const auto t0 = std::chrono::steady_clock::now();
+    (void)std::system(cmd.c_str());
+    took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    Result r;
+    r.status = std::atoi(ReadFile(status).c_str());
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    return r;
+  }
+
   std::string Company() const { return dir_ + "/company"; }
 
   // A demo company with damage, the scan's lines for it, and the file and record of the
@@ -485,6 +502,44 @@ TEST_F(CliTest, AScanBesideAHeldRecordNamesItAndExitsFourWithoutDamage) {
   station.CloseBlock(block);
   station.StopEngine();
   kv::test::SetEnvVar("KVFIX_WINDOWS_LOCKS", old != nullptr ? was.c_str() : nullptr);
+}
+
+// A stop in a wait: another station keeps a record the undo must put back, and the undo
+// is asked to end. It says what it waits for and stops within a few seconds.
+TEST_F(CliTest, AStopInAWaitEndsTheUndoAndSaysSo) {
+  Result r = Cli("make-demo --records 20 --seed 5 '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Cli("scan '" + Company() + "'");
+  ASSERT_EQ(r.status, 3) << r.err;
+  const std::string first = Lines(r.out).at(0);
+  const std::string file = first.substr(0, first.find('\t'));
+  const int record = std::stoi(first.substr(file.size() + 1));
+
+  kv::isam::Engine station;
+  station.StartEngine(kv::isam::EngineMode::kNetwork, 16);
+  kv::isam::FileBlock* block = nullptr;
+  station.OpenBlock(block, Company() + "/" + file, {.network = true});
+  ASSERT_TRUE(station.LastOpOK()) << station.LastOpError();
+
+  // (The repair's waits for a lock are the access layer's, tested there.)
+  double took = 0;
+  // A repair, then its undo beside a record another station holds for longer than the stop.
+  r = Cli("repair --yes '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  std::string report;
+  for (const auto& e : fs::directory_iterator(Company())) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("KVFIX207-", 0) == 0 && name > report) report = name;
+  }
+  station.LockSlot(block, record);
+  ASSERT_TRUE(station.LastOpOK());
+  r = CliStopped("undo --yes --held-wait 60 '" + Company() + "/" + report + "'", 3, took);
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_LT(took, 3 + 4.0);
+  EXPECT_NE(r.err.find("waiting for " + file + " record " + std::to_string(record)), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find(file + "\t" + std::to_string(record) + "\t"), std::string::npos) << r.out;
+  station.CloseBlock(block);
+  station.StopEngine();
 }
 
 // Repair and undo by the command line: the question (No without a terminal), a dry run

@@ -256,6 +256,24 @@ TEST_F(AccessTest, ALockConflictIsRetriedThenAsked) {
   dialogs.answers = {false};
   EXPECT_THROW(static_cast<void>(access.ReadRecordAt(block, 1, buffer)), ui::EndRun);
   EXPECT_EQ(dialogs.closeRequests, 1);
+
+  // Still locked, with a watch: after a second of silent retries it hears what is waited
+  // for, and a stop ends the read there, without the question.
+  access.Configure({.silentRetries = 900});
+  std::vector<std::string> told;
+  bool stop = false;
+  {
+    const ScopedConflictWatch watch(access, {[&](std::string_view file, int32_t error, uint64_t waited) {
+                                               told.push_back(std::string(file) + " " + std::to_string(error));
+                                               EXPECT_GE(waited, kConflictNoticeMs);
+                                               stop = true;
+                                             },
+                                             [&] { return stop; }});
+    EXPECT_THROW(static_cast<void>(access.ReadRecordAt(block, 1, buffer)), ui::EndRun);
+  }
+  EXPECT_EQ(told, std::vector<std::string>{"GLFILE04.DAT 10399"});  // its read lock, refused
+  EXPECT_EQ(dialogs.events.size(), 2u);  // no further question
+  EXPECT_EQ(dialogs.closeRequests, 1);
   other.UnlockBlock(theirs);
   other.CloseBlock(theirs);
   access.CloseModuleFile(block);
