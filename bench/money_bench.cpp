@@ -8,8 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "modules/ModuleTables.h"
 #include "modules/MoneyCheck.h"
 
 namespace {
@@ -85,6 +88,50 @@ void BM_TextRoundTrip(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kFields));
 }
 BENCHMARK(BM_TextRoundTrip);
+
+// Whole records as the walk and the scan judge them, with each judge this processor
+// runs: 1,024 records of a file's layout, mostly zero and ordinary amounts, one record
+// in a hundred with a damaged field.
+// Figures are per money field.
+void BM_JudgeRecord(benchmark::State& state, std::string_view file, size_t judgeIndex) {
+  const kv::modules::DataFileDef& def = kv::modules::DataFile(file);
+  const auto anyUnsound = kv::modules::MoneyRecordJudges()[judgeIndex].anyUnsound;
+  const size_t slot = static_cast<size_t>(def.recordLength);
+  constexpr size_t kRecords = 1024;
+  std::mt19937_64 rng(11);
+  std::vector<uint8_t> records(kRecords * slot);
+  for (size_t r = 0; r < kRecords; ++r) {
+    for (uint16_t offset : def.moneyOffsets) {
+      long double x = 0;
+      if (rng() % 100 >= 55) x = static_cast<long double>(static_cast<int64_t>(rng() % 2000000000) - 1000000000) / 100;
+      std::memcpy(&records[r * slot + offset], &x, 10);
+    }
+    if (r % 100 == 7) {
+      const long double bad = INFINITY;
+      std::memcpy(&records[r * slot + def.moneyOffsets[rng() % def.moneyOffsets.size()]], &bad, 10);
+    }
+  }
+  for (auto _ : state) {
+    size_t unsound = 0;
+    for (size_t r = 0; r < kRecords; ++r) {
+      const uint8_t* record = &records[r * slot];
+      unsound += anyUnsound(record, def.moneyOffsets, nullptr);
+    }
+    benchmark::DoNotOptimize(unsound);
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kRecords * def.moneyOffsets.size()));
+}
+
+const bool kJudgeRecordBenchmarks = [] {
+  const auto judges = kv::modules::MoneyRecordJudges();
+  for (size_t j = 0; j < judges.size(); ++j) {
+    for (std::string_view file : {"GLFILE01", "ICFILE01"}) {
+      const std::string name = "BM_JudgeRecord/" + std::string(file) + "/" + judges[j].name;
+      benchmark::RegisterBenchmark(name.c_str(), BM_JudgeRecord, file, j);
+    }
+  }
+  return true;
+}();
 
 }  // namespace
 

@@ -76,6 +76,11 @@ for name, label in (("BM_CheckMoneyField", "CheckMoneyField"), ("BM_TextRoundTri
     print(f"  {label:16s} {per_field(name, 'cpu_time'):8.2f}  {per_field(name, 'real_time'):8.2f}")
 ratio = per_field("BM_TextRoundTrip", "cpu_time") / per_field("BM_CheckMoneyField", "cpu_time")
 print(f"  the text round trip takes {ratio:.0f} x the CPU time of CheckMoneyField")
+print("whole records (file/judge), per money field:  CPU ns")
+for name, row in b.items():
+    if name.startswith("BM_JudgeRecord/"):
+        fields_per_s = row["items_per_second"]  # over CPU time
+        print(f"  {name[len('BM_JudgeRecord/'):]:28s} {1e9 / fields_per_s:6.2f}")
 EOF
   "$build/bench/access_bench" --benchmark_filter='BM_ReadRecordAt|BM_Walk' \
       --benchmark_min_time=0.2 --benchmark_format=json >"$tmpjson" 2>/dev/null

@@ -5,6 +5,7 @@
 namespace kv::cli {
 
 void CliDialogs::Line(const std::string& title, const std::string& cp874Text) {
+  if (beforeLine) beforeLine();
   out_ << title << ": " << platform::Cp874ToUtf8(cp874Text) << '\n';
   out_.flush();
 }

@@ -41,6 +41,9 @@ class CliDialogs : public ui::Dialogs {
 
   // Set by the repair command: the run is under way, Ctrl+C now stops it.
   std::function<void()> runStarts;
+  // Called before each message or question is written (the progress line on the
+  // terminal makes room for it).
+  std::function<void()> beforeLine;
 
  private:
   void Line(const std::string& title, const std::string& cp874Text);

@@ -15,6 +15,7 @@
 // would leave (a module it skips) go to standard error.
 #include <algorithm>
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <iostream>
 #include <string>
@@ -34,6 +35,7 @@
 #include "modules/Progress.h"
 #include "platform/Cp874.h"
 #include "platform/Faults.h"
+#include "platform/File.h"
 #include "platform/Path.h"
 #include "platform/PlainFile.h"
 #include "platform/System.h"
@@ -110,42 +112,133 @@ int Usage(const std::string& why) {
   return kExitUsage;
 }
 
+// The progress of a run on standard error. On a terminal it is one line, repainted in
+// place at most 10 times a second: module, file, how far into the file's records,
+// records per second, and the time the run has left, reckoned from the bytes of the
+// walked files still ahead at the rate the run has made so far. Elsewhere (a log file,
+// a pipe) it is a line per file and, within a long file, a line every 10 seconds.
+// Waits and the stop get lines of their own in both.
 class StderrProgress : public modules::ProgressSink {
+ public:
+  // `companyDir` (CP874): where the walked files lie, for the time left; empty for none.
+  explicit StderrProgress(const std::string& companyDir = {}) : terminal_(platform::StderrIsTerminal()) {
+    for (const modules::DataFileDef* file : modules::WalkedFiles()) {
+      const int64_t size =
+          companyDir.empty() ? -1 : platform::FileSizeOf(companyDir + "/" + std::string(file->baseName) + ".DAT");
+      sizes_.push_back(static_cast<double>(std::max<int64_t>(size, 0)));
+    }
+  }
+
+  // Takes the repainted line away, so that what is written next stands on a line of its
+  // own; the line comes back with the next repaint.
+  void ClearLine() const {
+    if (shownWidth_ == 0) return;
+    std::cerr << '\r' << std::string(shownWidth_, ' ') << '\r' << std::flush;
+    shownWidth_ = 0;
+  }
+
  protected:
   // Ctrl+C (or a termination request) stops the run as the desktop's "ยกเลิก" does.
   bool PollStop() const override {
     if (!platform::StopSignalled()) return false;
     if (!told_) {
       told_ = true;
+      ClearLine();
       std::cerr << "stopping: finishing the records in hand and closing the module's files\n";
     }
     return true;
   }
   void OnStep(std::string_view module, std::string_view file) override {
+    if (const size_t k = WalkIndex(file); k < sizes_.size()) finishedBytes_ += sizes_[k];
+    if (terminal_) return;
     std::cerr << "[" << Position() << "/" << modules::kProgressMax << "] " << module << " " << file
               << " (repaired records so far: " << RepairCount() << ")\n";
   }
   void OnWaiting(std::string_view file, int32_t record, int round, int rounds) override {
+    ClearLine();
     std::cerr << "waiting for " << file << " record " << record << ", held by another station (try " << round
               << " of " << rounds << ")\n";
   }
   void OnWaitingForLock(std::string_view file, int32_t error, uint64_t waitedMs) override {
+    ClearLine();
     std::cerr << "waiting for " << platform::Cp874ToUtf8(file) << ": another station holds its lock (error " << error
               << "), " << waitedMs / 1000 << " s so far; Ctrl+C stops\n";
   }
   void OnWalking(std::string_view module, std::string_view file, int32_t done, int32_t total) override {
-    // A line every few seconds for a long file, not one per read-ahead run.
     const uint64_t now = platform::MonotonicMs();
-    if (now - lastLine_ < kLineEveryMs || done >= total) return;
-    lastLine_ = now;
-    std::cerr << "      " << module << " " << file << ": " << done << " of " << total
-              << " records walked (repaired so far: " << RepairCount() << ")\n";
+    const size_t k = WalkIndex(file);
+    if (k != file_) {
+      file_ = k;
+      fileStartMs_ = lastSeenMs_ != 0 ? lastSeenMs_ : now;
+    }
+    lastSeenMs_ = now;
+    const double fraction = total > 0 ? static_cast<double>(done) / total : 1.0;
+    double walkedBytes = finishedBytes_, aheadBytes = 0;
+    if (k < sizes_.size()) {
+      walkedBytes += sizes_[k] * fraction;
+      aheadBytes = sizes_[k] * (1.0 - fraction);
+      for (size_t i = k + 1; i < sizes_.size(); ++i) aheadBytes += sizes_[i];
+    }
+    if (runStartMs_ == 0) {
+      runStartMs_ = now;
+      runStartBytes_ = walkedBytes;
+    }
+    if (!terminal_) {
+      // A line every few seconds for a long file, not one per read-ahead run.
+      if (now - lastLineMs_ < kLineEveryMs || done >= total) return;
+      lastLineMs_ = now;
+      std::cerr << "      " << module << " " << file << ": " << done << " of " << total
+                << " records walked (repaired so far: " << RepairCount() << ")\n";
+      return;
+    }
+    if (now - lastLineMs_ < kRepaintEveryMs && shownWidth_ != 0 && done < total) return;
+    lastLineMs_ = now;
+    std::string line = std::string(module) + " " + platform::Cp874ToUtf8(file) + "  " +
+                       std::to_string(static_cast<int>(fraction * 100)) + "% of " + std::to_string(total) + " records";
+    if (now > fileStartMs_) {
+      const uint64_t perSecond = static_cast<uint64_t>(done) * 1000 / (now - fileStartMs_);
+      line += "  " + std::to_string(perSecond) + " records/s";
+    }
+    if (RepairCount() > 0) line += "  repaired " + std::to_string(RepairCount());
+    const double runMs = static_cast<double>(now - runStartMs_);
+    if (runMs >= 500 && walkedBytes > runStartBytes_) {
+      const double leftMs = aheadBytes * runMs / (walkedBytes - runStartBytes_);
+      line += "  " + TimeLeftText(static_cast<uint64_t>(leftMs / 1000)) + " left";
+    }
+    std::cerr << '\r' << line;
+    if (line.size() < shownWidth_) std::cerr << std::string(shownWidth_ - line.size(), ' ');
+    std::cerr << std::flush;
+    shownWidth_ = std::max(shownWidth_, line.size());
   }
 
  private:
-  static constexpr uint64_t kLineEveryMs = 5000;
+  static constexpr uint64_t kLineEveryMs = 10000;
+  static constexpr uint64_t kRepaintEveryMs = 100;
+
+  static size_t WalkIndex(std::string_view file) {
+    const auto walked = modules::WalkedFiles();
+    for (size_t i = 0; i < walked.size(); ++i)
+      if (walked[i]->baseName == file) return i;
+    return walked.size();
+  }
+  static std::string TimeLeftText(uint64_t seconds) {
+    if (seconds == 0) return "under a second";
+    if (seconds < 60) return "about " + std::to_string(seconds) + " s";
+    if (seconds < 3600) return "about " + std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s";
+    return "about " + std::to_string(seconds / 3600) + " h " + std::to_string(seconds / 60 % 60) + " min";
+  }
+
+  const bool terminal_;
+  std::vector<double> sizes_;  // bytes of each walked data file, in walk order
+  double finishedBytes_ = 0;   // of the files walked to their end
+  double runStartBytes_ = 0;
+  uint64_t runStartMs_ = 0;
+  size_t file_ = SIZE_MAX;  // walk index of the file in hand
+  uint64_t fileStartMs_ = 0;
+  uint64_t lastSeenMs_ = 0;
+  uint64_t lastLineMs_ = platform::MonotonicMs();
+  mutable size_t shownWidth_ = 0;  // of the repainted line on the terminal; 0 when none is shown
   mutable bool told_ = false;
-  uint64_t lastLine_ = platform::MonotonicMs();
 };
 
 bool ParseNumber(std::string_view text, uint64_t& value) {
@@ -227,7 +320,8 @@ int Repair(const std::vector<std::string>& args) {
     run.Close();
     return kExitEarly;
   }
-  StderrProgress progress;
+  StderrProgress progress(dir);
+  dialogs.beforeLine = [&progress] { progress.ClearLine(); };
   // Only once the question is answered: until then Ctrl+C ends the program as usual
   // (nothing has been changed), also while it waits for an answer on the terminal.
   dialogs.runStarts = [] { platform::WatchStopSignals(); };
@@ -238,6 +332,7 @@ int Repair(const std::vector<std::string>& args) {
   } catch (const ui::EndRun&) {
     status = kExitEarly;
   }
+  progress.ClearLine();
   run.Close();
   helpOut.flush();
   std::cerr << "repaired records: " << run.RepairCount() << "\n";

@@ -6,6 +6,7 @@
 namespace kv::platform {
 
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   if (argc <= 1) return {};

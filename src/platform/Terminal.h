@@ -8,6 +8,9 @@ namespace kv::platform {
 
 // True when standard input is a terminal (a person can answer a question there).
 bool StdinIsTerminal();
+// True when standard error is a terminal (a person reads it as it is written, so a
+// progress line can be repainted in place).
+bool StderrIsTerminal();
 
 // The program's arguments after its name, as UTF-8. On Windows they are taken from the
 // wide command line, so names in any script arrive intact whatever the code page.

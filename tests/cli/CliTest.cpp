@@ -336,6 +336,47 @@ TEST_F(CliTest, ScanExitsZeroAndNamesWhatTheRepairWouldSkip) {
       << r.err;
 }
 
+// Progress goes to stderr. Off a terminal (a log, a pipe): a line per walked file, in
+// walk order, with the count so far, and no carriage returns. On a terminal (the
+// program run under script(1)): no per-file lines but one line repainted in place with
+// module, file and percentage, cleared before the result message so that the message
+// starts a line of its own.
+TEST_F(CliTest, ProgressIsALinePerFileOffATerminalAndOneRepaintedLineOnIt) {
+  Result r = Cli("make-demo --records 40 --seed 7 '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string pristine = dir_ + "/pristine";
+  fs::copy(Company(), pristine);
+  r = Cli("repair --yes '" + Company() + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find('\r'), std::string::npos);
+  std::vector<std::string> steps;
+  for (const std::string& line : Lines(r.err))
+    if (line.rfind("[", 0) == 0) steps.push_back(line.substr(0, line.find(" (")));
+  const std::vector<std::string> walkOrder = {
+      "[1/19] GL GLFILE01",  "[2/19] GL GLFILE03",  "[3/19] GL GLFILE04",  "[4/19] IC ICFILE01",  "[5/19] IC ICFILE02",
+      "[6/19] IC ICFILE04",  "[7/19] IC ICFILE05",  "[8/19] AP APFILE01",  "[9/19] AP APFILE02",  "[10/19] AP APFILE03",
+      "[11/19] AP APFILE04", "[12/19] AR ARFILE01", "[13/19] AR ARFILE02", "[14/19] AR ARFILE03", "[15/19] AR ARFILE04",
+      "[16/19] BI BIFILE01", "[17/19] BI BIFILE02", "[18/19] PO POFILE01", "[19/19] PO POFILE02"};
+  EXPECT_EQ(steps, walkOrder) << r.err;
+
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) to give the program a terminal";
+  fs::remove_all(Company());
+  fs::copy(pristine, Company());
+  const std::string screen = dir_ + "/screen.txt";
+  const std::string inner = "cd '" + dir_ + "/start' && APPDATA='" + dir_ + "/appdata' TEMP='" + dir_ + "/temp' '" +
+                            binary_ + "' repair --yes '" + Company() + "'";
+  const std::string cmd = "script -qec \"" + inner + "\" /dev/null >'" + screen + "' 2>&1 </dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << ReadFile(screen);
+  const std::string shown = ReadFile(screen);
+  EXPECT_EQ(shown.find("[1/19]"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\rGL GLFILE01  "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\rPO POFILE02  100% of 40 records"), std::string::npos) << shown;
+  const size_t result = shown.find("Information: ");
+  ASSERT_NE(result, std::string::npos) << shown;
+  EXPECT_EQ(shown[result - 1], '\r') << shown;  // after the line was blanked out
+  EXPECT_NE(shown.find("\nrepaired records: "), std::string::npos) << shown;
+}
+
 // The whole road: a demo company, a scan that lists the planted fields and writes
 // nothing, a repair that mends exactly those, and a second pass that finds nothing.
 TEST_F(CliTest, RepairMendsExactlyWhatTheScanLists) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cfloat>
 #include <cmath>
@@ -264,6 +265,142 @@ TEST(MoneyCheck, RecordIsUnsoundExactlyWhenOneOfItsFieldsIs) {
             << fieldCount << " fields, unsound one at " << bad;
       }
     }
+  }
+}
+
+// Every faster way of judging a record whole decides as the rule does, field by field,
+// and leaves to the rule only what is not plain: each value is planted alone among
+// sound ones, in layouts that make the groups of 16
+// and 8 fields, the lone fields after them, a run that starts too near the record's
+// first byte, and runs broken by a single byte. 50,000 values chosen where a group's
+// compare could part from the rule go to every place of every layout, 10 million random
+// ones to one place each.
+TEST(MoneyCheck, EveryRecordJudgeDecidesAsTheRule) {
+  struct Layout {
+    const char* what;
+    std::vector<uint16_t> offsets;
+  };
+  auto runs = [](std::initializer_list<std::pair<int, int>> firstAndCount) {
+    std::vector<uint16_t> offsets;
+    for (const auto& [first, count] : firstAndCount)
+      for (int k = 0; k < count; ++k) offsets.push_back(static_cast<uint16_t>(first + 10 * k));
+    return offsets;
+  };
+  const Layout layouts[] = {
+      {"a run of 27 and two lone fields", runs({{4, 27}, {300, 1}, {317, 1}})},
+      {"a run from the record's first byte", runs({{0, 20}})},
+      {"a run from its second byte", runs({{1, 17}})},
+      {"a run broken by one byte after 8 fields", runs({{4, 8}, {85, 16}})},
+      {"a run broken by one byte before its 16th field", runs({{4, 15}, {155, 9}})},
+      {"lone fields 13 bytes apart", runs({{4, 1}, {17, 1}, {30, 1}, {43, 1}, {56, 1}, {69, 1}, {82, 1},
+                                           {95, 1}, {108, 1}})},
+  };
+  // Sound values that a group decides by itself (exponent 0, or a normal below the
+  // limit's exponent), of both signs, so that only the planted value can send a record
+  // through the rule.
+  const Field background[] = {Make(0, 0), Make(0x8000, 0), FromLongDouble(1234.56L), FromLongDouble(-0.01L),
+                              FromLongDouble(8589934591.0L), FromLongDouble(-8589934591.0L), Make(0, 1),
+                              Make(0x8000, 0x8000000000000005ull), Make(0x0001, 1ull << 63),
+                              Make(0xC01F, ~0ull)};
+  for (const Field& f : background) ASSERT_TRUE(kv::modules::IsMoneySound(f.data()));
+
+  std::mt19937_64 rng(20261209);
+  std::vector<Field> edges;
+  // Every exponent, as a normal: every value the compare of a group's lanes can meet.
+  for (uint32_t e = 0; e <= 0x7FFF; ++e)
+    edges.push_back(Make(static_cast<uint16_t>(e | (rng() & 0x8000)), rng() | 1ull << 63));
+  // The exponents where the decision changes, with either integer bit and significands
+  // at the limit's and at the ends of the range.
+  const uint16_t edgeExponents[] = {0, 1, 2, 0x3FFF, 0x401E, 0x401F, 0x4020, 0x4021, 0x4022, 0x7FFE, 0x7FFF};
+  const uint64_t edgeSignificands[] = {0, 1, 0x7FFFFFFFFFFFFFFFull, 0x8000000000000000ull, 0x8000000000000001ull,
+                                       0x9501FFFFFFFFFFFFull, 0x9502000000000000ull, 0x9502F8FFFF5C3DEDull,
+                                       0x9502F8FFFF5C3DEEull, 0x9502F8FFFF5C3DEFull, 0x9503000000000000ull,
+                                       0xC000000000000000ull, ~0ull};
+  for (uint16_t e : edgeExponents)
+    for (uint16_t sign : {0, 0x8000})
+      for (uint64_t s : edgeSignificands) {
+        edges.push_back(Make(static_cast<uint16_t>(e | sign), s));
+        edges.push_back(Make(static_cast<uint16_t>(e | sign), s ^ (rng() >> 40)));
+        edges.push_back(Make(static_cast<uint16_t>(e | sign), s ^ (1ull << 63)));
+      }
+  // Runs of consecutive values around the bound and around 2^33, where the exponent
+  // reaches the limit's, of both signs.
+  auto around = [&](long double x, int ulps) {
+    long double lo = x, hi = x;
+    for (int i = 0; i < ulps; ++i) {
+      lo = std::nextafterl(lo, -INFINITY);
+      hi = std::nextafterl(hi, INFINITY);
+      for (long double v : {lo, hi, -lo, -hi}) edges.push_back(FromLongDouble(v));
+    }
+  };
+  around(ToLongDouble(kUpper), 2100);
+  around(8589934592.0L, 2100);
+  ASSERT_GE(edges.size(), 50000u);
+
+  // Random values, most near the exponents that matter, a few of them not normal.
+  auto randomValue = [&] {
+    const uint64_t r = rng();
+    uint16_t exponent = static_cast<uint16_t>(r & 0x7FFF);
+    if (r & (1ull << 15)) {
+      const int near = static_cast<int>(edgeExponents[(r >> 16) % std::size(edgeExponents)]) +
+                       static_cast<int>((r >> 24) % 7) - 3;
+      exponent = static_cast<uint16_t>(std::clamp(near, 0, 0x7FFF));
+    }
+    uint64_t significand = rng();
+    if ((r >> 32) % 8 != 0) significand |= 1ull << 63;
+    return Make(static_cast<uint16_t>(exponent | (r >> 48 & 0x8000)), significand);
+  };
+
+  // What a judge must decide without the rule: zero, denormals, pseudo-denormals,
+  // normals whose exponent lies below the limit's, and those at the limit's exponent
+  // whose significand's top 16 bits lie below the limit's.
+  auto plain = [](const Field& f) {
+    const uint16_t exponent = SignExponent(f) & 0x7FFF;
+    const uint64_t significand = Significand(f);
+    return exponent == 0 || ((significand >> 63) != 0 && (exponent < 0x4020 ||
+                                                           (exponent == 0x4020 && significand >> 48 < 0x9502)));
+  };
+  const auto judges = kv::modules::MoneyRecordJudges();
+  ASSERT_FALSE(judges.empty());
+  for (const auto& judge : judges.subspan(1)) {  // the first is the rule itself
+    size_t checked = 0, asked = 0, faults = 0;
+    auto check = [&](const Layout& layout, std::vector<uint8_t>& record, size_t at, const Field& f) {
+      const uint16_t offset = layout.offsets[at];
+      std::memcpy(&record[offset], f.data(), f.size());
+      size_t groupsAsked = 0;
+      const bool unsound = judge.anyUnsound(record.data(), layout.offsets, &groupsAsked);
+      const bool sound = kv::modules::IsMoneySound(f.data());
+      if ((unsound == sound || (groupsAsked != 0 && plain(f))) && ++faults <= 10)
+        ADD_FAILURE() << judge.name << ", " << layout.what << ", field " << at << ": " << std::hex << SignExponent(f)
+                      << ":" << Significand(f) << " is " << (sound ? "sound" : "unsound") << ", judged "
+                      << (unsound ? "unsound" : "sound") << (groupsAsked != 0 ? " by the rule" : "");
+      asked += groupsAsked != 0;
+      const Field& was = background[at % std::size(background)];
+      std::memcpy(&record[offset], was.data(), was.size());
+      ++checked;
+    };
+    std::vector<std::vector<uint8_t>> records;
+    for (const Layout& layout : layouts) {
+      std::vector<uint8_t> record(layout.offsets.back() + 10u + 3u, 0xA5);
+      for (size_t at = 0; at < layout.offsets.size(); ++at) {
+        const Field& f = background[at % std::size(background)];
+        std::memcpy(&record[layout.offsets[at]], f.data(), f.size());
+      }
+      size_t groupsAsked = 0;
+      EXPECT_FALSE(judge.anyUnsound(record.data(), layout.offsets, &groupsAsked)) << judge.name << ", " << layout.what;
+      EXPECT_EQ(groupsAsked, 0u) << judge.name << ", " << layout.what;
+      records.push_back(std::move(record));
+    }
+    for (const Field& f : edges)
+      for (size_t l = 0; l < std::size(layouts); ++l)
+        for (size_t at = 0; at < layouts[l].offsets.size(); ++at) check(layouts[l], records[l], at, f);
+    for (size_t i = 0; i < 10000000; ++i) {
+      const size_t l = i % std::size(layouts);
+      check(layouts[l], records[l], (i / std::size(layouts)) % layouts[l].offsets.size(), randomValue());
+    }
+    std::cout << "money check, " << judge.name << ": " << checked << " records, " << asked
+              << " left to the rule, " << faults << " faults" << std::endl;
+    EXPECT_EQ(faults, 0u) << judge.name;
   }
 }
 

@@ -210,11 +210,16 @@ LocalTime NowLocal() {
 // ---------------------------------------------------------------------------------
 // Console
 
-bool StdinIsTerminal() {
-  HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+namespace {
+bool IsConsole(DWORD which) {
+  HANDLE handle = ::GetStdHandle(which);
   DWORD mode = 0;
-  return in != nullptr && in != INVALID_HANDLE_VALUE && ::GetConsoleMode(in, &mode);
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode);
 }
+}  // namespace
+
+bool StdinIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
+bool StderrIsTerminal() { return IsConsole(STD_ERROR_HANDLE); }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   int n = 0;
