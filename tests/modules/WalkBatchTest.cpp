@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "RepairFixture.h"
+#include "support/Host.h"
 #include "isam/Coding.h"
 #include "modules/Walk.h"
 #include "platform/Faults.h"
@@ -152,9 +153,12 @@ TEST_F(WalkBatchTest, ARecordHeldElsewhereIsTriedInRoundsThenLeft) {
   };
   // Where locks are mandatory (Windows; the platform's test mode here) the held record
   // cannot even be read ahead: it is set aside unjudged and judged under its locks.
+  // On Windows the system's own rule applies, and Wine does not enforce it: the rows that
+  // impose it run on the POSIX half only.
   const bool wasMandatory = platform::WindowsLockRule();
   for (const bool mandatory : {false, true})
   for (const Case& c : cases) {
+    if (mandatory && kv::test::HostIsWindows()) continue;
     SCOPED_TRACE(std::string(c.what) + (mandatory ? ", mandatory locks" : ", advisory locks"));
     platform::SetWindowsLockRule(mandatory);
     TearDown();
