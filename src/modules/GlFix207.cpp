@@ -31,7 +31,7 @@ void LookUpBookName(SharedFiles& files, std::string_view gl02Name) {
   info[kBookName] = 0;
   const std::string key(ShortString(info + kBookKey, 10));
   if (key.empty()) return;
-  isam::FileBlock* gl02 = files.Block(gl02Name);
+  isam::BlockHandle gl02 = files.Block(gl02Name);
   int32_t record = 0;
   if (!ctx.access.FindRecordByKey(gl02, 1, record, key)) return;
   // Sized by the file's own slot length when that is sane, so the read cannot fail for

@@ -34,7 +34,7 @@ TEST_F(AccessFaultTest, AShortRepairWriteIsUndone) {
   engine.StartEngine(EngineMode::kNetwork, 16);
   test::RecordingDialogs dialogs;
   AccessLayer access(engine, dialogs, {});
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   engine.OpenBlock(block, Path("W"), {.network = true});
   ASSERT_OK(engine);
 
@@ -78,7 +78,7 @@ TEST_F(AccessFaultTest, AReadRefusedByAnotherHoldersLockIsRetried) {
   engine.StartEngine(EngineMode::kNetwork, 16);
   test::RecordingDialogs dialogs;
   AccessLayer access(engine, dialogs, {});
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   engine.OpenBlock(block, Path("M"), {.network = true});
   ASSERT_OK(engine);
   const struct {

@@ -40,8 +40,8 @@ class AppendSlotTest : public IsamTest {
     IsamTest::TearDown();
   }
   Engine a, b;
-  FileBlock* fa = nullptr;
-  FileBlock* fb = nullptr;
+  BlockHandle fa = nullptr;
+  BlockHandle fb = nullptr;
 };
 
 TEST_F(AppendSlotTest, NewSlotAndHeaderReachTheOtherStation) {

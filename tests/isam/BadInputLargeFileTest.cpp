@@ -63,8 +63,8 @@ TEST_F(LargeFileTest, ReadsWritesLocksAndAppendsPastFourGiB) {
   Engine a, b;
   a.StartEngine(EngineMode::kNetwork, 16);
   b.StartEngine(EngineMode::kNetwork, 16);
-  FileBlock* fa = nullptr;
-  FileBlock* fb = nullptr;
+  BlockHandle fa = nullptr;
+  BlockHandle fb = nullptr;
   a.OpenBlock(fa, Path("BIG"), {.network = true});
   ASSERT_OK(a);
   b.OpenBlock(fb, Path("BIG"), {.network = true});

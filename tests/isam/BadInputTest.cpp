@@ -75,7 +75,7 @@ class BadInputTest : public IsamTest {
     auto note = [&] {
       if (!e.LastOpOK() && p.firstError == 0) p.firstError = e.LastOpError();
     };
-    FileBlock* b = nullptr;
+    BlockHandle b = nullptr;
     e.OpenBlock(b, Path("F"), {.network = true});
     note();
     if (b == nullptr) return p;
@@ -326,7 +326,7 @@ TEST_F(BadInputTest, EveryCaseEndsCleanlyAndWritesNothingUnasked) {
     if (p.opened) {
       Engine other;
       other.StartEngine(EngineMode::kNetwork, 16);
-      FileBlock* b = nullptr;
+      BlockHandle b = nullptr;
       other.OpenBlock(b, Path("F"), {.network = true});
       if (b != nullptr) {
         other.LockBlock(b);

@@ -66,7 +66,7 @@ TEST_F(BuilderEngineTest, EngineFindsEveryKeyAndStepsInOrder) {
   isam::Engine engine;
   engine.StartEngine(kv::isam::EngineMode::kSingleUser, 500);
   ASSERT_TRUE(engine.LastOpOK()) << engine.LastOpError();
-  isam::FileBlock* block = nullptr;
+  isam::BlockHandle block = nullptr;
   engine.OpenBlock(block, dir_ + "/BIG", {});
   ASSERT_TRUE(engine.LastOpOK()) << engine.LastOpError();
 
@@ -141,7 +141,7 @@ TEST_F(BuilderEngineTest, EngineReplaysAWrittenJournal) {
 
   isam::Engine engine;
   engine.StartEngine(kv::isam::EngineMode::kSingleUser, 500);
-  isam::FileBlock* block = nullptr;
+  isam::BlockHandle block = nullptr;
   engine.OpenBlock(block, dir_ + "/J", {.network = true});
   ASSERT_TRUE(engine.LastOpOK()) << engine.LastOpError();
   int32_t record = 0;

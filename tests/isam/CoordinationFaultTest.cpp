@@ -23,7 +23,7 @@ TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
   ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
   Engine e;
   e.StartEngine(EngineMode::kNetwork, 16);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   e.OpenBlock(b, Path("L"), {.network = true});
   ASSERT_OK(e);
   platform::FaultPlan plan;
@@ -58,7 +58,7 @@ TEST_F(CoordinationFaultTest, AReplayWhoseRefreshFailsLeavesASoundLayout) {
   ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
   Engine e;
   e.StartEngine(EngineMode::kNetwork, 16);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   e.OpenBlock(b, Path("J"), {.network = true});
   ASSERT_OK(e);
   const int64_t layoutLength = Size("J.DIA");
@@ -97,7 +97,7 @@ TEST_F(CoordinationFaultTest, AReplayWhoseRefreshFailsLeavesASoundLayout) {
   e.CloseBlock(b);
   Engine other;
   other.StartEngine(EngineMode::kNetwork, 16);
-  FileBlock* ob = nullptr;
+  BlockHandle ob = nullptr;
   other.OpenBlock(ob, Path("J"), {.network = true});
   EXPECT_OK(other);
   other.StopEngine();

@@ -74,7 +74,7 @@ TEST_F(EngineTest, StartAndStopChecks) {
 }
 
 TEST_F(EngineTest, OperationsNeedAnInitialisedEngineAndAnOpenBlock) {
-  FileBlock* none = nullptr;
+  BlockHandle none = nullptr;
   std::vector<uint8_t> buf(100);
   engine.ReadSlot(none, 1, buf);
   EXPECT_ERR(engine, 10455);
@@ -160,7 +160,7 @@ TEST_F(EngineTest, CreateRefusals) {
 TEST_F(EngineTest, SingleUserOpenReadWriteClose) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("WALK", 40, 5, {4, 2});
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("WALK"), {});
   ASSERT_OK(engine);
   ASSERT_NE(b, nullptr);
@@ -235,10 +235,10 @@ TEST_F(EngineTest, SingleUserOpenReadWriteClose) {
 TEST_F(EngineTest, StaleBlockPointerIsRefusedWithoutBeingTouched) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("STALE", 40, 1);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("STALE"), {});
   ASSERT_OK(engine);
-  FileBlock* copy = b;
+  BlockHandle copy = b;
   engine.CloseBlock(b);
   ASSERT_OK(engine);
   std::vector<uint8_t> slot(40);
@@ -271,14 +271,14 @@ TEST_F(EngineTest, StaleHandleIsRefusedAfterItsPlaceIsReused) {
               {"an open by another engine", "NEW", true}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    FileBlock* old = nullptr;
+    BlockHandle old = nullptr;
     engine.OpenBlock(old, Path("OLD"), {});
     ASSERT_OK(engine);
-    FileBlock* stale = old;
+    BlockHandle stale = old;
     engine.CloseBlock(old);
     ASSERT_OK(engine);
     Engine& opener = row.otherEngine ? other : engine;
-    FileBlock* fresh = nullptr;
+    BlockHandle fresh = nullptr;
     opener.OpenBlock(fresh, Path(row.reopen), {});
     ASSERT_OK(opener);
     EXPECT_NE(fresh, stale);
@@ -297,9 +297,9 @@ TEST_F(EngineTest, StaleHandleIsRefusedAfterItsPlaceIsReused) {
     EXPECT_OK(opener);
   }
   // Values that were never handles.
-  for (uintptr_t forged : {uintptr_t{1}, uintptr_t{0xFFF}, ~uintptr_t{0}}) {
+  for (uint64_t forged : {uint64_t{1}, uint64_t{0xFFF}, ~uint64_t{0}}) {
     std::vector<uint8_t> slot(40);
-    engine.ReadSlot(reinterpret_cast<FileBlock*>(forged), 1, slot);
+    engine.ReadSlot(BlockHandle::FromValue(forged), 1, slot);
     EXPECT_ERR(engine, 10445);
   }
 }
@@ -307,7 +307,7 @@ TEST_F(EngineTest, StaleHandleIsRefusedAfterItsPlaceIsReused) {
 TEST_F(EngineTest, ReadOnlyBlockRefusesWrites) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("RO", 40, 2);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("RO"), {.readOnly = true});
   ASSERT_OK(engine);
   std::vector<uint8_t> rec(40, 0);
@@ -320,7 +320,7 @@ TEST_F(EngineTest, ReadOnlyBlockRefusesWrites) {
 TEST_F(EngineTest, NetworkBlockNeedsTheLockToWrite) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   Build("NET", 40, 3);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("NET"), {.network = true});
   ASSERT_OK(engine);
   EXPECT_GE(engine.StationNumber(b), 1);
@@ -348,8 +348,8 @@ TEST_F(EngineTest, StopEngineClosesEverything) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   Build("S1", 40, 1);
   Build("S2", 40, 1);
-  FileBlock* a = nullptr;
-  FileBlock* c = nullptr;
+  BlockHandle a = nullptr;
+  BlockHandle c = nullptr;
   engine.OpenBlock(a, Path("S1"), {.network = true});
   engine.OpenBlock(c, Path("S2"), {.network = true});
   ASSERT_OK(engine);
@@ -360,7 +360,7 @@ TEST_F(EngineTest, StopEngineClosesEverything) {
   // Everything was released: another engine gets the write lock at once.
   Engine other;
   ASSERT_EQ(other.StartEngine(EngineMode::kNetwork, 8), 8);
-  FileBlock* o = nullptr;
+  BlockHandle o = nullptr;
   other.OpenBlock(o, Path("S2"), {.network = true});
   ASSERT_OK(other);
   other.LockBlock(o);
@@ -370,7 +370,7 @@ TEST_F(EngineTest, StopEngineClosesEverything) {
 
 TEST_F(EngineTest, MissingFilesAndDirectories) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("NONE"), {.network = true});
   EXPECT_ERR(engine, 9903);
   EXPECT_EQ(b, nullptr);
@@ -389,8 +389,8 @@ TEST_F(EngineTest, NewCoordinationFileIsCreatedAndLaidOut) {
   engine.CreateBlock(Path("FIVE"), 30, 5, five.data());
   engine.CreateBlock(Path("SEVEN"), 30, 7, seven.data());
   ASSERT_OK(engine);
-  FileBlock* f = nullptr;
-  FileBlock* s = nullptr;
+  BlockHandle f = nullptr;
+  BlockHandle s = nullptr;
   engine.OpenBlock(f, Path("FIVE"), {.network = true});
   ASSERT_OK(engine);
   engine.OpenBlock(s, Path("SEVEN"), {.network = true});
@@ -418,7 +418,7 @@ TEST_F(EngineTest, CoordinationFileOfABlockOutsideNetworkMode) {
   Build("PLAIN", 40, 1);
   // Not required and existing: deleted by an open for writing.
   WriteRaw("PLAIN.DIA", std::string(1, '\0'));
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("PLAIN"), {});
   ASSERT_OK(engine);
   EXPECT_FALSE(Exists("PLAIN.DIA"));
@@ -469,7 +469,7 @@ TEST_F(EngineTest, BadFilesFailTheOpenCleanly) {
   const Case cases[] = {{"DEFECT", 10010}, {"MANY", 10060}, {"SECT", 10120}, {"LONG", 10121},
                         {"PAGE", 10122},   {"NOIX", 10010}, {"TINY", 10170}, {"SHORT", 10070}};
   for (const Case& c : cases) {
-    FileBlock* b = nullptr;
+    BlockHandle b = nullptr;
     engine.OpenBlock(b, Path(c.name), {.network = true});
     EXPECT_ERR(engine, c.error);
     EXPECT_EQ(b, nullptr) << c.name;
@@ -478,7 +478,7 @@ TEST_F(EngineTest, BadFilesFailTheOpenCleanly) {
   // A key length of exactly 100 opens.
   const std::vector<KeyDesc> widest = {{100, false}};
   Build("WIDE", 40, 1, {}, widest);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("WIDE"), {.network = true});
   EXPECT_OK(engine);
   engine.CloseBlock(b);
@@ -491,7 +491,7 @@ TEST_F(EngineTest, FileShorterThanItsSlots) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   Build("CUT", 40, 4);
   std::filesystem::resize_file(Path("CUT.DAT"), 40 * 3 + 10);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("CUT"), {.network = true});
   ASSERT_OK(engine);
   EXPECT_EQ(engine.SlotTotal(b), 5);
@@ -520,7 +520,7 @@ TEST_F(EngineTest, OffsetsAreComputedIn64Bits) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   // 100000 x 30000 lies beyond 2^31: a 32-bit product would wrap into the file.
   Build("BIG", 30000, 1);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("BIG"), {});
   ASSERT_OK(engine);
   std::vector<uint8_t> slot(30000);
@@ -532,7 +532,7 @@ TEST_F(EngineTest, OffsetsAreComputedIn64Bits) {
 TEST_F(EngineTest, ReadErrorsAreTranslated) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("FAULT", 40, 2);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("FAULT"), {});
   ASSERT_OK(engine);
   std::vector<uint8_t> slot(40);

@@ -64,14 +64,14 @@ class KeySearchTest : public IsamTest {
     return info;
   }
 
-  FileBlock* Open(const std::string& base) {
-    FileBlock* b = nullptr;
+  BlockHandle Open(const std::string& base) {
+    BlockHandle b = nullptr;
     engine.OpenBlock(b, Path(base), {.network = true});
     EXPECT_TRUE(engine.LastOpOK()) << engine.LastOpError();
     return b;
   }
 
-  int32_t Find(FileBlock* b, std::string_view text) {
+  int32_t Find(BlockHandle b, std::string_view text) {
     int32_t rec = -7;
     engine.LookupKey(b, 1, rec, text);
     return engine.LastOpOK() ? rec : -engine.LastOpError();
@@ -84,7 +84,7 @@ TEST_F(KeySearchTest, EmptyTreeAndKeyNumbers) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   const KeyDesc keys[] = {{10, false}};
   engine.CreateBlock(Path("EMPTY"), 30, 1, keys);
-  FileBlock* b = Open("EMPTY");
+  BlockHandle b = Open("EMPTY");
   EXPECT_EQ(Find(b, "A"), -10200);
   int32_t rec = 5;
   std::string text = "A";
@@ -103,7 +103,7 @@ TEST_F(KeySearchTest, EmptyTreeAndKeyNumbers) {
 TEST_F(KeySearchTest, ExactPrefixesAndAbsentKeys) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   BuildKeyed("ACE", {10, false}, {{"A", 4}, {"C", 7}, {"E", 2}, {"ABC", 9}});
-  FileBlock* b = Open("ACE");
+  BlockHandle b = Open("ACE");
   EXPECT_EQ(Find(b, "C"), 7);
   EXPECT_EQ(Find(b, "A"), 4);
   EXPECT_EQ(Find(b, "E"), 2);
@@ -121,7 +121,7 @@ TEST_F(KeySearchTest, ExactPrefixesAndAbsentKeys) {
 TEST_F(KeySearchTest, DuplicatesResolveToTheLowestRecord) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   BuildKeyed("DUP", {5, true}, {{"X", 12}, {"X", 9}, {"Y", 3}, {"W", 1}, {"X", 20}});
-  FileBlock* b = Open("DUP");
+  BlockHandle b = Open("DUP");
   EXPECT_EQ(Find(b, "X"), 9);
   EXPECT_EQ(Find(b, "Y"), 3);
   EXPECT_EQ(Find(b, "W"), 1);
@@ -157,7 +157,7 @@ TEST_F(KeySearchTest, DeepTreeLookupsAndFullStep) {
     if (perPage == 4) {
       EXPECT_GE(info.keys[0].height, 6);
     }
-    FileBlock* b = Open(base);
+    BlockHandle b = Open(base);
     for (size_t i = 0; i < entries.size(); i += 97) {
       ASSERT_EQ(Find(b, entries[i].text), entries[i].record) << entries[i].text;
       ASSERT_EQ(Find(b, entries[i].text + "!"), -10200);
@@ -190,7 +190,7 @@ TEST_F(KeySearchTest, DeepTreeLookupsAndFullStep) {
 TEST_F(KeySearchTest, StepFromAnExactHitAndAfterTheLastKey) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   BuildKeyed("STEP", {10, false}, {{"A", 1}, {"C", 2}, {"E", 3}});
-  FileBlock* b = Open("STEP");
+  BlockHandle b = Open("STEP");
   EXPECT_EQ(Find(b, "C"), 2);
   int32_t rec = 0;
   std::string text;
@@ -217,7 +217,7 @@ TEST_F(KeySearchTest, PageCacheEvictsTheLeastRecentlyUsed) {
   const FileInfo info = BuildKeyed("LRU", {8, false}, entries, 6);
   const int height = info.keys[0].height;
   ASSERT_GE(height, 4);
-  FileBlock* b = Open("LRU");
+  BlockHandle b = Open("LRU");
   ASSERT_EQ(Find(b, "R00001"), 1);
   EXPECT_EQ(engine.Stats().pageReads, static_cast<uint64_t>(height));
   // Again: every page is cached.
@@ -278,7 +278,7 @@ TEST_F(KeySearchTest, DamagedTreesFailWith10170AndTheEngineStaysUsable) {
   std::filesystem::resize_file(Path("CUT.IX"), PageAt(root, L) + 10);
 
   for (const char* base : {"COUNT", "ROOT", "NEG", "CYCLE", "TEXT", "CUT"}) {
-    FileBlock* b = Open(base);
+    BlockHandle b = Open(base);
     ASSERT_NE(b, nullptr) << base;
     EXPECT_EQ(Find(b, "D0001"), -10170) << base;
     int32_t rec = 0;
@@ -292,7 +292,7 @@ TEST_F(KeySearchTest, DamagedTreesFailWith10170AndTheEngineStaysUsable) {
     engine.CloseBlock(b);
     EXPECT_OK(engine);
   }
-  FileBlock* good = Open("GOOD");
+  BlockHandle good = Open("GOOD");
   EXPECT_EQ(Find(good, "D0150"), 150);
   engine.CloseBlock(good);
 }

@@ -59,13 +59,13 @@ class ReplayTest : public IsamTest {
     return p;
   }
 
-  FileBlock* Open() {
-    FileBlock* b = nullptr;
+  BlockHandle Open() {
+    BlockHandle b = nullptr;
     engine.OpenBlock(b, Path("JR"), {.network = true});
     return b;
   }
 
-  int32_t Find(FileBlock* b, const std::string& text) {
+  int32_t Find(BlockHandle b, const std::string& text) {
     int32_t rec = 0;
     engine.LookupKey(b, 1, rec, text);
     return engine.LastOpOK() ? rec : -engine.LastOpError();
@@ -80,7 +80,7 @@ TEST_F(ReplayTest, PageImageIsWrittenAndTheFileLaidOutAgain) {
   j.AddPage(1, kL, 1, NewRoot());
   j.End();
   WriteRaw("JR.DIA", j.Bytes());
-  FileBlock* b = Open();
+  BlockHandle b = Open();
   ASSERT_OK(engine);
   const std::string after = ReadRaw("JR.IX");
   ASSERT_EQ(after.size(), ix.size());
@@ -123,7 +123,7 @@ TEST_F(ReplayTest, JournalWrittenOutByteByByte) {
   EXPECT_EQ(j.Bytes(), journal);
 
   WriteRaw("JR.DIA", journal);
-  FileBlock* b = Open();
+  BlockHandle b = Open();
   ASSERT_OK(engine);
   const std::string x = ReadRaw("JR.IX");
   EXPECT_EQ(I16(x, kR), 2);
@@ -161,7 +161,7 @@ TEST_F(ReplayTest, HeaderImagesWithAndWithoutTheFreeChainLink) {
   j.AddDataHeader(h);       // no link: only the header changes
   j.End();
   WriteRaw("JR.DIA", j.Bytes());
-  FileBlock* b = Open();
+  BlockHandle b = Open();
   ASSERT_OK(engine);
   const std::string d = ReadRaw("JR.DAT");
   EXPECT_EQ(I32(d, 0), 5);
@@ -186,7 +186,7 @@ TEST_F(ReplayTest, JournalCutShortIsNoJournal) {
   std::string bytes = j.Bytes();  // no end tag
   for (size_t cut : {bytes.size(), bytes.size() - 3, size_t{2}, size_t{0}}) {
     WriteRaw("JR.DIA", bytes.substr(0, cut));
-    FileBlock* b = Open();
+    BlockHandle b = Open();
     ASSERT_OK(engine);
     EXPECT_EQ(ReadRaw("JR.IX"), ix) << cut;  // nothing of the broken save was applied
     EXPECT_EQ(Size("JR.DIA"), 54);
@@ -267,7 +267,7 @@ TEST_F(ReplayTest, BadJournalsFailWith10180AndWriteNothing) {
   }
   for (const Case& c : cases) {
     WriteRaw("JR.DIA", c.bytes);
-    FileBlock* b = Open();
+    BlockHandle b = Open();
     EXPECT_ERR(engine, 10180);
     EXPECT_EQ(b, nullptr) << c.what;
     EXPECT_EQ(ReadRaw("JR.IX"), ix) << c.what;
@@ -294,7 +294,7 @@ TEST_F(ReplayTest, PageOfTheSecondKeyLandsAtItsSectionOffset) {
   j.AddPage(2, 30, 3, root);
   j.End();
   WriteRaw("TWO.DIA", j.Bytes());
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("TWO"), {.network = true});
   ASSERT_OK(engine);
   const std::string x = ReadRaw("TWO.IX");
@@ -319,7 +319,7 @@ TEST_F(ReplayTest, DamagedLengthWithTwoByteSlots) {
   dia.push_back('\0');
   ASSERT_EQ(dia.size(), 3u + 51 * 2 + 1);
   WriteRaw("SEV.DIA", dia);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("SEV"), {.network = true});
   ASSERT_OK(engine);
   const std::string after = ReadRaw("SEV.DIA");
@@ -345,7 +345,7 @@ TEST_F(ReplayTest, DamagedLengthWithTwoByteSlots) {
 }
 
 TEST_F(ReplayTest, StationMeetsAJournalUnderItsReadLock) {
-  FileBlock* b = Open();
+  BlockHandle b = Open();
   ASSERT_OK(engine);
   EXPECT_EQ(Find(b, "K7"), 7);  // page 1 cached
   const int own = engine.StationNumber(b);
@@ -390,7 +390,7 @@ TEST_F(ReplayTest, MarkerWithoutTheOwnSlotIsLaidOutAgain) {
       SCOPED_TRACE(std::string(row.what) + " / first op " + std::to_string(static_cast<int>(first)));
       WriteRaw("JR.DAT", dat);
       WriteRaw("JR.IX", ix);
-      FileBlock* b = Open();
+      BlockHandle b = Open();
       ASSERT_OK(engine);
       const int own = engine.StationNumber(b);
       ASSERT_GE(own, 1);
@@ -436,7 +436,7 @@ TEST_F(ReplayTest, MarkerWithoutTheOwnSlotIsLaidOutAgain) {
   // slots, the marker and nine more bytes are a layout of nine slots).
   for (const std::string& bytes : {marker, marker + page.Bytes().substr(1, 9)}) {
     WriteRaw("JR.DIA", bytes);
-    FileBlock* b = Open();
+    BlockHandle b = Open();
     ASSERT_OK(engine);
     EXPECT_EQ(Size("JR.DIA"), bytes == marker ? 54 : 12);
     EXPECT_EQ(Find(b, "K7"), 7);
@@ -451,7 +451,7 @@ TEST_F(ReplayTest, JournalOfABlockOutsideNetworkMode) {
   j.AddPage(1, kL, 1, NewRoot());
   j.End();
   WriteRaw("JR.DIA", j.Bytes());
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   single.OpenBlock(b, Path("JR"), {});
   ASSERT_OK(single);
   EXPECT_FALSE(Exists("JR.DIA"));  // replayed, and not needed any more

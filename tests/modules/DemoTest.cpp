@@ -226,7 +226,7 @@ TEST_F(DemoTest, EngineReadsEveryFileAndKey) {
   engine.StartEngine(kv::isam::EngineMode::kSingleUser, 500);
   for (const modules::DataFileDef& def : modules::AllDataFiles()) {
     const std::string base(def.baseName);
-    isam::FileBlock* block = nullptr;
+    isam::BlockHandle block = nullptr;
     engine.OpenBlock(block, dir_ + "/" + base, {.network = true});
     ASSERT_TRUE(engine.LastOpOK()) << base << " " << engine.LastOpError();
     EXPECT_EQ(engine.SlotTotal(block), kN + 1) << base;
