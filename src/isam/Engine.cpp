@@ -185,7 +185,7 @@ Status WriteZeros(File& f, uint64_t offset, uint64_t length) {
 }
 
 Status CreateFileReplacing(const std::string& name, File& out) {
-  const platform::OsStatus os = File::Create(name, true, out);
+  const platform::OsStatus os = File::Create(name, platform::IfExists::kReplace, out);
   if (os) {
     const Status err = TranslateOsError(OsOp::kCreate, os);
     NoteOsFailureFile(name);
@@ -511,7 +511,7 @@ Status OpenCoordinationFile(Opening& o) {
     if (o.options.readOnly) return EngineError::kNoCoordReadOnly;
     if (attempt >= 3) break;
     File fresh;
-    const platform::OsStatus os = File::Create(o.coordName, false, fresh);
+    const platform::OsStatus os = File::Create(o.coordName, platform::IfExists::kFail, fresh);
     if (os == platform::OsError::kFileExists) continue;  // another program was quicker
     if (os) {
       const Status created = TranslateOsError(OsOp::kCreate, os);

@@ -76,20 +76,28 @@ Status Refresh(EngineState& st, FileBlock& b, const uint8_t* mask) {
   return {};
 }
 
-Status LockOtherSlots(EngineState& st, FileBlock& b, bool lock) {
-  const NetState& n = *b.net;
-  const uint64_t own = OwnSlotOffset(b);
-  const uint64_t end = kSlotAreaOffset + static_cast<uint64_t>(n.slotAreaLength);
-  const uint64_t after = own + static_cast<uint64_t>(n.slotLength);
-  if (!lock) {
-    Status e;
-    if (own > kSlotAreaOffset) e = UnlockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset);
-    if (end > after) {
-      const Status e2 = UnlockRange(st, b.coord.file, after, end - after);
-      if (!e) e = e2;
-    }
-    return e;
+// The slot area but the own slot: the ranges before and after it.
+struct OtherSlots {
+  uint64_t own, end, after;
+  explicit OtherSlots(const FileBlock& b)
+      : own(OwnSlotOffset(b)),
+        end(kSlotAreaOffset + static_cast<uint64_t>(b.net->slotAreaLength)),
+        after(own + static_cast<uint64_t>(b.net->slotLength)) {}
+};
+
+Status UnlockOtherSlots(EngineState& st, FileBlock& b) {
+  const auto [own, end, after] = OtherSlots(b);
+  Status e;
+  if (own > kSlotAreaOffset) e = UnlockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset);
+  if (end > after) {
+    const Status e2 = UnlockRange(st, b.coord.file, after, end - after);
+    if (!e) e = e2;
   }
+  return e;
+}
+
+Status LockOtherSlots(EngineState& st, FileBlock& b) {
+  const auto [own, end, after] = OtherSlots(b);
   if (own > kSlotAreaOffset &&
       LockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset, 0, 0)) {
     return kLockFailed;
@@ -102,9 +110,12 @@ Status LockOtherSlots(EngineState& st, FileBlock& b, bool lock) {
 }
 
 // Reads the marker and the own slot with one read and applies the signal, or replays
-// the journal the file holds instead. `takeOthers` is set under a read lock, where the
-// other stations must be kept out for the replay; the write lock already does that.
-Status LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
+// the journal the file holds instead. Under a read lock the other stations must be kept
+// out for the replay; the write lock already does that.
+enum class Under { kReadLock, kWriteLock };
+
+Status LoadSignals(EngineState& st, FileBlock& b, Under under) {
+  const bool takeOthers = under == Under::kReadLock;
   NetState& n = *b.net;
   const size_t own = kSlotAreaOffset + static_cast<size_t>(n.station + 1) * static_cast<size_t>(n.slotLength);
   // Under the write lock the same one read takes the whole slot area (a few hundred
@@ -148,7 +159,7 @@ Status LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
     return Refresh(st, b, mask.data());
   }
   if (takeOthers) {
-    if (Status e = LockOtherSlots(st, b, true)) return e;
+    if (Status e = LockOtherSlots(st, b)) return e;
   }
   Status err = ReplayJournal(st, b);
   const Mask all = FullMask();
@@ -158,7 +169,7 @@ Status LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
   // refresh then failed.
   if (!err) err = WriteLayout(st, b, all.data());
   if (!err) err = Refresh(st, b, all.data());
-  if (takeOthers) (void)LockOtherSlots(st, b, false);
+  if (takeOthers) (void)UnlockOtherSlots(st, b);
   return err;
 }
 
@@ -193,7 +204,7 @@ Status ReadLock(EngineState& st, FileBlock& b) {
                 kShortWaitStep, kShortWaitTotal)) {
     return kUndefined;
   }
-  if (Status e = LoadSignals(st, b, true)) {
+  if (Status e = LoadSignals(st, b, Under::kReadLock)) {
     (void)UnlockRange(st, b.coord.file, OwnSlotOffset(b), static_cast<uint64_t>(n.slotLength));
     return e;
   }
@@ -217,7 +228,7 @@ Status LockBlock(EngineState& st, FileBlock& b) {
                 kLongWaitStep, kLongWaitTotal)) {
     return kLockFailed;
   }
-  if (Status e = LoadSignals(st, b, false)) {
+  if (Status e = LoadSignals(st, b, Under::kWriteLock)) {
     n.areaKnown = false;
     (void)UnlockRange(st, b.coord.file, kSlotAreaOffset, static_cast<uint64_t>(n.slotAreaLength));
     return e;
