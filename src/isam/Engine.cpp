@@ -29,6 +29,8 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -110,10 +112,81 @@ void Begin(EngineState& st) {
   ops::ClearHeldRangeNote();
 }
 
+void Finish(EngineState& st, Status err);
+
+// Invariants 1-3 of EngineState.h, and each open block's coordination state.
+std::string CheckState(const EngineState& st) {
+  std::string why;
+  auto isOpen = [&st](const FileBlock* b) { return std::find(st.open.begin(), st.open.end(), b) != st.open.end(); };
+  for (size_t i = 0; i < st.handles.size(); ++i) {
+    const FileBlock* b = st.handles[i];
+    if (b == nullptr) continue;
+    if ((b->handle & kHandlePlaceMask) != i + 1 || (b->handle >> kHandlePlaceBits) == 0) {
+      return "a published block carries a handle of another place";
+    }
+    if (!isOpen(b)) return "a handle names a block that is not open";
+  }
+  for (const FileBlock* b : st.open) {
+    if (std::count(st.open.begin(), st.open.end(), b) != 1) return "a block is in the open list twice";
+    if (Resolve(st, HandleOf(*b)) != b) return "an open block has no live handle";
+    if (b->validity != static_cast<uint32_t>(kValidityMark)) return "an open block lost its validity mark";
+    if (!(why = ops::CheckCoordination(st, *b)).empty()) return why;
+  }
+  if (!st.pool.empty()) {
+    const size_t size = st.pool.size();
+    if (st.lru < 0 || static_cast<size_t>(st.lru) >= size) return "the ring's oldest buffer is outside the pool";
+    size_t seen = 0;
+    int i = st.lru;
+    do {
+      const PageBuffer& p = *st.pool[static_cast<size_t>(i)];
+      if (p.owner != nullptr && !isOpen(p.owner)) return "a page buffer is owned by a block that is not open";
+      if (p.next < 0 || static_cast<size_t>(p.next) >= size || st.pool[static_cast<size_t>(p.next)]->prev != i) {
+        return "the page buffer ring is broken";
+      }
+      i = p.next;
+      ++seen;
+    } while (i != st.lru && seen <= size);
+    if (seen != size) return "the page buffer ring does not hold every buffer";
+  }
+  if (st.singleUser && !st.locks.empty()) {
+    for (const auto& [file, held] : st.locks) {
+      if (!held.empty()) return "a lock is in the table of a single-user engine";
+    }
+  }
+  for (const auto& [file, held] : st.locks) {
+    const bool ofOpenBlock = std::any_of(st.open.begin(), st.open.end(), [file = file](const FileBlock* b) {
+      return file == &b->data.file || file == &b->index.file || file == &b->coord.file;
+    });
+    if (!held.empty() && !ofOpenBlock) return "the lock table holds a range of a file no open block has";
+    for (size_t k = 0; k < held.size(); ++k) {
+      if (held[k].count < 1 || held[k].length == 0) return "the lock table holds a range with no use";
+      if (k > 0 && held[k - 1].offset >= held[k].offset) return "the lock table is out of order";
+    }
+  }
+  return {};
+}
+
+#if !defined(NDEBUG) || defined(KV_CHECK_INVARIANTS)
+constexpr bool kCheckEveryOperation = true;
+#else
+constexpr bool kCheckEveryOperation = false;
+#endif
+
 void Finish(EngineState& st, Status err) {
   st.ok = !err;
   st.error = err.error();
   st.heldRange = err && ops::MetHeldRange();
+  if constexpr (kCheckEveryOperation) {
+    if (st.initialised) {
+      const std::string why = CheckState(st);
+      if (!why.empty()) {
+        // A broken invariant is a fault of the engine, found by a test or the sanitizer
+        // build; going on would let it damage the suite's files.
+        std::fprintf(stderr, "engine invariant broken: %s\n", why.c_str());
+        std::abort();
+      }
+    }
+  }
 }
 
 // The entry checks of every operation on a block, in their order. On success `out` is
@@ -331,6 +404,7 @@ EngineError Engine::LastError() const { return state_->error; }
 bool Engine::LastOpMetHeldRange() const { return !state_->ok && state_->heldRange; }
 bool Engine::Initialised() const { return state_->initialised; }
 EngineStats Engine::Stats() const { return state_->stats; }
+std::string Engine::CheckInvariants() const { return state_->initialised ? CheckState(*state_) : std::string(); }
 
 int Engine::StartEngine(EngineMode mode, int pageBuffers) {
   EngineState& st = *state_;

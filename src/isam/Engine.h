@@ -148,6 +148,12 @@ class Engine {
 
   EngineStats Stats() const;
 
+  // The first invariant of the engine's state (EngineState.h) or of a block's
+  // coordination state (Network.cpp) that does not hold, in words; empty when all hold.
+  // Tests call it; builds without NDEBUG, or configured with KV_CHECK_INVARIANTS, run it
+  // after every operation and abort on a break, which is a fault of the engine.
+  std::string CheckInvariants() const;
+
  private:
   std::unique_ptr<EngineState> state_;
 };

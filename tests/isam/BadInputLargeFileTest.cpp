@@ -86,7 +86,7 @@ TEST_F(LargeFileTest, ReadsWritesLocksAndAppendsPastFourGiB) {
   a.LockSlot(fa, kPast4G);
   ASSERT_OK(a);
   b.LockSlot(fb, kPast4G);
-  EXPECT_EQ(b.LastOpError(), 10335);
+  EXPECT_EQ(b.LastError(), EngineError::kRecordLockFailed);
   b.LockSlot(fb, kPast4G - 1);
   EXPECT_OK(b);
   b.UnlockSlot(fb, kPast4G - 1);

@@ -34,13 +34,13 @@ TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
   platform::SetFaultPlan(plan);
   const auto t0 = std::chrono::steady_clock::now();
   e.LockBlock(b);
-  const int32_t blockError = e.LastOpError();
+  const EngineError blockError = e.LastError();
   e.LockSlot(b, 1);
-  const int32_t slotError = e.LastOpError();
+  const EngineError slotError = e.LastError();
   const auto waited = std::chrono::steady_clock::now() - t0;
   platform::ClearFaults();
-  EXPECT_EQ(blockError, 10330);
-  EXPECT_EQ(slotError, 10335);
+  EXPECT_EQ(blockError, EngineError::kLockFailed);
+  EXPECT_EQ(slotError, EngineError::kRecordLockFailed);
   EXPECT_LT(waited, std::chrono::milliseconds(500)) << "an I/O error was waited out like a conflict";
   // Once the fault is gone the locks are had as usual.
   e.LockBlock(b);

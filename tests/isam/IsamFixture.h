@@ -55,15 +55,23 @@ class IsamFaultTest : public IsamTest {
   }
 };
 
-// The state checks every test repeats after an engine call.
-#define EXPECT_OK(engine) \
-  EXPECT_TRUE((engine).LastOpOK()) << "error " << (engine).LastOpError()
-#define ASSERT_OK(engine) \
-  ASSERT_TRUE((engine).LastOpOK()) << "error " << (engine).LastOpError()
-#define EXPECT_ERR(engine, code)            \
-  do {                                      \
-    EXPECT_FALSE((engine).LastOpOK());      \
-    EXPECT_EQ((engine).LastOpError(), code); \
+// The state checks every test repeats after an engine call; each also finds the
+// engine's invariants whole.
+#define EXPECT_OK(engine)                                                          \
+  do {                                                                             \
+    EXPECT_TRUE((engine).LastOpOK()) << "error " << (engine).LastOpError();        \
+    EXPECT_EQ((engine).CheckInvariants(), "");                                     \
+  } while (0)
+#define ASSERT_OK(engine)                                                          \
+  do {                                                                             \
+    ASSERT_TRUE((engine).LastOpOK()) << "error " << (engine).LastOpError();        \
+    ASSERT_EQ((engine).CheckInvariants(), "");                                     \
+  } while (0)
+#define EXPECT_ERR(engine, error)                                                  \
+  do {                                                                             \
+    EXPECT_FALSE((engine).LastOpOK());                                             \
+    EXPECT_EQ((engine).LastError(), (error)) << "error " << (engine).LastOpError(); \
+    EXPECT_EQ((engine).CheckInvariants(), "");                                     \
   } while (0)
 
 }  // namespace kv::isam::testing

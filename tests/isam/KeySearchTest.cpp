@@ -89,12 +89,12 @@ TEST_F(KeySearchTest, EmptyTreeAndKeyNumbers) {
   int32_t rec = 5;
   std::string text = "A";
   engine.StepToNextKey(b, 1, rec, text);
-  EXPECT_ERR(engine, 10250);
+  EXPECT_ERR(engine, EngineError::kNoNextKey);
   for (int bad : {0, 2, -1}) {
     engine.LookupKey(b, bad, rec, "A");
-    EXPECT_ERR(engine, 10164);
+    EXPECT_ERR(engine, EngineError::kBadKeyNumber);
     engine.StepToNextKey(b, bad, rec, text);
-    EXPECT_ERR(engine, 10164);
+    EXPECT_ERR(engine, EngineError::kBadKeyNumber);
   }
   EXPECT_EQ(engine.Stats().pageReads, 0u);
   engine.CloseBlock(b);
@@ -176,7 +176,7 @@ TEST_F(KeySearchTest, DeepTreeLookupsAndFullStep) {
       ASSERT_EQ(text, sorted[i].text);
       ASSERT_EQ(rec, sorted[i].record);
     }
-    EXPECT_EQ(engine.LastOpError(), 10250);
+    EXPECT_EQ(engine.LastError(), EngineError::kNoNextKey);
     EXPECT_EQ(i, sorted.size());
     // Past the end the path stays valid at depth 0: stepping again starts from the
     // smallest entry.
@@ -199,10 +199,10 @@ TEST_F(KeySearchTest, StepFromAnExactHitAndAfterTheLastKey) {
   EXPECT_EQ(text, "E");
   EXPECT_EQ(rec, 3);
   engine.StepToNextKey(b, 1, rec, text);
-  EXPECT_ERR(engine, 10250);
+  EXPECT_ERR(engine, EngineError::kNoNextKey);
   EXPECT_EQ(Find(b, "E"), 3);
   engine.StepToNextKey(b, 1, rec, text);
-  EXPECT_ERR(engine, 10250);
+  EXPECT_ERR(engine, EngineError::kNoNextKey);
   engine.CloseBlock(b);
 }
 
@@ -284,7 +284,7 @@ TEST_F(KeySearchTest, DamagedTreesFailWith10170AndTheEngineStaysUsable) {
     int32_t rec = 0;
     std::string text;
     engine.StepToNextKey(b, 1, rec, text);
-    EXPECT_ERR(engine, 10170);
+    EXPECT_ERR(engine, EngineError::kInconsistent);
     // The block and the engine go on working.
     std::vector<uint8_t> slot(30);
     engine.ReadSlot(b, 1, slot);

@@ -95,12 +95,12 @@ TEST_F(NetworkTest, WriteLockExcludesTheOtherStation) {
   ASSERT_OK(a);
   auto t = Clock::now();
   b.LockBlock(fb);
-  EXPECT_ERR(b, 10330);
+  EXPECT_ERR(b, EngineError::kLockFailed);
   EXPECT_GE(MsSince(t), 3000);
   t = Clock::now();
   std::vector<uint8_t> slot(30);
   b.ReadSlot(fb, 1, slot);
-  EXPECT_ERR(b, 10399);
+  EXPECT_ERR(b, EngineError::kReadLocked);
   EXPECT_GE(MsSince(t), 700);
   EXPECT_LT(MsSince(t), 3000);
   a.UnlockBlock(fa);
@@ -202,7 +202,7 @@ TEST_F(NetworkTest, FiftyStationsThenNoMore) {
   }
   BlockHandle extra = nullptr;
   b.OpenBlock(extra, Path("MANY"), {.network = true});
-  EXPECT_ERR(b, 10306);
+  EXPECT_ERR(b, EngineError::kNoStationFree);
   EXPECT_EQ(extra, nullptr);
   a.CloseBlock(blocks[17]);
   ASSERT_OK(a);
@@ -223,7 +223,7 @@ TEST_F(NetworkTest, RecordLockTakenTwiceIsOneLock) {
   EXPECT_EQ(platform::GetCallCounts().calls[static_cast<int>(platform::Op::kLock)] - before, 1u);
   auto t = Clock::now();
   b.LockSlot(fb, 7);
-  EXPECT_ERR(b, 10335);
+  EXPECT_ERR(b, EngineError::kRecordLockFailed);
   EXPECT_GE(MsSince(t), 700);
   b.LockSlot(fb, 8);  // its neighbour is free
   EXPECT_OK(b);
@@ -249,7 +249,7 @@ TEST_F(NetworkTest, NewCoordinationFileNeedsExclusiveUse) {
   std::filesystem::resize_file(Path("EXCL.DIA"), 1);
   BlockHandle fb = nullptr;
   b.OpenBlock(fb, Path("EXCL"), {.network = true});
-  EXPECT_ERR(b, 10360);
+  EXPECT_ERR(b, EngineError::kNotExclusive);
   a.CloseBlock(fa);
   b.OpenBlock(fb, Path("EXCL"), {.network = true});
   EXPECT_OK(b);
@@ -371,7 +371,7 @@ TEST_F(CrossProcessTest, LockBlockGivesUpAfter3072ms) {
   const uint64_t calls = LockCalls();
   const auto t = Clock::now();
   a.LockBlock(fa);
-  EXPECT_ERR(a, 10330);
+  EXPECT_ERR(a, EngineError::kLockFailed);
   // 48 attempts 64 ms apart: counted, not timed, so a loaded machine cannot fail it.
   EXPECT_EQ(LockCalls() - calls, 3072u / 64u);
   EXPECT_GE(MsSince(t), 3000);
@@ -461,7 +461,7 @@ TEST_F(NetworkTest, FailedWriteBackKeepsTheBlockLocked) {
   platform::SetFaultPlan(plan);
   a.UnlockBlock(fa);
   platform::ClearFaults();
-  EXPECT_ERR(a, 10397);  // 10140 on a network block
+  EXPECT_ERR(a, EngineError::kLockedForShared);  // 10140 on a network block
   EXPECT_TRUE(a.IsLocked(fa));
   a.UnlockBlock(fa);
   EXPECT_OK(a);
@@ -477,7 +477,7 @@ TEST_F(NetworkTest, CloseThatFailsLateStillFreesTheBlock) {
   platform::SetFaultPlan(plan);
   a.CloseBlock(fa);
   platform::ClearFaults();
-  EXPECT_ERR(a, 10160);
+  EXPECT_ERR(a, EngineError::kNotClosed);
   EXPECT_EQ(fa, nullptr);
   // Its station claim is gone: the exclusive-use test of a new opener passes.
   std::filesystem::resize_file(Path("CL.DIA"), 1);

@@ -268,7 +268,7 @@ TEST_F(ReplayTest, BadJournalsFailWith10180AndWriteNothing) {
   for (const Case& c : cases) {
     WriteRaw("JR.DIA", c.bytes);
     BlockHandle b = Open();
-    EXPECT_ERR(engine, 10180);
+    EXPECT_ERR(engine, EngineError::kRepairFailed);
     EXPECT_EQ(b, nullptr) << c.what;
     EXPECT_EQ(ReadRaw("JR.IX"), ix) << c.what;
     EXPECT_EQ(ReadRaw("JR.DAT"), dat) << c.what;
@@ -306,7 +306,7 @@ TEST_F(ReplayTest, PageOfTheSecondKeyLandsAtItsSectionOffset) {
   EXPECT_OK(engine);
   EXPECT_EQ(rec, 2);
   engine.LookupKey(b, 1, rec, "OMEGA");
-  EXPECT_ERR(engine, 10200);
+  EXPECT_ERR(engine, EngineError::kNoMatchingKey);
   engine.CloseBlock(b);
 }
 
@@ -463,7 +463,7 @@ TEST_F(ReplayTest, JournalOfABlockOutsideNetworkMode) {
   // A read-only block cannot repair.
   WriteRaw("JR.DIA", j.Bytes());
   single.OpenBlock(b, Path("JR"), {.readOnly = true});
-  EXPECT_ERR(single, 10440);
+  EXPECT_ERR(single, EngineError::kNoCoordReadOnly);
   single.StopEngine();
 }
 

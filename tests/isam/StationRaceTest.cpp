@@ -32,7 +32,7 @@ int Child(const std::vector<std::string>& bases, const std::string& go, int adds
     for (int attempt = 0; attempt < 500 && b == nullptr; ++attempt) {
       e.OpenBlock(b, base, {.network = true});
       if (e.LastOpOK()) break;
-      if (e.LastOpError() != 10360 && e.LastOpError() != 10355) return 2;
+      if (e.LastError() != EngineError::kNotExclusive && e.LastError() != EngineError::kOpenLocked) return 2;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     if (b == nullptr) return 3;

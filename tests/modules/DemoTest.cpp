@@ -239,7 +239,7 @@ TEST_F(DemoTest, EngineReadsEveryFileAndKey) {
         if (!engine.LastOpOK()) break;
         EXPECT_TRUE(records.insert(record).second) << base << " key " << key;
       }
-      EXPECT_EQ(engine.LastOpError(), 10250) << base << " key " << key;
+      EXPECT_EQ(engine.LastError(), isam::EngineError::kNoNextKey) << base << " key " << key;
       EXPECT_EQ(static_cast<int32_t>(records.size()), c.File(base)->live) << base << " key " << key;
     }
     if (base == "GLFILE02") {
