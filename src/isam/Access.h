@@ -3,9 +3,11 @@
 // records by number under the engine's locks with silent retries, finds records by key,
 // and reports a failed open fatally.
 //
-// THIS HEADER IS A CONTRACT between the access layer and the module repairs. Every
-// operation returns its outcome; nothing of it is left in the layer for a caller to
-// read afterwards.
+// The module repairs and the undo reach the engine only through this layer, so two
+// rules hold for every file they write, whatever is added: records are written only
+// under the locks the suite's programs take for them, and every operation returns its
+// outcome, with nothing of it left in the layer for a caller to read afterwards (a later
+// call cannot then be mistaken for the one whose result is read).
 #pragma once
 
 #include <cstdint>
