@@ -13,19 +13,22 @@
 namespace kv::isam::testing {
 namespace {
 
-using CoordinationFaultTest = IsamFaultTest;
+class CoordinationFaultTest : public IsamFaultTest {
+ protected:
+  // BASE.DAT of `slots` records of 24 bytes, open as a network block.
+  void Open(const std::string& base, int32_t slots) {
+    BuildPlain(base + ".DAT", 24, slots);
+    e.StartEngine(EngineMode::kNetwork, 16);
+    e.OpenBlock(b, Path(base), {.network = true});
+    ASSERT_OK(e);
+  }
+
+  Engine e;
+  BlockHandle b = nullptr;
+};
 
 TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
-  testkit::FileLayout fileLayout;
-  fileLayout.dataPath = Path("L.DAT");
-  fileLayout.slotLength = 24;
-  fileLayout.highestSlot = 2;
-  ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
-  Engine e;
-  e.StartEngine(EngineMode::kNetwork, 16);
-  BlockHandle b = nullptr;
-  e.OpenBlock(b, Path("L"), {.network = true});
-  ASSERT_OK(e);
+  Open("L", 2);
   platform::FaultPlan plan;
   plan.op = platform::Op::kLock;
   plan.nth = 1;
@@ -51,16 +54,7 @@ TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
 }
 
 TEST_F(CoordinationFaultTest, AReplayWhoseRefreshFailsLeavesASoundLayout) {
-  testkit::FileLayout fileLayout;
-  fileLayout.dataPath = Path("J.DAT");
-  fileLayout.slotLength = 24;
-  fileLayout.highestSlot = 3;
-  ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
-  Engine e;
-  e.StartEngine(EngineMode::kNetwork, 16);
-  BlockHandle b = nullptr;
-  e.OpenBlock(b, Path("J"), {.network = true});
-  ASSERT_OK(e);
+  Open("J", 3);
   const int64_t layoutLength = Size("J.DIA");
 
   // Another program crashed in the middle of a save and left its journal: the data
