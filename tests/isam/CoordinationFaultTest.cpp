@@ -73,10 +73,7 @@ TEST_F(CoordinationFaultTest, AReplayWhoseRefreshFailsLeavesASoundLayout) {
 
   // The lock reads the coordination file (1), the journal (2), then the data header
   // again for the refresh (3), which fails.
-  platform::FaultPlan plan;
-  plan.op = platform::Op::kRead;
-  plan.nth = 3;
-  platform::SetFaultPlan(plan);
+  platform::SetFaultPlan({.op = platform::Op::kRead, .nth = 3});
   e.LockBlock(b);
   EXPECT_FALSE(e.LastOpOK());
   platform::ClearFaults();

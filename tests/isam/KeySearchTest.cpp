@@ -25,6 +25,19 @@ struct Entry {
   int32_t record;
 };
 
+// Key text: the letter and r in `digits` digits ("R00042").
+std::string NumberedKey(char letter, int digits, int32_t r) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%c%0*d", letter, digits, r);
+  return text;
+}
+// Records 1..count, each under its NumberedKey.
+std::vector<Entry> Numbered(char letter, int digits, int32_t count) {
+  std::vector<Entry> entries;
+  for (int32_t r = 1; r <= count; ++r) entries.push_back({NumberedKey(letter, digits, r), r});
+  return entries;
+}
+
 class KeySearchTest : public IsamTest {
  protected:
   void TearDown() override {
@@ -208,13 +221,7 @@ TEST_F(KeySearchTest, StepFromAnExactHitAndAfterTheLastKey) {
 
 TEST_F(KeySearchTest, PageCacheEvictsTheLeastRecentlyUsed) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 8), 8);
-  std::vector<Entry> entries;
-  for (int32_t r = 1; r <= 2000; ++r) {
-    char text[16];
-    std::snprintf(text, sizeof text, "R%05d", r);
-    entries.push_back({text, r});
-  }
-  const FileInfo info = BuildKeyed("LRU", {8, false}, entries, 6);
+  const FileInfo info = BuildKeyed("LRU", {8, false}, Numbered('R', 5, 2000), 6);
   const int height = info.keys[0].height;
   ASSERT_GE(height, 4);
   BlockHandle b = Open("LRU");
@@ -225,11 +232,7 @@ TEST_F(KeySearchTest, PageCacheEvictsTheLeastRecentlyUsed) {
   EXPECT_EQ(engine.Stats().pageReads, static_cast<uint64_t>(height));
   // Far-apart keys need more pages than the 8 buffers; the root, used by every search,
   // stays the most recent and is never read again.
-  for (int32_t r = 100; r <= 2000; r += 150) {
-    char text[16];
-    std::snprintf(text, sizeof text, "R%05d", r);
-    ASSERT_EQ(Find(b, text), r);
-  }
+  for (int32_t r = 100; r <= 2000; r += 150) ASSERT_EQ(Find(b, NumberedKey('R', 5, r)), r);
   const uint64_t before = engine.Stats().pageReads;
   ASSERT_EQ(Find(b, "R00001"), 1);
   EXPECT_EQ(engine.Stats().pageReads - before, static_cast<uint64_t>(height - 1));
@@ -244,12 +247,7 @@ size_t PageAt(int32_t page, int keyLength) {
 
 TEST_F(KeySearchTest, DamagedTreesFailWith10170AndTheEngineStaysUsable) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
-  std::vector<Entry> entries;
-  for (int32_t r = 1; r <= 200; ++r) {
-    char text[16];
-    std::snprintf(text, sizeof text, "D%04d", r);
-    entries.push_back({text, r});
-  }
+  std::vector<Entry> entries = Numbered('D', 4, 200);
   const int L = 8;
   const FileInfo info = BuildKeyed("GOOD", {L, false}, entries, 5);
   const int32_t root = info.keys[0].rootPage;

@@ -455,10 +455,7 @@ TEST_F(NetworkTest, FailedWriteBackKeepsTheBlockLocked) {
   std::vector<uint8_t> rec(30, 0);
   a.WriteSlot(fa, 1, rec);
   ASSERT_OK(a);
-  platform::FaultPlan plan;
-  plan.op = platform::Op::kWrite;
-  plan.nth = 1;
-  platform::SetFaultPlan(plan);
+  platform::SetFaultPlan({.op = platform::Op::kWrite, .nth = 1});
   a.UnlockBlock(fa);
   platform::ClearFaults();
   EXPECT_ERR(a, EngineError::kLockedForShared);  // 10140 on a network block
@@ -471,10 +468,7 @@ TEST_F(NetworkTest, FailedWriteBackKeepsTheBlockLocked) {
 TEST_F(NetworkTest, CloseThatFailsLateStillFreesTheBlock) {
   Build("CL");
   BlockHandle fa = Open(a, "CL");
-  platform::FaultPlan plan;
-  plan.op = platform::Op::kClose;
-  plan.nth = 1;
-  platform::SetFaultPlan(plan);
+  platform::SetFaultPlan({.op = platform::Op::kClose, .nth = 1});
   a.CloseBlock(fa);
   platform::ClearFaults();
   EXPECT_ERR(a, EngineError::kNotClosed);

@@ -112,12 +112,7 @@ TEST_F(ReplayTest, JournalWrittenOutByteByByte) {
       "\xD0\x07"s;                                 // end (2000)
   JournalWriter j;
   j.AddPage(1, kL, 1, NewRoot());
-  testkit::DataHeader h;
-  h.freeHead = 5;
-  h.freeCount = 1;
-  h.highestSlot = 10;
-  h.slotLength = 30;
-  h.keyCount = 1;
+  const testkit::DataHeader h{.freeHead = 5, .freeCount = 1, .highestSlot = 10, .slotLength = 30, .keyCount = 1};
   j.AddDataHeader(h, -1);
   j.End();
   EXPECT_EQ(j.Bytes(), journal);
@@ -141,12 +136,7 @@ TEST_F(ReplayTest, JournalWrittenOutByteByByte) {
 }
 
 TEST_F(ReplayTest, HeaderImagesWithAndWithoutTheFreeChainLink) {
-  testkit::DataHeader h;
-  h.freeHead = 5;
-  h.freeCount = 1;
-  h.highestSlot = 10;
-  h.slotLength = 30;
-  h.keyCount = 1;
+  testkit::DataHeader h{.freeHead = 5, .freeCount = 1, .highestSlot = 10, .slotLength = 30, .keyCount = 1};
   testkit::KeyHeader k;
   k.freeHead = 1;
   k.freeCount = 1;
