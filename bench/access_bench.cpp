@@ -41,7 +41,7 @@ namespace {
 namespace fs = std::filesystem;
 using kv::isam::AccessLayer;
 using kv::isam::Engine;
-using kv::isam::FileBlock;
+using kv::isam::BlockHandle;
 
 constexpr int32_t kRecords = 20000;
 
@@ -106,7 +106,7 @@ struct Station {
   Engine engine;
   SilentDialogs dialogs;
   std::unique_ptr<AccessLayer> access;
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
 
   explicit Station(const kv::modules::DataFileDef& def) {
     if (engine.StartEngine(kv::isam::EngineMode::kNetwork, 500) < 8) std::abort();

@@ -20,7 +20,7 @@
 namespace {
 
 using kv::isam::Engine;
-using kv::isam::FileBlock;
+using kv::isam::BlockHandle;
 
 constexpr int32_t kSlots = 100000;
 constexpr int32_t kSlotLength = 256;
@@ -58,7 +58,7 @@ const std::string& Base() {
 
 struct Station {
   Engine engine;
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   Station(kv::isam::EngineMode mode, bool network) {
     engine.StartEngine(mode, 500);
     engine.OpenBlock(block, Base(), {.network = network});

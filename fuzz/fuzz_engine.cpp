@@ -15,7 +15,7 @@
 namespace {
 
 using kv::isam::Engine;
-using kv::isam::FileBlock;
+using kv::isam::BlockHandle;
 
 constexpr int kPageBuffers = 8;
 constexpr int kSlotsRead = 4;
@@ -34,7 +34,7 @@ void CheckOutcome(const Engine& e, const char* step) {
   KV_FUZZ_CHECK(e.LastOpOK() == (e.LastOpError() == 0), Detail(e, step));
 }
 
-void ReadAndSearch(Engine& e, FileBlock* block, std::string_view lookup) {
+void ReadAndSearch(Engine& e, BlockHandle block, std::string_view lookup) {
   const int32_t total = e.SlotTotal(block);
   CheckOutcome(e, "SlotTotal");
   const int32_t slotLength = e.SlotLength(block);
@@ -95,7 +95,7 @@ void ReadAndSearch(Engine& e, FileBlock* block, std::string_view lookup) {
 
 // What the repair does with a record: lock it, read it, write it back, unlock it, and
 // flush. The bytes written are the bytes read, so the file keeps its records.
-void WriteBack(Engine& e, FileBlock* block) {
+void WriteBack(Engine& e, BlockHandle block) {
   const int32_t slotLength = e.SlotLength(block);
   if (slotLength <= 0 || static_cast<size_t>(slotLength) > kSlotBuffer) return;
   const int32_t total = e.SlotTotal(block);
@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                   kPageBuffers);
   KV_FUZZ_CHECK(e.LastOpOK() && buffers == kPageBuffers, Detail(e, "StartEngine"));
 
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   const std::string name = ScratchDirectory() + "/FZ";
   e.OpenBlock(block, name, {.readOnly = (flags & kReadOnly) != 0,
                           .noLocks = (flags & kNoLocks) != 0,

@@ -21,7 +21,7 @@
 namespace {
 
 using kv::isam::Engine;
-using kv::isam::FileBlock;
+using kv::isam::BlockHandle;
 
 struct Fixture {
   std::string dat;
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Engine e;
   e.StartEngine((flags & 1) ? kv::isam::EngineMode::kNetwork : kv::isam::EngineMode::kSingleUser, 8);
   Check(e, "StartEngine");
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   e.OpenBlock(block, ScratchDirectory() + "/JF", {.saveMode = (flags & 2) != 0, .network = !(flags & 4)});
   Check(e, "OpenBlock");
   if (e.LastOpOK()) {

@@ -119,6 +119,15 @@ std::string Build(const FileLayout& base, int records, std::vector<int32_t> dele
   return ScratchDirectory();
 }
 
+// A save journal that holds only a data header (of a file with two keys).
+std::string HeaderJournal(DataHeader header) {
+  header.keyCount = 2;
+  JournalWriter journal;
+  journal.AddDataHeader(header);
+  journal.End();
+  return journal.Bytes();
+}
+
 void EngineSeeds() {
   FileLayout oneKey;
   oneKey.slotLength = 24;
@@ -143,16 +152,7 @@ void EngineSeeds() {
        Pack(kNetworkEngine | kReadOnly | kNoLocks | kNoDia, "EVEN", dir, false));
 
   // A coordination file that is neither new nor a layout: a journal to replay.
-  JournalWriter journal;
-  DataHeader header;
-  header.highestSlot = 10;
-  header.slotLength = 24;
-  header.keyCount = 2;
-  header.freeHead = 8;
-  header.freeCount = 2;
-  journal.AddDataHeader(header);
-  journal.End();
-  WriteBytes(dir + "/SEED.DIA", journal.Bytes());
+  WriteBytes(dir + "/SEED.DIA", HeaderJournal({.freeHead = 8, .freeCount = 2, .highestSlot = 10, .slotLength = 24}));
   Seed("fuzz_engine", "single-journal", Pack(kSaveMode | kNoNetwork, "R0", dir, true));
 
   // No keys at all: no index file.
@@ -276,16 +276,8 @@ void CheckSeeds() {
     return out + std::string(side);
   };
   Seed("fuzz_check", "layout", pack(CoordinationLayout(2), std::string(440, '\0')));
-  JournalWriter journal;
-  DataHeader header;
-  header.highestSlot = 40;
-  header.slotLength = 151;
-  header.keyCount = 2;
-  header.freeHead = 33;
-  header.freeCount = 3;
-  journal.AddDataHeader(header);
-  journal.End();
-  Seed("fuzz_check", "journal", pack(journal.Bytes(), ""));
+  Seed("fuzz_check", "journal",
+       pack(HeaderJournal({.freeHead = 33, .freeCount = 3, .highestSlot = 40, .slotLength = 151}), ""));
   Seed("fuzz_check", "data-only", pack("", std::string(221, '\0')));
 }
 

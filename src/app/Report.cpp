@@ -123,7 +123,7 @@ ReportWriter::ReportWriter(const std::string& directory, const platform::LocalTi
   platform::OsStatus rc = platform::OsError::kFileExists;
   for (int suffix = 1; rc == platform::OsError::kFileExists && suffix <= kMaxReportSuffix; ++suffix) {
     path_ = dir + ReportFileName(t, suffix, prefix);
-    rc = platform::File::Create(path_, /*replace=*/false, file_);
+    rc = platform::File::Create(path_, platform::IfExists::kFail, file_);
   }
   if (rc) throw ReportCreateError(rc.Code(), path_);
   // Made by this program in the company directory: the suite's users keep their access.

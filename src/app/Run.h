@@ -2,8 +2,10 @@
 // by the desktop and the command-line programs. UI-neutral: it speaks through Dialogs
 // and reports progress through a ProgressSink.
 //
-// THIS HEADER IS A CONTRACT between the run and the two front ends. Keep the public
-// signatures; add what you need.
+// The desktop program and the command line both start and run a repair through this
+// header alone, so that they cannot drift apart: the questions asked, the order of the
+// start-up steps and the texts shown are decided here, never in a front end. A
+// signature changes together with every front end (cli/, desktop/).
 #pragma once
 
 #include <functional>

@@ -89,7 +89,7 @@ struct UndoRun::Impl {
   struct FileWork {
     std::string name;
     int32_t slotLength = 0;
-    isam::FileBlock* block = nullptr;
+    isam::BlockHandle block = nullptr;
     std::vector<const ReportedField*> fields;  // by record, then offset
     std::map<int32_t, uint32_t> fingerprints;  // record -> CRC-32C of the slot as the repair wrote it
   };
@@ -308,7 +308,7 @@ class FilePutBack {
  public:
   using OnLine = std::function<void(const UndoLine&)>;
 
-  FilePutBack(std::string name, int32_t slotLength, isam::FileBlock* block,
+  FilePutBack(std::string name, int32_t slotLength, isam::BlockHandle block,
               const std::vector<const ReportedField*>& fields, const std::map<int32_t, uint32_t>& fingerprints,
               bool needFingerprint,
               isam::AccessLayer& access, ReportWriter* report, const OnLine& onLine, modules::ProgressSink& progress,
@@ -494,7 +494,7 @@ class FilePutBack {
 
   const std::string name_;
   const int32_t slotLength_;
-  isam::FileBlock* const block_;
+  isam::BlockHandle const block_;
   const std::map<int32_t, uint32_t>& fingerprints_;
   const bool needFingerprint_;
   isam::AccessLayer& access_;

@@ -1,8 +1,10 @@
 // The suite's settings files and the directories fixed at start: KORVA.CFG, KORVA.INI,
 // KVSCHEME.SET, the colour schemes and the remembered company choice.
 //
-// THIS HEADER IS A CONTRACT between the settings code and its callers (company
-// selection, the run, the error catalogue). Keep the public signatures; add what you need.
+// The files are the suite's and its programs read them too: what is read and written,
+// byte for byte and in code page 874, must not change. The callers (company selection,
+// the run, the error catalogue) know the settings only by the names below, never by the
+// files' layout, so that the layout is kept in this one place.
 #pragma once
 
 #include <array>

@@ -1,6 +1,9 @@
 // The company choice at start-up: the selection dialog with SuppressAutoSelect set.
 //
-// THIS HEADER IS A CONTRACT between the company selection and the main window.
+// The main window chooses the company through this alone, so that the choice at
+// start-up works as in the Windows program (both share desktop/SelectCompany.h): the
+// dialog is shown with SuppressAutoSelect set and the result is the directory as the
+// company list stores it (CP874), never converted here.
 #pragma once
 
 #include <string>

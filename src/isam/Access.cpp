@@ -56,12 +56,12 @@ bool LiveSlot(std::span<const uint8_t> slot) { return slot.size() >= 4 && SlotIs
 // fails is not tried again. The engine never throws, so neither does the release.
 class AccessLayer::HeldLocks {
  public:
-  HeldLocks(Engine& engine, FileBlock* block) : engine_(engine), block_(block) {}
+  HeldLocks(Engine& engine, BlockHandle block) : engine_(engine), block_(block) {}
   ~HeldLocks() { static_cast<void>(Release()); }
   HeldLocks(const HeldLocks&) = delete;
   HeldLocks& operator=(const HeldLocks&) = delete;
 
-  FileBlock* block() const { return block_; }
+  BlockHandle block() const { return block_; }
 
   bool LockRecord(int32_t recordNumber) {
     engine_.LockSlot(block_, recordNumber);
@@ -92,7 +92,7 @@ class AccessLayer::HeldLocks {
 
  private:
   Engine& engine_;
-  FileBlock* block_;
+  BlockHandle block_;
   bool blockLocked_ = false;
   std::vector<int32_t> records_;
 };
@@ -106,7 +106,7 @@ ScopedConflictWatch::~ScopedConflictWatch() { access_.Watch({}); }
 AccessLayer::AccessLayer(Engine& engine, ui::Dialogs& dialogs, AccessHooks hooks, AccessSettings settings)
     : engine_(engine), dialogs_(dialogs), hooks_(std::move(hooks)), settings_(settings) {}
 
-bool AccessLayer::RetryAfterConflict(FileBlock* block) {
+bool AccessLayer::RetryAfterConflict(BlockHandle block) {
   if (engine_.LastOpOK() || ClassOf(engine_.LastError()) != ErrorClass::kConflict) {
     lockRetryCount_ = 0;
     return false;
@@ -200,7 +200,7 @@ bool AccessLayer::MissingForCreation(const std::string& name, std::string& why) 
   return true;
 }
 
-bool AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, int32_t recordLength,
+bool AccessLayer::OpenModuleFile(BlockHandle& block, std::string_view baseName, int32_t recordLength,
                                  const KeyDesc* keys, int keyCount) {
   const std::string name(baseName);
   if (recordLength > kMaxRecordLength) {
@@ -216,7 +216,7 @@ bool AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, i
 
   bool created = false;
   for (;;) {
-    FileBlock* opened = nullptr;
+    BlockHandle opened = nullptr;
     ClearOsFailure();
     engine_.OpenBlock(opened, name, {.saveMode = settings_.saveMode, .network = true});
     if (engine_.LastOpOK()) {
@@ -254,14 +254,14 @@ bool AccessLayer::OpenModuleFile(FileBlock*& block, std::string_view baseName, i
   }
 }
 
-bool AccessLayer::CloseModuleFile(FileBlock*& block) {
+bool AccessLayer::CloseModuleFile(BlockHandle& block) {
   if (block == nullptr) return true;  // closing a file that is not open does nothing
   engine_.CloseBlock(block);
   block = nullptr;
   return engine_.LastOpOK();
 }
 
-RecordTotal AccessLayer::RecordCount(FileBlock* block) {
+RecordTotal AccessLayer::RecordCount(BlockHandle block) {
   HeldLocks locks(engine_, block);
   do {
     locks.LockBlock();
@@ -274,21 +274,21 @@ RecordTotal AccessLayer::RecordCount(FileBlock* block) {
   return total;
 }
 
-bool AccessLayer::ReadRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer) {
+bool AccessLayer::ReadRecordAt(BlockHandle block, int32_t recordNumber, std::span<uint8_t> buffer) {
   do {
     engine_.ReadSlot(block, recordNumber, buffer);
   } while (RetryAfterConflict(block));
   return engine_.LastOpOK();
 }
 
-bool AccessLayer::ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
+bool AccessLayer::ReadRecordsAt(BlockHandle block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
   do {
     engine_.ReadSlots(block, first, count, buffer);
   } while (RetryAfterConflict(block));
   return engine_.LastOpOK();
 }
 
-ReadOutcome AccessLayer::ReadRecordsAround(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
+ReadOutcome AccessLayer::ReadRecordsAround(BlockHandle block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
   for (;;) {
     engine_.ReadSlots(block, first, count, buffer);
     if (engine_.LastOpMetHeldRange()) {
@@ -310,14 +310,14 @@ bool AccessLayer::LockForWrite(HeldLocks& locks, int32_t recordNumber, WriteResu
   return false;
 }
 
-void AccessLayer::FlushIfWanted(FileBlock* block, WriteResult& worst) {
+void AccessLayer::FlushIfWanted(BlockHandle block, WriteResult& worst) {
   if (!settings_.saveMode && settings_.flushAfterWrite) {
     engine_.FlushBlock(block);
     if (!engine_.LastOpOK()) Raise(worst, ClassOf(engine_.LastError()));
   }
 }
 
-WriteReport AccessLayer::WriteRecordAt(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer) {
+WriteReport AccessLayer::WriteRecordAt(BlockHandle block, int32_t recordNumber, std::span<const uint8_t> buffer) {
   WriteResult worst = WriteResult::kOk;
   const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
   if (block == nullptr || slotLength <= 0 || buffer.size() < static_cast<size_t>(slotLength)) {
@@ -345,7 +345,7 @@ WriteReport AccessLayer::WriteRecordAt(FileBlock* block, int32_t recordNumber, s
   return {written, worst};
 }
 
-RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> work,
+RepairOutcome AccessLayer::RepairRecordAt(BlockHandle block, int32_t recordNumber, std::span<uint8_t> work,
                                           const std::function<int(std::span<uint8_t>)>& fix) {
   WriteResult worst = WriteResult::kOk;
   const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
@@ -378,7 +378,7 @@ RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber
   return outcome;
 }
 
-WriteReport AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers,
+WriteReport AccessLayer::RepairRecordsAt(BlockHandle block, std::span<const int32_t> recordNumbers,
                                          const RecordFix& fix, std::span<RepairOutcome> outcomes) {
   const WriteReport refused{false, WriteResult::kError};
   const size_t count = recordNumbers.size();
@@ -401,7 +401,7 @@ WriteReport AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32
   return {std::all_of(done.begin(), done.end(), Succeeded), worst};
 }
 
-void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first,
+void AccessLayer::RepairLockedRun(BlockHandle block, std::span<const int32_t> records, size_t first,
                                   const RecordFix& fix, std::span<RepairOutcome> outcomes, WriteResult& worst) {
   const size_t slot = static_cast<size_t>(engine_.SlotLength(block));
   const size_t n = records.size();
@@ -490,7 +490,7 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
   if (!locks.Release()) worst = WriteResult::kReleaseFailed;
 }
 
-bool AccessLayer::FindRecordByKey(FileBlock* block, int keyNumber, int32_t& recordNumber, std::string_view keyText) {
+bool AccessLayer::FindRecordByKey(BlockHandle block, int keyNumber, int32_t& recordNumber, std::string_view keyText) {
   if (keyText.size() > static_cast<size_t>(kMaxKeyLength)) keyText = keyText.substr(0, kMaxKeyLength);
   do {
     recordNumber = 0;

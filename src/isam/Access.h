@@ -3,9 +3,11 @@
 // records by number under the engine's locks with silent retries, finds records by key,
 // and reports a failed open fatally.
 //
-// THIS HEADER IS A CONTRACT between the access layer and the module repairs. Every
-// operation returns its outcome; nothing of it is left in the layer for a caller to
-// read afterwards.
+// The module repairs and the undo reach the engine only through this layer, so two
+// rules hold for every file they write, whatever is added: records are written only
+// under the locks the suite's programs take for them, and every operation returns its
+// outcome, with nothing of it left in the layer for a caller to read afterwards (a later
+// call cannot then be mistaken for the one whose result is read).
 #pragma once
 
 #include <cstdint>
@@ -178,28 +180,28 @@ class AccessLayer {
   // A file whose slot length differs from recordLength is refused (10170, reported like
   // any failed open). A No in the temporary-file recovery gives false without a further
   // message; the caller ends the run as after any failed open.
-  [[nodiscard]] bool OpenModuleFile(FileBlock*& block, std::string_view baseName, int32_t recordLength,
+  [[nodiscard]] bool OpenModuleFile(BlockHandle& block, std::string_view baseName, int32_t recordLength,
                                     const KeyDesc* keys, int keyCount);
   // False when the engine could not close the block cleanly; `block` is no block either
   // way. Nothing is shown: a caller has nothing left to do about it.
-  bool CloseModuleFile(FileBlock*& block);
-  [[nodiscard]] RecordTotal RecordCount(FileBlock* block);
-  [[nodiscard]] bool ReadRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer);
+  bool CloseModuleFile(BlockHandle& block);
+  [[nodiscard]] RecordTotal RecordCount(BlockHandle block);
+  [[nodiscard]] bool ReadRecordAt(BlockHandle block, int32_t recordNumber, std::span<uint8_t> buffer);
   // Reads `count` consecutive slots from `first` on into `buffer` (count x SlotLength
   // bytes) with one engine call, so under one temporary read lock, and with the retry
   // rule of ReadRecordAt. The walk's read-ahead: the bytes are only judged; a record is
   // written only through RepairRecordAt, which reads it afresh under its locks.
-  [[nodiscard]] bool ReadRecordsAt(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer);
+  [[nodiscard]] bool ReadRecordsAt(BlockHandle block, int32_t first, int32_t count, std::span<uint8_t> buffer);
   // ReadRecordsAt for the readers that go around what other stations hold (the walk,
   // the undo): a read refused because another station holds a lock over part of its
   // range gives kHeld at once, without the retry rule's retries or question, so that the
   // caller can read the rest and set the held records aside. Any other conflict is
   // retried as for ReadRecordsAt.
-  [[nodiscard]] ReadOutcome ReadRecordsAround(FileBlock* block, int32_t first, int32_t count,
+  [[nodiscard]] ReadOutcome ReadRecordsAround(BlockHandle block, int32_t first, int32_t count,
                                               std::span<uint8_t> buffer);
-  [[nodiscard]] WriteReport WriteRecordAt(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer);
+  [[nodiscard]] WriteReport WriteRecordAt(BlockHandle block, int32_t recordNumber, std::span<const uint8_t> buffer);
   // True when a record was found; `recordNumber` is then its number.
-  [[nodiscard]] bool FindRecordByKey(FileBlock* block, int keyNumber, int32_t& recordNumber,
+  [[nodiscard]] bool FindRecordByKey(BlockHandle block, int keyNumber, int32_t& recordNumber,
                                      std::string_view keyText);
 
   // The walk's write: under the record lock and the block lock, reads slot N afresh into
@@ -211,7 +213,7 @@ class AccessLayer {
   // ms for the file); one that another station holds longer gives kLocked, never the
   // retry rule's question. Whatever way it ends, a `fix` that throws included, no lock
   // of it is left held.
-  [[nodiscard]] RepairOutcome RepairRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> work,
+  [[nodiscard]] RepairOutcome RepairRecordAt(BlockHandle block, int32_t recordNumber, std::span<uint8_t> work,
                                              const std::function<int(std::span<uint8_t>)>& fix);
 
   // RepairRecordAt for several records of one file, `recordNumbers` strictly ascending
@@ -235,7 +237,7 @@ class AccessLayer {
   // The outcomes say what became of each record; the report adds the worst met over
   // them (kDeleted for a deleted one, kReleaseFailed for a failed release) and is ok
   // when every record ended kWritten or kNothingToDo.
-  WriteReport RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers, const RecordFix& fix,
+  WriteReport RepairRecordsAt(BlockHandle block, std::span<const int32_t> recordNumbers, const RecordFix& fix,
                               std::span<RepairOutcome> outcomes);
 
  private:
@@ -251,7 +253,7 @@ class AccessLayer {
   uint64_t conflictTold_ = 0;   // when the watch last heard of it
 
   // `block`: the block of the operation retried, for what the watch is told.
-  bool RetryAfterConflict(FileBlock* block);
+  bool RetryAfterConflict(BlockHandle block);
   void ReportFatal(int32_t error, const std::string& message, const std::string& reason = {});
   bool MissingForCreation(const std::string& name, std::string& why);
   std::string OpenFailureReason();
@@ -259,11 +261,11 @@ class AccessLayer {
   // failure releases what it took, raises `worst` and sets `held` when another station
   // held the lock that failed.
   bool LockForWrite(HeldLocks& locks, int32_t recordNumber, WriteResult& worst, bool& held);
-  void FlushIfWanted(FileBlock* block, WriteResult& worst);
+  void FlushIfWanted(BlockHandle block, WriteResult& worst);
 
   // One run of RepairRecordsAt (at most kMaxRepairRun records, `first` the index of its
   // first record).
-  void RepairLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first,
+  void RepairLockedRun(BlockHandle block, std::span<const int32_t> records, size_t first,
                        const RecordFix& fix, std::span<RepairOutcome> outcomes, WriteResult& worst);
 
   std::vector<uint8_t> work_;  // WriteRecordAt's copy of the slot on disk

@@ -29,6 +29,8 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -58,46 +60,45 @@ constexpr int kNoKey = INT32_MIN;
 //
 // handle = serial << kHandlePlaceBits | (place + 1). The place makes the lookup direct;
 // the serial, drawn from one counter for the whole process, makes every handle differ
-// from each one given out before it, by this Engine object or any other. With 64-bit
-// pointers the serial has 52 bits and never repeats; with 32-bit ones it has 20, and a
-// stale handle could only pass again after a million opens that all used its place.
+// from each one given out before it, by this Engine object or any other. The serial has
+// 52 bits and never repeats.
 constexpr unsigned kHandlePlaceBits = 12;
-constexpr uintptr_t kHandlePlaceMask = (uintptr_t{1} << kHandlePlaceBits) - 1;
-constexpr uintptr_t kHandleSerialMask = UINTPTR_MAX >> kHandlePlaceBits;
+constexpr uint64_t kHandlePlaceMask = (uint64_t{1} << kHandlePlaceBits) - 1;
+constexpr uint64_t kHandleSerialMask = UINT64_MAX >> kHandlePlaceBits;
 // Each open block holds two or three files of the operating system; the places run out
 // long after those do.
 constexpr size_t kMaxOpenBlocks = kHandlePlaceMask;
 
-std::atomic<uintptr_t> nextSerial{1};
+std::atomic<uint64_t> nextSerial{1};
 
 // The open block a handle stands for, or null for any value that is not a live handle
-// of this engine. Never dereferences the handle.
-FileBlock* Resolve(const EngineState& st, const FileBlock* handle) {
-  const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
-  const uintptr_t place = value & kHandlePlaceMask;
+// of this engine.
+FileBlock* Resolve(const EngineState& st, BlockHandle handle) {
+  const uint64_t value = handle.Value();
+  const uint64_t place = value & kHandlePlaceMask;
   if (place == 0 || place > st.handles.size()) return nullptr;
-  FileBlock* b = st.handles[place - 1];
+  FileBlock* b = st.handles[static_cast<size_t>(place - 1)];
   return b != nullptr && b->handle == value ? b : nullptr;
 }
 
 // Gives an opened block its place and a handle no earlier block had.
-FileBlock* Publish(EngineState& st, FileBlock& b) {
+BlockHandle Publish(EngineState& st, FileBlock& b) {
   auto free = std::find(st.handles.begin(), st.handles.end(), nullptr);
   if (free == st.handles.end()) free = st.handles.insert(free, nullptr);
-  const auto place = static_cast<uintptr_t>(free - st.handles.begin());
-  uintptr_t serial = 0;
+  const auto place = static_cast<uint64_t>(free - st.handles.begin());
+  uint64_t serial = 0;
   while (serial == 0) serial = nextSerial.fetch_add(1, std::memory_order_relaxed) & kHandleSerialMask;
   b.handle = (serial << kHandlePlaceBits) | (place + 1);
   *free = &b;
-  return reinterpret_cast<FileBlock*>(b.handle);
+  return BlockHandle::FromValue(b.handle);
 }
 
-FileBlock* HandleOf(const FileBlock& b) { return reinterpret_cast<FileBlock*>(b.handle); }
+BlockHandle HandleOf(const FileBlock& b) { return BlockHandle::FromValue(b.handle); }
 
 void Unpublish(EngineState& st, FileBlock& b) {
-  const uintptr_t place = b.handle & kHandlePlaceMask;
-  if (place != 0 && place <= st.handles.size() && st.handles[place - 1] == &b) {
-    st.handles[place - 1] = nullptr;
+  const uint64_t place = b.handle & kHandlePlaceMask;
+  if (place != 0 && place <= st.handles.size() && st.handles[static_cast<size_t>(place - 1)] == &b) {
+    st.handles[static_cast<size_t>(place - 1)] = nullptr;
   }
   b.handle = 0;
 }
@@ -111,16 +112,87 @@ void Begin(EngineState& st) {
   ops::ClearHeldRangeNote();
 }
 
+void Finish(EngineState& st, Status err);
+
+// Invariants 1-3 of EngineState.h, and each open block's coordination state.
+std::string CheckState(const EngineState& st) {
+  std::string why;
+  auto isOpen = [&st](const FileBlock* b) { return std::find(st.open.begin(), st.open.end(), b) != st.open.end(); };
+  for (size_t i = 0; i < st.handles.size(); ++i) {
+    const FileBlock* b = st.handles[i];
+    if (b == nullptr) continue;
+    if ((b->handle & kHandlePlaceMask) != i + 1 || (b->handle >> kHandlePlaceBits) == 0) {
+      return "a published block carries a handle of another place";
+    }
+    if (!isOpen(b)) return "a handle names a block that is not open";
+  }
+  for (const FileBlock* b : st.open) {
+    if (std::count(st.open.begin(), st.open.end(), b) != 1) return "a block is in the open list twice";
+    if (Resolve(st, HandleOf(*b)) != b) return "an open block has no live handle";
+    if (b->validity != static_cast<uint32_t>(kValidityMark)) return "an open block lost its validity mark";
+    if (!(why = ops::CheckCoordination(st, *b)).empty()) return why;
+  }
+  if (!st.pool.empty()) {
+    const size_t size = st.pool.size();
+    if (st.lru < 0 || static_cast<size_t>(st.lru) >= size) return "the ring's oldest buffer is outside the pool";
+    size_t seen = 0;
+    int i = st.lru;
+    do {
+      const PageBuffer& p = *st.pool[static_cast<size_t>(i)];
+      if (p.owner != nullptr && !isOpen(p.owner)) return "a page buffer is owned by a block that is not open";
+      if (p.next < 0 || static_cast<size_t>(p.next) >= size || st.pool[static_cast<size_t>(p.next)]->prev != i) {
+        return "the page buffer ring is broken";
+      }
+      i = p.next;
+      ++seen;
+    } while (i != st.lru && seen <= size);
+    if (seen != size) return "the page buffer ring does not hold every buffer";
+  }
+  if (st.singleUser && !st.locks.empty()) {
+    for (const auto& [file, held] : st.locks) {
+      if (!held.empty()) return "a lock is in the table of a single-user engine";
+    }
+  }
+  for (const auto& [file, held] : st.locks) {
+    const bool ofOpenBlock = std::any_of(st.open.begin(), st.open.end(), [file = file](const FileBlock* b) {
+      return file == &b->data.file || file == &b->index.file || file == &b->coord.file;
+    });
+    if (!held.empty() && !ofOpenBlock) return "the lock table holds a range of a file no open block has";
+    for (size_t k = 0; k < held.size(); ++k) {
+      if (held[k].count < 1 || held[k].length == 0) return "the lock table holds a range with no use";
+      if (k > 0 && held[k - 1].offset >= held[k].offset) return "the lock table is out of order";
+    }
+  }
+  return {};
+}
+
+#if !defined(NDEBUG) || defined(KV_CHECK_INVARIANTS)
+constexpr bool kCheckEveryOperation = true;
+#else
+constexpr bool kCheckEveryOperation = false;
+#endif
+
 void Finish(EngineState& st, Status err) {
   st.ok = !err;
   st.error = err.error();
   st.heldRange = err && ops::MetHeldRange();
+  if constexpr (kCheckEveryOperation) {
+    if (st.initialised) {
+      const std::string why = CheckState(st);
+      if (!why.empty()) {
+        // A broken invariant is a fault of the engine, found by a test or the sanitizer
+        // build; going on would let it damage the suite's files.
+        std::fprintf(stderr, "engine invariant broken: %s\n", why.c_str());
+        std::abort();
+      }
+    }
+  }
 }
 
 // The entry checks of every operation on a block, in their order. On success `out` is
 // the block and `tookReadLock` tells the exit whether there is a temporary read lock to
 // release.
-Status Enter(EngineState& st, const FileBlock* handle, OpKind kind, int key, FileBlock*& out,
+Status Enter(EngineState& st, BlockHandle handle, OpKind kind, int key, FileBlock*& out,
               bool& tookReadLock) {
   out = nullptr;
   tookReadLock = false;
@@ -153,7 +225,7 @@ Status Exit(EngineState& st, FileBlock& b, Status err, bool tookReadLock) {
 // false); Done(err) makes the exit steps and stores the status once.
 class BlockOp {
  public:
-  BlockOp(EngineState& st, const FileBlock* handle, OpKind kind, int key = kNoKey) : st_(st) {
+  BlockOp(EngineState& st, BlockHandle handle, OpKind kind, int key = kNoKey) : st_(st) {
     Begin(st_);
     if (Status e = Enter(st_, handle, kind, key, block_, readLocked_)) Finish(st_, e);
   }
@@ -186,7 +258,7 @@ Status WriteZeros(File& f, uint64_t offset, uint64_t length) {
 }
 
 Status CreateFileReplacing(const std::string& name, File& out) {
-  const platform::OsStatus os = File::Create(name, true, out);
+  const platform::OsStatus os = File::Create(name, platform::IfExists::kReplace, out);
   if (os) {
     const Status err = TranslateOsError(OsOp::kCreate, os);
     NoteOsFailureFile(name);
@@ -311,7 +383,7 @@ Engine::~Engine() {
   // The program ends with the engine still running: close what is open, quietly.
   std::vector<FileBlock*> open = st.open;
   for (FileBlock* b : open) {
-    FileBlock* ref = HandleOf(*b);
+    BlockHandle ref = HandleOf(*b);
     CloseBlock(ref);
     if (ref != nullptr) {
       // A close that failed early leaves the block open; free it regardless.
@@ -332,6 +404,7 @@ EngineError Engine::LastError() const { return state_->error; }
 bool Engine::LastOpMetHeldRange() const { return !state_->ok && state_->heldRange; }
 bool Engine::Initialised() const { return state_->initialised; }
 EngineStats Engine::Stats() const { return state_->stats; }
+std::string Engine::CheckInvariants() const { return state_->initialised ? CheckState(*state_) : std::string(); }
 
 int Engine::StartEngine(EngineMode mode, int pageBuffers) {
   EngineState& st = *state_;
@@ -375,7 +448,7 @@ void Engine::StopEngine() {
   Status first;
   std::vector<FileBlock*> open = st.open;
   for (FileBlock* b : open) {
-    FileBlock* ref = HandleOf(*b);
+    BlockHandle ref = HandleOf(*b);
     CloseBlock(ref);
     if (!st.ok && !first) first = st.error;
   }
@@ -512,7 +585,7 @@ Status OpenCoordinationFile(Opening& o) {
     if (o.options.readOnly) return EngineError::kNoCoordReadOnly;
     if (attempt >= 3) break;
     File fresh;
-    const platform::OsStatus os = File::Create(o.coordName, false, fresh);
+    const platform::OsStatus os = File::Create(o.coordName, platform::IfExists::kFail, fresh);
     if (os == platform::OsError::kFileExists) continue;  // another program was quicker
     if (os) {
       const Status created = TranslateOsError(OsOp::kCreate, os);
@@ -649,7 +722,7 @@ void UndoOpen(Opening& o) {
 
 }  // namespace
 
-void Engine::OpenBlock(FileBlock*& block, std::string_view name, OpenOptions options) {
+void Engine::OpenBlock(BlockHandle& block, std::string_view name, OpenOptions options) {
   EngineState& st = *state_;
   Begin(st);
   if (!st.initialised) return Finish(st, kNotStarted);
@@ -681,7 +754,7 @@ void Engine::OpenBlock(FileBlock*& block, std::string_view name, OpenOptions opt
   Finish(st, err);
 }
 
-void Engine::CloseBlock(FileBlock*& block) {
+void Engine::CloseBlock(BlockHandle& block) {
   EngineState& st = *state_;
   BlockOp op(st, block, OpKind::kPlain);
   if (!op) return;
@@ -729,7 +802,7 @@ void Engine::CloseBlock(FileBlock*& block) {
   Finish(st, failed ? kNotClosed : kNone);
 }
 
-void Engine::FlushBlock(FileBlock* block) {
+void Engine::FlushBlock(BlockHandle block) {
   EngineState& st = *state_;
   BlockOp op(st, block, OpKind::kPlain);
   if (!op) return;
@@ -755,25 +828,25 @@ void Engine::FlushBlock(FileBlock* block) {
   op.Done(err);
 }
 
-void Engine::LockBlock(FileBlock* block) {
+void Engine::LockBlock(BlockHandle block) {
   EngineState& st = *state_;
   BlockOp op(st, block, OpKind::kPlain);
   if (op) op.Done(ops::LockBlock(st, op.block()));
 }
 
-void Engine::UnlockBlock(FileBlock* block) {
+void Engine::UnlockBlock(BlockHandle block) {
   EngineState& st = *state_;
   BlockOp op(st, block, OpKind::kPlain);
   if (op) op.Done(ops::UnlockBlock(st, op.block()));
 }
 
-void Engine::LockSlot(FileBlock* block, int32_t recordNumber) {
+void Engine::LockSlot(BlockHandle block, int32_t recordNumber) {
   EngineState& st = *state_;
   BlockOp op(st, block, OpKind::kPlain);
   if (op) op.Done(ops::LockSlot(st, op.block(), recordNumber));
 }
 
-void Engine::UnlockSlot(FileBlock* block, int32_t recordNumber) {
+void Engine::UnlockSlot(BlockHandle block, int32_t recordNumber) {
   EngineState& st = *state_;
   BlockOp op(st, block, OpKind::kPlain);
   if (op) op.Done(ops::UnlockSlot(st, op.block(), recordNumber));
@@ -794,17 +867,17 @@ Status ReadSlotRange(FileBlock& b, int32_t first, int64_t count, std::span<uint8
 
 }  // namespace
 
-void Engine::ReadSlot(FileBlock* block, int32_t recordNumber, std::span<uint8_t> buffer) {
+void Engine::ReadSlot(BlockHandle block, int32_t recordNumber, std::span<uint8_t> buffer) {
   BlockOp op(*state_, block, OpKind::kRead);
   if (op) op.Done(ReadSlotRange(op.block(), recordNumber, 1, buffer));
 }
 
-void Engine::ReadSlots(FileBlock* block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
+void Engine::ReadSlots(BlockHandle block, int32_t first, int32_t count, std::span<uint8_t> buffer) {
   BlockOp op(*state_, block, OpKind::kRead);
   if (op) op.Done(count < 0 ? Status(kInconsistent) : ReadSlotRange(op.block(), first, count, buffer));
 }
 
-void Engine::WriteSlot(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer) {
+void Engine::WriteSlot(BlockHandle block, int32_t recordNumber, std::span<const uint8_t> buffer) {
   BlockOp op(*state_, block, OpKind::kWrite);
   if (!op) return;
   FileBlock& b = op.block();
@@ -824,7 +897,7 @@ void Engine::WriteSlot(FileBlock* block, int32_t recordNumber, std::span<const u
   op.Done(err);
 }
 
-int32_t Engine::AppendSlot(FileBlock* block, std::span<const uint8_t> buffer) {
+int32_t Engine::AppendSlot(BlockHandle block, std::span<const uint8_t> buffer) {
   BlockOp op(*state_, block, OpKind::kWrite);
   if (!op) return 0;
   FileBlock& b = op.block();
@@ -852,7 +925,7 @@ int32_t Engine::AppendSlot(FileBlock* block, std::span<const uint8_t> buffer) {
   return state_->ok ? added : 0;
 }
 
-int32_t Engine::SlotTotal(FileBlock* block) {
+int32_t Engine::SlotTotal(BlockHandle block) {
   BlockOp op(*state_, block, OpKind::kRead);
   if (!op) return 0;
   const int32_t highest = op.block().sections[0].data.highestSlot;
@@ -861,39 +934,39 @@ int32_t Engine::SlotTotal(FileBlock* block) {
   return state_->ok ? highest + 1 : 0;
 }
 
-void Engine::LookupKey(FileBlock* block, int keyNumber, int32_t& recordNumber,
+void Engine::LookupKey(BlockHandle block, int keyNumber, int32_t& recordNumber,
                        std::string_view keyText) {
   BlockOp op(*state_, block, OpKind::kRead, keyNumber);
   if (op) op.Done(ops::Lookup(*state_, op.block(), keyNumber, recordNumber, keyText));
 }
 
-void Engine::StepToNextKey(FileBlock* block, int keyNumber, int32_t& recordNumber,
+void Engine::StepToNextKey(BlockHandle block, int keyNumber, int32_t& recordNumber,
                            std::string& keyText) {
   BlockOp op(*state_, block, OpKind::kRead, keyNumber);
   if (op) op.Done(ops::StepNext(*state_, op.block(), keyNumber, recordNumber, keyText));
 }
 
-int32_t Engine::SlotLength(const FileBlock* block) const {
+int32_t Engine::SlotLength(BlockHandle block) const {
   const FileBlock* b = Resolve(*state_, block);
   return b != nullptr ? b->SlotLength() : 0;
 }
 
-std::string Engine::DataFileName(const FileBlock* block) const {
+std::string Engine::DataFileName(BlockHandle block) const {
   const FileBlock* b = Resolve(*state_, block);
   return b != nullptr ? b->data.name : std::string();
 }
 
-int Engine::KeyCount(const FileBlock* block) const {
+int Engine::KeyCount(BlockHandle block) const {
   const FileBlock* b = Resolve(*state_, block);
   return b != nullptr ? b->keyCount : 0;
 }
 
-int Engine::StationNumber(const FileBlock* block) const {
+int Engine::StationNumber(BlockHandle block) const {
   const FileBlock* b = Resolve(*state_, block);
   return b != nullptr && b->net ? b->net->station : 0;
 }
 
-bool Engine::IsLocked(const FileBlock* block) const {
+bool Engine::IsLocked(BlockHandle block) const {
   const FileBlock* b = Resolve(*state_, block);
   return b != nullptr && b->net && b->net->locked;
 }

@@ -95,5 +95,8 @@ Status WriteLayout(EngineState& st, FileBlock& b, const uint8_t* mask);
 Status LockSlot(EngineState& st, FileBlock& b, int32_t recordNumber);
 Status UnlockSlot(EngineState& st, FileBlock& b, int32_t recordNumber);
 Status ReplayJournal(EngineState& st, FileBlock& b);
+// The first of the coordination invariants (Network.cpp) that block b breaks between
+// two operations, in words, or empty when it keeps them all.
+std::string CheckCoordination(const EngineState& st, const FileBlock& b);
 
 }  // namespace kv::isam::ops

@@ -2,7 +2,7 @@
 // what one open FileBlock holds. Only the engine's own sources include this.
 //
 // Invariants:
-//  1. A caller's FileBlock* is a handle, not an address: its low bits name a place in
+//  1. A caller's BlockHandle is a value, not an address: its low bits name a place in
 //     EngineState::handles and the rest carry the serial number the block got when it
 //     was opened (unique in the process). A handle is valid exactly while the block in
 //     its place carries that same handle value; every entry check resolves it there
@@ -75,7 +75,7 @@ struct NetState {
 class FileBlock {
  public:
   uint32_t validity = 0;
-  uintptr_t handle = 0;  // the value the caller holds; 0 until the open succeeds
+  uint64_t handle = 0;  // the value of the caller's BlockHandle; 0 until the open succeeds
   FileRecord data;
   FileRecord index;
   FileRecord coord;

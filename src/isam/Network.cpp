@@ -12,11 +12,16 @@
 //     it is replayed before any header or page is trusted again, and only while every
 //     other station is kept out (the write lock, or the own slot plus all other slots).
 //  3. Every wait is bounded: a lock attempt is repeated at most waitTotal / waitStep times.
+// Between two operations a block is claimed or write-locked, never read-locked, and the
+// lock table holds exactly the ranges its state names (its station's claim, the slot area
+// while write-locked, each record lock); CheckCoordination tests that, and Engine runs it
+// after every operation in builds that check invariants.
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "isam/Coding.h"
 #include "isam/EngineOps.h"
@@ -76,20 +81,28 @@ Status Refresh(EngineState& st, FileBlock& b, const uint8_t* mask) {
   return {};
 }
 
-Status LockOtherSlots(EngineState& st, FileBlock& b, bool lock) {
-  const NetState& n = *b.net;
-  const uint64_t own = OwnSlotOffset(b);
-  const uint64_t end = kSlotAreaOffset + static_cast<uint64_t>(n.slotAreaLength);
-  const uint64_t after = own + static_cast<uint64_t>(n.slotLength);
-  if (!lock) {
-    Status e;
-    if (own > kSlotAreaOffset) e = UnlockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset);
-    if (end > after) {
-      const Status e2 = UnlockRange(st, b.coord.file, after, end - after);
-      if (!e) e = e2;
-    }
-    return e;
+// The slot area but the own slot: the ranges before and after it.
+struct OtherSlots {
+  uint64_t own, end, after;
+  explicit OtherSlots(const FileBlock& b)
+      : own(OwnSlotOffset(b)),
+        end(kSlotAreaOffset + static_cast<uint64_t>(b.net->slotAreaLength)),
+        after(own + static_cast<uint64_t>(b.net->slotLength)) {}
+};
+
+Status UnlockOtherSlots(EngineState& st, FileBlock& b) {
+  const auto [own, end, after] = OtherSlots(b);
+  Status e;
+  if (own > kSlotAreaOffset) e = UnlockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset);
+  if (end > after) {
+    const Status e2 = UnlockRange(st, b.coord.file, after, end - after);
+    if (!e) e = e2;
   }
+  return e;
+}
+
+Status LockOtherSlots(EngineState& st, FileBlock& b) {
+  const auto [own, end, after] = OtherSlots(b);
   if (own > kSlotAreaOffset &&
       LockRange(st, b.coord.file, kSlotAreaOffset, own - kSlotAreaOffset, 0, 0)) {
     return kLockFailed;
@@ -102,9 +115,12 @@ Status LockOtherSlots(EngineState& st, FileBlock& b, bool lock) {
 }
 
 // Reads the marker and the own slot with one read and applies the signal, or replays
-// the journal the file holds instead. `takeOthers` is set under a read lock, where the
-// other stations must be kept out for the replay; the write lock already does that.
-Status LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
+// the journal the file holds instead. Under a read lock the other stations must be kept
+// out for the replay; the write lock already does that.
+enum class Under { kReadLock, kWriteLock };
+
+Status LoadSignals(EngineState& st, FileBlock& b, Under under) {
+  const bool takeOthers = under == Under::kReadLock;
   NetState& n = *b.net;
   const size_t own = kSlotAreaOffset + static_cast<size_t>(n.station + 1) * static_cast<size_t>(n.slotLength);
   // Under the write lock the same one read takes the whole slot area (a few hundred
@@ -148,7 +164,7 @@ Status LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
     return Refresh(st, b, mask.data());
   }
   if (takeOthers) {
-    if (Status e = LockOtherSlots(st, b, true)) return e;
+    if (Status e = LockOtherSlots(st, b)) return e;
   }
   Status err = ReplayJournal(st, b);
   const Mask all = FullMask();
@@ -158,7 +174,7 @@ Status LoadSignals(EngineState& st, FileBlock& b, bool takeOthers) {
   // refresh then failed.
   if (!err) err = WriteLayout(st, b, all.data());
   if (!err) err = Refresh(st, b, all.data());
-  if (takeOthers) (void)LockOtherSlots(st, b, false);
+  if (takeOthers) (void)UnlockOtherSlots(st, b);
   return err;
 }
 
@@ -193,7 +209,7 @@ Status ReadLock(EngineState& st, FileBlock& b) {
                 kShortWaitStep, kShortWaitTotal)) {
     return kUndefined;
   }
-  if (Status e = LoadSignals(st, b, true)) {
+  if (Status e = LoadSignals(st, b, Under::kReadLock)) {
     (void)UnlockRange(st, b.coord.file, OwnSlotOffset(b), static_cast<uint64_t>(n.slotLength));
     return e;
   }
@@ -217,7 +233,7 @@ Status LockBlock(EngineState& st, FileBlock& b) {
                 kLongWaitStep, kLongWaitTotal)) {
     return kLockFailed;
   }
-  if (Status e = LoadSignals(st, b, false)) {
+  if (Status e = LoadSignals(st, b, Under::kWriteLock)) {
     n.areaKnown = false;
     (void)UnlockRange(st, b.coord.file, kSlotAreaOffset, static_cast<uint64_t>(n.slotAreaLength));
     return e;
@@ -338,6 +354,43 @@ Status UnlockSlot(EngineState& st, FileBlock& b, int32_t recordNumber) {
   n.recordLocks.erase(it);
   const uint64_t offset = static_cast<uint64_t>(recordNumber) * static_cast<uint64_t>(b.SlotLength());
   return UnlockRange(st, b.data.file, offset, 4) ? kRecordUnlockFailed : kNone;
+}
+
+std::string CheckCoordination(const EngineState& st, const FileBlock& b) {
+  if (!b.net) return {};
+  const NetState& n = *b.net;
+  const std::string name = b.data.name + ": ";
+  if (n.readLocked) return name + "a temporary read lock outlived its operation";
+  if (n.areaKnown && !n.locked) return name + "the slot area is taken as known without the write lock";
+  if (n.noLocks && (n.locked || n.station != 0 || !n.recordLocks.empty())) {
+    return name + "a block outside the locking holds a lock or a station";
+  }
+  for (size_t i = 0; i < n.recordLocks.size(); ++i) {
+    if (n.recordLocks[i] < 0) return name + "a record lock on a negative record";
+    if (std::find(n.recordLocks.begin(), n.recordLocks.begin() + static_cast<ptrdiff_t>(i), n.recordLocks[i]) !=
+        n.recordLocks.begin() + static_cast<ptrdiff_t>(i)) {
+      return name + "a record locked twice in the block's list";
+    }
+  }
+  // Below: what the lock table must hold, which is only kept when the locks are real.
+  if (st.singleUser || n.station == 0) return {};
+  if (n.station > n.stationSlots) return name + "a station beyond the slot area";
+  auto holds = [&st](const platform::File& f, uint64_t offset, uint64_t length) {
+    const auto tab = st.locks.find(&f);
+    if (tab == st.locks.end()) return false;
+    return std::any_of(tab->second.begin(), tab->second.end(),
+                       [&](const LockEntry& e) { return e.offset == offset && e.length == length; });
+  };
+  if (!holds(b.coord.file, StationClaimOffset(n.station), 1)) return name + "the claimed station is not locked";
+  if (n.locked != holds(b.coord.file, kSlotAreaOffset, static_cast<uint64_t>(n.slotAreaLength))) {
+    return name + (n.locked ? "the write lock is set but its range is not held" : "the slot area is held without the write lock");
+  }
+  for (const int32_t r : n.recordLocks) {
+    if (!holds(b.data.file, static_cast<uint64_t>(r) * static_cast<uint64_t>(b.SlotLength()), 4)) {
+      return name + "record " + std::to_string(r) + " is in the lock list but not locked";
+    }
+  }
+  return {};
 }
 
 // ---- Journal replay ----------------------------------------------------------------------

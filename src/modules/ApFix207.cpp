@@ -78,44 +78,47 @@ void ReadLedgerTypes(SharedFiles& files, std::string_view fileName) {
   }
 }
 
+using enum DataFileId;
+using enum SideFileId;
+
 constexpr PlanStep kAPOpen[] = {
-    {Step::kReadInfo, "APINFO.DAT"},
-    {Step::kCall, "APTYPE.DAT", &ReadLedgerTypes},
-    {Step::kReadOrEmpty, "APTBUF.DAT"},
-    {Step::kOpen, "APFILE01 APFILE02 APFILE03 APFILE04 APFILE05"},
-    {Step::kReadInfo, "GLINFO.DAT"},
-    {Step::kOpen, "GLFILE01"},
-    {Step::kRead, "GLBOOK.DAT"},
-    {Step::kReadInfo, "ICINFO.DAT"},
-    {Step::kCall, "ICSUBW.DAT", &ReadWarehouses},
+    {Step::kReadInfo, Side(kAPINFO)},
+    {Step::kCall, Side(kAPTYPE), &ReadLedgerTypes},
+    {Step::kReadOrEmpty, Side(kAPTBUF)},
+    {Step::kOpen, Data(kAPFILE01, kAPFILE02, kAPFILE03, kAPFILE04, kAPFILE05)},
+    {Step::kReadInfo, Side(kGLINFO)},
+    {Step::kOpen, Data(kGLFILE01)},
+    {Step::kRead, Side(kGLBOOK)},
+    {Step::kReadInfo, Side(kICINFO)},
+    {Step::kCall, Side(kICSUBW), &ReadWarehouses},
 };
 // ICFILE04 is not open here (the IC close closed it); closing it does nothing.
 constexpr PlanStep kAPClose[] = {
-    {Step::kClose, "APFILE01 APFILE02 APFILE03 APFILE04 APFILE05"},
-    {Step::kStampAndWrite, "APINFO.DAT"},
-    {Step::kWriteBack, "APTBUF.DAT"},
-    {Step::kClose, "ICFILE04 GLFILE01"},
-    {Step::kWriteBook, "GLBOOK.DAT"},
-    {Step::kRelease, "APTYPE.DAT ICSUBW.DAT APTBUF.DAT"},
+    {Step::kClose, Data(kAPFILE01, kAPFILE02, kAPFILE03, kAPFILE04, kAPFILE05)},
+    {Step::kStampAndWrite, Side(kAPINFO)},
+    {Step::kWriteBack, Side(kAPTBUF)},
+    {Step::kClose, Data(kICFILE04, kGLFILE01)},
+    {Step::kWriteBook, Side(kGLBOOK)},
+    {Step::kRelease, Side(kAPTYPE, kICSUBW, kAPTBUF)},
 };
 
 constexpr PlanStep kAROpen[] = {
-    {Step::kReadInfo, "ARINFO.DAT"},
-    {Step::kRead, "ARTBUF.DAT"},
-    {Step::kCall, "ARTYPE.DAT", &ReadLedgerTypes},
-    {Step::kOpen, "ARFILE01 ARFILE02 ARFILE03 ARFILE04 ARFILE05"},
-    {Step::kReadInfo, "GLINFO.DAT ICINFO.DAT"},
-    {Step::kCall, "ICSUBW.DAT", &ReadWarehouses},
-    {Step::kOpen, "GLFILE01"},
-    {Step::kRead, "GLBOOK.DAT"},
+    {Step::kReadInfo, Side(kARINFO)},
+    {Step::kRead, Side(kARTBUF)},
+    {Step::kCall, Side(kARTYPE), &ReadLedgerTypes},
+    {Step::kOpen, Data(kARFILE01, kARFILE02, kARFILE03, kARFILE04, kARFILE05)},
+    {Step::kReadInfo, Side(kGLINFO, kICINFO)},
+    {Step::kCall, Side(kICSUBW), &ReadWarehouses},
+    {Step::kOpen, Data(kGLFILE01)},
+    {Step::kRead, Side(kGLBOOK)},
 };
 constexpr PlanStep kARClose[] = {
-    {Step::kClose, "ARFILE01 ARFILE02 ARFILE03 ARFILE04 ARFILE05"},
-    {Step::kStampAndWrite, "ARINFO.DAT"},
-    {Step::kWriteBack, "ARTBUF.DAT"},
-    {Step::kClose, "ICFILE04 GLFILE01"},
-    {Step::kWriteBook, "GLBOOK.DAT"},
-    {Step::kRelease, "ARTYPE.DAT ICSUBW.DAT ARTBUF.DAT"},
+    {Step::kClose, Data(kARFILE01, kARFILE02, kARFILE03, kARFILE04, kARFILE05)},
+    {Step::kStampAndWrite, Side(kARINFO)},
+    {Step::kWriteBack, Side(kARTBUF)},
+    {Step::kClose, Data(kICFILE04, kGLFILE01)},
+    {Step::kWriteBook, Side(kGLBOOK)},
+    {Step::kRelease, Side(kARTYPE, kICSUBW, kARTBUF)},
 };
 
 const ModulePlan kAPPlan{Module::kAP, kAPInfo, true, kAPOpen, kAPClose};

@@ -92,51 +92,54 @@ const InfoLayout kPOInfo{"POINFO.DAT", kPODefaults, -1, true, &FixPOInfo};
 
 }  // namespace
 
+using enum DataFileId;
+using enum SideFileId;
+
 constexpr PlanStep kBIOpen[] = {
-    {Step::kReadInfo, "GLINFO.DAT ICINFO.DAT ARINFO.DAT"},
-    {Step::kOpen, "GLFILE01"},
-    {Step::kRead, "GLBOOK.DAT"},
-    {Step::kOpen, "ICFILE01 ICFILE02 ICFILE03 ICFILE04 ICFILE06"},
-    {Step::kRead, "ICDPMT.DAT"},
-    {Step::kCall, "ICSUBW.DAT", &ReadWarehouses},
-    {Step::kOpen, "ARFILE01 ARFILE02 ARFILE03 ARFILE04"},
-    {Step::kCall, "ARTYPE.DAT", &ReadLedgerTypes},
-    {Step::kOpen, "BIFILE01 BIFILE02 BIFILE03"},
-    {Step::kReadInfo, "BIINFO.DAT"},
+    {Step::kReadInfo, Side(kGLINFO, kICINFO, kARINFO)},
+    {Step::kOpen, Data(kGLFILE01)},
+    {Step::kRead, Side(kGLBOOK)},
+    {Step::kOpen, Data(kICFILE01, kICFILE02, kICFILE03, kICFILE04, kICFILE06)},
+    {Step::kRead, Side(kICDPMT)},
+    {Step::kCall, Side(kICSUBW), &ReadWarehouses},
+    {Step::kOpen, Data(kARFILE01, kARFILE02, kARFILE03, kARFILE04)},
+    {Step::kCall, Side(kARTYPE), &ReadLedgerTypes},
+    {Step::kOpen, Data(kBIFILE01, kBIFILE02, kBIFILE03)},
+    {Step::kReadInfo, Side(kBIINFO)},
 };
 constexpr PlanStep kBIClose[] = {
-    {Step::kClose, "GLFILE01"},
-    {Step::kWriteBook, "GLBOOK.DAT"},
-    {Step::kClose, "ICFILE01 ICFILE03 ICFILE02 ICFILE04 ICFILE06"},
-    {Step::kRelease, "ICDPMT.DAT ICSUBW.DAT"},
-    {Step::kClose, "ARFILE01 ARFILE02 ARFILE03 ARFILE04"},
-    {Step::kRelease, "ARTYPE.DAT"},
-    {Step::kClose, "BIFILE01 BIFILE02 BIFILE03"},
-    {Step::kWriteInfo, "GLINFO.DAT ARINFO.DAT ICINFO.DAT"},
-    {Step::kWriteInfoOnce, "BIINFO.DAT"},
+    {Step::kClose, Data(kGLFILE01)},
+    {Step::kWriteBook, Side(kGLBOOK)},
+    {Step::kClose, Data(kICFILE01, kICFILE03, kICFILE02, kICFILE04, kICFILE06)},
+    {Step::kRelease, Side(kICDPMT, kICSUBW)},
+    {Step::kClose, Data(kARFILE01, kARFILE02, kARFILE03, kARFILE04)},
+    {Step::kRelease, Side(kARTYPE)},
+    {Step::kClose, Data(kBIFILE01, kBIFILE02, kBIFILE03)},
+    {Step::kWriteInfo, Side(kGLINFO, kARINFO, kICINFO)},
+    {Step::kWriteInfoOnce, Side(kBIINFO)},
 };
 
 constexpr PlanStep kPOOpen[] = {
-    {Step::kReadInfo, "GLINFO.DAT ICINFO.DAT APINFO.DAT"},
-    {Step::kOpen, "GLFILE01"},
-    {Step::kRead, "GLBOOK.DAT"},
-    {Step::kOpen, "ICFILE01 ICFILE03 ICFILE02 ICFILE04 ICFILE06"},
-    {Step::kRead, "ICDPMT.DAT"},
-    {Step::kCall, "ICSUBW.DAT", &ReadWarehouses},
-    {Step::kOpen, "APFILE01 APFILE02 APFILE03 APFILE04"},
-    {Step::kCall, "APTYPE.DAT", &ReadLedgerTypes},
-    {Step::kOpen, "POFILE01 POFILE02 POFILE03"},
-    {Step::kReadInfo, "POINFO.DAT"},
+    {Step::kReadInfo, Side(kGLINFO, kICINFO, kAPINFO)},
+    {Step::kOpen, Data(kGLFILE01)},
+    {Step::kRead, Side(kGLBOOK)},
+    {Step::kOpen, Data(kICFILE01, kICFILE03, kICFILE02, kICFILE04, kICFILE06)},
+    {Step::kRead, Side(kICDPMT)},
+    {Step::kCall, Side(kICSUBW), &ReadWarehouses},
+    {Step::kOpen, Data(kAPFILE01, kAPFILE02, kAPFILE03, kAPFILE04)},
+    {Step::kCall, Side(kAPTYPE), &ReadLedgerTypes},
+    {Step::kOpen, Data(kPOFILE01, kPOFILE02, kPOFILE03)},
+    {Step::kReadInfo, Side(kPOINFO)},
 };
 constexpr PlanStep kPOClose[] = {
-    {Step::kClose, "GLFILE01"},
-    {Step::kWriteBook, "GLBOOK.DAT"},
-    {Step::kClose, "ICFILE01 ICFILE03 ICFILE02 ICFILE04 ICFILE06"},
-    {Step::kRelease, "ICDPMT.DAT ICSUBW.DAT"},
-    {Step::kClose, "APFILE01 APFILE02 APFILE03 APFILE04"},
-    {Step::kRelease, "APTYPE.DAT"},
-    {Step::kClose, "POFILE01 POFILE02 POFILE03"},
-    {Step::kWriteInfo, "GLINFO.DAT APINFO.DAT ICINFO.DAT POINFO.DAT"},
+    {Step::kClose, Data(kGLFILE01)},
+    {Step::kWriteBook, Side(kGLBOOK)},
+    {Step::kClose, Data(kICFILE01, kICFILE03, kICFILE02, kICFILE04, kICFILE06)},
+    {Step::kRelease, Side(kICDPMT, kICSUBW)},
+    {Step::kClose, Data(kAPFILE01, kAPFILE02, kAPFILE03, kAPFILE04)},
+    {Step::kRelease, Side(kAPTYPE)},
+    {Step::kClose, Data(kPOFILE01, kPOFILE02, kPOFILE03)},
+    {Step::kWriteInfo, Side(kGLINFO, kAPINFO, kICINFO, kPOINFO)},
 };
 
 const ModulePlan kBIPlan{Module::kBI, kBIInfo, true, kBIOpen, kBIClose};

@@ -31,12 +31,12 @@ void LookUpBookName(SharedFiles& files, std::string_view gl02Name) {
   info[kBookName] = 0;
   const std::string key(ShortString(info + kBookKey, 10));
   if (key.empty()) return;
-  isam::FileBlock* gl02 = files.Block(gl02Name);
+  isam::BlockHandle gl02 = files.Block(gl02Name);
   int32_t record = 0;
   if (!ctx.access.FindRecordByKey(gl02, 1, record, key)) return;
   // Sized by the file's own slot length when that is sane, so the read cannot fail for
   // a file made with another record length.
-  int32_t length = DataFile(gl02Name).recordLength;
+  int32_t length = DataFile(DataFileId::kGLFILE02).recordLength;
   const int32_t slot = gl02 ? ctx.access.engine().SlotLength(gl02) : 0;
   if (slot > length && slot <= isam::kMaxRecordLength) length = slot;
   std::vector<uint8_t> buffer(static_cast<size_t>(length), 0);
@@ -47,20 +47,22 @@ void LookUpBookName(SharedFiles& files, std::string_view gl02Name) {
 
 }  // namespace
 
-constexpr std::string_view kGLFiles =
-    "GLFILE01 GLFILE03 GLFILE05 GLFILE04 GLFILE06 GLFILE02 GLFILE07 GLFILE08";
+using enum DataFileId;
+using enum SideFileId;
+
+constexpr StepFileList kGLFiles = Data(kGLFILE01, kGLFILE03, kGLFILE05, kGLFILE04, kGLFILE06, kGLFILE02, kGLFILE07, kGLFILE08);
 
 constexpr PlanStep kOpen[] = {
     {Step::kOpen, kGLFiles},
-    {Step::kReadInfo, "GLINFO.DAT"},
-    {Step::kRead, "GLBOOK.DAT GLTBUF.DAT GLTBFS.DAT"},
-    {Step::kCall, "GLFILE02", &LookUpBookName},
+    {Step::kReadInfo, Side(kGLINFO)},
+    {Step::kRead, Side(kGLBOOK, kGLTBUF, kGLTBFS)},
+    {Step::kCall, Data(kGLFILE02), &LookUpBookName},
 };
 constexpr PlanStep kClose[] = {
     {Step::kClose, kGLFiles},
-    {Step::kStampAndWrite, "GLINFO.DAT"},
-    {Step::kWriteBack, "GLTBUF.DAT GLTBFS.DAT"},
-    {Step::kRelease, "GLBOOK.DAT GLTBUF.DAT"},
+    {Step::kStampAndWrite, Side(kGLINFO)},
+    {Step::kWriteBack, Side(kGLTBUF, kGLTBFS)},
+    {Step::kRelease, Side(kGLBOOK, kGLTBUF)},
 };
 
 const ModulePlan kGLPlan{Module::kGL, kGLInfo, false, kOpen, kClose};

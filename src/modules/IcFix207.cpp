@@ -50,24 +50,26 @@ void ReadWarehouses(SharedFiles& files, std::string_view fileName) {
   if (table.count() == 0) PutDefaultWarehouse(table);
 }
 
-constexpr std::string_view kICFiles =
-    "ICFILE01 ICFILE03 ICFILE04 ICFILE02 ICFILE05 ICFILE07 ICFILE06";
+using enum DataFileId;
+using enum SideFileId;
+
+constexpr StepFileList kICFiles = Data(kICFILE01, kICFILE03, kICFILE04, kICFILE02, kICFILE05, kICFILE07, kICFILE06);
 
 constexpr PlanStep kOpen[] = {
-    {Step::kReadInfo, "ICINFO.DAT"},
-    {Step::kRead, "ICDPMT.DAT"},
-    {Step::kCall, "ICSUBW.DAT", &ReadWarehouses},
-    {Step::kReadInfo, "GLINFO.DAT"},
+    {Step::kReadInfo, Side(kICINFO)},
+    {Step::kRead, Side(kICDPMT)},
+    {Step::kCall, Side(kICSUBW), &ReadWarehouses},
+    {Step::kReadInfo, Side(kGLINFO)},
     {Step::kOpen, kICFiles},
-    {Step::kOpen, "GLFILE01"},
+    {Step::kOpen, Data(kGLFILE01)},
 };
 // GLFILE01 stays open: the next module that books into the ledger opens it again (and
 // keeps this handle) and closes it; otherwise it is closed at the end of the run. The
 // GL information record read at open is not written back here.
 constexpr PlanStep kClose[] = {
     {Step::kClose, kICFiles},
-    {Step::kStampAndWrite, "ICINFO.DAT"},
-    {Step::kRelease, "ICDPMT.DAT ICSUBW.DAT"},
+    {Step::kStampAndWrite, Side(kICINFO)},
+    {Step::kRelease, Side(kICDPMT, kICSUBW)},
 };
 
 const ModulePlan kICPlan{Module::kIC, kICInfo, true, kOpen, kClose};

@@ -1,7 +1,5 @@
 #include "modules/ModulePlans.h"
 
-#include <cstdlib>
-
 #include "isam/Extended.h"
 #include "modules/SharedFiles.h"
 
@@ -24,24 +22,23 @@ void ReadInfo(InfoRecord& record, const InfoLayout& layout, const RunContext& ct
   if (layout.fixUp != nullptr) layout.fixUp(record, existed, ctx);
 }
 
-void RunStep(SharedFiles& files, const PlanStep& step, std::string_view name) {
+void RunStep(SharedFiles& files, const PlanStep& step, size_t i) {
+  const auto sideId = static_cast<SideFileId>(step.files.ids[i]);
+  const std::string_view name = step.files.data
+                                    ? DataFile(static_cast<DataFileId>(step.files.ids[i])).baseName
+                                    : SideFile(sideId).fileName;
   switch (step.step) {
     case Step::kOpen: files.Open(name); return;
     case Step::kClose: files.Close(name); return;
-    case Step::kReadInfo: {
-      const InfoLayout* layout = FindInfoLayout(name);
-      if (layout == nullptr) std::abort();
-      ReadInfo(files.Info(name), *layout, files.ctx);
-      return;
-    }
+    case Step::kReadInfo: ReadInfo(files.Info(name), InfoLayoutOf(sideId), files.ctx); return;
     case Step::kRead: files.Table(name).Read(SideTable::OnBadRecord::kRaise); return;
     case Step::kReadOrEmpty: files.Table(name).Read(SideTable::OnBadRecord::kEmptyTable); return;
     case Step::kCall: step.call(files, name); return;
     case Step::kStampAndWrite: {
-      const InfoLayout* layout = FindInfoLayout(name);
-      if (layout == nullptr || layout->closeDate < 0) std::abort();
+      // Every module that stamps has a close date (ModuleTablesTest holds the plans to it).
+      const InfoLayout& layout = InfoLayoutOf(sideId);
       InfoRecord& record = files.Info(name);
-      PutShortString(record.data() + layout->closeDate, 8, ThaiDateStamp());
+      if (layout.closeDate >= 0) PutShortString(record.data() + layout.closeDate, 8, ThaiDateStamp());
       record.Write();
       return;
     }
@@ -68,16 +65,17 @@ void RunStep(SharedFiles& files, const PlanStep& step, std::string_view name) {
 
 std::vector<std::string_view> StepFiles(const PlanStep& step) {
   std::vector<std::string_view> names;
-  std::string_view rest = step.files;
-  while (!rest.empty()) {
-    const size_t space = rest.find(' ');
-    names.push_back(rest.substr(0, space));
-    rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+  for (size_t i = 0; i < step.files.count; ++i) {
+    const uint8_t id = step.files.ids[i];
+    names.push_back(step.files.data ? DataFile(static_cast<DataFileId>(id)).baseName
+                                    : SideFile(static_cast<SideFileId>(id)).fileName);
   }
   return names;
 }
 
 const ModulePlan& PlanOf(Module module) { return *kPlans[static_cast<int>(module)]; }
+
+const InfoLayout& InfoLayoutOf(SideFileId id) { return PlanOf(SideFile(id).module).info; }
 
 const InfoLayout* FindInfoLayout(std::string_view fileName) {
   for (const ModulePlan* plan : kPlans) {
@@ -88,7 +86,7 @@ const InfoLayout* FindInfoLayout(std::string_view fileName) {
 
 void RunSteps(SharedFiles& files, std::span<const PlanStep> steps) {
   for (const PlanStep& step : steps) {
-    for (std::string_view name : StepFiles(step)) RunStep(files, step, name);
+    for (size_t i = 0; i < step.files.count; ++i) RunStep(files, step, i);
   }
 }
 

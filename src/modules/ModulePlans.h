@@ -6,6 +6,8 @@
 // (GlFix207.cpp, IcFix207.cpp, ApFix207.cpp with AR, BiFix207.cpp with PO).
 #pragma once
 
+#include <array>
+#include <concepts>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -34,12 +36,56 @@ enum class Step : uint8_t {
   kRelease,        // side tables emptied
 };
 
-struct PlanStep {
-  Step step;
-  std::string_view files;  // one or more names, separated by single spaces
-  void (*call)(SharedFiles&, std::string_view file) = nullptr;  // kCall only
+// The files one step names, all data files or all side files, by their ids: Data(...)
+// and Side(...) make one.
+struct StepFileList {
+  bool data = false;
+  uint8_t count = 0;
+  std::array<uint8_t, 8> ids{};
 };
 
+consteval StepFileList Data(std::same_as<DataFileId> auto... ids) {
+  static_assert(sizeof...(ids) >= 1 && sizeof...(ids) <= 8);
+  return {true, static_cast<uint8_t>(sizeof...(ids)), {static_cast<uint8_t>(ids)...}};
+}
+consteval StepFileList Side(std::same_as<SideFileId> auto... ids) {
+  static_assert(sizeof...(ids) >= 1 && sizeof...(ids) <= 8);
+  return {false, static_cast<uint8_t>(sizeof...(ids)), {static_cast<uint8_t>(ids)...}};
+}
+
+// One step of a plan. It is made when the plan compiles, and a step that names files of
+// the wrong kind for what it does does not compile: kOpen and kClose take data files;
+// the information steps take information files; the side-table steps take side files
+// that are not; kCall takes either, and only it takes code.
+struct PlanStep {
+  using Call = void (*)(SharedFiles&, std::string_view file);
+
+  consteval PlanStep(Step s, StepFileList f) : step(s), files(f), call(nullptr) {
+    const bool dataStep = s == Step::kOpen || s == Step::kClose;
+    const bool infoStep = s == Step::kReadInfo || s == Step::kStampAndWrite || s == Step::kWriteInfo ||
+                          s == Step::kWriteInfoOnce;
+    if (s == Step::kCall) throw "a kCall step names its code";
+    if (dataStep != f.data) throw "a step names files of the wrong kind";
+    if (f.data) return;
+    for (size_t i = 0; i < f.count; ++i) {
+      if (IsInformationFile(static_cast<SideFileId>(f.ids[i])) != infoStep) {
+        throw "information files go with the information steps, side tables with the others";
+      }
+    }
+  }
+  // A step of its own code, for a data file or a side file. (The code's address cannot be
+  // tested at compile time in every build; ModuleTablesTest finds a null one.)
+  consteval PlanStep(Step s, StepFileList f, Call c) : step(s), files(f), call(c) {
+    if (s != Step::kCall) throw "only a kCall step names code";
+  }
+
+  Step step;
+  StepFileList files;
+  Call call;
+};
+
+// The names of the files a step names (base names of data files, file names of side
+// files), in its order.
 std::vector<std::string_view> StepFiles(const PlanStep& step);
 
 // A byte (or an extended value) an information record holds before it is read: what
@@ -71,6 +117,8 @@ struct ModulePlan {
 };
 
 const ModulePlan& PlanOf(Module module);
+// The layout of an information file: the one of the plan of the file's module.
+const InfoLayout& InfoLayoutOf(SideFileId id);
 const InfoLayout* FindInfoLayout(std::string_view fileName);
 
 // Runs steps in order against the run's files.

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <iterator>
 
 namespace kv::modules {
 namespace {
@@ -101,7 +102,7 @@ constexpr auto kPO02Money =
 
 constexpr std::span<const uint16_t> kNone{};
 
-const DataFileDef kDataFiles[] = {
+constexpr DataFileDef kDataFiles[] = {
     {"GLFILE01", Module::kGL, 1248, kGL01Keys, 1, kGL01Money},
     {"GLFILE02", Module::kGL, 128, kGL02Keys, 0, kNone},
     {"GLFILE03", Module::kGL, 220, kGL03Keys, 2, kGL03Money},
@@ -154,7 +155,7 @@ constexpr size_t kWalkFirst[kModuleCount] = {0, 3, 7, 11, 15, 17};
 constexpr size_t kWalkCount[kModuleCount] = {3, 4, 4, 4, 2, 2};
 
 //                fileName      module        len   cap first slots  info
-const SideFileDef kSideFiles[] = {
+constexpr SideFileDef kSideFiles[] = {
     {"GLINFO.DAT", Module::kGL, 2406, 1, 0, 1, true},
     {"GLBOOK.DAT", Module::kGL, 230, 30, 0, 30, false},
     {"GLTBUF.DAT", Module::kGL, 220, 19, 0, 19, false},
@@ -172,6 +173,29 @@ const SideFileDef kSideFiles[] = {
     {"POINFO.DAT", Module::kPO, 964, 1, 0, 1, true},
 };
 
+// The ids name the entries of the tables in order.
+constexpr bool IdsNameTheTables() {
+  constexpr std::string_view kData[] = {
+      "GLFILE01", "GLFILE02", "GLFILE03", "GLFILE04", "GLFILE05", "GLFILE06", "GLFILE07", "GLFILE08",
+      "ICFILE01", "ICFILE02", "ICFILE03", "ICFILE04", "ICFILE05", "ICFILE06", "ICFILE07", "APFILE01",
+      "APFILE02", "APFILE03", "APFILE04", "APFILE05", "ARFILE01", "ARFILE02", "ARFILE03", "ARFILE04",
+      "ARFILE05", "BIFILE01", "BIFILE02", "BIFILE03", "POFILE01", "POFILE02", "POFILE03"};
+  constexpr std::string_view kSide[] = {"GLINFO.DAT", "GLBOOK.DAT", "GLTBUF.DAT", "GLTBFS.DAT", "ICINFO.DAT",
+                                        "ICDPMT.DAT", "ICSUBW.DAT", "APINFO.DAT", "APTYPE.DAT", "APTBUF.DAT",
+                                        "ARINFO.DAT", "ARTBUF.DAT", "ARTYPE.DAT", "BIINFO.DAT", "POINFO.DAT"};
+  static_assert(std::size(kData) == kDataFileCount && std::size(kDataFiles) == kDataFileCount);
+  static_assert(std::size(kSide) == kSideFileCount && std::size(kSideFiles) == kSideFileCount);
+  for (size_t i = 0; i < kDataFileCount; ++i) {
+    if (kDataFiles[i].baseName != kData[i]) return false;
+  }
+  for (size_t i = 0; i < kSideFileCount; ++i) {
+    if (kSideFiles[i].fileName != kSide[i]) return false;
+    if (kSideFiles[i].informationRecord != IsInformationFile(static_cast<SideFileId>(i))) return false;
+  }
+  return true;
+}
+static_assert(IdsNameTheTables(), "DataFileId and SideFileId must follow the order of the tables");
+
 }  // namespace
 
 std::string_view ModuleCode(Module module) {
@@ -188,32 +212,37 @@ std::span<const DataFileDef* const> WalkedFiles(Module module) {
   return std::span<const DataFileDef* const>(kWalked).subspan(kWalkFirst[m], kWalkCount[m]);
 }
 
-const DataFileDef* FindDataFile(std::string_view baseName) {
-  for (const DataFileDef& def : kDataFiles) {
-    if (def.baseName == baseName) return &def;
+namespace {
+
+template <typename Def, size_t N>
+const Def* FindByName(const Def (&defs)[N], std::string_view Def::*name, std::string_view wanted) {
+  for (const Def& def : defs) {
+    if (def.*name == wanted) return &def;
   }
   return nullptr;
 }
 
-const DataFileDef& DataFile(std::string_view baseName) {
-  const DataFileDef* def = FindDataFile(baseName);
+// A name the caller wrote itself that the tables lack is a programming error.
+template <typename Def>
+const Def& Known(const Def* def) {
   if (def == nullptr) std::abort();
   return *def;
 }
+
+}  // namespace
+
+const DataFileDef& DataFile(DataFileId id) { return kDataFiles[static_cast<size_t>(id)]; }
+const DataFileDef* FindDataFile(std::string_view baseName) {
+  return FindByName(kDataFiles, &DataFileDef::baseName, baseName);
+}
+const DataFileDef& DataFile(std::string_view baseName) { return Known(FindDataFile(baseName)); }
 
 std::span<const SideFileDef> AllSideFiles() { return kSideFiles; }
 
+const SideFileDef& SideFile(SideFileId id) { return kSideFiles[static_cast<size_t>(id)]; }
 const SideFileDef* FindSideFile(std::string_view fileName) {
-  for (const SideFileDef& def : kSideFiles) {
-    if (def.fileName == fileName) return &def;
-  }
-  return nullptr;
+  return FindByName(kSideFiles, &SideFileDef::fileName, fileName);
 }
-
-const SideFileDef& SideFile(std::string_view fileName) {
-  const SideFileDef* def = FindSideFile(fileName);
-  if (def == nullptr) std::abort();
-  return *def;
-}
+const SideFileDef& SideFile(std::string_view fileName) { return Known(FindSideFile(fileName)); }
 
 }  // namespace kv::modules

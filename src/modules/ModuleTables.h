@@ -8,6 +8,7 @@
 // makes no difference to the outcome, so only the positions are kept.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -20,6 +21,35 @@ enum class Module : uint8_t { kGL, kIC, kAP, kAR, kBI, kPO };
 inline constexpr int kModuleCount = 6;
 
 std::string_view ModuleCode(Module module);  // "GL", "IC", ...
+
+// Every data file and every side file by a name the compiler checks: the tables below
+// are indexed by these, in this order (ModuleTables.cpp proves it when it compiles), so a
+// plan or a caller that names a file cannot miss it at run time.
+enum class DataFileId : uint8_t {
+  kGLFILE01, kGLFILE02, kGLFILE03, kGLFILE04, kGLFILE05, kGLFILE06, kGLFILE07, kGLFILE08,
+  kICFILE01, kICFILE02, kICFILE03, kICFILE04, kICFILE05, kICFILE06, kICFILE07,
+  kAPFILE01, kAPFILE02, kAPFILE03, kAPFILE04, kAPFILE05,
+  kARFILE01, kARFILE02, kARFILE03, kARFILE04, kARFILE05,
+  kBIFILE01, kBIFILE02, kBIFILE03,
+  kPOFILE01, kPOFILE02, kPOFILE03,
+};
+inline constexpr size_t kDataFileCount = 31;
+enum class SideFileId : uint8_t {
+  kGLINFO, kGLBOOK, kGLTBUF, kGLTBFS,
+  kICINFO, kICDPMT, kICSUBW,
+  kAPINFO, kAPTYPE, kAPTBUF,
+  kARINFO, kARTBUF, kARTYPE,
+  kBIINFO,
+  kPOINFO,
+};
+inline constexpr size_t kSideFileCount = 15;
+
+// The six information files; their records are read and written whole, once.
+constexpr bool IsInformationFile(SideFileId id) {
+  using enum SideFileId;
+  return id == kGLINFO || id == kICINFO || id == kAPINFO || id == kARINFO || id == kBIINFO ||
+         id == kPOINFO;
+}
 
 struct DataFileDef {
   std::string_view baseName;  // without extension, e.g. "GLFILE03"
@@ -37,7 +67,9 @@ std::span<const DataFileDef> AllDataFiles();
 std::span<const DataFileDef* const> WalkedFiles();
 // The walked files of one module, in their walk order.
 std::span<const DataFileDef* const> WalkedFiles(Module module);
-// By base name (exact, upper case), or nullptr.
+const DataFileDef& DataFile(DataFileId id);
+// By base name (exact, upper case), or nullptr: for names that come from outside (a
+// report, a directory listing).
 const DataFileDef* FindDataFile(std::string_view baseName);
 // Same as FindDataFile but the name must be known; a typo is a programming error.
 const DataFileDef& DataFile(std::string_view baseName);
@@ -54,6 +86,7 @@ struct SideFileDef {
 };
 
 std::span<const SideFileDef> AllSideFiles();
+const SideFileDef& SideFile(SideFileId id);
 const SideFileDef* FindSideFile(std::string_view fileName);
 const SideFileDef& SideFile(std::string_view fileName);
 

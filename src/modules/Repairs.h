@@ -3,8 +3,11 @@
 // layer), walks the data files that carry money fields, and closes the module, writing
 // its information record and side files back.
 //
-// THIS HEADER IS A CONTRACT between the module repairs and the run. Keep the public
-// signatures; add what you need.
+// The run is the only caller besides the tests. What must hold whatever changes inside:
+// the repairs run in the order GL, IC, AP, AR, BI, PO, because a module's close writes
+// information records that a later module's open reads, and each module opens and closes
+// its files in the suite's own steps, because the suite's programs find the files as
+// those steps leave them. A signature changes together with the run (app/Run.cpp).
 #pragma once
 
 #include <memory>

@@ -29,7 +29,7 @@ SharedFiles::SharedFiles(RunContext& context) : ctx(context) {
   }
 }
 
-isam::FileBlock*& SharedFiles::Block(std::string_view baseName) {
+isam::BlockHandle& SharedFiles::Block(std::string_view baseName) {
   return blocks_.at(static_cast<size_t>(&DataFile(baseName) - AllDataFiles().data()));
 }
 
@@ -37,7 +37,7 @@ SideTable& SharedFiles::Table(std::string_view fileName) { return ByName(tables_
 InfoRecord& SharedFiles::Info(std::string_view fileName) { return ByName(infos_, fileName); }
 
 void SharedFiles::Open(std::string_view baseName) {
-  isam::FileBlock*& block = Block(baseName);
+  isam::BlockHandle& block = Block(baseName);
   if (block != nullptr) return;
   const DataFileDef& def = DataFile(baseName);
   if (!ctx.access.OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(),
@@ -47,14 +47,14 @@ void SharedFiles::Open(std::string_view baseName) {
 }
 
 void SharedFiles::Close(std::string_view baseName) {
-  isam::FileBlock*& block = Block(baseName);
+  isam::BlockHandle& block = Block(baseName);
   if (block == nullptr) return;
   ctx.access.CloseModuleFile(block);
   block = nullptr;
 }
 
 void SharedFiles::CloseAll() noexcept {
-  for (isam::FileBlock*& block : blocks_) {
+  for (isam::BlockHandle& block : blocks_) {
     if (block == nullptr) continue;
     try {
       ctx.access.CloseModuleFile(block);

@@ -20,7 +20,7 @@ class SharedFiles {
 
   RunContext& ctx;
 
-  isam::FileBlock*& Block(std::string_view baseName);
+  isam::BlockHandle& Block(std::string_view baseName);
   // Opens through the access layer unless already open; a failed open ends the run
   // (the layer has reported it).
   void Open(std::string_view baseName);
@@ -36,7 +36,7 @@ class SharedFiles {
   // One handle per data file, in the order of AllDataFiles(). A file already open is
   // not opened again (GLFILE01 is left open by the IC close and opened again by the
   // next module): a second open would lose the first handle while it is still open.
-  std::array<isam::FileBlock*, 31> blocks_{};
+  std::array<isam::BlockHandle, 31> blocks_{};
   std::vector<SideTable> tables_;
   std::vector<InfoRecord> infos_;
 };

@@ -48,7 +48,7 @@ class RunReader {
  public:
   static constexpr isam::EngineError kReadPastEnd = isam::EngineError::kReadError;
 
-  RunReader(isam::AccessLayer& access, isam::FileBlock* block, size_t slotLength, WalkStats& stats)
+  RunReader(isam::AccessLayer& access, isam::BlockHandle block, size_t slotLength, WalkStats& stats)
       : access_(access), block_(block), slotLength_(slotLength), stats_(stats) {
     const isam::RecordTotal total = access_.RecordCount(block_);
     total_ = total.count;
@@ -105,7 +105,7 @@ class RunReader {
 
  private:
   isam::AccessLayer& access_;
-  isam::FileBlock* block_;
+  isam::BlockHandle block_;
   size_t slotLength_;
   WalkStats& stats_;
   int32_t total_ = 0;
@@ -207,7 +207,7 @@ struct Resets {
 // unjudged (it was only read).
 // False when the file's record count could not be had, so that nothing was walked.
 template <typename OnRun>
-bool WalkRuns(isam::AccessLayer& access, isam::FileBlock* block, const DataFileDef& file, size_t slotLength,
+bool WalkRuns(isam::AccessLayer& access, isam::BlockHandle block, const DataFileDef& file, size_t slotLength,
               std::span<const uint16_t> fields, WalkStats& stats, ProgressSink& progress, const OnRun& onRun) {
   RunReader reader(access, block, slotLength, stats);
   if (reader.CountFailed()) return false;
@@ -265,7 +265,7 @@ void JudgeRun(std::span<const uint8_t> bytes, size_t slotLength, int32_t count,
   }
 }
 
-WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
+WalkStats WalkModuleFile(isam::AccessLayer& access, isam::BlockHandle block,
                          const DataFileDef& file, ProgressSink& progress,
                          RepairReport* reportTo) {
   WalkStats stats;

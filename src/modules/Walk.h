@@ -70,7 +70,7 @@ struct RunJudgement {
 void JudgeRun(std::span<const uint8_t> bytes, size_t slotLength, int32_t count,
               std::span<const uint16_t> offsets, RunJudgement& out);
 
-WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block,
+WalkStats WalkModuleFile(isam::AccessLayer& access, isam::BlockHandle block,
                          const DataFileDef& file, ProgressSink& progress,
                          RepairReport* reportTo);
 

@@ -191,10 +191,10 @@ OsStatus File::Open(std::string_view name, Access access, Share share, File& out
   return OsError::kNone;
 }
 
-OsStatus File::Create(std::string_view name, bool replace, File& out) {
+OsStatus File::Create(std::string_view name, IfExists ifExists, File& out) {
   (void)out.Close();  // what `out` held is let go; its close is no part of this result
   std::string path = ResolveName(name);
-  int flags = O_RDWR | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
+  int flags = O_RDWR | O_CREAT | O_CLOEXEC | (ifExists == IfExists::kReplace ? O_TRUNC : O_EXCL);
   int fd = OsCall(Op::kCreate, [&] { return ::open(path.c_str(), flags, 0666); });
   if (fd < 0) return ErrorForPath(errno, path);
   out.fd_ = fd;

@@ -93,6 +93,9 @@ using NativeFile = intptr_t;
 
 enum class Access { kReadOnly, kReadWrite };
 enum class Share { kShared, kExclusive };
+// What File::Create does when the name is taken: fail with OsError::kFileExists, or
+// truncate the existing file.
+enum class IfExists { kFail, kReplace };
 
 // One open file. Movable, not copyable; the destructor closes it.
 class File {
@@ -107,9 +110,9 @@ class File {
   // Opens an existing file. Missing file kFileNotFound, missing directory
   // kPathNotFound.
   static OsStatus Open(std::string_view name, Access access, Share share, File& out);
-  // Creates a file for reading and writing. With replace, an existing file is
-  // truncated; without it, an existing file fails with OsError::kFileExists.
-  static OsStatus Create(std::string_view name, bool replace, File& out);
+  // Creates a file for reading and writing; `ifExists` says what happens to an existing
+  // one.
+  static OsStatus Create(std::string_view name, IfExists ifExists, File& out);
 
   bool IsOpen() const { return fd_ >= 0; }
   NativeFile NativeHandle() const { return fd_; }

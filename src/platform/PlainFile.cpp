@@ -26,7 +26,7 @@ IoStatus RecordFile::Open(std::string_view name, size_t recordLength) {
 IoStatus RecordFile::Create(std::string_view name, size_t recordLength) {
   (void)Close();  // a file still open is let go; its close is no part of this result
   if (recordLength == 0) return OsError::kInvalidAccess;
-  if (OsStatus err = File::Create(name, true, file_)) return err;
+  if (OsStatus err = File::Create(name, IfExists::kReplace, file_)) return err;
   recordLength_ = recordLength;
   position_ = 0;
   return kIoOk;

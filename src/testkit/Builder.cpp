@@ -23,10 +23,13 @@ namespace {
 // offsets everywhere.
 class OutFile {
  public:
-  // `keep` opens an existing file; otherwise the file is made anew, empty.
-  bool Open(const std::string& path, bool keep) {
-    return (keep ? platform::File::Open(path, platform::Access::kReadWrite, platform::Share::kShared, file_)
-                 : platform::File::Create(path, true, file_)) == platform::OsError::kNone;
+  bool OpenExisting(const std::string& path) {
+    return platform::File::Open(path, platform::Access::kReadWrite, platform::Share::kShared, file_) ==
+           platform::OsError::kNone;
+  }
+  // Made anew, empty.
+  bool Create(const std::string& path) {
+    return platform::File::Create(path, platform::IfExists::kReplace, file_) == platform::OsError::kNone;
   }
   bool WriteAt(uint64_t offset, const void* data, size_t length) {
     size_t done = 0;
@@ -88,7 +91,7 @@ DataHeader DecodeDataHeader(const uint8_t* in) {
 
 std::string PatchDataHeader(const std::string& dataPath, const DataHeader& header) {
   OutFile f;
-  if (!f.Open(dataPath, true)) return "cannot open " + dataPath;
+  if (!f.OpenExisting(dataPath)) return "cannot open " + dataPath;
   uint8_t bytes[kDataHeaderSize];
   EncodeDataHeader(header, bytes);
   std::string err = WriteAt(f, 0, bytes, sizeof bytes, dataPath);
@@ -367,7 +370,7 @@ std::string WriteIndexFile(const std::string& indexPath, std::vector<KeyEntries>
   const int32_t recordLength = IndexRecordLength(descs, &offsets);
 
   OutFile f;
-  if (!f.Open(indexPath, false)) return "cannot create " + indexPath;
+  if (!f.Create(indexPath)) return "cannot create " + indexPath;
   std::vector<uint8_t> record0(static_cast<size_t>(recordLength), 0);
   int32_t highest = 0;
   if (info) info->clear();
@@ -470,7 +473,7 @@ std::string BuildFile(const FileLayout& fileLayout, const SlotFiller& filler, Fi
   // replayed) against the new one; the engine's own creation removes it too.
   (void)platform::DeleteFile(WithExtension(fileLayout.dataPath, "DIA"));  // usually there is none
   OutFile f;
-  if (!f.Open(fileLayout.dataPath, false)) return "cannot create " + fileLayout.dataPath;
+  if (!f.Create(fileLayout.dataPath)) return "cannot create " + fileLayout.dataPath;
   // Whole slots go out in chunks of about 4 MB.
   const size_t perChunk = std::max<size_t>(1, (size_t{4} << 20) / slot);
   std::vector<uint8_t> chunk(perChunk * slot);
@@ -588,7 +591,7 @@ std::string CoordinationLayout(int keyCount, int slotCount, uint8_t fill) {
 
 std::string WriteBytes(const std::string& path, std::string_view bytes) {
   OutFile f;
-  if (!f.Open(path, false)) return "cannot create " + path;
+  if (!f.Create(path)) return "cannot create " + path;
   if (!bytes.empty() && !f.Append(bytes.data(), bytes.size())) return "cannot write " + path;
   if (!f.Close()) return "cannot close " + path;
   return {};

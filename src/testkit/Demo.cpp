@@ -94,10 +94,12 @@ std::vector<int32_t> Pick(std::vector<int32_t> from, size_t count, uint64_t& rng
   return from;
 }
 
-size_t Share(size_t of, double rate, bool atLeastOne) {
+enum class AtLeast { kNone, kOne };
+
+size_t Share(size_t of, double rate, AtLeast least) {
   if (rate <= 0 || of == 0) return 0;
   const auto n = static_cast<size_t>(std::llround(static_cast<double>(of) * rate));
-  return std::clamp<size_t>(n, atLeastOne ? 1 : 0, of);
+  return std::clamp<size_t>(n, least == AtLeast::kOne ? 1 : 0, of);
 }
 
 std::string WriteRecords(const std::string& path, size_t recordLength,
@@ -272,7 +274,7 @@ DemoCompany MakeDemoCompany(const std::string& dir, const DemoOptions& options) 
     std::vector<int32_t> all(static_cast<size_t>(n));
     for (int32_t r = 1; r <= n; ++r) all[static_cast<size_t>(r - 1)] = r;
     const std::vector<int32_t> deleted =
-        Pick(all, std::min(Share(all.size(), options.deletedRate, n > 1), all.size() - 1), rng);
+        Pick(all, std::min(Share(all.size(), options.deletedRate, n > 1 ? AtLeast::kOne : AtLeast::kNone), all.size() - 1), rng);
     std::vector<uint8_t> state(static_cast<size_t>(n) + 1, 0);  // 1 deleted, 2 planted
     for (int32_t d : deleted) state[static_cast<size_t>(d)] = 1;
     std::vector<int32_t> live;
@@ -286,7 +288,7 @@ DemoCompany MakeDemoCompany(const std::string& dir, const DemoOptions& options) 
     }
     const bool walked = def.walkOrder != 0;
     std::vector<int32_t> planted;
-    if (walked && !money.empty()) planted = Pick(live, Share(live.size(), options.unsoundRate, true), rng);
+    if (walked && !money.empty()) planted = Pick(live, Share(live.size(), options.unsoundRate, AtLeast::kOne), rng);
     for (int32_t p : planted) state[static_cast<size_t>(p)] = 2;
 
     std::vector<KeyTexts> texts;

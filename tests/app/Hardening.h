@@ -248,7 +248,7 @@ inline std::string CheckNothingLocked(const std::string& dir) {
   for (const auto& ent : fs::directory_iterator(dir)) {
     const std::string name = ent.path().filename().string();
     if (!EndsWith(name, ".DAT") || modules::FindDataFile(BaseOf(name)) == nullptr) continue;
-    isam::FileBlock* b = nullptr;
+    isam::BlockHandle b = nullptr;
     e.OpenBlock(b, (fs::path(dir) / BaseOf(name)).string(), {.network = true});
     if (b == nullptr) {
       fault = name + ": open failed with " + std::to_string(e.LastOpError());

@@ -132,7 +132,7 @@ class RunTest : public test::CompanyDirTest {
   bool Unlocked(const std::string& name) {
     isam::Engine probe;
     probe.StartEngine(kv::isam::EngineMode::kNetwork, 500);
-    isam::FileBlock* block = nullptr;
+    isam::BlockHandle block = nullptr;
     probe.OpenBlock(block, company_ + "/" + name, {.network = true});
     if (!probe.LastOpOK()) return false;
     probe.LockBlock(block);
@@ -523,7 +523,7 @@ TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
     const bool held = std::string(c.reason) == "LOCKED";
     isam::Engine other;
     other.StartEngine(kv::isam::EngineMode::kNetwork, 16);
-    isam::FileBlock* theirs = nullptr;
+    isam::BlockHandle theirs = nullptr;
     other.OpenBlock(theirs, company_ + "/GLFILE03", {.network = true});
     ASSERT_TRUE(other.LastOpOK());
     if (held) {
@@ -660,7 +660,7 @@ class UndoTest : public RunTest {
   void StationWrites(const std::string& file, int32_t record, int offset, const std::array<uint8_t, 10>& money) {
     isam::Engine other;
     other.StartEngine(kv::isam::EngineMode::kNetwork, 16);
-    isam::FileBlock* block = nullptr;
+    isam::BlockHandle block = nullptr;
     other.OpenBlock(block, company_ + "/" + file, {.network = true});
     ASSERT_TRUE(other.LastOpOK());
     std::vector<uint8_t> slot(static_cast<size_t>(other.SlotLength(block)));

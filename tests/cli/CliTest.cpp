@@ -450,7 +450,7 @@ TEST_F(CliTest, ARecordHeldThroughTheRunIsLeftAndExitsFour) {
 
   kv::isam::Engine station;
   station.StartEngine(kv::isam::EngineMode::kNetwork, 16);
-  kv::isam::FileBlock* block = nullptr;
+  kv::isam::BlockHandle block = nullptr;
   station.OpenBlock(block, Company() + "/" + file, {.network = true});
   ASSERT_TRUE(station.LastOpOK()) << station.LastOpError();
   station.LockSlot(block, std::stoi(record));
@@ -526,7 +526,7 @@ TEST_F(CliTest, UnderMandatoryLocksWhatAStationHoldsIsWaitedForOrLeft) {
 
     kv::isam::Engine station;
     station.StartEngine(kv::isam::EngineMode::kNetwork, 16);
-    kv::isam::FileBlock* block = nullptr;
+    kv::isam::BlockHandle block = nullptr;
     station.OpenBlock(block, Company() + "/" + file, {.network = true});
     ASSERT_TRUE(station.LastOpOK()) << station.LastOpError();
     kv::platform::File coord;
@@ -602,7 +602,7 @@ TEST_F(CliTest, AScanBesideAHeldRecordNamesItAndExitsFourWithoutDamage) {
 
   kv::isam::Engine station;
   station.StartEngine(kv::isam::EngineMode::kNetwork, 16);
-  kv::isam::FileBlock* block = nullptr;
+  kv::isam::BlockHandle block = nullptr;
   station.OpenBlock(block, Company() + "/" + file, {.network = true});
   ASSERT_TRUE(station.LastOpOK()) << station.LastOpError();
   const std::string named = file + ".DAT: record " + record + " is held by another station, not judged";
@@ -656,7 +656,7 @@ TEST_F(CliTest, AStopInAWaitEndsTheUndoAndSaysSo) {
 
   kv::isam::Engine station;
   station.StartEngine(kv::isam::EngineMode::kNetwork, 16);
-  kv::isam::FileBlock* block = nullptr;
+  kv::isam::BlockHandle block = nullptr;
   station.OpenBlock(block, Company() + "/" + file, {.network = true});
   ASSERT_TRUE(station.LastOpOK()) << station.LastOpError();
 

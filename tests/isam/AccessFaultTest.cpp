@@ -17,26 +17,25 @@
 namespace kv::isam::testing {
 namespace {
 
-using AccessFaultTest = IsamFaultTest;
+class AccessFaultTest : public IsamFaultTest {
+ protected:
+  // A network block on BASE.DAT, with the access layer over its engine.
+  void Open(const std::string& base) {
+    engine.StartEngine(EngineMode::kNetwork, 16);
+    engine.OpenBlock(block, Path(base), {.network = true});
+    ASSERT_OK(engine);
+  }
+
+  Engine engine;
+  test::RecordingDialogs dialogs;
+  AccessLayer access{engine, dialogs, {}};
+  BlockHandle block = nullptr;
+};
 
 TEST_F(AccessFaultTest, AShortRepairWriteIsUndone) {
-  testkit::FileLayout fileLayout;
-  fileLayout.dataPath = Path("W.DAT");
-  fileLayout.slotLength = 100;
-  fileLayout.highestSlot = 2;
-  ASSERT_EQ(testkit::BuildFile(fileLayout,
-                               [](int32_t, bool, std::span<uint8_t> slot, testkit::KeySink&) {
-                                 std::memset(slot.data() + 4, 0xAB, slot.size() - 4);
-                               }),
-            "");
+  BuildPlain("W.DAT", 100, 2, 0xAB);
   const std::string before = ReadRaw("W.DAT");
-  Engine engine;
-  engine.StartEngine(EngineMode::kNetwork, 16);
-  test::RecordingDialogs dialogs;
-  AccessLayer access(engine, dialogs, {});
-  FileBlock* block = nullptr;
-  engine.OpenBlock(block, Path("W"), {.network = true});
-  ASSERT_OK(engine);
+  Open("W");
 
   // The next write moves half of what it is asked to (the slot of record 2); the one
   // after it, which puts the old bytes back, goes through.
@@ -65,22 +64,8 @@ TEST_F(AccessFaultTest, AShortRepairWriteIsUndone) {
 // locks ends that record's repair with nothing written: left as READ FAILED, never
 // counted as damage it made.
 TEST_F(AccessFaultTest, AReadRefusedByAnotherHoldersLockIsRetried) {
-  testkit::FileLayout fileLayout;
-  fileLayout.dataPath = Path("M.DAT");
-  fileLayout.slotLength = 100;
-  fileLayout.highestSlot = 2;
-  ASSERT_EQ(testkit::BuildFile(fileLayout,
-                               [](int32_t, bool, std::span<uint8_t> slot, testkit::KeySink&) {
-                                 std::memset(slot.data() + 4, 0xAB, slot.size() - 4);
-                               }),
-            "");
-  Engine engine;
-  engine.StartEngine(EngineMode::kNetwork, 16);
-  test::RecordingDialogs dialogs;
-  AccessLayer access(engine, dialogs, {});
-  FileBlock* block = nullptr;
-  engine.OpenBlock(block, Path("M"), {.network = true});
-  ASSERT_OK(engine);
+  BuildPlain("M.DAT", 100, 2, 0xAB);
+  Open("M");
   const struct {
     const char* what;
     uint64_t nth;

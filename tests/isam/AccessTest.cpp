@@ -45,7 +45,7 @@ class AccessTest : public test::CompanyDirTest {
     CompanyDirTest::TearDown();
   }
 
-  bool Open(FileBlock*& block, const std::string& name) {
+  bool Open(BlockHandle& block, const std::string& name) {
     const auto& def = modules::DataFile(name);
     return access_->OpenModuleFile(block, name, def.recordLength, def.keys.data(), static_cast<int>(def.keys.size()));
   }
@@ -60,7 +60,7 @@ class AccessTest : public test::CompanyDirTest {
 };
 
 TEST_F(AccessTest, AMissingFileIsCreatedEmptyAndOpened) {
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   ASSERT_TRUE(access_->OpenModuleFile(block, "GLFILE03", 220, kGl03Keys, 5));
   ASSERT_NE(block, nullptr);
   EXPECT_TRUE(dialogs_.events.empty());
@@ -76,7 +76,7 @@ TEST_F(AccessTest, AMissingFileIsCreatedEmptyAndOpened) {
 
 TEST_F(AccessTest, TheSizeGuardWarnsButTheOpenGoesOn) {
   const KeyDesc keys[] = {{10, false}};
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   EXPECT_TRUE(access_->OpenModuleFile(block, "BIGFILE", 6000, keys, 1));
   EXPECT_TRUE(dialogs_.events.empty());
   access_->CloseModuleFile(block);
@@ -106,7 +106,7 @@ TEST_F(AccessTest, FilesThatCannotBeOpenedAreReportedFatallyAndLeftAlone) {
     dialogs_.events.clear();
     helped_.clear();
     clears_ = 0;
-    FileBlock* block = nullptr;
+    BlockHandle block = nullptr;
     EXPECT_FALSE(Open(block, "GLFILE04"));
     EXPECT_EQ(block, nullptr);
     EXPECT_EQ(dialogs_.Lines(), (std::vector<std::string>{c.numberLine, "Error: ไม่สามารถเปิดแฟ้มข้อมูล GLFILE04 ได้."}));
@@ -125,7 +125,7 @@ TEST_F(AccessTest, ANoInTheRecoveryStopsBeforeTheOpen) {
   ASSERT_EQ(test::BuildModuleFile(dir_, "GLFILE04", {Slot(151)}), "");
   Write("GLFILE04.SAV", "leftover");
   dialogs_.answers = {false};
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   EXPECT_FALSE(Open(block, "GLFILE04"));
   EXPECT_EQ(block, nullptr);
   ASSERT_EQ(dialogs_.events.size(), 1u);  // the question, and no further message
@@ -136,7 +136,7 @@ TEST_F(AccessTest, ANoInTheRecoveryStopsBeforeTheOpen) {
 
 TEST_F(AccessTest, WritesGoOnlyIntoLiveSlots) {
   ASSERT_EQ(test::BuildModuleFile(dir_, "GLFILE04", {Slot(151), Slot(151, -1), Slot(151)}), "");
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   ASSERT_TRUE(Open(block, "GLFILE04"));
   EXPECT_EQ(access_->RecordCount(block).count, 4);
   std::vector<uint8_t> buffer(151, 0x5A);
@@ -164,7 +164,7 @@ TEST_F(AccessTest, WritesGoOnlyIntoLiveSlots) {
 // change and the repair end up in the record.
 TEST_F(AccessTest, ARepairNeverLosesAnotherStationsChange) {
   ASSERT_EQ(test::BuildModuleFile(dir_, "GLFILE03", {Slot(220).Put(103, NaNMoney())}), "");
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   ASSERT_TRUE(Open(block, "GLFILE03"));
   std::vector<uint8_t> walk(220);
   ASSERT_TRUE(access_->ReadRecordAt(block, 1, walk));
@@ -173,7 +173,7 @@ TEST_F(AccessTest, ARepairNeverLosesAnotherStationsChange) {
   {  // the second station
     Engine other;
     ASSERT_GE(other.StartEngine(EngineMode::kNetwork, 500), 8);
-    FileBlock* theirs = nullptr;
+    BlockHandle theirs = nullptr;
     other.OpenBlock(theirs, "GLFILE03", {.network = true});
     ASSERT_TRUE(other.LastOpOK()) << other.LastOpError();
     std::vector<uint8_t> slot(220);
@@ -204,7 +204,7 @@ TEST_F(AccessTest, ARepairNeverLosesAnotherStationsChange) {
 
 TEST_F(AccessTest, RepairWritesNothingWhenThereIsNothingLeftToFix) {
   ASSERT_EQ(test::BuildModuleFile(dir_, "GLFILE03", {Slot(220).Put(103, Money(5.0L)), Slot(220, -1)}), "");
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   ASSERT_TRUE(Open(block, "GLFILE03"));
   const std::string before = Read("GLFILE03.DAT");
   std::vector<uint8_t> work(220);
@@ -226,14 +226,14 @@ TEST_F(AccessTest, ALockConflictIsRetriedThenAsked) {
   ASSERT_EQ(test::BuildModuleFile(dir_, "GLFILE04", {Slot(151)}), "");
   Engine other;
   ASSERT_GE(other.StartEngine(EngineMode::kNetwork, 500), 8);
-  FileBlock* theirs = nullptr;
+  BlockHandle theirs = nullptr;
   other.OpenBlock(theirs, "GLFILE04", {.network = true});
   ASSERT_TRUE(other.LastOpOK());
   ReleasingDialogs dialogs;
   dialogs.answers = {true};
   dialogs.onQuestion = [&] { other.UnlockBlock(theirs); };
   AccessLayer access(engine_, dialogs, hooks_, {.silentRetries = 1});
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   const auto& def = modules::DataFile("GLFILE04");
   ASSERT_TRUE(
       access.OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size())));
@@ -281,7 +281,7 @@ TEST_F(AccessTest, ALockConflictIsRetriedThenAsked) {
 
 TEST_F(AccessTest, KeySearchUsesAtMostHundredCharacters) {
   ASSERT_EQ(test::BuildModuleFile(dir_, "GLFILE04", {Slot(151), Slot(151)}), "");
-  FileBlock* block = nullptr;
+  BlockHandle block = nullptr;
   ASSERT_TRUE(Open(block, "GLFILE04"));
   int32_t record = -1;
   EXPECT_TRUE(access_->FindRecordByKey(block, 1, record, "R00000002"));

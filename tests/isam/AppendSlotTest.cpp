@@ -40,8 +40,8 @@ class AppendSlotTest : public IsamTest {
     IsamTest::TearDown();
   }
   Engine a, b;
-  FileBlock* fa = nullptr;
-  FileBlock* fb = nullptr;
+  BlockHandle fa = nullptr;
+  BlockHandle fb = nullptr;
 };
 
 TEST_F(AppendSlotTest, NewSlotAndHeaderReachTheOtherStation) {
@@ -72,11 +72,11 @@ TEST_F(AppendSlotTest, NewSlotAndHeaderReachTheOtherStation) {
 TEST_F(AppendSlotTest, RefusedWithoutTheWriteLockOrWithAShortBuffer) {
   std::vector<uint8_t> slot(40, 0);
   EXPECT_EQ(a.AppendSlot(fa, slot), 0);
-  EXPECT_EQ(a.LastOpError(), 10398);
+  EXPECT_EQ(a.LastError(), EngineError::kMustBeLocked);
   a.LockBlock(fa);
   std::vector<uint8_t> small(39, 0);
   EXPECT_EQ(a.AppendSlot(fa, small), 0);
-  EXPECT_EQ(a.LastOpError(), 10170);
+  EXPECT_EQ(a.LastError(), EngineError::kInconsistent);
   a.UnlockBlock(fa);
   EXPECT_EQ(Size("F.DAT"), 4 * 40);
   EXPECT_EQ(I32(ReadRaw("F.DAT"), 8), 3);

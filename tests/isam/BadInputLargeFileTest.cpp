@@ -63,8 +63,8 @@ TEST_F(LargeFileTest, ReadsWritesLocksAndAppendsPastFourGiB) {
   Engine a, b;
   a.StartEngine(EngineMode::kNetwork, 16);
   b.StartEngine(EngineMode::kNetwork, 16);
-  FileBlock* fa = nullptr;
-  FileBlock* fb = nullptr;
+  BlockHandle fa = nullptr;
+  BlockHandle fb = nullptr;
   a.OpenBlock(fa, Path("BIG"), {.network = true});
   ASSERT_OK(a);
   b.OpenBlock(fb, Path("BIG"), {.network = true});
@@ -86,7 +86,7 @@ TEST_F(LargeFileTest, ReadsWritesLocksAndAppendsPastFourGiB) {
   a.LockSlot(fa, kPast4G);
   ASSERT_OK(a);
   b.LockSlot(fb, kPast4G);
-  EXPECT_EQ(b.LastOpError(), 10335);
+  EXPECT_EQ(b.LastError(), EngineError::kRecordLockFailed);
   b.LockSlot(fb, kPast4G - 1);
   EXPECT_OK(b);
   b.UnlockSlot(fb, kPast4G - 1);

@@ -75,7 +75,7 @@ class BadInputTest : public IsamTest {
     auto note = [&] {
       if (!e.LastOpOK() && p.firstError == 0) p.firstError = e.LastOpError();
     };
-    FileBlock* b = nullptr;
+    BlockHandle b = nullptr;
     e.OpenBlock(b, Path("F"), {.network = true});
     note();
     if (b == nullptr) return p;
@@ -90,14 +90,14 @@ class BadInputTest : public IsamTest {
     for (int k = 1; k <= e.KeyCount(b); ++k) {
       int32_t rec = 0;
       e.LookupKey(b, k, rec, k == 1 ? "A17" : "D3");
-      if (e.LastOpError() != 10200) note();
+      if (e.LastError() != EngineError::kNoMatchingKey) note();
       std::string text;
       rec = 0;
       e.LookupKey(b, k, rec, "");
       for (int step = 0; step < 1000; ++step) {
         e.StepToNextKey(b, k, rec, text);
         if (!e.LastOpOK()) {
-          if (e.LastOpError() != 10250) note();
+          if (e.LastError() != EngineError::kNoNextKey) note();
           break;
         }
       }
@@ -326,7 +326,7 @@ TEST_F(BadInputTest, EveryCaseEndsCleanlyAndWritesNothingUnasked) {
     if (p.opened) {
       Engine other;
       other.StartEngine(EngineMode::kNetwork, 16);
-      FileBlock* b = nullptr;
+      BlockHandle b = nullptr;
       other.OpenBlock(b, Path("F"), {.network = true});
       if (b != nullptr) {
         other.LockBlock(b);

@@ -127,8 +127,8 @@ class BatchRepairTest : public IsamTest {
   Engine ours_, theirs_;
   test::ReleasingDialogs dialogs_;
   std::unique_ptr<AccessLayer> access_;
-  FileBlock* mine_ = nullptr;
-  FileBlock* other_ = nullptr;
+  BlockHandle mine_ = nullptr;
+  BlockHandle other_ = nullptr;
   std::vector<int32_t> fixed_;
   WriteReport report_;  // of the last Repair
 };

@@ -66,7 +66,7 @@ TEST_F(BuilderEngineTest, EngineFindsEveryKeyAndStepsInOrder) {
   isam::Engine engine;
   engine.StartEngine(kv::isam::EngineMode::kSingleUser, 500);
   ASSERT_TRUE(engine.LastOpOK()) << engine.LastOpError();
-  isam::FileBlock* block = nullptr;
+  isam::BlockHandle block = nullptr;
   engine.OpenBlock(block, dir_ + "/BIG", {});
   ASSERT_TRUE(engine.LastOpOK()) << engine.LastOpError();
 
@@ -87,7 +87,7 @@ TEST_F(BuilderEngineTest, EngineFindsEveryKeyAndStepsInOrder) {
   int32_t missing = 0;
   engine.LookupKey(block, 1, missing, unique.front().first + "~~");
   EXPECT_FALSE(engine.LastOpOK());
-  EXPECT_EQ(engine.LastOpError(), 10200);
+  EXPECT_EQ(engine.LastError(), isam::EngineError::kNoMatchingKey);
 
   for (int key : {1, 2}) {
     const std::vector<Entry>& expected = key == 1 ? unique : dups;
@@ -104,7 +104,7 @@ TEST_F(BuilderEngineTest, EngineFindsEveryKeyAndStepsInOrder) {
     std::string text;
     engine.StepToNextKey(block, key, record, text);
     EXPECT_FALSE(engine.LastOpOK());
-    EXPECT_EQ(engine.LastOpError(), 10250);
+    EXPECT_EQ(engine.LastError(), isam::EngineError::kNoNextKey);
   }
   engine.CloseBlock(block);
   EXPECT_TRUE(engine.LastOpOK()) << engine.LastOpError();
@@ -141,7 +141,7 @@ TEST_F(BuilderEngineTest, EngineReplaysAWrittenJournal) {
 
   isam::Engine engine;
   engine.StartEngine(kv::isam::EngineMode::kSingleUser, 500);
-  isam::FileBlock* block = nullptr;
+  isam::BlockHandle block = nullptr;
   engine.OpenBlock(block, dir_ + "/J", {.network = true});
   ASSERT_TRUE(engine.LastOpOK()) << engine.LastOpError();
   int32_t record = 0;
@@ -149,7 +149,7 @@ TEST_F(BuilderEngineTest, EngineReplaysAWrittenJournal) {
   EXPECT_TRUE(engine.LastOpOK()) << engine.LastOpError();
   EXPECT_EQ(record, 4);
   engine.LookupKey(block, 1, record, "R1");
-  EXPECT_EQ(engine.LastOpError(), 10200);
+  EXPECT_EQ(engine.LastError(), isam::EngineError::kNoMatchingKey);
   engine.CloseBlock(block);
   engine.StopEngine();
 

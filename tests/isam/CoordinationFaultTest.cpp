@@ -13,19 +13,22 @@
 namespace kv::isam::testing {
 namespace {
 
-using CoordinationFaultTest = IsamFaultTest;
+class CoordinationFaultTest : public IsamFaultTest {
+ protected:
+  // BASE.DAT of `slots` records of 24 bytes, open as a network block.
+  void Open(const std::string& base, int32_t slots) {
+    BuildPlain(base + ".DAT", 24, slots);
+    e.StartEngine(EngineMode::kNetwork, 16);
+    e.OpenBlock(b, Path(base), {.network = true});
+    ASSERT_OK(e);
+  }
+
+  Engine e;
+  BlockHandle b = nullptr;
+};
 
 TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
-  testkit::FileLayout fileLayout;
-  fileLayout.dataPath = Path("L.DAT");
-  fileLayout.slotLength = 24;
-  fileLayout.highestSlot = 2;
-  ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
-  Engine e;
-  e.StartEngine(EngineMode::kNetwork, 16);
-  FileBlock* b = nullptr;
-  e.OpenBlock(b, Path("L"), {.network = true});
-  ASSERT_OK(e);
+  Open("L", 2);
   platform::FaultPlan plan;
   plan.op = platform::Op::kLock;
   plan.nth = 1;
@@ -34,13 +37,13 @@ TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
   platform::SetFaultPlan(plan);
   const auto t0 = std::chrono::steady_clock::now();
   e.LockBlock(b);
-  const int32_t blockError = e.LastOpError();
+  const EngineError blockError = e.LastError();
   e.LockSlot(b, 1);
-  const int32_t slotError = e.LastOpError();
+  const EngineError slotError = e.LastError();
   const auto waited = std::chrono::steady_clock::now() - t0;
   platform::ClearFaults();
-  EXPECT_EQ(blockError, 10330);
-  EXPECT_EQ(slotError, 10335);
+  EXPECT_EQ(blockError, EngineError::kLockFailed);
+  EXPECT_EQ(slotError, EngineError::kRecordLockFailed);
   EXPECT_LT(waited, std::chrono::milliseconds(500)) << "an I/O error was waited out like a conflict";
   // Once the fault is gone the locks are had as usual.
   e.LockBlock(b);
@@ -51,16 +54,7 @@ TEST_F(CoordinationFaultTest, ALockThatFailsWithAnIoErrorIsNotWaitedFor) {
 }
 
 TEST_F(CoordinationFaultTest, AReplayWhoseRefreshFailsLeavesASoundLayout) {
-  testkit::FileLayout fileLayout;
-  fileLayout.dataPath = Path("J.DAT");
-  fileLayout.slotLength = 24;
-  fileLayout.highestSlot = 3;
-  ASSERT_EQ(testkit::BuildFile(fileLayout, [](int32_t, bool, std::span<uint8_t>, testkit::KeySink&) {}), "");
-  Engine e;
-  e.StartEngine(EngineMode::kNetwork, 16);
-  FileBlock* b = nullptr;
-  e.OpenBlock(b, Path("J"), {.network = true});
-  ASSERT_OK(e);
+  Open("J", 3);
   const int64_t layoutLength = Size("J.DIA");
 
   // Another program crashed in the middle of a save and left its journal: the data
@@ -79,10 +73,7 @@ TEST_F(CoordinationFaultTest, AReplayWhoseRefreshFailsLeavesASoundLayout) {
 
   // The lock reads the coordination file (1), the journal (2), then the data header
   // again for the refresh (3), which fails.
-  platform::FaultPlan plan;
-  plan.op = platform::Op::kRead;
-  plan.nth = 3;
-  platform::SetFaultPlan(plan);
+  platform::SetFaultPlan({.op = platform::Op::kRead, .nth = 3});
   e.LockBlock(b);
   EXPECT_FALSE(e.LastOpOK());
   platform::ClearFaults();
@@ -97,7 +88,7 @@ TEST_F(CoordinationFaultTest, AReplayWhoseRefreshFailsLeavesASoundLayout) {
   e.CloseBlock(b);
   Engine other;
   other.StartEngine(EngineMode::kNetwork, 16);
-  FileBlock* ob = nullptr;
+  BlockHandle ob = nullptr;
   other.OpenBlock(ob, Path("J"), {.network = true});
   EXPECT_OK(other);
   other.StopEngine();

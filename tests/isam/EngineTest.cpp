@@ -57,16 +57,16 @@ class EngineTest : public IsamTest {
 
 TEST_F(EngineTest, StartAndStopChecks) {
   EXPECT_EQ(engine.StartEngine(EngineMode::kNetwork, 7), 0);
-  EXPECT_ERR(engine, 10451);
+  EXPECT_ERR(engine, EngineError::kTooFewBuffersAsked);
   EXPECT_EQ(engine.StartEngine(static_cast<EngineMode>(1), 500), 0);
-  EXPECT_ERR(engine, 10310);
+  EXPECT_ERR(engine, EngineError::kNetworkInit);
   EXPECT_FALSE(engine.Initialised());
   engine.StopEngine();
-  EXPECT_ERR(engine, 10455);
+  EXPECT_ERR(engine, EngineError::kNotStarted);
   EXPECT_EQ(engine.StartEngine(EngineMode::kNetwork, 500), 500);
   EXPECT_OK(engine);
   EXPECT_EQ(engine.StartEngine(EngineMode::kNetwork, 500), 0);
-  EXPECT_ERR(engine, 10450);
+  EXPECT_ERR(engine, EngineError::kAlreadyStarted);
   engine.StopEngine();
   EXPECT_OK(engine);
   EXPECT_EQ(engine.StartEngine(EngineMode::kSingleUser, 8), 8);
@@ -74,20 +74,20 @@ TEST_F(EngineTest, StartAndStopChecks) {
 }
 
 TEST_F(EngineTest, OperationsNeedAnInitialisedEngineAndAnOpenBlock) {
-  FileBlock* none = nullptr;
+  BlockHandle none = nullptr;
   std::vector<uint8_t> buf(100);
   engine.ReadSlot(none, 1, buf);
-  EXPECT_ERR(engine, 10455);
+  EXPECT_ERR(engine, EngineError::kNotStarted);
   engine.CreateBlock(Path("X"), 100, 0, nullptr);
-  EXPECT_ERR(engine, 10455);
+  EXPECT_ERR(engine, EngineError::kNotStarted);
   ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   engine.ReadSlot(none, 1, buf);
-  EXPECT_ERR(engine, 10445);
+  EXPECT_ERR(engine, EngineError::kInvalidBlock);
   engine.CloseBlock(none);
-  EXPECT_ERR(engine, 10445);
+  EXPECT_ERR(engine, EngineError::kInvalidBlock);
   int32_t rec = 0;
   engine.LookupKey(none, 1, rec, "A");
-  EXPECT_ERR(engine, 10445);
+  EXPECT_ERR(engine, EngineError::kInvalidBlock);
 }
 
 TEST_F(EngineTest, CreateGivesTheWorkedExampleFiles) {
@@ -138,29 +138,29 @@ TEST_F(EngineTest, CreateGivesTheWorkedExampleFiles) {
 TEST_F(EngineTest, CreateRefusals) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   engine.CreateBlock(Path("R20"), 20, 0, nullptr);
-  EXPECT_ERR(engine, 10020);
+  EXPECT_ERR(engine, EngineError::kBadRecordLength);
   EXPECT_FALSE(Exists("R20.DAT"));
   engine.CreateBlock(Path("R21"), 21, 0, nullptr);
   EXPECT_OK(engine);
   std::vector<KeyDesc> many(101, KeyDesc{5, false});
   engine.CreateBlock(Path("K101"), 100, 101, many.data());
-  EXPECT_ERR(engine, 10050);
+  EXPECT_ERR(engine, EngineError::kBadKeyCount);
   EXPECT_FALSE(Exists("K101.DAT"));
   for (uint8_t bad : {uint8_t{0}, uint8_t{101}}) {
     const KeyDesc keys[] = {{10, false}, {bad, false}};
     engine.CreateBlock(Path("BADKEY"), 100, 2, keys);
-    EXPECT_ERR(engine, 10055);
+    EXPECT_ERR(engine, EngineError::kKeyTooLong);
     EXPECT_FALSE(Exists("BADKEY.DAT"));
     EXPECT_FALSE(Exists("BADKEY.IX"));
   }
   engine.CreateBlock(Path("nodir/X"), 100, 0, nullptr);
-  EXPECT_ERR(engine, 9900);
+  EXPECT_ERR(engine, EngineError::kInvalidPath);
 }
 
 TEST_F(EngineTest, SingleUserOpenReadWriteClose) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("WALK", 40, 5, {4, 2});
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("WALK"), {});
   ASSERT_OK(engine);
   ASSERT_NE(b, nullptr);
@@ -193,7 +193,7 @@ TEST_F(EngineTest, SingleUserOpenReadWriteClose) {
   EXPECT_OK(engine);
   EXPECT_EQ(GetI32(batch.data() + 2 * 40 + 4), 3);
   engine.ReadSlots(b, 2, 5, batch);  // slot 6 does not exist
-  EXPECT_ERR(engine, 10070);
+  EXPECT_ERR(engine, EngineError::kReadError);
 
   // Write record 3 and read it back; record 0 is refused.
   std::vector<uint8_t> rec(40, 0x5A);
@@ -203,20 +203,20 @@ TEST_F(EngineTest, SingleUserOpenReadWriteClose) {
   engine.ReadSlot(b, 3, slot);
   EXPECT_EQ(slot, rec);
   engine.WriteSlot(b, 0, rec);
-  EXPECT_ERR(engine, 10130);
+  EXPECT_ERR(engine, EngineError::kRecordZero);
   engine.WriteSlot(b, -1, rec);
-  EXPECT_ERR(engine, 10130);
+  EXPECT_ERR(engine, EngineError::kRecordZero);
 
   // Buffers smaller than a slot are refused before anything moves.
   std::vector<uint8_t> small(39);
   engine.ReadSlot(b, 1, small);
-  EXPECT_ERR(engine, 10170);
+  EXPECT_ERR(engine, EngineError::kInconsistent);
   engine.WriteSlot(b, 1, small);
-  EXPECT_ERR(engine, 10170);
+  EXPECT_ERR(engine, EngineError::kInconsistent);
   engine.ReadSlot(b, 6, slot);
-  EXPECT_ERR(engine, 10070);
+  EXPECT_ERR(engine, EngineError::kReadError);
   engine.ReadSlot(b, -3, slot);
-  EXPECT_ERR(engine, 10070);
+  EXPECT_ERR(engine, EngineError::kReadError);
 
   // The next operation starts with a clean status.
   engine.ReadSlot(b, 1, slot);
@@ -228,28 +228,28 @@ TEST_F(EngineTest, SingleUserOpenReadWriteClose) {
   EXPECT_OK(engine);
   EXPECT_EQ(b, nullptr);
   engine.CloseBlock(b);
-  EXPECT_ERR(engine, 10445);
+  EXPECT_ERR(engine, EngineError::kInvalidBlock);
   EXPECT_EQ(ReadRaw("WALK.DAT")[20], 0);
 }
 
 TEST_F(EngineTest, StaleBlockPointerIsRefusedWithoutBeingTouched) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("STALE", 40, 1);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("STALE"), {});
   ASSERT_OK(engine);
-  FileBlock* copy = b;
+  BlockHandle copy = b;
   engine.CloseBlock(b);
   ASSERT_OK(engine);
   std::vector<uint8_t> slot(40);
   engine.ReadSlot(copy, 1, slot);
-  EXPECT_ERR(engine, 10445);
+  EXPECT_ERR(engine, EngineError::kInvalidBlock);
   Engine other;
   ASSERT_EQ(other.StartEngine(EngineMode::kSingleUser, 8), 8);
   engine.OpenBlock(b, Path("STALE"), {});
   ASSERT_OK(engine);
   other.ReadSlot(b, 1, slot);  // a block of another engine
-  EXPECT_ERR(other, 10445);
+  EXPECT_ERR(other, EngineError::kInvalidBlock);
   engine.CloseBlock(b);
 }
 
@@ -271,25 +271,25 @@ TEST_F(EngineTest, StaleHandleIsRefusedAfterItsPlaceIsReused) {
               {"an open by another engine", "NEW", true}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    FileBlock* old = nullptr;
+    BlockHandle old = nullptr;
     engine.OpenBlock(old, Path("OLD"), {});
     ASSERT_OK(engine);
-    FileBlock* stale = old;
+    BlockHandle stale = old;
     engine.CloseBlock(old);
     ASSERT_OK(engine);
     Engine& opener = row.otherEngine ? other : engine;
-    FileBlock* fresh = nullptr;
+    BlockHandle fresh = nullptr;
     opener.OpenBlock(fresh, Path(row.reopen), {});
     ASSERT_OK(opener);
     EXPECT_NE(fresh, stale);
     std::vector<uint8_t> slot(40);
     opener.ReadSlot(stale, 1, slot);
-    EXPECT_ERR(opener, 10445);
+    EXPECT_ERR(opener, EngineError::kInvalidBlock);
     opener.WriteSlot(stale, 1, ones);
-    EXPECT_ERR(opener, 10445);
+    EXPECT_ERR(opener, EngineError::kInvalidBlock);
     EXPECT_EQ(opener.SlotLength(stale), 0);
     opener.CloseBlock(stale);
-    EXPECT_ERR(opener, 10445);
+    EXPECT_ERR(opener, EngineError::kInvalidBlock);
     opener.ReadSlot(fresh, 1, slot);  // the new block is untouched and still usable
     EXPECT_OK(opener);
     EXPECT_EQ(I32(std::string(slot.begin(), slot.end()), 4), 1);
@@ -297,22 +297,22 @@ TEST_F(EngineTest, StaleHandleIsRefusedAfterItsPlaceIsReused) {
     EXPECT_OK(opener);
   }
   // Values that were never handles.
-  for (uintptr_t forged : {uintptr_t{1}, uintptr_t{0xFFF}, ~uintptr_t{0}}) {
+  for (uint64_t forged : {uint64_t{1}, uint64_t{0xFFF}, ~uint64_t{0}}) {
     std::vector<uint8_t> slot(40);
-    engine.ReadSlot(reinterpret_cast<FileBlock*>(forged), 1, slot);
-    EXPECT_ERR(engine, 10445);
+    engine.ReadSlot(BlockHandle::FromValue(forged), 1, slot);
+    EXPECT_ERR(engine, EngineError::kInvalidBlock);
   }
 }
 
 TEST_F(EngineTest, ReadOnlyBlockRefusesWrites) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("RO", 40, 2);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("RO"), {.readOnly = true});
   ASSERT_OK(engine);
   std::vector<uint8_t> rec(40, 0);
   engine.WriteSlot(b, 1, rec);
-  EXPECT_ERR(engine, 10065);
+  EXPECT_ERR(engine, EngineError::kReadOnlyBlock);
   engine.CloseBlock(b);
   EXPECT_OK(engine);
 }
@@ -320,14 +320,14 @@ TEST_F(EngineTest, ReadOnlyBlockRefusesWrites) {
 TEST_F(EngineTest, NetworkBlockNeedsTheLockToWrite) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   Build("NET", 40, 3);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("NET"), {.network = true});
   ASSERT_OK(engine);
   EXPECT_GE(engine.StationNumber(b), 1);
   EXPECT_LE(engine.StationNumber(b), 50);
   std::vector<uint8_t> rec(40, 0);
   engine.WriteSlot(b, 1, rec);
-  EXPECT_ERR(engine, 10398);
+  EXPECT_ERR(engine, EngineError::kMustBeLocked);
   engine.LockBlock(b);
   EXPECT_OK(engine);
   EXPECT_TRUE(engine.IsLocked(b));
@@ -348,8 +348,8 @@ TEST_F(EngineTest, StopEngineClosesEverything) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   Build("S1", 40, 1);
   Build("S2", 40, 1);
-  FileBlock* a = nullptr;
-  FileBlock* c = nullptr;
+  BlockHandle a = nullptr;
+  BlockHandle c = nullptr;
   engine.OpenBlock(a, Path("S1"), {.network = true});
   engine.OpenBlock(c, Path("S2"), {.network = true});
   ASSERT_OK(engine);
@@ -360,7 +360,7 @@ TEST_F(EngineTest, StopEngineClosesEverything) {
   // Everything was released: another engine gets the write lock at once.
   Engine other;
   ASSERT_EQ(other.StartEngine(EngineMode::kNetwork, 8), 8);
-  FileBlock* o = nullptr;
+  BlockHandle o = nullptr;
   other.OpenBlock(o, Path("S2"), {.network = true});
   ASSERT_OK(other);
   other.LockBlock(o);
@@ -370,16 +370,16 @@ TEST_F(EngineTest, StopEngineClosesEverything) {
 
 TEST_F(EngineTest, MissingFilesAndDirectories) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("NONE"), {.network = true});
-  EXPECT_ERR(engine, 9903);
+  EXPECT_ERR(engine, EngineError::kFileNotFound);
   EXPECT_EQ(b, nullptr);
   // The coordination file this open created is gone again.
   EXPECT_FALSE(Exists("NONE.DIA"));
   engine.OpenBlock(b, Path("nodir/NONE"), {.network = true});
-  EXPECT_ERR(engine, 9900);
+  EXPECT_ERR(engine, EngineError::kInvalidPath);
   engine.OpenBlock(b, Path("NONE"), {});
-  EXPECT_ERR(engine, 9903);
+  EXPECT_ERR(engine, EngineError::kFileNotFound);
 }
 
 TEST_F(EngineTest, NewCoordinationFileIsCreatedAndLaidOut) {
@@ -389,8 +389,8 @@ TEST_F(EngineTest, NewCoordinationFileIsCreatedAndLaidOut) {
   engine.CreateBlock(Path("FIVE"), 30, 5, five.data());
   engine.CreateBlock(Path("SEVEN"), 30, 7, seven.data());
   ASSERT_OK(engine);
-  FileBlock* f = nullptr;
-  FileBlock* s = nullptr;
+  BlockHandle f = nullptr;
+  BlockHandle s = nullptr;
   engine.OpenBlock(f, Path("FIVE"), {.network = true});
   ASSERT_OK(engine);
   engine.OpenBlock(s, Path("SEVEN"), {.network = true});
@@ -418,7 +418,7 @@ TEST_F(EngineTest, CoordinationFileOfABlockOutsideNetworkMode) {
   Build("PLAIN", 40, 1);
   // Not required and existing: deleted by an open for writing.
   WriteRaw("PLAIN.DIA", std::string(1, '\0'));
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("PLAIN"), {});
   ASSERT_OK(engine);
   EXPECT_FALSE(Exists("PLAIN.DIA"));
@@ -439,9 +439,9 @@ TEST_F(EngineTest, CoordinationFileOfABlockOutsideNetworkMode) {
   engine.CloseBlock(b);
   // A read-only open refuses an existing coordination file it would need.
   engine.OpenBlock(b, Path("PLAIN"), {.readOnly = true, .network = true});
-  EXPECT_ERR(engine, 10440);
+  EXPECT_ERR(engine, EngineError::kNoCoordReadOnly);
   engine.OpenBlock(b, Path("PLAIN"), {.noLocks = true, .network = true});  // no locks: read-only
-  EXPECT_ERR(engine, 10440);
+  EXPECT_ERR(engine, EngineError::kNoCoordReadOnly);
 }
 
 TEST_F(EngineTest, BadFilesFailTheOpenCleanly) {
@@ -449,7 +449,7 @@ TEST_F(EngineTest, BadFilesFailTheOpenCleanly) {
   const std::vector<KeyDesc> key = {{10, false}};
   struct Case {
     const char* name;
-    int32_t error;
+    EngineError error;
   };
   Build("DEFECT", 40, 2, {}, key);
   Patch("DEFECT.DAT", 20, std::string(1, '\1'));
@@ -466,10 +466,13 @@ TEST_F(EngineTest, BadFilesFailTheOpenCleanly) {
   Build("TINY", 40, 1);
   PatchI32("TINY.DAT", 12, 0);
   WriteRaw("SHORT.DAT", std::string(10, '\0'));
-  const Case cases[] = {{"DEFECT", 10010}, {"MANY", 10060}, {"SECT", 10120}, {"LONG", 10121},
-                        {"PAGE", 10122},   {"NOIX", 10010}, {"TINY", 10170}, {"SHORT", 10070}};
+  using enum EngineError;
+  const Case cases[] = {{"DEFECT", kFileDefect},      {"MANY", kTooManyKeys},
+                        {"SECT", kPageSizeMismatch},  {"LONG", kKeyLengthTooSmall},
+                        {"PAGE", kPageSizeTooSmall},  {"NOIX", kFileDefect},
+                        {"TINY", kInconsistent},      {"SHORT", kReadError}};
   for (const Case& c : cases) {
-    FileBlock* b = nullptr;
+    BlockHandle b = nullptr;
     engine.OpenBlock(b, Path(c.name), {.network = true});
     EXPECT_ERR(engine, c.error);
     EXPECT_EQ(b, nullptr) << c.name;
@@ -478,7 +481,7 @@ TEST_F(EngineTest, BadFilesFailTheOpenCleanly) {
   // A key length of exactly 100 opens.
   const std::vector<KeyDesc> widest = {{100, false}};
   Build("WIDE", 40, 1, {}, widest);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("WIDE"), {.network = true});
   EXPECT_OK(engine);
   engine.CloseBlock(b);
@@ -491,7 +494,7 @@ TEST_F(EngineTest, FileShorterThanItsSlots) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   Build("CUT", 40, 4);
   std::filesystem::resize_file(Path("CUT.DAT"), 40 * 3 + 10);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("CUT"), {.network = true});
   ASSERT_OK(engine);
   EXPECT_EQ(engine.SlotTotal(b), 5);
@@ -499,9 +502,9 @@ TEST_F(EngineTest, FileShorterThanItsSlots) {
   engine.ReadSlot(b, 2, slot);
   EXPECT_OK(engine);
   engine.ReadSlot(b, 3, slot);
-  EXPECT_ERR(engine, 10070);
+  EXPECT_ERR(engine, EngineError::kReadError);
   engine.ReadSlot(b, 4, slot);
-  EXPECT_ERR(engine, 10070);
+  EXPECT_ERR(engine, EngineError::kReadError);
   engine.CloseBlock(b);
   EXPECT_OK(engine);
 
@@ -511,7 +514,7 @@ TEST_F(EngineTest, FileShorterThanItsSlots) {
     engine.OpenBlock(b, Path("CUT"), {.network = true});
     ASSERT_OK(engine);
     EXPECT_EQ(engine.SlotTotal(b), 0);
-    EXPECT_ERR(engine, 10170);
+    EXPECT_ERR(engine, EngineError::kInconsistent);
     engine.CloseBlock(b);
   }
 }
@@ -520,19 +523,19 @@ TEST_F(EngineTest, OffsetsAreComputedIn64Bits) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   // 100000 x 30000 lies beyond 2^31: a 32-bit product would wrap into the file.
   Build("BIG", 30000, 1);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("BIG"), {});
   ASSERT_OK(engine);
   std::vector<uint8_t> slot(30000);
   engine.ReadSlot(b, 100000, slot);
-  EXPECT_ERR(engine, 10070);
+  EXPECT_ERR(engine, EngineError::kReadError);
   engine.CloseBlock(b);
 }
 
 TEST_F(EngineTest, ReadErrorsAreTranslated) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kSingleUser, 16), 16);
   Build("FAULT", 40, 2);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("FAULT"), {});
   ASSERT_OK(engine);
   std::vector<uint8_t> slot(40);
@@ -542,12 +545,12 @@ TEST_F(EngineTest, ReadErrorsAreTranslated) {
   platform::SetFaultPlan(plan);
   engine.ReadSlot(b, 1, slot);
   platform::ClearFaults();
-  EXPECT_ERR(engine, 10140);
+  EXPECT_ERR(engine, EngineError::kUndefined);
   plan.kind = platform::FaultKind::kShortCount;
   platform::SetFaultPlan(plan);
   engine.ReadSlot(b, 1, slot);
   platform::ClearFaults();
-  EXPECT_ERR(engine, 10070);
+  EXPECT_ERR(engine, EngineError::kReadError);
   engine.ReadSlot(b, 1, slot);
   EXPECT_OK(engine);
   engine.CloseBlock(b);

@@ -2,7 +2,9 @@
 // for building and inspecting fixtures byte by byte, and an engine per station.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <span>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "isam/Engine.h"
 #include "platform/Faults.h"
 #include "support/TempDir.h"
+#include "testkit/Builder.h"
 
 namespace kv::isam::testing {
 
@@ -38,6 +41,20 @@ class IsamTest : public kv::test::TempDirTest {
     Patch(name, at, std::string(reinterpret_cast<char*>(b), 2));
   }
 
+  // A data file without keys: slots 1..highestSlot of slotLength bytes, every byte of a
+  // record after its first four set to `fill`.
+  void BuildPlain(const std::string& name, int32_t slotLength, int32_t highestSlot, uint8_t fill = 0) const {
+    testkit::FileLayout fileLayout;
+    fileLayout.dataPath = Path(name);
+    fileLayout.slotLength = slotLength;
+    fileLayout.highestSlot = highestSlot;
+    ASSERT_EQ(testkit::BuildFile(fileLayout,
+                                 [fill](int32_t, bool, std::span<uint8_t> slot, testkit::KeySink&) {
+                                   std::fill(slot.begin() + 4, slot.end(), fill);
+                                 }),
+              "");
+  }
+
   static int32_t I32(const std::string& b, size_t at) {
     return GetI32(reinterpret_cast<const uint8_t*>(b.data()) + at);
   }
@@ -55,15 +72,23 @@ class IsamFaultTest : public IsamTest {
   }
 };
 
-// The state checks every test repeats after an engine call.
-#define EXPECT_OK(engine) \
-  EXPECT_TRUE((engine).LastOpOK()) << "error " << (engine).LastOpError()
-#define ASSERT_OK(engine) \
-  ASSERT_TRUE((engine).LastOpOK()) << "error " << (engine).LastOpError()
-#define EXPECT_ERR(engine, code)            \
-  do {                                      \
-    EXPECT_FALSE((engine).LastOpOK());      \
-    EXPECT_EQ((engine).LastOpError(), code); \
+// The state checks every test repeats after an engine call; each also finds the
+// engine's invariants whole.
+#define EXPECT_OK(engine)                                                          \
+  do {                                                                             \
+    EXPECT_TRUE((engine).LastOpOK()) << "error " << (engine).LastOpError();        \
+    EXPECT_EQ((engine).CheckInvariants(), "");                                     \
+  } while (0)
+#define ASSERT_OK(engine)                                                          \
+  do {                                                                             \
+    ASSERT_TRUE((engine).LastOpOK()) << "error " << (engine).LastOpError();        \
+    ASSERT_EQ((engine).CheckInvariants(), "");                                     \
+  } while (0)
+#define EXPECT_ERR(engine, error)                                                  \
+  do {                                                                             \
+    EXPECT_FALSE((engine).LastOpOK());                                             \
+    EXPECT_EQ((engine).LastError(), (error)) << "error " << (engine).LastOpError(); \
+    EXPECT_EQ((engine).CheckInvariants(), "");                                     \
   } while (0)
 
 }  // namespace kv::isam::testing

@@ -25,6 +25,19 @@ struct Entry {
   int32_t record;
 };
 
+// Key text: the letter and r in `digits` digits ("R00042").
+std::string NumberedKey(char letter, int digits, int32_t r) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%c%0*d", letter, digits, r);
+  return text;
+}
+// Records 1..count, each under its NumberedKey.
+std::vector<Entry> Numbered(char letter, int digits, int32_t count) {
+  std::vector<Entry> entries;
+  for (int32_t r = 1; r <= count; ++r) entries.push_back({NumberedKey(letter, digits, r), r});
+  return entries;
+}
+
 class KeySearchTest : public IsamTest {
  protected:
   void TearDown() override {
@@ -64,14 +77,14 @@ class KeySearchTest : public IsamTest {
     return info;
   }
 
-  FileBlock* Open(const std::string& base) {
-    FileBlock* b = nullptr;
+  BlockHandle Open(const std::string& base) {
+    BlockHandle b = nullptr;
     engine.OpenBlock(b, Path(base), {.network = true});
     EXPECT_TRUE(engine.LastOpOK()) << engine.LastOpError();
     return b;
   }
 
-  int32_t Find(FileBlock* b, std::string_view text) {
+  int32_t Find(BlockHandle b, std::string_view text) {
     int32_t rec = -7;
     engine.LookupKey(b, 1, rec, text);
     return engine.LastOpOK() ? rec : -engine.LastOpError();
@@ -84,17 +97,17 @@ TEST_F(KeySearchTest, EmptyTreeAndKeyNumbers) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   const KeyDesc keys[] = {{10, false}};
   engine.CreateBlock(Path("EMPTY"), 30, 1, keys);
-  FileBlock* b = Open("EMPTY");
+  BlockHandle b = Open("EMPTY");
   EXPECT_EQ(Find(b, "A"), -10200);
   int32_t rec = 5;
   std::string text = "A";
   engine.StepToNextKey(b, 1, rec, text);
-  EXPECT_ERR(engine, 10250);
+  EXPECT_ERR(engine, EngineError::kNoNextKey);
   for (int bad : {0, 2, -1}) {
     engine.LookupKey(b, bad, rec, "A");
-    EXPECT_ERR(engine, 10164);
+    EXPECT_ERR(engine, EngineError::kBadKeyNumber);
     engine.StepToNextKey(b, bad, rec, text);
-    EXPECT_ERR(engine, 10164);
+    EXPECT_ERR(engine, EngineError::kBadKeyNumber);
   }
   EXPECT_EQ(engine.Stats().pageReads, 0u);
   engine.CloseBlock(b);
@@ -103,7 +116,7 @@ TEST_F(KeySearchTest, EmptyTreeAndKeyNumbers) {
 TEST_F(KeySearchTest, ExactPrefixesAndAbsentKeys) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   BuildKeyed("ACE", {10, false}, {{"A", 4}, {"C", 7}, {"E", 2}, {"ABC", 9}});
-  FileBlock* b = Open("ACE");
+  BlockHandle b = Open("ACE");
   EXPECT_EQ(Find(b, "C"), 7);
   EXPECT_EQ(Find(b, "A"), 4);
   EXPECT_EQ(Find(b, "E"), 2);
@@ -121,7 +134,7 @@ TEST_F(KeySearchTest, ExactPrefixesAndAbsentKeys) {
 TEST_F(KeySearchTest, DuplicatesResolveToTheLowestRecord) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   BuildKeyed("DUP", {5, true}, {{"X", 12}, {"X", 9}, {"Y", 3}, {"W", 1}, {"X", 20}});
-  FileBlock* b = Open("DUP");
+  BlockHandle b = Open("DUP");
   EXPECT_EQ(Find(b, "X"), 9);
   EXPECT_EQ(Find(b, "Y"), 3);
   EXPECT_EQ(Find(b, "W"), 1);
@@ -157,7 +170,7 @@ TEST_F(KeySearchTest, DeepTreeLookupsAndFullStep) {
     if (perPage == 4) {
       EXPECT_GE(info.keys[0].height, 6);
     }
-    FileBlock* b = Open(base);
+    BlockHandle b = Open(base);
     for (size_t i = 0; i < entries.size(); i += 97) {
       ASSERT_EQ(Find(b, entries[i].text), entries[i].record) << entries[i].text;
       ASSERT_EQ(Find(b, entries[i].text + "!"), -10200);
@@ -176,7 +189,7 @@ TEST_F(KeySearchTest, DeepTreeLookupsAndFullStep) {
       ASSERT_EQ(text, sorted[i].text);
       ASSERT_EQ(rec, sorted[i].record);
     }
-    EXPECT_EQ(engine.LastOpError(), 10250);
+    EXPECT_EQ(engine.LastError(), EngineError::kNoNextKey);
     EXPECT_EQ(i, sorted.size());
     // Past the end the path stays valid at depth 0: stepping again starts from the
     // smallest entry.
@@ -190,7 +203,7 @@ TEST_F(KeySearchTest, DeepTreeLookupsAndFullStep) {
 TEST_F(KeySearchTest, StepFromAnExactHitAndAfterTheLastKey) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
   BuildKeyed("STEP", {10, false}, {{"A", 1}, {"C", 2}, {"E", 3}});
-  FileBlock* b = Open("STEP");
+  BlockHandle b = Open("STEP");
   EXPECT_EQ(Find(b, "C"), 2);
   int32_t rec = 0;
   std::string text;
@@ -199,25 +212,19 @@ TEST_F(KeySearchTest, StepFromAnExactHitAndAfterTheLastKey) {
   EXPECT_EQ(text, "E");
   EXPECT_EQ(rec, 3);
   engine.StepToNextKey(b, 1, rec, text);
-  EXPECT_ERR(engine, 10250);
+  EXPECT_ERR(engine, EngineError::kNoNextKey);
   EXPECT_EQ(Find(b, "E"), 3);
   engine.StepToNextKey(b, 1, rec, text);
-  EXPECT_ERR(engine, 10250);
+  EXPECT_ERR(engine, EngineError::kNoNextKey);
   engine.CloseBlock(b);
 }
 
 TEST_F(KeySearchTest, PageCacheEvictsTheLeastRecentlyUsed) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 8), 8);
-  std::vector<Entry> entries;
-  for (int32_t r = 1; r <= 2000; ++r) {
-    char text[16];
-    std::snprintf(text, sizeof text, "R%05d", r);
-    entries.push_back({text, r});
-  }
-  const FileInfo info = BuildKeyed("LRU", {8, false}, entries, 6);
+  const FileInfo info = BuildKeyed("LRU", {8, false}, Numbered('R', 5, 2000), 6);
   const int height = info.keys[0].height;
   ASSERT_GE(height, 4);
-  FileBlock* b = Open("LRU");
+  BlockHandle b = Open("LRU");
   ASSERT_EQ(Find(b, "R00001"), 1);
   EXPECT_EQ(engine.Stats().pageReads, static_cast<uint64_t>(height));
   // Again: every page is cached.
@@ -225,11 +232,7 @@ TEST_F(KeySearchTest, PageCacheEvictsTheLeastRecentlyUsed) {
   EXPECT_EQ(engine.Stats().pageReads, static_cast<uint64_t>(height));
   // Far-apart keys need more pages than the 8 buffers; the root, used by every search,
   // stays the most recent and is never read again.
-  for (int32_t r = 100; r <= 2000; r += 150) {
-    char text[16];
-    std::snprintf(text, sizeof text, "R%05d", r);
-    ASSERT_EQ(Find(b, text), r);
-  }
+  for (int32_t r = 100; r <= 2000; r += 150) ASSERT_EQ(Find(b, NumberedKey('R', 5, r)), r);
   const uint64_t before = engine.Stats().pageReads;
   ASSERT_EQ(Find(b, "R00001"), 1);
   EXPECT_EQ(engine.Stats().pageReads - before, static_cast<uint64_t>(height - 1));
@@ -244,12 +247,7 @@ size_t PageAt(int32_t page, int keyLength) {
 
 TEST_F(KeySearchTest, DamagedTreesFailWith10170AndTheEngineStaysUsable) {
   ASSERT_EQ(engine.StartEngine(EngineMode::kNetwork, 16), 16);
-  std::vector<Entry> entries;
-  for (int32_t r = 1; r <= 200; ++r) {
-    char text[16];
-    std::snprintf(text, sizeof text, "D%04d", r);
-    entries.push_back({text, r});
-  }
+  std::vector<Entry> entries = Numbered('D', 4, 200);
   const int L = 8;
   const FileInfo info = BuildKeyed("GOOD", {L, false}, entries, 5);
   const int32_t root = info.keys[0].rootPage;
@@ -278,13 +276,13 @@ TEST_F(KeySearchTest, DamagedTreesFailWith10170AndTheEngineStaysUsable) {
   std::filesystem::resize_file(Path("CUT.IX"), PageAt(root, L) + 10);
 
   for (const char* base : {"COUNT", "ROOT", "NEG", "CYCLE", "TEXT", "CUT"}) {
-    FileBlock* b = Open(base);
+    BlockHandle b = Open(base);
     ASSERT_NE(b, nullptr) << base;
     EXPECT_EQ(Find(b, "D0001"), -10170) << base;
     int32_t rec = 0;
     std::string text;
     engine.StepToNextKey(b, 1, rec, text);
-    EXPECT_ERR(engine, 10170);
+    EXPECT_ERR(engine, EngineError::kInconsistent);
     // The block and the engine go on working.
     std::vector<uint8_t> slot(30);
     engine.ReadSlot(b, 1, slot);
@@ -292,7 +290,7 @@ TEST_F(KeySearchTest, DamagedTreesFailWith10170AndTheEngineStaysUsable) {
     engine.CloseBlock(b);
     EXPECT_OK(engine);
   }
-  FileBlock* good = Open("GOOD");
+  BlockHandle good = Open("GOOD");
   EXPECT_EQ(Find(good, "D0150"), 150);
   engine.CloseBlock(good);
 }

@@ -70,14 +70,14 @@ class NetworkTest : public IsamTest {
               "");
   }
 
-  FileBlock* Open(Engine& e, const std::string& base) {
-    FileBlock* blk = nullptr;
+  BlockHandle Open(Engine& e, const std::string& base) {
+    BlockHandle blk = nullptr;
     e.OpenBlock(blk, Path(base), {.network = true});
     EXPECT_TRUE(e.LastOpOK()) << e.LastOpError();
     return blk;
   }
 
-  int32_t Find(Engine& e, FileBlock* blk, const std::string& text) {
+  int32_t Find(Engine& e, BlockHandle blk, const std::string& text) {
     int32_t rec = 0;
     e.LookupKey(blk, 1, rec, text);
     return e.LastOpOK() ? rec : -e.LastOpError();
@@ -88,19 +88,19 @@ class NetworkTest : public IsamTest {
 
 TEST_F(NetworkTest, WriteLockExcludesTheOtherStation) {
   Build("EX");
-  FileBlock* fa = Open(a, "EX");
-  FileBlock* fb = Open(b, "EX");
+  BlockHandle fa = Open(a, "EX");
+  BlockHandle fb = Open(b, "EX");
   ASSERT_NE(a.StationNumber(fa), b.StationNumber(fb));
   a.LockBlock(fa);
   ASSERT_OK(a);
   auto t = Clock::now();
   b.LockBlock(fb);
-  EXPECT_ERR(b, 10330);
+  EXPECT_ERR(b, EngineError::kLockFailed);
   EXPECT_GE(MsSince(t), 3000);
   t = Clock::now();
   std::vector<uint8_t> slot(30);
   b.ReadSlot(fb, 1, slot);
-  EXPECT_ERR(b, 10399);
+  EXPECT_ERR(b, EngineError::kReadLocked);
   EXPECT_GE(MsSince(t), 700);
   EXPECT_LT(MsSince(t), 3000);
   a.UnlockBlock(fa);
@@ -120,8 +120,8 @@ TEST_F(NetworkTest, WriteLockExcludesTheOtherStation) {
 TEST_F(NetworkTest, ChangesUnderTheWriteLockReachTheOtherStation) {
   Build("SIG");
   Build("ALT", true);  // same texts and tree shape, other record numbers
-  FileBlock* fa = Open(a, "SIG");
-  FileBlock* fb = Open(b, "SIG");
+  BlockHandle fa = Open(a, "SIG");
+  BlockHandle fb = Open(b, "SIG");
   const size_t slotB = 3 + static_cast<size_t>(b.StationNumber(fb));
   EXPECT_EQ(b.SlotTotal(fb), 51);
   EXPECT_EQ(Find(b, fb, "K5"), 5);  // the page is in b's cache now
@@ -152,8 +152,8 @@ TEST_F(NetworkTest, ChangesUnderTheWriteLockReachTheOtherStation) {
 
 TEST_F(NetworkTest, UnlockAfterAWriteSignalsEveryOtherStation) {
   Build("W");
-  FileBlock* fa = Open(a, "W");
-  FileBlock* fb = Open(b, "W");
+  BlockHandle fa = Open(a, "W");
+  BlockHandle fb = Open(b, "W");
   const int sa = a.StationNumber(fa);
   const int sb = b.StationNumber(fb);
   std::vector<uint8_t> slot(30);
@@ -190,7 +190,7 @@ TEST_F(NetworkTest, UnlockAfterAWriteSignalsEveryOtherStation) {
 
 TEST_F(NetworkTest, FiftyStationsThenNoMore) {
   Build("MANY");
-  std::vector<FileBlock*> blocks;
+  std::vector<BlockHandle> blocks;
   std::vector<int> seen(51, 0);
   for (int i = 0; i < 50; ++i) {
     blocks.push_back(Open(a, "MANY"));
@@ -200,9 +200,9 @@ TEST_F(NetworkTest, FiftyStationsThenNoMore) {
     ASSERT_LE(s, 50);
     EXPECT_EQ(seen[static_cast<size_t>(s)]++, 0) << "station " << s << " twice";
   }
-  FileBlock* extra = nullptr;
+  BlockHandle extra = nullptr;
   b.OpenBlock(extra, Path("MANY"), {.network = true});
-  EXPECT_ERR(b, 10306);
+  EXPECT_ERR(b, EngineError::kNoStationFree);
   EXPECT_EQ(extra, nullptr);
   a.CloseBlock(blocks[17]);
   ASSERT_OK(a);
@@ -213,8 +213,8 @@ TEST_F(NetworkTest, FiftyStationsThenNoMore) {
 
 TEST_F(NetworkTest, RecordLockTakenTwiceIsOneLock) {
   Build("REC");
-  FileBlock* fa = Open(a, "REC");
-  FileBlock* fb = Open(b, "REC");
+  BlockHandle fa = Open(a, "REC");
+  BlockHandle fb = Open(b, "REC");
   const uint64_t before = platform::GetCallCounts().calls[static_cast<int>(platform::Op::kLock)];
   a.LockSlot(fa, 7);
   ASSERT_OK(a);
@@ -223,7 +223,7 @@ TEST_F(NetworkTest, RecordLockTakenTwiceIsOneLock) {
   EXPECT_EQ(platform::GetCallCounts().calls[static_cast<int>(platform::Op::kLock)] - before, 1u);
   auto t = Clock::now();
   b.LockSlot(fb, 7);
-  EXPECT_ERR(b, 10335);
+  EXPECT_ERR(b, EngineError::kRecordLockFailed);
   EXPECT_GE(MsSince(t), 700);
   b.LockSlot(fb, 8);  // its neighbour is free
   EXPECT_OK(b);
@@ -242,14 +242,14 @@ TEST_F(NetworkTest, RecordLockTakenTwiceIsOneLock) {
 
 TEST_F(NetworkTest, NewCoordinationFileNeedsExclusiveUse) {
   Build("EXCL");
-  FileBlock* fa = Open(a, "EXCL");
+  BlockHandle fa = Open(a, "EXCL");
   ASSERT_NE(fa, nullptr);
   // The file is emptied under a's feet (as a crashed program leaves it): a second
   // opener may not set it up while a has the block open.
   std::filesystem::resize_file(Path("EXCL.DIA"), 1);
-  FileBlock* fb = nullptr;
+  BlockHandle fb = nullptr;
   b.OpenBlock(fb, Path("EXCL"), {.network = true});
-  EXPECT_ERR(b, 10360);
+  EXPECT_ERR(b, EngineError::kNotExclusive);
   a.CloseBlock(fa);
   b.OpenBlock(fb, Path("EXCL"), {.network = true});
   EXPECT_OK(b);
@@ -270,7 +270,7 @@ TEST_F(NetworkTest, OpenerWaitingWhileTheCoordinationFileIsDeletedOpensItAgain) 
                                  holder),
             platform::OsError::kNone);
   ASSERT_EQ(holder.LockRange(3, 1), platform::OsError::kNone);
-  FileBlock* fa = nullptr;
+  BlockHandle fa = nullptr;
   // The open takes no lock before the open lock: a second lock call is its retry, so
   // from then on it waits on the file that is about to be deleted.
   const uint64_t before = LockCalls();
@@ -283,7 +283,7 @@ TEST_F(NetworkTest, OpenerWaitingWhileTheCoordinationFileIsDeletedOpensItAgain) 
   opener.join();
   ASSERT_TRUE(a.LastOpOK()) << a.LastOpError();
   ASSERT_TRUE(Exists("GONE.DIA"));
-  FileBlock* fb = Open(b, "GONE");
+  BlockHandle fb = Open(b, "GONE");
   ASSERT_NE(fb, nullptr);
   a.LockBlock(fa);
   EXPECT_OK(a);
@@ -318,7 +318,7 @@ class CrossProcessTest : public NetworkTest {
       {
         Engine child;
         child.StartEngine(EngineMode::kNetwork, 8);
-        FileBlock* blk = nullptr;
+        BlockHandle blk = nullptr;
         child.OpenBlock(blk, Path(base), {.network = true});
         if (!child.LastOpOK()) code = 10;
         child.LockBlock(blk);
@@ -353,7 +353,7 @@ class CrossProcessTest : public NetworkTest {
 
 TEST_F(CrossProcessTest, LockBlockWaitsForAHolderThatLetsGoInTime) {
   Build("XP");
-  FileBlock* fa = Open(a, "XP");
+  BlockHandle fa = Open(a, "XP");
   const int pid = HoldWriteLock("XP", 1000);
   const auto t = Clock::now();
   a.LockBlock(fa);
@@ -365,13 +365,13 @@ TEST_F(CrossProcessTest, LockBlockWaitsForAHolderThatLetsGoInTime) {
 
 TEST_F(CrossProcessTest, LockBlockGivesUpAfter3072ms) {
   Build("XQ");
-  FileBlock* fa = Open(a, "XQ");
+  BlockHandle fa = Open(a, "XQ");
   int release = -1;
   const int pid = HoldWriteLock("XQ", 0, &release);  // holds until told
   const uint64_t calls = LockCalls();
   const auto t = Clock::now();
   a.LockBlock(fa);
-  EXPECT_ERR(a, 10330);
+  EXPECT_ERR(a, EngineError::kLockFailed);
   // 48 attempts 64 ms apart: counted, not timed, so a loaded machine cannot fail it.
   EXPECT_EQ(LockCalls() - calls, 3072u / 64u);
   EXPECT_GE(MsSince(t), 3000);
@@ -391,7 +391,7 @@ namespace {
 
 TEST_F(NetworkTest, ReadingTakesOnlyTheCallsTheProtocolNeeds) {
   Build("CALLS");
-  FileBlock* fa = Open(a, "CALLS");
+  BlockHandle fa = Open(a, "CALLS");
   std::vector<uint8_t> slot(30);
   a.ReadSlot(fa, 1, slot);  // consumes the set-up signal
   ASSERT_OK(a);
@@ -423,7 +423,7 @@ TEST_F(NetworkTest, UnderMandatoryLocksReadsStayOffOtherStationsRanges) {
   const bool was = platform::WindowsLockRule();
   platform::SetWindowsLockRule(true);
   Build("MAND");
-  FileBlock* fa = Open(a, "MAND");
+  BlockHandle fa = Open(a, "MAND");
   platform::File other;
   ASSERT_EQ(platform::File::Open(Path("MAND.DIA"), platform::Access::kReadWrite, platform::Share::kShared, other),
             platform::OsError::kNone);
@@ -450,18 +450,15 @@ TEST_F(NetworkTest, UnderMandatoryLocksReadsStayOffOtherStationsRanges) {
 
 TEST_F(NetworkTest, FailedWriteBackKeepsTheBlockLocked) {
   Build("WB");
-  FileBlock* fa = Open(a, "WB");
+  BlockHandle fa = Open(a, "WB");
   a.LockBlock(fa);
   std::vector<uint8_t> rec(30, 0);
   a.WriteSlot(fa, 1, rec);
   ASSERT_OK(a);
-  platform::FaultPlan plan;
-  plan.op = platform::Op::kWrite;
-  plan.nth = 1;
-  platform::SetFaultPlan(plan);
+  platform::SetFaultPlan({.op = platform::Op::kWrite, .nth = 1});
   a.UnlockBlock(fa);
   platform::ClearFaults();
-  EXPECT_ERR(a, 10397);  // 10140 on a network block
+  EXPECT_ERR(a, EngineError::kLockedForShared);  // 10140 on a network block
   EXPECT_TRUE(a.IsLocked(fa));
   a.UnlockBlock(fa);
   EXPECT_OK(a);
@@ -470,18 +467,15 @@ TEST_F(NetworkTest, FailedWriteBackKeepsTheBlockLocked) {
 
 TEST_F(NetworkTest, CloseThatFailsLateStillFreesTheBlock) {
   Build("CL");
-  FileBlock* fa = Open(a, "CL");
-  platform::FaultPlan plan;
-  plan.op = platform::Op::kClose;
-  plan.nth = 1;
-  platform::SetFaultPlan(plan);
+  BlockHandle fa = Open(a, "CL");
+  platform::SetFaultPlan({.op = platform::Op::kClose, .nth = 1});
   a.CloseBlock(fa);
   platform::ClearFaults();
-  EXPECT_ERR(a, 10160);
+  EXPECT_ERR(a, EngineError::kNotClosed);
   EXPECT_EQ(fa, nullptr);
   // Its station claim is gone: the exclusive-use test of a new opener passes.
   std::filesystem::resize_file(Path("CL.DIA"), 1);
-  FileBlock* fb = Open(b, "CL");
+  BlockHandle fb = Open(b, "CL");
   EXPECT_NE(fb, nullptr);
 }
 

@@ -59,13 +59,13 @@ class ReplayTest : public IsamTest {
     return p;
   }
 
-  FileBlock* Open() {
-    FileBlock* b = nullptr;
+  BlockHandle Open() {
+    BlockHandle b = nullptr;
     engine.OpenBlock(b, Path("JR"), {.network = true});
     return b;
   }
 
-  int32_t Find(FileBlock* b, const std::string& text) {
+  int32_t Find(BlockHandle b, const std::string& text) {
     int32_t rec = 0;
     engine.LookupKey(b, 1, rec, text);
     return engine.LastOpOK() ? rec : -engine.LastOpError();
@@ -80,7 +80,7 @@ TEST_F(ReplayTest, PageImageIsWrittenAndTheFileLaidOutAgain) {
   j.AddPage(1, kL, 1, NewRoot());
   j.End();
   WriteRaw("JR.DIA", j.Bytes());
-  FileBlock* b = Open();
+  BlockHandle b = Open();
   ASSERT_OK(engine);
   const std::string after = ReadRaw("JR.IX");
   ASSERT_EQ(after.size(), ix.size());
@@ -112,18 +112,13 @@ TEST_F(ReplayTest, JournalWrittenOutByteByByte) {
       "\xD0\x07"s;                                 // end (2000)
   JournalWriter j;
   j.AddPage(1, kL, 1, NewRoot());
-  testkit::DataHeader h;
-  h.freeHead = 5;
-  h.freeCount = 1;
-  h.highestSlot = 10;
-  h.slotLength = 30;
-  h.keyCount = 1;
+  const testkit::DataHeader h{.freeHead = 5, .freeCount = 1, .highestSlot = 10, .slotLength = 30, .keyCount = 1};
   j.AddDataHeader(h, -1);
   j.End();
   EXPECT_EQ(j.Bytes(), journal);
 
   WriteRaw("JR.DIA", journal);
-  FileBlock* b = Open();
+  BlockHandle b = Open();
   ASSERT_OK(engine);
   const std::string x = ReadRaw("JR.IX");
   EXPECT_EQ(I16(x, kR), 2);
@@ -141,12 +136,7 @@ TEST_F(ReplayTest, JournalWrittenOutByteByByte) {
 }
 
 TEST_F(ReplayTest, HeaderImagesWithAndWithoutTheFreeChainLink) {
-  testkit::DataHeader h;
-  h.freeHead = 5;
-  h.freeCount = 1;
-  h.highestSlot = 10;
-  h.slotLength = 30;
-  h.keyCount = 1;
+  testkit::DataHeader h{.freeHead = 5, .freeCount = 1, .highestSlot = 10, .slotLength = 30, .keyCount = 1};
   testkit::KeyHeader k;
   k.freeHead = 1;
   k.freeCount = 1;
@@ -161,7 +151,7 @@ TEST_F(ReplayTest, HeaderImagesWithAndWithoutTheFreeChainLink) {
   j.AddDataHeader(h);       // no link: only the header changes
   j.End();
   WriteRaw("JR.DIA", j.Bytes());
-  FileBlock* b = Open();
+  BlockHandle b = Open();
   ASSERT_OK(engine);
   const std::string d = ReadRaw("JR.DAT");
   EXPECT_EQ(I32(d, 0), 5);
@@ -186,7 +176,7 @@ TEST_F(ReplayTest, JournalCutShortIsNoJournal) {
   std::string bytes = j.Bytes();  // no end tag
   for (size_t cut : {bytes.size(), bytes.size() - 3, size_t{2}, size_t{0}}) {
     WriteRaw("JR.DIA", bytes.substr(0, cut));
-    FileBlock* b = Open();
+    BlockHandle b = Open();
     ASSERT_OK(engine);
     EXPECT_EQ(ReadRaw("JR.IX"), ix) << cut;  // nothing of the broken save was applied
     EXPECT_EQ(Size("JR.DIA"), 54);
@@ -267,8 +257,8 @@ TEST_F(ReplayTest, BadJournalsFailWith10180AndWriteNothing) {
   }
   for (const Case& c : cases) {
     WriteRaw("JR.DIA", c.bytes);
-    FileBlock* b = Open();
-    EXPECT_ERR(engine, 10180);
+    BlockHandle b = Open();
+    EXPECT_ERR(engine, EngineError::kRepairFailed);
     EXPECT_EQ(b, nullptr) << c.what;
     EXPECT_EQ(ReadRaw("JR.IX"), ix) << c.what;
     EXPECT_EQ(ReadRaw("JR.DAT"), dat) << c.what;
@@ -294,7 +284,7 @@ TEST_F(ReplayTest, PageOfTheSecondKeyLandsAtItsSectionOffset) {
   j.AddPage(2, 30, 3, root);
   j.End();
   WriteRaw("TWO.DIA", j.Bytes());
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("TWO"), {.network = true});
   ASSERT_OK(engine);
   const std::string x = ReadRaw("TWO.IX");
@@ -306,7 +296,7 @@ TEST_F(ReplayTest, PageOfTheSecondKeyLandsAtItsSectionOffset) {
   EXPECT_OK(engine);
   EXPECT_EQ(rec, 2);
   engine.LookupKey(b, 1, rec, "OMEGA");
-  EXPECT_ERR(engine, 10200);
+  EXPECT_ERR(engine, EngineError::kNoMatchingKey);
   engine.CloseBlock(b);
 }
 
@@ -319,7 +309,7 @@ TEST_F(ReplayTest, DamagedLengthWithTwoByteSlots) {
   dia.push_back('\0');
   ASSERT_EQ(dia.size(), 3u + 51 * 2 + 1);
   WriteRaw("SEV.DIA", dia);
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   engine.OpenBlock(b, Path("SEV"), {.network = true});
   ASSERT_OK(engine);
   const std::string after = ReadRaw("SEV.DIA");
@@ -345,7 +335,7 @@ TEST_F(ReplayTest, DamagedLengthWithTwoByteSlots) {
 }
 
 TEST_F(ReplayTest, StationMeetsAJournalUnderItsReadLock) {
-  FileBlock* b = Open();
+  BlockHandle b = Open();
   ASSERT_OK(engine);
   EXPECT_EQ(Find(b, "K7"), 7);  // page 1 cached
   const int own = engine.StationNumber(b);
@@ -390,7 +380,7 @@ TEST_F(ReplayTest, MarkerWithoutTheOwnSlotIsLaidOutAgain) {
       SCOPED_TRACE(std::string(row.what) + " / first op " + std::to_string(static_cast<int>(first)));
       WriteRaw("JR.DAT", dat);
       WriteRaw("JR.IX", ix);
-      FileBlock* b = Open();
+      BlockHandle b = Open();
       ASSERT_OK(engine);
       const int own = engine.StationNumber(b);
       ASSERT_GE(own, 1);
@@ -436,7 +426,7 @@ TEST_F(ReplayTest, MarkerWithoutTheOwnSlotIsLaidOutAgain) {
   // slots, the marker and nine more bytes are a layout of nine slots).
   for (const std::string& bytes : {marker, marker + page.Bytes().substr(1, 9)}) {
     WriteRaw("JR.DIA", bytes);
-    FileBlock* b = Open();
+    BlockHandle b = Open();
     ASSERT_OK(engine);
     EXPECT_EQ(Size("JR.DIA"), bytes == marker ? 54 : 12);
     EXPECT_EQ(Find(b, "K7"), 7);
@@ -451,7 +441,7 @@ TEST_F(ReplayTest, JournalOfABlockOutsideNetworkMode) {
   j.AddPage(1, kL, 1, NewRoot());
   j.End();
   WriteRaw("JR.DIA", j.Bytes());
-  FileBlock* b = nullptr;
+  BlockHandle b = nullptr;
   single.OpenBlock(b, Path("JR"), {});
   ASSERT_OK(single);
   EXPECT_FALSE(Exists("JR.DIA"));  // replayed, and not needed any more
@@ -463,7 +453,7 @@ TEST_F(ReplayTest, JournalOfABlockOutsideNetworkMode) {
   // A read-only block cannot repair.
   WriteRaw("JR.DIA", j.Bytes());
   single.OpenBlock(b, Path("JR"), {.readOnly = true});
-  EXPECT_ERR(single, 10440);
+  EXPECT_ERR(single, EngineError::kNoCoordReadOnly);
   single.StopEngine();
 }
 

@@ -26,13 +26,13 @@ int Child(const std::vector<std::string>& bases, const std::string& go, int adds
   }
   Engine e;
   e.StartEngine(EngineMode::kNetwork, 16);
-  std::vector<FileBlock*> blocks;
+  std::vector<BlockHandle> blocks;
   for (const std::string& base : bases) {
-    FileBlock* b = nullptr;
+    BlockHandle b = nullptr;
     for (int attempt = 0; attempt < 500 && b == nullptr; ++attempt) {
       e.OpenBlock(b, base, {.network = true});
       if (e.LastOpOK()) break;
-      if (e.LastOpError() != 10360 && e.LastOpError() != 10355) return 2;
+      if (e.LastError() != EngineError::kNotExclusive && e.LastError() != EngineError::kOpenLocked) return 2;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     if (b == nullptr) return 3;
@@ -40,7 +40,7 @@ int Child(const std::vector<std::string>& bases, const std::string& go, int adds
   }
   std::vector<uint8_t> slot(24, 0);
   for (int i = 0; i < adds; ++i) {
-    for (FileBlock* b : blocks) {
+    for (BlockHandle b : blocks) {
       e.LockBlock(b);
       if (!e.LastOpOK()) return 4;
       if (e.AppendSlot(b, slot) == 0) return 5;

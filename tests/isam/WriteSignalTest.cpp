@@ -37,8 +37,8 @@ class WriteSignalTest : public IsamTest {
     }
     IsamTest::TearDown();
   }
-  FileBlock* Open(Engine& e) {
-    FileBlock* blk = nullptr;
+  BlockHandle Open(Engine& e) {
+    BlockHandle blk = nullptr;
     e.OpenBlock(blk, Path("SIG"), {.network = true});
     EXPECT_TRUE(e.LastOpOK()) << e.LastOpError();
     return blk;
@@ -48,9 +48,9 @@ class WriteSignalTest : public IsamTest {
 };
 
 TEST_F(WriteSignalTest, TheSignalKeepsWhatTheOtherSlotsHeldAndCostsOneRead) {
-  FileBlock* fa = Open(a);
-  FileBlock* fb = Open(b);
-  FileBlock* fc = Open(c);
+  BlockHandle fa = Open(a);
+  BlockHandle fb = Open(b);
+  BlockHandle fc = Open(c);
   const size_t sa = 3 + static_cast<size_t>(a.StationNumber(fa));
   const size_t sb = 3 + static_cast<size_t>(b.StationNumber(fb));
   const size_t sc = 3 + static_cast<size_t>(c.StationNumber(fc));

@@ -226,7 +226,7 @@ TEST_F(DemoTest, EngineReadsEveryFileAndKey) {
   engine.StartEngine(kv::isam::EngineMode::kSingleUser, 500);
   for (const modules::DataFileDef& def : modules::AllDataFiles()) {
     const std::string base(def.baseName);
-    isam::FileBlock* block = nullptr;
+    isam::BlockHandle block = nullptr;
     engine.OpenBlock(block, dir_ + "/" + base, {.network = true});
     ASSERT_TRUE(engine.LastOpOK()) << base << " " << engine.LastOpError();
     EXPECT_EQ(engine.SlotTotal(block), kN + 1) << base;
@@ -239,7 +239,7 @@ TEST_F(DemoTest, EngineReadsEveryFileAndKey) {
         if (!engine.LastOpOK()) break;
         EXPECT_TRUE(records.insert(record).second) << base << " key " << key;
       }
-      EXPECT_EQ(engine.LastOpError(), 10250) << base << " key " << key;
+      EXPECT_EQ(engine.LastError(), isam::EngineError::kNoNextKey) << base << " key " << key;
       EXPECT_EQ(static_cast<int32_t>(records.size()), c.File(base)->live) << base << " key " << key;
     }
     if (base == "GLFILE02") {

@@ -182,6 +182,7 @@ TEST(ModuleTables, InformationRecordDefaultsFitTheirRecord) {
     SCOPED_TRACE(std::string(info.fileName));
     const SideFileDef& def = SideFile(info.fileName);
     EXPECT_TRUE(def.informationRecord);
+    EXPECT_EQ(def.module, static_cast<Module>(m)) << "InfoLayoutOf finds a layout by its file's module";
     EXPECT_LE(info.closeDate + 9, def.recordLength);
     std::vector<bool> taken(static_cast<size_t>(def.recordLength), false);
     for (const FieldDefault& field : info.defaults) {

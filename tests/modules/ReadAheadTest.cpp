@@ -28,7 +28,7 @@ struct OtherStation {
   isam::Engine engine;
   test::RecordingDialogs dialogs;
   std::unique_ptr<isam::AccessLayer> access;
-  isam::FileBlock* block = nullptr;
+  isam::BlockHandle block = nullptr;
   bool opened = false;
 
   explicit OtherStation(const std::string& name) {
@@ -65,7 +65,7 @@ class ReadAheadTest : public RepairFixture {
   WalkStats Walk(RepairReport& report) { return Walk(*access_, report); }
   WalkStats Walk(isam::AccessLayer& access, RepairReport& report) {
     const DataFileDef& def = DataFile("GLFILE04");
-    isam::FileBlock* block = nullptr;
+    isam::BlockHandle block = nullptr;
     EXPECT_TRUE(access.OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(),
                                       static_cast<int>(def.keys.size())));
     const WalkStats stats = WalkModuleFile(access, block, def, progress_, &report);
@@ -150,7 +150,7 @@ TEST_F(ReadAheadTest, ABatchReadFollowsTheRetryRule) {
   dialogs.onQuestion = [&] { other.engine.UnlockBlock(other.block); };
   isam::AccessLayer access(*engine_, dialogs, isam::AccessHooks{}, {.saveMode = false, .silentRetries = 1});
   const DataFileDef& def = DataFile("GLFILE04");
-  isam::FileBlock* block = nullptr;
+  isam::BlockHandle block = nullptr;
   ASSERT_TRUE(
       access.OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size())));
 
@@ -201,7 +201,7 @@ TEST_F(ReadAheadTest, AnInjectedReadFailureCostsOnlyItsBatch) {
   // record and nothing is lost.
   RecordingReport report;
   const DataFileDef& def = DataFile("GLFILE04");
-  isam::FileBlock* block = nullptr;
+  isam::BlockHandle block = nullptr;
   ASSERT_TRUE(
       access_->OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size())));
   // Reads from here: RecordCount's signal read (1), the batch's signal read (2), the

@@ -75,9 +75,9 @@ class WalkBatchTest : public RepairFixture {
     Build("GLFILE04", records);
   }
 
-  isam::FileBlock* Open() {
+  isam::BlockHandle Open() {
     const DataFileDef& def = DataFile("GLFILE04");
-    isam::FileBlock* block = nullptr;
+    isam::BlockHandle block = nullptr;
     EXPECT_TRUE(
         access_->OpenModuleFile(block, "GLFILE04", def.recordLength, def.keys.data(), static_cast<int>(def.keys.size())));
     return block;
@@ -98,7 +98,7 @@ TEST_F(WalkBatchTest, AllUnsoundRecordsOfALongRunAreRepairedInOrder) {
   std::vector<int32_t> bad;
   for (int32_t r = 2; r <= 200; r += 2) bad.push_back(r);  // 100, more than kMaxRepairRun
   BuildWith(201, bad);
-  isam::FileBlock* block = Open();
+  isam::BlockHandle block = Open();
   const WalkStats stats = WalkModuleFile(*access_, block, DataFile("GLFILE04"), progress_, &report_);
   access_->CloseModuleFile(block);
   EXPECT_EQ(stats.visited, 201);
@@ -113,7 +113,7 @@ TEST_F(WalkBatchTest, AllUnsoundRecordsOfALongRunAreRepairedInOrder) {
 TEST_F(WalkBatchTest, AFailedWriteInTheMiddleOfARunCostsOnlyThatRecord) {
   BuildWith(12, {3, 6, 9});
   const std::string before6 = Slot("GLFILE04", 6);
-  isam::FileBlock* block = Open();
+  isam::BlockHandle block = Open();
   // Nothing is written before the run's repairs: record 3 is the first write, record 6
   // the second.
   platform::SetFaultPlan({platform::Op::kWrite, 2, false, platform::FaultKind::kShortCount, 5});
@@ -168,7 +168,7 @@ TEST_F(WalkBatchTest, ARecordHeldElsewhereIsTriedInRoundsThenLeft) {
     BuildWith(12, {3, 6, 9});
     isam::Engine other;
     ASSERT_GE(other.StartEngine(kv::isam::EngineMode::kNetwork, 16), 8);
-    isam::FileBlock* theirs = nullptr;
+    isam::BlockHandle theirs = nullptr;
     other.OpenBlock(theirs, "GLFILE04", {.network = true});
     ASSERT_TRUE(other.LastOpOK()) << other.LastOpError();
     other.LockSlot(theirs, 6);
@@ -196,7 +196,7 @@ TEST_F(WalkBatchTest, ARecordHeldElsewhereIsTriedInRoundsThenLeft) {
     settings.heldRecordRounds = 3;
     settings.heldRecordWaitMs = c.waitMs;
     access_->Configure(settings);
-    isam::FileBlock* block = Open();
+    isam::BlockHandle block = Open();
     const uint64_t t0 = platform::MonotonicMs();
     const WalkStats stats = WalkModuleFile(*access_, block, DataFile("GLFILE04"), progress, &report_);
     const uint64_t took = platform::MonotonicMs() - t0;
@@ -248,7 +248,7 @@ TEST_F(WalkBatchTest, AReportThatCannotBeWrittenAheadStopsBeforeTheNextWrite) {
   BuildWith(12, {3, 6, 9});
   const std::string before6 = Slot("GLFILE04", 6);
   const std::string before9 = Slot("GLFILE04", 9);
-  isam::FileBlock* block = Open();
+  isam::BlockHandle block = Open();
   report_.failAheadAt = 2;
   EXPECT_THROW(WalkModuleFile(*access_, block, DataFile("GLFILE04"), progress_, &report_), ReportWriteFailed);
   access_->CloseModuleFile(block);

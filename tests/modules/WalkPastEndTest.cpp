@@ -26,7 +26,7 @@ TEST_F(WalkPastEndTest, AHeaderPromisingTwoBillionRecordsEndsAtTheFilesEnd) {
   const int64_t size = Size("GLFILE03.DAT");
 
   const DataFileDef& def = DataFile("GLFILE03");
-  isam::FileBlock* block = nullptr;
+  isam::BlockHandle block = nullptr;
   ASSERT_TRUE(
       access_->OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(), static_cast<int>(def.keys.size())));
   const auto t0 = std::chrono::steady_clock::now();

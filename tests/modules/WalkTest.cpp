@@ -22,16 +22,16 @@ using testing::TestRecord;
 
 class WalkTest : public RepairFixture {
  protected:
-  isam::FileBlock* Open(const std::string& name) {
+  isam::BlockHandle Open(const std::string& name) {
     const DataFileDef& def = DataFile(name);
-    isam::FileBlock* block = nullptr;
+    isam::BlockHandle block = nullptr;
     EXPECT_TRUE(access_->OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(),
                                         static_cast<int>(def.keys.size())))
         << name;
     return block;
   }
   WalkStats Walk(const std::string& name) {
-    isam::FileBlock* block = Open(name);
+    isam::BlockHandle block = Open(name);
     WalkStats stats = WalkModuleFile(*access_, block, DataFile(name), progress_, &report_);
     access_->CloseModuleFile(block);
     return stats;
@@ -140,7 +140,7 @@ TEST_F(WalkTest, UnreadableRecordsAreSkipped) {
 
 TEST_F(WalkTest, FailedWriteIsNotCountedAndReportedAsNotWritten) {
   Build("GLFILE03", {{false, Put(103, kNaN)}});
-  isam::FileBlock* block = Open("GLFILE03");
+  isam::BlockHandle block = Open("GLFILE03");
   platform::SetFaultPlan({platform::Op::kWrite, 1, true, platform::FaultKind::kError, 5});
   WalkStats stats = WalkModuleFile(*access_, block, DataFile("GLFILE03"), progress_, &report_);
   platform::ClearFaults();
@@ -164,7 +164,7 @@ TEST_F(WalkTest, AFailingReadOrWriteNeverPassesForARepair) {
   uint64_t clean[2] = {};
   {
     Build("GLFILE03", {{false}, {false, Put(103, kNaN)}, {false}});
-    isam::FileBlock* block = Open("GLFILE03");
+    isam::BlockHandle block = Open("GLFILE03");
     const platform::CallCounts start = platform::GetCallCounts();
     WalkModuleFile(*access_, block, DataFile("GLFILE03"), progress_, &report_);
     const platform::CallCounts end = platform::GetCallCounts();
@@ -191,7 +191,7 @@ TEST_F(WalkTest, AFailingReadOrWriteNeverPassesForARepair) {
         access_->Configure(settings);
         RecordingProgress progress;
         Build("GLFILE03", {{false}, {false, Put(103, kNaN)}, {false}});
-        isam::FileBlock* block = Open("GLFILE03");
+        isam::BlockHandle block = Open("GLFILE03");
         platform::SetFaultPlan({op, n, persistent, platform::FaultKind::kError, 5});
         bool ended = false;  // a read's lock question answered No: the run says it ended early
         try {

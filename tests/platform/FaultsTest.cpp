@@ -17,7 +17,7 @@ class FaultsTest : public testing::TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
-    ASSERT_EQ(File::Create(Path("F.DAT"), true, file_), OsError::kNone);
+    ASSERT_EQ(File::Create(Path("F.DAT"), IfExists::kReplace, file_), OsError::kNone);
     size_t done = 0;
     ASSERT_EQ(file_.WriteAt(0, "0123456789", 10, done), OsError::kNone);
   }

@@ -33,8 +33,8 @@ TEST_F(FileTest, ErrorNumbersOfOpenCreateDeleteRename) {
       {"open in missing dir", File::Open(Path("NODIR/A.DAT"), Access::kReadOnly, Share::kShared, f), OsError::kPathNotFound},
       {"open below a file", File::Open(Path("A.DAT/X"), Access::kReadOnly, Share::kShared, f), OsError::kPathNotFound},
       {"open a directory", File::Open(Path("SUB"), Access::kReadOnly, Share::kShared, f), OsError::kAccessDenied},
-      {"create in missing dir", File::Create(Path("NODIR/B.DAT"), true, f), OsError::kPathNotFound},
-      {"create existing, no replace", File::Create(Path("A.DAT"), false, f), OsError::kFileExists},
+      {"create in missing dir", File::Create(Path("NODIR/B.DAT"), IfExists::kReplace, f), OsError::kPathNotFound},
+      {"create existing, no replace", File::Create(Path("A.DAT"), IfExists::kFail, f), OsError::kFileExists},
       {"delete missing file", DeleteFile(Path("NONE.DAT")), OsError::kFileNotFound},
       {"delete in missing dir", DeleteFile(Path("NODIR/A.DAT")), OsError::kPathNotFound},
       {"delete a directory", DeleteFile(Path("SUB")), OsError::kAccessDenied},
@@ -56,7 +56,7 @@ TEST_F(FileTest, PermissionDeniedIsFive) {
   EXPECT_EQ(File::Open(Path("RO.DAT"), Access::kReadOnly, Share::kShared, f), OsError::kNone);
   std::filesystem::create_directory(Path("LOCKED"));
   fs::permissions(Path("LOCKED"), fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write));
-  EXPECT_EQ(File::Create(Path("LOCKED/N.DAT"), true, f), OsError::kAccessDenied);
+  EXPECT_EQ(File::Create(Path("LOCKED/N.DAT"), IfExists::kReplace, f), OsError::kAccessDenied);
 }
 
 TEST_F(FileTest, ErrnoMapping) {
@@ -71,7 +71,7 @@ TEST_F(FileTest, ErrnoMapping) {
 
 TEST_F(FileTest, ReadWriteAtOffsetsAndShortCounts) {
   File f;
-  ASSERT_EQ(File::Create(Path("R.DAT"), false, f), OsError::kNone);
+  ASSERT_EQ(File::Create(Path("R.DAT"), IfExists::kFail, f), OsError::kNone);
   size_t done = 0;
   ASSERT_EQ(f.WriteAt(10, "hello", 5, done), OsError::kNone);
   EXPECT_EQ(done, 5u);
@@ -105,7 +105,7 @@ TEST_F(FileTest, ReadWriteAtOffsetsAndShortCounts) {
 TEST_F(FileTest, CreateReplaceTruncatesAndReadOnlyCannotWrite) {
   WriteRaw("C.DAT", "old content");
   File f;
-  ASSERT_EQ(File::Create(Path("C.DAT"), true, f), OsError::kNone);
+  ASSERT_EQ(File::Create(Path("C.DAT"), IfExists::kReplace, f), OsError::kNone);
   uint64_t size = 99;
   ASSERT_EQ(f.Size(size), OsError::kNone);
   EXPECT_EQ(size, 0u);
@@ -123,7 +123,7 @@ TEST_F(FileTest, CreateReplaceTruncatesAndReadOnlyCannotWrite) {
 
 TEST_F(FileTest, MoveKeepsOneOwner) {
   File a;
-  ASSERT_EQ(File::Create(Path("M.DAT"), true, a), OsError::kNone);
+  ASSERT_EQ(File::Create(Path("M.DAT"), IfExists::kReplace, a), OsError::kNone);
   int fd = a.NativeHandle();
   File b(std::move(a));
   EXPECT_FALSE(a.IsOpen());
@@ -160,7 +160,7 @@ TEST_F(FileTest, NamesResolveIgnoringAsciiCase) {
   // Create uses the existing file rather than adding a second spelling beside it.
   std::filesystem::remove(Path("Company/Data/GLFILE01.DAT"));
   File g;
-  ASSERT_EQ(File::Create(Path("COMPANY/DATA/GLFILE01.DAT"), true, g), OsError::kNone);
+  ASSERT_EQ(File::Create(Path("COMPANY/DATA/GLFILE01.DAT"), IfExists::kReplace, g), OsError::kNone);
   EXPECT_EQ(g.Close(), OsError::kNone);
   EXPECT_EQ(ReadRaw("Company/Data/glFile01.dat"), "");
   EXPECT_FALSE(Exists("Company/Data/GLFILE01.DAT"));
@@ -185,7 +185,7 @@ TEST_F(FileTest, OnlyNamesRelativeToTheCurrentDirectoryAreCutTo64Characters) {
   std::string longName = std::string(62, 'N') + "\xA1\xA2" + "X.DAT";
   std::string cut = longName.substr(0, kMaxFileName);
   File f;
-  ASSERT_EQ(File::Create(longName, true, f), OsError::kNone);
+  ASSERT_EQ(File::Create(longName, IfExists::kReplace, f), OsError::kNone);
   EXPECT_EQ(f.Name(), std::string(62, 'N') + "\u0E01\u0E02");
   EXPECT_EQ(f.Close(), OsError::kNone);
   EXPECT_TRUE(Exists(std::string(62, 'N') + "\u0E01\u0E02"));
@@ -201,7 +201,7 @@ TEST_F(FileTest, OnlyNamesRelativeToTheCurrentDirectoryAreCutTo64Characters) {
     ASSERT_TRUE(std::filesystem::create_directories(dir) || std::filesystem::is_directory(dir));
     const std::string name = dir + "/GLFILE01.DAT";
     File g;
-    ASSERT_EQ(File::Create(name, false, g), OsError::kNone) << length;
+    ASSERT_EQ(File::Create(name, IfExists::kFail, g), OsError::kNone) << length;
     EXPECT_EQ(g.Name(), name);
     EXPECT_EQ(g.Close(), OsError::kNone);
     EXPECT_TRUE(FileExists(name));

@@ -19,18 +19,7 @@
 namespace kv::platform {
 namespace {
 
-class PlainFilePosixTest : public testing::TempDirTest {
- protected:
-  // Files of the directory other than the ones named: leftovers of a replace.
-  std::vector<std::string> Others(const std::vector<std::string>& known) const {
-    std::vector<std::string> out;
-    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
-      std::string n = e.path().filename().string();
-      if (std::find(known.begin(), known.end(), n) == known.end()) out.push_back(n);
-    }
-    return out;
-  }
-};
+class PlainFilePosixTest : public testing::TempDirTest {};
 
 // A replaced file keeps its owner, group and mode. Where they cannot be given to a new
 // file (not root, the file belongs to another user), it is rewritten in place.

@@ -20,15 +20,6 @@ class PlainFileTest : public testing::TempDirTest {
     ClearFaults();
     TempDirTest::TearDown();
   }
-  // Files of the directory other than the ones named: leftovers of a replace.
-  std::vector<std::string> Others(const std::vector<std::string>& known) const {
-    std::vector<std::string> out;
-    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
-      std::string n = e.path().filename().string();
-      if (std::find(known.begin(), known.end(), n) == known.end()) out.push_back(n);
-    }
-    return out;
-  }
 };
 
 TEST(SplitLinesTest, EveryLineEnd) {

@@ -34,9 +34,9 @@ std::string HostPath(std::string path) {
 
 // The file opened as another copy of the suite opens it; nullptr (and a message) when it
 // cannot be.
-kv::isam::FileBlock* OpenNetwork(kv::isam::Engine& engine, const std::string& base) {
+kv::isam::BlockHandle OpenNetwork(kv::isam::Engine& engine, const std::string& base) {
   engine.StartEngine(kv::isam::EngineMode::kNetwork, 500);
-  kv::isam::FileBlock* block = nullptr;
+  kv::isam::BlockHandle block = nullptr;
   engine.OpenBlock(block, base, {.network = true});
   if (engine.LastOpOK()) return block;
   std::fprintf(stderr, "kv_station: open failed with %d\n", engine.LastOpError());
@@ -45,7 +45,7 @@ kv::isam::FileBlock* OpenNetwork(kv::isam::Engine& engine, const std::string& ba
 
 int Hold(const std::string& base, int record, const std::string& started, const std::string& stop) {
   kv::isam::Engine engine;
-  kv::isam::FileBlock* block = OpenNetwork(engine, base);
+  kv::isam::BlockHandle block = OpenNetwork(engine, base);
   if (block == nullptr) return 1;
   engine.LockSlot(block, record);
   if (!engine.LastOpOK()) {
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   const std::string started = HostPath(argv[3]), stop = HostPath(argv[4]), done = HostPath(argv[5]);
   const int records = std::atoi(argv[2]);
   kv::isam::Engine engine;
-  kv::isam::FileBlock* block = OpenNetwork(engine, base);
+  kv::isam::BlockHandle block = OpenNetwork(engine, base);
   if (block == nullptr) return 1;
   const int32_t slotLength = engine.SlotLength(block);
   std::vector<uint8_t> slot(static_cast<size_t>(slotLength));

@@ -65,7 +65,7 @@ struct Options {
 struct PeerFile {
   std::string name;
   const kv::modules::DataFileDef* def = nullptr;
-  kv::isam::FileBlock* block = nullptr;
+  kv::isam::BlockHandle block = nullptr;
   int32_t slotLength = 0;
   std::vector<int32_t> owned;   // records this peer may rewrite
   std::vector<bool> isMoney;    // per byte of the slot: inside a money field

@@ -198,14 +198,14 @@ OsStatus File::Open(std::string_view name, Access access, Share share, File& out
   return OsError::kNone;
 }
 
-OsStatus File::Create(std::string_view name, bool replace, File& out) {
+OsStatus File::Create(std::string_view name, IfExists ifExists, File& out) {
   (void)out.Close();  // what `out` held is let go; its close is no part of this result
   const std::string path = detail::CutName(name);
   const std::wstring wide = SystemPath(path);
   HANDLE h = INVALID_HANDLE_VALUE;
   const DWORD err = WinCall(Op::kCreate, [&] {
     h = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      replace ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                      ifExists == IfExists::kReplace ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h != INVALID_HANDLE_VALUE;
   });
   if (err != 0) return Reported(err);
