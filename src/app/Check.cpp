@@ -919,48 +919,6 @@ std::string CheckLine(const CheckFinding& finding) {
          (finding.damage ? "" : "note: ") + finding.text;
 }
 
-std::string JsonString(std::string_view utf8) {
-  std::string out = "\"";
-  for (const char c : utf8) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (u < 0x20) {
-      static constexpr char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out + '"';
-}
-
-std::string CheckJson(const CheckFinding& finding, std::string_view company) {
-  return "{\"type\":\"finding\"," + (company.empty() ? std::string() : "\"company\":" + JsonString(company) + ",") +
-         "\"file\":" + JsonString(finding.file) + ",\"kind\":" +
-         JsonString(CheckKindName(finding.kind)) + ",\"place\":" + JsonString(finding.place) +
-         ",\"text\":" + JsonString(finding.text) + ",\"damage\":" + (finding.damage ? "true" : "false") + "}";
-}
-
-std::string CheckSummaryJson(const CheckSummary& summary, int exitStatus, std::string_view error,
-                             std::string_view company) {
-  std::string out = "{\"type\":\"summary\"," +
-                    (company.empty() ? std::string() : "\"company\":" + JsonString(company) + ",") +
-                    "\"files\":" + Num(summary.filesChecked) +
-                    ",\"live_records\":" + Num(summary.liveRecords) + ",\"damage\":" + Num(summary.damage) +
-                    ",\"notes\":" + Num(summary.notes) + ",\"busy_files\":" + Num(summary.busyFiles) +
-                    ",\"exit\":" + Num(exitStatus);
-  if (!error.empty()) out += ",\"error\":" + JsonString(error);
-  return out + "}";
-}
-
 bool CheckCompany(std::string_view directory, const std::function<void(const CheckFinding&)>& onFinding,
                   CheckSummary& summary, std::string& error, const CheckOptions& options) {
   summary = {};

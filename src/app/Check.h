@@ -74,16 +74,5 @@ bool CheckCompany(std::string_view directory, const std::function<void(const Che
 // One text line without the line end: FILE, KIND, PLACE, TEXT separated by tabs; a
 // note's text begins with "note: ".
 std::string CheckLine(const CheckFinding& finding);
-// The same as one JSON object (one line of JSON Lines): type "finding", the company
-// directory when one is given (UTF-8), file, kind, place, text (without the note
-// prefix) and damage (true or false).
-std::string CheckJson(const CheckFinding& finding, std::string_view company = {});
-// The closing JSON object of a company: type "summary", the company directory when one
-// is given, the counts, the exit status, and the error when the directory could not be
-// checked.
-std::string CheckSummaryJson(const CheckSummary& summary, int exitStatus, std::string_view error,
-                             std::string_view company = {});
-// A JSON string literal of UTF-8 text, quotes included.
-std::string JsonString(std::string_view utf8);
 
 }  // namespace kv::app
