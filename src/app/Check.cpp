@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/ReadAround.h"
 #include "isam/Coding.h"
 #include "isam/Format.h"
 #include "modules/ModuleTables.h"
@@ -128,33 +129,6 @@ struct DataView {
   bool IsHeld(int32_t slot) const { return !held.empty() && held[static_cast<size_t>(slot)]; }
 };
 
-// Reads the marks of slots first..first+count-1 into `view`. Where another station
-// holds a record (a read over its range is refused), the run is read again in halves
-// around it and the held slot is set aside.
-OsStatus ReadMarks(platform::File& file, DataView& view, int32_t first, int32_t count, std::vector<uint8_t>& buffer) {
-  const auto slot = static_cast<uint64_t>(view.header.slotLength);
-  const size_t bytes = static_cast<size_t>(count) * slot;
-  OsStatus rc = ReadExact(file, static_cast<uint64_t>(first) * slot, buffer.data(), bytes);
-  if (!rc) {
-    for (int32_t i = 0; i < count; ++i) {
-      const uint8_t* record = buffer.data() + static_cast<size_t>(i) * slot;
-      view.marks[static_cast<size_t>(first + i)] = GetI32(record);
-      if (isam::SlotIsLive(record)) ++view.live;
-    }
-    return {};
-  }
-  if (rc != OsError::kLockViolation) return rc;
-  if (count == 1) {
-    if (view.held.empty()) view.held.assign(view.marks.size(), false);
-    view.held[static_cast<size_t>(first)] = true;
-    ++view.heldCount;
-    return {};
-  }
-  const int32_t half = count / 2;
-  if (OsStatus e = ReadMarks(file, view, first, half, buffer)) return e;
-  return ReadMarks(file, view, first + half, count - half, buffer);
-}
-
 void JudgeDataHeader(const std::string& name, const modules::DataFileDef& def, platform::File& file, DataView& view,
                      Findings& f) {
   uint8_t raw[isam::kDataHeaderSize];
@@ -213,25 +187,53 @@ void JudgeDataHeader(const std::string& name, const modules::DataFileDef& def, p
   view.slotsInFile = static_cast<int32_t>(std::min<uint64_t>(static_cast<uint64_t>(h.highestSlot), whole == 0 ? 0 : whole - 1));
 }
 
-void ReadAllMarks(const std::string& name, platform::File& file, DataView& view, Findings& f) {
+// The first four bytes of every slot, read a chunk or two ahead on the reader thread
+// while this one takes them in. Where another station holds a record (a read over its
+// range is refused) the chunk is read around it; the held slots are tried again in
+// rounds within `heldWaitMs` after the rest of the file, and what stays held is set
+// aside.
+void ReadAllMarks(const std::string& name, platform::File& file, DataView& view, Findings& f,
+                  const CheckOptions& options, int32_t heldWaitMs) {
   view.marks.assign(static_cast<size_t>(view.slotsInFile) + 1, 0);
   const auto slot = static_cast<uint64_t>(view.header.slotLength);
   // Never more slots than the file holds: a hostile slot length must not size a buffer.
   const auto perChunk = std::min(static_cast<int32_t>(std::max<uint64_t>(1, kChunkBytes / slot)), view.slotsInFile);
   if (perChunk <= 0) return;
-  std::vector<uint8_t> buffer(static_cast<size_t>(perChunk) * slot);
-  for (int32_t first = 1; first <= view.slotsInFile;) {
-    const int32_t count = std::min(perChunk, view.slotsInFile - first + 1);
-    if (OsStatus rc = ReadMarks(file, view, first, count, buffer)) {
-      f.Add(name, CheckKind::kDataHeader, true, "slot " + Num(first),
-            "the slots from " + Num(first) + " cannot be read: " + ErrorText(rc));
-      view.slotsInFile = first - 1;  // judge only what was read
-      view.marks.resize(static_cast<size_t>(first));
-      if (!view.held.empty()) view.held.resize(static_cast<size_t>(first));
-      return;
+  auto take = [&view](const uint8_t* record, int32_t number) {
+    view.marks[static_cast<size_t>(number)] = GetI32(record);
+    if (isam::SlotIsLive(record)) ++view.live;
+  };
+  std::vector<int32_t> held;
+  {
+    ChunkReader reader(file, slot, perChunk, view.slotsInFile);
+    while (ChunkReader::Chunk* chunk = reader.Next()) {
+      if (!chunk->ok) {
+        f.Add(name, CheckKind::kDataHeader, true, "slot " + Num(chunk->failedAt),
+              "the slots from " + Num(chunk->failedAt) + " cannot be read: " + ErrorText(chunk->failure));
+        view.slotsInFile = chunk->failedAt - 1;  // judge only what was read
+        view.marks.resize(static_cast<size_t>(chunk->failedAt));
+        reader.Done(chunk);
+        break;
+      }
+      chunk->Visit(slot, held, take);
+      reader.Done(chunk);
     }
-    first += count;
+  }  // the reader's thread has ended: the file is this thread's alone again
+  std::erase_if(held, [&view](int32_t s) { return s > view.slotsInFile; });
+  int32_t failed = 0;
+  if (!RetryHeldRecords(
+          file, slot, held, heldWaitMs, options.heldRecordRounds,
+          [&](int32_t record, int round) {
+            if (options.onWaiting) options.onWaiting(name, record, round, std::max(1, options.heldRecordRounds));
+          },
+          take, failed)) {
+    f.Add(name, CheckKind::kDataHeader, true, "slot " + Num(failed),
+          "slot " + Num(failed) + " cannot be read: " + ErrorText(OsError::kGenFailure));
   }
+  if (held.empty()) return;
+  view.held.assign(view.marks.size(), false);
+  for (int32_t s : held) view.held[static_cast<size_t>(s)] = true;
+  view.heldCount = static_cast<int64_t>(held.size());
 }
 
 // The chain of deleted slots: from the header's head through each slot's link to -1.
@@ -841,7 +843,8 @@ std::vector<uint8_t> Fingerprint(const std::string& dir, std::string_view base) 
 }
 
 // One reading of the file set. False when the data file is missing.
-bool JudgeFileSet(const std::string& dir, const modules::DataFileDef& def, Findings& f, DataView& data) {
+bool JudgeFileSet(const std::string& dir, const modules::DataFileDef& def, Findings& f, DataView& data,
+                  const CheckOptions& options, int32_t heldWaitMs) {
   const std::string name = std::string(def.baseName) + ".DAT";
   platform::File file;
   const OsStatus rc = OpenForCheck(dir + name, file, data.size);
@@ -852,15 +855,13 @@ bool JudgeFileSet(const std::string& dir, const modules::DataFileDef& def, Findi
   }
   JudgeDataHeader(name, def, file, data, f);
   if (data.slotsJudged) {
-    ReadAllMarks(name, file, data, f);
+    ReadAllMarks(name, file, data, f, options, heldWaitMs);
     JudgeFreeChain(name, data, f);
-    if (data.heldCount > 0) {
-      std::string first;
-      for (int32_t s = 1; s <= data.slotsInFile && first.empty(); ++s) {
-        if (data.IsHeld(s)) first = "slot " + Num(s);
-      }
-      f.Add(name, CheckKind::kBusy, false, first,
-            Num(data.heldCount) + " records are held by another station: read around, not judged");
+    // Each held record by name, as the scan names them (past 20 in a file, counted).
+    for (int32_t s = 1; s <= data.slotsInFile && data.heldCount > 0; ++s) {
+      if (data.IsHeld(s))
+        f.Add(name, CheckKind::kBusy, false, "slot " + Num(s),
+              "record " + Num(s) + " is held by another station: read around, not judged");
     }
   }
   if (!data.readable) return true;
@@ -950,7 +951,9 @@ bool CheckCompany(std::string_view directory, const std::function<void(const Che
       const std::vector<uint8_t> before = Fingerprint(dir, def.baseName);
       Findings f;
       DataView data;
-      present = JudgeFileSet(dir, def, f, data);
+      // The held records are waited for in the first reading only: a later one is to
+      // confirm what it found, not to wait again.
+      present = JudgeFileSet(dir, def, f, data, options, reading == 1 ? options.heldWaitMs : 0);
       if (!present) break;
       f.Finish();
       const std::vector<uint8_t> after = Fingerprint(dir, def.baseName);

@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/Scan.h"
+
 namespace kv::app {
 
 enum class CheckKind {
@@ -63,6 +65,13 @@ struct CheckOptions {
   // The pause before a reading that is to confirm damage, for a station's save in
   // progress to end.
   uint32_t settleMs = 250;
+  // Records another station holds (where locks are mandatory) are tried again after
+  // the rest of their file, in `heldRecordRounds` rounds within this wait (0: at once
+  // named busy), as the scan tries them.
+  int32_t heldWaitMs = kScanHeldWaitMs;
+  int32_t heldRecordRounds = kScanHeldRounds;
+  // Told before each wait for a held record (file name, record, round, rounds).
+  std::function<void(std::string_view file, int32_t record, int round, int rounds)> onWaiting;
 };
 
 // Checks `directory` (CP874). Findings arrive file by file in table order. False only

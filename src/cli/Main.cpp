@@ -4,7 +4,7 @@
 //   kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] [--json] COMPANY_DIR | --all
 //   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited] [--accept-moved] [--json] REPORT
 //   kvfix207-cli scan [--held-wait SECONDS] [--json] COMPANY_DIR | --all
-//   kvfix207-cli check [--json] COMPANY_DIR | --all
+//   kvfix207-cli check [--held-wait SECONDS] [--json] COMPANY_DIR | --all
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
 //   kvfix207-cli --version
 //
@@ -72,7 +72,7 @@ constexpr const char* kUsageText =
     "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited]\n"
     "                    [--accept-moved] [--json] REPORT\n"
     "  kvfix207-cli scan [--held-wait SECONDS] [--json] COMPANY_DIR | --all\n"
-    "  kvfix207-cli check [--json] COMPANY_DIR | --all\n"
+    "  kvfix207-cli check [--held-wait SECONDS] [--json] COMPANY_DIR | --all\n"
     "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
     "  kvfix207-cli --version\n"
     "  kvfix207-cli --help\n"
@@ -85,10 +85,10 @@ constexpr const char* kUsageText =
     "  page free chains, coordination files, information and side file lengths.\n"
     "  One line per finding: FILE, KIND, PLACE, TEXT (tab-separated; a note's text\n"
     "  begins with \"note: \"); --json writes JSON Lines instead and the lines go to\n"
-    "  standard error. It cannot tell whether a key's text matches its record (the\n"
-    "  key recipes are the suite's). --all checks the companies of USERDRV.INI in the\n"
-    "  start directory in list order, each line headed by the company's directory;\n"
-    "  the exit status is the worst of them.\n"
+    "  standard error. Records another station holds are read around, tried again\n"
+    "  within --held-wait as the scan does (default 5), and named BUSY if still held.\n"
+    "  It cannot tell whether a key's text matches its record (the key recipes are\n"
+    "  the suite's).\n"
     "--all (scan, check, repair): the companies of USERDRV.INI in the start\n"
     "  directory, in list order, one after another; each output line begins with\n"
     "  the company's directory and a tab, standard error ends with a table of one\n"
@@ -641,15 +641,18 @@ int Undo(const std::vector<std::string>& args) {
   return finish(status, error);
 }
 
+// Before each wait of a scan or check for a record another station holds.
+void PrintWaiting(std::string_view file, int32_t record, int round, int rounds) {
+  std::cerr << "waiting for " << file << " record " << record << ", held by another station (try " << round << " of "
+            << rounds << ")\n";
+}
+
 // One company's scan; `row` gets its files, live records, fields to reset and held
 // records.
 int ScanOne(const std::string& dir, uint64_t heldWaitSeconds, Output& o, std::string& row) {
   app::ScanOptions options;
   options.heldWaitMs = static_cast<int32_t>(heldWaitSeconds * 1000);
-  options.onWaiting = [](std::string_view file, int32_t record, int round, int rounds) {
-    std::cerr << "waiting for " << file << " record " << record << ", held by another station (try " << round << " of "
-              << rounds << ")\n";
-  };
+  options.onWaiting = PrintWaiting;
   app::ScanSummary summary;
   std::string error;
   const bool ok = app::ScanCompany(
@@ -744,7 +747,10 @@ int Scan(const std::vector<std::string>& args) {
 }
 
 // One company's check; `row` gets its counts.
-int CheckOne(const std::string& dir, Output& o, std::string& row) {
+int CheckOne(const std::string& dir, uint64_t heldWaitSeconds, Output& o, std::string& row) {
+  app::CheckOptions options;
+  options.heldWaitMs = static_cast<int32_t>(heldWaitSeconds * 1000);
+  options.onWaiting = PrintWaiting;
   app::CheckSummary summary;
   std::string error;
   const bool ok = app::CheckCompany(
@@ -758,7 +764,7 @@ int CheckOne(const std::string& dir, Output& o, std::string& row) {
                     .Text("text", f.text)
                     .Flag("damage", f.damage));
       },
-      summary, error);
+      summary, error, options);
   const int status = !ok ? kExitEarly : (summary.damage > 0 ? kExitFindings : kExitOk);
   app::JsonLine closing = o.Object("summary");
   closing.Number("files", summary.filesChecked)
@@ -784,11 +790,19 @@ int Check(const std::vector<std::string>& args) {
   bool json = false;
   bool all = false;
   std::string dir;
-  for (const std::string& a : args) {
-    if (TakeOutputOption(a, json, all)) continue;
-    if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) return Usage(problem);
+  uint64_t heldWaitSeconds = static_cast<uint64_t>(app::kScanHeldWaitMs / 1000);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--held-wait") {
+      if (!TakeHeldWait(args, i, heldWaitSeconds)) return Usage("--held-wait needs a number of seconds, 0..3600");
+    } else if (!TakeOutputOption(a, json, all)) {
+      if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) return Usage(problem);
+    }
   }
-  return RunCompanies("check", all, json, dir, "files\tlive records\tdamage\tnotes\tbusy files", CheckOne);
+  return RunCompanies("check", all, json, dir, "files\tlive records\tdamage\tnotes\tbusy files",
+                      [&](const std::string& company, Output& o, std::string& row) {
+                        return CheckOne(company, heldWaitSeconds, o, row);
+                      });
 }
 
 int MakeDemo(const std::vector<std::string>& args) {

@@ -724,7 +724,13 @@ TEST_F(CliTest, AScanBesideAHeldRecordNamesItAndExitsFourWithoutDamage) {
     const auto t0 = std::chrono::steady_clock::now();
     r = Cli("scan --held-wait " + std::to_string(row.heldWait) + " '" + Company() + "'");
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    // The check beside the same station: the record named busy, never damage.
+    const Result c = Cli("check --held-wait " + std::to_string(row.heldWait) + " '" + Company() + "'");
     if (row.hold) station.UnlockSlot(block, std::stoi(record));
+    EXPECT_EQ(c.status, 0) << c.out << c.err;
+    EXPECT_EQ(c.out, row.hold ? file + ".DAT\tBUSY\tslot " + record + "\tnote: record " + record +
+                                    " is held by another station: read around, not judged\n"
+                              : "");
     EXPECT_EQ(r.status, row.status) << r.err;
     EXPECT_LT(took, row.heldWait + 5.0);
     EXPECT_EQ(Lines(r.out), row.status == 3 ? others : std::vector<std::string>{});
