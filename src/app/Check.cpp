@@ -5,11 +5,13 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
 #include "app/ReadAround.h"
 #include "isam/Coding.h"
+#include "modules/BackgroundJob.h"
 #include "isam/Format.h"
 #include "modules/ModuleTables.h"
 #include "platform/File.h"
@@ -32,8 +34,10 @@ constexpr int kFindingsPerKind = 20;
 // agree); after this many readings it is named busy instead.
 constexpr int kReadings = 3;
 constexpr size_t kChunkBytes = 1 << 20;
-// An index file is judged in memory; a larger one is named and left.
+// An index file is judged in memory; a larger one is named and left. The next one is
+// read ahead only when it is at most kMaxAheadIndexBytes.
 constexpr uint64_t kMaxIndexBytes = 1ull << 30;
+constexpr uint64_t kMaxAheadIndexBytes = 256ull << 20;
 // What the engine's replay reads of a journal at most, and how many slots a layout may
 // hold (station claims sit at the top 65535 offsets below 2^31).
 constexpr uint64_t kMaxJournalBytes = 64ull << 20;
@@ -613,13 +617,42 @@ class TreeJudge {
   bool levelsNamed_ = false;
 };
 
+// An index file read whole, apart from its judging (see CheckCompany: the next file
+// set's is read on a second thread while this one is judged).
+struct IndexFile {
+  bool read = false;  // this was filled
+  OsStatus rc;        // of the open
+  uint64_t size = 0;
+  bool tooLarge = false;
+  OsStatus readRc;  // of the read
+  std::vector<uint8_t> bytes;
+};
+
+// `ahead`: only when it is small enough to be held beside the one being judged, else
+// left unread (read = false) to be read when its turn comes.
+IndexFile ReadIndexFile(const std::string& path, bool ahead = false) {
+  IndexFile out;
+  out.read = true;
+  platform::File file;
+  out.rc = OpenForCheck(path, file, out.size);
+  if (out.rc) return out;
+  if (ahead && out.size > kMaxAheadIndexBytes) return {};
+  if (out.size > kMaxIndexBytes) {
+    out.tooLarge = true;
+    return out;
+  }
+  out.bytes.resize(static_cast<size_t>(out.size));
+  out.readRc = ReadExact(file, 0, out.bytes.data(), out.bytes.size());
+  return out;
+}
+
 void JudgeIndex(const std::string& dir, const modules::DataFileDef& def, const DataView& data, IndexView& index,
-                Findings& f) {
+                Findings& f, IndexFile&& read) {
   const std::string name = std::string(def.baseName) + ".IX";
   const int keyCount = data.header.keyCount;
-  platform::File file;
-  uint64_t size = 0;
-  const OsStatus rc = OpenForCheck(dir + name, file, size);
+  if (!read.read) read = ReadIndexFile(dir + name);
+  const OsStatus rc = read.rc;
+  const uint64_t size = read.size;
   if (Missing(rc)) {
     f.Add(name, CheckKind::kKeyHeader, true, "file",
           "the index file is missing while the data file names " + Num(keyCount) +
@@ -630,16 +663,16 @@ void JudgeIndex(const std::string& dir, const modules::DataFileDef& def, const D
     f.Add(name, CheckKind::kKeyHeader, true, "file", "the index file cannot be read: " + ErrorText(rc));
     return;
   }
-  if (size > kMaxIndexBytes) {
+  if (read.tooLarge) {
     f.Add(name, CheckKind::kFileLength, false, "file",
           "the index file is " + Num(static_cast<int64_t>(size)) + " bytes long, more than this check judges");
     return;
   }
-  index.bytes.resize(static_cast<size_t>(size));
-  if (OsStatus e = ReadExact(file, 0, index.bytes.data(), index.bytes.size())) {
-    f.Add(name, CheckKind::kKeyHeader, true, "file", "the index file cannot be read: " + ErrorText(e));
+  if (read.readRc) {
+    f.Add(name, CheckKind::kKeyHeader, true, "file", "the index file cannot be read: " + ErrorText(read.readRc));
     return;
   }
+  index.bytes = std::move(read.bytes);
   int64_t offset = 0;
   for (int k = 1; k <= keyCount; ++k) {
     const std::string place = "key " + Num(k) + " header";
@@ -843,8 +876,9 @@ std::vector<uint8_t> Fingerprint(const std::string& dir, std::string_view base) 
 }
 
 // One reading of the file set. False when the data file is missing.
+// `indexFile`: the index file read ahead, or an empty one to read it here.
 bool JudgeFileSet(const std::string& dir, const modules::DataFileDef& def, Findings& f, DataView& data,
-                  const CheckOptions& options, int32_t heldWaitMs) {
+                  const CheckOptions& options, int32_t heldWaitMs, IndexFile&& indexFile) {
   const std::string name = std::string(def.baseName) + ".DAT";
   platform::File file;
   const OsStatus rc = OpenForCheck(dir + name, file, data.size);
@@ -866,7 +900,8 @@ bool JudgeFileSet(const std::string& dir, const modules::DataFileDef& def, Findi
   }
   if (!data.readable) return true;
   IndexView index;
-  if (data.header.keyCount > 0 && data.header.keyCount <= kMaxKeys) JudgeIndex(dir, def, data, index, f);
+  if (data.header.keyCount > 0 && data.header.keyCount <= kMaxKeys)
+    JudgeIndex(dir, def, data, index, f, std::move(indexFile));
   if (data.header.keyCount <= kMaxKeys) JudgeCoordination(dir, def, data, index, f);
   return true;
 }
@@ -936,7 +971,31 @@ bool CheckCompany(std::string_view directory, const std::function<void(const Che
       onFinding(finding);
     }
   };
-  for (const modules::DataFileDef& def : modules::AllDataFiles()) {
+  // The first reading of each file set takes its fingerprint and its index file from a
+  // second thread, which read them while the set before was judged: copying an index
+  // out of the file overlaps judging the trees before it. The fingerprint is still
+  // taken before anything of the set is read, so a change meanwhile is seen as ever.
+  struct Ahead {
+    std::vector<uint8_t> before;
+    IndexFile index;
+  };
+  const std::span<const modules::DataFileDef> defs = modules::AllDataFiles();
+  Ahead next;
+  modules::BackgroundJob job;
+  auto readAhead = [&](size_t i) {
+    if (i >= defs.size()) return;
+    job.Start([&next, &dir, base = defs[i].baseName] {
+      next.before = Fingerprint(dir, base);
+      next.index = ReadIndexFile(dir + std::string(base) + ".IX", true);
+    });
+  };
+  readAhead(0);
+  for (size_t i = 0; i < defs.size(); ++i) {
+    const modules::DataFileDef& def = defs[i];
+    job.Wait();
+    Ahead ahead = std::move(next);
+    next = {};
+    readAhead(i + 1);
     // Damage counts only when a second reading, a pause later, finds the same and the
     // file did not change from the start of the first to the end of the second: a
     // station in the middle of a save (pages written, header not yet) is left time to
@@ -948,12 +1007,13 @@ bool CheckCompany(std::string_view directory, const std::function<void(const Che
     bool present = true;
     for (int reading = 1; reading <= kReadings && !settled; ++reading) {
       if (reading > 1 && options.settleMs > 0) platform::SleepMs(options.settleMs);
-      const std::vector<uint8_t> before = Fingerprint(dir, def.baseName);
+      const std::vector<uint8_t> before = reading == 1 ? std::move(ahead.before) : Fingerprint(dir, def.baseName);
       Findings f;
       DataView data;
       // The held records are waited for in the first reading only: a later one is to
       // confirm what it found, not to wait again.
-      present = JudgeFileSet(dir, def, f, data, options, reading == 1 ? options.heldWaitMs : 0);
+      present = JudgeFileSet(dir, def, f, data, options, reading == 1 ? options.heldWaitMs : 0,
+                             reading == 1 ? std::move(ahead.index) : IndexFile{});
       if (!present) break;
       f.Finish();
       const std::vector<uint8_t> after = Fingerprint(dir, def.baseName);
