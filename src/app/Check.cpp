@@ -332,6 +332,37 @@ int CompareText(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
+// A key page read where it lies, in its file form: the check only reads pages, so it
+// does not copy each into the engine's expanded form. ViewPage refuses what
+// isam::ExpandPage refuses.
+struct PageView {
+  const uint8_t* items = nullptr;  // item 1
+  size_t width = 0;
+  int16_t count = 0;
+  int32_t leftmost = 0;
+
+  const uint8_t* Item(int j) const { return items + static_cast<size_t>(j - 1) * width; }  // j 1-based
+  int32_t Record(int j) const { return GetI32(Item(j)); }
+  int32_t Child(int j) const { return j == 0 ? leftmost : GetI32(Item(j) + 4); }
+  std::string_view Text(int j) const {
+    const uint8_t* item = Item(j);
+    return {reinterpret_cast<const char*>(item + 9), item[8]};
+  }
+};
+
+// `in` holds the page's CompactPageSize bytes for its count (checked by the caller).
+bool ViewPage(const uint8_t* in, int keyLength, int pageSize, PageView& out) {
+  out.count = GetI16(in);
+  if (out.count < 0 || out.count > pageSize || out.count > isam::kMaxPageItems) return false;
+  out.leftmost = GetI32(in + 2);
+  out.items = in + isam::kPageHeaderSize;
+  out.width = static_cast<size_t>(keyLength) + isam::kItemFixedPart;
+  for (int j = 1; j <= out.count; ++j) {
+    if (out.Item(j)[8] > keyLength) return false;
+  }
+  return true;
+}
+
 class TreeJudge {
  public:
   TreeJudge(const std::string& name, int key, const KeyView& kv, const IndexView& index, const DataView& data,
@@ -372,7 +403,7 @@ class TreeJudge {
 
  private:
   struct Frame {
-    isam::ExpandedPage page;
+    PageView page;
     int32_t number = 0;
     int level = 0;
     int next = 0;  // the child to visit next, 0 = leftmost
@@ -468,7 +499,7 @@ class TreeJudge {
       return false;
     }
     Frame& fr = frames_[static_cast<size_t>(top + 1)];
-    if (!isam::ExpandPage(in, static_cast<size_t>(size - at), kv_.keyLength, pageSize, fr.page)) {
+    if (!ViewPage(in, kv_.keyLength, pageSize, fr.page)) {
       const size_t width = static_cast<size_t>(kv_.keyLength) + isam::kItemFixedPart;
       int item = 1;
       while (item < count && in[isam::kPageHeaderSize + static_cast<size_t>(item - 1) * width + 8] <= kv_.keyLength) ++item;
