@@ -30,6 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kv::app::CheckSummary summary;
   std::string error;
   int64_t findings = 0;
+  kv::app::CheckOptions options;  // no pause to confirm, no held record to wait for
+  options.settleMs = 0;
+  options.heldWaitMs = 0;
   const bool ok = kv::app::CheckCompany(
       ScratchDirectory(),
       [&](const kv::app::CheckFinding& f) {
@@ -38,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         KV_FUZZ_CHECK(!f.text.empty() && !f.place.empty(), kv::app::CheckLine(f));
         if (Verbose()) std::fprintf(stderr, "%s\n", kv::app::CheckLine(f).c_str());
       },
-      summary, error, kv::app::CheckOptions{0});
+      summary, error, options);
   KV_FUZZ_CHECK(ok, error);
   KV_FUZZ_CHECK(summary.damage + summary.notes == findings, "the summary miscounts");
   for (const auto& [name, bytes] : files) KV_FUZZ_CHECK(ReadScratchFile(name) == bytes, name + " was written");

@@ -6,7 +6,7 @@
 #   KV_WINDOWS_TARGETS="kvfix207 kvfix207-cli" bash scripts/build-windows.sh   (those only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest ccache)
+pkgs=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest nlohmann-json3-dev ccache)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,7 +3,7 @@
 # as arguments (a script's own tools: bash scripts/setup.sh lintian).
 set -euo pipefail
 pkgs=(cmake g++ ninja-build googletest libgtest-dev libgmock-dev libbenchmark-dev
-      qt6-base-dev fonts-thai-tlwg clang libclang-rt-14-dev ccache locales "$@")
+      qt6-base-dev nlohmann-json3-dev fonts-thai-tlwg clang libclang-rt-14-dev ccache locales "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

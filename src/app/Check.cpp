@@ -5,10 +5,13 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
+#include "app/ReadAround.h"
 #include "isam/Coding.h"
+#include "modules/BackgroundJob.h"
 #include "isam/Format.h"
 #include "modules/ModuleTables.h"
 #include "platform/File.h"
@@ -31,8 +34,10 @@ constexpr int kFindingsPerKind = 20;
 // agree); after this many readings it is named busy instead.
 constexpr int kReadings = 3;
 constexpr size_t kChunkBytes = 1 << 20;
-// An index file is judged in memory; a larger one is named and left.
+// An index file is judged in memory; a larger one is named and left. The next one is
+// read ahead only when it is at most kMaxAheadIndexBytes.
 constexpr uint64_t kMaxIndexBytes = 1ull << 30;
+constexpr uint64_t kMaxAheadIndexBytes = 256ull << 20;
 // What the engine's replay reads of a journal at most, and how many slots a layout may
 // hold (station claims sit at the top 65535 offsets below 2^31).
 constexpr uint64_t kMaxJournalBytes = 64ull << 20;
@@ -128,33 +133,6 @@ struct DataView {
   bool IsHeld(int32_t slot) const { return !held.empty() && held[static_cast<size_t>(slot)]; }
 };
 
-// Reads the marks of slots first..first+count-1 into `view`. Where another station
-// holds a record (a read over its range is refused), the run is read again in halves
-// around it and the held slot is set aside.
-OsStatus ReadMarks(platform::File& file, DataView& view, int32_t first, int32_t count, std::vector<uint8_t>& buffer) {
-  const auto slot = static_cast<uint64_t>(view.header.slotLength);
-  const size_t bytes = static_cast<size_t>(count) * slot;
-  OsStatus rc = ReadExact(file, static_cast<uint64_t>(first) * slot, buffer.data(), bytes);
-  if (!rc) {
-    for (int32_t i = 0; i < count; ++i) {
-      const uint8_t* record = buffer.data() + static_cast<size_t>(i) * slot;
-      view.marks[static_cast<size_t>(first + i)] = GetI32(record);
-      if (isam::SlotIsLive(record)) ++view.live;
-    }
-    return {};
-  }
-  if (rc != OsError::kLockViolation) return rc;
-  if (count == 1) {
-    if (view.held.empty()) view.held.assign(view.marks.size(), false);
-    view.held[static_cast<size_t>(first)] = true;
-    ++view.heldCount;
-    return {};
-  }
-  const int32_t half = count / 2;
-  if (OsStatus e = ReadMarks(file, view, first, half, buffer)) return e;
-  return ReadMarks(file, view, first + half, count - half, buffer);
-}
-
 void JudgeDataHeader(const std::string& name, const modules::DataFileDef& def, platform::File& file, DataView& view,
                      Findings& f) {
   uint8_t raw[isam::kDataHeaderSize];
@@ -213,25 +191,53 @@ void JudgeDataHeader(const std::string& name, const modules::DataFileDef& def, p
   view.slotsInFile = static_cast<int32_t>(std::min<uint64_t>(static_cast<uint64_t>(h.highestSlot), whole == 0 ? 0 : whole - 1));
 }
 
-void ReadAllMarks(const std::string& name, platform::File& file, DataView& view, Findings& f) {
+// The first four bytes of every slot, read a chunk or two ahead on the reader thread
+// while this one takes them in. Where another station holds a record (a read over its
+// range is refused) the chunk is read around it; the held slots are tried again in
+// rounds within `heldWaitMs` after the rest of the file, and what stays held is set
+// aside.
+void ReadAllMarks(const std::string& name, platform::File& file, DataView& view, Findings& f,
+                  const CheckOptions& options, int32_t heldWaitMs) {
   view.marks.assign(static_cast<size_t>(view.slotsInFile) + 1, 0);
   const auto slot = static_cast<uint64_t>(view.header.slotLength);
   // Never more slots than the file holds: a hostile slot length must not size a buffer.
   const auto perChunk = std::min(static_cast<int32_t>(std::max<uint64_t>(1, kChunkBytes / slot)), view.slotsInFile);
   if (perChunk <= 0) return;
-  std::vector<uint8_t> buffer(static_cast<size_t>(perChunk) * slot);
-  for (int32_t first = 1; first <= view.slotsInFile;) {
-    const int32_t count = std::min(perChunk, view.slotsInFile - first + 1);
-    if (OsStatus rc = ReadMarks(file, view, first, count, buffer)) {
-      f.Add(name, CheckKind::kDataHeader, true, "slot " + Num(first),
-            "the slots from " + Num(first) + " cannot be read: " + ErrorText(rc));
-      view.slotsInFile = first - 1;  // judge only what was read
-      view.marks.resize(static_cast<size_t>(first));
-      if (!view.held.empty()) view.held.resize(static_cast<size_t>(first));
-      return;
+  auto take = [&view](const uint8_t* record, int32_t number) {
+    view.marks[static_cast<size_t>(number)] = GetI32(record);
+    if (isam::SlotIsLive(record)) ++view.live;
+  };
+  std::vector<int32_t> held;
+  {
+    ChunkReader reader(file, slot, perChunk, view.slotsInFile);
+    while (ChunkReader::Chunk* chunk = reader.Next()) {
+      if (!chunk->ok) {
+        f.Add(name, CheckKind::kDataHeader, true, "slot " + Num(chunk->failedAt),
+              "the slots from " + Num(chunk->failedAt) + " cannot be read: " + ErrorText(chunk->failure));
+        view.slotsInFile = chunk->failedAt - 1;  // judge only what was read
+        view.marks.resize(static_cast<size_t>(chunk->failedAt));
+        reader.Done(chunk);
+        break;
+      }
+      chunk->Visit(slot, held, take);
+      reader.Done(chunk);
     }
-    first += count;
+  }  // the reader's thread has ended: the file is this thread's alone again
+  std::erase_if(held, [&view](int32_t s) { return s > view.slotsInFile; });
+  int32_t failed = 0;
+  if (!RetryHeldRecords(
+          file, slot, held, heldWaitMs, options.heldRecordRounds,
+          [&](int32_t record, int round) {
+            if (options.onWaiting) options.onWaiting(name, record, round, std::max(1, options.heldRecordRounds));
+          },
+          take, failed)) {
+    f.Add(name, CheckKind::kDataHeader, true, "slot " + Num(failed),
+          "slot " + Num(failed) + " cannot be read: " + ErrorText(OsError::kGenFailure));
   }
+  if (held.empty()) return;
+  view.held.assign(view.marks.size(), false);
+  for (int32_t s : held) view.held[static_cast<size_t>(s)] = true;
+  view.heldCount = static_cast<int64_t>(held.size());
 }
 
 // The chain of deleted slots: from the header's head through each slot's link to -1.
@@ -326,6 +332,37 @@ int CompareText(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
+// A key page read where it lies, in its file form: the check only reads pages, so it
+// does not copy each into the engine's expanded form. ViewPage refuses what
+// isam::ExpandPage refuses.
+struct PageView {
+  const uint8_t* items = nullptr;  // item 1
+  size_t width = 0;
+  int16_t count = 0;
+  int32_t leftmost = 0;
+
+  const uint8_t* Item(int j) const { return items + static_cast<size_t>(j - 1) * width; }  // j 1-based
+  int32_t Record(int j) const { return GetI32(Item(j)); }
+  int32_t Child(int j) const { return j == 0 ? leftmost : GetI32(Item(j) + 4); }
+  std::string_view Text(int j) const {
+    const uint8_t* item = Item(j);
+    return {reinterpret_cast<const char*>(item + 9), item[8]};
+  }
+};
+
+// `in` holds the page's CompactPageSize bytes for its count (checked by the caller).
+bool ViewPage(const uint8_t* in, int keyLength, int pageSize, PageView& out) {
+  out.count = GetI16(in);
+  if (out.count < 0 || out.count > pageSize || out.count > isam::kMaxPageItems) return false;
+  out.leftmost = GetI32(in + 2);
+  out.items = in + isam::kPageHeaderSize;
+  out.width = static_cast<size_t>(keyLength) + isam::kItemFixedPart;
+  for (int j = 1; j <= out.count; ++j) {
+    if (out.Item(j)[8] > keyLength) return false;
+  }
+  return true;
+}
+
 class TreeJudge {
  public:
   TreeJudge(const std::string& name, int key, const KeyView& kv, const IndexView& index, const DataView& data,
@@ -366,7 +403,7 @@ class TreeJudge {
 
  private:
   struct Frame {
-    isam::ExpandedPage page;
+    PageView page;
     int32_t number = 0;
     int level = 0;
     int next = 0;  // the child to visit next, 0 = leftmost
@@ -462,7 +499,7 @@ class TreeJudge {
       return false;
     }
     Frame& fr = frames_[static_cast<size_t>(top + 1)];
-    if (!isam::ExpandPage(in, static_cast<size_t>(size - at), kv_.keyLength, pageSize, fr.page)) {
+    if (!ViewPage(in, kv_.keyLength, pageSize, fr.page)) {
       const size_t width = static_cast<size_t>(kv_.keyLength) + isam::kItemFixedPart;
       int item = 1;
       while (item < count && in[isam::kPageHeaderSize + static_cast<size_t>(item - 1) * width + 8] <= kv_.keyLength) ++item;
@@ -611,13 +648,42 @@ class TreeJudge {
   bool levelsNamed_ = false;
 };
 
+// An index file read whole, apart from its judging (see CheckCompany: the next file
+// set's is read on a second thread while this one is judged).
+struct IndexFile {
+  bool read = false;  // this was filled
+  OsStatus rc;        // of the open
+  uint64_t size = 0;
+  bool tooLarge = false;
+  OsStatus readRc;  // of the read
+  std::vector<uint8_t> bytes;
+};
+
+// `ahead`: only when it is small enough to be held beside the one being judged, else
+// left unread (read = false) to be read when its turn comes.
+IndexFile ReadIndexFile(const std::string& path, bool ahead = false) {
+  IndexFile out;
+  out.read = true;
+  platform::File file;
+  out.rc = OpenForCheck(path, file, out.size);
+  if (out.rc) return out;
+  if (ahead && out.size > kMaxAheadIndexBytes) return {};
+  if (out.size > kMaxIndexBytes) {
+    out.tooLarge = true;
+    return out;
+  }
+  out.bytes.resize(static_cast<size_t>(out.size));
+  out.readRc = ReadExact(file, 0, out.bytes.data(), out.bytes.size());
+  return out;
+}
+
 void JudgeIndex(const std::string& dir, const modules::DataFileDef& def, const DataView& data, IndexView& index,
-                Findings& f) {
+                Findings& f, IndexFile&& read) {
   const std::string name = std::string(def.baseName) + ".IX";
   const int keyCount = data.header.keyCount;
-  platform::File file;
-  uint64_t size = 0;
-  const OsStatus rc = OpenForCheck(dir + name, file, size);
+  if (!read.read) read = ReadIndexFile(dir + name);
+  const OsStatus rc = read.rc;
+  const uint64_t size = read.size;
   if (Missing(rc)) {
     f.Add(name, CheckKind::kKeyHeader, true, "file",
           "the index file is missing while the data file names " + Num(keyCount) +
@@ -628,16 +694,16 @@ void JudgeIndex(const std::string& dir, const modules::DataFileDef& def, const D
     f.Add(name, CheckKind::kKeyHeader, true, "file", "the index file cannot be read: " + ErrorText(rc));
     return;
   }
-  if (size > kMaxIndexBytes) {
+  if (read.tooLarge) {
     f.Add(name, CheckKind::kFileLength, false, "file",
           "the index file is " + Num(static_cast<int64_t>(size)) + " bytes long, more than this check judges");
     return;
   }
-  index.bytes.resize(static_cast<size_t>(size));
-  if (OsStatus e = ReadExact(file, 0, index.bytes.data(), index.bytes.size())) {
-    f.Add(name, CheckKind::kKeyHeader, true, "file", "the index file cannot be read: " + ErrorText(e));
+  if (read.readRc) {
+    f.Add(name, CheckKind::kKeyHeader, true, "file", "the index file cannot be read: " + ErrorText(read.readRc));
     return;
   }
+  index.bytes = std::move(read.bytes);
   int64_t offset = 0;
   for (int k = 1; k <= keyCount; ++k) {
     const std::string place = "key " + Num(k) + " header";
@@ -841,7 +907,9 @@ std::vector<uint8_t> Fingerprint(const std::string& dir, std::string_view base) 
 }
 
 // One reading of the file set. False when the data file is missing.
-bool JudgeFileSet(const std::string& dir, const modules::DataFileDef& def, Findings& f, DataView& data) {
+// `indexFile`: the index file read ahead, or an empty one to read it here.
+bool JudgeFileSet(const std::string& dir, const modules::DataFileDef& def, Findings& f, DataView& data,
+                  const CheckOptions& options, int32_t heldWaitMs, IndexFile&& indexFile) {
   const std::string name = std::string(def.baseName) + ".DAT";
   platform::File file;
   const OsStatus rc = OpenForCheck(dir + name, file, data.size);
@@ -852,20 +920,19 @@ bool JudgeFileSet(const std::string& dir, const modules::DataFileDef& def, Findi
   }
   JudgeDataHeader(name, def, file, data, f);
   if (data.slotsJudged) {
-    ReadAllMarks(name, file, data, f);
+    ReadAllMarks(name, file, data, f, options, heldWaitMs);
     JudgeFreeChain(name, data, f);
-    if (data.heldCount > 0) {
-      std::string first;
-      for (int32_t s = 1; s <= data.slotsInFile && first.empty(); ++s) {
-        if (data.IsHeld(s)) first = "slot " + Num(s);
-      }
-      f.Add(name, CheckKind::kBusy, false, first,
-            Num(data.heldCount) + " records are held by another station: read around, not judged");
+    // Each held record by name, as the scan names them (past 20 in a file, counted).
+    for (int32_t s = 1; s <= data.slotsInFile && data.heldCount > 0; ++s) {
+      if (data.IsHeld(s))
+        f.Add(name, CheckKind::kBusy, false, "slot " + Num(s),
+              "record " + Num(s) + " is held by another station: read around, not judged");
     }
   }
   if (!data.readable) return true;
   IndexView index;
-  if (data.header.keyCount > 0 && data.header.keyCount <= kMaxKeys) JudgeIndex(dir, def, data, index, f);
+  if (data.header.keyCount > 0 && data.header.keyCount <= kMaxKeys)
+    JudgeIndex(dir, def, data, index, f, std::move(indexFile));
   if (data.header.keyCount <= kMaxKeys) JudgeCoordination(dir, def, data, index, f);
   return true;
 }
@@ -919,48 +986,6 @@ std::string CheckLine(const CheckFinding& finding) {
          (finding.damage ? "" : "note: ") + finding.text;
 }
 
-std::string JsonString(std::string_view utf8) {
-  std::string out = "\"";
-  for (const char c : utf8) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (u < 0x20) {
-      static constexpr char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out + '"';
-}
-
-std::string CheckJson(const CheckFinding& finding, std::string_view company) {
-  return "{\"type\":\"finding\"," + (company.empty() ? std::string() : "\"company\":" + JsonString(company) + ",") +
-         "\"file\":" + JsonString(finding.file) + ",\"kind\":" +
-         JsonString(CheckKindName(finding.kind)) + ",\"place\":" + JsonString(finding.place) +
-         ",\"text\":" + JsonString(finding.text) + ",\"damage\":" + (finding.damage ? "true" : "false") + "}";
-}
-
-std::string CheckSummaryJson(const CheckSummary& summary, int exitStatus, std::string_view error,
-                             std::string_view company) {
-  std::string out = "{\"type\":\"summary\"," +
-                    (company.empty() ? std::string() : "\"company\":" + JsonString(company) + ",") +
-                    "\"files\":" + Num(summary.filesChecked) +
-                    ",\"live_records\":" + Num(summary.liveRecords) + ",\"damage\":" + Num(summary.damage) +
-                    ",\"notes\":" + Num(summary.notes) + ",\"busy_files\":" + Num(summary.busyFiles) +
-                    ",\"exit\":" + Num(exitStatus);
-  if (!error.empty()) out += ",\"error\":" + JsonString(error);
-  return out + "}";
-}
-
 bool CheckCompany(std::string_view directory, const std::function<void(const CheckFinding&)>& onFinding,
                   CheckSummary& summary, std::string& error, const CheckOptions& options) {
   summary = {};
@@ -977,7 +1002,31 @@ bool CheckCompany(std::string_view directory, const std::function<void(const Che
       onFinding(finding);
     }
   };
-  for (const modules::DataFileDef& def : modules::AllDataFiles()) {
+  // The first reading of each file set takes its fingerprint and its index file from a
+  // second thread, which read them while the set before was judged: copying an index
+  // out of the file overlaps judging the trees before it. The fingerprint is still
+  // taken before anything of the set is read, so a change meanwhile is seen as ever.
+  struct Ahead {
+    std::vector<uint8_t> before;
+    IndexFile index;
+  };
+  const std::span<const modules::DataFileDef> defs = modules::AllDataFiles();
+  Ahead next;
+  modules::BackgroundJob job;
+  auto readAhead = [&](size_t i) {
+    if (i >= defs.size()) return;
+    job.Start([&next, &dir, base = defs[i].baseName] {
+      next.before = Fingerprint(dir, base);
+      next.index = ReadIndexFile(dir + std::string(base) + ".IX", true);
+    });
+  };
+  readAhead(0);
+  for (size_t i = 0; i < defs.size(); ++i) {
+    const modules::DataFileDef& def = defs[i];
+    job.Wait();
+    Ahead ahead = std::move(next);
+    next = {};
+    readAhead(i + 1);
     // Damage counts only when a second reading, a pause later, finds the same and the
     // file did not change from the start of the first to the end of the second: a
     // station in the middle of a save (pages written, header not yet) is left time to
@@ -989,10 +1038,13 @@ bool CheckCompany(std::string_view directory, const std::function<void(const Che
     bool present = true;
     for (int reading = 1; reading <= kReadings && !settled; ++reading) {
       if (reading > 1 && options.settleMs > 0) platform::SleepMs(options.settleMs);
-      const std::vector<uint8_t> before = Fingerprint(dir, def.baseName);
+      const std::vector<uint8_t> before = reading == 1 ? std::move(ahead.before) : Fingerprint(dir, def.baseName);
       Findings f;
       DataView data;
-      present = JudgeFileSet(dir, def, f, data);
+      // The held records are waited for in the first reading only: a later one is to
+      // confirm what it found, not to wait again.
+      present = JudgeFileSet(dir, def, f, data, options, reading == 1 ? options.heldWaitMs : 0,
+                             reading == 1 ? std::move(ahead.index) : IndexFile{});
       if (!present) break;
       f.Finish();
       const std::vector<uint8_t> after = Fingerprint(dir, def.baseName);

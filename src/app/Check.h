@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/Scan.h"
+
 namespace kv::app {
 
 enum class CheckKind {
@@ -63,6 +65,13 @@ struct CheckOptions {
   // The pause before a reading that is to confirm damage, for a station's save in
   // progress to end.
   uint32_t settleMs = 250;
+  // Records another station holds (where locks are mandatory) are tried again after
+  // the rest of their file, in `heldRecordRounds` rounds within this wait (0: at once
+  // named busy), as the scan tries them.
+  int32_t heldWaitMs = kScanHeldWaitMs;
+  int32_t heldRecordRounds = kScanHeldRounds;
+  // Told before each wait for a held record (file name, record, round, rounds).
+  std::function<void(std::string_view file, int32_t record, int round, int rounds)> onWaiting;
 };
 
 // Checks `directory` (CP874). Findings arrive file by file in table order. False only
@@ -74,16 +83,5 @@ bool CheckCompany(std::string_view directory, const std::function<void(const Che
 // One text line without the line end: FILE, KIND, PLACE, TEXT separated by tabs; a
 // note's text begins with "note: ".
 std::string CheckLine(const CheckFinding& finding);
-// The same as one JSON object (one line of JSON Lines): type "finding", the company
-// directory when one is given (UTF-8), file, kind, place, text (without the note
-// prefix) and damage (true or false).
-std::string CheckJson(const CheckFinding& finding, std::string_view company = {});
-// The closing JSON object of a company: type "summary", the company directory when one
-// is given, the counts, the exit status, and the error when the directory could not be
-// checked.
-std::string CheckSummaryJson(const CheckSummary& summary, int exitStatus, std::string_view error,
-                             std::string_view company = {});
-// A JSON string literal of UTF-8 text, quotes included.
-std::string JsonString(std::string_view utf8);
 
 }  // namespace kv::app

@@ -1,5 +1,6 @@
 #include "app/Report.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <climits>
@@ -206,7 +207,34 @@ void ReportWriter::Close(std::string_view outcome) {
 ReportFile::ReportFile(const std::string& directory, const platform::LocalTime& t)
     : out_(directory, t, kRepairReportPrefix, kRepairReportTitle, "FILE\tRECORD\tOFFSET\tBYTES\tVALUE") {}
 
-ReportFile::~ReportFile() = default;
+ReportFile::~ReportFile() {
+  try {
+    TellObserver();
+  } catch (...) {  // an observer's output failing must not end the program here
+  }
+}
+
+void ReportFile::Observe(std::string_view file, int32_t record, int offset, const uint8_t* original,
+                         modules::LeftReason left) {
+  if (observer_ == nullptr) return;
+  if (left != modules::LeftReason::kNone && original != nullptr) {
+    // Written ahead, then not written after all: only the left line is told.
+    std::erase_if(observed_, [&](const Observed& o) {
+      return o.left == modules::LeftReason::kNone && o.record == record && o.offset == offset && o.file == file;
+    });
+  }
+  Observed o{std::string(file), record, offset, original != nullptr, {}, left};
+  if (original != nullptr) std::copy(original, original + o.original.size(), o.original.begin());
+  observed_.push_back(std::move(o));
+}
+
+void ReportFile::TellObserver() {
+  if (observer_ == nullptr) return;
+  std::vector<Observed> lines;
+  lines.swap(observed_);
+  for (const Observed& o : lines)
+    observer_->Reported(o.file, o.record, o.offset, o.haveBytes ? o.original.data() : nullptr, o.left);
+}
 
 bool ReportFile::WriteAhead(std::string_view file, int32_t record, std::span<const modules::ResetField> fields,
                             std::span<const uint8_t> slot) {
@@ -217,7 +245,9 @@ bool ReportFile::WriteAhead(std::string_view file, int32_t record, std::span<con
   std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(platform::Crc32c(slot.data(), slot.size())));
   text += file;
   text += '\t' + std::to_string(record) + "\tCRC32C\t" + crc + "\r\n";
-  return out_.AppendForced(text);
+  if (!out_.AppendForced(text)) return false;
+  for (const modules::ResetField& f : fields) Observe(file, f.record, f.offset, f.original, modules::LeftReason::kNone);
+  return true;
 }
 
 void ReportFile::ThrowWriteFailure() const { throw ReportWriteError(out_.LastError(), out_.Path()); }
@@ -243,6 +273,7 @@ void ReportFile::AddLine(std::string& text, std::string_view file, int32_t recor
 }
 
 void ReportFile::FileWalked(std::string_view file, int32_t slotLength) {
+  TellObserver();
   walkedFile_ = file;
   walkedSlot_ = slotLength;
   fileLineDue_ = true;
@@ -263,6 +294,7 @@ void ReportFile::FieldReset(std::string_view file, int32_t record, int offset, c
   AddFileLine(line, file);
   AddLine(line, file, record, offset, original, left);
   out_.AppendText(line);
+  Observe(file, record, offset, original, left);
 }
 
 // No field is known of a slot that could not be read: the offset, bytes and value
@@ -274,6 +306,7 @@ void ReportFile::RecordUnread(std::string_view file, int32_t record, modules::Le
   line += '\t' + std::to_string(record) + "\t\t\t\t";
   line += modules::LeftReasonText(why);
   out_.AppendText(line + "\r\n");
+  Observe(file, record, 0, nullptr, why);
 }
 
 // The lines of records repaired together go out with one write: a write per line cost
@@ -284,6 +317,7 @@ void ReportFile::FieldsReset(std::string_view file, std::span<const modules::Res
   AddFileLine(text, file);
   for (const modules::ResetField& f : fields) AddLine(text, file, f.record, f.offset, f.original, f.left);
   out_.AppendText(text);
+  for (const modules::ResetField& f : fields) Observe(file, f.record, f.offset, f.original, f.left);
 }
 
 namespace {

@@ -151,6 +151,21 @@ class ReportWriteError : public modules::ReportWriteFailed {
   ReportWriteError(int32_t code, const std::string& path);
 };
 
+// Hears what a repair's report records as it becomes final, for output a script reads
+// (repair --json) without parsing the report: each field of a written record, and each
+// field or record the run left, with the reason. The lines of a file are told when the
+// walk moves on to the next file or the report closes: a field written ahead of its
+// record is taken back when that record's write then fails, and is told as left only.
+class ReportObserver {
+ public:
+  virtual ~ReportObserver() = default;
+  // `left` kNone: the field was written (reset to zero). `original` null (and `offset`
+  // 0): a record that could not be judged at all (its read failed, or another station
+  // held it throughout).
+  virtual void Reported(std::string_view file, int32_t record, int offset, const uint8_t* original,
+                        modules::LeftReason left) = 0;
+};
+
 class ReportFile : public modules::RepairReport {
  public:
   // Creates a new report in `directory` (the company directory; empty for the current
@@ -170,7 +185,12 @@ class ReportFile : public modules::RepairReport {
   void FileKept(std::string_view name, std::string_view keptAs, std::string_view why);
   // The closing line: "COMPLETED", "LEFT <n>", "STOPPED", "ENDED EARLY" (the default when
   // the report is destroyed without it).
-  void Close(std::string_view outcome) { out_.Close(outcome); }
+  void Close(std::string_view outcome) {
+    TellObserver();
+    out_.Close(outcome);
+  }
+  // Set before the run; null for none. It must outlive the report.
+  void SetObserver(ReportObserver* observer) { observer_ = observer; }
 
   const std::string& Path() const { return out_.Path(); }
   bool WriteFailed() const { return out_.WriteFailed(); }
@@ -181,7 +201,21 @@ class ReportFile : public modules::RepairReport {
   // The slot-length line of the file being walked, once, before its first line.
   void AddFileLine(std::string& text, std::string_view file);
 
+  // The observer's lines of the file being walked, and their telling.
+  void Observe(std::string_view file, int32_t record, int offset, const uint8_t* original, modules::LeftReason left);
+  void TellObserver();
+  struct Observed {
+    std::string file;
+    int32_t record = 0;
+    int offset = 0;
+    bool haveBytes = false;
+    std::array<uint8_t, 10> original{};
+    modules::LeftReason left = modules::LeftReason::kNone;
+  };
+
   ReportWriter out_;
+  ReportObserver* observer_ = nullptr;
+  std::vector<Observed> observed_;
   std::string walkedFile_;  // the file being walked and its slot length
   int32_t walkedSlot_ = 0;
   bool fileLineDue_ = false;

@@ -270,6 +270,7 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
     // The report comes first: nothing is changed unless its record can be kept.
     ReportFile report(m.reportDirectory, platform::NowLocal());
     reportPath_ = report.Path();
+    report.SetObserver(reportObserver_);
 
     m.report = &report;
     modules::RunContext context{*m.access, progress, &report, m.settings.invoiceOldForm};

@@ -61,6 +61,8 @@ struct RunStatus {
   static std::string Stopping(int32_t repaired);
 };
 
+class ReportObserver;
+
 struct RunHooks {
   // Switches the remembered automatic company choice off (company selection code).
   std::function<void()> clearAutoSelect;
@@ -97,6 +99,9 @@ class RepairRun {
   // How long to keep trying records that another station holds, per file, and in how
   // many rounds (the default 30 s in 3 rounds). Takes effect from the next Fix().
   void SetHeldRecordWait(int32_t milliseconds, int32_t rounds);
+  // Hears the fields and records of the report of each Fix() (see ReportObserver), for
+  // output a script reads; null for none. It must outlive the Fix().
+  void SetReportObserver(ReportObserver* observer) { reportObserver_ = observer; }
   // Path of the repair report written by the last Fix(), empty when none.
   const std::string& ReportPath() const { return reportPath_; }
   // True when the last Fix() ran every module and showed the result message.
@@ -114,6 +119,7 @@ class RepairRun {
   int32_t heldWaitMs_ = isam::kHeldRecordWaitMs;
   int32_t heldRounds_ = isam::kHeldRecordRounds;
   std::string reportPath_;
+  ReportObserver* reportObserver_ = nullptr;
   bool completed_ = false;
   bool stopped_ = false;
 };

@@ -2,12 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <vector>
 
+#include "app/ReadAround.h"
 #include "isam/Coding.h"
 #include "isam/Format.h"
 #include "modules/ModuleTables.h"
@@ -21,126 +18,6 @@ namespace kv::app {
 namespace {
 
 constexpr size_t kChunkBytes = 256 * 1024;
-
-// Reads the chunks of a file on a thread of its own, one or two chunks ahead, while the
-// caller judges the chunk before: on a local disk the copy out of the page cache costs
-// about as much as judging it, so the two together take the time of the slower. Chunks
-// arrive in file order; after a chunk that could not be read no other follows.
-//
-// A chunk whose read meets another station's lock (only where locks are mandatory) is
-// read again in halves, and each half that meets it in halves again, down to the record
-// alone: a record whose own read meets the lock is held, its bytes in the chunk are not
-// the record's, and the chunk lists it. One held record among n costs about 2 log2 n
-// reads, and the records beside it are judged as usual.
-class ChunkReader {
- public:
-  struct Chunk {
-    std::vector<uint8_t> bytes;
-    int32_t first = 0;
-    int32_t count = 0;
-    bool ok = true;
-    int32_t failedAt = 0;       // when !ok: the first record of the read that failed
-    std::vector<int32_t> held;  // ascending: records whose bytes could not be read
-  };
-
-  ChunkReader(platform::File& file, uint64_t slot, int32_t perChunk, int32_t highest)
-      : file_(file), slot_(slot), perChunk_(perChunk), highest_(highest) {
-    for (Chunk& c : chunks_) c.bytes.resize(static_cast<size_t>(perChunk) * slot);
-    for (Chunk& c : chunks_) free_.push_back(&c);
-    thread_ = std::thread([this] { Read(); });
-  }
-  ~ChunkReader() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
-  ChunkReader(const ChunkReader&) = delete;
-  ChunkReader& operator=(const ChunkReader&) = delete;
-
-  // The next chunk in file order, or null after the last; hand it back with Done.
-  Chunk* Next() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !ready_.empty() || finished_; });
-    if (ready_.empty()) return nullptr;
-    Chunk* c = ready_.front();
-    ready_.pop_front();
-    return c;
-  }
-  void Done(Chunk* c) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      free_.push_back(c);
-    }
-    changed_.notify_all();
-  }
-
- private:
-  // Records first..first + count - 1 into `out`, around the held ones (see above).
-  // False, with the chunk's failedAt set, when a read fails for any other reason or
-  // comes back short.
-  bool ReadAround(Chunk& c, uint8_t* out, int32_t first, int32_t count) {
-    const size_t bytes = static_cast<size_t>(count) * slot_;
-    size_t done = 0;
-    const platform::OsStatus rc = file_.ReadAt(static_cast<uint64_t>(first) * slot_, out, bytes, done);
-    if (!rc && done == bytes) return true;
-    if (rc != platform::OsError::kLockViolation) {
-      c.failedAt = first;
-      return false;
-    }
-    if (count == 1) {
-      c.held.push_back(first);
-      return true;
-    }
-    const int32_t half = count / 2;
-    return ReadAround(c, out, first, half) &&
-           ReadAround(c, out + static_cast<size_t>(half) * slot_, first + half, count - half);
-  }
-
-  void Read() {
-    for (int32_t first = 1; first <= highest_;) {
-      Chunk* c = nullptr;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return !free_.empty() || stop_; });
-        if (stop_) break;
-        c = free_.front();
-        free_.pop_front();
-      }
-      c->first = first;
-      c->count = std::min<int32_t>(perChunk_, highest_ - first + 1);
-      c->held.clear();
-      c->ok = ReadAround(*c, c->bytes.data(), c->first, c->count);
-      first += c->count;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ready_.push_back(c);
-      }
-      changed_.notify_all();
-      if (!c->ok) break;
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      finished_ = true;
-    }
-    changed_.notify_all();
-  }
-
-  platform::File& file_;
-  const uint64_t slot_;
-  const int32_t perChunk_;
-  const int32_t highest_;
-  std::array<Chunk, 3> chunks_;
-  std::deque<Chunk*> free_;
-  std::deque<Chunk*> ready_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool stop_ = false;
-  bool finished_ = false;
-  std::thread thread_;  // last: started once everything above exists
-};
 
 // Scans one data file; false with `error` set when it cannot be read as the table says.
 // `held` receives the records another station still held after the rounds of `options`.
@@ -218,50 +95,22 @@ bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const
         error = label + ": records from " + std::to_string(chunk->failedAt) + " cannot be read";
         return false;
       }
-      size_t h = 0;
-      for (int32_t i = 0; i < chunk->count; ++i) {
-        const int32_t number = chunk->first + i;
-        if (h < chunk->held.size() && chunk->held[h] == number) {
-          held.push_back(number);
-          ++h;
-          continue;
-        }
-        judge(chunk->bytes.data() + static_cast<size_t>(i) * slot, number);
-      }
+      chunk->Visit(slot, held, judge);
       reader.Done(chunk);
     }
   }  // the reader's thread has ended: the file is this thread's alone again
 
   // The held records again: the first round right after the rest of the file, the last
   // at the end of the wait. Each try is one read; a lock violation keeps the record held.
-  const int rounds = std::max(1, options.heldRecordRounds);
-  const uint64_t wait = static_cast<uint64_t>(std::max(0, options.heldWaitMs));
-  if (held.empty() || wait == 0) {
-    ++summary.filesScanned;
-    return true;
-  }
-  std::vector<uint8_t> record(slot);
-  std::vector<int32_t> pending;
-  const uint64_t start = platform::MonotonicMs();
-  for (int round = 1; round <= rounds && !held.empty(); ++round) {
-    const uint64_t due = rounds == 1 ? start : start + wait * static_cast<uint64_t>(round - 1) / static_cast<uint64_t>(rounds - 1);
-    if (const uint64_t now = platform::MonotonicMs(); now < due) {
-      if (options.onWaiting) options.onWaiting(walked.baseName, held.front(), round, rounds);
-      platform::SleepMs(static_cast<uint32_t>(due - now));
-    }
-    pending.swap(held);
-    held.clear();
-    for (int32_t number : pending) {
-      const platform::OsStatus got = file.ReadAt(static_cast<uint64_t>(number) * slot, record.data(), record.size(), done);
-      if (got == platform::OsError::kLockViolation) {
-        held.push_back(number);
-      } else if (got || done != record.size()) {
-        error = label + ": record " + std::to_string(number) + " cannot be read";
-        return false;
-      } else {
-        judge(record.data(), number);
-      }
-    }
+  int32_t failed = 0;
+  if (!RetryHeldRecords(
+          file, slot, held, options.heldWaitMs, options.heldRecordRounds,
+          [&](int32_t record, int round) {
+            if (options.onWaiting) options.onWaiting(walked.baseName, record, round, std::max(1, options.heldRecordRounds));
+          },
+          judge, failed)) {
+    error = label + ": record " + std::to_string(failed) + " cannot be read";
+    return false;
   }
   ++summary.filesScanned;
   return true;

@@ -79,4 +79,18 @@ void Utf8LineBuf::Emit() {
   line_.clear();
 }
 
+PrefixLineBuf::int_type PrefixLineBuf::overflow(int_type ch) {
+  if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
+  const char c = traits_type::to_char_type(ch);
+  if (lineStart_) out_ << prefix_;
+  out_.put(c);
+  lineStart_ = c == '\n';
+  return ch;
+}
+
+int PrefixLineBuf::sync() {
+  out_.flush();
+  return 0;
+}
+
 }  // namespace kv::cli

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <streambuf>
 #include <string>
+#include <utility>
 
 #include "ui/Dialogs.h"
 
@@ -72,6 +73,22 @@ class Utf8LineBuf : public std::streambuf {
   void Emit();
   std::ostream& out_;
   std::string line_;
+};
+
+// A stream buffer that heads every line written to it with `prefix` on `out` (under
+// --all, the company's directory and a tab); an empty prefix passes lines as they are.
+class PrefixLineBuf : public std::streambuf {
+ public:
+  PrefixLineBuf(std::ostream& out, std::string prefix) : out_(out), prefix_(std::move(prefix)) {}
+
+ protected:
+  int_type overflow(int_type ch) override;
+  int sync() override;
+
+ private:
+  std::ostream& out_;
+  std::string prefix_;
+  bool lineStart_ = true;
 };
 
 }  // namespace kv::cli

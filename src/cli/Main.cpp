@@ -1,10 +1,10 @@
 // kvfix207-cli: the repair run without a window, the read-only scan, and the demo
 // company.
 //
-//   kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR
-//   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited] [--accept-moved] REPORT
-//   kvfix207-cli scan [--held-wait SECONDS] COMPANY_DIR
-//   kvfix207-cli check [--json] COMPANY_DIR | --all
+//   kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] [--json] COMPANY_DIR | --all
+//   kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited] [--accept-moved] [--json] REPORT
+//   kvfix207-cli scan [--held-wait SECONDS] [--json] COMPANY_DIR | --all
+//   kvfix207-cli check [--held-wait SECONDS] [--json] COMPANY_DIR | --all
 //   kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR
 //   kvfix207-cli --version
 //
@@ -17,12 +17,14 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/Check.h"
+#include "app/JsonLine.h"
 #include "app/Report.h"
 #include "app/Run.h"
 #include "app/Scan.h"
@@ -65,11 +67,12 @@ std::string StartDirectoryProblem() {
 // lines and its exit-status table, so a new command or status shows up there too.
 constexpr const char* kUsageText =
     "usage:\n"
-    "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS] COMPANY_DIR\n"
+    "  kvfix207-cli repair [--yes] [--restore-temp] [--held-wait SECONDS]\n"
+    "                      [--json] COMPANY_DIR | --all\n"
     "  kvfix207-cli undo [--yes] [--dry-run] [--held-wait SECONDS] [--accept-edited]\n"
-    "                    [--accept-moved] REPORT\n"
-    "  kvfix207-cli scan [--held-wait SECONDS] COMPANY_DIR\n"
-    "  kvfix207-cli check [--json] COMPANY_DIR | --all\n"
+    "                    [--accept-moved] [--json] REPORT\n"
+    "  kvfix207-cli scan [--held-wait SECONDS] [--json] COMPANY_DIR | --all\n"
+    "  kvfix207-cli check [--held-wait SECONDS] [--json] COMPANY_DIR | --all\n"
     "  kvfix207-cli make-demo [--records N] [--seed S] COMPANY_DIR\n"
     "  kvfix207-cli --version\n"
     "  kvfix207-cli --help\n"
@@ -82,10 +85,19 @@ constexpr const char* kUsageText =
     "  page free chains, coordination files, information and side file lengths.\n"
     "  One line per finding: FILE, KIND, PLACE, TEXT (tab-separated; a note's text\n"
     "  begins with \"note: \"); --json writes JSON Lines instead and the lines go to\n"
-    "  standard error. It cannot tell whether a key's text matches its record (the\n"
-    "  key recipes are the suite's). --all checks the companies of USERDRV.INI in the\n"
-    "  start directory in list order, each line headed by the company's directory;\n"
-    "  the exit status is the worst of them.\n"
+    "  standard error. Records another station holds are read around, tried again\n"
+    "  within --held-wait as the scan does (default 5), and named BUSY if still held.\n"
+    "  It cannot tell whether a key's text matches its record (the key recipes are\n"
+    "  the suite's).\n"
+    "--all (scan, check, repair): the companies of USERDRV.INI in the start\n"
+    "  directory, in list order, one after another; each output line begins with\n"
+    "  the company's directory and a tab, standard error ends with a table of one\n"
+    "  row per company, and the exit status is the worst (1, then 4, 3, 0); a\n"
+    "  missing company gives 1. repair --all asks its questions once for the list.\n"
+    "--json (scan, check, repair, undo): JSON Lines on standard output, one object\n"
+    "  per finding, field or record left (\"type\" finding, held, field, left),\n"
+    "  then one \"summary\" object with the exit status; the text lines then go to\n"
+    "  standard error.\n"
     "undo: puts back the original bytes of every field a repair report lists as\n"
     "  written, where its record is still exactly as the repair wrote it (the\n"
     "  report's fingerprint of the record matches); a field that holds its original\n"
@@ -278,9 +290,192 @@ std::string ToCompanyPath(const std::string& arg, std::string& dir, const char* 
   return {};
 }
 
+// Where a command's output goes. The text lines go to standard output, or under --json
+// to standard error, where the messages go; under --all each of these lines is headed
+// by the company's directory and a tab. JSON Lines go to standard output and name the
+// company in a field of their own.
+class Output {
+ public:
+  Output(bool json, const std::string& company)
+      : company_(company),
+        linesBuf_(json ? std::cerr : std::cout, Head(company)),
+        errBuf_(std::cerr, Head(company)),
+        lines(&linesBuf_),
+        err(&errBuf_),
+        json_(json) {}
+
+  bool Json() const { return json_; }
+  const std::string& Company() const { return company_; }
+  // A JSON object headed by its type (and the company under --all).
+  app::JsonLine Object(std::string_view type) const { return app::JsonLine(type, company_); }
+  void Write(const app::JsonLine& line) const {
+    if (json_) std::cout << line.Dump() << '\n';
+  }
+  void Flush() {
+    lines.flush();
+    err.flush();
+    std::cout.flush();
+  }
+
+ private:
+  static std::string Head(const std::string& company) { return company.empty() ? std::string() : company + '\t'; }
+  std::string company_;
+  cli::PrefixLineBuf linesBuf_;
+  cli::PrefixLineBuf errBuf_;
+
+ public:
+  std::ostream lines;
+  std::ostream err;
+
+ private:
+  bool json_;
+};
+
+// Of two exit statuses the one that says more is wrong: 1, then 4, then 3, then 0.
+int WorseStatus(int a, int b) {
+  auto rank = [](int s) { return s == kExitEarly ? 3 : s == kExitLeft ? 2 : s == kExitFindings ? 1 : 0; };
+  return rank(b) > rank(a) ? b : a;
+}
+
+// --all: the companies of USERDRV.INI in the start directory, in list order, one after
+// another. `one` runs a company (its directory, CP874 and absolute, and the name it is
+// shown by, UTF-8) and fills its row of the table with `columns`; standard error ends
+// with the table, a row per company, and the status is the worst of them.
+int ForEachCompany(std::string_view columns,
+                   const std::function<int(const std::string& dir, const std::string& shown, std::string& row)>& one) {
+  std::vector<company::CompanyEntry> companies;
+  try {
+    if (!company::ReadCompanyList(companies)) {
+      std::cerr << "kvfix207-cli: no " << company::kCompanyListFile << " in the start directory\n";
+      return kExitEarly;
+    }
+  } catch (const platform::IoError& e) {
+    std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(app::IoErrorMessage(e.code(), e.name())) << "\n";
+    return kExitEarly;
+  }
+  const std::string start = platform::CurrentDirectory();
+  if (start.empty()) {
+    std::cerr << "kvfix207-cli: " << StartDirectoryProblem() << "\n";
+    return kExitEarly;
+  }
+  int worst = kExitOk;
+  std::vector<std::string> table;
+  for (const company::CompanyEntry& entry : companies) {
+    const std::string shown = platform::Cp874ToUtf8(entry.directory);
+    if (platform::StopSignalled()) {
+      std::cerr << "stopped: " << shown << " and the companies after it were not started\n";
+      worst = WorseStatus(worst, kExitEarly);
+      break;
+    }
+    const std::string dir = platform::IsAbsolutePath(entry.directory) ? entry.directory : start + "/" + entry.directory;
+    std::string row;
+    const int status = one(dir, shown, row);
+    // Each company from the start directory, whatever way the one before ended.
+    (void)platform::ChangeDirectory(start);
+    worst = WorseStatus(worst, status);
+    table.push_back(shown + '\t' + row + '\t' + std::to_string(status));
+  }
+  std::cerr << "company\t" << columns << "\texit\n";
+  for (const std::string& row : table) std::cerr << row << '\n';
+  return worst;
+}
+
+// --json and --all, which scan, check and repair share: true when `arg` was one.
+bool TakeOutputOption(const std::string& arg, bool& json, bool& all) {
+  if (arg == "--json") return json = true;
+  if (arg == "--all") return all = true;
+  return false;
+}
+
+// The company directory of the command line, or under --all every company of the list
+// (see ForEachCompany): `one` runs a company with its output and fills its table row.
+using CompanyCommand = std::function<int(const std::string& dir, Output& out, std::string& row)>;
+int RunCompanies(const std::string& command, bool all, bool json, std::string dir, std::string_view columns,
+                 const CompanyCommand& one) {
+  if (all) {
+    if (!dir.empty()) return Usage(command + " --all takes the companies of USERDRV.INI, not a directory");
+    return ForEachCompany(columns, [&](const std::string& company, const std::string& shown, std::string& row) {
+      Output o(json, shown);
+      return one(company, o, row);
+    });
+  }
+  if (dir.empty()) return Usage(command + " needs a company directory, or --all");
+  if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
+  Output o(json, {});
+  std::string row;
+  return one(dir, o, row);
+}
+
+// repair --json: each field the report records as written ("field") or left ("left",
+// with the reason; a record that could not be judged has no offset and bytes).
+class JsonReportLines : public app::ReportObserver {
+ public:
+  explicit JsonReportLines(const Output& out) : out_(out) {}
+  void Reported(std::string_view file, int32_t record, int offset, const uint8_t* original,
+                modules::LeftReason left) override {
+    app::JsonLine line = out_.Object(left == modules::LeftReason::kNone ? "field" : "left");
+    line.Text("file", platform::Cp874ToUtf8(file)).Number("record", record);
+    if (original != nullptr) {
+      line.Number("offset", offset).Text("bytes", app::HexBytes(original, 10)).Text("value", app::ExtendedValueText(original));
+    } else {
+      line.Null("offset").Null("bytes").Null("value");
+    }
+    if (left != modules::LeftReason::kNone) line.Text("reason", modules::LeftReasonText(left));
+    out_.Write(line);
+  }
+
+ private:
+  const Output& out_;
+};
+
+// One company's repair; `row` gets its repaired and left records and its report.
+int RepairOne(const std::string& dir, const cli::Answers& answers, uint64_t heldWaitSeconds,
+              company::Settings settings, Output& o, std::string& row) {
+  cli::CliDialogs dialogs(answers, o.lines, o.err, std::cin);
+  cli::Utf8LineBuf helpBuf(o.lines);
+  std::ostream helpOut(&helpBuf);
+  JsonReportLines observer(o);
+  app::RepairRun run(dialogs, settings, helpOut);
+  run.SetHeldRecordWait(static_cast<int32_t>(heldWaitSeconds * 1000), isam::kHeldRecordRounds);
+  if (o.Json()) run.SetReportObserver(&observer);
+  int status = kExitEarly;
+  if (!run.Startup(dir)) {
+    run.Close();
+  } else {
+    StderrProgress progress(dir);
+    dialogs.beforeLine = [&progress] { progress.ClearLine(); };
+    // Only once the question is answered: until then Ctrl+C ends the program as usual
+    // (nothing has been changed), also while it waits for an answer on the terminal.
+    dialogs.runStarts = [] { platform::WatchStopSignals(); };
+    try {
+      const bool done = run.Fix(progress);
+      status = !done || run.Stopped() ? kExitEarly : (run.LeftCount() > 0 ? kExitLeft : kExitOk);
+    } catch (const ui::EndRun&) {
+      status = kExitEarly;
+    }
+    progress.ClearLine();
+    run.Close();
+  }
+  helpOut.flush();
+  const std::string report = platform::Cp874ToUtf8(run.ReportPath());
+  o.err << "repaired records: " << run.RepairCount() << "\n";
+  if (run.LeftCount() > 0) o.err << "records left unrepaired: " << run.LeftCount() << "\n";
+  if (!report.empty()) o.err << "report: " << report << "\n";
+  o.Write(o.Object("summary")
+              .Number("repaired", run.RepairCount())
+              .Number("left", run.LeftCount())
+              .Text("report", report)
+              .Number("exit", status));
+  o.Flush();
+  row = std::to_string(run.RepairCount()) + '\t' + std::to_string(run.LeftCount()) + '\t' + report;
+  return status;
+}
+
 int Repair(const std::vector<std::string>& args) {
   cli::Answers answers;
   std::string dir;
+  bool json = false;
+  bool all = false;
   uint64_t heldWaitSeconds = 30;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -288,57 +483,47 @@ int Repair(const std::vector<std::string>& args) {
       answers.yes = true;
     } else if (a == "--restore-temp") {
       answers.restoreTemp = true;
+    } else if (TakeOutputOption(a, json, all)) {
     } else if (a == "--held-wait") {
       if (!TakeHeldWait(args, i, heldWaitSeconds)) return Usage("--held-wait needs a number of seconds, 0..3600");
     } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
       return Usage(problem);
     }
   }
-  if (dir.empty()) return Usage("repair needs a company directory");
+  if (all && !dir.empty()) return Usage("repair --all takes the companies of USERDRV.INI, not a directory");
+  if (!all && dir.empty()) return Usage("repair needs a company directory, or --all");
   if (platform::CurrentDirectory().empty()) {
     std::cerr << "kvfix207-cli: " << StartDirectoryProblem() << "\n";
     return kExitEarly;
   }
-  if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
   answers.interactive = !answers.yes && platform::StdinIsTerminal();
 
-  cli::CliDialogs dialogs(answers, std::cout, std::cerr, std::cin);
   company::Settings settings;
   try {
     settings = company::InitSettings();
     company::ReadSettings(settings);
   } catch (const platform::IoError& e) {
-    dialogs.ShowError(app::IoErrorMessage(e.code(), e.name()));
+    Output o(json, {});
+    cli::CliDialogs(answers, o.lines, o.err, std::cin).ShowError(app::IoErrorMessage(e.code(), e.name()));
     return kExitEarly;
   }
-
-  cli::Utf8LineBuf helpBuf(std::cout);
-  std::ostream helpOut(&helpBuf);
-  app::RepairRun run(dialogs, settings, helpOut);
-  run.SetHeldRecordWait(static_cast<int32_t>(heldWaitSeconds * 1000), isam::kHeldRecordRounds);
-  if (!run.Startup(dir)) {
-    run.Close();
-    return kExitEarly;
+  auto one = [&](const std::string& company, Output& o, std::string& row) {
+    return RepairOne(company, answers, heldWaitSeconds, settings, o, row);
+  };
+  if (!all) return RunCompanies("repair", all, json, dir, {}, one);
+  // The two questions once for the whole list, on standard error (their lines belong
+  // to no company); each company's run then takes them as answered.
+  {
+    cli::CliDialogs dialogs(answers, std::cerr, std::cerr, std::cin);
+    if (!dialogs.AskForYesNo(ui::Question::kTechnicalSupport, app::TechSupportQuestionText()) ||
+        !dialogs.AskForYesNo(ui::Question::kFix, app::FixQuestionText())) {
+      std::cerr << "nothing changed\n";
+      return kExitEarly;
+    }
   }
-  StderrProgress progress(dir);
-  dialogs.beforeLine = [&progress] { progress.ClearLine(); };
-  // Only once the question is answered: until then Ctrl+C ends the program as usual
-  // (nothing has been changed), also while it waits for an answer on the terminal.
-  dialogs.runStarts = [] { platform::WatchStopSignals(); };
-  int status = kExitEarly;
-  try {
-    const bool done = run.Fix(progress);
-    status = !done || run.Stopped() ? kExitEarly : (run.LeftCount() > 0 ? kExitLeft : kExitOk);
-  } catch (const ui::EndRun&) {
-    status = kExitEarly;
-  }
-  progress.ClearLine();
-  run.Close();
-  helpOut.flush();
-  std::cerr << "repaired records: " << run.RepairCount() << "\n";
-  if (run.LeftCount() > 0) std::cerr << "records left unrepaired: " << run.LeftCount() << "\n";
-  if (!run.ReportPath().empty()) std::cerr << "report: " << platform::Cp874ToUtf8(run.ReportPath()) << "\n";
-  return status;
+  answers.yes = true;
+  answers.interactive = false;
+  return RunCompanies("repair", all, json, dir, "repaired\tleft\treport", one);
 }
 
 int Undo(const std::vector<std::string>& args) {
@@ -346,6 +531,7 @@ int Undo(const std::vector<std::string>& args) {
   bool dryRun = false;
   bool acceptEdited = false;
   bool acceptMoved = false;
+  bool json = false;
   std::string report;
   uint64_t heldWaitSeconds = 30;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -358,6 +544,8 @@ int Undo(const std::vector<std::string>& args) {
       acceptEdited = true;
     } else if (a == "--accept-moved") {
       acceptMoved = true;
+    } else if (a == "--json") {
+      json = true;
     } else if (a == "--held-wait") {
       if (!TakeHeldWait(args, i, heldWaitSeconds)) return Usage("--held-wait needs a number of seconds, 0..3600");
     } else if (!a.empty() && a[0] == '-') {
@@ -372,33 +560,48 @@ int Undo(const std::vector<std::string>& args) {
   if (const std::string problem = ToCompanyPath(std::string(report), report, "the report"); !problem.empty()) return Usage(problem);
   answers.interactive = !answers.yes && !dryRun && platform::StdinIsTerminal();
 
-  cli::CliDialogs dialogs(answers, std::cout, std::cerr, std::cin);
+  Output o(json, {});
+  cli::CliDialogs dialogs(answers, o.lines, o.err, std::cin);
   app::UndoRun undo(dialogs);
+  // The closing JSON object, whichever way the undo ends.
+  auto finish = [&](int status, const std::string& error) {
+    app::JsonLine summary = o.Object("summary");
+    summary.Number("put_back", undo.PutBackCount())
+        .Number("already_put_back", undo.AlreadyBackCount())
+        .Number("left", undo.LeftCount())
+        .Flag("dry_run", dryRun)
+        .Text("report", platform::Cp874ToUtf8(undo.ReportPath()))
+        .Number("exit", status);
+    if (!error.empty()) summary.Text("error", error);
+    o.Write(summary);
+    o.Flush();
+    return status;
+  };
   undo.SetHeldRecordWait(static_cast<int32_t>(heldWaitSeconds * 1000), isam::kHeldRecordRounds);
   undo.AcceptEdited(acceptEdited);
   undo.AcceptMoved(acceptMoved);
   std::string error;
   if (!undo.Prepare(report, error)) {
-    std::cerr << "kvfix207-cli: undo refused, nothing written: " << error << "\n";
-    return kExitEarly;
+    o.err << "kvfix207-cli: undo refused, nothing written: " << error << "\n";
+    return finish(kExitEarly, "undo refused, nothing written: " + error);
   }
-  if (undo.TornLine()) std::cerr << "the report's last line is cut short and was ignored\n";
+  if (undo.TornLine()) o.err << "the report's last line is cut short and was ignored\n";
   if (undo.UnsealedLines() > 0)
-    std::cerr << undo.UnsealedLines()
-              << " lines after the report's last checksum line were ignored (a write the run did not finish; "
-                 "its record was not written)\n";
+    o.err << undo.UnsealedLines()
+          << " lines after the report's last checksum line were ignored (a write the run did not finish; "
+             "its record was not written)\n";
   if (undo.ReportOutcome().empty())
-    std::cerr << "the report has no closing line: its run was killed or cut off; every field it lists up to "
-                 "its last checksum line is undone\n";
+    o.err << "the report has no closing line: its run was killed or cut off; every field it lists up to "
+             "its last checksum line is undone\n";
   if (undo.NotWrittenCount() > 0)
-    std::cerr << undo.NotWrittenCount() << " lines of the report name fields the repair left; nothing to undo there\n";
+    o.err << undo.NotWrittenCount() << " lines of the report name fields the repair left; nothing to undo there\n";
   if (undo.FieldCount() == 0) {
-    std::cerr << "the report lists no field the repair wrote: nothing to undo\n";
-    return kExitOk;
+    o.err << "the report lists no field the repair wrote: nothing to undo\n";
+    return finish(kExitOk, {});
   }
   if (!dryRun && !dialogs.AskForYesNo(ui::Question::kUndo, app::UndoQuestionText(undo.FieldCount(), undo.FileCount()))) {
-    std::cerr << "nothing written\n";
-    return kExitEarly;
+    o.err << "nothing written\n";
+    return finish(kExitEarly, "not confirmed, nothing written");
   }
   int status = kExitEarly;
   // Ctrl+C, a termination request or a closed terminal stops the undo between batches
@@ -406,68 +609,72 @@ int Undo(const std::vector<std::string>& args) {
   platform::WatchStopSignals();
   StderrProgress progress;
   try {
-    // One line per field on standard output: file, record, offset, what became of it.
-    undo.PutBack(dryRun, [](const app::UndoLine& line) {
-      std::cout << line.field->file << '\t' << line.field->record << '\t' << line.field->offset << '\t'
-                << app::UndoOutcomeText(line.outcome) << '\n';
+    // One line per field: file, record, offset, what became of it.
+    undo.PutBack(dryRun, [&o](const app::UndoLine& line) {
+      const std::string_view outcome = app::UndoOutcomeText(line.outcome);
+      o.lines << line.field->file << '\t' << line.field->record << '\t' << line.field->offset << '\t' << outcome
+              << '\n';
+      app::JsonLine field = o.Object("field");
+      field.Text("file", platform::Cp874ToUtf8(line.field->file))
+          .Number("record", line.field->record)
+          .Number("offset", line.field->offset)
+          .Text("outcome", outcome)
+          .Text("original", app::HexBytes(line.field->original.data(), line.field->original.size()));
+      if (line.haveNow) field.Text("found", app::HexBytes(line.now.data(), line.now.size()));
+      o.Write(field);
     }, &progress);
     status = progress.StopRequested() ? kExitEarly : undo.LeftCount() > 0 ? kExitLeft : kExitOk;
   } catch (const app::ReportCreateError& e) {
     dialogs.ShowError(e.Message());
+    error = platform::Cp874ToUtf8(e.Message());
   } catch (const ui::EndRun&) {
     status = kExitEarly;
   }
   undo.Close();
-  std::cout.flush();
-  std::cerr << (dryRun ? "dry run, nothing written: fields that would be put back: " : "fields put back: ")
-            << undo.PutBackCount();
-  if (undo.AlreadyBackCount() > 0) std::cerr << "; already put back: " << undo.AlreadyBackCount();
-  std::cerr << "; left: " << undo.LeftCount() << "\n";
-  if (!undo.ReportPath().empty()) std::cerr << "undo report: " << platform::Cp874ToUtf8(undo.ReportPath()) << "\n";
-  if (undo.ReportWriteFailed()) std::cerr << "kvfix207-cli: a line of the undo report could not be written\n";
-  return status;
+  o.lines.flush();
+  o.err << (dryRun ? "dry run, nothing written: fields that would be put back: " : "fields put back: ")
+        << undo.PutBackCount();
+  if (undo.AlreadyBackCount() > 0) o.err << "; already put back: " << undo.AlreadyBackCount();
+  o.err << "; left: " << undo.LeftCount() << "\n";
+  if (!undo.ReportPath().empty()) o.err << "undo report: " << platform::Cp874ToUtf8(undo.ReportPath()) << "\n";
+  if (undo.ReportWriteFailed()) o.err << "kvfix207-cli: a line of the undo report could not be written\n";
+  return finish(status, error);
 }
 
-int Scan(const std::vector<std::string>& args) {
-  std::string dir;
-  uint64_t heldWaitSeconds = static_cast<uint64_t>(app::kScanHeldWaitMs / 1000);
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--held-wait") {
-      if (!TakeHeldWait(args, i, heldWaitSeconds)) return Usage("--held-wait needs a number of seconds, 0..3600");
-    } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
-      return Usage(problem);
-    }
-  }
-  if (dir.empty() && std::find(args.begin(), args.end(), std::string()) != args.end()) {
-    std::cerr << "kvfix207-cli: an empty path names no company directory\n";
-    return kExitEarly;
-  }
-  if (dir.empty()) return Usage("scan needs a company directory");
-  if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
+// Before each wait of a scan or check for a record another station holds.
+void PrintWaiting(std::string_view file, int32_t record, int round, int rounds) {
+  std::cerr << "waiting for " << file << " record " << record << ", held by another station (try " << round << " of "
+            << rounds << ")\n";
+}
+
+// One company's scan; `row` gets its files, live records, fields to reset and held
+// records.
+int ScanOne(const std::string& dir, uint64_t heldWaitSeconds, Output& o, std::string& row) {
   app::ScanOptions options;
   options.heldWaitMs = static_cast<int32_t>(heldWaitSeconds * 1000);
-  options.onWaiting = [](std::string_view file, int32_t record, int round, int rounds) {
-    std::cerr << "waiting for " << file << " record " << record << ", held by another station (try " << round << " of "
-              << rounds << ")\n";
-  };
+  options.onWaiting = PrintWaiting;
   app::ScanSummary summary;
   std::string error;
   const bool ok = app::ScanCompany(
       dir,
-      [](const app::ScanFinding& f) {
-        std::cout << f.file << '\t' << f.record << '\t' << f.offset << '\t' << app::HexBytes(f.bytes.data(), f.bytes.size())
-                  << '\n';
+      [&o](const app::ScanFinding& f) {
+        const std::string bytes = app::HexBytes(f.bytes.data(), f.bytes.size());
+        o.lines << f.file << '\t' << f.record << '\t' << f.offset << '\t' << bytes << '\n';
+        o.Write(o.Object("finding")
+                    .Text("file", platform::Cp874ToUtf8(f.file))
+                    .Number("record", f.record)
+                    .Number("offset", f.offset)
+                    .Text("bytes", bytes));
       },
       summary, error, options);
-  std::cout.flush();
-  std::cerr << "scanned " << summary.filesScanned << " files, " << summary.recordsScanned << " live records; "
-            << summary.findings << " unsound money fields a repair would reset";
-  if (summary.notRepaired > 0) std::cerr << "; " << summary.notRepaired << " more it would not";
+  o.lines.flush();
+  o.err << "scanned " << summary.filesScanned << " files, " << summary.recordsScanned << " live records; "
+        << summary.findings << " unsound money fields a repair would reset";
+  if (summary.notRepaired > 0) o.err << "; " << summary.notRepaired << " more it would not";
   if (!summary.held.empty())
-    std::cerr << "; " << summary.held.size() << (summary.held.size() == 1 ? " record" : " records")
-              << " held by another station, not judged";
-  std::cerr << "\n";
+    o.err << "; " << summary.held.size() << (summary.held.size() == 1 ? " record" : " records")
+          << " held by another station, not judged";
+  o.err << "\n";
   // Each held record by name, but not a screenful per file when something holds many.
   constexpr size_t kHeldLinesPerFile = 20;
   for (size_t i = 0; i < summary.held.size();) {
@@ -475,102 +682,127 @@ int Scan(const std::vector<std::string>& args) {
     size_t end = i;
     while (end < summary.held.size() && summary.held[end].file == file) ++end;
     for (size_t k = i; k < std::min(end, i + kHeldLinesPerFile); ++k) {
-      std::cerr << file << ".DAT: record " << summary.held[k].record << " is held by another station, not judged\n";
+      o.err << file << ".DAT: record " << summary.held[k].record << " is held by another station, not judged\n";
     }
     if (end - i > kHeldLinesPerFile) {
-      std::cerr << file << ".DAT: " << end - i - kHeldLinesPerFile
-                << " more records held by another station, not judged\n";
+      o.err << file << ".DAT: " << end - i - kHeldLinesPerFile << " more records held by another station, not judged\n";
     }
     i = end;
   }
-  for (const std::string& note : summary.notes) std::cerr << note << "\n";
+  for (const app::ScanHeldRecord& h : summary.held)
+    o.Write(o.Object("held").Text("file", platform::Cp874ToUtf8(h.file)).Number("record", h.record));
+  for (const std::string& note : summary.notes) o.err << note << "\n";
+  int status = kExitOk;
   if (!ok) {
-    std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(error) << "\n";
-    return kExitEarly;
+    error = platform::Cp874ToUtf8(error);
+    o.err << "kvfix207-cli: " << error << "\n";
+    status = kExitEarly;
+  } else if (summary.noCompany && summary.findings == 0) {
+    error = platform::Cp874ToUtf8(dir) + ": no company here (no module information file); nothing was scanned";
+    o.err << "kvfix207-cli: " << error << "\n";
+    status = kExitEarly;
+  } else if (summary.findings > 0) {
+    status = kExitFindings;  // fields to reset outweigh records left unjudged: a repair has work either way
+  } else if (!summary.held.empty()) {
+    o.err << "scan again later for the held records\n";
+    status = kExitLeft;
   }
-  if (summary.noCompany && summary.findings == 0) {
-    std::cerr << "kvfix207-cli: " << dir << ": no company here (no module information file); nothing was scanned\n";
-    return kExitEarly;
-  }
-  // Fields to reset outweigh records left unjudged: a repair has work either way.
-  if (summary.findings > 0) return kExitFindings;
-  if (!summary.held.empty()) {
-    std::cerr << "scan again later for the held records\n";
-    return kExitLeft;
-  }
-  return kExitOk;
-}
-
-// Checks one company; `company` (UTF-8) begins every output line under --all.
-int CheckOne(const std::string& dir, bool json, const std::string& company, app::CheckSummary& summary) {
-  const std::string column = company.empty() ? std::string() : company + '\t';
-  std::string error;
-  const bool ok = app::CheckCompany(
-      dir,
-      [&](const app::CheckFinding& f) {
-        (json ? std::cerr : std::cout) << column << app::CheckLine(f) << '\n';
-        if (json) std::cout << app::CheckJson(f, company) << '\n';
-      },
-      summary, error);
-  const int status = !ok ? kExitEarly : (summary.damage > 0 ? kExitFindings : kExitOk);
-  if (json) std::cout << app::CheckSummaryJson(summary, status, platform::Cp874ToUtf8(error), company) << '\n';
-  std::cout.flush();
-  std::cerr << column << "checked " << summary.filesChecked << " files, " << summary.liveRecords << " live records: "
-            << summary.damage << " damage findings, " << summary.notes << " notes (" << summary.busyFiles
-            << " files busy)\n";
-  if (!ok) std::cerr << column << "kvfix207-cli: " << platform::Cp874ToUtf8(error) << "\n";
+  app::JsonLine closing = o.Object("summary");
+  closing.Number("files", summary.filesScanned)
+      .Number("live_records", summary.recordsScanned)
+      .Number("findings", summary.findings)
+      .Number("not_repaired", summary.notRepaired)
+      .Number("held", static_cast<int64_t>(summary.held.size()))
+      .Number("exit", status);
+  if (status == kExitEarly) closing.Text("error", error);
+  o.Write(closing);
+  o.Flush();
+  row = std::to_string(summary.filesScanned) + '\t' + std::to_string(summary.recordsScanned) + '\t' +
+        std::to_string(summary.findings) + '\t' + std::to_string(summary.held.size());
   return status;
 }
 
-// Of two exit statuses the one that says more is wrong: 1, then 4, then 3, then 0.
-int WorseStatus(int a, int b) {
-  auto rank = [](int s) { return s == kExitEarly ? 3 : s == kExitLeft ? 2 : s == kExitFindings ? 1 : 0; };
-  return rank(b) > rank(a) ? b : a;
+int Scan(const std::vector<std::string>& args) {
+  std::string dir;
+  bool json = false;
+  bool all = false;
+  uint64_t heldWaitSeconds = static_cast<uint64_t>(app::kScanHeldWaitMs / 1000);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--held-wait") {
+      if (!TakeHeldWait(args, i, heldWaitSeconds)) return Usage("--held-wait needs a number of seconds, 0..3600");
+    } else if (TakeOutputOption(a, json, all)) {
+    } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
+      return Usage(problem);
+    }
+  }
+  if (!all && dir.empty() && std::find(args.begin(), args.end(), std::string()) != args.end()) {
+    std::cerr << "kvfix207-cli: an empty path names no company directory\n";
+    return kExitEarly;
+  }
+  return RunCompanies("scan", all, json, dir, "files\tlive records\tto reset\theld",
+                      [&](const std::string& company, Output& o, std::string& row) {
+                        return ScanOne(company, heldWaitSeconds, o, row);
+                      });
+}
+
+// One company's check; `row` gets its counts.
+int CheckOne(const std::string& dir, uint64_t heldWaitSeconds, Output& o, std::string& row) {
+  app::CheckOptions options;
+  options.heldWaitMs = static_cast<int32_t>(heldWaitSeconds * 1000);
+  options.onWaiting = PrintWaiting;
+  app::CheckSummary summary;
+  std::string error;
+  const bool ok = app::CheckCompany(
+      dir,
+      [&o](const app::CheckFinding& f) {
+        o.lines << app::CheckLine(f) << '\n';
+        o.Write(o.Object("finding")
+                    .Text("file", f.file)
+                    .Text("kind", app::CheckKindName(f.kind))
+                    .Text("place", f.place)
+                    .Text("text", f.text)
+                    .Flag("damage", f.damage));
+      },
+      summary, error, options);
+  const int status = !ok ? kExitEarly : (summary.damage > 0 ? kExitFindings : kExitOk);
+  app::JsonLine closing = o.Object("summary");
+  closing.Number("files", summary.filesChecked)
+      .Number("live_records", summary.liveRecords)
+      .Number("damage", summary.damage)
+      .Number("notes", summary.notes)
+      .Number("busy_files", summary.busyFiles)
+      .Number("exit", status);
+  if (!ok) closing.Text("error", platform::Cp874ToUtf8(error));
+  o.Write(closing);
+  o.lines.flush();
+  o.err << "checked " << summary.filesChecked << " files, " << summary.liveRecords << " live records: "
+        << summary.damage << " damage findings, " << summary.notes << " notes (" << summary.busyFiles
+        << " files busy)\n";
+  if (!ok) o.err << "kvfix207-cli: " << platform::Cp874ToUtf8(error) << "\n";
+  o.Flush();
+  row = std::to_string(summary.filesChecked) + '\t' + std::to_string(summary.liveRecords) + '\t' +
+        std::to_string(summary.damage) + '\t' + std::to_string(summary.notes) + '\t' + std::to_string(summary.busyFiles);
+  return status;
 }
 
 int Check(const std::vector<std::string>& args) {
   bool json = false;
   bool all = false;
   std::string dir;
-  for (const std::string& a : args) {
-    if (a == "--json") {
-      json = true;
-    } else if (a == "--all") {
-      all = true;
-    } else if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) {
-      return Usage(problem);
+  uint64_t heldWaitSeconds = static_cast<uint64_t>(app::kScanHeldWaitMs / 1000);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--held-wait") {
+      if (!TakeHeldWait(args, i, heldWaitSeconds)) return Usage("--held-wait needs a number of seconds, 0..3600");
+    } else if (!TakeOutputOption(a, json, all)) {
+      if (const std::string problem = TakeDirectory(a, dir); !problem.empty()) return Usage(problem);
     }
   }
-  app::CheckSummary summary;
-  if (!all) {
-    if (dir.empty()) return Usage("check needs a company directory, or --all");
-    if (const std::string problem = ToCompanyPath(std::string(dir), dir); !problem.empty()) return Usage(problem);
-    return CheckOne(dir, json, {}, summary);
-  }
-  if (!dir.empty()) return Usage("check --all takes the companies of USERDRV.INI, not a directory");
-  std::vector<company::CompanyEntry> companies;
-  try {
-    if (!company::ReadCompanyList(companies)) {
-      std::cerr << "kvfix207-cli: no " << company::kCompanyListFile << " in the start directory\n";
-      return kExitEarly;
-    }
-  } catch (const platform::IoError& e) {
-    std::cerr << "kvfix207-cli: " << platform::Cp874ToUtf8(app::IoErrorMessage(e.code(), e.name())) << "\n";
-    return kExitEarly;
-  }
-  int worst = kExitOk;
-  std::vector<std::string> table;
-  for (const company::CompanyEntry& entry : companies) {
-    const std::string shown = platform::Cp874ToUtf8(entry.directory);
-    const int status = CheckOne(entry.directory, json, shown, summary);
-    worst = WorseStatus(worst, status);
-    table.push_back(shown + '\t' + std::to_string(summary.filesChecked) + '\t' + std::to_string(summary.liveRecords) +
-                    '\t' + std::to_string(summary.damage) + '\t' + std::to_string(summary.notes) + '\t' +
-                    std::to_string(summary.busyFiles) + '\t' + std::to_string(status));
-  }
-  std::cerr << "company\tfiles\tlive records\tdamage\tnotes\tbusy files\texit\n";
-  for (const std::string& row : table) std::cerr << row << '\n';
-  return worst;
+  return RunCompanies("check", all, json, dir, "files\tlive records\tdamage\tnotes\tbusy files",
+                      [&](const std::string& company, Output& o, std::string& row) {
+                        return CheckOne(company, heldWaitSeconds, o, row);
+                      });
 }
 
 int MakeDemo(const std::vector<std::string>& args) {

@@ -22,11 +22,13 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "app/Run.h"
 #include "app/Version.h"
 #include "cli/CliDialogs.h"
 #include "isam/Engine.h"
+#include "platform/Cp874.h"
 #include "platform/File.h"
 #include "support/Host.h"
 #include "support/TempDir.h"
@@ -317,6 +319,97 @@ TEST_F(CliTest, CheckAllGoesThroughTheCompanyList) {
   r = Cli("check --all");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Cli("check --all '" + good + "'").status, 2);
+}
+
+// JSON Lines parsed back: every line one object.
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+  std::vector<nlohmann::json> out;
+  for (const std::string& line : Lines(text)) {
+    out.push_back(nlohmann::json::parse(line, nullptr, false));
+    EXPECT_TRUE(out.back().is_object()) << line;
+  }
+  return out;
+}
+
+// scan --all and repair --all over a sound company, a damaged one (a Thai name with a
+// space) and a missing one: every line headed by its company, a table row each, the
+// worst status; repair --all asks once (No without a terminal: nothing changes), with
+// --yes repairs the list; --json carries the company in each object and a summary per
+// company.
+TEST_F(CliTest, ScanAndRepairAllGoThroughTheCompanyList) {
+  const std::string sound = dir_ + "/sound";
+  const std::string damaged = dir_ + "/บริษัท หนึ่ง";
+  const std::string gone = dir_ + "/gone";
+  ASSERT_EQ(Cli("make-demo --records 20 '" + sound + "'").status, 0);
+  ASSERT_EQ(Cli("repair --yes '" + sound + "'").status, 0);
+  ASSERT_EQ(Cli("make-demo --records 20 --seed 5 '" + damaged + "'").status, 0);
+  std::ofstream(dir_ + "/start/USERDRV.INI", std::ios::binary)
+      << kv::platform::Utf8ToCp874("Sound;" + sound + "\r\nOne;" + damaged + "\r\nGone;" + gone + "\r\n");
+  const std::vector<std::string> order = {sound, damaged, gone};
+  auto statuses = [](const std::string& err) {  // the table's last column, per company
+    std::vector<std::string> out;
+    const std::vector<std::string> lines = Lines(err.substr(std::min(err.find("company\t"), err.size())));
+    for (size_t i = 1; i < lines.size(); ++i) out.push_back(lines[i].substr(lines[i].rfind('\t') + 1));
+    return out;
+  };
+  const Result scan = Cli("scan '" + damaged + "'");
+  ASSERT_EQ(scan.status, 3);
+  std::vector<std::string> headed;  // the scan's lines under --all
+  for (const std::string& line : Lines(scan.out)) headed.push_back(damaged + "\t" + line);
+  const struct {
+    const char* args;
+    int status;
+    std::vector<std::string> each;  // per company
+    std::vector<std::string> heads;  // the companies whose lines stdout holds, in order
+  } rows[] = {
+      {"scan --all", 1, {"0", "3", "1"}, {damaged}},
+      {"repair --all", 1, {}, {}},  // asked once, No: nothing runs
+      {"repair --all --yes", 1, {"0", "0", "1"}, {sound, damaged, gone}},
+      {"scan --all", 1, {"0", "0", "1"}, {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args);
+    const Result r = Cli(row.args);
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_EQ(statuses(r.err), row.each) << r.err;
+    std::vector<std::string> heads;
+    for (const std::string& line : Lines(r.out)) {
+      const std::string head = line.substr(0, line.find('\t'));
+      if (heads.empty() || heads.back() != head) heads.push_back(head);
+    }
+    EXPECT_EQ(heads, row.heads) << r.out;
+    if (row.args == std::string("scan --all") && !row.heads.empty()) {
+      EXPECT_EQ(Lines(r.out), headed);
+    }
+    if (row.args == std::string("repair --all")) {
+      size_t asked = 0;
+      for (size_t at = 0; (at = r.err.find("-> No", at)) != std::string::npos; ++at) ++asked;
+      EXPECT_EQ(asked, 1u) << r.err;
+    }
+  }
+  // Made damaged again, the JSON form: the same lines as objects, each naming its company.
+  fs::remove_all(damaged);
+  ASSERT_EQ(Cli("make-demo --records 20 --seed 5 '" + damaged + "'").status, 0);
+  for (const char* args : {"scan --all --json", "repair --all --yes --json"}) {
+    SCOPED_TRACE(args);
+    const Result r = Cli(args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    std::vector<std::string> summaries;
+    size_t fields = 0;
+    for (const nlohmann::json& j : JsonLines(r.out)) {
+      if (j["type"] == "summary") {
+        summaries.push_back(j["company"]);
+        EXPECT_EQ(j["exit"], j["company"] == sound ? 0 : j["company"] == gone ? 1 : std::string(args)[0] == 's' ? 3 : 0) << j;
+      } else {
+        EXPECT_EQ(j["company"], damaged) << j;
+        EXPECT_EQ(j["type"], std::string(args)[0] == 's' ? "finding" : "field") << j;
+        EXPECT_EQ(j["bytes"].get<std::string>().size(), 20u) << j;
+        ++fields;
+      }
+    }
+    EXPECT_EQ(summaries, order);
+    EXPECT_EQ(fields, Lines(scan.out).size());
+  }
 }
 
 // With only PO's information file the repair skips the other modules: the scan lists
@@ -631,7 +724,13 @@ TEST_F(CliTest, AScanBesideAHeldRecordNamesItAndExitsFourWithoutDamage) {
     const auto t0 = std::chrono::steady_clock::now();
     r = Cli("scan --held-wait " + std::to_string(row.heldWait) + " '" + Company() + "'");
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    // The check beside the same station: the record named busy, never damage.
+    const Result c = Cli("check --held-wait " + std::to_string(row.heldWait) + " '" + Company() + "'");
     if (row.hold) station.UnlockSlot(block, std::stoi(record));
+    EXPECT_EQ(c.status, 0) << c.out << c.err;
+    EXPECT_EQ(c.out, row.hold ? file + ".DAT\tBUSY\tslot " + record + "\tnote: record " + record +
+                                    " is held by another station: read around, not judged\n"
+                              : "");
     EXPECT_EQ(r.status, row.status) << r.err;
     EXPECT_LT(took, row.heldWait + 5.0);
     EXPECT_EQ(Lines(r.out), row.status == 3 ? others : std::vector<std::string>{});
@@ -723,10 +822,23 @@ TEST_F(CliTest, UndoGivesBackWhatTheRepairChanged) {
   EXPECT_EQ(walked(), repaired) << "asking and the dry run wrote something";
   EXPECT_EQ(reports(), 1);
 
-  r = Cli("undo --yes '" + report + "'");
+  // --json: an object per field, the summary last; the text lines on standard error.
+  r = Cli("undo --yes --json '" + report + "'");
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(walked(), before);
   EXPECT_NE(r.err.find("undo report: " + Company() + "/KVFIX207-UNDO-"), std::string::npos) << r.err;
+  const std::vector<nlohmann::json> objects = JsonLines(r.out);
+  ASSERT_EQ(objects.size(), listed.size() + 1) << r.out;
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const nlohmann::json& j = objects[i];
+    EXPECT_EQ(j["type"], "field");
+    EXPECT_EQ(listed[i], j["file"].get<std::string>() + "\t" + std::to_string(j["record"].get<int>()) + "\t" +
+                             std::to_string(j["offset"].get<int>()) + "\t" + j["outcome"].get<std::string>());
+    EXPECT_NE(r.err.find(listed[i] + "\n"), std::string::npos) << listed[i];
+  }
+  EXPECT_EQ(objects.back()["type"], "summary");
+  EXPECT_EQ(objects.back()["put_back"], listed.size());
+  EXPECT_EQ(objects.back()["exit"], 0);
   // A second undo: every field holds its original bytes already, which is done.
   r = Cli("undo --yes '" + report + "'");
   EXPECT_EQ(r.status, 0) << r.err;
