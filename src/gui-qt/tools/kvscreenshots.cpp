@@ -128,7 +128,7 @@ void MessageDialogs() {
   }
   {
     // The undo from the company list: its question and its outcome.
-    kv::desktop::UndoableReport report{"", "09/12/2569 21:55:59", 38, 3};
+    kv::desktop::UndoableReport report{"", "09/12/2026 21:55:59", 38, 3};
     AskForYesNoDialog q(1, kv::gui::FromCp874(kv::ui::ApplyQuestionRule(kv::desktop::UndoFromMenuQuestion(report))));
     Shoot(&q, QStringLiteral("question-undo"));
     DisplayMessageDialog d(3, QString::fromUtf8("หยุดการย้อนการแก้ไขตามที่สั่งแล้ว (นำค่าเดิมกลับคืน 35 รายการ)\n"
