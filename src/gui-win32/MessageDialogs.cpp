@@ -80,6 +80,7 @@ namespace {
 // layout gives other letters on these keys), its virtual key or its character.
 bool IsAccessKey(const MSG& msg, char letter) {
   if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) {
+    if ((msg.lParam & (1 << 30)) != 0) return false;  // the key held down: once is enough
     return desktop::AccessLetterOfScanCode(static_cast<unsigned>((msg.lParam >> 16) & 0xFF)) == letter ||
            msg.wParam == static_cast<WPARAM>(letter);
   }
@@ -230,7 +231,13 @@ void DisplayMessageDialog::PlaceButtons() {
 
 void DisplayMessageDialog::OnCommand(int id, int /*code*/, HWND /*control*/) {
   if (id == IDOK) EndModal(IDOK);
-  if (id == kReportId && openReport_) openReport_();
+  // The viewer's start may handle window messages: a second press meanwhile is not a
+  // second viewer.
+  if (id == kReportId && openReport_ && !opening_) {
+    opening_ = true;
+    openReport_();
+    opening_ = false;
+  }
 }
 
 bool DisplayMessageDialog::PreTranslate(MSG& msg) {

@@ -88,6 +88,7 @@ class DisplayMessageDialog : public SmallDialog {
 
  private:
   std::function<void()> openReport_;
+  bool opening_ = false;
 };
 
 // AskForYesNo: "Confirm". Kind 1 shows the question icon with "&Yes" default and
