@@ -2,8 +2,11 @@
 # Drives the Windows desktop program kvfix207.exe under Wine on a private X server
 # (Xvfb with openbox) by keys, as a person would, on a demo company: the company is
 # chosen by Enter, "y" answers the technical-support question, Enter on "Fix..." and on
-# the question that follows, and Enter closes the result. Then the company's files are
-# checked: a scan finds no unsound field left, and the repair report exists. A second run,
+# the question that follows, and Enter closes the result. Then the company's files are checked: a scan
+# finds no unsound field left, and the repair report exists. The company list's menu
+# (Shift+F10, U) then undoes the repair: the walked files are back byte for byte, and
+# the menu's undo is off once nothing is left to undo. The list's "open the last report"
+# (Shift+F10, O) opens the undo's report in Notepad (the last step). A second run,
 # waiting for a record another station holds, is stopped by Esc (exit status 1, damage left). Any step
 # that fails stops the script with a message and a picture of the screen.
 #   bash scripts/test-windows-desktop.sh      (builds kvfix207.exe first when needed)
@@ -48,6 +51,9 @@ cli make-demo --records "${KV_DEMO_RECORDS:-2000}" "$company" >/dev/null 2>&1 ||
 before=$( (cli scan "$company" 2>/dev/null || true) | wc -l)
 [ "$before" -gt 0 ] || fail "the demo company has no damaged amounts to repair"
 printf 'Demo;%s\r\n' "$(winepath -w "$company")" >"$start/USERDRV.INI"
+# The walked data and index files as made, for the undo.
+mkdir -p "$work/before"
+cp "$company"/*FILE*.DAT "$company"/*FILE*.IX "$work/before/"
 
 t0=$(date +%s)
 APPDATA=$(winepath -w "$work/appdata") TEMP=$(winepath -w "$work/temp") wine_run "$start" "$exe"
@@ -70,6 +76,43 @@ after=$( (cli scan "$company" 2>/dev/null || true) | wc -l)
 [ "$after" = 0 ] || fail "$after unsound fields left after the repair"
 ls "$company"/KVFIX207-*.LOG >/dev/null 2>&1 || fail "no repair report in the company directory"
 echo "test-windows-desktop: kvfix207.exe repaired $before unsound fields by keys under Wine in $((t1 - t0)) s; a scan finds none left; report $(basename "$(ls "$company"/KVFIX207-*.LOG | head -1)")"
+
+# The undo from the company list by keys: Shift+F10, U, Enter on the question (which
+# names the repair's date and fields), Enter on the outcome, Esc on the list that shows
+# again.
+t0=$(date +%s)
+APPDATA=$(winepath -w "$work/appdata") TEMP=$(winepath -w "$work/temp") wine_run "$start" "$exe"
+press '^Select Directory$' shift+F10 || fail "undo: the company list did not take Shift+F10"
+sleep 0.5
+xdotool key u
+wait_window '^Confirm$' 20 >/dev/null || fail "undo: U in the list's menu did not ask"
+capture '^Confirm$' "$root/out/windows-desktop-undo-question.png" || true
+answer '^Confirm$' Return '^(Information|Warning)$' || fail "undo: the question did not take Enter"
+capture '^(Information|Warning)$' "$root/out/windows-desktop-undo-outcome.png" || true
+answer '^(Information|Warning)$' Return '^Select Directory$' || fail "undo: no company list after the outcome"
+# Nothing is left to undo: U in the menu does nothing, Esc closes the menu and the list.
+press '^Select Directory$' shift+F10 || fail "undo: the list did not take Shift+F10 again"
+sleep 0.5
+xdotool key u
+sleep 1
+xdotool search --onlyvisible --name '^Confirm$' >/dev/null 2>&1 && fail "undo: the menu offered an undo with nothing left to undo"
+# Esc closes the menu (if the U left it open) and then the list.
+for _ in 1 2 3; do
+  xdotool search --onlyvisible --name '^Select Directory$' >/dev/null 2>&1 || break
+  xdotool key Escape
+  sleep 1
+done
+window_gone '^Select Directory$' 10 || fail "undo: the list did not take Esc"
+for _ in $(seq 1 100); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.2; done
+rc=0
+wait "$run_pid" || rc=$?
+t1=$(date +%s)
+[ "$rc" = 0 ] || fail "undo: kvfix207.exe ended with $rc"
+for f in "$work/before"/*; do
+  cmp -s "$f" "$company/$(basename "$f")" || fail "undo: $(basename "$f") differs from before the repair"
+done
+ls "$company"/KVFIX207-UNDO-*.LOG >/dev/null 2>&1 || fail "undo: no undo report"
+echo "test-windows-desktop: the undo from the company list by keys gave $(ls "$work/before" | wc -l) walked files back byte for byte in $((t1 - t0)) s; the menu's undo is off afterwards"
 
 # The stop: Esc on the main window mid-run. Another station holds the lock of the first
 # damaged record, so the run waits there (up to its 30 s held-record wait) however fast
@@ -114,3 +157,14 @@ wait "$run_pid" || rc=$?
 left=$( (cli scan "$big" 2>/dev/null || true) | wc -l)
 [ "$left" -gt 0 ] || fail "stop: nothing left for the next run"
 echo "test-windows-desktop: Esc stopped a run waiting for $held_file record $held_record (held by another station): exit 1, $left unsound fields left for the next run"
+
+# "เปิดรายงานล่าสุด... (O)" from the company list's menu opens the company's newest report
+# (the undo's) in the viewer, Notepad under Wine. Last, as the viewer keeps the focus;
+# the prefix's processes end with the script.
+printf 'Demo;%s\r\n' "$(winepath -w "$company")" >"$start/USERDRV.INI"
+APPDATA=$(winepath -w "$work/appdata") TEMP=$(winepath -w "$work/temp") wine_run "$start" "$exe"
+press '^Select Directory$' shift+F10 || fail "open report: the company list did not take Shift+F10"
+sleep 0.5
+xdotool key o
+wait_window 'KVFIX207-UNDO-.*LOG' 30 >/dev/null || fail "open report: O in the list's menu opened no viewer on the newest report"
+echo "test-windows-desktop: the list's menu opened the newest report ($(basename "$(ls -t "$company"/KVFIX207-UNDO-*.LOG | head -1)")) in Notepad"

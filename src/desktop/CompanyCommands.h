@@ -5,18 +5,30 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <span>
+#include <string>
 
 namespace kv::desktop {
 
-enum class CompanyCommand { kSelect, kEdit, kInsert, kDelete, kMoveUp, kMoveDown, kTemplate };
+enum class CompanyCommand { kSelect, kEdit, kInsert, kDelete, kMoveUp, kMoveDown, kTemplate, kUndoLast, kOpenLastReport };
 
 // Keys as a PC keyboard labels them; kEnter is either Enter key.
 enum class CommandKey { kNone, kEnter, kF5, kF7, kF8, kF9, kF10, kInsert, kDelete };
 
 // When the grid's menu offers a command for its current row. The keys run every command
-// on every row: the selection itself refuses what a row does not allow.
-enum class EnabledWhen { kAlways, kRowHasDirectory };
+// on every row: the selection itself refuses what a row does not allow. The report
+// commands have no key beside their menu letter (&U, &O).
+enum class EnabledWhen { kAlways, kRowHasDirectory, kRowHasUndoableReport, kRowHasReport };
+
+// What the menu knows of its row when it opens.
+struct RowState {
+  bool hasDirectory = false;
+  bool hasUndoableReport = false;  // desktop::FindUndoableReport found one
+  bool hasReport = false;          // desktop::LatestReport found one
+  std::string undoWhyNot;          // CP874: why there is nothing to undo
+  std::string reportWhyNot;        // CP874: why there is no report
+};
 
 struct CompanyCommandEntry {
   CompanyCommand command;
@@ -27,6 +39,13 @@ struct CompanyCommandEntry {
   bool separatorBefore;         // in the menu
   bool checkedForTemplate;      // checked when the row has a report template
 };
+
+inline constexpr size_t kCompanyCommandCount = 9;
+
+// The menu's access letter of `entry` (the letter after "&" in its caption, upper case),
+// 0 for none: the report commands have theirs, which the Thai layout's letters on the
+// same key choose too (AccessLetterOfCharacter).
+char AccessLetterOf(const CompanyCommandEntry& entry);
 
 // In menu order; "เลือก" is the menu's default.
 std::span<const CompanyCommandEntry> CompanyCommands();
@@ -40,9 +59,20 @@ inline const char* CaptionFor(const CompanyCommandEntry& entry, bool rowEmpty) {
   return rowEmpty ? entry.emptyRowCaption : entry.caption;
 }
 
-// Whether the menu offers `entry` for a row with or without a directory.
+// Whether the menu offers `entry` for a row.
+bool EnabledFor(const CompanyCommandEntry& entry, const RowState& row);
 inline bool EnabledFor(const CompanyCommandEntry& entry, bool rowHasDirectory) {
-  return entry.enabledWhen == EnabledWhen::kAlways || rowHasDirectory;
+  RowState row;
+  row.hasDirectory = rowHasDirectory;
+  return EnabledFor(entry, row);
 }
+
+// The menu's caption of `entry` for a row (CP874): CaptionFor, and for a report command
+// the menu does not offer, the reason after it ("... (&U) : ยังไม่มีรายงาน...").
+std::string MenuCaption(const CompanyCommandEntry& entry, bool rowEmpty, const RowState& row);
+
+// The state of the row whose directory is `directory` (CP874): the directory set, and
+// the reports found there.
+RowState RowStateOf(const std::string& directory);
 
 }  // namespace kv::desktop

@@ -1,12 +1,13 @@
 // What the desktop programs' Dialogs share beyond their windows: the main window's hooks
-// into the run's pending-messages moment and into a close request, and the error help
-// kept for the next error message.
+// into the run's pending-messages moment and into a close request, the error help kept
+// for the next error message, and the report a run's result names.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <utility>
 
+#include "desktop/Reports.h"
 #include "ui/Dialogs.h"
 
 namespace kv::desktop {
@@ -35,10 +36,29 @@ class DesktopDialogs : public ui::Dialogs {
     return true;
   }
 
+  // A message shown while `resultReport` is set and returns a path: an information or a
+  // warning (a run shows those only for its result) gets the line that names the
+  // report after its text, and the button that opens it.
+  void DisplayMessage(int kind, const std::string& text) final {
+    std::string report;
+    if (resultReport && (kind == ui::kInformation || kind == ui::kWarning)) report = resultReport();
+    ShowResult(kind, text, report);
+  }
+  // A result: `text`, then (with a report) the line `label` + the report's path and the
+  // button that opens it. CP874.
+  void ShowResult(int kind, const std::string& text, const std::string& reportPath,
+                  const std::string& label = ReportLabel()) {
+    ShowMessage(kind, reportPath.empty() ? text : text + "\n" + label + reportPath, reportPath);
+  }
+
   std::function<void()> beforePendingMessages;
   std::function<void()> closeRequested;
+  std::function<std::string()> resultReport;
 
  protected:
+  // The message box: `text` as shown (CP874); with a `reportPath`, its button "เปิดรายงาน"
+  // calls OpenReport.
+  virtual void ShowMessage(int kind, const std::string& text, const std::string& reportPath) = 0;
   virtual void HandlePendingEvents() = 0;
   virtual void QuitEventLoop() = 0;
   // The kept help for a message of `kind` (CP874): handed to the next error message

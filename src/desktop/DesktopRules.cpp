@@ -15,20 +15,49 @@ ScreenPoint KeptOnScreen(ScreenPoint wanted, int width, int height, const Screen
   return {x, y};
 }
 
-YesNoAnswer YesNoOfCharacter(char32_t c) {
-  switch (c) {
-    case U'y': case U'Y': case U'\u0E31': case U'\u0E4D': return YesNoAnswer::kYes;  // ั ํ on the Y key
-    case U'n': case U'N': case U'\u0E37': case U'\u0E4C': return YesNoAnswer::kNo;   // ื ์ on the N key
-    default: return YesNoAnswer::kNone;
+namespace {
+
+struct AccessKey {
+  char letter;
+  unsigned scanCode;
+  char32_t thai;
+  char32_t thaiShifted;
+};
+
+// The standard Thai layout's letters on the keys of the access letters the program uses.
+constexpr AccessKey kAccessKeys[] = {
+    {'Y', 0x15, U'\u0E31', U'\u0E4D'},  // ั ํ
+    {'N', 0x31, U'\u0E37', U'\u0E4C'},  // ื ์
+    {'O', 0x18, U'\u0E19', U'\u0E2F'},  // น ฯ
+    {'U', 0x16, U'\u0E35', U'\u0E4A'},  // ี ๊
+    {'K', 0x25, U'\u0E32', U'\u0E29'},  // า ษ
+};
+
+}  // namespace
+
+char AccessLetterOfCharacter(char32_t c) {
+  if (c >= U'a' && c <= U'z') c -= U'a' - U'A';
+  for (const AccessKey& key : kAccessKeys) {
+    if (c == static_cast<char32_t>(key.letter) || c == key.thai || c == key.thaiShifted) return key.letter;
   }
+  return 0;
 }
 
-YesNoAnswer YesNoOfScanCode(unsigned scanCode) {
-  constexpr unsigned kScanY = 0x15;
-  constexpr unsigned kScanN = 0x31;
-  if (scanCode == kScanY) return YesNoAnswer::kYes;
-  if (scanCode == kScanN) return YesNoAnswer::kNo;
-  return YesNoAnswer::kNone;
+char AccessLetterOfScanCode(unsigned scanCode) {
+  for (const AccessKey& key : kAccessKeys) {
+    if (scanCode == key.scanCode) return key.letter;
+  }
+  return 0;
 }
+
+namespace {
+YesNoAnswer YesNoOfLetter(char letter) {
+  return letter == 'Y' ? YesNoAnswer::kYes : letter == 'N' ? YesNoAnswer::kNo : YesNoAnswer::kNone;
+}
+}  // namespace
+
+YesNoAnswer YesNoOfCharacter(char32_t c) { return YesNoOfLetter(AccessLetterOfCharacter(c)); }
+
+YesNoAnswer YesNoOfScanCode(unsigned scanCode) { return YesNoOfLetter(AccessLetterOfScanCode(scanCode)); }
 
 }  // namespace kv::desktop

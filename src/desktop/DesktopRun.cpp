@@ -1,10 +1,14 @@
 #include "desktop/DesktopRun.h"
 
+#include <array>
 #include <exception>
 #include <utility>
 
+#include "app/Undo.h"
+#include "platform/Cp874.h"
 #include "platform/PlainFile.h"
 #include "platform/System.h"
+#include "ui/NumberText.h"
 
 namespace kv::desktop {
 
@@ -56,6 +60,7 @@ DesktopRun::DesktopRun(RunControl& run, DesktopDialogs& dialogs, WindowProgress&
 DesktopRun::~DesktopRun() {
   dialogs_.closeRequested = nullptr;
   dialogs_.beforePendingMessages = nullptr;
+  dialogs_.resultReport = nullptr;
   StopEngine();
 }
 
@@ -75,13 +80,19 @@ bool DesktopRun::Guarded(const std::function<void()>& step) {
   return false;
 }
 
-bool DesktopRun::Startup(const std::function<std::string()>& chooseCompany) {
+bool DesktopRun::Startup(const std::function<CompanyChoice()>& chooseCompany) {
   inFix_ = true;  // no close while start-up runs
   bool ready = false;
   Guarded([&] {
+    CompanyChoice choice = chooseCompany();
+    while (!choice.undoReport.empty()) {
+      Undo(choice);
+      if (closeRequested_) return;  // the close box during the undo: the program ends
+      choice = chooseCompany();
+    }
     // No company chosen: the program ends at once, without a word (no engine runs yet;
     // stopping it does nothing).
-    const std::string dir = chooseCompany();
+    const std::string dir = choice.directory;
     if (dir.empty()) return;
     hooks_.showCompany(dir);
     ready = run_.Startup(dir);
@@ -102,8 +113,11 @@ void DesktopRun::Fix() {
     running_ = true;
     hooks_.beginRunning();
   };
+  // The result names the report the run wrote (not an earlier one).
+  dialogs_.resultReport = [this] { return running_ ? run_.ReportPath() : std::string(); };
   bool finished = false;
   const bool ended = !Guarded([&] { finished = run_.Fix(progress_); });
+  dialogs_.resultReport = nullptr;
   dialogs_.beforePendingMessages = nullptr;
   inFix_ = false;
   running_ = false;
@@ -116,6 +130,7 @@ void DesktopRun::Fix() {
 }
 
 bool DesktopRun::MayClose() {
+  if (undoing_) closeRequested_ = true;
   if (running_) RequestStop();
   if (inFix_ || running_) return false;
   StopEngine();
@@ -123,9 +138,112 @@ bool DesktopRun::MayClose() {
 }
 
 void DesktopRun::RequestStop() {
+  if (undoing_) {
+    if (!undoStop_) progress_.ShowStatus(platform::Th("กำลังหยุด: ทำระเบียนที่อยู่ในมือให้เสร็จก่อน"));
+    undoStop_ = true;
+    return;
+  }
   if (progress_.StopRequested()) return;
   progress_.RequestStop();
   progress_.ShowStopping();
+}
+
+namespace {
+
+// The undo's progress on the window's line: the waits for records another station
+// holds, and the stop that "ยกเลิก", Esc and the close box ask for.
+class UndoProgress : public modules::ProgressSink {
+ public:
+  UndoProgress(WindowProgress& window, const bool& stop) : window_(window), stop_(stop) {}
+
+ protected:
+  void OnWaiting(std::string_view file, int32_t record, int round, int rounds) override {
+    if (!stop_) window_.ShowStatus(app::RunStatus::Waiting(file, record, round, rounds));
+    window_.Pump();
+  }
+  void OnWaitingForLock(std::string_view file, int32_t error, uint64_t waitedMs) override {
+    if (!stop_) window_.ShowStatus(app::RunStatus::WaitingForLock(file, error, waitedMs));
+    window_.Pump();
+  }
+  void OnIdle() override { window_.Pump(); }
+  bool PollStop() const override { return stop_; }
+
+ private:
+  WindowProgress& window_;
+  const bool& stop_;
+};
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// What the fields left were, by reason: "LOCKED 2, CHANGED SINCE 1".
+std::string LeftReasons(const std::array<int64_t, 8>& byOutcome) {
+  std::string text;
+  for (size_t i = 0; i < byOutcome.size(); ++i) {
+    const auto outcome = static_cast<app::UndoOutcome>(i);
+    if (byOutcome[i] == 0 || outcome == app::UndoOutcome::kPutBack || outcome == app::UndoOutcome::kAlreadyBack) continue;
+    if (!text.empty()) text += ", ";
+    text += std::string(app::UndoOutcomeText(outcome)) + " " + ui::IntToText(byOutcome[i]);
+  }
+  return text;
+}
+
+}  // namespace
+
+void DesktopRun::Undo(const CompanyChoice& choice) {
+  if (!dialogs_.AskForYesNo(ui::Question::kUndo, choice.undoQuestion)) return;
+  // "ยกเลิก", Esc and the close box stop the undo as they stop a run.
+  running_ = undoing_ = true;
+  undoStop_ = false;
+  hooks_.showCompany(choice.directory);
+  hooks_.beginUndo();
+  progress_.ShowBar(0);
+  progress_.ShowStatus(platform::Th("กำลังย้อนการแก้ไขตามรายงาน ") + BaseName(choice.undoReport));
+  progress_.Pump();
+  UndoProgress progress(progress_, undoStop_);
+  app::UndoRun undo(dialogs_);
+  std::array<int64_t, 8> byOutcome{};
+  std::string error;
+  bool ran = false;
+  Guarded([&] {
+    if (!undo.Prepare(choice.undoReport, error)) {
+      dialogs_.ShowError(platform::Th("ย้อนการแก้ไขไม่ได้ ไม่ได้เขียนสิ่งใด: ") + platform::Utf8ToCp874(error));
+      return;
+    }
+    try {
+      undo.PutBack(false, [&](const app::UndoLine& line) { ++byOutcome[static_cast<size_t>(line.outcome)]; }, &progress);
+      ran = true;
+    } catch (const app::ReportCreateError& e) {
+      dialogs_.ShowError(e.Message());
+    } catch (const ui::EndRun&) {
+      ran = true;  // a lock question answered No: what was done is in the report
+    }
+  });
+  undo.Close();
+  exitCode_ = 0;  // the undo does not decide how the program ends
+  progress_.ShowBar(ran ? app::RunStatus::BarMaximum() : 0);
+  progress_.ShowStatus({});
+  if (ran) {
+    std::string text = platform::Th(undoStop_ ? "หยุดการย้อนการแก้ไขตามที่สั่งแล้ว (นำค่าเดิมกลับคืน "
+                                              : "ย้อนการแก้ไขเสร็จแล้ว (นำค่าเดิมกลับคืน ") +
+                       ui::IntToText(undo.PutBackCount()) + platform::Th(" รายการ");
+    if (undo.AlreadyBackCount() > 0) {
+      text += platform::Th(", คืนไว้ก่อนแล้ว ") + ui::IntToText(undo.AlreadyBackCount()) + platform::Th(" รายการ");
+    }
+    text += ")";
+    if (undo.LeftCount() > 0) {
+      text += "\n" + platform::Th("เหลือ ") + ui::IntToText(undo.LeftCount()) +
+              platform::Th(" รายการที่ยังไม่ได้คืน (") + LeftReasons(byOutcome) +
+              platform::Th(") โปรดลองใหม่ภายหลัง");
+    }
+    const int kind = undo.LeftCount() > 0 || undoStop_ ? ui::kWarning : ui::kInformation;
+    dialogs_.ShowResult(kind, text, undo.ReportPath(), platform::Th("รายงานการย้อนการแก้ไข: "));
+  }
+  running_ = undoing_ = false;
+  undoStop_ = false;
+  hooks_.endUndo();
 }
 
 void DesktopRun::StopEngine() {

@@ -10,6 +10,7 @@
 
 #include "app/Run.h"
 #include "modules/Progress.h"
+#include "desktop/CompanyReports.h"
 #include "desktop/DesktopDialogs.h"
 
 namespace kv::desktop {
@@ -22,6 +23,8 @@ class RunControl {
   virtual bool Fix(modules::ProgressSink& progress) = 0;
   virtual void Close() = 0;
   virtual int ExitCode() const = 0;
+  // The report the last Fix() wrote (CP874), empty when none.
+  virtual std::string ReportPath() const { return {}; }
 };
 
 class RepairRunControl : public RunControl {
@@ -31,6 +34,7 @@ class RepairRunControl : public RunControl {
   bool Fix(modules::ProgressSink& progress) override { return run_.Fix(progress); }
   void Close() override { run_.Close(); }
   int ExitCode() const override { return run_.ExitCode(); }
+  std::string ReportPath() const override { return run_.ReportPath(); }
 
  private:
   app::RepairRun& run_;
@@ -48,6 +52,10 @@ class WindowProgress : public modules::ProgressSink {
  public:
   // Shows that a stop was asked for; the run stops at its next check.
   void ShowStopping() { SetStatus(app::RunStatus::Stopping(RepairCount())); }
+  // For work beside the repair (an undo) that shows itself on the same line and bar.
+  void ShowStatus(const std::string& cp874) { SetStatus(cp874); }
+  void ShowBar(int value) { SetBar(value); }
+  void Pump() { HandleEvents(); }
 
  protected:
   void OnStep(std::string_view module, std::string_view file) override;
@@ -93,6 +101,10 @@ class DesktopRun {
     std::function<void()> waitAgain;     // answered No: the buttons as before
     std::function<void()> close;         // the run is over: the window closes now
     std::function<void()> closeLater;    // once control is back in the event loop
+    // An undo from the company list: the window shows for it (title, bar, "ยกเลิก" to
+    // stop, "Fix..." off), and hides again when it is over.
+    std::function<void()> beginUndo;
+    std::function<void()> endUndo;
   };
 
   DesktopRun(RunControl& run, DesktopDialogs& dialogs, WindowProgress& progress, Hooks hooks);
@@ -101,7 +113,8 @@ class DesktopRun {
   // `chooseCompany` returns the chosen company directory (CP874) or empty. True when
   // the window is to be shown; otherwise the program ends with ExitCode() (the engine
   // already stopped).
-  bool Startup(const std::function<std::string()>& chooseCompany);
+  // A choice of an undo runs it (see Undo) and asks again.
+  bool Startup(const std::function<CompanyChoice()>& chooseCompany);
   // "Fix...": the run, its result or the error that ended it, then the close; after a
   // No the window waits as before.
   void Fix();
@@ -120,6 +133,9 @@ class DesktopRun {
   // Runs a step of start-up or of the run; false when an end of the run or an error
   // stopped it (the error shown, the exit code set).
   bool Guarded(const std::function<void()>& step);
+  // The undo of a repair report: its question, the undo with the window's bar, status
+  // line and stop, and the outcome (put back, left and why, the undo report).
+  void Undo(const CompanyChoice& choice);
 
   RunControl& run_;
   DesktopDialogs& dialogs_;
@@ -129,6 +145,8 @@ class DesktopRun {
   bool running_ = false;
   bool closeRequested_ = false;
   bool engineStopped_ = false;
+  bool undoing_ = false;
+  bool undoStop_ = false;
   int exitCode_ = 0;
 };
 

@@ -57,9 +57,14 @@ SmallDialogLayout LayOutSmallDialog(const SmallDialogInput& in) {
   const int buttonWidth = S(kSmallDialogButtonWidth);
   const int buttonHeight = S(kSmallDialogButtonHeight);
   if (in.buttonCount >= 2) {
-    const int left = (clientWidth - S(2 * kSmallDialogButtonWidth + kSmallDialogButtonGap)) / 2;
+    const int secondWidth = std::max(buttonWidth, in.secondButtonWidth);
+    const int rowWidth = buttonWidth + S(kSmallDialogButtonGap) + secondWidth;
+    // A wide second button widens a narrow dialog rather than leaving its edge.
+    clientWidth = std::max(clientWidth, rowWidth + 2 * S(kIconLeft));
+    out.clientWidth = clientWidth;
+    const int left = (clientWidth - rowWidth) / 2;
     out.buttons[0] = {left, top, buttonWidth, buttonHeight};
-    out.buttons[1] = {left + S(kSmallDialogButtonWidth + kSmallDialogButtonGap), top, buttonWidth, buttonHeight};
+    out.buttons[1] = {left + buttonWidth + S(kSmallDialogButtonGap), top, secondWidth, buttonHeight};
   } else {
     out.buttons[0] = {(clientWidth - buttonWidth) / 2, top, buttonWidth, buttonHeight};
   }

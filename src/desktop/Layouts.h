@@ -57,7 +57,8 @@ struct SmallDialogInput {
   int lineSpacing = 0;   // what each further line adds
   int textSlack = 0;     // what the text's control needs beyond the text's width
   int detailsHeight = 0; // 0: no details area
-  int buttonCount = 1;   // OK; or Yes and No
+  int buttonCount = 1;   // OK; or Yes and No; or OK and "เปิดรายงาน"
+  int secondButtonWidth = 0;  // the second button's text needs this much (0: the standard width)
   // The support warning line's size; 0 × 0: none. `warningWithinDialog`: a line wider
   // than the dialog is cut to its width (a window system that clips a control's text to
   // the control would otherwise lose both of its ends).
@@ -79,7 +80,7 @@ struct SmallDialogLayout {
   Rect icon;
   Rect text;
   Rect details;  // empty without a details area
-  std::array<Rect, 2> buttons{};  // OK, or Yes and No
+  std::array<Rect, 2> buttons{};  // OK, or Yes and No, or OK and "เปิดรายงาน"
   Rect warning;  // empty without the warning line
 };
 

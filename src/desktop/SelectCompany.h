@@ -5,19 +5,20 @@
 #include <string>
 
 #include "company/Settings.h"
+#include "desktop/DesktopRun.h"
 #include "ui/Dialogs.h"
 
 namespace kv::desktop {
 
 // Creates a `CompanyWindow` (the front end's OpenCompanyDialog), sets suppressAutoSelect,
 // runs SelectCompany and destroys the window. Returns SelectedDirectory (CP874) when a
-// company was chosen, else empty.
+// company was chosen, the undo its menu asked for, else nothing.
 template <class CompanyWindow>
-std::string SelectCompanyDirectoryWith(company::Settings& settings, ui::Dialogs& dialogs) {
+CompanyChoice SelectCompanyDirectoryWith(company::Settings& settings, ui::Dialogs& dialogs) {
   CompanyWindow window(settings, dialogs);
   window.Selection().suppressAutoSelect = true;
-  if (!window.SelectCompany()) return {};
-  return window.Selection().SelectedDirectory();
+  if (!window.SelectCompany()) return window.UndoChoice();
+  return CompanyChoice(window.Selection().SelectedDirectory());
 }
 
 }  // namespace kv::desktop

@@ -9,12 +9,12 @@
 #include "gui-qt/MessageDialogs.h"
 #include "gui-qt/PlaceDialog.h"
 #include "gui-qt/QtText.h"
-#include "ui/Recovery.h"
+#include "desktop/RecoveryWindow.h"
 
 namespace kv::gui {
 namespace {
 
-using W = ui::RecoveryWindow;
+using W = desktop::RecoveryWindow;
 
 QLabel* MakeLabel(const QString& text, int left, int top, bool bold, QWidget* parent) {
   auto* label = new QLabel(text, parent);

@@ -58,7 +58,9 @@ MainWindow::MainWindow(desktop::RunControl& run, QtDialogs& dialogs, QWidget* pa
                   cancel_->setEnabled(true);
                 },
             .close = [this] { close(); },
-            .closeLater = [this] { QTimer::singleShot(0, this, [this] { close(); }); }}) {
+            .closeLater = [this] { QTimer::singleShot(0, this, [this] { close(); }); },
+            .beginUndo = [this] { BeginUndo(); },
+            .endUndo = [this] { EndUndo(); }}) {
   setWindowTitle(QStringLiteral("Form1"));
   // The version, for a support person to quote: the window's tooltip (the mouse held
   // anywhere over it), so the layout stays as it is; the window manager owns the title bar.
@@ -126,6 +128,26 @@ MainWindow::~MainWindow() = default;
 void MainWindow::BeginRunning() {
   fix_->setEnabled(false);
   if (focusWidget() == nullptr || focusWidget() == fix_) cancel_->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::BeginUndo() {
+  // The window does the undo's work as it does the repair's: the bar, the line, "ยกเลิก"
+  // (and Esc, the close box) to stop it.
+  fix_->setEnabled(false);
+  cancel_->setEnabled(true);
+  show();
+  raise();
+  activateWindow();
+  cancel_->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::EndUndo() {
+  hide();
+  bar_->setValue(0);
+  status_->clear();
+  fix_->setEnabled(true);
+  fix_->setFocus(Qt::OtherFocusReason);
+  setWindowTitle(QStringLiteral("Form1"));
 }
 
 void MainWindow::FixButtonClick() { run_.Fix(); }

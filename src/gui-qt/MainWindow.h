@@ -37,7 +37,8 @@ class MainWindow : public QWidget {
   // The start-up at the creation of the window: `chooseCompany` returns the chosen
   // company directory (CP874) or empty. True when the window is to be shown; otherwise
   // the program ends with ExitCode() (the engine already stopped).
-  bool Startup(const std::function<std::string()>& chooseCompany) { return run_.Startup(chooseCompany); }
+  // The list's menu may ask for an undo instead: the window shows for it and hides again.
+  bool Startup(const std::function<desktop::CompanyChoice()>& chooseCompany) { return run_.Startup(chooseCompany); }
 
   int ExitCode() const { return run_.ExitCode(); }
   bool Running() const { return run_.Running(); }
@@ -71,6 +72,8 @@ class MainWindow : public QWidget {
 
  private:
   void BeginRunning();
+  void BeginUndo();
+  void EndUndo();
 
   QFrame* panel_;
   QLabel* picture_;

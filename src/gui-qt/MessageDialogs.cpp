@@ -15,6 +15,7 @@
 #include "gui-qt/PlaceDialog.h"
 #include "gui-qt/QtText.h"
 #include "desktop/DesktopRules.h"
+#include "desktop/Reports.h"
 
 namespace kv::gui {
 
@@ -148,7 +149,35 @@ DisplayMessageDialog::DisplayMessageDialog(int kind, const QString& text, QWidge
   LayOut();
 }
 
-void DisplayMessageDialog::PlaceButtons() { ok_->setGeometry(ToQRect(layout().buttons[0])); }
+void DisplayMessageDialog::SetReportButton(std::function<void()> open) {
+  openReport_ = std::move(open);
+  if (!report_) {
+    report_ = new QPushButton(Caption(desktop::kOpenReportCaption), this);
+    report_->setObjectName(QStringLiteral("openReport"));
+    report_->setAutoDefault(false);
+    connect(report_, &QPushButton::clicked, this, [this] {
+      if (openReport_) openReport_();
+    });
+    setTabOrder(ok_, report_);
+  }
+  LayOut();
+}
+
+void DisplayMessageDialog::PlaceExtras(desktop::SmallDialogInput& in) const {
+  if (!report_) return;
+  in.buttonCount = 2;
+  in.secondButtonWidth = QFontMetrics(report_->font()).horizontalAdvance(report_->text().remove(QLatin1Char('&'))) + 16;
+}
+
+void DisplayMessageDialog::PlaceButtons() {
+  ok_->setGeometry(ToQRect(layout().buttons[0]));
+  if (report_) report_->setGeometry(ToQRect(layout().buttons[1]));
+}
+
+void DisplayMessageDialog::keyPressEvent(QKeyEvent* event) {
+  if (report_ && ClickByAccessKey(event, 'O', report_)) return;
+  QDialog::keyPressEvent(event);
+}
 
 void DisplayMessageDialog::FocusFirst() { ok_->setFocus(Qt::OtherFocusReason); }
 
@@ -179,50 +208,31 @@ void AskForYesNoDialog::PlaceButtons() {
 
 void AskForYesNoDialog::FocusFirst() { (yesDefault_ ? yes_ : no_)->setFocus(Qt::OtherFocusReason); }
 
-namespace {
-
-// Which of Y and N a key press is, whatever keyboard layout is active: the letter
-// itself, the Thai letter the standard Thai layout puts on that key (with or without
-// Shift), or, under X11 and Wayland, the key's position (the evdev key code plus 8).
-enum class YesNoKey { kNone, kYes, kNo };
-
-YesNoKey YesNoKeyOf(const QKeyEvent* event) {
-  if (event->key() == Qt::Key_Y) return YesNoKey::kYes;
-  if (event->key() == Qt::Key_N) return YesNoKey::kNo;
+// The letter itself, the Thai letter the standard Thai layout puts on that key (with or
+// without Shift), or, under X11 and Wayland, the key's position (the evdev key code less 8).
+char AccessLetterOf(const QKeyEvent* event) {
+  if (event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z) return static_cast<char>('A' + (event->key() - Qt::Key_A));
   const QString text = event->text();
   if (text.size() == 1) {
-    switch (desktop::YesNoOfCharacter(text.at(0).unicode())) {
-      case desktop::YesNoAnswer::kYes: return YesNoKey::kYes;
-      case desktop::YesNoAnswer::kNo: return YesNoKey::kNo;
-      case desktop::YesNoAnswer::kNone: break;
-    }
+    if (const char letter = desktop::AccessLetterOfCharacter(text.at(0).unicode())) return letter;
   }
   const QString platform = QGuiApplication::platformName();
   if (platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"))) {
-    constexpr quint32 kKeyCodeY = 21 + 8;
-    constexpr quint32 kKeyCodeN = 49 + 8;
-    if (event->nativeScanCode() == kKeyCodeY) return YesNoKey::kYes;
-    if (event->nativeScanCode() == kKeyCodeN) return YesNoKey::kNo;
+    // evdev key codes are the PC's set-1 scan codes plus 8.
+    if (event->nativeScanCode() > 8) return desktop::AccessLetterOfScanCode(event->nativeScanCode() - 8);
   }
-  return YesNoKey::kNone;
+  return 0;
 }
 
-}  // namespace
+bool ClickByAccessKey(QKeyEvent* event, char letter, QAbstractButton* button) {
+  const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier | Qt::ShiftModifier);
+  if (mods != Qt::NoModifier || !button->isEnabled() || AccessLetterOf(event) != letter) return false;
+  button->click();
+  return true;
+}
 
 bool ClickYesNoByLetter(QKeyEvent* event, QAbstractButton* yes, QAbstractButton* no) {
-  const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier | Qt::ShiftModifier);
-  if (mods != Qt::NoModifier) return false;
-  switch (YesNoKeyOf(event)) {
-    case YesNoKey::kYes:
-      yes->click();
-      return true;
-    case YesNoKey::kNo:
-      no->click();
-      return true;
-    case YesNoKey::kNone:
-      break;
-  }
-  return false;
+  return ClickByAccessKey(event, 'Y', yes) || ClickByAccessKey(event, 'N', no);
 }
 
 void AskForYesNoDialog::keyPressEvent(QKeyEvent* event) {

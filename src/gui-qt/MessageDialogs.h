@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <functional>
 
 #include "desktop/Layouts.h"
 
@@ -20,6 +21,11 @@ namespace kv::gui {
 // The accelerator letters of a yes/no question work alone too (and with Alt), as in
 // the suite's dialogs: Y clicks `yes`, N clicks `no`. True when the key was one of them.
 bool ClickYesNoByLetter(QKeyEvent* event, QAbstractButton* yes, QAbstractButton* no);
+// The Latin letter of a key press whatever the layout ('A'..'Z', by the letter, the
+// Thai letter on its key, or the key's position); 0 for none.
+char AccessLetterOf(const QKeyEvent* event);
+// An access key alone or with Alt (`letter` upper case) clicks `button`.
+bool ClickByAccessKey(QKeyEvent* event, char letter, QAbstractButton* button);
 
 enum class IconKind { kNone, kInformation, kError, kWarning, kQuestion };
 
@@ -77,13 +83,21 @@ class DisplayMessageDialog : public SmallDialog {
  public:
   DisplayMessageDialog(int kind, const QString& text, QWidget* parent = nullptr);
   QPushButton* okButton() const { return ok_; }
+  // A second button, "เปิดรายงาน (&O)", beside OK: `open` runs when it is pressed (also by
+  // Alt+O or O, in any keyboard layout); the dialog stays open.
+  void SetReportButton(std::function<void()> open);
+  QPushButton* reportButton() const { return report_; }
 
  protected:
+  void PlaceExtras(desktop::SmallDialogInput& in) const override;
   void PlaceButtons() override;
   void FocusFirst() override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QPushButton* ok_;
+  QPushButton* report_ = nullptr;
+  std::function<void()> openReport_;
 };
 
 // AskForYesNo: "Confirm". Kind 1 shows the question icon with "&Yes" default and

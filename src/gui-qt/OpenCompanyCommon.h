@@ -16,9 +16,6 @@
 
 namespace kv::gui {
 
-// A caption written in UTF-8 in the source, shown as the CP874 text it stands for.
-inline QString Caption(std::string_view utf8) { return FromCp874(platform::Th(utf8)); }
-
 // A fixed-size dialog in "Tahoma" 15 px with a title bar and a close box, no minimise
 // or maximise.
 inline void MakeFixedDialog(QDialog& dialog, const QString& title, int clientWidth, int clientHeight) {

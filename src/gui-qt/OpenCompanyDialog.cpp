@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "desktop/CompanyReports.h"
+#include "gui-qt/MessageDialogs.h"
 #include "gui-qt/OpenCompanyCommon.h"
 #include "gui-qt/PlaceDialog.h"
 #include "gui-qt/OpenCompanyEditDialog.h"
@@ -154,6 +156,7 @@ OpenCompanyDialog::OpenCompanyDialog(company::Settings& settings, ui::Dialogs& d
     menu_->addAction(action);
   }
   menu_->setDefaultAction(SelectAction());
+  menu_->installEventFilter(this);
 
   connect(menu_, &QMenu::aboutToShow, this, &OpenCompanyDialog::MenuPopup);
   connect(menu_, &QMenu::aboutToHide, this, &OpenCompanyDialog::MenuClosed);
@@ -220,6 +223,8 @@ void OpenCompanyDialog::RunCommand(desktop::CompanyCommand command) {
     case desktop::CompanyCommand::kMoveUp: MoveUpClick(); break;
     case desktop::CompanyCommand::kMoveDown: MoveDownClick(); break;
     case desktop::CompanyCommand::kTemplate: ReportTemplateClick(); break;
+    case desktop::CompanyCommand::kUndoLast: UndoLastClick(); break;
+    case desktop::CompanyCommand::kOpenLastReport: OpenLastReportClick(); break;
   }
 }
 
@@ -375,6 +380,20 @@ void OpenCompanyDialog::PopupAtCurrentRow() {
 
 bool OpenCompanyDialog::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Wheel && (watched == grid_ || watched == grid_->viewport())) return true;
+  if (event->type() == QEvent::KeyPress && watched == menu_) {
+    // The menu's letters (&U, &O) by the key's position or its Thai letter too, so they
+    // work with the Thai layout active.
+    const char letter = AccessLetterOf(static_cast<QKeyEvent*>(event));
+    for (const desktop::CompanyCommandEntry& entry : desktop::CompanyCommands()) {
+      if (letter == 0 || desktop::AccessLetterOf(entry) != letter) continue;
+      QAction* action = CommandAction(entry.command);
+      if (action->isEnabled()) {
+        menu_->close();
+        action->trigger();
+      }
+      return true;
+    }
+  }
   if (event->type() == QEvent::KeyPress && watched == grid_) {
     // Shift+F10 and the menu key open the menu at the current row, as a right click
     // does, before the window system's own handling of the menu key.
@@ -428,15 +447,33 @@ void OpenCompanyDialog::ReportTemplateClick() {
   Guarded([this] { selection_.ReportTemplate(); });
 }
 
+void OpenCompanyDialog::UndoLastClick() {
+  undoChoice_ = desktop::UndoChoiceFor(selection_.Row(CurrentRow()).directory, dialogs_);
+  if (undoChoice_.undoReport.empty()) {
+    TakeFocusBack();
+    return;
+  }
+  // The list closes (saved as after any close); the main window runs the undo and the
+  // list shows again.
+  reject();
+}
+
+void OpenCompanyDialog::OpenLastReportClick() {
+  desktop::OpenLatestReport(selection_.Row(CurrentRow()).directory, dialogs_);
+  TakeFocusBack();
+}
+
 void OpenCompanyDialog::AutoSelectClick() { selection_.AutoSelectClicked(); }
 
 void OpenCompanyDialog::MenuPopup() {
   const company::CompanyEntry& e = selection_.Row(CurrentRow());
+  const desktop::RowState row = desktop::RowStateOf(e.directory);
   for (const desktop::CompanyCommandEntry& entry : desktop::CompanyCommands()) {
     QAction* action = CommandAction(entry.command);
-    action->setEnabled(desktop::EnabledFor(entry, !e.directory.empty()));
+    const bool enabled = desktop::EnabledFor(entry, row);
+    action->setEnabled(enabled);
     if (entry.checkedForTemplate) action->setChecked(!e.templateDir.empty());
-    action->setText(Caption(desktop::CaptionFor(entry, !e.HasNameOrDirectory())));
+    action->setText(FromCp874(desktop::MenuCaption(entry, !e.HasNameOrDirectory(), row)));
   }
 }
 

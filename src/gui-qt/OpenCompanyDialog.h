@@ -12,6 +12,7 @@
 #include "company/CompanyList.h"
 #include "company/Settings.h"
 #include "desktop/CompanyCommands.h"
+#include "desktop/DesktopRun.h"
 #include "ui/Dialogs.h"
 
 class QAction;
@@ -35,6 +36,8 @@ class OpenCompanyDialog : public QDialog, public company::CompanyView {
   // Shows the window when no automatic choice applies; rethrows a file error that ended
   // the window (platform::IoError).
   bool SelectCompany() { return selection_.SelectCompany(); }
+  // After SelectCompany returned false: the undo the menu asked for, if any.
+  const desktop::CompanyChoice& UndoChoice() const { return undoChoice_; }
 
   // CompanyView
   int CurrentRow() const override;
@@ -82,6 +85,8 @@ class OpenCompanyDialog : public QDialog, public company::CompanyView {
   void MoveUpClick();
   void MoveDownClick();
   void ReportTemplateClick();
+  void UndoLastClick();
+  void OpenLastReportClick();
   void AutoSelectClick();
   void MenuPopup();
   void MenuClosed();
@@ -108,7 +113,8 @@ class OpenCompanyDialog : public QDialog, public company::CompanyView {
   QPushButton* edit_;
   QPushButton* exit_;
   QMenu* menu_;
-  std::array<QAction*, 7> actions_{};
+  std::array<QAction*, desktop::kCompanyCommandCount> actions_{};
+  desktop::CompanyChoice undoChoice_;
   std::exception_ptr failure_;
   bool shownOnce_ = false;
   bool ready_ = false;

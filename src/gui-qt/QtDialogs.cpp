@@ -9,11 +9,12 @@
 
 namespace kv::gui {
 
-void QtDialogs::DisplayMessage(int kind, const std::string& text) {
+void QtDialogs::ShowMessage(int kind, const std::string& text, const std::string& reportPath) {
   DisplayMessageDialog dialog(kind, FromCp874(text), QApplication::activeWindow());
   if (const std::string help = HelpFor(kind); !help.empty()) {
     dialog.SetDetails(FromCp874(help).remove(QLatin1Char('\r')).trimmed());
   }
+  if (!reportPath.empty()) dialog.SetReportButton([this, reportPath] { desktop::OpenReport(*this, reportPath); });
   dialog.exec();
 }
 

@@ -13,6 +13,8 @@ QString FromCp874(std::string_view cp874) {
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
+QString Caption(std::string_view utf8) { return FromCp874(platform::Th(utf8)); }
+
 std::string ToCp874(const QString& text) {
   const QByteArray utf8 = text.toUtf8();
   return platform::Utf8ToCp874(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));

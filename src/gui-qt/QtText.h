@@ -14,6 +14,8 @@
 namespace kv::gui {
 
 QString FromCp874(std::string_view cp874);
+// A caption written in UTF-8 in the source, shown as the CP874 text it stands for.
+QString Caption(std::string_view utf8);
 std::string ToCp874(const QString& text);
 // A path typed or browsed in a window as the CP874 path the core keeps; false when
 // CP874 cannot hold one of its characters (the path must then be refused, never kept

@@ -5,8 +5,13 @@
 
 namespace kv::gui {
 
-std::string SelectCompanyDirectory(company::Settings& settings, ui::Dialogs& dialogs) {
+desktop::CompanyChoice ChooseCompany(company::Settings& settings, ui::Dialogs& dialogs) {
   return desktop::SelectCompanyDirectoryWith<OpenCompanyDialog>(settings, dialogs);
+}
+
+std::string SelectCompanyDirectory(company::Settings& settings, ui::Dialogs& dialogs) {
+  const desktop::CompanyChoice choice = ChooseCompany(settings, dialogs);
+  return choice.undoReport.empty() ? choice.directory : std::string();
 }
 
 }  // namespace kv::gui

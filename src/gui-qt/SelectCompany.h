@@ -9,6 +9,7 @@
 #include <string>
 
 #include "company/Settings.h"
+#include "desktop/DesktopRun.h"
 #include "ui/Dialogs.h"
 
 namespace kv::gui {
@@ -16,5 +17,7 @@ namespace kv::gui {
 // Creates OpenCompanyDialog, sets SuppressAutoSelect, runs SelectCompany and destroys
 // the dialog. Returns SelectedDirectory (CP874) when a company was chosen, else empty.
 std::string SelectCompanyDirectory(company::Settings& settings, ui::Dialogs& dialogs);
+// The same with the undo the list's menu may ask for instead (the program's start-up).
+desktop::CompanyChoice ChooseCompany(company::Settings& settings, ui::Dialogs& dialogs);
 
 }  // namespace kv::gui

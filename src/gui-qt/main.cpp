@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   kv::app::RepairRun run(dialogs, settings, std::cout);
   kv::desktop::RepairRunControl control(run);
   kv::gui::MainWindow window(control, dialogs);
-  if (!window.Startup([&] { return kv::gui::SelectCompanyDirectory(settings, dialogs); })) {
+  if (!window.Startup([&] { return kv::gui::ChooseCompany(settings, dialogs); })) {
     return window.ExitCode();
   }
   QObject::connect(&window, &kv::gui::MainWindow::Closed, &application, &QCoreApplication::quit,

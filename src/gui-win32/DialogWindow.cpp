@@ -232,9 +232,10 @@ INT_PTR CALLBACK DialogWindow::Procedure(HWND window, UINT message, WPARAM wPara
   if (!self) return FALSE;
   INT_PTR result = 0;
   if (!self->HandleMessage(message, wParam, lParam, result)) return FALSE;
-  if (message == WM_NOTIFY || message == WM_CTLCOLORSTATIC || message == WM_CTLCOLORBTN ||
+  if (message == WM_NOTIFY || message == WM_MENUCHAR || message == WM_CTLCOLORSTATIC || message == WM_CTLCOLORBTN ||
       message == WM_CTLCOLOREDIT) {
-    if (message == WM_NOTIFY) {
+    // A dialog procedure hands most results back through DWLP_MSGRESULT.
+    if (message == WM_NOTIFY || message == WM_MENUCHAR) {
       ::SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
       return TRUE;
     }

@@ -6,11 +6,11 @@
 #include "gui-win32/MessageDialogs.h"
 #include "gui-win32/PlaceDialog.h"
 #include "gui-win32/WinText.h"
-#include "ui/Recovery.h"
+#include "desktop/RecoveryWindow.h"
 
 namespace kv::gui {
 
-using W = ui::RecoveryWindow;
+using W = desktop::RecoveryWindow;
 
 std::wstring FixRecovDialog::ParagraphText() { return FromUtf8(W::kParagraph); }
 

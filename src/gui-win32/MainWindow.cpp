@@ -39,7 +39,9 @@ MainWindow::MainWindow(desktop::RunControl& run, Win32Dialogs& dialogs)
                   SetDefaultButton(kFixId);
                 },
             .close = [this] { CloseWindow(); },
-            .closeLater = [this] { ::PostMessageW(hwnd(), WM_CLOSE, 0, 0); }}) {
+            .closeLater = [this] { ::PostMessageW(hwnd(), WM_CLOSE, 0, 0); },
+            .beginUndo = [this] { BeginUndo(); },
+            .endUndo = [this] { EndUndo(); }}) {
   // A fixed single border with the system menu and the minimise box; shown on the task bar.
   Create(nullptr, L"Form1", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, WS_EX_APPWINDOW);
   SetClientSize(kClientWidth, kClientHeight);
@@ -114,7 +116,32 @@ void MainWindow::BeginRunning() {
   ::EnableWindow(fixButton(), FALSE);
 }
 
+void MainWindow::BeginUndo() {
+  // The window does the undo's work as it does the repair's: the bar, the line, "ยกเลิก"
+  // (and Esc, the close box) to stop it.
+  ::EnableWindow(fixButton(), FALSE);
+  ::EnableWindow(cancelButton(), TRUE);
+  SetDefaultButton(IDCANCEL);
+  ::ShowWindow(hwnd(), SW_SHOW);
+  ::SetForegroundWindow(hwnd());
+  FocusControl(cancelButton());
+}
+
+void MainWindow::EndUndo() {
+  ::ShowWindow(hwnd(), SW_HIDE);
+  ::SendMessageW(bar_, PBM_SETPOS, 0, 0);
+  ::SetWindowTextW(status_, L"");
+  ::SetWindowTextW(hwnd(), L"Form1");
+  ::EnableWindow(fixButton(), TRUE);
+  SetDefaultButton(kFixId);
+}
+
 void MainWindow::CancelButtonClick() {
+  // During a run or an undo: the stop; the window closes at a run's end.
+  if (run_.Running()) {
+    run_.RequestStop();
+    return;
+  }
   if (run_.MayClose()) CloseWindow();
 }
 
@@ -127,7 +154,10 @@ void MainWindow::OnCancel() {
   if (::IsWindowEnabled(cancelButton())) CancelButtonClick();
 }
 
-void MainWindow::OnClose() { CancelButtonClick(); }
+void MainWindow::OnClose() {
+  // The close box stops a run or an undo too, and the program ends after it.
+  if (run_.MayClose()) CloseWindow();
+}
 
 bool MainWindow::PreTranslate(MSG& msg) {
   // Buttons take Enter as the window's default button; here it presses the one that has

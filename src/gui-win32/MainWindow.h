@@ -33,7 +33,8 @@ class MainWindow : public DialogWindow {
   // The start-up at the creation of the window: `chooseCompany` returns the chosen
   // company directory (CP874) or empty. True when the window is to be shown; otherwise
   // the program ends with ExitCode() (the engine already stopped).
-  bool Startup(const std::function<std::string()>& chooseCompany) { return run_.Startup(chooseCompany); }
+  // The list's menu may ask for an undo instead: the window shows for it and hides again.
+  bool Startup(const std::function<desktop::CompanyChoice()>& chooseCompany) { return run_.Startup(chooseCompany); }
   // Shows the window with the focus on "Fix...".
   void Show();
 
@@ -59,6 +60,8 @@ class MainWindow : public DialogWindow {
  private:
   void CloseWindow();
   void BeginRunning();
+  void BeginUndo();
+  void EndUndo();
 
   HWND bar_ = nullptr;
   HWND status_ = nullptr;

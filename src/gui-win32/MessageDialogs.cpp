@@ -8,6 +8,7 @@
 #include "gui-win32/PlaceDialog.h"
 #include "gui-win32/WinText.h"
 #include "desktop/DesktopRules.h"
+#include "desktop/Reports.h"
 #include "desktop/ElideMiddle.h"
 
 namespace kv::gui {
@@ -73,22 +74,34 @@ HICON StandardIcon(IconKind kind, int size) {
   return icon;
 }
 
-bool ClickYesNoByKey(const MSG& msg, HWND window, int yesId, int noId) {
-  if (CtrlDown()) return false;
-  desktop::YesNoAnswer answer = desktop::YesNoAnswer::kNone;
+namespace {
+
+// Whether a key message is the access key `letter`: by the key's position (the Thai
+// layout gives other letters on these keys), its virtual key or its character.
+bool IsAccessKey(const MSG& msg, char letter) {
   if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) {
-    // The key's position first: the Thai layout gives other letters on these keys.
-    answer = desktop::YesNoOfScanCode(static_cast<unsigned>((msg.lParam >> 16) & 0xFF));
-    if (answer == desktop::YesNoAnswer::kNone && msg.wParam == 'Y') answer = desktop::YesNoAnswer::kYes;
-    if (answer == desktop::YesNoAnswer::kNone && msg.wParam == 'N') answer = desktop::YesNoAnswer::kNo;
-  } else if (msg.message == WM_CHAR || msg.message == WM_SYSCHAR) {
-    answer = desktop::YesNoOfCharacter(static_cast<char32_t>(msg.wParam));
+    if ((msg.lParam & (1 << 30)) != 0) return false;  // the key held down: once is enough
+    return desktop::AccessLetterOfScanCode(static_cast<unsigned>((msg.lParam >> 16) & 0xFF)) == letter ||
+           msg.wParam == static_cast<WPARAM>(letter);
   }
-  if (answer == desktop::YesNoAnswer::kNone) return false;
-  HWND button = ::GetDlgItem(window, answer == desktop::YesNoAnswer::kYes ? yesId : noId);
+  if (msg.message == WM_CHAR || msg.message == WM_SYSCHAR) {
+    return desktop::AccessLetterOfCharacter(static_cast<char32_t>(msg.wParam)) == letter;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ClickByAccessKey(const MSG& msg, HWND window, char letter, int id) {
+  if (CtrlDown() || !IsAccessKey(msg, letter)) return false;
+  HWND button = ::GetDlgItem(window, id);
   if (!button || !::IsWindowEnabled(button)) return false;
   ::SendMessageW(button, BM_CLICK, 0, 0);
   return true;
+}
+
+bool ClickYesNoByKey(const MSG& msg, HWND window, int yesId, int noId) {
+  return ClickByAccessKey(msg, window, 'Y', yesId) || ClickByAccessKey(msg, window, 'N', noId);
 }
 
 SmallDialog::SmallDialog(const desktop::SmallDialogGeometry& geometry, const std::wstring& title,
@@ -197,10 +210,39 @@ DisplayMessageDialog::DisplayMessageDialog(int kind, const std::wstring& text, H
   LayOut();
 }
 
-void DisplayMessageDialog::PlaceButtons() { Place(okButton(), layout().buttons[0]); }
+void DisplayMessageDialog::SetReportButton(std::function<void()> open) {
+  openReport_ = std::move(open);
+  if (!reportButton()) AddButton(Caption(desktop::kOpenReportCaption), kReportId);
+  LayOut();
+}
+
+void DisplayMessageDialog::PlaceExtras(desktop::SmallDialogInput& in) const {
+  if (!reportButton()) return;
+  in.buttonCount = 2;
+  std::wstring caption = Caption(desktop::kOpenReportCaption);
+  std::erase(caption, L'&');
+  in.secondButtonWidth = static_cast<int>(TextExtent(hwnd(), Font(), caption).cx) + S(16);
+}
+
+void DisplayMessageDialog::PlaceButtons() {
+  Place(okButton(), layout().buttons[0]);
+  if (HWND report = reportButton()) Place(report, layout().buttons[1]);
+}
 
 void DisplayMessageDialog::OnCommand(int id, int /*code*/, HWND /*control*/) {
   if (id == IDOK) EndModal(IDOK);
+  // The viewer's start may handle window messages: a second press meanwhile is not a
+  // second viewer.
+  if (id == kReportId && openReport_ && !opening_) {
+    opening_ = true;
+    openReport_();
+    opening_ = false;
+  }
+}
+
+bool DisplayMessageDialog::PreTranslate(MSG& msg) {
+  if (reportButton() && ClickByAccessKey(msg, hwnd(), 'O', kReportId)) return true;
+  return SmallDialog::PreTranslate(msg);
 }
 
 AskForYesNoDialog::AskForYesNoDialog(int questionKind, const std::wstring& text, HWND owner)

@@ -5,6 +5,7 @@
 // modally and destroyed.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "gui-win32/DialogWindow.h"
@@ -17,6 +18,9 @@ enum class IconKind { kNone, kInformation, kError, kWarning, kQuestion };
 // key's position or its letter, so they work with the Thai layout active: true when
 // `msg` was Y (yesId clicked) or N (noId clicked) for `window`.
 bool ClickYesNoByKey(const MSG& msg, HWND window, int yesId, int noId);
+// An access key (`letter`, upper case) alone or with Alt, by its position or its letter in
+// any layout, clicks the button `id` of `window`: true when it did.
+bool ClickByAccessKey(const MSG& msg, HWND window, char letter, int id);
 
 class SmallDialog : public DialogWindow {
  public:
@@ -69,11 +73,22 @@ class DisplayMessageDialog : public SmallDialog {
  public:
   DisplayMessageDialog(int kind, const std::wstring& text, HWND owner = nullptr);
   HWND okButton() const { return Item(IDOK); }
+  // A second button, "เปิดรายงาน (&O)", beside OK: `open` runs when it is pressed (also by
+  // Alt+O or O, in any keyboard layout); the dialog stays open.
+  void SetReportButton(std::function<void()> open);
+  static constexpr int kReportId = 20;
+  HWND reportButton() const { return Item(kReportId); }
 
  protected:
+  void PlaceExtras(desktop::SmallDialogInput& in) const override;
   void PlaceButtons() override;
   int FirstFocus() const override { return IDOK; }
   void OnCommand(int id, int code, HWND control) override;
+  bool PreTranslate(MSG& msg) override;
+
+ private:
+  std::function<void()> openReport_;
+  bool opening_ = false;
 };
 
 // AskForYesNo: "Confirm". Kind 1 shows the question icon with "&Yes" default and

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "desktop/DesktopRules.h"
 #include "gui-win32/OpenCompanyCommon.h"
 #include "gui-win32/OpenCompanyEditDialog.h"
 #include "gui-win32/PlaceDialog.h"
@@ -335,6 +336,15 @@ void OpenCompanyDialog::RunCommand(desktop::CompanyCommand command) {
       case desktop::CompanyCommand::kMoveUp: selection_.MoveUp(); break;
       case desktop::CompanyCommand::kMoveDown: selection_.MoveDown(); break;
       case desktop::CompanyCommand::kTemplate: selection_.ReportTemplate(); break;
+      case desktop::CompanyCommand::kUndoLast:
+        // The list closes (saved as after any close); the main window runs the undo and
+        // the list shows again.
+        undoChoice_ = desktop::UndoChoiceFor(selection_.Row(CurrentRow()).directory, dialogs_);
+        if (!undoChoice_.undoReport.empty()) EndDialog(IDCANCEL);
+        break;
+      case desktop::CompanyCommand::kOpenLastReport:
+        desktop::OpenLatestReport(selection_.Row(CurrentRow()).directory, dialogs_);
+        break;
     }
   });
   if (!closed_) Refresh();
@@ -387,15 +397,21 @@ void OpenCompanyDialog::PopupMenu(POINT at, bool keyboard) {
   // The menu's enabling describes the current row; the keys keep working for every row
   // (the commands themselves decide what a row allows).
   const company::CompanyEntry& e = selection_.Row(CurrentRow());
+  const desktop::RowState row = desktop::RowStateOf(e.directory);
   HMENU menu = ::CreatePopupMenu();
+  menuCommands_.clear();
   for (const desktop::CompanyCommandEntry& entry : desktop::CompanyCommands()) {
-    if (entry.separatorBefore) ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    const UINT enabled = desktop::EnabledFor(entry, !e.directory.empty()) ? MF_ENABLED : MF_GRAYED;
+    if (entry.separatorBefore) {
+      ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+      menuCommands_.push_back(-1);
+    }
+    const UINT enabled = desktop::EnabledFor(entry, row) ? MF_ENABLED : MF_GRAYED;
     const UINT checked = e.templateDir.empty() ? MF_UNCHECKED : MF_CHECKED;
     const UINT flags = MF_STRING | enabled | (entry.checkedForTemplate ? checked : 0u);
-    const std::wstring text = Caption(desktop::CaptionFor(entry, !e.HasNameOrDirectory())) + L"\t" +
-                              Caption(desktop::KeyText(entry.keys[0]));
+    std::wstring text = FromCp874(desktop::MenuCaption(entry, !e.HasNameOrDirectory(), row));
+    if (entry.keys[0] != desktop::CommandKey::kNone) text += L"\t" + Caption(desktop::KeyText(entry.keys[0]));
     ::AppendMenuW(menu, flags, static_cast<UINT_PTR>(kMenuIdBase + static_cast<int>(entry.command)), text.c_str());
+    menuCommands_.push_back(static_cast<int>(entry.command));
   }
   ::SetMenuDefaultItem(menu, kMenuIdBase + static_cast<int>(desktop::CompanyCommand::kSelect), FALSE);
   const int chosen = static_cast<int>(
@@ -439,6 +455,20 @@ bool OpenCompanyDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
       StretchLastColumn();
       result = TRUE;
       return true;
+    case WM_MENUCHAR: {
+      // A letter the menu did not match (the Thai layout's letter on the U or O key):
+      // the item of that access letter, if the menu offers it.
+      const char letter = desktop::AccessLetterOfCharacter(static_cast<char32_t>(LOWORD(wParam)));
+      for (size_t i = 0; letter != 0 && i < menuCommands_.size(); ++i) {
+        if (menuCommands_[i] < 0) continue;
+        const auto& entry = desktop::CompanyCommandOf(static_cast<desktop::CompanyCommand>(menuCommands_[i]));
+        if (desktop::AccessLetterOf(entry) != letter) continue;
+        result = MAKELRESULT(i, MNC_EXECUTE);
+        return true;
+      }
+      result = MAKELRESULT(0, MNC_IGNORE);
+      return true;
+    }
     case WM_CONTEXTMENU:
       if (reinterpret_cast<HWND>(wParam) == Grid()) {
         const POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};

@@ -6,10 +6,12 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "company/CompanyList.h"
 #include "company/Settings.h"
 #include "desktop/CompanyCommands.h"
+#include "desktop/CompanyReports.h"
 #include "gui-win32/DialogWindow.h"
 #include "ui/Dialogs.h"
 
@@ -32,6 +34,8 @@ class OpenCompanyDialog : public DialogWindow, public company::CompanyView {
   // Shows the window when no automatic choice applies; rethrows a file error that ended
   // the window (platform::IoError).
   bool SelectCompany() { return selection_.SelectCompany(); }
+  // After SelectCompany returned false: the undo the menu asked for, if any.
+  const desktop::CompanyChoice& UndoChoice() const { return undoChoice_; }
 
   // CompanyView
   int CurrentRow() const override;
@@ -88,6 +92,10 @@ class OpenCompanyDialog : public DialogWindow, public company::CompanyView {
   COLORREF band_ = RGB(255, 255, 255);
   std::exception_ptr failure_;
   std::wstring cellText_;
+  desktop::CompanyChoice undoChoice_;
+  // The open menu's items by position, for its letters typed in the Thai layout
+  // (WM_MENUCHAR): the command of each, or none for a separator.
+  std::vector<int> menuCommands_;
   bool ready_ = false;
   bool closed_ = false;
   int busy_ = 0;

@@ -25,9 +25,10 @@ std::wstring HelpText(const std::string& cp874) {
 
 }  // namespace
 
-void Win32Dialogs::DisplayMessage(int kind, const std::string& text) {
+void Win32Dialogs::ShowMessage(int kind, const std::string& text, const std::string& reportPath) {
   DisplayMessageDialog dialog(kind, FromCp874(text), ::GetActiveWindow());
   if (const std::string help = HelpFor(kind); !help.empty()) dialog.SetDetails(HelpText(help));
+  if (!reportPath.empty()) dialog.SetReportButton([this, reportPath] { desktop::OpenReport(*this, reportPath); });
   dialog.Run();
 }
 

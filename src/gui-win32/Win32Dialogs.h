@@ -10,11 +10,11 @@ namespace kv::gui {
 
 class Win32Dialogs : public desktop::DesktopDialogs {
  public:
-  void DisplayMessage(int kind, const std::string& text) override;
   bool AskQuestion(ui::Question question, int questionKind, const std::string& text) override;
   bool AskRecovery(const ui::RecoveryQuestion& question) override;
 
  protected:
+  void ShowMessage(int kind, const std::string& text, const std::string& reportPath) override;
   void HandlePendingEvents() override;
   void QuitEventLoop() override;
 };

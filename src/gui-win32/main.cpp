@@ -70,7 +70,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     kv::app::RepairRun run(dialogs, settings, std::cout);
     kv::desktop::RepairRunControl control(run);
     kv::gui::MainWindow window(control, dialogs);
-    if (!window.Startup([&] { return kv::gui::SelectCompanyDirectory(settings, dialogs); })) {
+    if (!window.Startup([&] { return kv::gui::ChooseCompany(settings, dialogs); })) {
       exitCode = window.ExitCode();
     } else {
       window.Show();

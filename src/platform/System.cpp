@@ -1,14 +1,18 @@
 #include "platform/System.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <spawn.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <dirent.h>
 #include <climits>
 #include <cstdlib>
 #include <random>
@@ -228,5 +232,66 @@ void WatchStopSignals() {
 }
 
 bool StopSignalled() { return stopSignalled.load(std::memory_order_relaxed); }
+
+std::vector<std::string> FileNamesIn(std::string_view path) {
+  std::vector<std::string> names;
+  const std::string dir = PathToSystem(path);
+  DIR* d = dir.empty() ? nullptr : ::opendir(dir.c_str());
+  if (!d) return names;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string full = dir + "/" + e->d_name;
+    struct stat st {};
+    std::string name;
+    if (::stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && PathFromSystem(e->d_name, name)) {
+      names.push_back(std::move(name));
+    }
+  }
+  ::closedir(d);
+  return names;
+}
+
+namespace {
+// Viewers still running when OpenInViewer stopped waiting: reaped by later calls, so
+// they do not linger as zombies while the program runs.
+std::vector<pid_t> pendingViewers;
+
+void ReapViewers() {
+  std::erase_if(pendingViewers, [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
+}
+}  // namespace
+
+ViewerResult OpenInViewer(std::string_view path) {
+  ReapViewers();
+  const std::string native = PathToSystem(path);
+  struct stat st {};
+  if (native.empty() || ::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return ViewerResult::kNotFound;
+  // xdg-open asks the desktop for the program of the file's kind; its own messages
+  // would land on the terminal the program was started from, if any.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::string program = "xdg-open";
+  std::vector<char*> argv = {program.data(), const_cast<char*>(native.c_str()), nullptr};
+  pid_t pid = 0;
+  const int spawned = ::posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return ViewerResult::kNoViewer;
+  // xdg-open ends once the desktop took the file, with a status that says whether a
+  // program could open it; where it runs the viewer itself it does not end, and that
+  // viewer has the file.
+  for (int waited = 0; waited < 5000; waited += 50) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) {
+      return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ViewerResult::kOpened : ViewerResult::kNoViewer;
+    }
+    if (done < 0 && errno != EINTR) return ViewerResult::kNoViewer;
+    SleepMs(50);
+  }
+  pendingViewers.push_back(pid);
+  return ViewerResult::kOpened;
+}
 
 }  // namespace kv::platform

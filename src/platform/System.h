@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/File.h"
 
@@ -27,6 +28,11 @@ OsStatus CreateDirectories(std::string_view path);
 // True when the file system holding `path` lies on a removable block device.
 bool IsRemovableDrive(std::string_view path);
 
+// The names (CP874) of the plain files in directory `path`, in no order; empty when it
+// cannot be listed. A name CP874 cannot hold is left out (it could name no file the
+// program made).
+std::vector<std::string> FileNamesIn(std::string_view path);
+
 // Environment variable, or empty when unset.
 std::string GetEnv(const char* name);
 // APPDATA, or the user's configuration directory when it is unset; empty when CP874
@@ -42,6 +48,18 @@ struct Date {
   int day;    // 1..31
 };
 Date Today();  // local date
+
+// What became of a request to show a file in the desktop's viewer.
+enum class ViewerResult {
+  kOpened,    // handed to the viewer (it may still be starting)
+  kNotFound,  // the file does not exist
+  kNoViewer,  // no program is registered for it, or the one tried could not open it
+};
+
+// Opens the file `path` (CP874) in the program the desktop has for its kind, without
+// waiting for that program to end: Windows the one registered for the file's extension
+// (Notepad where none is), Linux xdg-open. Waits at most a few seconds for the answer.
+ViewerResult OpenInViewer(std::string_view path);
 
 void SleepMs(uint32_t milliseconds);
 // Milliseconds on a clock that only moves forward (not the time of day), for measuring

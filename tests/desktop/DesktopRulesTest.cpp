@@ -25,4 +25,17 @@ TEST(DesktopRules, PlacementKeepsWindowsOnTheScreenAndYesNoKeysWorkInThai) {
   EXPECT_EQ(kv::desktop::YesNoOfScanCode(0x15), YesNoAnswer::kYes);
   EXPECT_EQ(kv::desktop::YesNoOfScanCode(0x31), YesNoAnswer::kNo);
   EXPECT_EQ(kv::desktop::YesNoOfScanCode(0x2C), YesNoAnswer::kNone);
+
+  // The menus' and the result's letters, by the Thai letters on their keys and their position.
+  struct Letter {
+    char32_t c;
+    char letter;
+  };
+  for (const Letter& r : {Letter{U'o', 'O'}, Letter{U'\u0E19', 'O'}, Letter{U'\u0E2F', 'O'}, Letter{U'\u0E35', 'U'},
+                          Letter{U'\u0E4A', 'U'}, Letter{U'\u0E32', 'K'}, Letter{U'k', 'K'}, Letter{U'\u0E22', 0}}) {
+    EXPECT_EQ(kv::desktop::AccessLetterOfCharacter(r.c), r.letter) << static_cast<uint32_t>(r.c);
+  }
+  EXPECT_EQ(kv::desktop::AccessLetterOfScanCode(0x18), 'O');
+  EXPECT_EQ(kv::desktop::AccessLetterOfScanCode(0x16), 'U');
+  EXPECT_EQ(kv::desktop::AccessLetterOfScanCode(0x2C), 0);
 }

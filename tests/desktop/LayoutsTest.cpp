@@ -49,6 +49,14 @@ TEST(SmallDialogLayout, SizesToTheTextAndKeepsWithinTheScreen) {
   EXPECT_EQ(out.details, (Rect{12, 51, 496, 60}));
   EXPECT_EQ(out.buttons[0], (Rect{227, 57 + 72, 66, 25}));
 
+  // The result with its "เปิดรายงาน" button: OK and the wider button centred as a row, a
+  // short text's dialog widened to hold them.
+  in = {.geometry = kv::desktop::kMessageGeometry, .textWidth = 40, .buttonCount = 2, .secondButtonWidth = 150};
+  out = LayOutSmallDialog(in);
+  EXPECT_EQ(out.clientWidth, 66 + 5 + 150 + 24);
+  EXPECT_EQ(out.buttons[0], (Rect{12, 53, 66, 25}));
+  EXPECT_EQ(out.buttons[1], (Rect{83, 53, 150, 25}));
+
   // The support warning line, centred; cut to the dialog where the front end asks.
   in = {.geometry = kv::desktop::kTechnicalSupportGeometry, .textWidth = 40, .buttonCount = 2};
   in.warningWidth = 330;

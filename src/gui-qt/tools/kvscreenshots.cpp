@@ -21,11 +21,16 @@
 #include "platform/System.h"
 
 #include <QTimer>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QTableView>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "company/Settings.h"
+#include "desktop/CompanyReports.h"
+#include "ui/Dialogs.h"
 #include "gui-qt/OpenCompanyDialog.h"
 #include "gui-qt/OpenCompanyEditDialog.h"
 #include "gui-qt/ReportTemplateDialog.h"
@@ -114,6 +119,23 @@ void MessageDialogs() {
   {
     DisplayMessageDialog d(1, result);
     Shoot(&d, QStringLiteral("message-information"));
+  }
+  {
+    // The result names its report; "เปิดรายงาน" opens it.
+    DisplayMessageDialog d(1, result + QString::fromUtf8("\nรายงานการแก้ไข: /srv/korva/บริษัท ตัวอย่าง จำกัด/KVFIX207-20261209-215559.LOG"));
+    d.SetReportButton([] {});
+    Shoot(&d, QStringLiteral("message-result-report"));
+  }
+  {
+    // The undo from the company list: its question and its outcome.
+    kv::desktop::UndoableReport report{"", "09/12/2026 21:55:59", 38, 3};
+    AskForYesNoDialog q(1, kv::gui::FromCp874(kv::ui::ApplyQuestionRule(kv::desktop::UndoFromMenuQuestion(report))));
+    Shoot(&q, QStringLiteral("question-undo"));
+    DisplayMessageDialog d(3, QString::fromUtf8("หยุดการย้อนการแก้ไขตามที่สั่งแล้ว (นำค่าเดิมกลับคืน 35 รายการ)\n"
+                                                "เหลือ 3 รายการที่ยังไม่ได้คืน (LOCKED 1, STOPPED 2) โปรดลองใหม่ภายหลัง\n"
+                                                "รายงานการย้อนการแก้ไข: /srv/korva/บริษัท ตัวอย่าง จำกัด/KVFIX207-UNDO-20261209-220102.LOG"));
+    d.SetReportButton([] {});
+    Shoot(&d, QStringLiteral("message-undo-outcome"));
   }
   {
     DisplayMessageDialog d(2, QStringLiteral("ERROR: File not found.!"));
@@ -209,6 +231,13 @@ void CompanyDialogs() {
     dialog.Selection().suppressAutoSelect = true;
     QTimer::singleShot(200, &dialog, [&dialog] {
       Save(&dialog, QStringLiteral("company-selection"));
+      // Its menu on a company without reports: the report entries say why they are off.
+      dialog.Grid()->setFocus();
+      QKeyEvent menuKey(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
+      QApplication::sendEvent(dialog.Grid(), &menuKey);
+      QCoreApplication::processEvents();
+      Save(dialog.ContextMenu(), QStringLiteral("company-menu"));
+      dialog.ContextMenu()->close();
       dialog.reject();
     });
     try {

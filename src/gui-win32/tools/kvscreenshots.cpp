@@ -16,6 +16,7 @@
 #include <string>
 
 #include "company/Settings.h"
+#include "desktop/CompanyReports.h"
 #include "gui-win32/FixRecovDialog.h"
 #include "gui-win32/MainWindow.h"
 #include "gui-win32/MessageDialogs.h"
@@ -76,9 +77,10 @@ void MainWindow(bool running) {
   Forever();
 }
 
-void Message(int kind, const std::wstring& text, const std::wstring& details = {}) {
+void Message(int kind, const std::wstring& text, const std::wstring& details = {}, bool reportButton = false) {
   kv::gui::DisplayMessageDialog dialog(kind, text);
   if (!details.empty()) dialog.SetDetails(details);
+  if (reportButton) dialog.SetReportButton([] {});
   dialog.Run();
 }
 
@@ -140,6 +142,24 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       {"message-information-left",
        [&] {
          Message(3, result + L"\n" + Caption("เหลือ 2 ระเบียนที่ยังไม่ได้แก้ไข (ถูกล็อคโดยเครื่องอื่น) โปรดเรียกโปรแกรมอีกครั้ง"));
+       }},
+      {"message-result-report",
+       [&] {
+         Message(1, result + L"\n" + Caption("รายงานการแก้ไข: C:\\KORVA\\บริษัท ตัวอย่าง จำกัด\\KVFIX207-20261209-215559.LOG"),
+                 {}, true);
+       }},
+      {"question-undo",
+       [&] {
+         dialogs.AskForYesNo(kv::ui::Question::kUndo,
+                             kv::desktop::UndoFromMenuQuestion({"", "09/12/2026 21:55:59", 38, 3}));
+       }},
+      {"message-undo-outcome",
+       [] {
+         Message(3,
+                 Caption("หยุดการย้อนการแก้ไขตามที่สั่งแล้ว (นำค่าเดิมกลับคืน 35 รายการ)\n"
+                         "เหลือ 3 รายการที่ยังไม่ได้คืน (LOCKED 1, STOPPED 2) โปรดลองใหม่ภายหลัง\n"
+                         "รายงานการย้อนการแก้ไข: C:\\KORVA\\บริษัท ตัวอย่าง จำกัด\\KVFIX207-UNDO-20261209-220102.LOG"),
+                 {}, true);
        }},
       {"message-error", [] { Message(2, L"ERROR: File not found.!"); }},
       {"message-fatal-error-help",

@@ -194,6 +194,47 @@ Date Today() {
 
 void SleepMs(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
+std::vector<std::string> FileNamesIn(std::string_view path) {
+  std::vector<std::string> names;
+  std::string pattern(path);
+  if (!pattern.empty() && pattern.back() != '/' && pattern.back() != '\\') pattern += '\\';
+  pattern += '*';
+  WIN32_FIND_DATAW found{};
+  HANDLE find = ::FindFirstFileW(SystemPath(pattern).c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    bool lossless = true;
+    std::string name = detail::Cp874FromWide(found.cFileName, &lossless);
+    if (lossless) names.push_back(std::move(name));
+  } while (::FindNextFileW(find, &found));
+  ::FindClose(find);
+  return names;
+}
+
+ViewerResult OpenInViewer(std::string_view path) {
+  const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return ViewerResult::kNotFound;
+  }
+  // The viewer gets the path as a user would type it (backslashes; the \\?\ form only
+  // past MAX_PATH, where it is the one name that works).
+  std::wstring wide = detail::WideFromCp874(path);
+  for (wchar_t& c : wide) {
+    if (c == L'/') c = L'\\';
+  }
+  if (wide.size() >= MAX_PATH) wide = SystemPath(path);
+  const auto opened = [](const wchar_t* file, const wchar_t* parameters) {
+    const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, L"open", file, parameters, nullptr, SW_SHOWNORMAL));
+    return result > 32;
+  };
+  if (opened(wide.c_str(), nullptr)) return ViewerResult::kOpened;
+  // No program registered for .LOG (or it failed): Notepad, which every Windows has.
+  const std::wstring quoted = L"\"" + wide + L"\"";
+  if (opened(L"notepad.exe", quoted.c_str())) return ViewerResult::kOpened;
+  return ViewerResult::kNoViewer;
+}
+
 int32_t RandomInRange(int32_t lo, int32_t hi) {
   if (hi < lo) std::swap(lo, hi);
   thread_local std::mt19937 engine{std::random_device{}()};
