@@ -159,17 +159,19 @@ bool UndoRun::Impl::Open(std::string& error) {
       }
     }
     platform::File data;
-    uint8_t header[isam::kDataHeaderSize] = {};
+    uint8_t raw[isam::kDataHeaderSize] = {};
     size_t done = 0;
     platform::OsStatus rc = platform::File::Open(w.name + ".DAT", platform::Access::kReadOnly, platform::Share::kShared, data);
-    if (!rc) rc = data.ReadAt(0, header, sizeof header, done);
+    if (!rc) rc = data.ReadAt(0, raw, sizeof raw, done);
     if (rc) {
       error = "cannot read " + w.name + ".DAT: " + platform::SystemErrorText(rc);
       return false;
     }
-    const int32_t slot = done == sizeof header ? isam::DecodeDataHeader(header).slotLength : 0;
-    if (slot != w.slotLength) {
-      error = w.name + ".DAT has slots of " + std::to_string(slot) + " bytes, the report " +
+    // A file too short for its header has no slots of any length. Only the slot length
+    // is the undo's to judge here; the open judges the rest of the header.
+    const isam::DataHeader header = done == sizeof raw ? isam::DecodeDataHeader(raw) : isam::DataHeader{};
+    if (isam::InspectDataHeader(header, w.slotLength, UINT64_MAX) == isam::DataHeaderFault::kSlotLength) {
+      error = w.name + ".DAT has slots of " + std::to_string(header.slotLength) + " bytes, the report " +
               std::to_string(w.slotLength) + ": the report belongs to other data";
       return false;
     }
@@ -343,7 +345,7 @@ class FilePutBack {
         SetAll(k, UndoOutcome::kLocked);
       } else if (read == isam::ReadOutcome::kFailed) {
         SetAll(k, UndoOutcome::kReadFailed);
-      } else if (slot.size() < 4 || !isam::SlotIsLive(slot.data())) {
+      } else if (!isam::SlotIsLive(slot)) {
         SetAll(k, UndoOutcome::kDeleted);
       } else {
         Judge(k, slot, /*write=*/false);

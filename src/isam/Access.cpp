@@ -6,14 +6,13 @@
 // pause. Opens are never retried: a file that cannot be opened is reported once and the
 // caller ends the run, so a permanent failure cannot hang the program.
 //
-// A write holds the record lock and the block lock for the read-check-write of its slot.
-// RepairRecordAt reads the slot afresh under those locks and hands it to the caller's
-// fix, so what another station wrote between the walk's read and the write is never
-// overwritten with older bytes. RepairRecordsAt does the same for a run of records under
-// one block lock, holding the record locks of the whole run: they are taken in ascending
-// order with one attempt each (the engine's bounded wait) and the block lock after them,
-// as for a single record, so a station never waits for a record lock while it holds the
-// block lock. A repair never retries a lock and never asks: a record another station
+// The one write: RepairRecordsAt, the walk's and the undo's. It holds the record locks
+// of a run of records and the block lock for the read-check-write of their slots, reads
+// each slot afresh under them and hands it to the caller's fix, so what another station
+// wrote between the walk's read and the write is never overwritten with older bytes. The
+// record locks are taken in ascending order with one attempt each (the engine's bounded
+// wait) and the block lock after them, so a station never waits for a record lock while
+// it holds the block lock. A repair never retries a lock and never asks: a record another station
 // holds past the engine's wait comes back as kLocked, for the walk to try again after the
 // rest of the file. Every wait is bounded; no two stations can wait for each other for
 // good.
@@ -43,8 +42,6 @@ void Raise(WriteResult& worst, WriteResult met) { worst = std::max(worst, met); 
 void Raise(WriteResult& worst, ErrorClass cls) {
   Raise(worst, static_cast<WriteResult>(Code(cls)));
 }
-
-bool LiveSlot(std::span<const uint8_t> slot) { return slot.size() >= 4 && SlotIsLive(slot.data()); }
 
 }  // namespace
 
@@ -171,25 +168,21 @@ std::string AccessLayer::OpenFailureReason() {
 // link whose target is gone, a directory, a name that cannot be looked at), or the
 // index could not be kept: nothing is created then.
 bool AccessLayer::MissingForCreation(const std::string& name, std::string& why) {
-  const std::string data = name + ".DAT";
-  const platform::NameProbe probe = platform::ProbeName(data);
-  if (probe.kind != platform::NameKind::kMissing) {
-    why = data + ": " +
+  // "<file>: <what stands there>; nothing was created".
+  auto standsThere = [&why](const std::string& file, const platform::NameProbe& probe) {
+    why = file + ": " +
           (probe.kind == platform::NameKind::kUnknown ? std::string(platform::SystemErrorText(probe.error))
                                                        : std::string(platform::NameKindText(probe.kind))) +
           "; nothing was created";
     return false;
-  }
+  };
+  const std::string data = name + ".DAT";
+  const platform::NameProbe probe = platform::ProbeName(data);
+  if (probe.kind != platform::NameKind::kMissing) return standsThere(data, probe);
   const std::string index = name + ".IX";
   const platform::NameProbe ix = platform::ProbeName(index);
   if (ix.kind == platform::NameKind::kMissing) return true;
-  if (ix.kind != platform::NameKind::kFile) {
-    why = index + ": " +
-          (ix.kind == platform::NameKind::kUnknown ? std::string(platform::SystemErrorText(ix.error))
-                                                    : std::string(platform::NameKindText(ix.kind))) +
-          "; nothing was created";
-    return false;
-  }
+  if (ix.kind != platform::NameKind::kFile) return standsThere(index, ix);
   // The data file is gone but its index is not: it is kept, never replaced by an empty one.
   const std::string kept = ui::KeepAside(index);
   if (kept.empty()) {
@@ -300,82 +293,11 @@ ReadOutcome AccessLayer::ReadRecordsAround(FileBlock* block, int32_t first, int3
   return engine_.LastOpOK() ? ReadOutcome::kRead : ReadOutcome::kFailed;
 }
 
-bool AccessLayer::LockForWrite(HeldLocks& locks, int32_t recordNumber, WriteResult& worst, bool& held) {
-  held = false;
-  if (locks.LockRecord(recordNumber) && locks.LockBlock()) return true;
-  const ErrorClass cls = ClassOf(engine_.LastError());
-  held = cls == ErrorClass::kConflict;
-  Raise(worst, cls);
-  if (!locks.Release()) worst = WriteResult::kReleaseFailed;
-  return false;
-}
-
 void AccessLayer::FlushIfWanted(FileBlock* block, WriteResult& worst) {
   if (!settings_.saveMode && settings_.flushAfterWrite) {
     engine_.FlushBlock(block);
     if (!engine_.LastOpOK()) Raise(worst, ClassOf(engine_.LastError()));
   }
-}
-
-WriteReport AccessLayer::WriteRecordAt(FileBlock* block, int32_t recordNumber, std::span<const uint8_t> buffer) {
-  WriteResult worst = WriteResult::kOk;
-  const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
-  if (block == nullptr || slotLength <= 0 || buffer.size() < static_cast<size_t>(slotLength)) {
-    return {false, WriteResult::kError};  // nothing to write from, or a buffer shorter than the slot
-  }
-  HeldLocks locks(engine_, block);
-  bool held = false;
-  if (!LockForWrite(locks, recordNumber, worst, held)) return {false, worst};
-  work_.resize(static_cast<size_t>(slotLength));
-  engine_.ReadSlot(block, recordNumber, work_);
-  if (!engine_.LastOpOK()) {
-    Raise(worst, ClassOf(engine_.LastError()));
-    if (!locks.Release()) worst = WriteResult::kReleaseFailed;
-    return {false, worst};
-  }
-  if (!LiveSlot(work_)) {
-    static_cast<void>(locks.Release());  // a deleted slot says so, whatever else went wrong
-    return {false, WriteResult::kDeleted};
-  }
-  engine_.WriteSlot(block, recordNumber, buffer.first(static_cast<size_t>(slotLength)));
-  const bool written = engine_.LastOpOK();
-  if (!written) Raise(worst, ClassOf(engine_.LastError()));
-  FlushIfWanted(block, worst);
-  if (!locks.Release()) worst = WriteResult::kReleaseFailed;
-  return {written, worst};
-}
-
-RepairOutcome AccessLayer::RepairRecordAt(FileBlock* block, int32_t recordNumber, std::span<uint8_t> work,
-                                          const std::function<int(std::span<uint8_t>)>& fix) {
-  WriteResult worst = WriteResult::kOk;
-  const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
-  if (block == nullptr || slotLength <= 0 || work.size() < static_cast<size_t>(slotLength)) {
-    return RepairOutcome::kFailed;
-  }
-  const std::span<uint8_t> slot = work.first(static_cast<size_t>(slotLength));
-  HeldLocks locks(engine_, block);
-  bool held = false;
-  if (!LockForWrite(locks, recordNumber, worst, held)) {
-    return held ? RepairOutcome::kLocked : RepairOutcome::kFailed;
-  }
-
-  engine_.ReadSlot(block, recordNumber, slot);
-  if (!engine_.LastOpOK()) return RepairOutcome::kReadFailed;
-  if (!LiveSlot(slot)) return RepairOutcome::kDeleted;
-  // The slot as read under the locks, to put back if the write fails part-way.
-  work_.assign(slot.begin(), slot.end());
-  if (fix(slot) == 0) return RepairOutcome::kNothingToDo;
-  RepairOutcome outcome = RepairOutcome::kWritten;
-  engine_.WriteSlot(block, recordNumber, slot);
-  if (!engine_.LastOpOK()) {
-    outcome = RepairOutcome::kFailed;
-    // A short write leaves the slot half old, half repaired. Writing the old bytes back
-    // makes it whole again, as the report says (not written); when that fails too, the
-    // disk is failing and the run's error says so.
-    engine_.WriteSlot(block, recordNumber, work_);
-  }
-  FlushIfWanted(block, worst);
-  return outcome;
 }
 
 WriteReport AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers,
@@ -465,7 +387,7 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
       }
     }
     RepairOutcome& outcome = outcomes[first + i];
-    if (!LiveSlot(bytes)) {
+    if (!SlotIsLive(bytes)) {
       outcome = RepairOutcome::kDeleted;
       Raise(worst, WriteResult::kDeleted);
       continue;

@@ -854,6 +854,73 @@ TEST_F(UndoTest, ASecondProcessChangingRecordsDuringTheUndoLosesNothing) {
   EXPECT_EQ(back, done.putBack);
 }
 
+// Ctrl+C during an undo that waits for a record another station holds (for longer than
+// the undo may wait): the undo ends within a second of the stop, whether the stop comes
+// while the engine waits for the record's lock or in the pause before the next round.
+// The held record's fields are left, the rest put back.
+TEST_F(UndoTest, AStopEndsTheUndoWithinASecondAlsoWhileItWaitsForAHeldRecord) {
+  struct Row {
+    const char* what;
+    uint64_t stopAfterMs;  // after the first try of the held record began
+  } rows[] = {{"in the engine's wait for the lock", 300}, {"in the pause between the rounds", 1200}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TearDown();
+    SetUp();
+    testkit::DemoCompany demo;
+    const std::string report = DemoRepaired(demo);
+    ASSERT_GE(demo.planted.size(), 2u);
+    const testkit::PlantedField held = demo.planted[0];
+    isam::Engine other;
+    other.StartEngine(kv::isam::EngineMode::kNetwork, 16);
+    isam::FileBlock* block = nullptr;
+    other.OpenBlock(block, company_ + "/" + held.file, {.network = true});
+    ASSERT_TRUE(other.LastOpOK());
+    other.LockSlot(block, held.record);
+    ASSERT_TRUE(other.LastOpOK());
+
+    // The stop as the command line's Ctrl+C reaches the sink: asked for from outside.
+    class StopLater : public modules::ProgressSink {
+     public:
+      explicit StopLater(uint64_t afterMs) : afterMs_(afterMs) {}
+      uint64_t stopAt = 0;  // 0 until the first wait for the held record
+     protected:
+      void OnWaiting(std::string_view, int32_t, int, int) override {
+        if (stopAt == 0) stopAt = platform::MonotonicMs() + afterMs_;
+      }
+      bool PollStop() const override { return stopAt != 0 && platform::MonotonicMs() >= stopAt; }
+
+     private:
+      uint64_t afterMs_;
+    } progress(row.stopAfterMs);
+    UndoRun undo(dialogs_);
+    undo.SetHeldRecordWait(60000, 3);
+    std::string error;
+    ASSERT_TRUE(undo.Prepare(report, error)) << error;
+    // The held record's fields are left as LOCKED; those of the files after it, never
+    // tried, as STOPPED.
+    int lockedFields = 0;
+    undo.PutBack(false, [&](const UndoLine& l) {
+      const bool isHeld = l.field->file == held.file && l.field->record == held.record;
+      if (isHeld) {
+        EXPECT_EQ(l.outcome, UndoOutcome::kLocked);
+        ++lockedFields;
+      } else if (l.outcome != UndoOutcome::kPutBack) {
+        EXPECT_EQ(l.outcome, UndoOutcome::kStopped) << l.field->file << " " << l.field->record;
+      }
+    }, &progress);
+    const uint64_t ended = platform::MonotonicMs();
+    undo.Close();
+    other.UnlockSlot(block, held.record);
+    other.CloseBlock(block);
+    other.StopEngine();
+    ASSERT_NE(progress.stopAt, 0u) << "the undo never waited for the held record";
+    EXPECT_LT(ended - std::min(ended, progress.stopAt), 1000u);
+    EXPECT_GE(lockedFields, 1);
+    EXPECT_EQ(undo.PutBackCount() + undo.LeftCount(), static_cast<int64_t>(demo.planted.size()));
+  }
+}
+
 // Another process keeps changing a text field of every record while the run repairs
 // the same records: afterwards each record holds that process's last change and the
 // repair.
