@@ -325,18 +325,20 @@ int Repair(const std::vector<std::string>& args) {
   // Only once the question is answered: until then Ctrl+C ends the program as usual
   // (nothing has been changed), also while it waits for an answer on the terminal.
   dialogs.runStarts = [] { platform::WatchStopSignals(); };
-  int status = kExitEarly;
   try {
-    const bool done = run.Fix(progress);
-    status = !done || run.Stopped() ? kExitEarly : (run.LeftCount() > 0 ? kExitLeft : kExitOk);
+    static_cast<void>(run.Fix(progress));
   } catch (const ui::EndRun&) {
-    status = kExitEarly;
+    // Its result says how it ended.
   }
+  const app::RunResult& result = run.Result();
+  // A run that went through every module: 0, or 4 when it left records; every other
+  // end (a No, a stop, an error) is 1.
+  const int status = result.reason != ui::EndReason::kNone ? kExitEarly : result.left > 0 ? kExitLeft : kExitOk;
   progress.ClearLine();
   run.Close();
   helpOut.flush();
-  std::cerr << "repaired records: " << run.RepairCount() << "\n";
-  if (run.LeftCount() > 0) std::cerr << "records left unrepaired: " << run.LeftCount() << "\n";
+  std::cerr << "repaired records: " << result.repaired << "\n";
+  if (result.left > 0) std::cerr << "records left unrepaired: " << result.left << "\n";
   if (!run.ReportPath().empty()) std::cerr << "report: " << platform::Cp874ToUtf8(run.ReportPath()) << "\n";
   return status;
 }
@@ -379,7 +381,7 @@ int Undo(const std::vector<std::string>& args) {
   undo.AcceptMoved(acceptMoved);
   std::string error;
   if (!undo.Prepare(report, error)) {
-    std::cerr << "kvfix207-cli: undo refused, nothing written: " << error << "\n";
+    std::cerr << "kvfix207-cli: undo refused, nothing written: " << platform::Cp874ToUtf8(error) << "\n";
     return kExitEarly;
   }
   if (undo.TornLine()) std::cerr << "the report's last line is cut short and was ignored\n";

@@ -113,7 +113,7 @@ bool AccessLayer::RetryAfterConflict(FileBlock* block) {
   ++lockRetryCount_;
   if (watch_.stop && watch_.stop()) {
     lockRetryCount_ = 0;
-    throw ui::EndRun(1);
+    throw ui::EndRun(ui::EndReason::kStopped);
   }
   // The silent retries of a save another station keeps going can last many minutes: the
   // user hears what the run waits for once it has waited a second, and every few
@@ -141,7 +141,7 @@ bool AccessLayer::RetryAfterConflict(FileBlock* block) {
     return true;
   }
   dialogs_.RequestClose();
-  throw ui::EndRun(1);
+  throw ui::EndRun(ui::EndReason::kAnsweredNo);
 }
 
 void AccessLayer::ReportFatal(int32_t error, const std::string& message, const std::string& reason) {

@@ -27,7 +27,11 @@ class SharedFiles {
   // Closing a file that is not open does nothing.
   void Close(std::string_view baseName);
   void CloseAll() noexcept;
-  void Walk(Module module);
+  // Walks the module's data files; what the walks did. A walk that ends the run early
+  // throws, and what it did until then is in Walked() all the same.
+  RepairCounts Walk(Module module);
+  // What every walk of the run has done so far.
+  const RepairCounts& Walked() const { return walked_; }
 
   SideTable& Table(std::string_view fileName);
   InfoRecord& Info(std::string_view fileName);
@@ -39,6 +43,7 @@ class SharedFiles {
   std::array<isam::FileBlock*, 31> blocks_{};
   std::vector<SideTable> tables_;
   std::vector<InfoRecord> infos_;
+  RepairCounts walked_;
 };
 
 }  // namespace kv::modules

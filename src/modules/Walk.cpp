@@ -316,7 +316,7 @@ void FileWalk::RepairBatch(const ReadRun& run, const RunJudgement& judged) {
   for (int32_t r : run.unread) {
     // Not judged at all: it may hold damage that is still there.
     if (report_ != nullptr) report_->RecordUnread(file_.baseName, r, LeftReason::kReadFailed);
-    progress_.AddLeft();
+    ++stats_.left;
   }
   for (int32_t r : run.held) SetAside(r, nullptr);
   if (judged.unsound.empty()) return;
@@ -394,7 +394,7 @@ void FileWalk::Settle() {
     }
     if (left != LeftReason::kNone) {
       ++stats_.notWritten;
-      progress_.AddLeft();
+      ++stats_.left;
     }
     if (resets_.fixed[k] && left == LeftReason::kNone && report_ != nullptr) continue;  // written ahead
     if (resets_.fixed[k]) {
@@ -431,8 +431,7 @@ void FileWalk::FlushLines() {
 // Rather than as a file without damage.
 void FileWalk::LeaveFile() {
   if (report_ != nullptr) report_->RecordUnread(file_.baseName, 0, LeftReason::kReadFailed);
-  progress_.AddLeft();
-  if (stats_.damagedHeader) progress_.AddDamaged();
+  ++stats_.left;
 }
 
 // The held records again, one at a time, with the slot the read-ahead found (none for
@@ -465,7 +464,7 @@ void FileWalk::LeaveHeld() {
   }
   FlushLines();
   stats_.notWritten += static_cast<int32_t>(held_.records.size());
-  progress_.AddLeft(static_cast<int32_t>(held_.records.size()));
+  stats_.left += static_cast<int32_t>(held_.records.size());
   held_.Clear();
 }
 

@@ -58,6 +58,12 @@ struct WalkStats {
   // The header is damage: its slot count is impossible, or promises slots beyond the
   // end of the file (a file cut mid-slot too). Counted once as left and as damaged.
   bool damagedHeader = false;
+  // What the run counts as left of this file: the records not written, the slots that
+  // could not be read (not past its end), and the file itself once when not one record
+  // could be judged or its header is damage.
+  int32_t left = 0;
+
+  RepairCounts Counts() const { return {repaired, left, damagedHeader ? 1 : 0}; }
 };
 
 // What the unlocked judging of one read-ahead run found.
