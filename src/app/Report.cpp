@@ -179,16 +179,19 @@ bool ReportWriter::AppendText(const std::string& bytes) {
   return true;
 }
 
-bool ReportWriter::AppendForced(const std::string& text) {
-  const uint64_t before = end_;
-  const uint32_t crcBefore = crc_;
-  if (!AppendText(text)) return false;
+bool ReportWriter::ForceSince(const Mark& mark) {
   if (Force()) return true;
-  // Not known to be on disk: the block is taken back, its record is not written.
-  (void)file_.Truncate(before);
-  end_ = before;
-  crc_ = crcBefore;
+  // Not known to be on disk: what was appended since is taken back, its records are not
+  // written.
+  (void)file_.Truncate(mark.end);
+  end_ = mark.end;
+  crc_ = mark.crc;
   return false;
+}
+
+bool ReportWriter::AppendForced(const std::string& text) {
+  const Mark before = Here();
+  return AppendText(text) && ForceSince(before);
 }
 
 void ReportWriter::Close(std::string_view outcome) {
@@ -217,7 +220,17 @@ bool ReportFile::WriteAhead(std::string_view file, int32_t record, std::span<con
   std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(platform::Crc32c(slot.data(), slot.size())));
   text += file;
   text += '\t' + std::to_string(record) + "\tCRC32C\t" + crc + "\r\n";
-  return out_.AppendForced(text);
+  if (!aheadPending_) {
+    ahead_ = out_.Here();
+    aheadPending_ = true;
+  }
+  return out_.AppendText(text);
+}
+
+bool ReportFile::ForceAhead() {
+  if (!aheadPending_) return true;
+  aheadPending_ = false;
+  return out_.ForceSince(ahead_);
 }
 
 void ReportFile::ThrowWriteFailure() const { throw ReportWriteError(out_.LastError(), out_.Path()); }

@@ -485,6 +485,7 @@ class FilePutBack {
             SetAll(k, UndoOutcome::kReadFailed);
             break;
           case isam::RepairOutcome::kFailed:
+          case isam::RepairOutcome::kHeldBack:  // (the undo holds no write back)
             // The slot keeps the bytes it had: what was to be put back was not.
             for (size_t i = firstField_[k]; i < firstField_[k + 1]; ++i) {
               if (!judged[b] || lines_[i].outcome == UndoOutcome::kPutBack) lines_[i].outcome = UndoOutcome::kWriteFailed;

@@ -301,7 +301,8 @@ void AccessLayer::FlushIfWanted(FileBlock* block, WriteResult& worst) {
 }
 
 WriteReport AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers,
-                                         const RecordFix& fix, std::span<RepairOutcome> outcomes) {
+                                         const RecordFix& fix, std::span<RepairOutcome> outcomes,
+                                         const BeforeWrites& beforeWrites) {
   const WriteReport refused{false, WriteResult::kError};
   const size_t count = recordNumbers.size();
   if (outcomes.size() < count) return refused;
@@ -318,24 +319,39 @@ WriteReport AccessLayer::RepairRecordsAt(FileBlock* block, std::span<const int32
   WriteResult worst = WriteResult::kOk;
   for (size_t first = 0; first < count; first += kMaxRepairRun) {
     const size_t n = std::min(kMaxRepairRun, count - first);
-    RepairLockedRun(block, recordNumbers.subspan(first, n), first, fix, outcomes, worst);
+    RepairLockedRun(block, recordNumbers.subspan(first, n), first, fix, beforeWrites, outcomes, worst);
   }
   return {std::all_of(done.begin(), done.end(), Succeeded), worst};
 }
 
+namespace {
+
+// What became of a record of a locked run so far.
+enum RunState : uint8_t { kNotLocked, kLockedSlot, kToWrite };
+
+}  // namespace
+
+std::span<uint8_t> AccessLayer::LockedSlot(std::span<const int32_t> records, size_t i, size_t lo, size_t slot,
+                                           bool oneRead) {
+  // Read with one call, the slots lie as in the file; else each in its own place.
+  const size_t at = oneRead ? static_cast<size_t>(records[i] - records[lo]) : i;
+  return std::span<uint8_t>(runBytes_).subspan(at * slot, slot);
+}
+
 void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first,
-                                  const RecordFix& fix, std::span<RepairOutcome> outcomes, WriteResult& worst) {
+                                  const RecordFix& fix, const BeforeWrites& beforeWrites,
+                                  std::span<RepairOutcome> outcomes, WriteResult& worst) {
   const size_t slot = static_cast<size_t>(engine_.SlotLength(block));
   const size_t n = records.size();
 
   // The record locks, lowest first, one attempt each. One that another station holds is
   // not waited for here: the caller tries its record again later.
   HeldLocks locks(engine_, block);
-  runLocked_.assign(n, 0);
+  runState_.assign(n, kNotLocked);
   size_t lo = n, hi = 0;
   for (size_t i = 0; i < n; ++i) {
     if (locks.LockRecord(records[i])) {
-      runLocked_[i] = 1;
+      runState_[i] = kLockedSlot;
       lo = std::min(lo, i);
       hi = i;
       continue;
@@ -353,7 +369,7 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
     Raise(worst, cls);
     if (cls == ErrorClass::kConflict) {
       for (size_t i = lo; i <= hi; ++i) {
-        if (runLocked_[i]) outcomes[first + i] = RepairOutcome::kLocked;
+        if (runState_[i] != kNotLocked) outcomes[first + i] = RepairOutcome::kLocked;
       }
     }
     if (!locks.Release()) worst = WriteResult::kReleaseFailed;
@@ -368,48 +384,66 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
     engine_.ReadSlots(block, records[lo], static_cast<int32_t>(spread), std::span<uint8_t>(runBytes_).first(spread * slot));
     oneRead = engine_.LastOpOK();
   }
-  if (runBytes_.size() < slot) runBytes_.resize(slot);
-  if (work_.size() < slot) work_.resize(slot);
-  bool wrote = false;
+  if (!oneRead) runBytes_.resize(std::max(n * slot, runBytes_.size()));
+  runOld_.resize(std::max(n * slot, runOld_.size()));
+  // Every slot judged before any is written: the caller's BeforeWrites sees the run's
+  // fixes whole (the walk's report forces their lines to disk once, for all of them).
+  bool toWrite = false;
   for (size_t i = lo; i <= hi; ++i) {
-    if (!runLocked_[i]) continue;
+    if (runState_[i] == kNotLocked) continue;
     const int32_t r = records[i];
-    std::span<uint8_t> bytes;
-    if (oneRead) {
-      bytes = std::span<uint8_t>(runBytes_).subspan(static_cast<size_t>(r - records[lo]) * slot, slot);
-    } else {
-      bytes = std::span<uint8_t>(runBytes_).first(slot);
+    const std::span<uint8_t> bytes = LockedSlot(records, i, lo, slot, oneRead);
+    RepairOutcome& outcome = outcomes[first + i];
+    if (!oneRead) {
       engine_.ReadSlot(block, r, bytes);
       if (!engine_.LastOpOK()) {
         Raise(worst, ClassOf(engine_.LastError()));
-        outcomes[first + i] = RepairOutcome::kReadFailed;
+        outcome = RepairOutcome::kReadFailed;
         continue;
       }
     }
-    RepairOutcome& outcome = outcomes[first + i];
     if (!SlotIsLive(bytes)) {
       outcome = RepairOutcome::kDeleted;
       Raise(worst, WriteResult::kDeleted);
       continue;
     }
     // The slot as read under the locks, to put back if the write fails part-way.
-    std::copy(bytes.begin(), bytes.end(), work_.begin());
+    std::copy(bytes.begin(), bytes.end(), runOld_.begin() + static_cast<std::ptrdiff_t>(i * slot));
     if (fix(r, bytes) == 0) {
       outcome = RepairOutcome::kNothingToDo;
       continue;
     }
-    wrote = true;
-    engine_.WriteSlot(block, r, bytes);
-    if (engine_.LastOpOK()) {
-      outcome = RepairOutcome::kWritten;
-    } else {
-      Raise(worst, ClassOf(engine_.LastError()));
-      engine_.WriteSlot(block, r, std::span<const uint8_t>(work_).first(slot));
-    }
+    runState_[i] = kToWrite;
+    toWrite = true;
   }
-  if (wrote) FlushIfWanted(block, worst);
+  if (toWrite && beforeWrites && !beforeWrites()) {
+    for (size_t i = lo; i <= hi; ++i) {
+      if (runState_[i] == kToWrite) outcomes[first + i] = RepairOutcome::kHeldBack;
+    }
+    toWrite = false;
+  }
+  if (toWrite) WriteLockedRun(block, records, first, lo, hi, oneRead, outcomes, worst);
   // One header write-back and one signal for the run.
   if (!locks.Release()) worst = WriteResult::kReleaseFailed;
+}
+
+void AccessLayer::WriteLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first, size_t lo,
+                                 size_t hi, bool oneRead, std::span<RepairOutcome> outcomes, WriteResult& worst) {
+  const size_t slot = static_cast<size_t>(engine_.SlotLength(block));
+  for (size_t i = lo; i <= hi; ++i) {
+    if (runState_[i] != kToWrite) continue;
+    engine_.WriteSlot(block, records[i], LockedSlot(records, i, lo, slot, oneRead));
+    if (engine_.LastOpOK()) {
+      outcomes[first + i] = RepairOutcome::kWritten;
+      continue;
+    }
+    // A short write leaves the slot half old, half repaired. Writing the old bytes back
+    // makes it whole again, as the report says (not written); when that fails too, the
+    // disk is failing and the run's error says so.
+    Raise(worst, ClassOf(engine_.LastError()));
+    engine_.WriteSlot(block, records[i], std::span<const uint8_t>(runOld_).subspan(i * slot, slot));
+  }
+  FlushIfWanted(block, worst);
 }
 
 bool AccessLayer::FindRecordByKey(FileBlock* block, int keyNumber, int32_t& recordNumber, std::string_view keyText) {

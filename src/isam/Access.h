@@ -77,6 +77,7 @@ enum class RepairOutcome {
                  // the slot keeps its old bytes
   kLocked,       // another station held the record or the file past the engine's wait
   kReadFailed,   // the slot could not be read under the locks - nothing written
+  kHeldBack,     // judged and fixed, but the caller's BeforeWrites said no - nothing written
 };
 
 // The record is as it should be: repaired, or found sound under the locks.
@@ -148,6 +149,10 @@ class ScopedConflictWatch {
 // The fix of RepairRecordsAt: given a record number and its slot as read under the
 // locks, zeroes the unsound money fields in place and returns how many it zeroed.
 using RecordFix = std::function<int(int32_t recordNumber, std::span<uint8_t> slot)>;
+// Asked once per run of RepairRecordsAt, after `fix` has judged every record of the run
+// and before the first of them is written (the walk forces its report there); false:
+// none of the run's records is written (kHeldBack).
+using BeforeWrites = std::function<bool()>;
 
 class AccessLayer {
  public:
@@ -214,10 +219,10 @@ class AccessLayer {
   //   2. the block lock, one attempt (the engine's own wait); when another station
   //      holds it longer, every record of the run is kLocked;
   //   3. the locked slots read afresh (one read when they lie within
-  //      kMaxLockedReadBytes), each judged by `fix` and written when it zeroed
-  //      something (kReadFailed when its read fails); a failed write puts the slot's
-  //      bytes as read back (kFailed);
-  //   4. one flush (when saveMode is off and flushAfterWrite on), the block unlock (one
+  //      kMaxLockedReadBytes), each judged by `fix` (kReadFailed when its read fails);
+  //   4. `beforeWrites`, when given, once; then the slots `fix` zeroed something in are
+  //      written, and a failed write puts the slot's bytes as read back (kFailed);
+  //   5. one flush (when saveMode is off and flushAfterWrite on), the block unlock (one
   //      header write-back and one signal), every record lock released.
   // Held records are the caller's to try again later (the walk does, after the rest of
   // the file); nothing here asks the user or waits beyond the engine's waits, and the
@@ -227,7 +232,7 @@ class AccessLayer {
   // them (kDeleted for a deleted one, kReleaseFailed for a failed release) and is ok
   // when every record ended kWritten or kNothingToDo.
   WriteReport RepairRecordsAt(FileBlock* block, std::span<const int32_t> recordNumbers, const RecordFix& fix,
-                              std::span<RepairOutcome> outcomes);
+                              std::span<RepairOutcome> outcomes, const BeforeWrites& beforeWrites = {});
 
  private:
   class HeldLocks;
@@ -250,12 +255,17 @@ class AccessLayer {
 
   // One run of RepairRecordsAt (at most kMaxRepairRun records, `first` the index of its
   // first record).
-  void RepairLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first,
-                       const RecordFix& fix, std::span<RepairOutcome> outcomes, WriteResult& worst);
+  void RepairLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first, const RecordFix& fix,
+                       const BeforeWrites& beforeWrites, std::span<RepairOutcome> outcomes, WriteResult& worst);
+  // The locked run's slot of records[i], in runBytes_.
+  std::span<uint8_t> LockedSlot(std::span<const int32_t> records, size_t i, size_t lo, size_t slot, bool oneRead);
+  // Writes the slots of the run `fix` zeroed something in (runState_ kToWrite).
+  void WriteLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first, size_t lo, size_t hi,
+                      bool oneRead, std::span<RepairOutcome> outcomes, WriteResult& worst);
 
-  std::vector<uint8_t> work_;  // RepairLockedRun's copy of a slot as read under the locks
   std::vector<uint8_t> runBytes_;  // RepairRecordsAt's slots as read under the locks
-  std::vector<uint8_t> runLocked_;  // per record of a run: its lock is held
+  std::vector<uint8_t> runOld_;    // the same before `fix`, per record of the run, to put back
+  std::vector<uint8_t> runState_;  // per record of a run: RunState
 };
 
 }  // namespace kv::isam

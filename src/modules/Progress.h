@@ -150,13 +150,19 @@ class RepairReport {
   // of that file, so that what is reported can be checked against the file later.
   virtual void FileWalked(std::string_view /*file*/, int32_t /*slotLength*/) {}
   // Written ahead: the fields about to be reset in `record` and its `slot` as it will be
-  // written, on disk before the record is written. False when that failed: the record
-  // must not be written, and the run ends with ThrowWriteFailure after what is in hand.
+  // written; on disk once ForceAhead has returned true, which comes before the record is
+  // written. False when they could not be written: the record must not be written, and
+  // the run ends with ThrowWriteFailure after what is in hand.
   virtual bool WriteAhead(std::string_view file, int32_t /*record*/, std::span<const ResetField> fields,
                           std::span<const uint8_t> /*slot*/) {
     FieldsReset(file, fields);
     return true;
   }
+  // Forces to disk what was written ahead since the last ForceAhead, once for the
+  // records the run writes under one lock. False when that failed: what was written
+  // ahead since is taken back, none of those records may be written, and the run ends
+  // with ThrowWriteFailure.
+  virtual bool ForceAhead() { return true; }
   // Throws the ReportWriteFailed that says why WriteAhead failed.
   virtual void ThrowWriteFailure() const { throw ReportWriteFailed("the repair report could not be written"); }
 };

@@ -68,7 +68,7 @@ void SharedFiles::CloseAll() noexcept {
 RepairCounts SharedFiles::Walk(Module module) {
   RepairCounts counts;
   for (const DataFileDef* file : WalkedFiles(module)) {
-    FileWalk walk(ctx.access, Block(file->baseName), *file, ctx.progress, ctx.report);
+    FileWalk walk(ctx.access, Block(file->baseName), *file, ctx.progress, ctx.report, buffers_);
     try {
       walk.Run();
     } catch (...) {

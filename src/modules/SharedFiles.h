@@ -11,6 +11,7 @@
 #include "modules/ModuleTables.h"
 #include "modules/Repairs.h"
 #include "modules/SideFiles.h"
+#include "modules/Walk.h"
 
 namespace kv::modules {
 
@@ -44,6 +45,7 @@ class SharedFiles {
   std::vector<SideTable> tables_;
   std::vector<InfoRecord> infos_;
   RepairCounts walked_;
+  WalkBuffers buffers_;  // the walks' read-ahead, kept from file to file
 };
 
 }  // namespace kv::modules

@@ -27,9 +27,10 @@ constexpr size_t kReadAheadBytes = 1024 * 1024;
 
 // One read-ahead run: `count` consecutive slots from record `first` on.
 struct FileWalk::ReadRun {
+  explicit ReadRun(std::vector<uint8_t>& buffer) : storage(buffer) {}
   int32_t first = 0;
   int32_t count = 0;
-  std::vector<uint8_t> storage;   // sized once, to the longest run
+  std::vector<uint8_t>& storage;  // grown to the longest run of any file, kept
   std::span<uint8_t> bytes;       // the run's slots in `storage`
   bool whole = false;             // read with one call; else slot by slot, see `readable`
   std::vector<uint8_t> readable;  // per slot, when not whole
@@ -73,7 +74,7 @@ class FileWalk::Reader {
     run.first = next_;
     run.count = std::min(perRun_, total_ - next_);
     next_ += run.count;
-    run.storage.resize(static_cast<size_t>(perRun_) * slotLength_);
+    run.storage.resize(std::max(run.storage.size(), static_cast<size_t>(perRun_) * slotLength_));
     run.bytes = std::span<uint8_t>(run.storage).first(static_cast<size_t>(run.count) * slotLength_);
     run.unread.clear();
     run.held.clear();
@@ -234,8 +235,8 @@ void JudgeRun(std::span<const uint8_t> bytes, size_t slotLength, int32_t count,
 // different record length is still read whole; money fields that would lie beyond its
 // slots are not looked at.
 FileWalk::FileWalk(isam::AccessLayer& access, isam::FileBlock* block, const DataFileDef& file, ProgressSink& progress,
-                   RepairReport* report)
-    : access_(access), block_(block), file_(file), progress_(progress), report_(report) {
+                   RepairReport* report, WalkBuffers& buffers)
+    : access_(access), block_(block), file_(file), progress_(progress), report_(report), buffers_(buffers) {
   slotLength_ = static_cast<size_t>(file.recordLength);
   const int32_t declared = block ? access.engine().SlotLength(block) : 0;
   if (declared > 0 && declared <= isam::kMaxRecordLength) slotLength_ = static_cast<size_t>(declared);
@@ -272,18 +273,28 @@ WalkStats FileWalk::Run() {
 
 // Reads the file in runs, two in turn: while the engine reads the next run into one,
 // the other is judged on a second thread; its repairs follow once both are done. Only
-// this thread calls the engine. The job is declared last, so that an exception leaving
-// here waits for a judging still running before the runs it reads are destroyed.
+// this thread calls the engine. An exception leaving here waits for a judging still
+// running before the runs it reads are gone.
 // After each run the progress hears how far the walk is, and a stop requested by then
 // ends the walk there: the run in hand is finished, the one read ahead is dropped
 // unjudged (it was only read).
 bool FileWalk::ReadAhead() {
   Reader reader(access_, block_, slotLength_, stats_);
   if (reader.CountFailed()) return false;
-  ReadRun runs[2];
+  ReadRun runs[2] = {ReadRun(buffers_.runs[0]), ReadRun(buffers_.runs[1])};
   RunJudgement judgements[2];
   RunJudgement one;  // the judging job's working space
-  BackgroundJob judging;
+  BackgroundJob& judging = buffers_.judging;
+  struct WaitOnExit {
+    BackgroundJob& job;
+    ~WaitOnExit() {
+      try {
+        job.Wait();
+      } catch (...) {
+        // Already on the way out with the exception that ended the walk.
+      }
+    }
+  } const waitOnExit{judging};
   auto startJudging = [&](int k) {
     judging.Start([&reader, &runs, &judgements, &one, this, k] { reader.Judge(runs[k], fields_, judgements[k], one); });
   };
@@ -334,12 +345,14 @@ void FileWalk::RepairRecords() {
   resets_.Begin(records_.size());
   static_cast<void>(access_.RepairRecordsAt(
       block_, records_, [this](int32_t record, std::span<uint8_t> slot) { return FixUnderLocks(record, slot); },
-      outcomes_));
+      outcomes_, [this] { return ForceAhead(); }));
   Settle();
 }
 
-// Their lines and the slot's fingerprint reach the report, on disk, before the record
-// is written; when they cannot, the record is not written (0) and the walk ends.
+// Their lines and the slot's fingerprint go to the report, to be forced to disk with
+// those of the other records of the locked run before any of them is written
+// (ForceAhead); when they cannot be written, the record is not written (0) and the walk
+// ends.
 int FileWalk::FixUnderLocks(int32_t record, std::span<uint8_t> slot) {
   const auto at = std::lower_bound(records_.begin(), records_.end(), record);
   if (reportFailed_ || at == records_.end() || *at != record || slot.size() < slotLength_) return 0;
@@ -381,6 +394,7 @@ void FileWalk::Settle() {
         break;
       case isam::RepairOutcome::kNothingToDo:  // another station mended it
       case isam::RepairOutcome::kDeleted:      // deleted meanwhile
+      case isam::RepairOutcome::kHeldBack:     // its lines did not reach the report: the walk ends
         continue;
       case isam::RepairOutcome::kLocked:
         SetAside(r, ahead_[k]);
@@ -422,6 +436,14 @@ void FileWalk::AddFields(int32_t record, const uint8_t* readAhead, LeftReason le
   for (uint16_t offset : fields_) {
     if (!IsMoneySound(readAhead + offset)) lines_.push_back({record, offset, readAhead + offset, left});
   }
+}
+
+// Once per locked run: the lines written ahead reach the disk before its records are
+// written, or none of those records is written and the walk ends.
+bool FileWalk::ForceAhead() {
+  if (report_ == nullptr || report_->ForceAhead()) return true;
+  reportFailed_ = true;
+  return false;
 }
 
 void FileWalk::FlushLines() {
@@ -470,7 +492,8 @@ void FileWalk::LeaveHeld() {
 
 WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block, const DataFileDef& file,
                          ProgressSink& progress, RepairReport* reportTo) {
-  return FileWalk(access, block, file, progress, reportTo).Run();
+  WalkBuffers buffers;
+  return FileWalk(access, block, file, progress, reportTo, buffers).Run();
 }
 
 void ProgressSink::Pause(uint32_t milliseconds) {

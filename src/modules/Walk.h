@@ -29,10 +29,12 @@
 //      all, counts as left; so does, once, a file whose record count cannot be had or
 //      whose header promises slots the file does not hold (also counted as damaged).
 //      Every reset field goes to the repair report, in record order: written ahead
-//      (RepairReport::WriteAhead, with the slot's fingerprint) before its record is
-//      written, and again with the reason when its record was then left. When the
-//      report cannot take a record's lines, that record is not written and the walk
-//      ends with ReportWriteFailed once the records in hand are settled. When the user
+//      (RepairReport::WriteAhead, with the slot's fingerprint) and forced to disk once
+//      per locked run (ForceAhead) before any record of that run is written, and again
+//      with the reason when its record was then left. When the report cannot take a
+//      record's lines, that record and the later ones are not written, nor any record
+//      of the run when the force fails, and the walk ends with ReportWriteFailed once
+//      the records in hand are settled. When the user
 //      ends the run at a read's lock question, the records set aside are reported and
 //      counted as left first.
 //   8. The progress bar advances by one, whether or not the file held records.
@@ -44,6 +46,7 @@
 #include <vector>
 
 #include "isam/Access.h"
+#include "modules/BackgroundJob.h"
 #include "modules/ModuleTables.h"
 #include "modules/Progress.h"
 
@@ -80,13 +83,21 @@ struct RunJudgement {
 void JudgeRun(std::span<const uint8_t> bytes, size_t slotLength, int32_t count,
               std::span<const uint16_t> offsets, RunJudgement& out);
 
+// What the walks of a run read ahead into: two runs of slots of about 1 MiB each, one
+// read while the other is judged on the second thread. Made once for a run and kept
+// from file to file, so that no file pays for new buffers or a new thread.
+struct WalkBuffers {
+  std::vector<uint8_t> runs[2];
+  BackgroundJob judging;
+};
+
 // The walk of one data file (see the steps above). `block` may be null (a file the
 // module could not open): the walk then only advances the progress. `report` may be
 // null.
 class FileWalk {
  public:
   FileWalk(isam::AccessLayer& access, isam::FileBlock* block, const DataFileDef& file, ProgressSink& progress,
-           RepairReport* report);
+           RepairReport* report, WalkBuffers& buffers);
   ~FileWalk();
   FileWalk(const FileWalk&) = delete;
   FileWalk& operator=(const FileWalk&) = delete;
@@ -135,6 +146,8 @@ class FileWalk {
   // Step 3, under the locks: zeroes the unsound fields of `slot` and writes their lines
   // and the slot's fingerprint ahead; how many it zeroed (0: not to be written).
   int FixUnderLocks(int32_t record, std::span<uint8_t> slot);
+  // Step 3, before the locked run's writes: what was written ahead reaches the disk.
+  bool ForceAhead();
   // Step 4.
   void SetAside(int32_t record, const uint8_t* readAhead) { held_.Add(record, readAhead, slotLength_); }
   // Steps 5 and 6.
@@ -153,6 +166,7 @@ class FileWalk {
   const DataFileDef& file_;
   ProgressSink& progress_;
   RepairReport* const report_;
+  WalkBuffers& buffers_;
   size_t slotLength_ = 0;              // as the file declares it
   std::span<const uint16_t> fields_;   // the money fields that lie within a slot
   WalkStats stats_;
@@ -167,7 +181,7 @@ class FileWalk {
   Held held_;
 };
 
-// One FileWalk of `file`.
+// One FileWalk of `file`, with buffers of its own.
 WalkStats WalkModuleFile(isam::AccessLayer& access, isam::FileBlock* block, const DataFileDef& file,
                          ProgressSink& progress, RepairReport* reportTo);
 

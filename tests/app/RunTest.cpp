@@ -530,8 +530,9 @@ TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
       other.LockSlot(theirs, 2);
       ASSERT_TRUE(other.LastOpOK());
     }
-    // With the write fault: GLFILE01's walk is done; the next writes are a record's
-    // report lines (written ahead) and then the record itself: the third is a record's.
+    // With the write fault: GLFILE01's walk is done; the next writes are the report
+    // lines of both records (written ahead together, before either record) and then the
+    // records themselves: the fourth is a record's.
     class FaultingProgress : public Progress {
      public:
       bool fault = false;
@@ -539,7 +540,7 @@ TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
      protected:
       void OnStep(std::string_view module, std::string_view file) override {
         Progress::OnStep(module, file);
-        if (fault && file == "GLFILE01") platform::SetFaultPlan({platform::Op::kWrite, 3, false, platform::FaultKind::kError, 5});
+        if (fault && file == "GLFILE01") platform::SetFaultPlan({platform::Op::kWrite, 4, false, platform::FaultKind::kError, 5});
         if (file == "GLFILE03") platform::ClearFaults();
       }
     } progress;

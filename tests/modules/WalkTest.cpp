@@ -194,7 +194,8 @@ TEST_F(WalkTest, AFailingReadOrWriteNeverPassesForARepair) {
         isam::FileBlock* block = Open("GLFILE03");
         platform::SetFaultPlan({op, n, persistent, platform::FaultKind::kError, 5});
         bool ended = false;  // a read's lock question answered No: the run says it ended early
-        FileWalk walk(*access_, block, DataFile("GLFILE03"), progress, &report_);
+        WalkBuffers buffers;
+        FileWalk walk(*access_, block, DataFile("GLFILE03"), progress, &report_, buffers);
         try {
           walk.Run();
         } catch (const ui::EndRun&) {
