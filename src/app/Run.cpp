@@ -170,6 +170,24 @@ struct RepairRun::Impl {
 
   void ShowIoError(const platform::IoError& e) { dialogs.ShowError(IoErrorMessage(e.code(), e.name())); }
 
+  // The access layer over the started engine, with what it needs of the run.
+  void MakeAccess() {
+    isam::AccessHooks accessHooks;
+    accessHooks.clearAutoSelect = [this] { ClearAutoSelect(); };
+    accessHooks.printErrorHelp = [this](int32_t error) {
+      std::ostringstream help;
+      ui::PrintErrorHelp(error, startDirectory, help);
+      if (!help.str().empty() && !dialogs.TakeErrorHelp(help.str())) {
+        helpOut << help.str();
+        helpOut.flush();
+      }
+    };
+    accessHooks.fileKept = [this](std::string_view name, std::string_view keptAs, std::string_view why) {
+      if (report != nullptr) report->FileKept(name, keptAs, why);
+    };
+    access.emplace(*engine, dialogs, std::move(accessHooks), isam::AccessSettings{.saveMode = false});
+  }
+
   // The module repairs in the run order; `counts` holds what their walks did, also when
   // one of them ends the run early.
   static void RunModules(modules::RunContext& context, modules::RepairCounts& counts) {
@@ -248,20 +266,7 @@ bool RepairRun::Startup(const std::string& companyDir) {
       result_.reason = ui::EndReason::kEngineFailed;
       return false;
     }
-    isam::AccessHooks accessHooks;
-    accessHooks.clearAutoSelect = [&m] { m.ClearAutoSelect(); };
-    accessHooks.printErrorHelp = [&m](int32_t error) {
-      std::ostringstream help;
-      ui::PrintErrorHelp(error, m.startDirectory, help);
-      if (!help.str().empty() && !m.dialogs.TakeErrorHelp(help.str())) {
-        m.helpOut << help.str();
-        m.helpOut.flush();
-      }
-    };
-    accessHooks.fileKept = [&m](std::string_view name, std::string_view keptAs, std::string_view why) {
-      if (m.report != nullptr) m.report->FileKept(name, keptAs, why);
-    };
-    m.access.emplace(*m.engine, m.dialogs, std::move(accessHooks), isam::AccessSettings{.saveMode = false});
+    m.MakeAccess();
 
     bool found = false;
     for (const char* name : kInformationFiles) {

@@ -384,10 +384,27 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
     engine_.ReadSlots(block, records[lo], static_cast<int32_t>(spread), std::span<uint8_t>(runBytes_).first(spread * slot));
     oneRead = engine_.LastOpOK();
   }
+  bool toWrite = JudgeLockedRun(block, records, first, lo, hi, oneRead, fix, outcomes, worst);
+  if (toWrite && beforeWrites && !beforeWrites()) {
+    for (size_t i = lo; i <= hi; ++i) {
+      if (runState_[i] == kToWrite) outcomes[first + i] = RepairOutcome::kHeldBack;
+    }
+    toWrite = false;
+  }
+  if (toWrite) WriteLockedRun(block, records, first, lo, hi, oneRead, outcomes, worst);
+  // One header write-back and one signal for the run.
+  if (!locks.Release()) worst = WriteResult::kReleaseFailed;
+}
+
+// Every slot judged before any is written: the caller's BeforeWrites sees the run's
+// fixes whole (the walk's report forces their lines to disk once, for all of them).
+bool AccessLayer::JudgeLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first, size_t lo,
+                                 size_t hi, bool oneRead, const RecordFix& fix, std::span<RepairOutcome> outcomes,
+                                 WriteResult& worst) {
+  const size_t slot = static_cast<size_t>(engine_.SlotLength(block));
+  const size_t n = records.size();
   if (!oneRead) runBytes_.resize(std::max(n * slot, runBytes_.size()));
   runOld_.resize(std::max(n * slot, runOld_.size()));
-  // Every slot judged before any is written: the caller's BeforeWrites sees the run's
-  // fixes whole (the walk's report forces their lines to disk once, for all of them).
   bool toWrite = false;
   for (size_t i = lo; i <= hi; ++i) {
     if (runState_[i] == kNotLocked) continue;
@@ -416,15 +433,7 @@ void AccessLayer::RepairLockedRun(FileBlock* block, std::span<const int32_t> rec
     runState_[i] = kToWrite;
     toWrite = true;
   }
-  if (toWrite && beforeWrites && !beforeWrites()) {
-    for (size_t i = lo; i <= hi; ++i) {
-      if (runState_[i] == kToWrite) outcomes[first + i] = RepairOutcome::kHeldBack;
-    }
-    toWrite = false;
-  }
-  if (toWrite) WriteLockedRun(block, records, first, lo, hi, oneRead, outcomes, worst);
-  // One header write-back and one signal for the run.
-  if (!locks.Release()) worst = WriteResult::kReleaseFailed;
+  return toWrite;
 }
 
 void AccessLayer::WriteLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first, size_t lo,

@@ -259,6 +259,10 @@ class AccessLayer {
                        const BeforeWrites& beforeWrites, std::span<RepairOutcome> outcomes, WriteResult& worst);
   // The locked run's slot of records[i], in runBytes_.
   std::span<uint8_t> LockedSlot(std::span<const int32_t> records, size_t i, size_t lo, size_t slot, bool oneRead);
+  // Reads (unless `oneRead` did) and judges the locked slots of the run; true when `fix`
+  // zeroed something in one of them (runState_ kToWrite).
+  bool JudgeLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first, size_t lo, size_t hi,
+                      bool oneRead, const RecordFix& fix, std::span<RepairOutcome> outcomes, WriteResult& worst);
   // Writes the slots of the run `fix` zeroed something in (runState_ kToWrite).
   void WriteLockedRun(FileBlock* block, std::span<const int32_t> records, size_t first, size_t lo, size_t hi,
                       bool oneRead, std::span<RepairOutcome> outcomes, WriteResult& worst);
