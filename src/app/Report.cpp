@@ -180,16 +180,19 @@ bool ReportWriter::AppendText(const std::string& bytes) {
   return true;
 }
 
-bool ReportWriter::AppendForced(const std::string& text) {
-  const uint64_t before = end_;
-  const uint32_t crcBefore = crc_;
-  if (!AppendText(text)) return false;
+bool ReportWriter::ForceSince(const Mark& mark) {
   if (Force()) return true;
-  // Not known to be on disk: the block is taken back, its record is not written.
-  (void)file_.Truncate(before);
-  end_ = before;
-  crc_ = crcBefore;
+  // Not known to be on disk: what was appended since is taken back, its records are not
+  // written.
+  (void)file_.Truncate(mark.end);
+  end_ = mark.end;
+  crc_ = mark.crc;
   return false;
+}
+
+bool ReportWriter::AppendForced(const std::string& text) {
+  const Mark before = Here();
+  return AppendText(text) && ForceSince(before);
 }
 
 void ReportWriter::Close(std::string_view outcome) {
@@ -245,9 +248,24 @@ bool ReportFile::WriteAhead(std::string_view file, int32_t record, std::span<con
   std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(platform::Crc32c(slot.data(), slot.size())));
   text += file;
   text += '\t' + std::to_string(record) + "\tCRC32C\t" + crc + "\r\n";
-  if (!out_.AppendForced(text)) return false;
+  if (!aheadPending_) {
+    ahead_ = out_.Here();
+    aheadObserved_ = observed_.size();
+    aheadPending_ = true;
+  }
+  if (!out_.AppendText(text)) return false;
   for (const modules::ResetField& f : fields) Observe(file, f.record, f.offset, f.original, modules::LeftReason::kNone);
   return true;
+}
+
+bool ReportFile::ForceAhead() {
+  if (!aheadPending_) return true;
+  aheadPending_ = false;
+  if (out_.ForceSince(ahead_)) return true;
+  // The lines are taken back and none of their records is written: the observer must
+  // not hear of them as written either.
+  if (aheadObserved_ < observed_.size()) observed_.resize(aheadObserved_);
+  return false;
 }
 
 void ReportFile::ThrowWriteFailure() const { throw ReportWriteError(out_.LastError(), out_.Path()); }

@@ -12,9 +12,10 @@
 //
 // Written ahead of the data: the lines of a record's fields, and the record's
 // fingerprint ("<file>\t<record>\tCRC32C\t<8 hex digits>", the CRC-32C of the whole
-// slot as the repair writes it), are written and forced to disk before the record is;
-// when that fails the record is not written and the run ends early (ReportWriteFailed),
-// so the report holds exactly the fields written. A field of a record that then could
+// slot as the repair writes it), are written and forced to disk before the record is
+// (one force for the records the walk writes under one lock); when that fails those
+// records are not written and the run ends early (ReportWriteFailed), so the report
+// holds exactly the fields written. A field of a record that then could
 // not be written follows again with its reason, which takes its first line back.
 // Every write ends in "SUM\t<8 hex digits>", the CRC-32C of every byte of the report
 // before that line: an undo refuses a report that was edited. The last line before the
@@ -122,6 +123,14 @@ class ReportWriter {
   // partly written block is cut off again), except the closing line.
   bool AppendText(const std::string& text);
   bool Force();
+  // Where the report ends now, to force from or take back to.
+  struct Mark {
+    uint64_t end = 0;
+    uint32_t crc = 0;
+  };
+  Mark Here() const { return {end_, crc_}; }
+  // Force; what was appended since `mark` is cut off again when that fails (false).
+  bool ForceSince(const Mark& mark);
   // AppendText and Force; a block that could not be forced is cut off again (false).
   bool AppendForced(const std::string& text);
   // The closing line ("END\t<outcome>") and the report forced to disk; once.
@@ -180,6 +189,7 @@ class ReportFile : public modules::RepairReport {
   void FileWalked(std::string_view file, int32_t slotLength) override;
   bool WriteAhead(std::string_view file, int32_t record, std::span<const modules::ResetField> fields,
                   std::span<const uint8_t> slot) override;
+  bool ForceAhead() override;
   void ThrowWriteFailure() const override;
   // A file kept beside under another name instead of being replaced or deleted.
   void FileKept(std::string_view name, std::string_view keptAs, std::string_view why);
@@ -216,6 +226,9 @@ class ReportFile : public modules::RepairReport {
   ReportWriter out_;
   ReportObserver* observer_ = nullptr;
   std::vector<Observed> observed_;
+  ReportWriter::Mark ahead_;  // where the lines written ahead and not yet forced begin
+  size_t aheadObserved_ = 0;  // observed_'s length there
+  bool aheadPending_ = false;
   std::string walkedFile_;  // the file being walked and its slot length
   int32_t walkedSlot_ = 0;
   bool fileLineDue_ = false;

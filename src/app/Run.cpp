@@ -169,6 +169,66 @@ struct RepairRun::Impl {
   }
 
   void ShowIoError(const platform::IoError& e) { dialogs.ShowError(IoErrorMessage(e.code(), e.name())); }
+
+  // The access layer over the started engine, with what it needs of the run.
+  void MakeAccess() {
+    isam::AccessHooks accessHooks;
+    accessHooks.clearAutoSelect = [this] { ClearAutoSelect(); };
+    accessHooks.printErrorHelp = [this](int32_t error) {
+      std::ostringstream help;
+      ui::PrintErrorHelp(error, startDirectory, help);
+      if (!help.str().empty() && !dialogs.TakeErrorHelp(help.str())) {
+        helpOut << help.str();
+        helpOut.flush();
+      }
+    };
+    accessHooks.fileKept = [this](std::string_view name, std::string_view keptAs, std::string_view why) {
+      if (report != nullptr) report->FileKept(name, keptAs, why);
+    };
+    access.emplace(*engine, dialogs, std::move(accessHooks), isam::AccessSettings{.saveMode = false});
+  }
+
+  // The module repairs in the run order; `counts` holds what their walks did, also when
+  // one of them ends the run early.
+  static void RunModules(modules::RunContext& context, modules::RepairCounts& counts) {
+    modules::ModuleRepairs repairs(context);
+    try {
+      for (const modules::RunOrderEntry& step : modules::kRunOrder) {
+        if (context.progress.StopRequested()) break;  // the module before was closed as usual
+        counts += (repairs.*step.fix)();
+      }
+    } catch (...) {
+      counts = repairs.Walked();
+      throw;
+    }
+    repairs.CloseAll();
+  }
+
+  // The exception in flight ended the run that `counts` tells of early: says why (the
+  // message of its kind) and keeps the result.
+  void EndedEarly(modules::ProgressSink& progress, const modules::RepairCounts& counts, RunResult& result) {
+    report = nullptr;
+    result = {counts.repaired, counts.left, false, ui::EndReason::kNone, counts.damaged};
+    try {
+      throw;
+    } catch (const ReportCreateError& e) {
+      dialogs.ShowError(e.Message());
+      result.reason = ui::EndReason::kReportFailed;
+    } catch (const modules::ReportWriteFailed& e) {
+      // The report could not keep the record of the next write: nothing more was written.
+      dialogs.ShowError(e.what());
+      result.reason = ui::EndReason::kReportFailed;
+    } catch (const platform::IoError& e) {
+      ShowIoError(e);
+      result.reason = ui::EndReason::kIoError;
+    } catch (const ui::EndRun& e) {
+      result.reason = e.reason();
+      // A stop in the middle of a wait for another station's lock ends the run there,
+      // without the module's close steps: it still says what it did.
+      result.stopped = progress.StopRequested();
+      if (result.stopped) dialogs.ShowWarning(StoppedMessage(result.repaired, result.left));
+    }
+  }
 };
 
 RepairRun::RepairRun(ui::Dialogs& dialogs, company::Settings& settings, std::ostream& helpOut, RunHooks hooks)
@@ -187,8 +247,7 @@ void RepairRun::Close() {
 
 bool RepairRun::Startup(const std::string& companyDir) {
   Impl& m = *impl_;
-  completed_ = false;
-  exitCode_ = 0;
+  result_ = {};
   try {
     m.startDirectory = platform::CurrentDirectory();
     ChangeDirectoryOrThrow(companyDir);
@@ -204,23 +263,10 @@ bool RepairRun::Startup(const std::string& companyDir) {
       const int32_t error = m.engine->LastOpError();
       m.dialogs.ShowError(ui::IntToText(error) + ": " + isam::ErrorText(error));
       m.engine.reset();
-      exitCode_ = 1;
+      result_.reason = ui::EndReason::kEngineFailed;
       return false;
     }
-    isam::AccessHooks accessHooks;
-    accessHooks.clearAutoSelect = [&m] { m.ClearAutoSelect(); };
-    accessHooks.printErrorHelp = [&m](int32_t error) {
-      std::ostringstream help;
-      ui::PrintErrorHelp(error, m.startDirectory, help);
-      if (!help.str().empty() && !m.dialogs.TakeErrorHelp(help.str())) {
-        m.helpOut << help.str();
-        m.helpOut.flush();
-      }
-    };
-    accessHooks.fileKept = [&m](std::string_view name, std::string_view keptAs, std::string_view why) {
-      if (m.report != nullptr) m.report->FileKept(name, keptAs, why);
-    };
-    m.access.emplace(*m.engine, m.dialogs, std::move(accessHooks), isam::AccessSettings{.saveMode = false});
+    m.MakeAccess();
 
     bool found = false;
     for (const char* name : kInformationFiles) {
@@ -232,11 +278,13 @@ bool RepairRun::Startup(const std::string& companyDir) {
     if (!found) {
       m.dialogs.ShowError("ERROR: File not found.!");
       m.StopEngine();
+      result_.reason = ui::EndReason::kNoModuleData;
       ChangeDirectoryOrThrow(m.startDirectory);
       return false;
     }
     if (!m.dialogs.AskForYesNoTechnicalSupport(ui::kQuestionNoDefault, platform::Th("คุณต้องการแก้ไขข้อผิดพลาด 207"))) {
       m.StopEngine();
+      result_.reason = ui::EndReason::kDeclined;
       ChangeDirectoryOrThrow(m.startDirectory);
       return false;
     }
@@ -244,17 +292,22 @@ bool RepairRun::Startup(const std::string& companyDir) {
   } catch (const platform::IoError& e) {
     m.ShowIoError(e);
     m.StopEngine();
-    exitCode_ = 1;
+    result_.reason = ui::EndReason::kIoError;
     return false;
   }
 }
 
-bool RepairRun::Fix(modules::ProgressSink& progress) {
+RunResult RepairRun::Fix(modules::ProgressSink& progress) {
   Impl& m = *impl_;
-  completed_ = false;
-  stopped_ = false;
-  if (!m.access) throw ui::EndRun(1);  // Startup did not get the run ready
-  if (!m.dialogs.AskForYesNo(ui::Question::kFix, FixQuestionText())) return false;
+  result_ = {};
+  if (!m.access) {  // Startup did not get the run ready
+    result_.reason = ui::EndReason::kNotReady;
+    throw ui::EndRun(result_.reason);
+  }
+  if (!m.dialogs.AskForYesNo(ui::Question::kFix, FixQuestionText())) {
+    result_.reason = ui::EndReason::kDeclined;
+    return result_;
+  }
   m.dialogs.ProcessPendingMessages();
   isam::AccessSettings settings = m.access->Settings();
   settings.saveMode = false;
@@ -266,78 +319,35 @@ bool RepairRun::Fix(modules::ProgressSink& progress) {
   // the watch goes with the run, whichever way it ends.
   const isam::ScopedConflictWatch watch(*m.access, modules::ConflictWatchFor(progress));
 
+  modules::RepairCounts counts;
   try {
     // The report comes first: nothing is changed unless its record can be kept.
     ReportFile report(m.reportDirectory, platform::NowLocal());
     reportPath_ = report.Path();
     report.SetObserver(reportObserver_);
-
     m.report = &report;
     modules::RunContext context{*m.access, progress, &report, m.settings.invoiceOldForm};
-    {
-      modules::ModuleRepairs repairs(context);
-      using Fixer = void (modules::ModuleRepairs::*)();
-      for (Fixer fix : {&modules::ModuleRepairs::FixGL, &modules::ModuleRepairs::FixIC, &modules::ModuleRepairs::FixAP,
-                        &modules::ModuleRepairs::FixAR, &modules::ModuleRepairs::FixBI, &modules::ModuleRepairs::FixPO}) {
-        if (progress.StopRequested()) break;  // the module before was closed as usual
-        (repairs.*fix)();
-      }
-      repairs.CloseAll();
-    }
-    stopped_ = progress.StopRequested();
-    repairCount_ = progress.RepairCount();
-    leftCount_ = progress.LeftCount();
+    Impl::RunModules(context, counts);
+    const bool stopped = progress.StopRequested();
+    result_ = {counts.repaired, counts.left, stopped, stopped ? ui::EndReason::kStopped : ui::EndReason::kNone,
+               counts.damaged};
     // The outcome closes the report; one destroyed without it (an early end) says so.
-    report.Close(stopped_ ? "STOPPED" : leftCount_ > 0 ? "LEFT\t" + std::to_string(leftCount_) : "COMPLETED");
+    report.Close(stopped ? "STOPPED" : counts.left > 0 ? "LEFT\t" + std::to_string(counts.left) : "COMPLETED");
     m.report = nullptr;
     ChangeDirectoryOrThrow(m.startDirectory);
-  } catch (const ReportCreateError& e) {
-    m.report = nullptr;
-    m.dialogs.ShowError(e.Message());
-    exitCode_ = 1;
-    throw ui::EndRun(1);
-  } catch (const modules::ReportWriteFailed& e) {
-    // The report could not keep the record of the next write: nothing more was written.
-    m.report = nullptr;
-    repairCount_ = progress.RepairCount();
-    leftCount_ = progress.LeftCount();
-    m.dialogs.ShowError(e.what());
-    exitCode_ = 1;
-    throw ui::EndRun(1);
-  } catch (const platform::IoError& e) {
-    m.report = nullptr;
-    repairCount_ = progress.RepairCount();
-    leftCount_ = progress.LeftCount();
-    m.ShowIoError(e);
-    exitCode_ = 1;
-    throw ui::EndRun(1);
-  } catch (const ui::EndRun& e) {
-    m.report = nullptr;
-    repairCount_ = progress.RepairCount();
-    leftCount_ = progress.LeftCount();
-    exitCode_ = e.exitCode();
-    // A stop in the middle of a wait for another station's lock ends the run there,
-    // without the module's close steps: it still says what it did.
-    if (progress.StopRequested()) {
-      stopped_ = true;
-      m.dialogs.ShowWarning(StoppedMessage(repairCount_, leftCount_));
-    }
-    throw;
+  } catch (...) {
+    m.EndedEarly(progress, counts, result_);
+    throw ui::EndRun(result_.reason);
   }
 
-  if (stopped_) {
-    m.dialogs.ShowWarning(StoppedMessage(repairCount_, leftCount_));
-    exitCode_ = 1;
-    return true;
-  }
-  if (leftCount_ > 0) {
-    m.dialogs.ShowWarning(ResultMessage(repairCount_, leftCount_, progress.DamagedCount()));
+  if (result_.stopped) {
+    m.dialogs.ShowWarning(StoppedMessage(result_.repaired, result_.left));
+  } else if (result_.left > 0) {
+    m.dialogs.ShowWarning(ResultMessage(result_.repaired, result_.left, result_.damaged));
   } else {
-    m.dialogs.ShowInformation(ResultMessage(repairCount_, 0));
+    m.dialogs.ShowInformation(ResultMessage(result_.repaired, 0));
   }
-  completed_ = true;
-  exitCode_ = 0;
-  return true;
+  return result_;
 }
 
 }  // namespace kv::app

@@ -63,6 +63,19 @@ struct RunStatus {
 
 class ReportObserver;
 
+// What a run did and how it ended: the records written, the unsound records left (of
+// them `damaged` files whose header is damage), whether a stop the user asked for ended
+// it, and why it ended before its end: kNone when it went through every module (records
+// left or not), kStopped for a stop, kDeclined for a No to the "Fix..." question, else
+// the reason of the EndRun it ended with.
+struct RunResult {
+  int32_t repaired = 0;
+  int32_t left = 0;
+  bool stopped = false;
+  ui::EndReason reason = ui::EndReason::kNone;
+  int32_t damaged = 0;
+};
+
 struct RunHooks {
   // Switches the remembered automatic company choice off (company selection code).
   std::function<void()> clearAutoSelect;
@@ -76,26 +89,24 @@ class RepairRun {
 
   // After the company choice: change into companyDir, start the engine (network mode,
   // 500 buffers), SaveMode 0, test the information files, ask the technical-support
-  // question. True: ready for Fix(). False: the program ends with ExitCode() (after
-  // returning to the start directory where the rules say so).
+  // question. True: ready for Fix(). False: the program ends (after returning to the
+  // start directory where the rules say so); Result().reason says why.
   bool Startup(const std::string& companyDir);
 
-  // The "Fix..." button: the question, pending messages once, the six repairs, back to
-  // the start directory, the result message: an information, or a warning when unsound
-  // records were left (LeftCount() > 0). False when the question was answered No
-  // (nothing changed, Fix() may be called again). Throws ui::EndRun when the run ends
-  // early; the caller then calls Close().
-  bool Fix(modules::ProgressSink& progress);
+  // The "Fix..." button: the question, pending messages once, the six repairs in the run
+  // order, back to the start directory, the result message: an information, or a
+  // warning when unsound records were left. Returns the run's result; reason kDeclined
+  // when the question was answered No (nothing changed, Fix() may be called again).
+  // Throws ui::EndRun with the reason when the run ends early, after its result was
+  // kept (Result()); the caller then calls Close().
+  RunResult Fix(modules::ProgressSink& progress);
 
   // The main window's close step: stops the engine (closing every block, releasing
   // every lock).
   void Close();
 
-  int ExitCode() const { return exitCode_; }
-  int32_t RepairCount() const { return repairCount_; }
-  // Unsound records the last Fix() could not repair (held by another station past the
-  // waits, a read or a write failed); 0 when all were repaired.
-  int32_t LeftCount() const { return leftCount_; }
+  // What the last Startup() or Fix() ended with, also after an EndRun.
+  const RunResult& Result() const { return result_; }
   // How long to keep trying records that another station holds, per file, and in how
   // many rounds (the default 30 s in 3 rounds). Takes effect from the next Fix().
   void SetHeldRecordWait(int32_t milliseconds, int32_t rounds);
@@ -104,24 +115,15 @@ class RepairRun {
   void SetReportObserver(ReportObserver* observer) { reportObserver_ = observer; }
   // Path of the repair report written by the last Fix(), empty when none.
   const std::string& ReportPath() const { return reportPath_; }
-  // True when the last Fix() ran every module and showed the result message.
-  bool Completed() const { return completed_; }
-  // True when the last Fix() was stopped through its progress sink (RequestStop): it
-  // returned true after the stopped result, with ExitCode() 1.
-  bool Stopped() const { return stopped_; }
 
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
-  int exitCode_ = 0;
-  int32_t repairCount_ = 0;
-  int32_t leftCount_ = 0;
+  RunResult result_;
   int32_t heldWaitMs_ = isam::kHeldRecordWaitMs;
   int32_t heldRounds_ = isam::kHeldRecordRounds;
   std::string reportPath_;
   ReportObserver* reportObserver_ = nullptr;
-  bool completed_ = false;
-  bool stopped_ = false;
 };
 
 }  // namespace kv::app

@@ -50,25 +50,24 @@ bool ScanFile(const std::string& path, const modules::DataFileDef& walked, const
   }
   const isam::DataHeader header = isam::DecodeDataHeader(raw);
   const int32_t highest = header.highestSlot;
-  const int32_t slotLength = header.slotLength;
-  if (slotLength != walked.recordLength) {
-    error = label + ": slot length " + std::to_string(slotLength) + " differs from the record length " +
-            std::to_string(walked.recordLength);
-    return false;
+  switch (isam::InspectDataHeader(header, walked.recordLength, size)) {
+    case isam::DataHeaderFault::kNone:
+      break;
+    case isam::DataHeaderFault::kSlotLength:
+      error = label + ": slot length " + std::to_string(header.slotLength) + " differs from the record length " +
+              std::to_string(walked.recordLength);
+      return false;
+    case isam::DataHeaderFault::kDefect:
+      error = label + ": the file carries the defect flag (error 10010)";
+      return false;
+    case isam::DataHeaderFault::kSlotCount:
+      error = label + ": invalid highest slot " + std::to_string(highest);
+      return false;
+    case isam::DataHeaderFault::kCutShort:
+      error = label + ": the file is shorter than its " + std::to_string(highest) + " records";
+      return false;
   }
-  if (header.defectFlag != 0) {
-    error = label + ": the file carries the defect flag (error 10010)";
-    return false;
-  }
-  if (highest < 0) {
-    error = label + ": invalid highest slot " + std::to_string(highest);
-    return false;
-  }
-  const uint64_t slot = static_cast<uint64_t>(slotLength);
-  if (size < (static_cast<uint64_t>(highest) + 1) * slot) {
-    error = label + ": the file is shorter than its " + std::to_string(highest) + " records";
-    return false;
-  }
+  const uint64_t slot = static_cast<uint64_t>(header.slotLength);
 
   ScanFinding finding;
   finding.file = std::string(walked.baseName);

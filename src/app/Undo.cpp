@@ -115,7 +115,7 @@ bool UndoRun::Impl::Check(std::string& error) {
   for (const auto& [name, slot] : report.slotLengths) {
     const modules::DataFileDef* def = modules::FindDataFile(name);
     if (def == nullptr || def->walkOrder == 0) {
-      error = "the report names " + name + ", which is not a file a repair writes";
+      error = "the report names " + platform::Utf8ToCp874(name) + ", which is not a file a repair writes";
       return false;
     }
     if (slot != def->recordLength) {
@@ -153,23 +153,25 @@ bool UndoRun::Impl::Open(std::string& error) {
   for (const FileWork& w : files) {
     for (const char* ext : {".DAT", ".IX"}) {
       if (!platform::FileExists(w.name + ext)) {
-        error = w.name + ext + " is missing in " + platform::Cp874ToUtf8(companyDir) +
+        error = w.name + ext + " is missing in " + companyDir +
                 "; the report belongs to other data (an undo creates no file)";
         return false;
       }
     }
     platform::File data;
-    uint8_t header[isam::kDataHeaderSize] = {};
+    uint8_t raw[isam::kDataHeaderSize] = {};
     size_t done = 0;
     platform::OsStatus rc = platform::File::Open(w.name + ".DAT", platform::Access::kReadOnly, platform::Share::kShared, data);
-    if (!rc) rc = data.ReadAt(0, header, sizeof header, done);
+    if (!rc) rc = data.ReadAt(0, raw, sizeof raw, done);
     if (rc) {
       error = "cannot read " + w.name + ".DAT: " + platform::SystemErrorText(rc);
       return false;
     }
-    const int32_t slot = done == sizeof header ? isam::DecodeDataHeader(header).slotLength : 0;
-    if (slot != w.slotLength) {
-      error = w.name + ".DAT has slots of " + std::to_string(slot) + " bytes, the report " +
+    // A file too short for its header has no slots of any length. Only the slot length
+    // is the undo's to judge here; the open judges the rest of the header.
+    const isam::DataHeader header = done == sizeof raw ? isam::DecodeDataHeader(raw) : isam::DataHeader{};
+    if (isam::InspectDataHeader(header, w.slotLength, UINT64_MAX) == isam::DataHeaderFault::kSlotLength) {
+      error = w.name + ".DAT has slots of " + std::to_string(header.slotLength) + " bytes, the report " +
               std::to_string(w.slotLength) + ": the report belongs to other data";
       return false;
     }
@@ -179,7 +181,7 @@ bool UndoRun::Impl::Open(std::string& error) {
   engine->StartEngine(isam::EngineMode::kNetwork, kPageBuffers);
   if (!engine->LastOpOK()) {
     const int32_t code = engine->LastOpError();
-    error = "the engine could not start: " + std::to_string(code) + " " + platform::Cp874ToUtf8(isam::ErrorText(code));
+    error = "the engine could not start: " + std::to_string(code) + " " + isam::ErrorText(code);
     engine.reset();
     return false;
   }
@@ -251,11 +253,14 @@ bool UndoRun::Prepare(const std::string& reportPath, std::string& error) {
   m.files.clear();
   std::string text;
   if (const platform::IoStatus rc = platform::ReadWholeFile(reportPath, text)) {
-    error = "cannot read the report " + platform::Cp874ToUtf8(reportPath) + ": " +
+    error = "cannot read the report " + reportPath + ": " +
             platform::SystemErrorText(platform::OsErrorOf(rc.Code()));
     return false;
   }
-  if (!ParseRepairReport(text, m.report, error, acceptEdited_)) return false;
+  if (!ParseRepairReport(text, m.report, error, acceptEdited_)) {
+    error = platform::Utf8ToCp874(error);  // it quotes the report, which is UTF-8
+    return false;
+  }
   if (!acceptEdited_ && !m.report.sealed) {
     error = "the report carries no checksum lines: it was edited, or made by an older version of the program; "
             "--accept-edited undoes it all the same (fields of records changed since are still left)";
@@ -273,7 +278,7 @@ bool UndoRun::Prepare(const std::string& reportPath, std::string& error) {
     const std::string named = platform::Utf8ToCp874(m.report.directory);
     const std::string here = m.companyDir.empty() ? std::string(".") : m.companyDir;
     if (!platform::SameEntry(named, here)) {
-      error = "the report is of the company in " + m.report.directory + ", not of " + platform::Cp874ToUtf8(here) +
+      error = "the report is of the company in " + named + ", not of " + here +
               " where it lies: it belongs to other data; if the company was moved there, --accept-moved undoes it";
       return false;
     }
@@ -287,7 +292,7 @@ bool UndoRun::Prepare(const std::string& reportPath, std::string& error) {
       return false;
     }
     if (const platform::OsStatus cd = platform::ChangeDirectory(m.companyDir)) {
-      error = "cannot enter " + platform::Cp874ToUtf8(m.companyDir) + ": " + platform::SystemErrorText(cd);
+      error = "cannot enter " + m.companyDir + ": " + platform::SystemErrorText(cd);
       return false;
     }
     m.entered = true;
@@ -343,7 +348,7 @@ class FilePutBack {
         SetAll(k, UndoOutcome::kLocked);
       } else if (read == isam::ReadOutcome::kFailed) {
         SetAll(k, UndoOutcome::kReadFailed);
-      } else if (slot.size() < 4 || !isam::SlotIsLive(slot.data())) {
+      } else if (!isam::SlotIsLive(slot)) {
         SetAll(k, UndoOutcome::kDeleted);
       } else {
         Judge(k, slot, /*write=*/false);
@@ -480,6 +485,7 @@ class FilePutBack {
             SetAll(k, UndoOutcome::kReadFailed);
             break;
           case isam::RepairOutcome::kFailed:
+          case isam::RepairOutcome::kHeldBack:  // (the undo holds no write back)
             // The slot keeps the bytes it had: what was to be put back was not.
             for (size_t i = firstField_[k]; i < firstField_[k + 1]; ++i) {
               if (!judged[b] || lines_[i].outcome == UndoOutcome::kPutBack) lines_[i].outcome = UndoOutcome::kWriteFailed;
@@ -521,7 +527,7 @@ void UndoRun::PutBack(bool dryRun, const std::function<void(const UndoLine&)>& o
   putBack_ = alreadyBack_ = left_ = 0;
   reportPath_.clear();
   reportWriteFailed_ = false;
-  if (!m.access) throw ui::EndRun(1);  // Prepare did not succeed
+  if (!m.access) throw ui::EndRun(ui::EndReason::kNotReady);  // Prepare did not succeed
   const isam::ScopedConflictWatch watch(*m.access, modules::ConflictWatchFor(sink));
 
   std::optional<ReportWriter> report;

@@ -70,8 +70,8 @@ class UndoRun {
   // directory it lies in: every file it names must be one a repair writes, exist there
   // (it is never created) with the slot length the report gives, and open under the
   // engine in network mode. Changes into that directory. False: the undo is refused
-  // and nothing was written; `error` (UTF-8) says why (a file that would not open also
-  // had its messages shown through the dialogs).
+  // and nothing was written; `error` (CP874, as every message of the core) says why (a
+  // file that would not open also had its messages shown through the dialogs).
   // Refused as well: a report whose sums do not match (edited since the repair wrote
   // it) or that has none (edited, or made before reports had them), unless
   // AcceptEdited; a report whose first line names another company directory than the

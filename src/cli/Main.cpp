@@ -448,26 +448,30 @@ int RepairOne(const std::string& dir, const cli::Answers& answers, uint64_t held
     // (nothing has been changed), also while it waits for an answer on the terminal.
     dialogs.runStarts = [] { platform::WatchStopSignals(); };
     try {
-      const bool done = run.Fix(progress);
-      status = !done || run.Stopped() ? kExitEarly : (run.LeftCount() > 0 ? kExitLeft : kExitOk);
+      static_cast<void>(run.Fix(progress));
     } catch (const ui::EndRun&) {
-      status = kExitEarly;
+      // Its result says how it ended.
     }
+    // A run that went through every module: 0, or 4 when it left records; every other
+    // end (a No, a stop, an error) is 1.
+    const app::RunResult& result = run.Result();
+    status = result.reason != ui::EndReason::kNone ? kExitEarly : result.left > 0 ? kExitLeft : kExitOk;
     progress.ClearLine();
     run.Close();
   }
   helpOut.flush();
+  const app::RunResult& result = run.Result();
   const std::string report = platform::Cp874ToUtf8(run.ReportPath());
-  o.err << "repaired records: " << run.RepairCount() << "\n";
-  if (run.LeftCount() > 0) o.err << "records left unrepaired: " << run.LeftCount() << "\n";
+  o.err << "repaired records: " << result.repaired << "\n";
+  if (result.left > 0) o.err << "records left unrepaired: " << result.left << "\n";
   if (!report.empty()) o.err << "report: " << report << "\n";
   o.Write(o.Object("summary")
-              .Number("repaired", run.RepairCount())
-              .Number("left", run.LeftCount())
+              .Number("repaired", result.repaired)
+              .Number("left", result.left)
               .Text("report", report)
               .Number("exit", status));
   o.Flush();
-  row = std::to_string(run.RepairCount()) + '\t' + std::to_string(run.LeftCount()) + '\t' + report;
+  row = std::to_string(result.repaired) + '\t' + std::to_string(result.left) + '\t' + report;
   return status;
 }
 
@@ -582,8 +586,8 @@ int Undo(const std::vector<std::string>& args) {
   undo.AcceptMoved(acceptMoved);
   std::string error;
   if (!undo.Prepare(report, error)) {
-    o.err << "kvfix207-cli: undo refused, nothing written: " << error << "\n";
-    return finish(kExitEarly, "undo refused, nothing written: " + error);
+    o.err << "kvfix207-cli: undo refused, nothing written: " << platform::Cp874ToUtf8(error) << "\n";
+    return finish(kExitEarly, "undo refused, nothing written: " + platform::Cp874ToUtf8(error));
   }
   if (undo.TornLine()) o.err << "the report's last line is cut short and was ignored\n";
   if (undo.UnsealedLines() > 0)

@@ -12,6 +12,24 @@
 
 namespace kv::desktop {
 
+int ExitCodeFor(ui::EndReason reason) {
+  switch (reason) {
+    case ui::EndReason::kNone:
+    case ui::EndReason::kDeclined:
+    case ui::EndReason::kNoModuleData:
+      return 0;
+    case ui::EndReason::kStopped:
+    case ui::EndReason::kAnsweredNo:
+    case ui::EndReason::kOpenFailed:
+    case ui::EndReason::kReportFailed:
+    case ui::EndReason::kIoError:
+    case ui::EndReason::kEngineFailed:
+    case ui::EndReason::kNotReady:
+      break;
+  }
+  return 1;
+}
+
 void WindowProgress::OnStep(std::string_view module, std::string_view file) {
   SetBar(app::RunStatus::BarValue(Position(), 0, 0));
   if (StopRequested()) {
@@ -69,7 +87,7 @@ bool DesktopRun::Guarded(const std::function<void()>& step) {
     step();
     return true;
   } catch (const ui::EndRun& end) {
-    exitCode_ = end.exitCode();
+    exitCode_ = ExitCodeFor(end.reason());
   } catch (const platform::IoError& error) {
     dialogs_.ShowError(app::IoErrorMessage(error.code(), error.name()));
     exitCode_ = kIoErrorExitCode;

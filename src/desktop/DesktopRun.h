@@ -27,13 +27,21 @@ class RunControl {
   virtual std::string ReportPath() const { return {}; }
 };
 
+// The desktop programs' exit code for the way start-up or a run ended: 0 when it ran
+// its course (records left or not) or nothing was done (no module data, a question
+// answered No before anything changed), 1 for every other end.
+int ExitCodeFor(ui::EndReason reason);
+
 class RepairRunControl : public RunControl {
  public:
   explicit RepairRunControl(app::RepairRun& run) : run_(run) {}
   bool Startup(const std::string& companyDir) override { return run_.Startup(companyDir); }
-  bool Fix(modules::ProgressSink& progress) override { return run_.Fix(progress); }
+  // False when the "Fix..." question was answered No.
+  bool Fix(modules::ProgressSink& progress) override {
+    return run_.Fix(progress).reason != ui::EndReason::kDeclined;
+  }
   void Close() override { run_.Close(); }
-  int ExitCode() const override { return run_.ExitCode(); }
+  int ExitCode() const override { return ExitCodeFor(run_.Result().reason); }
   std::string ReportPath() const override { return run_.ReportPath(); }
 
  private:

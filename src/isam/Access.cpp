@@ -6,14 +6,13 @@
 // pause. Opens are never retried: a file that cannot be opened is reported once and the
 // caller ends the run, so a permanent failure cannot hang the program.
 //
-// A write holds the record lock and the block lock for the read-check-write of its slot.
-// RepairRecordAt reads the slot afresh under those locks and hands it to the caller's
-// fix, so what another station wrote between the walk's read and the write is never
-// overwritten with older bytes. RepairRecordsAt does the same for a run of records under
-// one block lock, holding the record locks of the whole run: they are taken in ascending
-// order with one attempt each (the engine's bounded wait) and the block lock after them,
-// as for a single record, so a station never waits for a record lock while it holds the
-// block lock. A repair never retries a lock and never asks: a record another station
+// The one write: RepairRecordsAt, the walk's and the undo's. It holds the record locks
+// of a run of records and the block lock for the read-check-write of their slots, reads
+// each slot afresh under them and hands it to the caller's fix, so what another station
+// wrote between the walk's read and the write is never overwritten with older bytes. The
+// record locks are taken in ascending order with one attempt each (the engine's bounded
+// wait) and the block lock after them, so a station never waits for a record lock while
+// it holds the block lock. A repair never retries a lock and never asks: a record another station
 // holds past the engine's wait comes back as kLocked, for the walk to try again after the
 // rest of the file. Every wait is bounded; no two stations can wait for each other for
 // good.
@@ -43,8 +42,6 @@ void Raise(WriteResult& worst, WriteResult met) { worst = std::max(worst, met); 
 void Raise(WriteResult& worst, ErrorClass cls) {
   Raise(worst, static_cast<WriteResult>(Code(cls)));
 }
-
-bool LiveSlot(std::span<const uint8_t> slot) { return slot.size() >= 4 && SlotIsLive(slot.data()); }
 
 }  // namespace
 
@@ -116,7 +113,7 @@ bool AccessLayer::RetryAfterConflict(BlockHandle block) {
   ++lockRetryCount_;
   if (watch_.stop && watch_.stop()) {
     lockRetryCount_ = 0;
-    throw ui::EndRun(1);
+    throw ui::EndRun(ui::EndReason::kStopped);
   }
   // The silent retries of a save another station keeps going can last many minutes: the
   // user hears what the run waits for once it has waited a second, and every few
@@ -144,7 +141,7 @@ bool AccessLayer::RetryAfterConflict(BlockHandle block) {
     return true;
   }
   dialogs_.RequestClose();
-  throw ui::EndRun(1);
+  throw ui::EndRun(ui::EndReason::kAnsweredNo);
 }
 
 void AccessLayer::ReportFatal(int32_t error, const std::string& message, const std::string& reason) {
@@ -171,25 +168,21 @@ std::string AccessLayer::OpenFailureReason() {
 // link whose target is gone, a directory, a name that cannot be looked at), or the
 // index could not be kept: nothing is created then.
 bool AccessLayer::MissingForCreation(const std::string& name, std::string& why) {
-  const std::string data = name + ".DAT";
-  const platform::NameProbe probe = platform::ProbeName(data);
-  if (probe.kind != platform::NameKind::kMissing) {
-    why = data + ": " +
+  // "<file>: <what stands there>; nothing was created".
+  auto standsThere = [&why](const std::string& file, const platform::NameProbe& probe) {
+    why = file + ": " +
           (probe.kind == platform::NameKind::kUnknown ? std::string(platform::SystemErrorText(probe.error))
                                                        : std::string(platform::NameKindText(probe.kind))) +
           "; nothing was created";
     return false;
-  }
+  };
+  const std::string data = name + ".DAT";
+  const platform::NameProbe probe = platform::ProbeName(data);
+  if (probe.kind != platform::NameKind::kMissing) return standsThere(data, probe);
   const std::string index = name + ".IX";
   const platform::NameProbe ix = platform::ProbeName(index);
   if (ix.kind == platform::NameKind::kMissing) return true;
-  if (ix.kind != platform::NameKind::kFile) {
-    why = index + ": " +
-          (ix.kind == platform::NameKind::kUnknown ? std::string(platform::SystemErrorText(ix.error))
-                                                    : std::string(platform::NameKindText(ix.kind))) +
-          "; nothing was created";
-    return false;
-  }
+  if (ix.kind != platform::NameKind::kFile) return standsThere(index, ix);
   // The data file is gone but its index is not: it is kept, never replaced by an empty one.
   const std::string kept = ui::KeepAside(index);
   if (kept.empty()) {
@@ -300,16 +293,6 @@ ReadOutcome AccessLayer::ReadRecordsAround(BlockHandle block, int32_t first, int
   return engine_.LastOpOK() ? ReadOutcome::kRead : ReadOutcome::kFailed;
 }
 
-bool AccessLayer::LockForWrite(HeldLocks& locks, int32_t recordNumber, WriteResult& worst, bool& held) {
-  held = false;
-  if (locks.LockRecord(recordNumber) && locks.LockBlock()) return true;
-  const ErrorClass cls = ClassOf(engine_.LastError());
-  held = cls == ErrorClass::kConflict;
-  Raise(worst, cls);
-  if (!locks.Release()) worst = WriteResult::kReleaseFailed;
-  return false;
-}
-
 void AccessLayer::FlushIfWanted(BlockHandle block, WriteResult& worst) {
   if (!settings_.saveMode && settings_.flushAfterWrite) {
     engine_.FlushBlock(block);
@@ -317,69 +300,9 @@ void AccessLayer::FlushIfWanted(BlockHandle block, WriteResult& worst) {
   }
 }
 
-WriteReport AccessLayer::WriteRecordAt(BlockHandle block, int32_t recordNumber, std::span<const uint8_t> buffer) {
-  WriteResult worst = WriteResult::kOk;
-  const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
-  if (block == nullptr || slotLength <= 0 || buffer.size() < static_cast<size_t>(slotLength)) {
-    return {false, WriteResult::kError};  // nothing to write from, or a buffer shorter than the slot
-  }
-  HeldLocks locks(engine_, block);
-  bool held = false;
-  if (!LockForWrite(locks, recordNumber, worst, held)) return {false, worst};
-  work_.resize(static_cast<size_t>(slotLength));
-  engine_.ReadSlot(block, recordNumber, work_);
-  if (!engine_.LastOpOK()) {
-    Raise(worst, ClassOf(engine_.LastError()));
-    if (!locks.Release()) worst = WriteResult::kReleaseFailed;
-    return {false, worst};
-  }
-  if (!LiveSlot(work_)) {
-    static_cast<void>(locks.Release());  // a deleted slot says so, whatever else went wrong
-    return {false, WriteResult::kDeleted};
-  }
-  engine_.WriteSlot(block, recordNumber, buffer.first(static_cast<size_t>(slotLength)));
-  const bool written = engine_.LastOpOK();
-  if (!written) Raise(worst, ClassOf(engine_.LastError()));
-  FlushIfWanted(block, worst);
-  if (!locks.Release()) worst = WriteResult::kReleaseFailed;
-  return {written, worst};
-}
-
-RepairOutcome AccessLayer::RepairRecordAt(BlockHandle block, int32_t recordNumber, std::span<uint8_t> work,
-                                          const std::function<int(std::span<uint8_t>)>& fix) {
-  WriteResult worst = WriteResult::kOk;
-  const int32_t slotLength = block ? engine_.SlotLength(block) : 0;
-  if (block == nullptr || slotLength <= 0 || work.size() < static_cast<size_t>(slotLength)) {
-    return RepairOutcome::kFailed;
-  }
-  const std::span<uint8_t> slot = work.first(static_cast<size_t>(slotLength));
-  HeldLocks locks(engine_, block);
-  bool held = false;
-  if (!LockForWrite(locks, recordNumber, worst, held)) {
-    return held ? RepairOutcome::kLocked : RepairOutcome::kFailed;
-  }
-
-  engine_.ReadSlot(block, recordNumber, slot);
-  if (!engine_.LastOpOK()) return RepairOutcome::kReadFailed;
-  if (!LiveSlot(slot)) return RepairOutcome::kDeleted;
-  // The slot as read under the locks, to put back if the write fails part-way.
-  work_.assign(slot.begin(), slot.end());
-  if (fix(slot) == 0) return RepairOutcome::kNothingToDo;
-  RepairOutcome outcome = RepairOutcome::kWritten;
-  engine_.WriteSlot(block, recordNumber, slot);
-  if (!engine_.LastOpOK()) {
-    outcome = RepairOutcome::kFailed;
-    // A short write leaves the slot half old, half repaired. Writing the old bytes back
-    // makes it whole again, as the report says (not written); when that fails too, the
-    // disk is failing and the run's error says so.
-    engine_.WriteSlot(block, recordNumber, work_);
-  }
-  FlushIfWanted(block, worst);
-  return outcome;
-}
-
 WriteReport AccessLayer::RepairRecordsAt(BlockHandle block, std::span<const int32_t> recordNumbers,
-                                         const RecordFix& fix, std::span<RepairOutcome> outcomes) {
+                                         const RecordFix& fix, std::span<RepairOutcome> outcomes,
+                                         const BeforeWrites& beforeWrites) {
   const WriteReport refused{false, WriteResult::kError};
   const size_t count = recordNumbers.size();
   if (outcomes.size() < count) return refused;
@@ -396,24 +319,39 @@ WriteReport AccessLayer::RepairRecordsAt(BlockHandle block, std::span<const int3
   WriteResult worst = WriteResult::kOk;
   for (size_t first = 0; first < count; first += kMaxRepairRun) {
     const size_t n = std::min(kMaxRepairRun, count - first);
-    RepairLockedRun(block, recordNumbers.subspan(first, n), first, fix, outcomes, worst);
+    RepairLockedRun(block, recordNumbers.subspan(first, n), first, fix, beforeWrites, outcomes, worst);
   }
   return {std::all_of(done.begin(), done.end(), Succeeded), worst};
 }
 
+namespace {
+
+// What became of a record of a locked run so far.
+enum RunState : uint8_t { kNotLocked, kLockedSlot, kToWrite };
+
+}  // namespace
+
+std::span<uint8_t> AccessLayer::LockedSlot(std::span<const int32_t> records, size_t i, size_t lo, size_t slot,
+                                           bool oneRead) {
+  // Read with one call, the slots lie as in the file; else each in its own place.
+  const size_t at = oneRead ? static_cast<size_t>(records[i] - records[lo]) : i;
+  return std::span<uint8_t>(runBytes_).subspan(at * slot, slot);
+}
+
 void AccessLayer::RepairLockedRun(BlockHandle block, std::span<const int32_t> records, size_t first,
-                                  const RecordFix& fix, std::span<RepairOutcome> outcomes, WriteResult& worst) {
+                                  const RecordFix& fix, const BeforeWrites& beforeWrites,
+                                  std::span<RepairOutcome> outcomes, WriteResult& worst) {
   const size_t slot = static_cast<size_t>(engine_.SlotLength(block));
   const size_t n = records.size();
 
   // The record locks, lowest first, one attempt each. One that another station holds is
   // not waited for here: the caller tries its record again later.
   HeldLocks locks(engine_, block);
-  runLocked_.assign(n, 0);
+  runState_.assign(n, kNotLocked);
   size_t lo = n, hi = 0;
   for (size_t i = 0; i < n; ++i) {
     if (locks.LockRecord(records[i])) {
-      runLocked_[i] = 1;
+      runState_[i] = kLockedSlot;
       lo = std::min(lo, i);
       hi = i;
       continue;
@@ -431,7 +369,7 @@ void AccessLayer::RepairLockedRun(BlockHandle block, std::span<const int32_t> re
     Raise(worst, cls);
     if (cls == ErrorClass::kConflict) {
       for (size_t i = lo; i <= hi; ++i) {
-        if (runLocked_[i]) outcomes[first + i] = RepairOutcome::kLocked;
+        if (runState_[i] != kNotLocked) outcomes[first + i] = RepairOutcome::kLocked;
       }
     }
     if (!locks.Release()) worst = WriteResult::kReleaseFailed;
@@ -446,48 +384,75 @@ void AccessLayer::RepairLockedRun(BlockHandle block, std::span<const int32_t> re
     engine_.ReadSlots(block, records[lo], static_cast<int32_t>(spread), std::span<uint8_t>(runBytes_).first(spread * slot));
     oneRead = engine_.LastOpOK();
   }
-  if (runBytes_.size() < slot) runBytes_.resize(slot);
-  if (work_.size() < slot) work_.resize(slot);
-  bool wrote = false;
+  bool toWrite = JudgeLockedRun(block, records, first, lo, hi, oneRead, fix, outcomes, worst);
+  if (toWrite && beforeWrites && !beforeWrites()) {
+    for (size_t i = lo; i <= hi; ++i) {
+      if (runState_[i] == kToWrite) outcomes[first + i] = RepairOutcome::kHeldBack;
+    }
+    toWrite = false;
+  }
+  if (toWrite) WriteLockedRun(block, records, first, lo, hi, oneRead, outcomes, worst);
+  // One header write-back and one signal for the run.
+  if (!locks.Release()) worst = WriteResult::kReleaseFailed;
+}
+
+// Every slot judged before any is written: the caller's BeforeWrites sees the run's
+// fixes whole (the walk's report forces their lines to disk once, for all of them).
+bool AccessLayer::JudgeLockedRun(BlockHandle block, std::span<const int32_t> records, size_t first, size_t lo,
+                                 size_t hi, bool oneRead, const RecordFix& fix, std::span<RepairOutcome> outcomes,
+                                 WriteResult& worst) {
+  const size_t slot = static_cast<size_t>(engine_.SlotLength(block));
+  const size_t n = records.size();
+  if (!oneRead) runBytes_.resize(std::max(n * slot, runBytes_.size()));
+  runOld_.resize(std::max(n * slot, runOld_.size()));
+  bool toWrite = false;
   for (size_t i = lo; i <= hi; ++i) {
-    if (!runLocked_[i]) continue;
+    if (runState_[i] == kNotLocked) continue;
     const int32_t r = records[i];
-    std::span<uint8_t> bytes;
-    if (oneRead) {
-      bytes = std::span<uint8_t>(runBytes_).subspan(static_cast<size_t>(r - records[lo]) * slot, slot);
-    } else {
-      bytes = std::span<uint8_t>(runBytes_).first(slot);
+    const std::span<uint8_t> bytes = LockedSlot(records, i, lo, slot, oneRead);
+    RepairOutcome& outcome = outcomes[first + i];
+    if (!oneRead) {
       engine_.ReadSlot(block, r, bytes);
       if (!engine_.LastOpOK()) {
         Raise(worst, ClassOf(engine_.LastError()));
-        outcomes[first + i] = RepairOutcome::kReadFailed;
+        outcome = RepairOutcome::kReadFailed;
         continue;
       }
     }
-    RepairOutcome& outcome = outcomes[first + i];
-    if (!LiveSlot(bytes)) {
+    if (!SlotIsLive(bytes)) {
       outcome = RepairOutcome::kDeleted;
       Raise(worst, WriteResult::kDeleted);
       continue;
     }
     // The slot as read under the locks, to put back if the write fails part-way.
-    std::copy(bytes.begin(), bytes.end(), work_.begin());
+    std::copy(bytes.begin(), bytes.end(), runOld_.begin() + static_cast<std::ptrdiff_t>(i * slot));
     if (fix(r, bytes) == 0) {
       outcome = RepairOutcome::kNothingToDo;
       continue;
     }
-    wrote = true;
-    engine_.WriteSlot(block, r, bytes);
-    if (engine_.LastOpOK()) {
-      outcome = RepairOutcome::kWritten;
-    } else {
-      Raise(worst, ClassOf(engine_.LastError()));
-      engine_.WriteSlot(block, r, std::span<const uint8_t>(work_).first(slot));
-    }
+    runState_[i] = kToWrite;
+    toWrite = true;
   }
-  if (wrote) FlushIfWanted(block, worst);
-  // One header write-back and one signal for the run.
-  if (!locks.Release()) worst = WriteResult::kReleaseFailed;
+  return toWrite;
+}
+
+void AccessLayer::WriteLockedRun(BlockHandle block, std::span<const int32_t> records, size_t first, size_t lo,
+                                 size_t hi, bool oneRead, std::span<RepairOutcome> outcomes, WriteResult& worst) {
+  const size_t slot = static_cast<size_t>(engine_.SlotLength(block));
+  for (size_t i = lo; i <= hi; ++i) {
+    if (runState_[i] != kToWrite) continue;
+    engine_.WriteSlot(block, records[i], LockedSlot(records, i, lo, slot, oneRead));
+    if (engine_.LastOpOK()) {
+      outcomes[first + i] = RepairOutcome::kWritten;
+      continue;
+    }
+    // A short write leaves the slot half old, half repaired. Writing the old bytes back
+    // makes it whole again, as the report says (not written); when that fails too, the
+    // disk is failing and the run's error says so.
+    Raise(worst, ClassOf(engine_.LastError()));
+    engine_.WriteSlot(block, records[i], std::span<const uint8_t>(runOld_).subspan(i * slot, slot));
+  }
+  FlushIfWanted(block, worst);
 }
 
 bool AccessLayer::FindRecordByKey(BlockHandle block, int keyNumber, int32_t& recordNumber, std::string_view keyText) {

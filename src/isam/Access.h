@@ -70,7 +70,7 @@ enum class WriteResult : int32_t {
 
 constexpr int32_t Code(WriteResult result) { return static_cast<int32_t>(result); }
 
-// Outcome of RepairRecordAt.
+// What RepairRecordsAt did with a record.
 enum class RepairOutcome {
   kWritten,      // the fresh slot had unsound fields; they were zeroed and written
   kNothingToDo,  // the fresh slot is sound now (another station mended it) - nothing written
@@ -79,6 +79,7 @@ enum class RepairOutcome {
                  // the slot keeps its old bytes
   kLocked,       // another station held the record or the file past the engine's wait
   kReadFailed,   // the slot could not be read under the locks - nothing written
+  kHeldBack,     // judged and fixed, but the caller's BeforeWrites said no - nothing written
 };
 
 // The record is as it should be: repaired, or found sound under the locks.
@@ -150,6 +151,10 @@ class ScopedConflictWatch {
 // The fix of RepairRecordsAt: given a record number and its slot as read under the
 // locks, zeroes the unsound money fields in place and returns how many it zeroed.
 using RecordFix = std::function<int(int32_t recordNumber, std::span<uint8_t> slot)>;
+// Asked once per run of RepairRecordsAt, after `fix` has judged every record of the run
+// and before the first of them is written (the walk forces its report there); false:
+// none of the run's records is written (kHeldBack).
+using BeforeWrites = std::function<bool()>;
 
 class AccessLayer {
  public:
@@ -190,7 +195,7 @@ class AccessLayer {
   // Reads `count` consecutive slots from `first` on into `buffer` (count x SlotLength
   // bytes) with one engine call, so under one temporary read lock, and with the retry
   // rule of ReadRecordAt. The walk's read-ahead: the bytes are only judged; a record is
-  // written only through RepairRecordAt, which reads it afresh under its locks.
+  // written only through RepairRecordsAt, which reads it afresh under its locks.
   [[nodiscard]] bool ReadRecordsAt(BlockHandle block, int32_t first, int32_t count, std::span<uint8_t> buffer);
   // ReadRecordsAt for the readers that go around what other stations hold (the walk,
   // the undo): a read refused because another station holds a lock over part of its
@@ -199,46 +204,37 @@ class AccessLayer {
   // retried as for ReadRecordsAt.
   [[nodiscard]] ReadOutcome ReadRecordsAround(BlockHandle block, int32_t first, int32_t count,
                                               std::span<uint8_t> buffer);
-  [[nodiscard]] WriteReport WriteRecordAt(BlockHandle block, int32_t recordNumber, std::span<const uint8_t> buffer);
   // True when a record was found; `recordNumber` is then its number.
   [[nodiscard]] bool FindRecordByKey(BlockHandle block, int keyNumber, int32_t& recordNumber,
                                      std::string_view keyText);
 
-  // The walk's write: under the record lock and the block lock, reads slot N afresh into
-  // `work`, and when it is live calls `fix` on it; `fix` zeroes the unsound money fields
-  // in place and returns how many it zeroed. When that is more than 0 the slot is
-  // written. Nothing read before the locks is ever written, so a change another
-  // station made in between survives (no lost update).
-  // Each lock gets one attempt, with the engine's own wait (768 ms for the record, 3072
-  // ms for the file); one that another station holds longer gives kLocked, never the
-  // retry rule's question. Whatever way it ends, a `fix` that throws included, no lock
-  // of it is left held.
-  [[nodiscard]] RepairOutcome RepairRecordAt(BlockHandle block, int32_t recordNumber, std::span<uint8_t> work,
-                                             const std::function<int(std::span<uint8_t>)>& fix);
-
-  // RepairRecordAt for several records of one file, `recordNumbers` strictly ascending
-  // and above 0, sharing one block lock, one read and one change signal per run of at
-  // most kMaxRepairRun records. outcomes[i] is the outcome of recordNumbers[i] (it must
-  // be as long). Per run:
+  // The one write of the layer (the walk's and the undo's): records of one file,
+  // `recordNumbers` strictly ascending and above 0, each read afresh under its record
+  // lock and the block lock and handed to `fix`, which zeroes the unsound money fields
+  // in place and returns how many it zeroed; a slot is written when that is more than
+  // 0. Nothing read before the locks is ever written, so a change another station made
+  // in between survives (no lost update). The records share one block lock, one read
+  // and one change signal per run of at most kMaxRepairRun records. outcomes[i] is the
+  // outcome of recordNumbers[i] (it must be as long). Per run:
   //   1. the record locks in ascending order, one attempt each (the engine's own wait);
   //      a record whose lock is held elsewhere is left out of the run (kLocked);
   //   2. the block lock, one attempt (the engine's own wait); when another station
   //      holds it longer, every record of the run is kLocked;
   //   3. the locked slots read afresh (one read when they lie within
-  //      kMaxLockedReadBytes), each judged by `fix` and written when it zeroed
-  //      something (kReadFailed when its read fails); a failed write puts the slot's
-  //      bytes as read back (kFailed);
-  //   4. one flush (as for WriteRecordAt), the block unlock (one header write-back and
-  //      one signal), every record lock released.
+  //      kMaxLockedReadBytes), each judged by `fix` (kReadFailed when its read fails);
+  //   4. `beforeWrites`, when given, once; then the slots `fix` zeroed something in are
+  //      written, and a failed write puts the slot's bytes as read back (kFailed);
+  //   5. one flush (when saveMode is off and flushAfterWrite on), the block unlock (one
+  //      header write-back and one signal), every record lock released.
   // Held records are the caller's to try again later (the walk does, after the rest of
   // the file); nothing here asks the user or waits beyond the engine's waits, and the
-  // block lock is only ever taken after the record locks, as for one record. Nothing
-  // read before the locks is ever written.
+  // block lock is only ever taken after the record locks. Whatever way it ends, a `fix`
+  // that throws included, no lock of it is left held.
   // The outcomes say what became of each record; the report adds the worst met over
   // them (kDeleted for a deleted one, kReleaseFailed for a failed release) and is ok
   // when every record ended kWritten or kNothingToDo.
   WriteReport RepairRecordsAt(BlockHandle block, std::span<const int32_t> recordNumbers, const RecordFix& fix,
-                              std::span<RepairOutcome> outcomes);
+                              std::span<RepairOutcome> outcomes, const BeforeWrites& beforeWrites = {});
 
  private:
   class HeldLocks;
@@ -257,20 +253,25 @@ class AccessLayer {
   void ReportFatal(int32_t error, const std::string& message, const std::string& reason = {});
   bool MissingForCreation(const std::string& name, std::string& why);
   std::string OpenFailureReason();
-  // Takes the record lock and then the block lock, one attempt each, into `locks`; on
-  // failure releases what it took, raises `worst` and sets `held` when another station
-  // held the lock that failed.
-  bool LockForWrite(HeldLocks& locks, int32_t recordNumber, WriteResult& worst, bool& held);
   void FlushIfWanted(BlockHandle block, WriteResult& worst);
 
   // One run of RepairRecordsAt (at most kMaxRepairRun records, `first` the index of its
   // first record).
-  void RepairLockedRun(BlockHandle block, std::span<const int32_t> records, size_t first,
-                       const RecordFix& fix, std::span<RepairOutcome> outcomes, WriteResult& worst);
+  void RepairLockedRun(BlockHandle block, std::span<const int32_t> records, size_t first, const RecordFix& fix,
+                       const BeforeWrites& beforeWrites, std::span<RepairOutcome> outcomes, WriteResult& worst);
+  // The locked run's slot of records[i], in runBytes_.
+  std::span<uint8_t> LockedSlot(std::span<const int32_t> records, size_t i, size_t lo, size_t slot, bool oneRead);
+  // Reads (unless `oneRead` did) and judges the locked slots of the run; true when `fix`
+  // zeroed something in one of them (runState_ kToWrite).
+  bool JudgeLockedRun(BlockHandle block, std::span<const int32_t> records, size_t first, size_t lo, size_t hi,
+                      bool oneRead, const RecordFix& fix, std::span<RepairOutcome> outcomes, WriteResult& worst);
+  // Writes the slots of the run `fix` zeroed something in (runState_ kToWrite).
+  void WriteLockedRun(BlockHandle block, std::span<const int32_t> records, size_t first, size_t lo, size_t hi,
+                      bool oneRead, std::span<RepairOutcome> outcomes, WriteResult& worst);
 
-  std::vector<uint8_t> work_;  // WriteRecordAt's copy of the slot on disk
   std::vector<uint8_t> runBytes_;  // RepairRecordsAt's slots as read under the locks
-  std::vector<uint8_t> runLocked_;  // per record of a run: its lock is held
+  std::vector<uint8_t> runOld_;    // the same before `fix`, per record of the run, to put back
+  std::vector<uint8_t> runState_;  // per record of a run: RunState
 };
 
 }  // namespace kv::isam

@@ -38,6 +38,16 @@ DataHeader DecodeDataHeader(const uint8_t* in) {
   return h;
 }
 
+DataHeaderFault InspectDataHeader(const DataHeader& h, int32_t recordLength, uint64_t fileSize) {
+  if (h.slotLength != recordLength) return DataHeaderFault::kSlotLength;
+  if (h.defectFlag != 0) return DataHeaderFault::kDefect;
+  if (h.highestSlot < 0) return DataHeaderFault::kSlotCount;
+  // In 64 bits: a slot count near 2^31 times a slot length is far beyond 32.
+  const uint64_t promised = (static_cast<uint64_t>(h.highestSlot) + 1) * static_cast<uint64_t>(h.slotLength);
+  if (h.slotLength > 0 && fileSize < promised) return DataHeaderFault::kCutShort;
+  return DataHeaderFault::kNone;
+}
+
 void EncodeDataHeader(const DataHeader& h, uint8_t* out) {
   PutI32(out, h.freeHead);
   PutI32(out + 4, h.freeCount);

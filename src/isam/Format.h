@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -49,11 +50,26 @@ struct DataHeader {
 
 DataHeader DecodeDataHeader(const uint8_t* in);  // 21 bytes
 
+// Writes the 21 header bytes; this program always writes 0 as the defect flag.
+void EncodeDataHeader(const DataHeader& header, uint8_t* out);
+
+// What keeps a reader from taking the slots of a data file as a module's records, told
+// by its header: the first of these that holds, in this order.
+enum class DataHeaderFault : uint8_t {
+  kNone,
+  kSlotLength,  // slots of another length than the records (the access layer refuses the file: 10170)
+  kDefect,      // the defect flag (the engine's open refuses the file: 10010)
+  kSlotCount,   // a negative highest slot
+  kCutShort,    // the file ends before the last slot the header promises
+};
+// `recordLength`: the length of the records the reader expects; `fileSize`: the file's.
+DataHeaderFault InspectDataHeader(const DataHeader& header, int32_t recordLength, uint64_t fileSize);
+
 // A slot holds a live record exactly when its first four bytes are zero; a deleted one
 // holds its free-chain link there. `slot` points at a whole slot (at least 4 bytes).
 inline bool SlotIsLive(const uint8_t* slot) { return (slot[0] | slot[1] | slot[2] | slot[3]) == 0; }
-// Writes the 21 header bytes; this program always writes 0 as the defect flag.
-void EncodeDataHeader(const DataHeader& header, uint8_t* out);
+// The same for a slot as read: bytes too few to hold the mark are no live record.
+inline bool SlotIsLive(std::span<const uint8_t> slot) { return slot.size() >= 4 && SlotIsLive(slot.data()); }
 
 // ---- Index file ------------------------------------------------------------------------
 

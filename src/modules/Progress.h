@@ -13,23 +13,37 @@ namespace kv::modules {
 
 inline constexpr int kProgressMax = 19;
 
-// The progress bar of the run: position 0..19, the run's RepairCount (records written)
-// and the count of unsound records the run had to leave as they were.
+// What a walk, a module repair or a whole run did with the records it judged. The walk
+// returns it, the module repairs add theirs up, the run returns the sum.
+struct RepairCounts {
+  int32_t repaired = 0;  // records written, each once however many fields were reset
+  // Records found unsound (or that could not be read to be judged) and not written:
+  // held by another station past the waits, a read or a write that failed; and once
+  // each, files whose records could not be judged at all.
+  int32_t left = 0;
+  // Of the left ones: files whose header is damage (an impossible slot count, slots
+  // beyond the end of the file), which waiting for another station will not mend.
+  int32_t damaged = 0;
+
+  RepairCounts& operator+=(const RepairCounts& other) {
+    repaired += other.repaired;
+    left += other.left;
+    damaged += other.damaged;
+    return *this;
+  }
+};
+
+// What a front end hears of a run in progress, and the stop it asks for: the progress
+// bar (position 0..19) and the records repaired so far, for display. The run's result
+// is what the run returns; the sink only observes it.
 class ProgressSink {
  public:
   virtual ~ProgressSink() = default;
 
   int Position() const { return position_; }
+  // Records repaired so far, as the sink was told of them (AddRepair).
   int32_t RepairCount() const { return repairCount_; }
   void AddRepair() { ++repairCount_; }
-  // Records found unsound (or that could not be read to be judged) and not written:
-  // held by another station past the waits, a read or a write that failed.
-  int32_t LeftCount() const { return leftCount_; }
-  void AddLeft(int32_t n = 1) { leftCount_ += n; }
-  // Of the left ones: files whose header is damage (an impossible slot count, slots
-  // beyond the end of the file), which waiting for another station will not mend.
-  int32_t DamagedCount() const { return damagedCount_; }
-  void AddDamaged() { ++damagedCount_; }
   // One walked data file finished.
   void Step(std::string_view module, std::string_view file) {
     ++position_;
@@ -84,8 +98,6 @@ class ProgressSink {
  private:
   int position_ = 0;
   int32_t repairCount_ = 0;
-  int32_t leftCount_ = 0;
-  int32_t damagedCount_ = 0;
   mutable std::atomic<bool> stop_{false};
 };
 
@@ -138,13 +150,19 @@ class RepairReport {
   // of that file, so that what is reported can be checked against the file later.
   virtual void FileWalked(std::string_view /*file*/, int32_t /*slotLength*/) {}
   // Written ahead: the fields about to be reset in `record` and its `slot` as it will be
-  // written, on disk before the record is written. False when that failed: the record
-  // must not be written, and the run ends with ThrowWriteFailure after what is in hand.
+  // written; on disk once ForceAhead has returned true, which comes before the record is
+  // written. False when they could not be written: the record must not be written, and
+  // the run ends with ThrowWriteFailure after what is in hand.
   virtual bool WriteAhead(std::string_view file, int32_t /*record*/, std::span<const ResetField> fields,
                           std::span<const uint8_t> /*slot*/) {
     FieldsReset(file, fields);
     return true;
   }
+  // Forces to disk what was written ahead since the last ForceAhead, once for the
+  // records the run writes under one lock. False when that failed: what was written
+  // ahead since is taken back, none of those records may be written, and the run ends
+  // with ThrowWriteFailure.
+  virtual bool ForceAhead() { return true; }
   // Throws the ReportWriteFailed that says why WriteAhead failed.
   virtual void ThrowWriteFailure() const { throw ReportWriteFailed("the repair report could not be written"); }
 };

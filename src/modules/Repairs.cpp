@@ -51,19 +51,22 @@ std::vector<Module> InformationWrittenBy(Module module) {
 
 // A module whose information file is missing (or, for all but GL, cannot be opened)
 // is skipped without a step on the progress bar.
-void ModuleRepairs::Repair(Module module) {
+RepairCounts ModuleRepairs::Repair(Module module) {
   const ModulePlan& plan = PlanOf(module);
-  if (!JudgeModule({}, module).walked) return;
+  if (!JudgeModule({}, module).walked) return {};
   RunSteps(*files_, plan.open);
-  files_->Walk(module);
+  const RepairCounts counts = files_->Walk(module);
   RunSteps(*files_, plan.close);
+  return counts;
 }
 
-void ModuleRepairs::FixGL() { Repair(Module::kGL); }
-void ModuleRepairs::FixIC() { Repair(Module::kIC); }
-void ModuleRepairs::FixAP() { Repair(Module::kAP); }
-void ModuleRepairs::FixAR() { Repair(Module::kAR); }
-void ModuleRepairs::FixBI() { Repair(Module::kBI); }
-void ModuleRepairs::FixPO() { Repair(Module::kPO); }
+const RepairCounts& ModuleRepairs::Walked() const { return files_->Walked(); }
+
+RepairCounts ModuleRepairs::FixGL() { return Repair(Module::kGL); }
+RepairCounts ModuleRepairs::FixIC() { return Repair(Module::kIC); }
+RepairCounts ModuleRepairs::FixAP() { return Repair(Module::kAP); }
+RepairCounts ModuleRepairs::FixAR() { return Repair(Module::kAR); }
+RepairCounts ModuleRepairs::FixBI() { return Repair(Module::kBI); }
+RepairCounts ModuleRepairs::FixPO() { return Repair(Module::kPO); }
 
 }  // namespace kv::modules

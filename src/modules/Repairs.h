@@ -47,29 +47,43 @@ ModuleVerdict JudgeModule(std::string_view dir, Module module);
 std::vector<Module> InformationWrittenBy(Module module);
 
 // Module repairs share state (GLFILE01, GLINFO.DAT, GLBOOK.DAT, the IC, AP and AR
-// files): one object holds it for the run. Run them in the order GL, IC, AP, AR, BI,
-// PO. A data file that cannot be opened throws ui::EndRun after the access layer's
-// report; a side-file I/O failure throws platform::IoError. The current directory is
-// the company directory.
+// files): one object holds it for the run. Run them in the order of kRunOrder. Each
+// returns what its walks did. A data file that cannot be opened throws ui::EndRun after
+// the access layer's report; a side-file I/O failure throws platform::IoError. The
+// current directory is the company directory.
 class ModuleRepairs {
  public:
   explicit ModuleRepairs(RunContext& context);
   ~ModuleRepairs();  // closes any data file still open
 
-  void FixGL();
-  void FixIC();
-  void FixAP();
-  void FixAR();
-  void FixBI();
-  void FixPO();
+  RepairCounts FixGL();
+  RepairCounts FixIC();
+  RepairCounts FixAP();
+  RepairCounts FixAR();
+  RepairCounts FixBI();
+  RepairCounts FixPO();
+
+  // What every walk of the run has done so far, the one in hand when a repair ended the
+  // run early included.
+  const RepairCounts& Walked() const;
 
   // Closes every data file still open (end of run, or after an early end).
   void CloseAll();
 
  private:
-  void Repair(Module module);
+  RepairCounts Repair(Module module);
 
   std::unique_ptr<SharedFiles> files_;  // holds the context for the run
+};
+
+// The order of a run: several modules read and rewrite files of the ones before them.
+struct RunOrderEntry {
+  Module module;
+  RepairCounts (ModuleRepairs::*fix)();
+};
+inline constexpr RunOrderEntry kRunOrder[] = {
+    {Module::kGL, &ModuleRepairs::FixGL}, {Module::kIC, &ModuleRepairs::FixIC}, {Module::kAP, &ModuleRepairs::FixAP},
+    {Module::kAR, &ModuleRepairs::FixAR}, {Module::kBI, &ModuleRepairs::FixBI}, {Module::kPO, &ModuleRepairs::FixPO},
 };
 
 }  // namespace kv::modules

@@ -42,7 +42,7 @@ void SharedFiles::Open(std::string_view baseName) {
   const DataFileDef& def = DataFile(baseName);
   if (!ctx.access.OpenModuleFile(block, def.baseName, def.recordLength, def.keys.data(),
                                  static_cast<int>(def.keys.size()))) {
-    throw ui::EndRun(1);
+    throw ui::EndRun(ui::EndReason::kOpenFailed);
   }
 }
 
@@ -65,10 +65,20 @@ void SharedFiles::CloseAll() noexcept {
   }
 }
 
-void SharedFiles::Walk(Module module) {
+RepairCounts SharedFiles::Walk(Module module) {
+  RepairCounts counts;
   for (const DataFileDef* file : WalkedFiles(module)) {
-    WalkModuleFile(ctx.access, Block(file->baseName), *file, ctx.progress, ctx.report);
+    FileWalk walk(ctx.access, Block(file->baseName), *file, ctx.progress, ctx.report, buffers_);
+    try {
+      walk.Run();
+    } catch (...) {
+      walked_ += walk.Stats().Counts();  // what it did before it ended the run
+      throw;
+    }
+    counts += walk.Stats().Counts();
+    walked_ += walk.Stats().Counts();
   }
+  return counts;
 }
 
 }  // namespace kv::modules

@@ -11,6 +11,7 @@
 #include "modules/ModuleTables.h"
 #include "modules/Repairs.h"
 #include "modules/SideFiles.h"
+#include "modules/Walk.h"
 
 namespace kv::modules {
 
@@ -27,7 +28,11 @@ class SharedFiles {
   // Closing a file that is not open does nothing.
   void Close(std::string_view baseName);
   void CloseAll() noexcept;
-  void Walk(Module module);
+  // Walks the module's data files; what the walks did. A walk that ends the run early
+  // throws, and what it did until then is in Walked() all the same.
+  RepairCounts Walk(Module module);
+  // What every walk of the run has done so far.
+  const RepairCounts& Walked() const { return walked_; }
 
   SideTable& Table(std::string_view fileName);
   InfoRecord& Info(std::string_view fileName);
@@ -39,6 +44,8 @@ class SharedFiles {
   std::array<isam::BlockHandle, 31> blocks_{};
   std::vector<SideTable> tables_;
   std::vector<InfoRecord> infos_;
+  RepairCounts walked_;
+  WalkBuffers buffers_;  // the walks' read-ahead, kept from file to file
 };
 
 }  // namespace kv::modules

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 #include <span>
 #include <vector>
 
@@ -24,16 +23,23 @@ namespace {
 // about 10 ms from a 100 MB/s share at most.
 constexpr size_t kReadAheadBytes = 1024 * 1024;
 
+}  // namespace
+
 // One read-ahead run: `count` consecutive slots from record `first` on.
-struct Run {
+struct FileWalk::ReadRun {
+  explicit ReadRun(std::vector<uint8_t>& buffer) : storage(buffer) {}
   int32_t first = 0;
   int32_t count = 0;
-  std::vector<uint8_t> storage;   // sized once, to the longest run
+  std::vector<uint8_t>& storage;  // grown to the longest run of any file, kept
   std::span<uint8_t> bytes;       // the run's slots in `storage`
   bool whole = false;             // read with one call; else slot by slot, see `readable`
   std::vector<uint8_t> readable;  // per slot, when not whole
   std::vector<int32_t> unread;    // records of the file whose read failed (not past its end)
   std::vector<int32_t> held;      // records whose read another station's lock refused (unjudged)
+
+  const uint8_t* SlotOf(int32_t record, size_t slotLength) const {
+    return bytes.data() + static_cast<size_t>(record - first) * slotLength;
+  }
 };
 
 // Hands out the records of a file in read-ahead runs, in ascending order. Each run is
@@ -44,11 +50,11 @@ struct Run {
 // conflict the user gave up on is an EndRun, not this; a slot beyond the end of the
 // file, an I/O error) is read again record by record, so one unreadable slot costs only
 // itself.
-class RunReader {
+class FileWalk::Reader {
  public:
   static constexpr isam::EngineError kReadPastEnd = isam::EngineError::kReadError;
 
-  RunReader(isam::AccessLayer& access, isam::BlockHandle block, size_t slotLength, WalkStats& stats)
+  Reader(isam::AccessLayer& access, isam::BlockHandle block, size_t slotLength, WalkStats& stats)
       : access_(access), block_(block), slotLength_(slotLength), stats_(stats) {
     const isam::RecordTotal total = access_.RecordCount(block_);
     total_ = total.count;
@@ -63,12 +69,12 @@ class RunReader {
   int32_t Total() const { return total_; }
 
   // The next run, read into `run`'s own buffer; false after the last one.
-  bool Next(Run& run) {
+  bool Next(ReadRun& run) {
     if (next_ >= total_) return false;
     run.first = next_;
     run.count = std::min(perRun_, total_ - next_);
     next_ += run.count;
-    run.storage.resize(static_cast<size_t>(perRun_) * slotLength_);
+    run.storage.resize(std::max(run.storage.size(), static_cast<size_t>(perRun_) * slotLength_));
     run.bytes = std::span<uint8_t>(run.storage).first(static_cast<size_t>(run.count) * slotLength_);
     run.unread.clear();
     run.held.clear();
@@ -80,13 +86,13 @@ class RunReader {
     return true;
   }
 
-  std::span<uint8_t> Slot(const Run& run, int32_t i) const {
+  std::span<uint8_t> Slot(const ReadRun& run, int32_t i) const {
     return run.bytes.subspan(static_cast<size_t>(i) * slotLength_, slotLength_);
   }
 
   // Judges a run without the locks: every slot at once when it was read whole, else the
   // slots that could be read one by one (`one` is working space).
-  void Judge(const Run& run, std::span<const uint16_t> fields, RunJudgement& judged,
+  void Judge(const ReadRun& run, std::span<const uint16_t> fields, RunJudgement& judged,
              RunJudgement& one) const {
     if (run.whole) {
       JudgeRun(run.bytes, slotLength_, run.count, fields, judged);
@@ -111,7 +117,7 @@ class RunReader {
   int32_t total_ = 0;
   int32_t perRun_ = 1;
 
-  void MarkRead(Run& run, int32_t from, int32_t n) const {
+  void MarkRead(ReadRun& run, int32_t from, int32_t n) const {
     std::fill_n(run.readable.begin() + from, n, uint8_t{1});
   }
 
@@ -122,7 +128,7 @@ class RunReader {
   // (set aside with the held records of the writes). A piece that failed otherwise is
   // read slot by slot, so one unreadable slot costs only itself. False when a slot lay
   // past the end of the file: the rest of the run and of the file is not read.
-  bool ReadPart(Run& run, int32_t from, int32_t n, isam::ReadOutcome outcome) {
+  bool ReadPart(ReadRun& run, int32_t from, int32_t n, isam::ReadOutcome outcome) {
     if (outcome == isam::ReadOutcome::kHeld && n > 1) {
       const int32_t half = n / 2;
       const int32_t pieces[2][2] = {{from, half}, {from + half, n - half}};
@@ -167,85 +173,45 @@ class RunReader {
     return true;
   }
 
-  std::span<uint8_t> Slots(const Run& run, int32_t from, int32_t n) const {
+  std::span<uint8_t> Slots(const ReadRun& run, int32_t from, int32_t n) const {
     return run.bytes.subspan(static_cast<size_t>(from) * slotLength_, static_cast<size_t>(n) * slotLength_);
   }
   int32_t next_ = 1;  // first record of the next run
   bool countFailed_ = false;
 };
 
-// The fields one repair run reset: for each record of the run, where its entries start
-// in the flat lists and how many there are. Nothing is allocated per record once the
-// lists have grown to the largest run.
-struct Resets {
-  std::vector<uint16_t> offsets;
-  std::vector<uint8_t> originals;  // kMoneySize bytes per entry
-  std::vector<size_t> start;       // per record of the run
-  std::vector<size_t> count;
-  std::vector<uint8_t> fixed;      // per record: judged under the locks
-
-  void Begin(size_t records) {
-    offsets.clear();
-    originals.clear();
-    start.assign(records, 0);
-    count.assign(records, 0);
-    fixed.assign(records, 0);
-  }
-  void Add(uint16_t offset, const uint8_t* original) {
-    offsets.push_back(offset);
-    originals.insert(originals.end(), original, original + kMoneySize);
-  }
-};
-
-// Reads the file in runs, two in turn: while the engine reads the next run into one,
-// the other is judged on a second thread; `onRun` (the repairs) follows once both are
-// done. Only this thread calls the engine. The job is declared last, so that an
-// exception leaving here waits for a judging still running before the runs it reads are
-// destroyed.
-// After each run the progress hears how far the walk is, and a stop requested by then
-// ends the walk there: the run in hand is finished, the one read ahead is dropped
-// unjudged (it was only read).
-// False when the file's record count could not be had, so that nothing was walked.
-template <typename OnRun>
-bool WalkRuns(isam::AccessLayer& access, isam::BlockHandle block, const DataFileDef& file, size_t slotLength,
-              std::span<const uint16_t> fields, WalkStats& stats, ProgressSink& progress, const OnRun& onRun) {
-  RunReader reader(access, block, slotLength, stats);
-  if (reader.CountFailed()) return false;
-  Run runs[2];
-  RunJudgement judgements[2];
-  RunJudgement one;  // the judging job's working space
-  BackgroundJob judging;
-  auto startJudging = [&](int k) {
-    judging.Start([&reader, &runs, &judgements, &one, fields, k] {
-      reader.Judge(runs[k], fields, judgements[k], one);
-    });
-  };
-  int current = 0;
-  bool have = reader.Next(runs[current]);
-  if (have) startJudging(current);
-  while (have) {
-    const int following = current ^ 1;
-    const bool haveFollowing = reader.Next(runs[following]);
-    judging.Wait();
-    if (haveFollowing) startJudging(following);
-    const Run& run = runs[current];
-    const RunJudgement& judged = judgements[current];
-    current = following;
-    have = haveFollowing;
-    stats.visited += judged.visited;
-    stats.deleted += judged.deleted;
-    onRun(run, judged);
-    // Slots 1 to Total() - 1 hold records; slot 0 is the file's header.
-    progress.Walking(ModuleCode(file.module), file.baseName, run.first + run.count - 1, reader.Total() - 1);
-    if (have && progress.StopRequested()) {
-      judging.Wait();
-      break;
-    }
-  }
-  return true;
+void FileWalk::Resets::Begin(size_t records) {
+  offsets.clear();
+  originals.clear();
+  start.assign(records, 0);
+  count.assign(records, 0);
+  fixed.assign(records, 0);
 }
 
-}  // namespace
+void FileWalk::Resets::Add(uint16_t offset, const uint8_t* original) {
+  offsets.push_back(offset);
+  originals.insert(originals.end(), original, original + kMoneySize);
+}
+
+void FileWalk::Held::Add(int32_t record, const uint8_t* readAhead, size_t slotLength) {
+  records.push_back(record);
+  judged.push_back(readAhead != nullptr ? 1 : 0);
+  if (readAhead != nullptr) {
+    bytes.insert(bytes.end(), readAhead, readAhead + slotLength);
+  } else {
+    bytes.resize(bytes.size() + slotLength);
+  }
+}
+
+const uint8_t* FileWalk::Held::ReadAhead(size_t i, size_t slotLength) const {
+  return judged[i] ? bytes.data() + i * slotLength : nullptr;
+}
+
+void FileWalk::Held::Clear() {
+  records.clear();
+  bytes.clear();
+  judged.clear();
+}
 
 void JudgeRun(std::span<const uint8_t> bytes, size_t slotLength, int32_t count,
               std::span<const uint16_t> offsets, RunJudgement& out) {
@@ -265,216 +231,269 @@ void JudgeRun(std::span<const uint8_t> bytes, size_t slotLength, int32_t count,
   }
 }
 
-WalkStats WalkModuleFile(isam::AccessLayer& access, isam::BlockHandle block,
-                         const DataFileDef& file, ProgressSink& progress,
-                         RepairReport* reportTo) {
-  WalkStats stats;
+// Buffers are sized by the slot length the file declares, so a file made with a
+// different record length is still read whole; money fields that would lie beyond its
+// slots are not looked at.
+FileWalk::FileWalk(isam::AccessLayer& access, isam::BlockHandle block, const DataFileDef& file, ProgressSink& progress,
+                   RepairReport* report, WalkBuffers& buffers)
+    : access_(access), block_(block), file_(file), progress_(progress), report_(report), buffers_(buffers) {
+  slotLength_ = static_cast<size_t>(file.recordLength);
+  const int32_t declared = block ? access.engine().SlotLength(block) : 0;
+  if (declared > 0 && declared <= isam::kMaxRecordLength) slotLength_ = static_cast<size_t>(declared);
+  fields_ = file.moneyOffsets;
+  while (!fields_.empty() && fields_.back() + static_cast<size_t>(kMoneySize) > slotLength_) {
+    fields_ = fields_.first(fields_.size() - 1);
+  }
+}
+
+FileWalk::~FileWalk() = default;
+
+WalkStats FileWalk::Run() {
   // Stopped before this file: it is neither walked nor counted as finished; the module's
   // close steps follow as after a complete walk.
-  if (progress.StopRequested()) return stats;
-
-  // One read-ahead buffer per file and lists that grow to the largest run, nothing per
-  // record. Buffers are sized by the slot length the file declares, so a file made with
-  // a different record length is still read whole; money fields that would lie beyond
-  // its slots are not looked at.
-  size_t slotLength = static_cast<size_t>(file.recordLength);
-  const int32_t declared = block ? access.engine().SlotLength(block) : 0;
-  if (declared > 0 && declared <= isam::kMaxRecordLength) slotLength = static_cast<size_t>(declared);
-  std::span<const uint16_t> fields = file.moneyOffsets;
-  while (!fields.empty() && fields.back() + static_cast<size_t>(kMoneySize) > slotLength) {
-    fields = fields.first(fields.size() - 1);
-  }
-
-  std::vector<int32_t> records;
-  std::vector<isam::RepairOutcome> outcomes;
-  Resets resets;
-  std::vector<ResetField> lines;  // the report lines of one run
-  std::vector<ResetField> ahead;  // the lines of the record about to be written
-  bool reportFailed = false;      // the report could not be written ahead: nothing more is
-  // Zeroes the unsound fields of a slot read under the locks and keeps what they held.
-  // Their lines and the slot's fingerprint reach the report, on disk, before the record
-  // is written; when they cannot, the record is not written (0) and the run ends.
-  const isam::RecordFix fix = [&](int32_t recordNumber, std::span<uint8_t> slot) {
-    const auto at = std::lower_bound(records.begin(), records.end(), recordNumber);
-    if (reportFailed || at == records.end() || *at != recordNumber || slot.size() < slotLength) return 0;
-    const size_t k = static_cast<size_t>(at - records.begin());
-    resets.fixed[k] = 1;
-    resets.start[k] = resets.offsets.size();
-    for (uint16_t offset : fields) {
-      uint8_t* field = slot.data() + offset;
-      uint8_t original[kMoneySize];
-      std::memcpy(original, field, kMoneySize);
-      bool changed = false;
-      CheckMoneyField(field, changed);
-      if (changed) resets.Add(offset, original);
-    }
-    resets.count[k] = resets.offsets.size() - resets.start[k];
-    if (reportTo != nullptr && resets.count[k] > 0) {
-      ahead.clear();
-      for (size_t e = resets.start[k]; e < resets.start[k] + resets.count[k]; ++e)
-        ahead.push_back({recordNumber, resets.offsets[e], &resets.originals[e * kMoneySize], LeftReason::kNone});
-      if (!reportTo->WriteAhead(file.baseName, recordNumber, ahead, slot.first(slotLength))) {
-        reportFailed = true;
-        return 0;
-      }
-    }
-    return static_cast<int>(resets.count[k]);
-  };
-
-  // Records another station held: set aside with the slot as the read-ahead found it,
-  // and tried again after the rest of the file. A record whose very read the other
-  // station's lock refused (where locks are mandatory) was never judged: it is set aside
-  // without bytes, and judged under its locks when its turn comes.
-  std::vector<int32_t> held;
-  std::vector<uint8_t> heldBytes;   // slotLength bytes per held record
-  std::vector<uint8_t> heldJudged;  // per held record: its bytes are the read-ahead's
-  auto setAside = [&](int32_t r, const uint8_t* readAhead) {
-    held.push_back(r);
-    heldJudged.push_back(readAhead != nullptr ? 1 : 0);
-    if (readAhead != nullptr) {
-      heldBytes.insert(heldBytes.end(), readAhead, readAhead + slotLength);
-    } else {
-      heldBytes.resize(heldBytes.size() + slotLength);
-    }
-  };
-  auto report = [&] {
-    if (reportTo != nullptr && !lines.empty()) reportTo->FieldsReset(file.baseName, lines);
-  };
-  auto addFields = [&](int32_t r, const uint8_t* readAhead, LeftReason left) {
-    if (readAhead == nullptr) {
-      // Never judged: its fields are unknown. The lines before it go out first, so the
-      // report keeps record order.
-      report();
-      lines.clear();
-      if (reportTo != nullptr) reportTo->RecordUnread(file.baseName, r, left);
-      return;
-    }
-    for (uint16_t offset : fields) {
-      if (!IsMoneySound(readAhead + offset)) lines.push_back({r, offset, readAhead + offset, left});
-    }
-  };
-  // Counts and reports what RepairRecordsAt did with `records`; readAhead(k) is the
-  // slot of records[k] as judged before the locks (null: never judged). A held record
-  // is set aside; what is still set aside at the end is left as LOCKED (leaveHeld).
-  auto settle = [&](const auto& readAhead) {
-    lines.clear();
-    for (size_t k = 0; k < records.size(); ++k) {
-      const int32_t r = records[k];
-      LeftReason left = LeftReason::kNone;
-      switch (outcomes[k]) {
-        case isam::RepairOutcome::kWritten:
-          progress.AddRepair();
-          ++stats.repaired;
-          break;
-        case isam::RepairOutcome::kNothingToDo:  // another station mended it
-        case isam::RepairOutcome::kDeleted:      // deleted meanwhile
-          continue;
-        case isam::RepairOutcome::kLocked:
-          setAside(r, readAhead(k));
-          continue;
-        case isam::RepairOutcome::kReadFailed:
-          left = LeftReason::kReadFailed;
-          break;
-        case isam::RepairOutcome::kFailed:
-          left = LeftReason::kWriteFailed;
-          break;
-      }
-      if (left != LeftReason::kNone) {
-        ++stats.notWritten;
-        progress.AddLeft();
-      }
-      if (resets.fixed[k] && left == LeftReason::kNone && reportTo != nullptr) continue;  // written ahead
-      if (resets.fixed[k]) {
-        // What the read under the locks found.
-        for (size_t e = resets.start[k]; e < resets.start[k] + resets.count[k]; ++e) {
-          lines.push_back({r, resets.offsets[e], &resets.originals[e * kMoneySize], left});
-        }
-      } else {
-        addFields(r, readAhead(k), left);  // never judged under the locks
-      }
-    }
-    report();
-    if (reportFailed) reportTo->ThrowWriteFailure();  // before any further data write
-  };
-  // The records still set aside when the run ends or unwinds: left as LOCKED.
-  auto leaveHeld = [&] {
-    lines.clear();
-    for (size_t i = 0; i < held.size(); ++i) {
-      addFields(held[i], heldJudged[i] ? heldBytes.data() + i * slotLength : nullptr, LeftReason::kLocked);
-    }
-    report();
-    stats.notWritten += static_cast<int32_t>(held.size());
-    progress.AddLeft(static_cast<int32_t>(held.size()));
-    held.clear();
-    heldBytes.clear();
-    heldJudged.clear();
-  };
-
-  if (block != nullptr) {
-    if (reportTo != nullptr) reportTo->FileWalked(file.baseName, static_cast<int32_t>(slotLength));
+  if (progress_.StopRequested()) return stats_;
+  if (block_ != nullptr) {
+    if (report_ != nullptr) report_->FileWalked(file_.baseName, static_cast<int32_t>(slotLength_));
     try {
-      const bool walked = WalkRuns(access, block, file, slotLength, fields, stats, progress, [&](const Run& run, const RunJudgement& judged) {
-        for (int32_t r : run.unread) {
-          // Not judged at all: it may hold damage that is still there.
-          if (reportTo != nullptr) reportTo->RecordUnread(file.baseName, r, LeftReason::kReadFailed);
-          progress.AddLeft();
-        }
-        for (int32_t r : run.held) setAside(r, nullptr);
-        if (judged.unsound.empty()) return;
-        records.resize(judged.unsound.size());
-        for (size_t k = 0; k < records.size(); ++k) records[k] = run.first + judged.unsound[k];
-        outcomes.assign(records.size(), isam::RepairOutcome::kFailed);
-        resets.Begin(records.size());
-        access.RepairRecordsAt(block, records, fix, outcomes);
-        settle([&](size_t k) { return run.bytes.data() + static_cast<size_t>(records[k] - run.first) * slotLength; });
-      });
-      if (!walked || stats.damagedHeader) {
-        // Not one record could be judged, or slots the header promises are not there:
-        // the file counts as one left, reported as record 0 (its header), rather than as
-        // a file without damage.
-        if (reportTo != nullptr) reportTo->RecordUnread(file.baseName, 0, LeftReason::kReadFailed);
-        progress.AddLeft();
-        if (stats.damagedHeader) progress.AddDamaged();
-      }
-
-      // The held records again. A stop leaves them at once, counted as left.
-      HeldRounds rounds(access.Settings(), progress, file.baseName);
-      std::vector<int32_t> pending;
-      std::vector<uint8_t> pendingBytes;
-      std::vector<uint8_t> pendingJudged;
-      rounds.Run([&] { return held.empty() ? 0 : held.front(); }, [&](int round) {
-        pending.swap(held);
-        pendingBytes.swap(heldBytes);
-        pendingJudged.swap(heldJudged);
-        held.clear();
-        heldBytes.clear();
-        heldJudged.clear();
-        for (size_t i = 0; i < pending.size(); ++i) {
-          const uint8_t* readAhead = pendingJudged[i] ? pendingBytes.data() + i * slotLength : nullptr;
-          if (rounds.TimeUp()) {
-            setAside(pending[i], readAhead);  // no time left: stays held
-            continue;
-          }
-          rounds.Announce(pending[i], round);
-          records.assign(1, pending[i]);
-          outcomes.assign(1, isam::RepairOutcome::kFailed);
-          resets.Begin(1);
-          access.RepairRecordsAt(block, records, fix, outcomes);
-          settle([&](size_t) { return readAhead; });
-        }
-      });
+      // Not one record could be judged, or slots the header promises are not there.
+      if (!ReadAhead() || stats_.damagedHeader) LeaveFile();
+      RetryHeld();
     } catch (...) {
-      // The user ended the run at a read's lock question: what was set aside is still
-      // reported and counted as left.
-      leaveHeld();
+      // The user ended the run at a read's lock question, or the report failed: what
+      // was set aside is still reported and counted as left.
+      LeaveHeld();
       throw;
     }
-    leaveHeld();
+    LeaveHeld();
   }
-
   // A file cut short by a stop is not a finished step of the bar.
-  if (!progress.StopRequested()) progress.Step(ModuleCode(file.module), file.baseName);
-  return stats;
+  if (!progress_.StopRequested()) progress_.Step(ModuleCode(file_.module), file_.baseName);
+  return stats_;
+}
+
+// Reads the file in runs, two in turn: while the engine reads the next run into one,
+// the other is judged on a second thread; its repairs follow once both are done. Only
+// this thread calls the engine. An exception leaving here waits for a judging still
+// running before the runs it reads are gone.
+// After each run the progress hears how far the walk is, and a stop requested by then
+// ends the walk there: the run in hand is finished, the one read ahead is dropped
+// unjudged (it was only read).
+bool FileWalk::ReadAhead() {
+  Reader reader(access_, block_, slotLength_, stats_);
+  if (reader.CountFailed()) return false;
+  ReadRun runs[2] = {ReadRun(buffers_.runs[0]), ReadRun(buffers_.runs[1])};
+  RunJudgement judgements[2];
+  RunJudgement one;  // the judging job's working space
+  BackgroundJob& judging = buffers_.judging;
+  struct WaitOnExit {
+    BackgroundJob& job;
+    ~WaitOnExit() {
+      try {
+        job.Wait();
+      } catch (...) {
+        // Already on the way out with the exception that ended the walk.
+      }
+    }
+  } const waitOnExit{judging};
+  auto startJudging = [&](int k) {
+    judging.Start([&reader, &runs, &judgements, &one, this, k] { reader.Judge(runs[k], fields_, judgements[k], one); });
+  };
+  int current = 0;
+  bool have = reader.Next(runs[current]);
+  if (have) startJudging(current);
+  while (have) {
+    const int following = current ^ 1;
+    const bool haveFollowing = reader.Next(runs[following]);
+    judging.Wait();
+    if (haveFollowing) startJudging(following);
+    const ReadRun& run = runs[current];
+    const RunJudgement& judged = judgements[current];
+    current = following;
+    have = haveFollowing;
+    RepairBatch(run, judged);
+    // Slots 1 to Total() - 1 hold records; slot 0 is the file's header.
+    progress_.Walking(ModuleCode(file_.module), file_.baseName, run.first + run.count - 1, reader.Total() - 1);
+    if (have && progress_.StopRequested()) {
+      judging.Wait();
+      break;
+    }
+  }
+  return true;
+}
+
+void FileWalk::RepairBatch(const ReadRun& run, const RunJudgement& judged) {
+  stats_.visited += judged.visited;
+  stats_.deleted += judged.deleted;
+  for (int32_t r : run.unread) {
+    // Not judged at all: it may hold damage that is still there.
+    if (report_ != nullptr) report_->RecordUnread(file_.baseName, r, LeftReason::kReadFailed);
+    ++stats_.left;
+  }
+  for (int32_t r : run.held) SetAside(r, nullptr);
+  if (judged.unsound.empty()) return;
+  records_.resize(judged.unsound.size());
+  ahead_.resize(records_.size());
+  for (size_t k = 0; k < records_.size(); ++k) {
+    records_[k] = run.first + judged.unsound[k];
+    ahead_[k] = run.SlotOf(records_[k], slotLength_);
+  }
+  RepairRecords();
+}
+
+void FileWalk::RepairRecords() {
+  outcomes_.assign(records_.size(), isam::RepairOutcome::kFailed);
+  resets_.Begin(records_.size());
+  static_cast<void>(access_.RepairRecordsAt(
+      block_, records_, [this](int32_t record, std::span<uint8_t> slot) { return FixUnderLocks(record, slot); },
+      outcomes_, [this] { return ForceAhead(); }));
+  Settle();
+}
+
+// Their lines and the slot's fingerprint go to the report, to be forced to disk with
+// those of the other records of the locked run before any of them is written
+// (ForceAhead); when they cannot be written, the record is not written (0) and the walk
+// ends.
+int FileWalk::FixUnderLocks(int32_t record, std::span<uint8_t> slot) {
+  const auto at = std::lower_bound(records_.begin(), records_.end(), record);
+  if (reportFailed_ || at == records_.end() || *at != record || slot.size() < slotLength_) return 0;
+  const size_t k = static_cast<size_t>(at - records_.begin());
+  resets_.fixed[k] = 1;
+  resets_.start[k] = resets_.offsets.size();
+  for (uint16_t offset : fields_) {
+    uint8_t* field = slot.data() + offset;
+    uint8_t original[kMoneySize];
+    std::memcpy(original, field, kMoneySize);
+    bool changed = false;
+    CheckMoneyField(field, changed);
+    if (changed) resets_.Add(offset, original);
+  }
+  resets_.count[k] = resets_.offsets.size() - resets_.start[k];
+  if (report_ != nullptr && resets_.count[k] > 0) {
+    lineup_.clear();
+    for (size_t e = resets_.start[k]; e < resets_.start[k] + resets_.count[k]; ++e)
+      lineup_.push_back({record, resets_.offsets[e], &resets_.originals[e * kMoneySize], LeftReason::kNone});
+    if (!report_->WriteAhead(file_.baseName, record, lineup_, slot.first(slotLength_))) {
+      reportFailed_ = true;
+      return 0;
+    }
+  }
+  return static_cast<int>(resets_.count[k]);
+}
+
+// A held record is set aside; what is still set aside at the end is left as LOCKED
+// (LeaveHeld).
+void FileWalk::Settle() {
+  lines_.clear();
+  for (size_t k = 0; k < records_.size(); ++k) {
+    const int32_t r = records_[k];
+    LeftReason left = LeftReason::kNone;
+    switch (outcomes_[k]) {
+      case isam::RepairOutcome::kWritten:
+        progress_.AddRepair();
+        ++stats_.repaired;
+        break;
+      case isam::RepairOutcome::kNothingToDo:  // another station mended it
+      case isam::RepairOutcome::kDeleted:      // deleted meanwhile
+      case isam::RepairOutcome::kHeldBack:     // its lines did not reach the report: the walk ends
+        continue;
+      case isam::RepairOutcome::kLocked:
+        SetAside(r, ahead_[k]);
+        continue;
+      case isam::RepairOutcome::kReadFailed:
+        left = LeftReason::kReadFailed;
+        break;
+      case isam::RepairOutcome::kFailed:
+        left = LeftReason::kWriteFailed;
+        break;
+    }
+    if (left != LeftReason::kNone) {
+      ++stats_.notWritten;
+      ++stats_.left;
+    }
+    if (resets_.fixed[k] && left == LeftReason::kNone && report_ != nullptr) continue;  // written ahead
+    if (resets_.fixed[k]) {
+      // What the read under the locks found.
+      for (size_t e = resets_.start[k]; e < resets_.start[k] + resets_.count[k]; ++e) {
+        lines_.push_back({r, resets_.offsets[e], &resets_.originals[e * kMoneySize], left});
+      }
+    } else {
+      AddFields(r, ahead_[k], left);  // never judged under the locks
+    }
+  }
+  FlushLines();
+  if (reportFailed_) report_->ThrowWriteFailure();  // before any further data write
+}
+
+void FileWalk::AddFields(int32_t record, const uint8_t* readAhead, LeftReason left) {
+  if (readAhead == nullptr) {
+    // Never judged: its fields are unknown. The lines before it go out first, so the
+    // report keeps record order.
+    FlushLines();
+    lines_.clear();
+    if (report_ != nullptr) report_->RecordUnread(file_.baseName, record, left);
+    return;
+  }
+  for (uint16_t offset : fields_) {
+    if (!IsMoneySound(readAhead + offset)) lines_.push_back({record, offset, readAhead + offset, left});
+  }
+}
+
+// Once per locked run: the lines written ahead reach the disk before its records are
+// written, or none of those records is written and the walk ends.
+bool FileWalk::ForceAhead() {
+  if (report_ == nullptr || report_->ForceAhead()) return true;
+  reportFailed_ = true;
+  return false;
+}
+
+void FileWalk::FlushLines() {
+  if (report_ != nullptr && !lines_.empty()) report_->FieldsReset(file_.baseName, lines_);
+}
+
+// Rather than as a file without damage.
+void FileWalk::LeaveFile() {
+  if (report_ != nullptr) report_->RecordUnread(file_.baseName, 0, LeftReason::kReadFailed);
+  ++stats_.left;
+}
+
+// The held records again, one at a time, with the slot the read-ahead found (none for
+// a record never judged). A stop or the end of the time leaves them held.
+void FileWalk::RetryHeld() {
+  HeldRounds rounds(access_.Settings(), progress_, file_.baseName);
+  Held pending;
+  rounds.Run([this] { return held_.records.empty() ? 0 : held_.records.front(); }, [&](int round) {
+    std::swap(pending, held_);
+    held_.Clear();
+    for (size_t i = 0; i < pending.records.size(); ++i) {
+      const uint8_t* readAhead = pending.ReadAhead(i, slotLength_);
+      if (rounds.TimeUp()) {
+        SetAside(pending.records[i], readAhead);  // no time left: stays held
+        continue;
+      }
+      rounds.Announce(pending.records[i], round);
+      records_.assign(1, pending.records[i]);
+      ahead_.assign(1, readAhead);
+      RepairRecords();
+    }
+  });
+}
+
+// The records still set aside when the walk ends or unwinds: left as LOCKED.
+void FileWalk::LeaveHeld() {
+  lines_.clear();
+  for (size_t i = 0; i < held_.records.size(); ++i) {
+    AddFields(held_.records[i], held_.ReadAhead(i, slotLength_), LeftReason::kLocked);
+  }
+  FlushLines();
+  stats_.notWritten += static_cast<int32_t>(held_.records.size());
+  stats_.left += static_cast<int32_t>(held_.records.size());
+  held_.Clear();
+}
+
+WalkStats WalkModuleFile(isam::AccessLayer& access, isam::BlockHandle block, const DataFileDef& file,
+                         ProgressSink& progress, RepairReport* reportTo) {
+  WalkBuffers buffers;
+  return FileWalk(access, block, file, progress, reportTo, buffers).Run();
 }
 
 void ProgressSink::Pause(uint32_t milliseconds) {

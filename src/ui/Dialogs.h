@@ -7,6 +7,7 @@
 // question "Caution!"; the temporary-file recovery question "Attention!".
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -72,17 +73,32 @@ class Dialogs {
   }
 };
 
-// "End the process" inside the run. Thrown by the core, caught by the front end, which
-// stops the engine (closing every file block, releasing every lock) before it exits.
-// The core never calls exit().
+// Why a run, an undo or their start-up ended before their end. The core says why; only
+// the front ends turn a reason into an exit status.
+enum class EndReason : uint8_t {
+  kNone,          // not ended early: it ran its course
+  kDeclined,      // a question before anything changed was answered No
+  kNoModuleData,  // the company directory holds no module information file
+  kStopped,       // the user asked for a stop (a button, a key, Ctrl+C, a signal)
+  kAnsweredNo,    // a question during the run was answered No (a lock conflict that outlasts the retries)
+  kOpenFailed,    // a module data file could not be opened or made (reported), or its recovery was refused
+  kReportFailed,  // the repair report could not be made, or not written ahead of a record
+  kIoError,       // a side, information or settings file or a directory failed (the standard message)
+  kEngineFailed,  // the engine did not start
+  kNotReady,      // the run or undo was asked for without a start-up that got it ready
+};
+
+// "End the process" inside the run, and why. Thrown by the core, caught by the front
+// end, which stops the engine (closing every file block, releasing every lock) before
+// it exits. The core never calls exit().
 class EndRun : public std::exception {
  public:
-  explicit EndRun(int exitCode = 0) : exitCode_(exitCode) {}
-  int exitCode() const { return exitCode_; }
+  explicit EndRun(EndReason reason) : reason_(reason) {}
+  EndReason reason() const { return reason_; }
   const char* what() const noexcept override { return "run ended"; }
 
  private:
-  int exitCode_;
+  EndReason reason_;
 };
 
 }  // namespace kv::ui

@@ -247,20 +247,29 @@ TEST_F(ReportFileTest, AReportReadsBackForAnUndo) {
 }
 
 
-// Written ahead: a record's lines and fingerprint are on disk before it is written; a
-// write that fails leaves no part of its block, the closing line still follows, and
-// the report reads back as exactly the fields before it. An edit breaks the sums.
+// Written ahead: the lines and fingerprints of the records written under one lock are
+// forced to disk once, before any of them is written; a write that fails leaves no part
+// of its block, a force that fails takes back every block since the last one, the
+// closing line still follows, and the report reads back as exactly the fields before
+// it. An edit breaks the sums.
 TEST_F(ReportFileTest, WrittenAheadWithSumsAndAClosingLine) {
   const platform::LocalTime t{2026, 1, 2, 3, 4, 5};
   const auto nan = test::NaNMoney();
   std::vector<uint8_t> slot(220, 0);
   struct Case {
     const char* what;
-    uint64_t failingWrite;  // 0: none; else the Nth write after the header
+    platform::Op op;
+    platform::FaultKind kind;
+    uint64_t failing;  // 0: none; else the Nth write or flush after the header
     size_t written;
     bool ahead2;
+    bool forced;
   };
-  const Case cases[] = {{"all written", 0, 2, true}, {"the second record's write fails", 2, 1, false}};
+  using platform::FaultKind;
+  using platform::Op;
+  const Case cases[] = {{"all written", Op::kWrite, FaultKind::kShortCount, 0, 2, true, true},
+                        {"the second record's write fails", Op::kWrite, FaultKind::kShortCount, 2, 1, false, true},
+                        {"the force fails", Op::kFlush, FaultKind::kError, 1, 0, true, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove(Path("KVFIX207-20260102-030405.LOG"));
@@ -269,14 +278,16 @@ TEST_F(ReportFileTest, WrittenAheadWithSumsAndAClosingLine) {
       report.FileWalked("GLFILE03", 220);
       const modules::ResetField f1[] = {{7, 103, nan.data()}};
       const modules::ResetField f2[] = {{9, 103, nan.data()}};
-      if (c.failingWrite != 0) platform::SetFaultPlan({platform::Op::kWrite, c.failingWrite, false, platform::FaultKind::kShortCount, ENOSPC});
+      if (c.failing != 0) platform::SetFaultPlan({c.op, c.failing, false, c.kind, ENOSPC});
       EXPECT_TRUE(report.WriteAhead("GLFILE03", 7, f1, slot));
       EXPECT_EQ(report.WriteAhead("GLFILE03", 9, f2, slot), c.ahead2);
+      EXPECT_EQ(report.ForceAhead(), c.forced);
       platform::ClearFaults();
-      if (!c.ahead2) {
+      const bool failed = !c.ahead2 || !c.forced;
+      if (failed) {
         EXPECT_THROW(report.ThrowWriteFailure(), modules::ReportWriteFailed);
       }
-      report.Close(c.ahead2 ? "COMPLETED" : "ENDED EARLY");
+      report.Close(failed ? "ENDED EARLY" : "COMPLETED");
     }
     const std::string text = Read("KVFIX207-20260102-030405.LOG");
     ReportContents read;
@@ -286,8 +297,9 @@ TEST_F(ReportFileTest, WrittenAheadWithSumsAndAClosingLine) {
     EXPECT_TRUE(read.sumsMatch);
     EXPECT_EQ(read.written.size(), c.written);
     EXPECT_EQ(read.fingerprints.size(), c.written);
-    EXPECT_EQ(read.outcome, c.ahead2 ? "COMPLETED" : "ENDED EARLY");
+    EXPECT_EQ(read.outcome, c.ahead2 && c.forced ? "COMPLETED" : "ENDED EARLY");
     EXPECT_EQ(read.directory, dir_);
+    if (c.written == 0) continue;
     // One changed byte (a record number) breaks the sums.
     std::string edited = text;
     edited[edited.find("GLFILE03\t7\t")+9] = '8';

@@ -156,7 +156,7 @@ class RunTest : public test::CompanyDirTest {
     auto w = std::make_unique<WholeRun>(*this);
     if (w->run.Startup(company_)) {
       try {
-        w->run.Fix(w->progress);
+        static_cast<void>(w->run.Fix(w->progress));
       } catch (const ui::EndRun&) {
         w->threw = true;
       }
@@ -201,7 +201,7 @@ TEST_F(RunTest, NoToEitherQuestionEndsWithoutChangingAnything) {
   dialogs_.answers = {true, false};
   ASSERT_TRUE(run.Startup(company_));
   Progress progress;
-  EXPECT_FALSE(run.Fix(progress));
+  EXPECT_EQ(run.Fix(progress).reason, ui::EndReason::kDeclined);
   EXPECT_EQ(dialogs_.Lines(), (std::vector<std::string>{kCaution, kConfirm}));
   EXPECT_EQ(dialogs_.events[1].kind, ui::kQuestionYesDefault);
   EXPECT_EQ(dialogs_.pendingMessagesProcessed, 0);
@@ -231,12 +231,12 @@ TEST_F(RunTest, ResultMessageForNoneOneAndManyRepairedRecords) {
     RepairRun run(dialogs, settings_, help_, hooks_);
     ASSERT_TRUE(run.Startup(company_));
     Progress progress;
-    ASSERT_TRUE(run.Fix(progress));
+    ASSERT_NE(run.Fix(progress).reason, ui::EndReason::kDeclined);
     run.Close();
     EXPECT_EQ(dialogs.Lines(), (std::vector<std::string>{kCaution, kConfirm, c.expected ? Found(c.expected) : kNoneFound}));
     EXPECT_EQ(dialogs.pendingMessagesProcessed, 1);
-    EXPECT_EQ(run.RepairCount(), c.expected);
-    EXPECT_TRUE(run.Completed());
+    EXPECT_EQ(run.Result().repaired, c.expected);
+    EXPECT_EQ(run.Result().reason, ui::EndReason::kNone);
     EXPECT_EQ(progress.Position(), 19);
     ASSERT_EQ(dialogs.directories.size(), 1u);
     EXPECT_EQ(dialogs.directories[0], start_);  // back in the start directory for the result
@@ -341,7 +341,7 @@ TEST_F(RunTest, RecoveryNoStopsTheRunBeforeThatFileIsOpened) {
   const auto before = DataFiles();
   const auto w = RunWhole({true, true, false});
   EXPECT_TRUE(w->threw);
-  EXPECT_FALSE(w->run.Completed());
+  EXPECT_NE(w->run.Result().reason, ui::EndReason::kNone);
   EXPECT_EQ(w->lines, (std::vector<std::string>{kCaution, kConfirm, "Attention!: GLFILE03.SAV"}));
   EXPECT_EQ(w->progress.Position(), 0);
   EXPECT_FALSE(fs::exists(company_ + "/GLFILE03.DIA"));  // never opened
@@ -410,8 +410,8 @@ TEST_F(RunTest, ASideFileIoErrorIsShownOnceAndEndsTheRun) {
   Progress progress;
   EXPECT_THROW(run.Fix(progress), ui::EndRun);
   run.Close();
-  EXPECT_EQ(run.ExitCode(), 1);
-  EXPECT_FALSE(run.Completed());
+  EXPECT_EQ(run.Result().reason, ui::EndReason::kIoError);
+  EXPECT_NE(run.Result().reason, ui::EndReason::kNone);
   const auto lines = dialogs_.Lines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2].rfind("Error: I/O error ", 0), 0u) << lines[2];
@@ -432,7 +432,7 @@ TEST_F(RunTest, AReportThatCannotBeCreatedStopsTheRunBeforeAnyChange) {
   EXPECT_THROW(run.Fix(progress), ui::EndRun);
   platform::ClearFaults();
   run.Close();
-  EXPECT_EQ(run.ExitCode(), 1);
+  EXPECT_EQ(run.Result().reason, ui::EndReason::kReportFailed);
   const auto lines = dialogs_.Lines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2].rfind("Error: ไม่สามารถสร้างแฟ้มรายงาน " + company_ + "/KVFIX207-", 0), 0u) << lines[2];
@@ -444,7 +444,7 @@ TEST_F(RunTest, AReportThatCannotBeCreatedStopsTheRunBeforeAnyChange) {
 TEST_F(RunTest, ACompanyDirectoryThatCannotBeEnteredIsAnIoError) {
   RepairRun run(dialogs_, settings_, help_, hooks_);
   EXPECT_FALSE(run.Startup(company_ + "/missing"));
-  EXPECT_EQ(run.ExitCode(), 1);
+  EXPECT_EQ(run.Result().reason, ui::EndReason::kIoError);
   ASSERT_EQ(dialogs_.Lines().size(), 1u);
   EXPECT_EQ(dialogs_.Lines()[0], "Error: I/O error 3: " + company_ + "/missing");
   EXPECT_EQ(fs::current_path(), fs::path(start_));
@@ -479,15 +479,15 @@ TEST_F(RunTest, AStopEndsTheWalkSafelyAndASecondRunRepairsTheRest) {
   dialogs_.answers = {true, true};
   RepairRun run(dialogs_, settings_, help_, hooks_);
   ASSERT_TRUE(run.Startup(company_));
-  ASSERT_TRUE(run.Fix(progress));
+  ASSERT_NE(run.Fix(progress).reason, ui::EndReason::kDeclined);
   run.Close();
-  EXPECT_TRUE(run.Stopped());
-  EXPECT_FALSE(run.Completed());
-  EXPECT_EQ(run.ExitCode(), 1);
+  EXPECT_TRUE(run.Result().stopped);
+  EXPECT_NE(run.Result().reason, ui::EndReason::kNone);
+  EXPECT_EQ(run.Result().reason, ui::EndReason::kStopped);
   ASSERT_EQ(progress.walked.size(), 1u) << "the walk stops after the run in hand";
   EXPECT_LT(progress.walked[0], 3000);
   EXPECT_TRUE(progress.steps.empty()) << "a file cut short is no finished step";
-  const int first = run.RepairCount();
+  const int first = run.Result().repaired;
   EXPECT_EQ(first, (progress.walked[0] - 1) / 7 + 1);  // every 7th record from record 1 on
   ASSERT_EQ(dialogs_.Lines().size(), 3u);
   EXPECT_EQ(dialogs_.Lines()[2], "Warning: " + platform::Cp874ToUtf8(StoppedMessage(first, 0)));
@@ -502,10 +502,10 @@ TEST_F(RunTest, AStopEndsTheWalkSafelyAndASecondRunRepairsTheRest) {
   RepairRun again(dialogs_, settings_, help_, hooks_);
   ASSERT_TRUE(again.Startup(company_));
   Progress all;
-  ASSERT_TRUE(again.Fix(all));
+  ASSERT_NE(again.Fix(all).reason, ui::EndReason::kDeclined);
   again.Close();
-  EXPECT_FALSE(again.Stopped());
-  EXPECT_EQ(again.RepairCount(), planted - first + 1);  // the rest of GL and PO's record
+  EXPECT_FALSE(again.Result().stopped);
+  EXPECT_EQ(again.Result().repaired, planted - first + 1);  // the rest of GL and PO's record
 }
 
 TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
@@ -530,8 +530,9 @@ TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
       other.LockSlot(theirs, 2);
       ASSERT_TRUE(other.LastOpOK());
     }
-    // With the write fault: GLFILE01's walk is done; the next writes are a record's
-    // report lines (written ahead) and then the record itself: the third is a record's.
+    // With the write fault: GLFILE01's walk is done; the next writes are the report
+    // lines of both records (written ahead together, before either record) and then the
+    // records themselves: the fourth is a record's.
     class FaultingProgress : public Progress {
      public:
       bool fault = false;
@@ -539,7 +540,7 @@ TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
      protected:
       void OnStep(std::string_view module, std::string_view file) override {
         Progress::OnStep(module, file);
-        if (fault && file == "GLFILE01") platform::SetFaultPlan({platform::Op::kWrite, 3, false, platform::FaultKind::kError, 5});
+        if (fault && file == "GLFILE01") platform::SetFaultPlan({platform::Op::kWrite, 4, false, platform::FaultKind::kError, 5});
         if (file == "GLFILE03") platform::ClearFaults();
       }
     } progress;
@@ -550,16 +551,16 @@ TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
     run.SetHeldRecordWait(1500, 3);
     ASSERT_TRUE(run.Startup(company_));
     const uint64_t t0 = platform::MonotonicMs();
-    EXPECT_TRUE(run.Fix(progress));
+    EXPECT_NE(run.Fix(progress).reason, ui::EndReason::kDeclined);
     const uint64_t took = platform::MonotonicMs() - t0;
     platform::ClearFaults();
     run.Close();
     if (held) {
       EXPECT_LT(took, 1500u + 4 * 800u + 2000u);  // the time given, one engine wait per try
     }
-    EXPECT_TRUE(run.Completed());
-    EXPECT_EQ(run.RepairCount(), 1);
-    EXPECT_EQ(run.LeftCount(), 1);
+    EXPECT_EQ(run.Result().reason, ui::EndReason::kNone);
+    EXPECT_EQ(run.Result().repaired, 1);
+    EXPECT_EQ(run.Result().left, 1);
     ASSERT_EQ(dialogs.events.size(), 3u);
     EXPECT_EQ(dialogs.events[2].kind, ui::kWarning);
     EXPECT_EQ(dialogs.Lines()[2], "Warning: " + Found(1).substr(std::string("Information: ").size()) + "\n" + Left(1));
@@ -594,9 +595,9 @@ TEST_F(RunTest, RecordsLeftUnrepairedMakeTheResultAWarning) {
     RepairRun second(again, settings_, help_, hooks_);
     ASSERT_TRUE(second.Startup(company_));
     Progress quiet;
-    EXPECT_TRUE(second.Fix(quiet));
+    EXPECT_NE(second.Fix(quiet).reason, ui::EndReason::kDeclined);
     second.Close();
-    EXPECT_EQ(second.LeftCount(), 0);
+    EXPECT_EQ(second.Result().left, 0);
     EXPECT_EQ(again.Lines().back(), Found(1));
     EXPECT_EQ(Read("company/GLFILE03.DAT").substr(at + 103, 10), std::string(10, '\0'));
   }
@@ -653,7 +654,7 @@ class UndoTest : public RunTest {
     before_ = Walked();
     const auto w = RunWhole({true, true});
     EXPECT_FALSE(w->threw);
-    EXPECT_EQ(w->run.LeftCount(), 0);
+    EXPECT_EQ(w->run.Result().left, 0);
     return w->run.ReportPath();
   }
   // Writes `money` at `offset` of `record` as another station does: locks, fresh read.
@@ -828,7 +829,7 @@ TEST_F(UndoTest, ASecondProcessChangingRecordsDuringTheUndoLosesNothing) {
   for (int i = 0; i < kRecords; ++i) slots.push_back(Slot(220).Put(103, i % 2 ? NaNMoney() : InfMoney()));
   Build("GLFILE03", slots);
   const auto w = RunWhole({true, true});
-  ASSERT_EQ(w->run.RepairCount(), kRecords);
+  ASSERT_EQ(w->run.Result().repaired, kRecords);
   const int pid = kv::test::StartProgram({tool, company_ + "/GLFILE03", std::to_string(kRecords), dir_ + "/started",
                                            dir_ + "/stop", dir_ + "/done"});
   ASSERT_GT(pid, 0);
@@ -852,6 +853,73 @@ TEST_F(UndoTest, ASecondProcessChangingRecordsDuringTheUndoLosesNothing) {
     EXPECT_EQ(isam::GetI32(reinterpret_cast<const uint8_t*>(data.data()) + r * 220 + 200), rounds);
   }
   EXPECT_EQ(back, done.putBack);
+}
+
+// Ctrl+C during an undo that waits for a record another station holds (for longer than
+// the undo may wait): the undo ends within a second of the stop, whether the stop comes
+// while the engine waits for the record's lock or in the pause before the next round.
+// The held record's fields are left, the rest put back.
+TEST_F(UndoTest, AStopEndsTheUndoWithinASecondAlsoWhileItWaitsForAHeldRecord) {
+  struct Row {
+    const char* what;
+    uint64_t stopAfterMs;  // after the first try of the held record began
+  } rows[] = {{"in the engine's wait for the lock", 300}, {"in the pause between the rounds", 1200}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TearDown();
+    SetUp();
+    testkit::DemoCompany demo;
+    const std::string report = DemoRepaired(demo);
+    ASSERT_GE(demo.planted.size(), 2u);
+    const testkit::PlantedField held = demo.planted[0];
+    isam::Engine other;
+    other.StartEngine(kv::isam::EngineMode::kNetwork, 16);
+    isam::BlockHandle block = nullptr;
+    other.OpenBlock(block, company_ + "/" + held.file, {.network = true});
+    ASSERT_TRUE(other.LastOpOK());
+    other.LockSlot(block, held.record);
+    ASSERT_TRUE(other.LastOpOK());
+
+    // The stop as the command line's Ctrl+C reaches the sink: asked for from outside.
+    class StopLater : public modules::ProgressSink {
+     public:
+      explicit StopLater(uint64_t afterMs) : afterMs_(afterMs) {}
+      uint64_t stopAt = 0;  // 0 until the first wait for the held record
+     protected:
+      void OnWaiting(std::string_view, int32_t, int, int) override {
+        if (stopAt == 0) stopAt = platform::MonotonicMs() + afterMs_;
+      }
+      bool PollStop() const override { return stopAt != 0 && platform::MonotonicMs() >= stopAt; }
+
+     private:
+      uint64_t afterMs_;
+    } progress(row.stopAfterMs);
+    UndoRun undo(dialogs_);
+    undo.SetHeldRecordWait(60000, 3);
+    std::string error;
+    ASSERT_TRUE(undo.Prepare(report, error)) << error;
+    // The held record's fields are left as LOCKED; those of the files after it, never
+    // tried, as STOPPED.
+    int lockedFields = 0;
+    undo.PutBack(false, [&](const UndoLine& l) {
+      const bool isHeld = l.field->file == held.file && l.field->record == held.record;
+      if (isHeld) {
+        EXPECT_EQ(l.outcome, UndoOutcome::kLocked);
+        ++lockedFields;
+      } else if (l.outcome != UndoOutcome::kPutBack) {
+        EXPECT_EQ(l.outcome, UndoOutcome::kStopped) << l.field->file << " " << l.field->record;
+      }
+    }, &progress);
+    const uint64_t ended = platform::MonotonicMs();
+    undo.Close();
+    other.UnlockSlot(block, held.record);
+    other.CloseBlock(block);
+    other.StopEngine();
+    ASSERT_NE(progress.stopAt, 0u) << "the undo never waited for the held record";
+    EXPECT_LT(ended - std::min(ended, progress.stopAt), 1000u);
+    EXPECT_GE(lockedFields, 1);
+    EXPECT_EQ(undo.PutBackCount() + undo.LeftCount(), static_cast<int64_t>(demo.planted.size()));
+  }
 }
 
 // Another process keeps changing a text field of every record while the run repairs
@@ -881,7 +949,7 @@ TEST_F(RunTest, ASecondProcessChangingRecordsDuringTheRunLosesNothing) {
   ASSERT_TRUE(fs::exists(started));
   const auto w = RunWhole({true, true});
   EXPECT_FALSE(w->threw);
-  EXPECT_EQ(w->run.RepairCount(), 120);
+  EXPECT_EQ(w->run.Result().repaired, 120);
   Write("station.stop", "");
   for (int i = 0; i < 600 && !fs::exists(done); ++i) platform::SleepMs(50);
   ASSERT_TRUE(fs::exists(done));

@@ -372,7 +372,7 @@ TEST_F(FlowTest, EscStopsAnUndoThatWaitsForAHeldRecord) {
   // Another station edits that record all along.
   isam::Engine station;
   station.StartEngine(isam::EngineMode::kNetwork, 500);
-  isam::FileBlock* block = nullptr;
+  isam::BlockHandle block = nullptr;
   station.OpenBlock(block, Company() + "/" + held.file, {.network = true});
   ASSERT_TRUE(station.LastOpOK()) << station.LastOpError();
   station.LockSlot(block, held.record);

@@ -13,6 +13,7 @@
 #include "platform/Faults.h"
 #include "support/RecordingDialogs.h"
 #include "testkit/Builder.h"
+#include "testkit/Writes.h"
 
 namespace kv::isam::testing {
 namespace {
@@ -45,7 +46,7 @@ TEST_F(AccessFaultTest, AShortRepairWriteIsUndone) {
   plan.kind = platform::FaultKind::kShortCount;
   platform::SetFaultPlan(plan);
   std::vector<uint8_t> work(100);
-  const RepairOutcome outcome = access.RepairRecordAt(block, 2, work, [](std::span<uint8_t> slot) {
+  const RepairOutcome outcome = testkit::RepairRecordAt(access, block, 2, work, [](std::span<uint8_t> slot) {
     std::memset(slot.data() + 4, 0, slot.size() - 4);  // "repairs" every byte after the mark
     return 1;
   });
@@ -87,7 +88,7 @@ TEST_F(AccessFaultTest, AReadRefusedByAnotherHoldersLockIsRetried) {
     EXPECT_EQ(buffer[50], 0xAB);
 
     platform::SetFaultPlan(plan);
-    const RepairOutcome outcome = access.RepairRecordAt(block, 2, buffer, [](std::span<uint8_t> slot) {
+    const RepairOutcome outcome = testkit::RepairRecordAt(access, block, 2, buffer, [](std::span<uint8_t> slot) {
       std::memset(slot.data() + 4, 0, slot.size() - 4);
       return 1;
     });

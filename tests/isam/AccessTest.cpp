@@ -15,6 +15,7 @@
 #include "modules/MoneyCheck.h"
 #include "platform/Cp874.h"
 #include "support/RecordingDialogs.h"
+#include "testkit/Writes.h"
 #include "ui/Dialogs.h"
 
 namespace kv::isam {
@@ -142,13 +143,13 @@ TEST_F(AccessTest, WritesGoOnlyIntoLiveSlots) {
   std::vector<uint8_t> buffer(151, 0x5A);
   const std::string before = Read("GLFILE04.DAT");
 
-  WriteReport written = access_->WriteRecordAt(block, 2, buffer);
+  WriteReport written = testkit::WriteRecordAt(*access_, block, 2, buffer);
   EXPECT_FALSE(written.ok);
   EXPECT_EQ(Code(written.status), 12);
   EXPECT_EQ(Read("GLFILE04.DAT"), before);
 
   // Only the slot on disk is tested, not the buffer's first four bytes.
-  written = access_->WriteRecordAt(block, 3, buffer);
+  written = testkit::WriteRecordAt(*access_, block, 3, buffer);
   EXPECT_TRUE(written.ok);
   EXPECT_EQ(Code(written.status), 0);
   std::vector<uint8_t> back(151);
@@ -156,7 +157,7 @@ TEST_F(AccessTest, WritesGoOnlyIntoLiveSlots) {
   EXPECT_EQ(back, buffer);
 
   std::vector<uint8_t> shortBuffer(100);
-  EXPECT_FALSE(access_->WriteRecordAt(block, 1, shortBuffer).ok);
+  EXPECT_FALSE(testkit::WriteRecordAt(*access_, block, 1, shortBuffer).ok);
   access_->CloseModuleFile(block);
 }
 
@@ -189,7 +190,7 @@ TEST_F(AccessTest, ARepairNeverLosesAnotherStationsChange) {
   }
 
   std::vector<uint8_t> work(220);
-  const RepairOutcome outcome = access_->RepairRecordAt(block, 1, work, [](std::span<uint8_t> slot) {
+  const RepairOutcome outcome = testkit::RepairRecordAt(*access_, block, 1, work, [](std::span<uint8_t> slot) {
     bool changed = false;
     modules::CheckMoneyField(slot.data() + 103, changed);
     return changed ? 1 : 0;
@@ -213,8 +214,8 @@ TEST_F(AccessTest, RepairWritesNothingWhenThereIsNothingLeftToFix) {
     ++calls;
     return 0;
   };
-  EXPECT_EQ(access_->RepairRecordAt(block, 1, work, fix), RepairOutcome::kNothingToDo);
-  EXPECT_EQ(access_->RepairRecordAt(block, 2, work, fix), RepairOutcome::kDeleted);
+  EXPECT_EQ(testkit::RepairRecordAt(*access_, block, 1, work, fix), RepairOutcome::kNothingToDo);
+  EXPECT_EQ(testkit::RepairRecordAt(*access_, block, 2, work, fix), RepairOutcome::kDeleted);
   EXPECT_EQ(calls, 1);  // never called for a deleted slot
   EXPECT_EQ(Read("GLFILE03.DAT"), before);
   access_->CloseModuleFile(block);

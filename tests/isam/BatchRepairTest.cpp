@@ -18,6 +18,7 @@
 #include "platform/Faults.h"
 #include "support/RecordingDialogs.h"
 #include "testkit/Builder.h"
+#include "testkit/Writes.h"
 #include "ui/Dialogs.h"
 
 namespace kv::isam::testing {
@@ -352,7 +353,7 @@ TEST_F(BatchRepairTest, AFixThatThrowsLeavesNoLockHeld) {
     const std::string before5 = Record(5);
     if (oneRecord) {
       std::vector<uint8_t> work(kSlot);
-      EXPECT_THROW(static_cast<void>(access_->RepairRecordAt(mine_, 5, work, [](std::span<uint8_t>) -> int {
+      EXPECT_THROW(static_cast<void>(testkit::RepairRecordAt(*access_, mine_, 5, work, [](std::span<uint8_t>) -> int {
                      throw Thrown{};
                    })),
                    Thrown);

@@ -120,7 +120,9 @@ TEST_F(ModulesTest, GLRecordsAreRepairedAndCounted) {
                         std::memcpy(r + 1188, kNaN, 10);
                       }}});
   Build("GLFILE03", {{false, [](uint8_t* r) { std::memcpy(r + 103, kNaN, 10); }}});
-  Repairs().FixGL();
+  const RepairCounts counts = Repairs().FixGL();
+  EXPECT_EQ(counts.repaired, 2);
+  EXPECT_EQ(counts.left, 0);
   EXPECT_EQ(progress_.RepairCount(), 2);
   EXPECT_EQ(Field(Slot("GLFILE01", 1), 1188), Zeros(10));
   EXPECT_EQ(report_.lines.size(), 3u);

@@ -13,6 +13,7 @@
 #include "isam/Coding.h"
 #include "modules/Walk.h"
 #include "platform/Faults.h"
+#include "testkit/Writes.h"
 
 namespace kv::modules::testing {
 namespace {
@@ -113,8 +114,8 @@ TEST_F(ReadAheadTest, AChangeAfterTheReadAheadIsKept) {
     progress_.waits.clear();
     progress_.onWaiting = [&] {
       if (progress_.waits.size() != 1) return;
-      const isam::WriteReport written = other.access->WriteRecordAt(
-          other.block, 9, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(theirs.data()), theirs.size()));
+      const isam::WriteReport written = testkit::WriteRecordAt(
+          *other.access, other.block, 9, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(theirs.data()), theirs.size()));
       ASSERT_TRUE(written.ok) << isam::Code(written.status);
     };
     isam::AccessLayer access(*engine_, dialogs, isam::AccessHooks{},
