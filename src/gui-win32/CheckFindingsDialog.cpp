@@ -51,6 +51,10 @@ CheckFindingsDialog::CheckFindingsDialog(const desktop::CheckListing& listing, H
     }
     ++row;
   }
+  // The text column as wide as its longest text (a scroll bar then reaches it), at
+  // least to the list's edge.
+  ListView_SetColumnWidth(list, 3, LVSCW_AUTOSIZE);
+  if (ListView_GetColumnWidth(list, 3) < layout.columns[3]) ListView_SetColumnWidth(list, 3, layout.columns[3]);
   if (row > 0) ListView_SetItemState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
   HWND copy = AddControl(L"BUTTON", Caption(desktop::kCheckCopyCaption), BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, 0,
                          10, 10, kCopyId);
