@@ -22,7 +22,7 @@ declare -A titles=(
   [message-information]='^Information$' [message-information-left]='^Warning$' [message-short]='^Information$'
   [message-error]='^Error$' [message-fatal-error-help]='^Error$' [message-wider-than-screen]='^Error$'
   [message-warning]='^Warning$' [message-result-report]='^Information$' [question-undo]='^Confirm$'
-  [message-undo-outcome]='^Warning$' [question-confirm]='^Confirm$' [question-lock-conflict]='^Confirm$'
+  [message-undo-outcome]='^Warning$' [check-findings]='ตรวจสอบโครงสร้างแฟ้ม' [question-confirm]='^Confirm$' [question-lock-conflict]='^Confirm$'
   [question-technical-support]='^Caution!$' [recovery]='^Attention!$' [recovery-index]='^Attention!$'
   [company-selection]='^Select Directory$' [company-menu]='^Select Directory$'
   [company-edit]='^Edit Company$' [company-report-template]='^Report Template$'

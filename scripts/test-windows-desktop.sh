@@ -5,7 +5,8 @@
 # the question that follows, and Enter closes the result. Then the company's files are checked: a scan
 # finds no unsound field left, and the repair report exists. The company list's menu
 # (Shift+F10, U) then undoes the repair: the walked files are back byte for byte, and
-# the menu's undo is off once nothing is left to undo. The list's "open the last report"
+# the menu's undo is off once nothing is left to undo; its check (Shift+F10, K) lists
+# a side file cut short and writes nothing. The list's "open the last report"
 # (Shift+F10, O) opens the undo's report in Notepad (the last step). A second run,
 # waiting for a record another station holds, is stopped by Esc (exit status 1, damage left). Any step
 # that fails stops the script with a message and a picture of the screen.
@@ -77,23 +78,26 @@ after=$( (cli scan "$company" 2>/dev/null || true) | wc -l)
 ls "$company"/KVFIX207-*.LOG >/dev/null 2>&1 || fail "no repair report in the company directory"
 echo "test-windows-desktop: kvfix207.exe repaired $before unsound fields by keys under Wine in $((t1 - t0)) s; a scan finds none left; report $(basename "$(ls "$company"/KVFIX207-*.LOG | head -1)")"
 
+# menu_key LETTER WHAT: Shift+F10 on the company list, then the menu's LETTER.
+menu_key() {
+  press '^Select Directory$' shift+F10 || fail "$2: the company list did not take Shift+F10"
+  sleep 0.5
+  xdotool key "$1"
+}
+
 # The undo from the company list by keys: Shift+F10, U, Enter on the question (which
 # names the repair's date and fields), Enter on the outcome, Esc on the list that shows
 # again.
 t0=$(date +%s)
 APPDATA=$(winepath -w "$work/appdata") TEMP=$(winepath -w "$work/temp") wine_run "$start" "$exe"
-press '^Select Directory$' shift+F10 || fail "undo: the company list did not take Shift+F10"
-sleep 0.5
-xdotool key u
+menu_key u undo
 wait_window '^Confirm$' 20 >/dev/null || fail "undo: U in the list's menu did not ask"
 capture '^Confirm$' "$root/out/windows-desktop-undo-question.png" || true
 answer '^Confirm$' Return '^(Information|Warning)$' || fail "undo: the question did not take Enter"
 capture '^(Information|Warning)$' "$root/out/windows-desktop-undo-outcome.png" || true
 answer '^(Information|Warning)$' Return '^Select Directory$' || fail "undo: no company list after the outcome"
 # Nothing is left to undo: U in the menu does nothing, Esc closes the menu and the list.
-press '^Select Directory$' shift+F10 || fail "undo: the list did not take Shift+F10 again"
-sleep 0.5
-xdotool key u
+menu_key u "undo again"
 sleep 1
 xdotool search --onlyvisible --name '^Confirm$' >/dev/null 2>&1 && fail "undo: the menu offered an undo with nothing left to undo"
 # Esc closes the menu (if the U left it open) and then the list.
@@ -113,6 +117,26 @@ for f in "$work/before"/*; do
 done
 ls "$company"/KVFIX207-UNDO-*.LOG >/dev/null 2>&1 || fail "undo: no undo report"
 echo "test-windows-desktop: the undo from the company list by keys gave $(ls "$work/before" | wc -l) walked files back byte for byte in $((t1 - t0)) s; the menu's undo is off afterwards"
+
+# The check from the company list by keys: Shift+F10, K on the company with a side file
+# cut to a partial record; the findings window lists it, Esc closes it and the list
+# shows again; Esc ends the program. No file of the directory changed or appeared.
+cp "$company/GLTBUF.DAT" "$work/GLTBUF.DAT.kept"
+head -c 221 /dev/zero >"$company/GLTBUF.DAT"
+rm -rf "$work/before-check" && cp -a "$company" "$work/before-check"
+APPDATA=$(winepath -w "$work/appdata") TEMP=$(winepath -w "$work/temp") wine_run "$start" "$exe"
+menu_key k check
+wait_window 'ตรวจสอบโครงสร้างแฟ้ม' 60 >/dev/null || fail "check: K in the list's menu showed no findings window"
+capture 'ตรวจสอบโครงสร้างแฟ้ม' "$root/out/windows-desktop-check.png" || true
+answer 'ตรวจสอบโครงสร้างแฟ้ม' Escape '^Select Directory$' || fail "check: no company list after Esc on the findings"
+answer '^Select Directory$' Escape || fail "check: the list did not take Esc"
+for _ in $(seq 1 100); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.2; done
+rc=0
+wait "$run_pid" || rc=$?
+[ "$rc" = 0 ] || fail "check: kvfix207.exe ended with $rc"
+diff -r "$work/before-check" "$company" >/dev/null || fail "check: the check changed the company directory"
+cp "$work/GLTBUF.DAT.kept" "$company/GLTBUF.DAT"
+echo "test-windows-desktop: the check from the company list by keys showed its findings and changed no file"
 
 # The stop: Esc on the main window mid-run. Another station holds the lock of the first
 # damaged record, so the run waits there (up to its 30 s held-record wait) however fast
@@ -163,8 +187,6 @@ echo "test-windows-desktop: Esc stopped a run waiting for $held_file record $hel
 # the prefix's processes end with the script.
 printf 'Demo;%s\r\n' "$(winepath -w "$company")" >"$start/USERDRV.INI"
 APPDATA=$(winepath -w "$work/appdata") TEMP=$(winepath -w "$work/temp") wine_run "$start" "$exe"
-press '^Select Directory$' shift+F10 || fail "open report: the company list did not take Shift+F10"
-sleep 0.5
-xdotool key o
+menu_key o "open report"
 wait_window 'KVFIX207-UNDO-.*LOG' 30 >/dev/null || fail "open report: O in the list's menu opened no viewer on the newest report"
 echo "test-windows-desktop: the list's menu opened the newest report ($(basename "$(ls -t "$company"/KVFIX207-UNDO-*.LOG | head -1)")) in Notepad"

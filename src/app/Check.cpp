@@ -1020,10 +1020,16 @@ bool CheckCompany(std::string_view directory, const std::function<void(const Che
       next.index = ReadIndexFile(dir + std::string(base) + ".IX", true);
     });
   };
+  const std::span<const modules::SideFileDef> sides = modules::AllSideFiles();
+  const int total = static_cast<int>(defs.size() + sides.size());
+  auto goOn = [&](std::string_view file, size_t done) {
+    return !options.onFile || options.onFile(file, static_cast<int>(done), total);
+  };
   readAhead(0);
   for (size_t i = 0; i < defs.size(); ++i) {
     const modules::DataFileDef& def = defs[i];
     job.Wait();
+    if (!goOn(std::string(def.baseName) + ".DAT", i)) return true;
     Ahead ahead = std::move(next);
     next = {};
     readAhead(i + 1);
@@ -1069,7 +1075,9 @@ bool CheckCompany(std::string_view directory, const std::function<void(const Che
                     " times: stations are saving; not judged (check again when they are idle)"}});
     }
   }
-  for (const modules::SideFileDef& def : modules::AllSideFiles()) {
+  for (size_t i = 0; i < sides.size(); ++i) {
+    const modules::SideFileDef& def = sides[i];
+    if (!goOn(def.fileName, defs.size() + i)) return true;
     Findings f;
     bool present = false;
     JudgeSideFile(dir, def, f, present);

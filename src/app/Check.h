@@ -72,6 +72,10 @@ struct CheckOptions {
   int32_t heldRecordRounds = kScanHeldRounds;
   // Told before each wait for a held record (file name, record, round, rounds).
   std::function<void(std::string_view file, int32_t record, int round, int rounds)> onWaiting;
+  // Told before each data file's set and each side file (its name, the files done, all
+  // there are to look at); false stops the check there, between files (it still
+  // returns true, with what it found so far).
+  std::function<bool(std::string_view file, int done, int total)> onFile;
 };
 
 // Checks `directory` (CP874). Findings arrive file by file in table order. False only

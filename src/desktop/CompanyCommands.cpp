@@ -25,6 +25,8 @@ constexpr std::array<CompanyCommandEntry, kCompanyCommandCount> kCommands = {{
      EnabledWhen::kRowHasUndoableReport, true, false},
     {CompanyCommand::kOpenLastReport, "เปิดรายงานล่าสุด... (&O)", "เปิดรายงานล่าสุด... (&O)", {kNone, kNone},
      EnabledWhen::kRowHasReport, false, false},
+    {CompanyCommand::kCheck, "ตรวจสอบโครงสร้างแฟ้ม... (&K)", "ตรวจสอบโครงสร้างแฟ้ม... (&K)", {kNone, kNone},
+     EnabledWhen::kRowHasDirectory, false, false},
 }};
 
 constexpr bool InCommandOrder() {

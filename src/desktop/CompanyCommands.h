@@ -11,14 +11,14 @@
 
 namespace kv::desktop {
 
-enum class CompanyCommand { kSelect, kEdit, kInsert, kDelete, kMoveUp, kMoveDown, kTemplate, kUndoLast, kOpenLastReport };
+enum class CompanyCommand { kSelect, kEdit, kInsert, kDelete, kMoveUp, kMoveDown, kTemplate, kUndoLast, kOpenLastReport, kCheck };
 
 // Keys as a PC keyboard labels them; kEnter is either Enter key.
 enum class CommandKey { kNone, kEnter, kF5, kF7, kF8, kF9, kF10, kInsert, kDelete };
 
 // When the grid's menu offers a command for its current row. The keys run every command
 // on every row: the selection itself refuses what a row does not allow. The report
-// commands have no key beside their menu letter (&U, &O).
+// commands and the check have no key beside their menu letter (&U, &O, &K).
 enum class EnabledWhen { kAlways, kRowHasDirectory, kRowHasUndoableReport, kRowHasReport };
 
 // What the menu knows of its row when it opens.
@@ -40,7 +40,7 @@ struct CompanyCommandEntry {
   bool checkedForTemplate;      // checked when the row has a report template
 };
 
-inline constexpr size_t kCompanyCommandCount = 9;
+inline constexpr size_t kCompanyCommandCount = 10;
 
 // The menu's access letter of `entry` (the letter after "&" in its caption, upper case),
 // 0 for none: the report commands have theirs, which the Thai layout's letters on the

@@ -30,13 +30,16 @@ bool FindUndoableReport(const std::string& companyDir, UndoableReport& out, std:
 std::string LatestReport(const std::string& companyDir, std::string& whyNot);
 
 // What the company list chose: a company to repair, or the undo of one of its repairs
-// (the list shows again afterwards). Empty: nothing, the program ends.
+// or its check (the list shows again afterwards). Empty: nothing, the program ends.
 struct CompanyChoice {
   CompanyChoice() = default;
   CompanyChoice(std::string dir) : directory(std::move(dir)) {}  // NOLINT: a plain choice
   std::string directory;   // CP874
   std::string undoReport;  // CP874: the repair report to undo
   std::string undoQuestion;  // CP874: the question that names its date and fields
+  bool check = false;        // the company check of `directory` (desktop/CompanyCheck.h)
+  // Work the menu asked for, after which the list shows again.
+  bool FromMenu() const { return check || !undoReport.empty(); }
 };
 
 // The menu's "ย้อนการแก้ไขครั้งล่าสุด...": the undo of the newest undoable repair of

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "desktop/CompanyCheck.h"
 #include "desktop/Reports.h"
 #include "ui/Dialogs.h"
 
@@ -50,6 +51,9 @@ class DesktopDialogs : public ui::Dialogs {
                   const std::string& label = ReportLabel()) {
     ShowMessage(kind, reportPath.empty() ? text : text + "\n" + label + reportPath, reportPath);
   }
+
+  // The findings of a check from the company list's menu, in their list window (modal).
+  virtual void ShowCheckFindings(const CheckListing& listing) = 0;
 
   std::function<void()> beforePendingMessages;
   std::function<void()> closeRequested;

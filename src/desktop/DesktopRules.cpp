@@ -31,6 +31,7 @@ constexpr AccessKey kAccessKeys[] = {
     {'O', 0x18, U'\u0E19', U'\u0E2F'},  // น ฯ
     {'U', 0x16, U'\u0E35', U'\u0E4A'},  // ี ๊
     {'K', 0x25, U'\u0E32', U'\u0E29'},  // า ษ
+    {'C', 0x2E, U'\u0E41', U'\u0E09'},  // แ ฉ
 };
 
 }  // namespace

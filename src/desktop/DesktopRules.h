@@ -41,7 +41,7 @@ YesNoAnswer YesNoOfCharacter(char32_t c);
 // which do not depend on the active layout.
 YesNoAnswer YesNoOfScanCode(unsigned scanCode);
 
-// The access letters of the desktop's menus and buttons (Y, N, O, U, K) by the Latin
+// The access letters of the desktop's menus and buttons (Y, N, O, U, K, C) by the Latin
 // letter in either case, the Thai letters the standard Thai layout puts on their keys,
 // or the key's set-1 scan code: the upper-case letter, or 0 for another key.
 char AccessLetterOfCharacter(char32_t c);

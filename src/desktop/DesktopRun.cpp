@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "app/Check.h"
 #include "app/Undo.h"
 #include "platform/Cp874.h"
 #include "platform/PlainFile.h"
@@ -103,8 +104,12 @@ bool DesktopRun::Startup(const std::function<CompanyChoice()>& chooseCompany) {
   bool ready = false;
   Guarded([&] {
     CompanyChoice choice = chooseCompany();
-    while (!choice.undoReport.empty()) {
-      Undo(choice);
+    while (choice.FromMenu()) {
+      if (choice.check) {
+        Check(choice);
+      } else {
+        Undo(choice);
+      }
       if (closeRequested_) return;  // the close box during the undo: the program ends
       choice = chooseCompany();
     }
@@ -157,7 +162,10 @@ bool DesktopRun::MayClose() {
 
 void DesktopRun::RequestStop() {
   if (undoing_) {
-    if (!undoStop_) progress_.ShowStatus(platform::Th("กำลังหยุด: ทำระเบียนที่อยู่ในมือให้เสร็จก่อน"));
+    if (!undoStop_) {
+      progress_.ShowStatus(platform::Th(checking_ ? "กำลังหยุด: ตรวจแฟ้มที่อยู่ในมือให้เสร็จก่อน"
+                                                  : "กำลังหยุด: ทำระเบียนที่อยู่ในมือให้เสร็จก่อน"));
+    }
     undoStop_ = true;
     return;
   }
@@ -260,6 +268,53 @@ void DesktopRun::Undo(const CompanyChoice& choice) {
     dialogs_.ShowResult(kind, text, undo.ReportPath(), platform::Th("รายงานการย้อนการแก้ไข: "));
   }
   running_ = undoing_ = false;
+  undoStop_ = false;
+  hooks_.endUndo();
+}
+
+void DesktopRun::Check(const CompanyChoice& choice) {
+  running_ = undoing_ = checking_ = true;
+  undoStop_ = false;
+  hooks_.showCompany(choice.directory);
+  hooks_.beginUndo();
+  progress_.ShowBar(0);
+  progress_.ShowStatus(platform::Th("กำลังตรวจสอบโครงสร้างแฟ้ม"));
+  progress_.Pump();
+  CheckListing listing;
+  listing.directory = choice.directory;
+  app::CheckOptions options;
+  options.onFile = [this](std::string_view file, int done, int total) {
+    if (undoStop_) return false;
+    progress_.ShowBar(total > 0 ? done * app::RunStatus::BarMaximum() / total : 0);
+    progress_.ShowStatus(platform::Th("กำลังตรวจสอบโครงสร้างแฟ้ม ") + std::string(file));
+    progress_.Pump();
+    return !undoStop_;
+  };
+  options.onWaiting = [this](std::string_view file, int32_t record, int round, int rounds) {
+    if (!undoStop_) progress_.ShowStatus(app::RunStatus::Waiting(file, record, round, rounds));
+    progress_.Pump();
+  };
+  std::string error;
+  bool checked = false;
+  Guarded([&] {
+    checked = app::CheckCompany(
+        choice.directory, [&](const app::CheckFinding& finding) { listing.findings.push_back(finding); },
+        listing.summary, error, options);
+  });
+  exitCode_ = 0;  // the check does not decide how the program ends
+  listing.stopped = undoStop_;
+  progress_.ShowBar(checked && !undoStop_ ? app::RunStatus::BarMaximum() : 0);
+  progress_.ShowStatus({});
+  // The close box asked for the program's end: nothing more is shown (the check wrote
+  // nothing, so nothing is lost).
+  if (!closeRequested_) {
+    if (checked) {
+      dialogs_.ShowCheckFindings(listing);
+    } else if (!error.empty()) {
+      dialogs_.ShowError(platform::Th("ตรวจสอบโครงสร้างแฟ้มไม่ได้: ") + error);
+    }
+  }
+  running_ = undoing_ = checking_ = false;
   undoStop_ = false;
   hooks_.endUndo();
 }

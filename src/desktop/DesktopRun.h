@@ -109,8 +109,8 @@ class DesktopRun {
     std::function<void()> waitAgain;     // answered No: the buttons as before
     std::function<void()> close;         // the run is over: the window closes now
     std::function<void()> closeLater;    // once control is back in the event loop
-    // An undo from the company list: the window shows for it (title, bar, "ยกเลิก" to
-    // stop, "Fix..." off), and hides again when it is over.
+    // An undo or a check from the company list: the window shows for it (title, bar,
+    // "ยกเลิก" to stop, "Fix..." off), and hides again when it is over.
     std::function<void()> beginUndo;
     std::function<void()> endUndo;
   };
@@ -121,7 +121,8 @@ class DesktopRun {
   // `chooseCompany` returns the chosen company directory (CP874) or empty. True when
   // the window is to be shown; otherwise the program ends with ExitCode() (the engine
   // already stopped).
-  // A choice of an undo runs it (see Undo) and asks again.
+  // A choice of an undo or a check from the list's menu runs it (see Undo, Check) and
+  // asks again.
   bool Startup(const std::function<CompanyChoice()>& chooseCompany);
   // "Fix...": the run, its result or the error that ended it, then the close; after a
   // No the window waits as before.
@@ -144,6 +145,9 @@ class DesktopRun {
   // The undo of a repair report: its question, the undo with the window's bar, status
   // line and stop, and the outcome (put back, left and why, the undo report).
   void Undo(const CompanyChoice& choice);
+  // The company check of the chosen directory with the window's bar, status line and
+  // stop (between files), then its findings in the dialogs' list window.
+  void Check(const CompanyChoice& choice);
 
   RunControl& run_;
   DesktopDialogs& dialogs_;
@@ -153,7 +157,8 @@ class DesktopRun {
   bool running_ = false;
   bool closeRequested_ = false;
   bool engineStopped_ = false;
-  bool undoing_ = false;
+  bool undoing_ = false;  // an undo or a check from the list's menu
+  bool checking_ = false;
   bool undoStop_ = false;
   int exitCode_ = 0;
 };

@@ -75,4 +75,23 @@ SmallDialogLayout LayOutSmallDialog(const SmallDialogInput& in) {
   return out;
 }
 
+CheckWindowLayout LayOutCheckWindow(int dpi) {
+  const auto S = [&](int px) { return Scaled(px, dpi); };
+  constexpr int kMargin = 10;
+  constexpr int kLine = 20;
+  constexpr int kButtonWidth = 100;
+  constexpr int kButtonHeight = 25;
+  CheckWindowLayout out;
+  out.count = {S(kMargin), S(kMargin), S(kCheckWindowWidth - 2 * kMargin), S(kLine)};
+  const int buttonTop = kCheckWindowHeight - kMargin - kButtonHeight;
+  const int listTop = kMargin + kLine + 6;
+  out.list = {S(kMargin), S(listTop), S(kCheckWindowWidth - 2 * kMargin), S(buttonTop - 8 - listTop)};
+  out.close = {S(kCheckWindowWidth - kMargin - kButtonWidth), S(buttonTop), S(kButtonWidth), S(kButtonHeight)};
+  out.copy = {S(kCheckWindowWidth - kMargin - 2 * kButtonWidth - 6), S(buttonTop), S(kButtonWidth), S(kButtonHeight)};
+  // The text column fills what the list leaves after its frame and a vertical scroll bar.
+  const int fixed = 110 + 120 + 170;
+  out.columns = {S(110), S(120), S(170), S(kCheckWindowWidth - 2 * kMargin - fixed - 24)};
+  return out;
+}
+
 }  // namespace kv::desktop

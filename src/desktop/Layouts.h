@@ -115,4 +115,20 @@ struct MainWindowLayout {
   }
 };
 
+// ---- The check's findings window (the company list's "ตรวจสอบโครงสร้างแฟ้ม...") ------
+
+inline constexpr int kCheckWindowWidth = 820;  // client area
+inline constexpr int kCheckWindowHeight = 440;
+
+struct CheckWindowLayout {
+  Rect count;  // the line with the number of damage and notes
+  Rect list;
+  Rect copy;   // "คัดลอก (&C)"
+  Rect close;  // "ปิด"
+  std::array<int, 4> columns{};  // file, kind, place, text; the text takes the rest
+};
+
+// The window at `dpi` (96 is 100 %), device pixels.
+CheckWindowLayout LayOutCheckWindow(int dpi);
+
 }  // namespace kv::desktop

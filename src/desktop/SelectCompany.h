@@ -17,7 +17,7 @@ template <class CompanyWindow>
 CompanyChoice SelectCompanyDirectoryWith(company::Settings& settings, ui::Dialogs& dialogs) {
   CompanyWindow window(settings, dialogs);
   window.Selection().suppressAutoSelect = true;
-  if (!window.SelectCompany()) return window.UndoChoice();
+  if (!window.SelectCompany()) return window.MenuChoice();
   return CompanyChoice(window.Selection().SelectedDirectory());
 }
 

@@ -17,6 +17,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
+#include "desktop/CompanyCheck.h"
 #include "desktop/CompanyReports.h"
 #include "gui-qt/MessageDialogs.h"
 #include "gui-qt/OpenCompanyCommon.h"
@@ -225,6 +228,7 @@ void OpenCompanyDialog::RunCommand(desktop::CompanyCommand command) {
     case desktop::CompanyCommand::kTemplate: ReportTemplateClick(); break;
     case desktop::CompanyCommand::kUndoLast: UndoLastClick(); break;
     case desktop::CompanyCommand::kOpenLastReport: OpenLastReportClick(); break;
+    case desktop::CompanyCommand::kCheck: CheckClick(); break;
   }
 }
 
@@ -381,7 +385,7 @@ void OpenCompanyDialog::PopupAtCurrentRow() {
 bool OpenCompanyDialog::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Wheel && (watched == grid_ || watched == grid_->viewport())) return true;
   if (event->type() == QEvent::KeyPress && watched == menu_) {
-    // The menu's letters (&U, &O) by the key's position or its Thai letter too, so they
+    // The menu's letters (&U, &O, &K) by the key's position or its Thai letter too, so they
     // work with the Thai layout active.
     const char letter = AccessLetterOf(static_cast<QKeyEvent*>(event));
     for (const desktop::CompanyCommandEntry& entry : desktop::CompanyCommands()) {
@@ -448,12 +452,20 @@ void OpenCompanyDialog::ReportTemplateClick() {
 }
 
 void OpenCompanyDialog::UndoLastClick() {
-  undoChoice_ = desktop::UndoChoiceFor(selection_.Row(CurrentRow()).directory, dialogs_);
-  if (undoChoice_.undoReport.empty()) {
+  LeaveFor(desktop::UndoChoiceFor(selection_.Row(CurrentRow()).directory, dialogs_));
+}
+
+void OpenCompanyDialog::CheckClick() {
+  LeaveFor(desktop::CheckChoiceFor(selection_.Row(CurrentRow()).directory, dialogs_));
+}
+
+void OpenCompanyDialog::LeaveFor(desktop::CompanyChoice choice) {
+  menuChoice_ = std::move(choice);
+  if (!menuChoice_.FromMenu()) {
     TakeFocusBack();
     return;
   }
-  // The list closes (saved as after any close); the main window runs the undo and the
+  // The list closes (saved as after any close); the main window does the work and the
   // list shows again.
   reject();
 }

@@ -36,8 +36,8 @@ class OpenCompanyDialog : public QDialog, public company::CompanyView {
   // Shows the window when no automatic choice applies; rethrows a file error that ended
   // the window (platform::IoError).
   bool SelectCompany() { return selection_.SelectCompany(); }
-  // After SelectCompany returned false: the undo the menu asked for, if any.
-  const desktop::CompanyChoice& UndoChoice() const { return undoChoice_; }
+  // After SelectCompany returned false: the undo or check the menu asked for, if any.
+  const desktop::CompanyChoice& MenuChoice() const { return menuChoice_; }
 
   // CompanyView
   int CurrentRow() const override;
@@ -87,6 +87,9 @@ class OpenCompanyDialog : public QDialog, public company::CompanyView {
   void ReportTemplateClick();
   void UndoLastClick();
   void OpenLastReportClick();
+  void CheckClick();
+  // Closes the list for `choice`, the work of its menu, unless it is none.
+  void LeaveFor(desktop::CompanyChoice choice);
   void AutoSelectClick();
   void MenuPopup();
   void MenuClosed();
@@ -114,7 +117,7 @@ class OpenCompanyDialog : public QDialog, public company::CompanyView {
   QPushButton* exit_;
   QMenu* menu_;
   std::array<QAction*, desktop::kCompanyCommandCount> actions_{};
-  desktop::CompanyChoice undoChoice_;
+  desktop::CompanyChoice menuChoice_;
   std::exception_ptr failure_;
   bool shownOnce_ = false;
   bool ready_ = false;

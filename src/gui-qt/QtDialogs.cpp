@@ -3,11 +3,17 @@
 #include <QApplication>
 #include <QMetaObject>
 
+#include "gui-qt/CheckFindingsDialog.h"
 #include "gui-qt/FixRecovDialog.h"
 #include "gui-qt/MessageDialogs.h"
 #include "gui-qt/QtText.h"
 
 namespace kv::gui {
+
+void QtDialogs::ShowCheckFindings(const desktop::CheckListing& listing) {
+  CheckFindingsDialog dialog(listing, QApplication::activeWindow());
+  dialog.exec();
+}
 
 void QtDialogs::ShowMessage(int kind, const std::string& text, const std::string& reportPath) {
   DisplayMessageDialog dialog(kind, FromCp874(text), QApplication::activeWindow());

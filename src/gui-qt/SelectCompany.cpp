@@ -11,7 +11,7 @@ desktop::CompanyChoice ChooseCompany(company::Settings& settings, ui::Dialogs& d
 
 std::string SelectCompanyDirectory(company::Settings& settings, ui::Dialogs& dialogs) {
   const desktop::CompanyChoice choice = ChooseCompany(settings, dialogs);
-  return choice.undoReport.empty() ? choice.directory : std::string();
+  return choice.FromMenu() ? std::string() : choice.directory;
 }
 
 }  // namespace kv::gui

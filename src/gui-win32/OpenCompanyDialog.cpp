@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "desktop/CompanyCheck.h"
 #include "desktop/DesktopRules.h"
 #include "gui-win32/OpenCompanyCommon.h"
 #include "gui-win32/OpenCompanyEditDialog.h"
@@ -339,11 +340,16 @@ void OpenCompanyDialog::RunCommand(desktop::CompanyCommand command) {
       case desktop::CompanyCommand::kUndoLast:
         // The list closes (saved as after any close); the main window runs the undo and
         // the list shows again.
-        undoChoice_ = desktop::UndoChoiceFor(selection_.Row(CurrentRow()).directory, dialogs_);
-        if (!undoChoice_.undoReport.empty()) EndDialog(IDCANCEL);
+        menuChoice_ = desktop::UndoChoiceFor(selection_.Row(CurrentRow()).directory, dialogs_);
+        if (menuChoice_.FromMenu()) EndDialog(IDCANCEL);
         break;
       case desktop::CompanyCommand::kOpenLastReport:
         desktop::OpenLatestReport(selection_.Row(CurrentRow()).directory, dialogs_);
+        break;
+      case desktop::CompanyCommand::kCheck:
+        // As the undo: the main window runs the check, then the list shows again.
+        menuChoice_ = desktop::CheckChoiceFor(selection_.Row(CurrentRow()).directory, dialogs_);
+        if (menuChoice_.FromMenu()) EndDialog(IDCANCEL);
         break;
     }
   });
@@ -456,7 +462,7 @@ bool OpenCompanyDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
       result = TRUE;
       return true;
     case WM_MENUCHAR: {
-      // A letter the menu did not match (the Thai layout's letter on the U or O key):
+      // A letter the menu did not match (the Thai layout's letter on the U, O or K key):
       // the item of that access letter, if the menu offers it.
       const char letter = desktop::AccessLetterOfCharacter(static_cast<char32_t>(LOWORD(wParam)));
       for (size_t i = 0; letter != 0 && i < menuCommands_.size(); ++i) {

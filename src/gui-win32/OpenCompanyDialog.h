@@ -35,7 +35,7 @@ class OpenCompanyDialog : public DialogWindow, public company::CompanyView {
   // the window (platform::IoError).
   bool SelectCompany() { return selection_.SelectCompany(); }
   // After SelectCompany returned false: the undo the menu asked for, if any.
-  const desktop::CompanyChoice& UndoChoice() const { return undoChoice_; }
+  const desktop::CompanyChoice& MenuChoice() const { return menuChoice_; }
 
   // CompanyView
   int CurrentRow() const override;
@@ -92,7 +92,7 @@ class OpenCompanyDialog : public DialogWindow, public company::CompanyView {
   COLORREF band_ = RGB(255, 255, 255);
   std::exception_ptr failure_;
   std::wstring cellText_;
-  desktop::CompanyChoice undoChoice_;
+  desktop::CompanyChoice menuChoice_;
   // The open menu's items by position, for its letters typed in the Thai layout
   // (WM_MENUCHAR): the command of each, or none for a separator.
   std::vector<int> menuCommands_;

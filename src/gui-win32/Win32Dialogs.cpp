@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "gui-win32/CheckFindingsDialog.h"
 #include "gui-win32/DialogWindow.h"
 #include "gui-win32/FixRecovDialog.h"
 #include "gui-win32/MessageDialogs.h"
@@ -29,6 +30,11 @@ void Win32Dialogs::ShowMessage(int kind, const std::string& text, const std::str
   DisplayMessageDialog dialog(kind, FromCp874(text), ::GetActiveWindow());
   if (const std::string help = HelpFor(kind); !help.empty()) dialog.SetDetails(HelpText(help));
   if (!reportPath.empty()) dialog.SetReportButton([this, reportPath] { desktop::OpenReport(*this, reportPath); });
+  dialog.Run();
+}
+
+void Win32Dialogs::ShowCheckFindings(const desktop::CheckListing& listing) {
+  CheckFindingsDialog dialog(listing, ::GetActiveWindow());
   dialog.Run();
 }
 

@@ -12,6 +12,7 @@ class Win32Dialogs : public desktop::DesktopDialogs {
  public:
   bool AskQuestion(ui::Question question, int questionKind, const std::string& text) override;
   bool AskRecovery(const ui::RecoveryQuestion& question) override;
+  void ShowCheckFindings(const desktop::CheckListing& listing) override;
 
  protected:
   void ShowMessage(int kind, const std::string& text, const std::string& reportPath) override;

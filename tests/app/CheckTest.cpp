@@ -283,6 +283,31 @@ TEST_F(CheckTest, ASoundDemoCompanyGivesNoFinding) {
   EXPECT_EQ(o.summary.filesChecked, 46);
   EXPECT_GT(o.summary.liveRecords, 0);
   EXPECT_EQ(Snapshot(), before);
+
+  // The hook hears every file before it is read, counting up to its total, and a false
+  // from it stops the check there: no file after it is judged.
+  std::vector<int> done;
+  int total = 0;
+  CheckOptions options;
+  options.settleMs = 0;
+  options.onFile = [&](std::string_view, int d, int t) {
+    done.push_back(d);
+    total = t;
+    return true;
+  };
+  CheckSummary summary;
+  std::string error;
+  ASSERT_TRUE(CheckCompany(dir_, [](const CheckFinding&) {}, summary, error, options));
+  ASSERT_EQ(static_cast<int>(done.size()), total);
+  for (size_t i = 0; i < done.size(); ++i) EXPECT_EQ(done[i], static_cast<int>(i));
+  std::string last;
+  options.onFile = [&](std::string_view file, int d, int) {
+    last = file;
+    return d < 2;
+  };
+  ASSERT_TRUE(CheckCompany(dir_, [](const CheckFinding&) {}, summary, error, options));
+  EXPECT_EQ(summary.filesChecked, 2);
+  EXPECT_EQ(last.size() > 4 ? last.substr(last.size() - 4) : last, ".DAT");
 }
 
 TEST_F(CheckTest, AMissingDirectoryCannotBeChecked) {

@@ -10,7 +10,7 @@ TEST(CompanyCommands, OneTableInMenuOrderWithKeysAndEnabling) {
   using kv::desktop::CompanyCommand;
   using kv::desktop::CommandKey;
   const auto commands = kv::desktop::CompanyCommands();
-  ASSERT_EQ(commands.size(), 9u);
+  ASSERT_EQ(commands.size(), 10u);
   for (size_t i = 0; i < commands.size(); ++i) EXPECT_EQ(static_cast<size_t>(commands[i].command), i);
   const auto& select = kv::desktop::CompanyCommandOf(CompanyCommand::kSelect);
   EXPECT_EQ(select.keys[0], CommandKey::kEnter);
@@ -30,6 +30,11 @@ TEST(CompanyCommands, OneTableInMenuOrderWithKeysAndEnabling) {
   EXPECT_EQ(kv::desktop::AccessLetterOf(undo), 'U');
   EXPECT_EQ(kv::desktop::AccessLetterOf(open), 'O');
   EXPECT_EQ(kv::desktop::AccessLetterOf(del), 0);
+  // The check needs only a directory.
+  const auto& check = kv::desktop::CompanyCommandOf(CompanyCommand::kCheck);
+  EXPECT_EQ(kv::desktop::AccessLetterOf(check), 'K');
+  EXPECT_FALSE(kv::desktop::EnabledFor(check, false));
+  EXPECT_TRUE(kv::desktop::EnabledFor(check, true));
   kv::desktop::RowState row;
   row.hasDirectory = true;
   row.hasReport = true;

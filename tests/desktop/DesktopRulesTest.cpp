@@ -32,10 +32,13 @@ TEST(DesktopRules, PlacementKeepsWindowsOnTheScreenAndYesNoKeysWorkInThai) {
     char letter;
   };
   for (const Letter& r : {Letter{U'o', 'O'}, Letter{U'\u0E19', 'O'}, Letter{U'\u0E2F', 'O'}, Letter{U'\u0E35', 'U'},
-                          Letter{U'\u0E4A', 'U'}, Letter{U'\u0E32', 'K'}, Letter{U'k', 'K'}, Letter{U'\u0E22', 0}}) {
+                          Letter{U'\u0E4A', 'U'}, Letter{U'\u0E32', 'K'}, Letter{U'k', 'K'}, Letter{U'\u0E41', 'C'},
+                          Letter{U'\u0E22', 0}}) {
     EXPECT_EQ(kv::desktop::AccessLetterOfCharacter(r.c), r.letter) << static_cast<uint32_t>(r.c);
   }
   EXPECT_EQ(kv::desktop::AccessLetterOfScanCode(0x18), 'O');
   EXPECT_EQ(kv::desktop::AccessLetterOfScanCode(0x16), 'U');
+  EXPECT_EQ(kv::desktop::AccessLetterOfScanCode(0x25), 'K');
+  EXPECT_EQ(kv::desktop::AccessLetterOfScanCode(0x2E), 'C');
   EXPECT_EQ(kv::desktop::AccessLetterOfScanCode(0x2C), 0);
 }

@@ -494,7 +494,7 @@ TEST_F(CompanyWindowTest, SelectFollowsTheCurrentRowAndTheMenuDescribesIt) {
   for (QAction* a : d.ContextMenu()->actions()) {
     if (!a->isSeparator()) captions << a->text() + " " + a->shortcut().toString();
   }
-  ASSERT_EQ(captions.size(), 9);
+  ASSERT_EQ(captions.size(), 10);
   EXPECT_EQ(captions.mid(0, 7), (QStringList{QString::fromUtf8("เลือก Return"), QString::fromUtf8("แก้ไข... F5"),
                                             QString::fromUtf8("แทรก Ins"), QString::fromUtf8("ลบ... Del"),
                                             QString::fromUtf8("เลื่อนขึ้น F7"), QString::fromUtf8("เลื่อนลง F8"),
@@ -502,6 +502,7 @@ TEST_F(CompanyWindowTest, SelectFollowsTheCurrentRowAndTheMenuDescribesIt) {
   // The report entries have only their letters; on a row without reports they say why.
   EXPECT_TRUE(captions[7].startsWith(QString::fromUtf8("ย้อนการแก้ไขครั้งล่าสุด... (&U) : "))) << captions[7].toStdString();
   EXPECT_TRUE(captions[8].startsWith(QString::fromUtf8("เปิดรายงานล่าสุด... (&O) : "))) << captions[8].toStdString();
+  EXPECT_EQ(captions[9], QString::fromUtf8("ตรวจสอบโครงสร้างแฟ้ม... (&K) "));
   d.reject();
   EXPECT_EQ(List(), CompanyFiles::CrLf({"A;" + acme + "|" + cee, "B;" + beta, "", "Named only;"}));
 }

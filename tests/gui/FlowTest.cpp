@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QTreeWidget>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -27,6 +29,7 @@
 #include "desktop/DesktopRun.h"
 #include "app/Scan.h"
 #include "company/Settings.h"
+#include "gui-qt/CheckFindingsDialog.h"
 #include "gui-qt/MainWindow.h"
 #include "gui-qt/MessageDialogs.h"
 #include "gui-qt/OpenCompanyDialog.h"
@@ -353,6 +356,72 @@ TEST_F(FlowTest, RepairThenUndoFromTheListByKeysGivesTheFilesBack) {
   EXPECT_EQ(platform::CurrentDirectory(), Start());
 }
 
+// The check from the list's menu by keys (the Thai layout's letter on K) on a company
+// with a damaged side file: it runs in the main window, the list window shows the
+// finding with its file and kind and the count, C (in the Thai layout) copies the
+// command line's text lines, and no file of the directory changed or appeared.
+TEST_F(FlowTest, CheckFromTheListByKeysListsTheFindingsAndWritesNothing) {
+  const testkit::DemoCompany demo = testkit::MakeDemoCompany(Company(), 60);
+  ASSERT_TRUE(demo.error.empty()) << demo.error;
+  ListCompany(Company());
+  {
+    std::ofstream cut(fs::path(Company()) / "GLTBUF.DAT", std::ios::binary | std::ios::trunc);
+    cut << std::string(221, '\0');  // a partial record
+  }
+  auto everything = [&] {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::directory_iterator(Company())) {
+      std::ifstream in(e.path(), std::ios::binary);
+      out[e.path().filename().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return out;
+  };
+  const auto before = everything();
+
+  company::Settings settings = company::InitSettings();
+  QtDialogs dialogs;
+  std::ostringstream help;
+  app::RepairRun run(dialogs, settings, help);
+  desktop::RepairRunControl control(run);
+  QString count, copied;
+  QStringList row;
+  bool shownDuringCheck = false;
+  {
+    MainWindow window(control, dialogs);
+    ModalScript script({
+        {kSelect, [](QWidget* d) { MenuByKeys(d, QChar(0x0E32)); }},  // า, on the K key
+        {QString::fromUtf8("ผลการตรวจสอบโครงสร้างแฟ้ม"),
+         [&](QWidget* d) {
+           shownDuringCheck = window.isVisible();
+           auto* list = static_cast<CheckFindingsDialog*>(d);
+           count = list->countLabel()->text();
+           for (int i = 0; i < list->list()->topLevelItemCount(); ++i) {
+             const QTreeWidgetItem* item = list->list()->topLevelItem(i);
+             if (item->text(0) == QLatin1String("GLTBUF.DAT")) row = {item->text(0), item->text(1), item->text(2)};
+           }
+           QApplication::clipboard()->clear();
+           // แ, the Thai layout's letter on the C key, in the list (Alt+C is Qt's mnemonic).
+           QKeyEvent thaiC(QEvent::KeyPress, 0x0E41, Qt::NoModifier, QString(QChar(0x0E41)));
+           QApplication::sendEvent(list->list(), &thaiC);
+           copied = QApplication::clipboard()->text();
+           guitest::PressKey(list, Qt::Key_Escape);
+         }},
+        Press(kSelect, Qt::Key_Escape),
+    });
+    EXPECT_FALSE(window.Startup([&] { return ChooseCompany(settings, dialogs); }));
+    EXPECT_TRUE(script.finished()) << script.seen().join(QStringLiteral(" | ")).toStdString();
+    EXPECT_EQ(window.ExitCode(), 0);
+  }
+  EXPECT_TRUE(shownDuringCheck) << "the check runs in the main window";
+  EXPECT_TRUE(count.startsWith(QString::fromUtf8("พบความเสียหาย 1 รายการ"))) << count.toStdString();
+  ASSERT_EQ(row.size(), 3) << "no row for GLTBUF.DAT";
+  EXPECT_EQ(row[1], QLatin1String("FILE-LENGTH"));
+  EXPECT_TRUE(copied.startsWith(QLatin1String("GLTBUF.DAT\tFILE-LENGTH\t"))) << copied.toStdString();
+  EXPECT_TRUE(copied.endsWith(QLatin1Char('\n')));
+  EXPECT_EQ(everything(), before) << "the check writes nothing";
+  EXPECT_EQ(platform::CurrentDirectory(), Start());
+}
+
 // An undo beside another station that holds a record it must put back: the status line
 // says what it waits for, Esc stops it within a second, and the outcome says how many
 // were left; a later undo from the menu still finds the report.
@@ -372,7 +441,7 @@ TEST_F(FlowTest, EscStopsAnUndoThatWaitsForAHeldRecord) {
   // Another station edits that record all along.
   isam::Engine station;
   station.StartEngine(isam::EngineMode::kNetwork, 500);
-  isam::BlockHandle block = nullptr;
+  isam::BlockHandle block;
   station.OpenBlock(block, Company() + "/" + held.file, {.network = true});
   ASSERT_TRUE(station.LastOpOK()) << station.LastOpError();
   station.LockSlot(block, held.record);

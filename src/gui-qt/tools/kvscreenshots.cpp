@@ -31,6 +31,7 @@
 #include "company/Settings.h"
 #include "desktop/CompanyReports.h"
 #include "ui/Dialogs.h"
+#include "gui-qt/CheckFindingsDialog.h"
 #include "gui-qt/OpenCompanyDialog.h"
 #include "gui-qt/OpenCompanyEditDialog.h"
 #include "gui-qt/ReportTemplateDialog.h"
@@ -136,6 +137,12 @@ void MessageDialogs() {
                                                 "รายงานการย้อนการแก้ไข: /srv/korva/บริษัท ตัวอย่าง จำกัด/KVFIX207-UNDO-20261209-220102.LOG"));
     d.SetReportButton([] {});
     Shoot(&d, QStringLiteral("message-undo-outcome"));
+  }
+  {
+    // The check from the company list: its findings window.
+    const kv::desktop::CheckListing listing = kv::desktop::ExampleCheckListing(Th("/srv/korva/บริษัท ตัวอย่าง จำกัด"));
+    kv::gui::CheckFindingsDialog d(listing);
+    Shoot(&d, QStringLiteral("check-findings"));
   }
   {
     DisplayMessageDialog d(2, QStringLiteral("ERROR: File not found.!"));

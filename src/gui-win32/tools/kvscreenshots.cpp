@@ -17,6 +17,7 @@
 
 #include "company/Settings.h"
 #include "desktop/CompanyReports.h"
+#include "gui-win32/CheckFindingsDialog.h"
 #include "gui-win32/FixRecovDialog.h"
 #include "gui-win32/MainWindow.h"
 #include "gui-win32/MessageDialogs.h"
@@ -160,6 +161,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                          "เหลือ 3 รายการที่ยังไม่ได้คืน (LOCKED 1, STOPPED 2) โปรดลองใหม่ภายหลัง\n"
                          "รายงานการย้อนการแก้ไข: C:\\KORVA\\บริษัท ตัวอย่าง จำกัด\\KVFIX207-UNDO-20261209-220102.LOG"),
                  {}, true);
+       }},
+      {"check-findings",
+       [] {
+         const kv::desktop::CheckListing listing = kv::desktop::ExampleCheckListing(Th("C:\\KORVA\\บริษัท ตัวอย่าง จำกัด"));
+         kv::gui::CheckFindingsDialog(listing).Run();
        }},
       {"message-error", [] { Message(2, L"ERROR: File not found.!"); }},
       {"message-fatal-error-help",
