@@ -67,8 +67,11 @@ void SharedFiles::CloseAll() noexcept {
 
 RepairCounts SharedFiles::Walk(Module module) {
   RepairCounts counts;
+  // The read-ahead, kept from file to file of the module; it goes with the module's
+  // walk, as its files do, since its thread is a handle of the process as they are.
+  WalkBuffers buffers;
   for (const DataFileDef* file : WalkedFiles(module)) {
-    FileWalk walk(ctx.access, Block(file->baseName), *file, ctx.progress, ctx.report, buffers_);
+    FileWalk walk(ctx.access, Block(file->baseName), *file, ctx.progress, ctx.report, buffers);
     try {
       walk.Run();
     } catch (...) {

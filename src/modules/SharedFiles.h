@@ -45,7 +45,6 @@ class SharedFiles {
   std::vector<SideTable> tables_;
   std::vector<InfoRecord> infos_;
   RepairCounts walked_;
-  WalkBuffers buffers_;  // the walks' read-ahead, kept from file to file
 };
 
 }  // namespace kv::modules
